@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs; quick when all are present.
+set -euo pipefail
+
+packages=(
+  cmake g++ make
+  libgtest-dev libbenchmark-dev
+  uuid-dev
+  libfftw3-dev libtiff-dev libjpeg62-turbo-dev libeigen3-dev
+  libosmesa6-dev hershey-fonts-data
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi

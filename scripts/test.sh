@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: the normal
+# build, and a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build/release -j "$jobs" --output-on-failure
+
+scripts/build.sh build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQ4_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
