@@ -1,0 +1,109 @@
+#include "fft_convolver.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <fftw3.h>
+
+#include "fftw_threads.h"
+#include "q4_files.h"
+#include "q4_memory.h"
+
+namespace {
+
+const char* const kWisdomFile = "fftw3_wisdom_q4.dat";
+
+void wisdom_path(char* out, size_t size) {
+  snprintf(out, size, "%s%s%s", get_standard_directory(Q4_DIR_SETTINGS), "/", kWisdomFile);
+}
+
+}  // namespace
+
+FFTConvolver::FFTConvolver() { initialize(MODE_FFTW); }
+
+FFTConvolver::FFTConvolver(int mode) { initialize(mode == MODE_FFTW_MIXED ? MODE_FFTW : mode); }
+
+FFTConvolver::~FFTConvolver() {
+  if (wisdom_wanted) write_fftw_wisdom();
+  release();
+}
+
+// Gives back what the object holds, leaving it as before initialize.
+void FFTConvolver::release() {
+  if (frequency_table) q4_free(frequency_table, __FILE__, __LINE__);
+  frequency_table = nullptr;
+  frequency_table_length = 0;
+  if (holds_fftw_threads) fftw_threads_release();
+  holds_fftw_threads = false;
+}
+
+void FFTConvolver::initialize(int new_mode) {
+  release();
+  work_grid = nullptr;
+  band_width = band_height = 0;
+  edge_mode = 2;
+  exec_context = nullptr;
+  executor = nullptr;
+  abort_test = nullptr;
+  x_aspect = y_aspect = 1.0f;
+  wisdom_loaded = 0;
+  wisdom_wanted = getenv("Q4_USE_FFTW_WISDOM") != nullptr;
+  mode = new_mode;
+  fftw_threads_ready = fftw_threads_acquire();
+  holds_fftw_threads = true;
+  error_code = fftw_threads_ready ? FFT_OK : FFT_ERR_THREADS;
+}
+
+bool FFTConvolver::set_mp_exec(void* context, mp_exec_fn exec) {
+  exec_context = context;
+  executor = exec;
+  return true;
+}
+
+bool FFTConvolver::set_abort_test(void*, abort_test_fn test) {
+  abort_test = test;
+  return true;
+}
+
+void FFTConvolver::mp_exec(mp_worker_fn worker, int count) {
+  if (count < 1) return;
+  if (executor && exec_context)
+    executor(exec_context, worker, count, this);
+  else
+    worker(this, 0, count - 1);
+}
+
+bool FFTConvolver::set_edge_mode(int new_mode) {
+  if (new_mode < 1 || new_mode > 2) {
+    error_code = FFT_ERR_EDGE_MODE;
+    return false;
+  }
+  edge_mode = new_mode;
+  return true;
+}
+
+bool FFTConvolver::set_aspect_ratios(float x, float y) {
+  x_aspect = x;
+  y_aspect = y;
+  return true;
+}
+
+bool FFTConvolver::read_fftw_wisdom() {
+  wisdom_loaded = 0;
+  char path[4096];
+  wisdom_path(path, sizeof path);
+  FILE* file = fopen(path, "r");
+  if (!file) return false;
+  wisdom_loaded = fftw_import_wisdom_from_file(file) != 0;
+  fclose(file);
+  return wisdom_loaded != 0;
+}
+
+bool FFTConvolver::write_fftw_wisdom() {
+  char path[4096];
+  wisdom_path(path, sizeof path);
+  FILE* file = fopen(path, "w+");
+  if (!file) return false;
+  fftw_export_wisdom_to_file(file);
+  return fclose(file) == 0;
+}

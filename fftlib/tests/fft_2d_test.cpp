@@ -1,0 +1,236 @@
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "band_executor.h"
+#include "fft_convolver.h"
+
+namespace {
+
+std::vector<float> random_field(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::vector<float> f(static_cast<size_t>(n) * n);
+  for (auto& v : f) v = u(gen);
+  return f;
+}
+
+}  // namespace
+
+TEST(Fft2D, ForwardMatchesNaiveDftThroughFrequencyTable) {
+  for (int n : {8, 16}) {
+    FFTConvolver fft;
+    const auto field = random_field(n, n);
+    std::vector<complex4> spec(n * n);
+    ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), 0);
+    std::set<int> seen;
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        float fr = 0, fc = 0;
+        ASSERT_TRUE(fft.fft_2D_frequency(r, c, fr, fc));
+        if (r == 0) seen.insert(static_cast<int>(fc));
+        // Row index r carries the vertical frequency, column c the horizontal.
+        long double sr = 0, si = 0;
+        for (int y = 0; y < n; ++y)
+          for (int x = 0; x < n; ++x) {
+            const long double a = -2.0L * M_PI * (fr * y + fc * x) / n;
+            sr += field[y * n + x] * cosl(a);
+            si += field[y * n + x] * sinl(a);
+          }
+        EXPECT_NEAR(spec[r * n + c].re, (double)sr, 1e-4) << n << " " << r << "," << c;
+        EXPECT_NEAR(spec[r * n + c].im, (double)si, 1e-4) << n << " " << r << "," << c;
+      }
+    }
+    // Every frequency from -n/2 to n/2 - 1 appears once.
+    EXPECT_EQ(seen.size(), static_cast<size_t>(n));
+    EXPECT_EQ(*seen.begin(), -n / 2);
+    EXPECT_EQ(*seen.rbegin(), n / 2 - 1);
+  }
+}
+
+TEST(Fft2D, RoundTripMultipliesByNSquared) {
+  FFTConvolver fft;
+  for (int n : {2, 4, 64, 256}) {
+    const auto field = random_field(n, 3 * n);
+    std::vector<complex4> spec(n * n);
+    std::vector<float> back(n * n);
+    ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+    const float n2 = static_cast<float>(n) * n;
+    for (int k = 0; k < n * n; ++k) ASSERT_NEAR(back[k], n2 * field[k], 1e-5f * n2 * std::log2(n)) << n;
+  }
+}
+
+TEST(Fft2D, ConstantFieldHasOnlyTheZeroFrequency) {
+  FFTConvolver fft;
+  const int n = 32;
+  const std::vector<float> field(n * n, 0.75f);
+  std::vector<complex4> spec(n * n);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) {
+      float fr, fc;
+      ASSERT_TRUE(fft.fft_2D_frequency(r, c, fr, fc));
+      const float expect = (fr == 0 && fc == 0) ? n * n * 0.75f : 0.0f;
+      ASSERT_NEAR(spec[r * n + c].re, expect, 1e-3f);
+      ASSERT_NEAR(spec[r * n + c].im, 0.0f, 1e-3f);
+    }
+  std::vector<float> back(n * n);
+  ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+  for (float v : back) ASSERT_NEAR(v, n * n * 0.75f, 1e-3f);  // the lone entry N^2 c, everywhere
+}
+
+TEST(Fft2D, BandedResultsAreBitIdenticalToUnbanded) {
+  const int n = 64;
+  const auto field = random_field(n, 77);
+  FFTConvolver plain;
+  std::vector<complex4> ref(n * n);
+  std::vector<float> ref_back(n * n);
+  ASSERT_TRUE(plain.forward_fft_2D_r4_to_c4(n, field.data(), ref.data()));
+  std::vector<complex4> ref_copy = ref;
+  ASSERT_TRUE(plain.inverse_fft_2D_c4_to_r4(n, ref_copy.data(), ref_back.data()));
+  for (int bands : {1, 3, 7}) {
+    FFTConvolver fft;
+    BandExecutor ex;
+    ex.bands = bands;
+    fft.set_mp_exec(&ex, run_in_bands);
+    std::vector<complex4> spec(n * n);
+    std::vector<float> back(n * n);
+    ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+    EXPECT_EQ(ex.calls, 4) << "rows and columns of both directions go through the executor";
+    EXPECT_EQ(std::memcmp(spec.data(), ref_copy.data(), sizeof(complex4) * n * n), 0) << bands;
+    EXPECT_EQ(std::memcmp(back.data(), ref_back.data(), sizeof(float) * n * n), 0) << bands;
+  }
+}
+
+TEST(Fft2D, DimensionTableAcceptsPowersOfTwoTo8192Only) {
+  FFTConvolver fft;
+  for (int k = 1; k <= 13; ++k) {
+    int bits = -1;
+    EXPECT_TRUE(fft.fft_check_dimension(1 << k, &bits));
+    EXPECT_EQ(bits, k);
+    EXPECT_EQ(fft.get_error(), 0);
+  }
+  EXPECT_TRUE(fft.fft_check_dimension(8192, nullptr));
+  for (int n : {-8, 0, 1, 3, 12, 100, 16384, 1 << 30}) {
+    EXPECT_FALSE(fft.fft_check_dimension(n, nullptr)) << n;
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
+  }
+  // A refused size writes nothing.
+  std::vector<float> field(16 * 16, 1.0f);
+  std::vector<complex4> spec(16 * 16, complex4{5.0f, 6.0f});
+  for (int n : {1, 3, 12, 16384}) {
+    EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
+    EXPECT_FALSE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), field.data()));
+  }
+  EXPECT_EQ(spec[0].re, 5.0f);
+  EXPECT_EQ(field[0], 1.0f);
+  EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(16, nullptr, spec.data()));
+  EXPECT_FALSE(fft.inverse_fft_2D_c4_to_r4(16, spec.data(), nullptr));
+}
+
+TEST(Fft2D, FrequencyTableFollowsTheLastForwardSize) {
+  FFTConvolver fft;
+  float fi = 99, fj = 99;
+  EXPECT_FALSE(fft.fft_2D_frequency(0, 0, fi, fj));
+  std::vector<float> field(16 * 16, 0.0f);
+  std::vector<complex4> spec(16 * 16);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(2, field.data(), spec.data()));
+  ASSERT_TRUE(fft.fft_2D_frequency(0, 1, fi, fj));
+  EXPECT_EQ(fi, 0.0f);
+  EXPECT_EQ(fj, -1.0f);
+  EXPECT_FALSE(fft.fft_2D_frequency(2, 0, fi, fj));
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(8, field.data(), spec.data()));
+  const int expect[8] = {0, 1, 2, 3, -4, -3, -2, -1};
+  for (int k = 0; k < 8; ++k) {
+    ASSERT_TRUE(fft.fft_2D_frequency(k, 7 - k, fi, fj));
+    EXPECT_EQ(fi, expect[k]);
+    EXPECT_EQ(fj, expect[7 - k]);
+  }
+  EXPECT_FALSE(fft.fft_2D_frequency(8, 0, fi, fj));
+  EXPECT_FALSE(fft.fft_2D_frequency(0, -1, fi, fj));
+}
+
+namespace {
+
+int abort_after_calls(void* context) {
+  int* left = static_cast<int*>(context);
+  return --*left < 0;
+}
+
+void run_whole(void*, mp_worker_fn worker, int count, void* object) { worker(object, 0, count - 1); }
+
+}  // namespace
+
+TEST(Fft2D, AbortLeavesRemainingRowsAndColumnsAlone) {
+  const int n = 16;
+  FFTConvolver fft;
+  int budget = 4;  // four rows, then every test says stop
+  fft.set_mp_exec(&budget, run_whole);
+  fft.set_abort_test(nullptr, abort_after_calls);
+  std::vector<float> field(n * n, 1.0f);
+  std::vector<complex4> spec(n * n);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  EXPECT_EQ(fft.get_error(), 0);
+  // Transformed rows of ones hold n at frequency 0; untouched rows keep ones.
+  for (int r = 0; r < n; ++r) {
+    EXPECT_EQ(spec[r * n].re, r < 4 ? static_cast<float>(n) : 1.0f) << r;
+    EXPECT_EQ(spec[r * n + 1].re, r < 4 ? 0.0f : 1.0f) << r;
+  }
+}
+
+TEST(Fft2D, DoubleAndScaleWorkersOnRectangularGrids) {
+  // 8 wide, 4 high: rows of 8 and columns of 4 through the double workers.
+  const int w = 8, h = 4;
+  std::vector<complex8> grid(w * h);
+  for (int i = 0; i < w * h; ++i) grid[i] = {std::sin(1.3 * i), std::cos(0.4 * i * i)};
+  const auto orig = grid;
+  FFTConvolver fft;
+  fft.set_work_grid(grid.data(), w, h);
+  FFTConvolver::mp_forward_fft_2D_rows_double(&fft, 0, h - 1);
+  FFTConvolver::mp_forward_fft_2D_columns_double(&fft, 0, w - 1);
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      long double sr = 0, si = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const long double a = -2.0L * M_PI * ((long double)(r * y) / h + (long double)(c * x) / w);
+          const complex8& v = orig[y * w + x];
+          sr += v.re * cosl(a) - v.im * sinl(a);
+          si += v.re * sinl(a) + v.im * cosl(a);
+        }
+      EXPECT_NEAR(grid[r * w + c].re, (double)sr, 1e-12);
+      EXPECT_NEAR(grid[r * w + c].im, (double)si, 1e-12);
+    }
+  FFTConvolver::mp_inverse_fft_2D_rows_double(&fft, 0, h - 1);
+  FFTConvolver::mp_inverse_fft_2D_columns_double(&fft, 0, w - 1);
+  FFTConvolver::mp_scale_fft_2D_rows_double(&fft, 0, h - 1);
+  FFTConvolver::mp_scale_fft_2D_columns_double(&fft, 0, w - 1);
+  for (int i = 0; i < w * h; ++i) {
+    EXPECT_NEAR(grid[i].re, orig[i].re, 1e-14);
+    EXPECT_NEAR(grid[i].im, orig[i].im, 1e-14);
+  }
+  // Single-precision twins: forward, inverse and both scalings restore the grid.
+  std::vector<complex4> g4(w * h);
+  for (int i = 0; i < w * h; ++i) g4[i] = {static_cast<float>(orig[i].re), static_cast<float>(orig[i].im)};
+  fft.set_work_grid(g4.data(), w, h);
+  FFTConvolver::mp_forward_fft_2D_columns_single(&fft, 0, w - 1);
+  FFTConvolver::mp_forward_fft_2D_rows_single(&fft, 0, h - 1);
+  FFTConvolver::mp_inverse_fft_2D_columns_single(&fft, 0, w - 1);
+  FFTConvolver::mp_scale_fft_2D_columns_single(&fft, 0, w - 1);
+  FFTConvolver::mp_inverse_fft_2D_rows_single(&fft, 0, h - 1);
+  FFTConvolver::mp_scale_fft_2D_rows_single(&fft, 0, h - 1);
+  for (int i = 0; i < w * h; ++i) EXPECT_NEAR(g4[i].re, orig[i].re, 1e-6);
+  // A length that is not a power of two is left untransformed.
+  fft.set_work_grid(g4.data(), 6, 4);
+  const auto before = g4;
+  FFTConvolver::mp_forward_fft_2D_rows_single(&fft, 0, 3);
+  EXPECT_EQ(std::memcmp(before.data(), g4.data(), sizeof(complex4) * w * h), 0);
+}

@@ -1,0 +1,40 @@
+#ifndef NOISE_TEST_FAILING_HEAP_H
+#define NOISE_TEST_FAILING_HEAP_H
+
+#include <cstdlib>
+#include <cstring>
+
+#include "q4_heap.h"
+
+// While in scope, the normal heap grants `grants` allocations and then
+// refuses every further one.
+class FailingHeap {
+public:
+  explicit FailingHeap(int grants) : left(grants) {
+    set_q4_heap_memory_enable(true);
+    set_q4_heap_normal_memory_overrides(this, allocate, reallocate, duplicate, release);
+  }
+  ~FailingHeap() {
+    set_q4_heap_normal_memory_overrides(nullptr, nullptr, nullptr, nullptr, nullptr);
+    set_q4_heap_memory_enable(false);
+  }
+  FailingHeap(const FailingHeap&) = delete;
+  FailingHeap& operator=(const FailingHeap&) = delete;
+
+private:
+  static bool grant(void* context) { return static_cast<FailingHeap*>(context)->left-- > 0; }
+  static void* allocate(void* context, unsigned size) {
+    return grant(context) ? malloc(size) : nullptr;
+  }
+  static void* reallocate(void* context, void* block, unsigned size) {
+    return grant(context) ? realloc(block, size) : nullptr;
+  }
+  static char* duplicate(void* context, const char* text) {
+    return grant(context) ? strdup(text) : nullptr;
+  }
+  static void release(void*, void* block) { free(block); }
+
+  int left;
+};
+
+#endif
