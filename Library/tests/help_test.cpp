@@ -1,0 +1,114 @@
+// Help pages started through a recording browser: the script writes its
+// arguments into a FIFO, and reading the FIFO waits for the script itself.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "help_topic.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class Help : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::string(std::getenv("Q4_HOME_DIR")) + "/help-" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    fifo = dir + "/args";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    script = MakeScript("record");
+    setenv("Q4_HELP_BROWSER", script.c_str(), 1);
+    setenv("DIR_4", "/opt/install", 1);
+    saved_path = std::getenv("PATH");
+  }
+
+  void TearDown() override {
+    unsetenv("Q4_HELP_BROWSER");
+    unsetenv("DIR_4");
+    setenv("PATH", saved_path.c_str(), 1);
+  }
+
+  std::string MakeScript(const std::string& name) {
+    const std::string path = dir + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "w");
+    EXPECT_NE(f, nullptr);
+    std::fprintf(f, "#!/bin/sh\nprintf '%%s\\n' \"$0\" \"$@\" > '%s'\n", fifo.c_str());
+    std::fclose(f);
+    chmod(path.c_str(), 0700);
+    return path;
+  }
+
+  // Blocks until the browser script has written and closed the FIFO.
+  Lines Arguments() {
+    const int fd = open(fifo.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, (size_t)n);
+    close(fd);
+    Lines lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(text.substr(start, end - start));
+    return lines;
+  }
+
+  std::string dir, fifo, script, saved_path;
+};
+
+TEST_F(Help, OpensThePageOfTheTopicWithoutItsExtension) {
+  ASSERT_EQ(display_help_topic("tidewright.htm"), 0);
+  EXPECT_EQ(Arguments(),
+            (Lines{script, "-geometry", "+50+50", "file:/opt/install/dl/help/tidewright.htm"}));
+  ASSERT_EQ(display_help_topic("a.b.htm"), 0);
+  EXPECT_EQ(Arguments().back(), "file:/opt/install/dl/help/a.b.htm");
+  ASSERT_EQ(display_help_topic(".hidden"), 0);
+  EXPECT_EQ(Arguments().back(), "file:/opt/install/dl/help/.hidden.htm");
+  ASSERT_EQ(display_help_topic("plain"), 0);
+  EXPECT_EQ(Arguments().back(), "file:/opt/install/dl/help/plain.htm");
+}
+
+TEST_F(Help, DefaultsForInstallFolderAndBrowser) {
+  unsetenv("DIR_4");
+  unsetenv("Q4_HELP_BROWSER");
+  const std::string firefox = MakeScript("firefox");
+  setenv("PATH", (dir + ":" + saved_path).c_str(), 1);
+  ASSERT_EQ(display_help_topic("tidewright.htm"), 0);
+  EXPECT_EQ(Arguments(), (Lines{firefox, "-geometry", "+50+50",
+                                "file:/usr/local/Veltrane/dl/help/tidewright.htm"}));
+}
+
+TEST_F(Help, BlanksAndShellCharactersStayInOneArgument) {
+  setenv("DIR_4", "/opt/My Install;$(false)", 1);
+  ASSERT_EQ(display_help_topic("my topic.htm"), 0);
+  EXPECT_EQ(Arguments().back(), "file:/opt/My Install;$(false)/dl/help/my topic.htm");
+  EXPECT_EQ(display_help_topic("it's.htm"), 1);
+}
+
+TEST_F(Help, NothingStartsWhenTheCommandWouldNotFit) {
+  // This browser leaves a mark before the shell returns.
+  const std::string mark = dir + "/started";
+  setenv("Q4_HELP_BROWSER", ("touch '" + mark + "'; true").c_str(), 1);
+  ASSERT_EQ(display_help_topic("tidewright.htm"), 0);
+  EXPECT_EQ(access(mark.c_str(), F_OK), 0);
+  ASSERT_EQ(unlink(mark.c_str()), 0);
+
+  setenv("DIR_4", ("/" + std::string(2000, 'd')).c_str(), 1);
+  EXPECT_EQ(display_help_topic("tidewright.htm"), 1);
+  setenv("DIR_4", ("/" + std::string(250, 'd')).c_str(), 1);  // page fits, command not
+  EXPECT_EQ(display_help_topic("tidewright.htm"), 1);
+  setenv("DIR_4", "/opt", 1);
+  EXPECT_EQ(display_help_topic(std::string(1500, 't').c_str()), 1);
+  EXPECT_EQ(display_help_topic(nullptr), 1);
+  EXPECT_NE(access(mark.c_str(), F_OK), 0);
+}
+
+}  // namespace

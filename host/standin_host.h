@@ -1,0 +1,95 @@
+#ifndef STANDIN_HOST_H
+#define STANDIN_HOST_H
+
+// The stand-in host behind the spark* services: its frame buffers, workers,
+// curves, setup file and scripted answers, configured by the host program or
+// by tests, and the log of every service call made to it.
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spark.h"
+
+// Back to a fresh host: no buffers, one worker, no curves, controls, answers
+// or log entries, default answers (API 4.0, 8 free buffers, ratio 1.0).
+void standin_reset();
+
+// --- frames and buffers ----------------------------------------------------
+// Clip ids 1..7 are the host buffers (1 the output); temporary buffers get
+// ids from standin_temp_base upwards as they are registered.
+enum { standin_first_clip = 1, standin_last_clip = 7, standin_temp_base = 100 };
+
+// Sets the frame size and depth (24 packed 8-bit RGB, 48 three 16-bit words)
+// and (re)allocates the clip buffers and every registered temporary buffer.
+void standin_set_frame(int width, int height, int depth);
+int standin_frame_width();
+int standin_frame_height();
+bool standin_deep12();
+void standin_withhold_buffer(int id, bool withheld);
+// The pixels of a buffer, or null when there is none.
+void* standin_buffer_pixels(int id);
+// Bytes one frame buffer holds at the current size and depth.
+size_t standin_frame_bytes();
+
+// Workers sparkMpFork runs (at least 1); also the info record's count.
+void standin_set_processes(int count);
+int standin_processes();
+void standin_set_pixel_aspect(float aspect);
+void standin_set_frame_number(unsigned frame);
+
+// The info record the host passes with the current settings.
+SparkHostInfo standin_info();
+
+// sparkGetFrame fills a buffer from this source (the default draws
+// standin_pattern_value for every channel).
+typedef std::function<void(int clip, int frame, void* buffer, int width, int height,
+                           bool deep12)>
+    StandinFrameSource;
+void standin_set_frame_source(StandinFrameSource source);
+// The default source's host value (a byte, or a whole 12-bit word with its
+// low four host bits) of channel 0..2 at (x, y).
+unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, bool deep12);
+// Loads frame `frame` of input clip `clip` (0-based) from the frame source
+// into host buffer `id`, as the host does before each render.
+bool standin_fill_buffer(int id, int clip, int frame);
+
+// --- controls, curves and setups -------------------------------------------
+enum StandinControlKind {
+  standin_float,
+  standin_user_float,
+  standin_int,
+  standin_boolean,
+  standin_pup,
+  standin_push
+};
+// Makes a plug-in's control record known to the host by number.
+void standin_register_control(int number, StandinControlKind kind, void* record);
+bool standin_control_hidden(int number);
+std::vector<std::pair<int, float>> standin_curve_keys(int control);
+// File used by sparkLoadSetup / sparkSaveSetup; empty: none (both fail).
+void standin_set_setup_path(const std::string& path);
+
+// --- scripted answers ------------------------------------------------------
+void standin_set_api_version(double version);
+void standin_set_free_buffers(int count);
+void standin_set_viewer_ratio(float ratio);
+// Answers of the coming confirmations, first in first out; when none is
+// queued the answer is 0 (no).
+void standin_push_confirm_answer(int answer);
+void standin_set_working_dir(const std::string& path);
+// Path the file browser picks; empty: the artist cancels.
+void standin_set_browser_choice(const std::string& path);
+void standin_set_viewing_draw_hook(std::function<void()> hook);
+int standin_cursor();
+
+// --- call log --------------------------------------------------------------
+// Every service call as "name(arguments)". Logging can be switched off for
+// long runs (benchmarks).
+void standin_set_logging(bool enabled);
+std::vector<std::string> standin_log();
+void standin_clear_log();
+int standin_log_count(const std::string& prefix);
+
+#endif

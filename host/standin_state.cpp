@@ -1,0 +1,213 @@
+#include "standin_state.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <unistd.h>
+
+StandinState& standin_state() {
+  static StandinState state;
+  return state;
+}
+
+void standin_logf(const char* format, ...) {
+  StandinState& state = standin_state();
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.logging) state.log.emplace_back(line);
+}
+
+size_t standin_frame_bytes() {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  const size_t sample = state.depth == 48 ? 2 : 1;
+  return static_cast<size_t>(state.width) * static_cast<size_t>(state.height) * 3 * sample;
+}
+
+void standin_size_buffer(StandinState& state, StandinBuffer& buffer) {
+  const size_t sample = state.depth == 48 ? 2 : 1;
+  const size_t bytes =
+      static_cast<size_t>(state.width) * static_cast<size_t>(state.height) * 3 * sample;
+  buffer.words.assign((bytes + 7) / 8, 0);
+}
+
+void standin_reset() {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.width = 0;
+  state.height = 0;
+  state.depth = 24;
+  state.processes = 1;
+  state.pixel_aspect = 1.0f;
+  state.frame_number = 0;
+  state.buffers.clear();
+  state.temp_count = 0;
+  state.frame_source = nullptr;
+  state.controls.clear();
+  state.hidden.clear();
+  state.curves.clear();
+  state.setup_path.clear();
+  state.api_version = 4.0;
+  state.free_buffers = 8;
+  state.viewer_ratio = 1.0f;
+  state.confirm_answers.clear();
+  char cwd[SPARK_PATH_MAX];
+  state.working_dir = getcwd(cwd, sizeof cwd) ? cwd : "/";
+  state.browser_choice.clear();
+  state.viewing_draw_hook = nullptr;
+  state.cursor = 1;
+  state.logging = true;
+  state.log.clear();
+}
+
+void standin_set_frame(int width, int height, int depth) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.width = width > 0 ? width : 0;
+  state.height = height > 0 ? height : 0;
+  state.depth = depth;
+  for (int id = standin_first_clip; id <= standin_last_clip; ++id)
+    standin_size_buffer(state, state.buffers[id]);
+  for (int k = 0; k < state.temp_count; ++k)
+    standin_size_buffer(state, state.buffers[standin_temp_base + k]);
+}
+
+int standin_frame_width() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().width;
+}
+
+int standin_frame_height() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().height;
+}
+
+bool standin_deep12() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().depth == 48;
+}
+
+void standin_withhold_buffer(int id, bool withheld) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto found = state.buffers.find(id);
+  if (found != state.buffers.end()) found->second.withheld = withheld;
+}
+
+void* standin_buffer_pixels(int id) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto found = state.buffers.find(id);
+  return found == state.buffers.end() ? nullptr : found->second.words.data();
+}
+
+void standin_set_processes(int count) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().processes = count > 0 ? count : 1;
+}
+
+int standin_processes() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().processes;
+}
+
+void standin_set_pixel_aspect(float aspect) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().pixel_aspect = aspect;
+}
+
+void standin_set_frame_number(unsigned frame) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().frame_number = frame;
+}
+
+SparkHostInfo standin_info() {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  SparkHostInfo info = {};
+  info.interactive = 1;
+  info.frame_no = state.frame_number;
+  info.frame_next = state.frame_number + 1;
+  info.frame_width = state.width;
+  info.frame_height = state.height;
+  info.frame_depth = state.depth;
+  info.num_procs = static_cast<int8_t>(state.processes > 127 ? 127 : state.processes);
+  return info;
+}
+
+void standin_set_frame_source(StandinFrameSource source) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().frame_source = std::move(source);
+}
+
+unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, bool deep12) {
+  const unsigned v = static_cast<unsigned>(x * 3 + y * 5 + clip * 40 + frame * 7 + channel * 85);
+  if (!deep12) return v & 255u;
+  return ((v * 13u & 4095u) << 4) | (static_cast<unsigned>(x + y + channel) & 15u);
+}
+
+void standin_set_api_version(double version) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().api_version = version;
+}
+
+void standin_set_free_buffers(int count) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().free_buffers = count;
+}
+
+void standin_set_viewer_ratio(float ratio) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().viewer_ratio = ratio;
+}
+
+void standin_push_confirm_answer(int answer) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().confirm_answers.push_back(answer);
+}
+
+void standin_set_working_dir(const std::string& path) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().working_dir = path;
+}
+
+void standin_set_browser_choice(const std::string& path) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().browser_choice = path;
+}
+
+void standin_set_viewing_draw_hook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().viewing_draw_hook = std::move(hook);
+}
+
+int standin_cursor() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().cursor;
+}
+
+void standin_set_logging(bool enabled) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().logging = enabled;
+}
+
+std::vector<std::string> standin_log() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  return standin_state().log;
+}
+
+void standin_clear_log() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  standin_state().log.clear();
+}
+
+int standin_log_count(const std::string& prefix) {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  int count = 0;
+  for (const std::string& line : standin_state().log)
+    if (line.compare(0, prefix.size(), prefix) == 0) ++count;
+  return count;
+}

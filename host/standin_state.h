@@ -1,0 +1,62 @@
+#ifndef STANDIN_STATE_H
+#define STANDIN_STATE_H
+
+// The stand-in host's state, shared by its service files. Every access holds
+// the mutex; the services never call back into the plug-in while holding it.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "standin_host.h"
+
+struct StandinBuffer {
+  std::vector<uint64_t> words;  // 8-byte units keep 16-bit pixels aligned
+  bool withheld = false;
+};
+
+struct StandinControl {
+  StandinControlKind kind;
+  void* record;
+};
+
+struct StandinState {
+  std::mutex mutex;
+  int width = 0;
+  int height = 0;
+  int depth = 24;
+  int processes = 1;
+  float pixel_aspect = 1.0f;
+  unsigned frame_number = 0;
+  std::map<int, StandinBuffer> buffers;
+  int temp_count = 0;
+  StandinFrameSource frame_source;
+  std::map<int, StandinControl> controls;
+  std::set<int> hidden;
+  std::map<int, std::map<int, float>> curves;
+  std::string setup_path;
+  double api_version = 4.0;
+  int free_buffers = 8;
+  float viewer_ratio = 1.0f;
+  std::deque<int> confirm_answers;
+  std::string working_dir;
+  std::string browser_choice;
+  std::function<void()> viewing_draw_hook;
+  int cursor = 1;
+  bool logging = true;
+  std::vector<std::string> log;
+};
+
+StandinState& standin_state();
+
+// Appends a log line built printf-style (no-op while logging is off).
+void standin_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Allocates or resizes a buffer to the current frame size (lock held).
+void standin_size_buffer(StandinState& state, StandinBuffer& buffer);
+
+#endif

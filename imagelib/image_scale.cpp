@@ -1,0 +1,355 @@
+#include "image_scale.h"
+
+#include <cmath>
+#include <climits>
+#include <cstdint>
+#include <type_traits>
+
+#include "image_convert.h"
+#include "imagelib_kernel.h"
+#include "q4_memory.h"
+
+namespace {
+
+// The taps of every output position of a pass are worked out once and shared,
+// read-only, by all bands; each band keeps its accumulators on its own stack.
+struct scale_taps {
+  int stride;         // room per output in the tap arrays
+  int* count;         // taps of output j
+  int* index;         // input sample of each tap, clamped to the line
+  int* fixed;         // 10-bit weights (byte and word images)
+  double* weight;     // double weights (word32 and float images)
+  int64_t* fixed_sum; // fixed weight sum of output j
+  double* inverse;    // 1 / weight sum of output j, 0 when the sum is 0; 1 when not normalised
+};
+
+}  // namespace
+
+struct tagIMAGE_SCALER_INFO {
+  const double* kernel;
+  const int* kernel_fixed;
+  int in_length;
+  int out_length;
+  double ratio;
+  int radius;
+  image_data* src;
+  image_data* dst;
+  scale_taps contributions;
+  // Reducing passes, and box-kernel magnification, divide by the weight sum;
+  // other magnifications use the plain weighted sum.
+  bool normalise;
+  // Every fixed-point sum of the pass fits 32 bits, so narrower (faster)
+  // accumulators give the same results.
+  bool narrow_sums;
+  int band_count;
+  bool clamp;
+  double maximum;
+};
+
+namespace {
+
+const int kMaxChannels = 64;
+const int kRowChunk = 1024;  // samples accumulated at a time in a vertical pass
+
+int clamp_index(int64_t i, int n) { return i < 0 ? 0 : (i >= n ? n - 1 : static_cast<int>(i)); }
+
+int64_t floor_div(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+void free_if_held(void* block) {
+  if (block) q4_free(block, __FILE__, __LINE__);
+}
+
+void free_taps(scale_taps& t) {
+  free_if_held(t.count);
+  free_if_held(t.index);
+  free_if_held(t.fixed);
+  free_if_held(t.weight);
+  free_if_held(t.fixed_sum);
+  free_if_held(t.inverse);
+}
+
+template <typename T>
+T* alloc_array(int64_t n) {
+  return static_cast<T*>(q4_malloc(static_cast<unsigned>(n * sizeof(T)), __FILE__, __LINE__));
+}
+
+// Positions: output j sits at input position j * ratio (computed per output,
+// so long lines do not drift); taps outside the line read the nearest end but
+// weigh by their true distance.
+bool build_taps(tagIMAGE_SCALER_INFO& info, bool box) {
+  const int r = info.radius;
+  const double ratio = info.ratio;
+  const bool up = info.in_length < info.out_length;
+  const int unit = IMAGELIB_SAMPLES_PER_UNIT;
+  const int top = r * unit;
+  scale_taps& t = info.contributions;
+  t.stride = up ? 2 * r + 2 : static_cast<int>(2.0 * r * ratio) + 3;
+  const int64_t slots = static_cast<int64_t>(t.stride) * info.out_length;
+  if (slots * static_cast<int64_t>(sizeof(double)) > 0x7fffffff) return false;
+  t.count = alloc_array<int>(info.out_length);
+  t.index = alloc_array<int>(slots);
+  t.fixed = alloc_array<int>(slots);
+  t.weight = alloc_array<double>(slots);
+  t.fixed_sum = alloc_array<int64_t>(info.out_length);
+  t.inverse = alloc_array<double>(info.out_length);
+  if (!t.count || !t.index || !t.fixed || !t.weight || !t.fixed_sum || !t.inverse) return false;
+  info.normalise = !up || box;
+
+  const int exact_ends = up ? static_cast<int>(r / ratio) + 1 : r + 1;
+  const double reach = up ? r : r * ratio;
+  const double step = up ? unit : unit / ratio;
+  int64_t widest = 0;  // largest sum of |fixed weight| over one output
+  for (int j = 0; j < info.out_length; ++j) {
+    int64_t first, last;
+    double c = j * ratio;
+    int64_t fixed_c = 0;
+    const bool fixed_up = up && info.kernel_fixed;
+    if (fixed_up) {
+      // Positions in 1/512 sample: trunc(j * 512 * in / out), exact in integers.
+      fixed_c = static_cast<int64_t>(j) * unit * info.in_length / info.out_length;
+      first = -floor_div(-(fixed_c - top), unit);
+      last = floor_div(fixed_c + top, unit);
+    } else if (j < exact_ends) {
+      first = static_cast<int64_t>(std::ceil(c - reach));
+      last = static_cast<int64_t>(std::floor(c + reach));
+    } else {
+      first = static_cast<int64_t>(c - reach) + 1;
+      last = static_cast<int64_t>(c + reach);
+    }
+    if (last - first + 1 > t.stride) last = first + t.stride - 1;
+    const int base = j * t.stride;
+    int64_t fixed_sum = 0, abs_sum = 0;
+    double sum = 0.0;
+    int n = 0;
+    for (int64_t i = first; i <= last; ++i, ++n) {
+      int k;
+      if (fixed_up) {
+        const int64_t d = i * unit - fixed_c;
+        k = static_cast<int>(d < 0 ? -d : d);
+      } else {
+        k = static_cast<int>((i - c) * step);
+        if (k < 0) k = -k;
+      }
+      if (k > top) k = top;
+      t.index[base + n] = clamp_index(i, info.in_length);
+      t.weight[base + n] = info.kernel[k];
+      t.fixed[base + n] = info.kernel_fixed ? info.kernel_fixed[k] : 0;
+      fixed_sum += t.fixed[base + n];
+      abs_sum += t.fixed[base + n] < 0 ? -t.fixed[base + n] : t.fixed[base + n];
+      sum += info.kernel[k];
+    }
+    t.count[j] = n;
+    if (abs_sum > widest) widest = abs_sum;
+    t.fixed_sum[j] = fixed_sum;
+    t.inverse[j] = !info.normalise ? 1.0 : (sum == 0.0 ? 0.0 : 1.0 / sum);
+  }
+  info.narrow_sums = widest * static_cast<int64_t>(info.maximum) <= INT32_MAX;
+  return true;
+}
+
+template <typename T>
+inline T finish_fixed(int64_t acc, int64_t sum, bool normalise, int64_t maximum) {
+  int64_t v;
+  if (normalise)
+    v = sum == 0 ? 0 : acc / sum;
+  else
+    v = acc < 0 ? 0 : acc >> 10;
+  if (v < 0) v = 0;
+  return static_cast<T>(v > maximum ? maximum : v);
+}
+
+template <typename T>
+inline T finish_double(double acc, double inverse, bool clamp, double maximum) {
+  double v = inverse * acc;
+  if (clamp) {
+    if (!(v > 0.0)) v = 0.0;
+    if (v > maximum) v = maximum;
+  }
+  return static_cast<T>(v);
+}
+
+// One output row of a horizontal pass. An integer Acc selects the 10-bit
+// path. CH is the channel count when known at compile time (1, 3, 4), else 0.
+template <typename T, typename Acc, int CH>
+void scale_row(const tagIMAGE_SCALER_INFO* info, const T* in, T* out, int channels) {
+  typedef Acc acc_t;
+  constexpr bool Fixed = std::is_integral<Acc>::value;
+  const scale_taps& t = info->contributions;
+  const int64_t imax = static_cast<int64_t>(info->maximum);
+  const int ch = CH ? CH : channels;
+  for (int j = 0; j < info->out_length; ++j) {
+    const int base = j * t.stride;
+    const int n = t.count[j];
+    for (int c0 = 0; c0 < ch; c0 += kMaxChannels) {
+      const int nc = CH ? CH : (ch - c0 < kMaxChannels ? ch - c0 : kMaxChannels);
+      acc_t acc[CH ? CH : kMaxChannels] = {};
+      for (int k = 0; k < n; ++k) {
+        const T* p = in + static_cast<int64_t>(t.index[base + k]) * ch + c0;
+        const acc_t w = Fixed ? static_cast<acc_t>(t.fixed[base + k]) : static_cast<acc_t>(t.weight[base + k]);
+        for (int c = 0; c < nc; ++c) acc[c] += w * static_cast<acc_t>(p[c]);
+      }
+      T* o = out + static_cast<int64_t>(j) * ch + c0;
+      for (int c = 0; c < nc; ++c) {
+        if constexpr (Fixed)
+          o[c] = finish_fixed<T>(acc[c], t.fixed_sum[j], info->normalise, imax);
+        else
+          o[c] = finish_double<T>(acc[c], t.inverse[j], info->clamp, info->maximum);
+      }
+    }
+  }
+}
+
+template <typename T, typename Acc>
+void horizontal_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+  const int ch = info->src->channels;
+  for (int y = first; y <= last; ++y) {
+    const T* in = reinterpret_cast<const T*>(image_row(info->src, y));
+    T* out = reinterpret_cast<T*>(image_row(info->dst, y));
+    switch (ch) {
+      case 1: scale_row<T, Acc, 1>(info, in, out, ch); break;
+      case 3: scale_row<T, Acc, 3>(info, in, out, ch); break;
+      case 4: scale_row<T, Acc, 4>(info, in, out, ch); break;
+      default: scale_row<T, Acc, 0>(info, in, out, ch); break;
+    }
+  }
+}
+
+// Output rows of a vertical pass: whole input rows weighted and summed, so
+// every access runs along contiguous memory.
+template <typename T, typename Acc>
+void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+  typedef Acc acc_t;
+  constexpr bool Fixed = std::is_integral<Acc>::value;
+  const scale_taps& t = info->contributions;
+  const int samples = info->src->width * info->src->channels;
+  const int64_t imax = static_cast<int64_t>(info->maximum);
+  acc_t acc[kRowChunk];
+  for (int j = first; j <= last; ++j) {
+    const int base = j * t.stride;
+    const int n = t.count[j];
+    T* out = reinterpret_cast<T*>(image_row(info->dst, j));
+    for (int x0 = 0; x0 < samples; x0 += kRowChunk) {
+      const int m = samples - x0 < kRowChunk ? samples - x0 : kRowChunk;
+      for (int x = 0; x < m; ++x) acc[x] = 0;
+      for (int k = 0; k < n; ++k) {
+        const T* in = reinterpret_cast<const T*>(image_row(info->src, t.index[base + k])) + x0;
+        const acc_t w = Fixed ? static_cast<acc_t>(t.fixed[base + k]) : static_cast<acc_t>(t.weight[base + k]);
+        for (int x = 0; x < m; ++x) acc[x] += w * static_cast<acc_t>(in[x]);
+      }
+      for (int x = 0; x < m; ++x) {
+        if constexpr (Fixed)
+          out[x0 + x] = finish_fixed<T>(acc[x], t.fixed_sum[j], info->normalise, imax);
+        else
+          out[x0 + x] = finish_double<T>(acc[x], t.inverse[j], info->clamp, info->maximum);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void image_scale_horizontal_int(void* object, int first, int last) {
+  const tagIMAGE_SCALER_INFO* info = static_cast<const tagIMAGE_SCALER_INFO*>(object);
+  const bool byte = info->src->pixel_type == IMAGE_PIXEL_BYTE;
+  if (info->narrow_sums)
+    byte ? horizontal_rows<uint8_t, int32_t>(info, first, last) : horizontal_rows<uint16_t, int32_t>(info, first, last);
+  else
+    byte ? horizontal_rows<uint8_t, int64_t>(info, first, last) : horizontal_rows<uint16_t, int64_t>(info, first, last);
+}
+
+void image_scale_vertical_int(void* object, int first, int last) {
+  const tagIMAGE_SCALER_INFO* info = static_cast<const tagIMAGE_SCALER_INFO*>(object);
+  const bool byte = info->src->pixel_type == IMAGE_PIXEL_BYTE;
+  if (info->narrow_sums)
+    byte ? vertical_rows<uint8_t, int32_t>(info, first, last) : vertical_rows<uint16_t, int32_t>(info, first, last);
+  else
+    byte ? vertical_rows<uint8_t, int64_t>(info, first, last) : vertical_rows<uint16_t, int64_t>(info, first, last);
+}
+
+void image_scale_horizontal(void* object, int first, int last) {
+  const tagIMAGE_SCALER_INFO* info = static_cast<const tagIMAGE_SCALER_INFO*>(object);
+  if (info->src->pixel_type == IMAGE_PIXEL_WORD32)
+    horizontal_rows<uint32_t, double>(info, first, last);
+  else
+    horizontal_rows<float, double>(info, first, last);
+}
+
+void image_scale_vertical(void* object, int first, int last) {
+  const tagIMAGE_SCALER_INFO* info = static_cast<const tagIMAGE_SCALER_INFO*>(object);
+  if (info->src->pixel_type == IMAGE_PIXEL_WORD32)
+    vertical_rows<uint32_t, double>(info, first, last);
+  else
+    vertical_rows<float, double>(info, first, last);
+}
+
+namespace {
+
+// One pass of src into dst along one axis; the other axis already agrees.
+bool scale_pass(image_data* src, image_data* dst, bool horizontal, const ImagelibKernel& kernel, bool clamp) {
+  const bool fixed = src->pixel_type == IMAGE_PIXEL_BYTE || src->pixel_type == IMAGE_PIXEL_WORD;
+  tagIMAGE_SCALER_INFO info{};
+  info.kernel = kernel.table;
+  info.kernel_fixed = fixed ? kernel.fixed_table : nullptr;
+  info.in_length = horizontal ? src->width : src->height;
+  info.out_length = horizontal ? dst->width : dst->height;
+  info.ratio = static_cast<double>(info.in_length) / info.out_length;
+  info.radius = kernel.radius;
+  info.src = src;
+  info.dst = dst;
+  info.clamp = clamp;
+  info.maximum = image_full_scale(src->pixel_type);
+  info.band_count = horizontal ? src->height : dst->height;
+  const bool ok = build_taps(info, kernel.normalises_magnification());
+  if (ok) {
+    mp_worker_fn worker = horizontal ? (fixed ? image_scale_horizontal_int : image_scale_horizontal)
+                                     : (fixed ? image_scale_vertical_int : image_scale_vertical);
+    imagelib_dispatch(worker, info.band_count, &info);
+  }
+  free_taps(info.contributions);
+  return ok;
+}
+
+}  // namespace
+
+bool image_scale(image_data* src, image_data* dst, int kernel_type, bool clamp_float) {
+  if (image_data_same_layout(src, dst)) return image_data_copy(src, dst) != 0;
+  if (!src || !dst || !src->pixels || !dst->pixels) return false;
+  if (src->channels != dst->channels || src->pixel_type != dst->pixel_type) return false;
+  if (image_sample_bytes(src->pixel_type) == 0) return false;
+  const bool clamp = !(src->pixel_type == IMAGE_PIXEL_FLOAT && !clamp_float);
+  ImagelibKernel kernel(kernel_type, IMAGELIB_EDGE_CLAMP);
+  if (!kernel.valid) return false;
+
+  // The pass with the smaller scale factor goes first, keeping the
+  // intermediate small.
+  const bool vertical_first =
+      static_cast<int64_t>(src->width) * dst->height < static_cast<int64_t>(dst->width) * src->height;
+  const bool same_width = src->width == dst->width, same_height = src->height == dst->height;
+  // A pass that keeps its length would be a copy: skip it and run the other
+  // pass straight from src into dst.
+  if (same_width) return scale_pass(src, dst, false, kernel, clamp);
+  if (same_height) return scale_pass(src, dst, true, kernel, clamp);
+
+  image_data* mid = vertical_first ? image_data_create(src->width, dst->height, src->channels, src->pixel_type, 1)
+                                   : image_data_create(dst->width, src->height, src->channels, src->pixel_type, 1);
+  if (!mid) return false;
+  bool ok = scale_pass(src, mid, !vertical_first, kernel, clamp);
+  if (ok) ok = scale_pass(mid, dst, vertical_first, kernel, clamp);
+  image_data_delete(mid);
+  return ok;
+}
+
+bool image_general_copy(image_data* src, image_data* dst, int channel_mode, int kernel_type, bool clamp_float) {
+  if (image_data_same_layout(src, dst)) return image_data_copy(src, dst) != 0;
+  if (!src || !dst) return false;
+  if (src->width == dst->width && src->height == dst->height)
+    return image_convert(src, dst, true, channel_mode, 0.0f, 1.0f);
+  if (src->pixel_type == dst->pixel_type && src->channels == dst->channels)
+    return image_scale(src, dst, kernel_type, clamp_float);
+  image_data* tmp = image_data_create(src->width, src->height, dst->channels, dst->pixel_type, 1);
+  if (!tmp) return false;
+  bool ok = image_convert(src, tmp, true, channel_mode, 0.0f, 1.0f);
+  if (ok) ok = image_scale(tmp, dst, kernel_type, clamp_float);
+  image_data_delete(tmp);
+  return ok;
+}
