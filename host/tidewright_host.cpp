@@ -9,6 +9,7 @@
 #include <string>
 
 #include "standin_host.h"
+#include "standin_viewer.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct Options {
   int frames = 1;
   std::string setup;
   std::string output;
+  std::string viewer;
   bool log = false;
   const char* plugin = nullptr;
 };
@@ -27,7 +29,8 @@ struct Options {
 void usage() {
   std::fprintf(stderr,
                "usage: tidewright_host [--size WxH] [--depth 24|48] [--procs N] [--frames N]\n"
-               "                       [--setup FILE] [--output PREFIX] [--log] PLUGIN.so\n");
+               "                       [--setup FILE] [--output PREFIX] [--viewer PREFIX] [--log]\n"
+               "                       PLUGIN.so\n");
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -46,6 +49,8 @@ bool parse(int argc, char** argv, Options& options) {
       options.setup = argv[++i];
     } else if (!std::strcmp(arg, "--output") && has_value) {
       options.output = argv[++i];
+    } else if (!std::strcmp(arg, "--viewer") && has_value) {
+      options.viewer = argv[++i];
     } else if (!std::strcmp(arg, "--log")) {
       options.log = true;
     } else if (arg[0] != '-' && !options.plugin) {
@@ -98,6 +103,20 @@ bool write_frame(const std::string& prefix, int frame, const void* pixels, int w
   return std::fclose(file) == 0 && ok;
 }
 
+// What the artist would see: the output frame in the viewer with the
+// plug-in's overlay drawn over it, as PNG.
+bool write_viewer(const std::string& prefix, int frame, const void* pixels, int width,
+                  int height, bool deep12, SparkOverlayFn overlay) {
+  StandinViewer viewer;
+  if (!viewer.Open(width, height)) return false;
+  viewer.SetView(0, 0, 1.0f);
+  viewer.DrawFrame(pixels, width, height, deep12);
+  viewer.DrawOverlay(overlay, standin_info());
+  char path[1024];
+  std::snprintf(path, sizeof path, "%s%04d.png", prefix.c_str(), frame);
+  return viewer.Write(path);
+}
+
 template <typename Fn>
 Fn entry(void* library, const char* name) {
   return reinterpret_cast<Fn>(dlsym(library, name));
@@ -128,6 +147,7 @@ int main(int argc, char** argv) {
   auto channel_editor = entry<SparkCountFn>(library, "SparkChannelEditor");
   auto process_start = entry<SparkCountFn>(library, "SparkProcessStart");
   auto uninitialise = entry<SparkUnInitialiseFn>(library, "SparkUnInitialise");
+  auto overlay = entry<SparkOverlayFn>(library, "SparkOverlay");
   if (!initialise || !process) {
     std::fprintf(stderr, "tidewright_host: %s lacks SparkInitialise or SparkProcess\n",
                  options.plugin);
@@ -158,6 +178,12 @@ int main(int argc, char** argv) {
                !write_frame(options.output, frame, result, options.width, options.height,
                             options.depth == 48)) {
       std::fprintf(stderr, "tidewright_host: cannot write frame %d\n", frame);
+      ++missing;
+    }
+    if (is_output && !options.viewer.empty() &&
+        !write_viewer(options.viewer, frame, result, options.width, options.height,
+                      options.depth == 48, overlay)) {
+      std::fprintf(stderr, "tidewright_host: cannot write the viewer of frame %d\n", frame);
       ++missing;
     }
   }

@@ -53,6 +53,12 @@ void* SparkProcess(SparkHostInfo info) {
   return out.buffer;
 }
 
+void SparkOverlay(SparkHostInfo, float zoom) {
+  char text[64];
+  std::snprintf(text, sizeof text, "overlay at zoom %g", static_cast<double>(zoom));
+  sparkMessage(text);
+}
+
 void SparkUnInitialise(SparkHostInfo info) { sparkSaveSetup(&info); }
 
 }

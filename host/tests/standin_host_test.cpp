@@ -309,6 +309,23 @@ TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
   EXPECT_EQ(names.size(), 29u);
   for (const std::string& name : names) EXPECT_EQ(name.compare(0, 5, "spark"), 0) << name;
 
+  const std::string viewer_prefix =
+      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "viewer").string();
+  const std::string viewed =
+      run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 6x4 --log --viewer " + viewer_prefix + " " +
+              STANDIN_TEST_PLUGIN_PATH,
+          status);
+  EXPECT_EQ(status, 0) << viewed;
+  EXPECT_NE(viewed.find("sparkMessage(overlay at zoom 1)"), std::string::npos) << viewed;
+  std::ifstream png(viewer_prefix + "0000.png", std::ios::binary);
+  unsigned char head[24] = {};
+  png.read(reinterpret_cast<char*>(head), sizeof head);
+  ASSERT_TRUE(png.good());
+  EXPECT_EQ(std::memcmp(head, "\x89PNG\r\n\x1a\n", 8), 0);
+  EXPECT_EQ(std::memcmp(head + 12, "IHDR", 4), 0);
+  EXPECT_EQ(head[19], 6);  // width, big-endian
+  EXPECT_EQ(head[23], 4);  // height
+
   const std::string refused = run(std::string(TIDEWRIGHT_HOST_PATH) + " /nonexistent.so 2>&1", status);
   EXPECT_NE(status, 0);
 }

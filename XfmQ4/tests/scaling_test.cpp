@@ -1,0 +1,128 @@
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "ImageXfmQ4.h"
+#include "xfm_test_images.h"
+
+namespace {
+
+ImagePtr scaled(ImageXfmQ4& xfm, ImageQ4* src, int width, int height) {
+  ImagePtr dst = uniform_image(width, height, make_pixel(1, 2, 3, 4));
+  EXPECT_TRUE(xfm.scale_image(src, dst.get()));
+  return dst;
+}
+
+TEST(XfmScaling, EnlargeFourToElevenWithTent) {
+  ImageXfmQ4 xfm;
+  xfm.sampleMode(2);
+  ImagePtr src = uniform_image(4, 1, make_pixel(16384, 16384, 16384, 16384));
+  ImagePtr dst = scaled(xfm, src.get(), 11, 1);
+  EXPECT_EQ(dst->rows[0][0].r, 16384);
+  // Centre 0.3: table weights 0.701171875 + 0.30078125.
+  EXPECT_EQ(dst->rows[0][1].r, 16416);
+  EXPECT_EQ(dst->rows[0][10].r, 16384);  // centre 3: the last pixel
+  // Vertically the same along a column.
+  ImagePtr column = uniform_image(1, 4, make_pixel(16384, 0, 0, 0));
+  ImagePtr tall = scaled(xfm, column.get(), 1, 11);
+  EXPECT_EQ(tall->rows[1][0].r, 16416);
+  EXPECT_EQ(tall->rows[1][0].g, 0);
+}
+
+TEST(XfmScaling, ReduceThreeToTwoWithTent) {
+  ImageXfmQ4 xfm;
+  ImagePtr src = make_image(3, 1, [](int x, int) {
+    const int v[3] = {1000, 2000, 30000};
+    return make_pixel(v[x], 32767 - v[x], 4, 32767);
+  });
+  ImagePtr dst = scaled(xfm, src.get(), 2, 1);
+  EXPECT_EQ(dst->rows[0][0].r, 1250);   // 0.75 p0 + 0.25 p1
+  EXPECT_EQ(dst->rows[0][1].r, 23000);  // 0.25 p1 + 0.75 p2
+  EXPECT_EQ(dst->rows[0][0].g, 31517);
+  EXPECT_EQ(dst->rows[0][1].a, 32767);
+  ImagePtr column = make_image(1, 3, [](int, int y) {
+    const int v[3] = {1000, 2000, 30000};
+    return make_pixel(0, 0, v[y], 0);
+  });
+  ImagePtr shorter = scaled(xfm, column.get(), 1, 2);
+  EXPECT_EQ(shorter->rows[0][0].b, 1250);
+  EXPECT_EQ(shorter->rows[1][0].b, 23000);
+}
+
+TEST(XfmScaling, UniformStaysUniformWhenReduced) {
+  const PixelQ4 v = make_pixel(20001, 32767, 0, 777);
+  ImagePtr src = uniform_image(37, 23, v);
+  const int sizes[][2] = {{36, 22}, {19, 11}, {5, 3}, {2, 2}, {1, 1}, {7, 23}, {37, 4}, {1, 9}};
+  for (int mode = 1; mode <= 6; mode++) {
+    ImageXfmQ4 xfm;
+    xfm.sampleMode(mode);
+    for (const auto& s : sizes) {
+      ImagePtr dst = scaled(xfm, src.get(), s[0], s[1]);
+      for (int y = 0; y < s[1]; y++)
+        for (int x = 0; x < s[0]; x++)
+          ASSERT_TRUE(same_pixel(dst->rows[y][x], v)) << mode << " " << s[0] << "x" << s[1] << " at " << x << "," << y;
+    }
+  }
+}
+
+TEST(XfmScaling, EqualSizesCopyExactly) {
+  ImagePtr src = random_image(13, 7, 2);
+  ImageXfmQ4 xfm;
+  xfm.sampleMode(5);
+  EXPECT_TRUE(same_pixels(*src, *scaled(xfm, src.get(), 13, 7)));
+  EXPECT_TRUE(xfm.scale_image(src.get(), src.get()));
+  // Equal widths: the horizontal pass copies, rows stay as they were.
+  ImagePtr cols = make_image(5, 4, [](int x, int) { return make_pixel(x * 5000, 0, 0, 32767); });
+  ImagePtr taller = scaled(xfm, cols.get(), 5, 9);
+  for (int y = 0; y < 9; y++)
+    for (int x = 0; x < 5; x++) ASSERT_TRUE(same_pixel(taller->rows[y][x], cols->rows[0][x]));
+}
+
+TEST(XfmScaling, LengthOneGivesTheMean) {
+  ImageXfmQ4 xfm;
+  ImagePtr line = make_image(4, 1, [](int x, int) {
+    const int v[4] = {100, 200, 300, 1000};
+    return make_pixel(v[x], 32767, 0, v[x] * 2);
+  });
+  ImagePtr dot = scaled(xfm, line.get(), 1, 1);
+  EXPECT_EQ(dot->rows[0][0].r, 400);
+  EXPECT_EQ(dot->rows[0][0].g, 32767);
+  EXPECT_EQ(dot->rows[0][0].a, 800);
+  // Both axes: the mean of column means.
+  ImagePtr block = make_image(3, 2, [](int x, int y) { return make_pixel(x * 300 + y * 3000, 0, 0, 0); });
+  dot = scaled(xfm, block.get(), 1, 1);
+  EXPECT_EQ(dot->rows[0][0].r, 1800);
+  EXPECT_FALSE(xfm.scale_image(nullptr, dot.get()));
+  EXPECT_FALSE(xfm.scale_image(dot.get(), nullptr));
+}
+
+TEST(XfmScaling, CubicOvershootIsClamped) {
+  // Step 0 | 32767 enlarged 6 -> 21 (ratio 0.25) with the a = -1 cubic:
+  // centre 3.25 sums 1.14 of full scale, centre 1.75 sums -0.14.
+  ImageXfmQ4 xfm;
+  xfm.sampleMode(4);
+  ImagePtr step = make_image(6, 1, [](int x, int) { return make_pixel(x >= 3 ? 32767 : 0, 0, 0, 0); });
+  ImagePtr dst = scaled(xfm, step.get(), 21, 1);
+  EXPECT_EQ(dst->rows[0][13].r, 32767);
+  EXPECT_EQ(dst->rows[0][7].r, 0);
+  EXPECT_EQ(dst->rows[0][20].r, 32767);
+}
+
+TEST(XfmScaling, BandedAndSerialIdentical) {
+  ImagePtr src = random_image(53, 41, 12);
+  const int sizes[][2] = {{17, 90}, {120, 13}, {53, 20}, {31, 41}, {2, 3}};
+  int bands = 4;
+  for (int mode = 1; mode <= 6; mode++) {
+    ImageXfmQ4 serial, banded;
+    serial.sampleMode(mode);
+    banded.sampleMode(mode);
+    banded.set_mp_exec(&bands, banded_exec);
+    for (const auto& s : sizes) {
+      ImagePtr a = scaled(serial, src.get(), s[0], s[1]);
+      ImagePtr b = scaled(banded, src.get(), s[0], s[1]);
+      EXPECT_TRUE(same_pixels(*a, *b)) << mode << " " << s[0] << "x" << s[1];
+    }
+  }
+}
+
+}  // namespace

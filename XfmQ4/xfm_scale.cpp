@@ -1,0 +1,212 @@
+// Separable whole-image scaling of ImageXfmQ4: a horizontal pass into an
+// intermediate image, then a vertical pass into the target. The tap lists of
+// a pass (sources clamped to the line, table weights, normalisation) are
+// worked out once per pass, so the band workers only multiply and add.
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include <emmintrin.h>
+
+#include "ImageXfmQ4.h"
+#include "q4_memory.h"
+
+namespace {
+
+// Four channel sums in two SSE2 registers (r, g) and (b, a); per channel the
+// same double arithmetic as a scalar sum.
+struct ChannelSums {
+  __m128d rg = _mm_setzero_pd();
+  __m128d ba = _mm_setzero_pd();
+
+  void add(const PixelQ4& p, double weight) {
+    long long bits;
+    std::memcpy(&bits, &p, 8);
+    const __m128i wide = _mm_unpacklo_epi16(_mm_cvtsi64_si128(bits), _mm_setzero_si128());
+    const __m128d w = _mm_set1_pd(weight);
+    rg = _mm_add_pd(rg, _mm_mul_pd(w, _mm_cvtepi32_pd(wide)));
+    ba = _mm_add_pd(ba, _mm_mul_pd(w, _mm_cvtepi32_pd(_mm_unpackhi_epi64(wide, wide))));
+  }
+
+  // Sum times norm, clamped to 0..32767, rounded by adding 0.5.
+  PixelQ4 store(double norm) const {
+    const __m128d n = _mm_set1_pd(norm), lo = _mm_setzero_pd(), hi = _mm_set1_pd(32767.0), half = _mm_set1_pd(0.5);
+    const __m128d a = _mm_add_pd(_mm_min_pd(_mm_max_pd(_mm_mul_pd(rg, n), lo), hi), half);
+    const __m128d b = _mm_add_pd(_mm_min_pd(_mm_max_pd(_mm_mul_pd(ba, n), lo), hi), half);
+    const __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
+    const long long packed = _mm_cvtsi128_si64(_mm_packs_epi32(v, v));
+    PixelQ4 out;
+    std::memcpy(&out, &packed, 8);
+    return out;
+  }
+};
+
+}  // namespace
+
+bool ImageXfmQ4::build_scale_taps(bool reduce) {
+  const int n = scale_dst_size, size = scale_src_size;
+  const double r = scale_radius;
+  const double reach = reduce ? r * scale_ratio : r;
+  const double inverse = reduce ? 1.0 / scale_ratio : 1.0;
+  // A single output takes the mean of the whole line.
+  const bool mean = reduce && n == 1;
+  auto span = [&](int i, int& lo, int& hi) {
+    const double c = i * scale_ratio;
+    lo = mean ? 0 : (int)std::ceil(c - reach);
+    hi = mean ? size - 1 : (int)std::floor(c + reach);
+  };
+  long long total = 0;
+  for (int i = 0; i < n; i++) {
+    int lo, hi;
+    span(i, lo, hi);
+    total += hi - lo + 1;
+  }
+  const long long bytes = total * (long long)(sizeof(double) + sizeof(int)) +
+                          (long long)n * (sizeof(double) + sizeof(int)) + sizeof(int);
+  if (bytes > UINT_MAX) return false;
+  char* block = static_cast<char*>(q4_malloc((unsigned)bytes, __FILE__, __LINE__));
+  if (!block) return false;
+  scale_taps.tap_weight = reinterpret_cast<double*>(block);
+  scale_taps.tap_norm = scale_taps.tap_weight + total;
+  scale_taps.tap_first = reinterpret_cast<int*>(scale_taps.tap_norm + n);
+  scale_taps.tap_source = scale_taps.tap_first + n + 1;
+
+  int k = 0;
+  for (int i = 0; i < n; i++) {
+    const double c = i * scale_ratio;
+    int lo, hi;
+    span(i, lo, hi);
+    scale_taps.tap_first[i] = k;
+    double weight_sum = 0.0;
+    for (int t = lo; t <= hi; t++, k++) {
+      double w = 1.0;
+      if (!mean) {
+        int index = (int)(inverse * (t - c) * 512.0);
+        index = index < 0 ? -index : index;
+        w = scale_kernel[index < 1536 ? index : 1536];
+      }
+      scale_taps.tap_weight[k] = w;
+      scale_taps.tap_source[k] = t < 0 ? 0 : (t >= size ? size - 1 : t);
+      weight_sum += w;
+    }
+    // Enlarging passes use the table weights as they are.
+    scale_taps.tap_norm[i] = !reduce ? 1.0 : (weight_sum != 0.0 ? 1.0 / weight_sum : 0.0);
+  }
+  scale_taps.tap_first[n] = k;
+  return true;
+}
+
+void ImageXfmQ4::free_scale_taps() {
+  if (scale_taps.tap_weight) q4_free(scale_taps.tap_weight, __FILE__, __LINE__);
+  scale_taps = ScaleTaps{nullptr, nullptr, nullptr, nullptr};
+}
+
+bool ImageXfmQ4::scale_pass(mp_worker_fn copy, mp_worker_fn up, mp_worker_fn down, int count) {
+  if (scale_dst_size == scale_src_size) {
+    mp_exec(copy, count);
+    return true;
+  }
+  const bool reduce = scale_dst_size < scale_src_size;
+  if (!build_scale_taps(reduce)) return false;
+  mp_exec(reduce ? down : up, count);
+  free_scale_taps();
+  return true;
+}
+
+bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
+  if (!src || !dst || !src->rows || !dst->rows || src->width < 1 || src->height < 1 || dst->width < 1 ||
+      dst->height < 1)
+    return false;
+  if (src->width == dst->width && src->height == dst->height) {
+    if (src == dst) return true;
+    scale_dst_size = src->width;
+    scale_src = src;
+    scale_dst = dst;
+    mp_exec(mp_copy_all, src->height);
+    return true;
+  }
+  ImageQ4* tmp = new (std::nothrow) ImageQ4((long)dst->width, (long)src->height, 1.0f, nullptr, nullptr);
+  if (!tmp) return false;
+  bool ok = tmp->storage && tmp->rows;
+  auto ratio = [](int from, int to) { return to > 1 ? (from - 1) / (double)(to - 1) : 0.0; };
+  scale_kernel = kernel_table;
+  scale_radius = kernel_radius;
+  if (ok) {
+    scale_src = src;
+    scale_tmp = tmp;
+    scale_dst_size = dst->width;
+    scale_src_size = src->width;
+    scale_ratio = ratio(src->width, dst->width);
+    ok = scale_pass(mp_copy_horiz, mp_scale_image_horiz_up, mp_scale_image_horiz_down, src->height);
+  }
+  if (ok) {
+    scale_dst = dst;
+    scale_dst_size = dst->height;
+    scale_src_size = tmp->height;
+    scale_ratio = ratio(src->height, dst->height);
+    ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, tmp->width);
+  }
+  delete tmp;
+  return ok;
+}
+
+void ImageXfmQ4::mp_copy_all(void* object, int first, int last) {
+  ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  for (int y = first; y <= last; y++)
+    std::memcpy(self->scale_dst->rows[y], self->scale_src->rows[y], (size_t)self->scale_dst_size * sizeof(PixelQ4));
+}
+
+void ImageXfmQ4::mp_copy_horiz(void* object, int first, int last) {
+  ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  for (int y = first; y <= last; y++)
+    std::memcpy(self->scale_tmp->rows[y], self->scale_src->rows[y], (size_t)self->scale_dst_size * sizeof(PixelQ4));
+}
+
+void ImageXfmQ4::mp_copy_vert(void* object, int first, int last) {
+  ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  if (first > last) return;
+  for (int y = 0; y < self->scale_dst_size; y++)
+    std::memcpy(self->scale_dst->rows[y] + first, self->scale_tmp->rows[y] + first,
+                (size_t)(last - first + 1) * sizeof(PixelQ4));
+}
+
+void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
+  for (int i = 0; i < dst_size; i++) {
+    ChannelSums sums;
+    for (int k = taps.tap_first[i]; k < taps.tap_first[i + 1]; k++) sums.add(src[taps.tap_source[k]], taps.tap_weight[k]);
+    dst[i] = sums.store(taps.tap_norm[i]);
+  }
+}
+
+void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
+  ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  for (int y = first; y <= last; y++)
+    scale_line(self->scale_taps, self->scale_dst_size, self->scale_src->rows[y], self->scale_tmp->rows[y]);
+}
+
+void ImageXfmQ4::mp_scale_image_horiz_down(void* object, int first, int last) {
+  // The tap lists already carry the stretched kernel and the normalisation.
+  mp_scale_image_horiz_up(object, first, last);
+}
+
+void ImageXfmQ4::mp_scale_image_vert_up(void* object, int first, int last) {
+  ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  const ScaleTaps& taps = self->scale_taps;
+  PixelQ4* const* in = self->scale_tmp->rows;
+  // Output row by output row, so the band's columns are read along rows.
+  for (int i = 0; i < self->scale_dst_size; i++) {
+    PixelQ4* out = self->scale_dst->rows[i];
+    const int k0 = taps.tap_first[i], k1 = taps.tap_first[i + 1];
+    const double norm = taps.tap_norm[i];
+    for (int x = first; x <= last; x++) {
+      ChannelSums sums;
+      for (int k = k0; k < k1; k++) sums.add(in[taps.tap_source[k]][x], taps.tap_weight[k]);
+      out[x] = sums.store(norm);
+    }
+  }
+}
+
+void ImageXfmQ4::mp_scale_image_vert_down(void* object, int first, int last) {
+  mp_scale_image_vert_up(object, first, last);
+}
