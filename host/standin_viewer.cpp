@@ -63,11 +63,6 @@ bool write_file(const char* path, const std::vector<unsigned char>& bytes) {
 
 }  // namespace
 
-// Mesa's off-screen frontend never frees the framebuffers it creates for a
-// context's colour buffer; the leak checker of sanitized builds is told so,
-// and still reports every leak of our own.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
-
 StandinViewer::~StandinViewer() {
   if (!context_) return;
   if (OSMesaGetCurrentContext() == static_cast<OSMesaContext>(context_))

@@ -11,4 +11,4 @@ ctest --test-dir build/release -j "$jobs" --output-on-failure
 
 scripts/build.sh build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQ4_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
+  LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
