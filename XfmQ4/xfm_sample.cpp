@@ -73,14 +73,23 @@ inline PixelQ4 bilinear_mix_fixed(PixelQ4 p00, PixelQ4 p10, PixelQ4 p01, PixelQ4
   return out;
 }
 
-// Horizontal or vertical weights of the 5-tap kernel for offsets -2..2.
+// Horizontal or vertical weights of the 5-tap kernel for offsets -2..2,
+// adding up to exactly unity (8192 in fixed point). The table entries alone
+// do not: each fixed-point entry is rounded on its own (sums 8191..8195 for
+// the cubics), and the Lanczos-2 window itself sums to up to 1.019, so a flat
+// image would come back with a gain error that also differs between the
+// float and the fixed sampler. The nearest tap, the largest weight, absorbs
+// the difference, where it disturbs the kernel's shape least; both samplers
+// correct the same tap so that they stay within rounding of each other.
 template <typename T>
-inline void five_tap_weights(const T* k, int f, T* w) {
+inline void five_tap_weights(const T* k, int f, T unity, T* w) {
   w[0] = f == 0 ? k[1024] : 0;
   w[1] = k[512 + f];
   w[2] = k[f];
   w[3] = k[512 - f];
   w[4] = k[1024 - f];
+  T& nearest = f <= 256 ? w[2] : w[3];
+  nearest += unity - (w[0] + w[1] + w[2] + w[3] + w[4]);
 }
 
 }  // namespace
@@ -160,7 +169,11 @@ namespace {
 
 // Sums the 5 x 5 neighbourhood of (x0, y0) with separable weights: rows
 // first, then the row sums vertically. Acc is double or int; for int each
-// stage is shifted back by 13 bits.
+// stage is shifted back by 13 bits, rounding to nearest: two flooring
+// shifts would bias the result low by up to 1 + (sum of the positive
+// vertical weights, 1.25 for the a = -1 cubic) levels against the float
+// sampler, which rounds. Magnitudes stay below 32767 * 1.5 * 8192 * 1.25,
+// well inside 32 bits.
 template <typename Acc, typename W>
 void five_tap_sum(const ImageQ4* img, int x0, int y0, const W* wx, const W* wy, Acc* total) {
   const bool direct = x0 - 2 >= 0 && x0 + 2 < img->width && y0 - 2 >= 0 && y0 + 2 < img->height;
@@ -180,7 +193,7 @@ void five_tap_sum(const ImageQ4* img, int x0, int y0, const W* wx, const W* wy, 
       sum[3] += p.a * wx[i];
     }
     for (int ch = 0; ch < 4; ch++) {
-      if constexpr (std::is_integral_v<Acc>) total[ch] += (sum[ch] >> 13) * wy[j];
+      if constexpr (std::is_integral_v<Acc>) total[ch] += ((sum[ch] + 4096) >> 13) * wy[j];
       else total[ch] += sum[ch] * wy[j];
     }
   }
@@ -192,8 +205,8 @@ PixelQ4 ImageXfmQ4::general_5_point_sample(ImageQ4* img, double x, double y) {
   if (!(x >= -2.0 && x < img->width + 2.0 && y >= -2.0 && y < img->height + 2.0)) return zero_pixel;
   const int x0 = floor_int(x), y0 = floor_int(y);
   double wx[5], wy[5];
-  five_tap_weights(kernel_table, fraction_steps(x, x0, 512), wx);
-  five_tap_weights(kernel_table, fraction_steps(y, y0, 512), wy);
+  five_tap_weights(kernel_table, fraction_steps(x, x0, 512), 1.0, wx);
+  five_tap_weights(kernel_table, fraction_steps(y, y0, 512), 1.0, wy);
   double total[4];
   five_tap_sum(img, x0, y0, wx, wy, total);
   PixelQ4 out;
@@ -208,15 +221,15 @@ PixelQ4 ImageXfmQ4::general_5_point_sample_integer(ImageQ4* img, double x, doubl
   if (!(x >= -2.0 && x < img->width + 2.0 && y >= -2.0 && y < img->height + 2.0)) return zero_pixel;
   const int x0 = floor_int(x), y0 = floor_int(y);
   int wx[5], wy[5];
-  five_tap_weights(kernel_table_fixed, fraction_steps(x, x0, 512), wx);
-  five_tap_weights(kernel_table_fixed, fraction_steps(y, y0, 512), wy);
+  five_tap_weights(kernel_table_fixed, fraction_steps(x, x0, 512), 8192, wx);
+  five_tap_weights(kernel_table_fixed, fraction_steps(y, y0, 512), 8192, wy);
   int total[4];
   five_tap_sum(img, x0, y0, wx, wy, total);
   PixelQ4 out;
-  out.r = clamp_fixed(total[0] >> 13);
-  out.g = clamp_fixed(total[1] >> 13);
-  out.b = clamp_fixed(total[2] >> 13);
-  out.a = clamp_fixed(total[3] >> 13);
+  out.r = clamp_fixed((total[0] + 4096) >> 13);
+  out.g = clamp_fixed((total[1] + 4096) >> 13);
+  out.b = clamp_fixed((total[2] + 4096) >> 13);
+  out.a = clamp_fixed((total[3] + 4096) >> 13);
   return out;
 }
 

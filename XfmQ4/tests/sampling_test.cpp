@@ -167,22 +167,114 @@ int worst_difference(ImageQ4* img, int mode, double lo, double hi_x, double hi_y
   return worst;
 }
 
+// Full range 0..32767 with gentle slopes (at most about 1700 levels per
+// pixel): a diagonal ramp, a low-frequency sinusoid, the inverted ramp and
+// a channel at full scale.
+ImagePtr full_range_image() {
+  return make_image(48, 36, [](int x, int y) {
+    const double ramp = 32767.0 * (x + y) / (47.0 + 35.0);
+    const double wave = 16383.5 + 16383.5 * std::sin(x * 0.1 + 0.3) * std::cos(y * 0.09 - 0.2);
+    return make_pixel((int)std::lround(ramp), (int)std::lround(wave), 32767 - (int)std::lround(ramp), 32767);
+  });
+}
+
 TEST(XfmSampling, FloatAndFixedAgreeForEveryMode) {
+  // Inside the image both arithmetics use the same taps with weights that
+  // add up to one, and both round, so only the 1/8192 rounding of the table
+  // entries against the smooth image's slopes separates them.
+  ImagePtr full = full_range_image();
+  for (int mode = 1; mode <= 6; mode++) EXPECT_LE(worst_difference(full.get(), mode, 2, 45, 33), 2) << mode;
+
   // 11-bit picture: every mode agrees within 2 everywhere, borders included.
   ImagePtr small = smooth_image(1000, 900);
   for (int mode = 1; mode <= 6; mode++) EXPECT_LE(worst_difference(small.get(), mode, -3, 43, 33), 2) << mode;
 
-  // Full range inside the image: the bilinear samplers agree within 2.
-  ImagePtr full = smooth_image(16383, 16000);
-  for (int mode = 1; mode <= 2; mode++) EXPECT_LE(worst_difference(full.get(), mode, 0, 39, 29), 2) << mode;
-  // Across the border the neighbour outside drops to 0: the 13-bit fraction
-  // then costs up to 32767 / 8192 = 4.
-  EXPECT_LE(worst_difference(full.get(), 2, -1, 40, 30), 5);
-  // The 5-tap fixed weights of one axis are each rounded by up to 1.5 / 8192
-  // with an absolute sum of at most 4 / 8192, so two axes at values up to
-  // 32383 may differ by 2 + 32383 * 8 / 8192.
+  // Across the border the neighbours outside drop to 0, a step of up to
+  // 32767 that the table rounding no longer sees as smooth. Bilinear: the
+  // 13-bit fraction then costs up to 32767 / 8192 = 4.
+  ImagePtr wide = smooth_image(16383, 16000);
+  EXPECT_LE(worst_difference(wide.get(), 2, -1, 40, 30), 5);
+  // 5-tap: the entries' own rounding (up to 1.5 / 8192 each for negative
+  // entries, 0.5 / 8192 for positive ones) now meets values up to 32383
+  // next to zeros, about 4 / 8192 of weight per axis.
   for (int mode = 3; mode <= 6; mode++)
-    EXPECT_LE(worst_difference(full.get(), mode, -3, 43, 33), 2 + 32383 * 8 / 8192) << mode;
+    EXPECT_LE(worst_difference(wide.get(), mode, -3, 43, 33), 2 + 32383 * 8 / 8192) << mode;
+}
+
+TEST(XfmSampling, UniformImagesComeBackExactly) {
+  // Whatever the fraction, the weights of each axis add up to exactly one
+  // (8192), so a flat picture passes unchanged at full scale and below.
+  const PixelQ4 values[] = {make_pixel(32767, 32767, 32767, 32767), make_pixel(12345, 12345, 12345, 12345),
+                            make_pixel(32767, 12345, 1, 20000)};
+  for (const PixelQ4& v : values) {
+    ImagePtr flat = uniform_image(12, 11, v);
+    for (int mode = 2; mode <= 6; mode++) {
+      for (int arithmetic = 1; arithmetic <= 2; arithmetic++) {
+        ImageXfmQ4 xfm;
+        xfm.sampleMode(mode);
+        xfm.sample_arithmetic = arithmetic;
+        // Every table fraction on x, a spread of them on y, and offsets
+        // within a step, all far enough from the border for the widest kernel.
+        for (int fx = 0; fx < 512; fx++)
+          for (int fy = 0; fy < 512; fy += 37) {
+            const double x = 4 + (fx + 0.25 + 0.5 * (fy % 2)) / 512.0;
+            const double y = 5 + (fy + 0.75) / 512.0;
+            const PixelQ4 got = xfm.sample(flat.get(), x, y);
+            ASSERT_TRUE(same_pixel(got, v)) << "mode " << mode << " arithmetic " << arithmetic << " at " << x << ", "
+                                            << y << ": " << got.r << " " << got.g << " " << got.b << " " << got.a;
+            const PixelQ4 swapped = xfm.sample(flat.get(), y + 1, x + 1);
+            ASSERT_TRUE(same_pixel(swapped, v)) << "mode " << mode << " at " << y + 1 << ", " << x + 1;
+          }
+      }
+    }
+  }
+}
+
+// Fixed-point weights of one axis written out from the table: entries at
+// distances 2 + f (fraction 0 only), 1 + f, f, 1 - f, 2 - f, with the tap
+// nearest the position (f for fractions up to one half, else 1 - f) taking
+// whatever the five entries miss of 8192.
+void reference_fixed_weights(const int* k, int f, long long* w) {
+  w[0] = f == 0 ? k[1024] : 0;
+  w[1] = k[512 + f];
+  w[2] = k[f];
+  w[3] = k[512 - f];
+  w[4] = k[1024 - f];
+  const long long sum = w[0] + w[1] + w[2] + w[3] + w[4];
+  w[f <= 256 ? 2 : 3] += 8192 - sum;
+}
+
+long long round_down_13(long long v) { return (long long)std::floor((v + 4096) / 8192.0); }
+
+TEST(XfmSampling, FiveTapIntegerMatchesPerChannelFormula) {
+  // Full-range noise, positions inside and across the border: rows summed
+  // and rounded to whole levels first, then the rows, then clamped.
+  ImagePtr img = random_image(23, 17, 78);
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> px(-2.5, 25.0), py(-2.5, 19.0);
+  for (int mode = 3; mode <= 6; mode++) {
+    ImageXfmQ4 xfm;
+    xfm.sampleMode(mode);
+    for (int i = 0; i < 3000; i++) {
+      const double x = px(rng), y = py(rng);
+      const int x0 = (int)std::floor(x), y0 = (int)std::floor(y);
+      const int fx = std::min((int)((x - x0) * 512), 511), fy = std::min((int)((y - y0) * 512), 511);
+      long long wx[5], wy[5];
+      reference_fixed_weights(xfm.kernel_table_fixed, fx, wx);
+      reference_fixed_weights(xfm.kernel_table_fixed, fy, wy);
+      const PixelQ4 got = xfm.sample(img.get(), x, y);
+      for (int ch = 0; ch < 4; ch++) {
+        long long total = 0;
+        for (int j = 0; j < 5; j++) {
+          long long row = 0;
+          for (int t = 0; t < 5; t++) row += channel(pixel_or_zero(*img, x0 - 2 + t, y0 - 2 + j), ch) * wx[t];
+          total += round_down_13(row) * wy[j];
+        }
+        const long long expected = std::min(std::max(round_down_13(total), 0LL), 32767LL);
+        ASSERT_EQ(channel(got, ch), expected) << "mode " << mode << " at " << x << ", " << y << " channel " << ch;
+      }
+    }
+  }
 }
 
 TEST(XfmSampling, FiveTapExactAtWholePixelsAndClamped) {
@@ -209,7 +301,13 @@ TEST(XfmSampling, FiveTapExactAtWholePixelsAndClamped) {
   xfm.sampleMode(5);
   EXPECT_TRUE(same_pixel(xfm.sample(ramp.get(), -2.5, 4.0), zero));  // x0 + 2 < 0
   EXPECT_TRUE(same_pixel(xfm.sample(ramp.get(), 8.0, 4.0), zero));   // x0 - 2 >= width
-  EXPECT_EQ(xfm.sample(ramp.get(), 6.5, 4.0).a, 682);  // 32767 * 0.5^3 / 6 from column 5
+  // Only column 5 reaches x = 6.5, at distance 1.5 with weight 0.5^3 / 6:
+  // 682.65 in floating point; the fixed entry 171 / 8192 (170.67 rounded)
+  // gives 32767 * 171 / 8192 = 683.97. The rows' weights 1365, 5462, 1365
+  // add up to 8192 and keep that level.
+  EXPECT_EQ(xfm.sample(ramp.get(), 6.5, 4.0).a, 684);
+  xfm.sample_arithmetic = 1;
+  EXPECT_EQ(xfm.sample(ramp.get(), 6.5, 4.0).a, 683);
 }
 
 TEST(XfmSampling, NonFiniteAndFarPositionsGiveZero) {
