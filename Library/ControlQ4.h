@@ -30,6 +30,16 @@ class ControlQ4 {
   ~ControlQ4() = default;  // never deleted through the base
   // Shows (hide false) or hides control k in the host's panel.
   static void ShowHost(bool hide, int k);
+  // Records h, then hides or shows controls number to number + count - 1 in
+  // that order.
+  void SetHidden(bool h, int count = 1);
+  // Runs change only when d differs from the recorded state, then records d:
+  // the host sees one update per change of state, never a repeat.
+  template <typename Change>
+  void SetDisabled(bool d, Change change) {
+    if (d != disabled) change();
+    disabled = d;
+  }
 };
 
 class IntegerControlQ4 : public ControlQ4 {

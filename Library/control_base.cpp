@@ -16,3 +16,8 @@ void ControlQ4::ShowHost(bool hide, int k) {
   else
     sparkEnableParameter(1, k);
 }
+
+void ControlQ4::SetHidden(bool h, int count) {
+  hidden = h;
+  for (int i = 0; i < count; ++i) ShowHost(h, number + i);
+}

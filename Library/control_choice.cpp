@@ -13,17 +13,13 @@ unsigned char* value_byte(SparkBoolean* record) {
 void ListControlQ4::Sync() { value = record->value + 1; }
 
 void ListControlQ4::Disable(bool d) {
-  if (d != disabled) {
+  SetDisabled(d, [&] {
     record->count = d ? 1 : aux->count;
     sparkControlUpdate(number);
-  }
-  disabled = d;
+  });
 }
 
-void ListControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void ListControlQ4::Hide(bool h) { SetHidden(h); }
 
 void ListControlQ4::SetValue(double, long v) {
   record->value = (int32_t)(v - 1);
@@ -40,14 +36,10 @@ void CheckboxControlQ4::Sync() { value = *value_byte(record) ? 1 : 0; }
 
 void CheckboxControlQ4::Disable(bool d) {
   saved = (signed char)*value_byte(record);
-  if (d != disabled) sparkControlUpdate(number);
-  disabled = d;
+  SetDisabled(d, [&] { sparkControlUpdate(number); });
 }
 
-void CheckboxControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void CheckboxControlQ4::Hide(bool h) { SetHidden(h); }
 
 void CheckboxControlQ4::SetValue(double, long v) {
   *value_byte(record) = (unsigned char)(v & 0xFF);
@@ -67,11 +59,7 @@ void CheckboxControlQ4::SetValue(double, long v) {
 void CheckboxControlQ4::GetValue(double, long& v) { v = value; }
 
 void ButtonControlQ4::Disable(bool d) {
-  if (d != disabled) sparkControlUpdate(number);
-  disabled = d;
+  SetDisabled(d, [&] { sparkControlUpdate(number); });
 }
 
-void ButtonControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void ButtonControlQ4::Hide(bool h) { SetHidden(h); }

@@ -34,12 +34,7 @@ void ColourControlQ4::Disable(bool d) {
   disabled = d;
 }
 
-void ColourControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-  if (!sliders) return;
-  for (int i = 1; i <= 3; ++i) ShowHost(h, number + i);
-}
+void ColourControlQ4::Hide(bool h) { SetHidden(h, sliders ? 4 : 1); }
 
 void ColourControlQ4::SetValue(double, unsigned short vr, unsigned short vg, unsigned short vb,
                                unsigned short) {

@@ -13,14 +13,10 @@ float curve_value(int control, double frame) {
 void IntegerControlQ4::Sync() { value = record->value; }
 
 void IntegerControlQ4::Disable(bool d) {
-  if (d != disabled) control_lock_range(record, aux, d, number);
-  disabled = d;
+  SetDisabled(d, [&] { control_lock_range(record, aux, d, number); });
 }
 
-void IntegerControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void IntegerControlQ4::Hide(bool h) { SetHidden(h); }
 
 void IntegerControlQ4::SetValue(double, long v) {
   record->value = (int32_t)v;
@@ -35,14 +31,10 @@ void IntegerControlQ4::GetValue(double frame, long& v) {
 void FloatControlQ4::Sync() { value = record->value; }
 
 void FloatControlQ4::Disable(bool d) {
-  if (d != disabled) control_lock_range(record, aux, d, number);
-  disabled = d;
+  SetDisabled(d, [&] { control_lock_range(record, aux, d, number); });
 }
 
-void FloatControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void FloatControlQ4::Hide(bool h) { SetHidden(h); }
 
 void FloatControlQ4::SetValue(double, double v) {
   record->value = (float)v;
@@ -57,14 +49,10 @@ void FloatControlQ4::GetValue(double frame, double& v) {
 void SizeControlQ4::Sync() { value = record->value / 100.0; }
 
 void SizeControlQ4::Disable(bool d) {
-  if (d != disabled) control_lock_range(record, aux, d, number);
-  disabled = d;
+  SetDisabled(d, [&] { control_lock_range(record, aux, d, number); });
 }
 
-void SizeControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void SizeControlQ4::Hide(bool h) { SetHidden(h); }
 
 void SizeControlQ4::SetValue(double, double v) {
   record->value = (float)(100.0 * v);
@@ -79,14 +67,10 @@ void SizeControlQ4::GetValue(double frame, double& v) {
 void AngleControlQ4::Sync() { value = record->value; }
 
 void AngleControlQ4::Disable(bool d) {
-  if (d != disabled) control_lock_range(record, aux, d, number);
-  disabled = d;
+  SetDisabled(d, [&] { control_lock_range(record, aux, d, number); });
 }
 
-void AngleControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void AngleControlQ4::Hide(bool h) { SetHidden(h); }
 
 void AngleControlQ4::SetValue(double, double v) {
   record->value = (float)v;

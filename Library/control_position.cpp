@@ -5,20 +5,15 @@
 void PositionControlQ4::Sync() {}
 
 void PositionControlQ4::Disable(bool d) {
-  if (d != disabled) {
+  SetDisabled(d, [&] {
     const AuxQ4Float x_range = {aux->min_x, aux->max_x};
     const AuxQ4Float y_range = {aux->min_y, aux->max_y};
     control_lock_range(x_record, &x_range, d, number);
     control_lock_range(y_record, &y_range, d, number + 1);
-  }
-  disabled = d;
+  });
 }
 
-void PositionControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-  ShowHost(h, number + 1);
-}
+void PositionControlQ4::Hide(bool h) { SetHidden(h, 2); }
 
 void PositionControlQ4::SetValue(double, double vx, double vy) {
   x_record->value = (float)(vx * 100.0);

@@ -27,10 +27,7 @@ void TextControlQ4::Sync() { sync_cache(value, record); }
 
 void TextControlQ4::Disable(bool d) { disabled = d; }
 
-void TextControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
-}
+void TextControlQ4::Hide(bool h) { SetHidden(h); }
 
 void TextControlQ4::SetValue(double, const char* s) {
   write_host(record, s);
@@ -46,13 +43,11 @@ void TextControlQ4::GetValue(double, char*& s) {
 void FileControlQ4::Sync() { sync_cache(value, record); }
 
 void FileControlQ4::Disable(bool d) {
-  if (d != disabled) sparkControlUpdate(number);
-  disabled = d;
+  SetDisabled(d, [&] { sparkControlUpdate(number); });
 }
 
 void FileControlQ4::Hide(bool h) {
-  hidden = h;
-  ShowHost(h, number);
+  SetHidden(h);
   ShowHost(h, number + 7);
 }
 

@@ -3,42 +3,26 @@
 // with the rows and columns split over 1 band (no executor) or several
 // bands on threads.
 #include <random>
-#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "fft_convolver.h"
+#include "thread_band_executor.h"
 
 namespace {
 
-struct Bands {
-  int count;
-};
-
-void run_in_bands(void* context, mp_worker_fn worker, int count, void* object) {
-  const int bands = static_cast<Bands*>(context)->count;
-  const int size = count / bands;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < bands; ++i) {
-    const int first = i * size;
-    const int last = i == bands - 1 ? count - 1 : first + size - 1;
-    threads.emplace_back(worker, object, first, last);
-  }
-  for (auto& t : threads) t.join();
-}
-
 struct Fixture {
   int n;
-  Bands bands;
+  ThreadBandExecutor bands;
   FFTConvolver fft;
   std::vector<float> field;
   std::vector<complex4> spec;
-  Fixture(int size, int band_count) : n(size), bands{band_count}, field(size * size), spec(size * size) {
+  Fixture(int size, int band_count) : n(size), bands(band_count), field(size * size), spec(size * size) {
     std::mt19937 gen(1);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     for (auto& v : field) v = u(gen);
-    if (band_count > 1) fft.set_mp_exec(&bands, run_in_bands);
+    if (band_count > 1) fft.set_mp_exec(&bands, ThreadBandExecutor::exec);
   }
 };
 

@@ -1,29 +1,15 @@
 // image_scale of a 1920x1080 word RGBA frame to a 128x128 grid and back,
 // on the calling thread and through an 8-band executor.
 #include <cstdint>
-#include <thread>
-#include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "image_data.h"
 #include "image_scale.h"
 #include "imagelib_kernel.h"
+#include "thread_band_executor.h"
 
 namespace {
-
-// Runs each of 8 even bands (the last taking the remainder) on its own thread.
-void eight_band_exec(void*, mp_worker_fn worker, int count, void* object) {
-  const int bands = 8;
-  std::vector<std::thread> threads;
-  const int size = count / bands;
-  for (int k = 0; k < bands; ++k) {
-    const int first = k * size;
-    const int last = k == bands - 1 ? count - 1 : first + size - 1;
-    if (last >= first) threads.emplace_back(worker, object, first, last);
-  }
-  for (std::thread& t : threads) t.join();
-}
 
 image_data* frame_image() {
   image_data* img = image_data_create(1920, 1080, 4, IMAGE_PIXEL_WORD, 1);
@@ -36,7 +22,8 @@ void run(benchmark::State& state, bool down, bool banded) {
   image_data* frame = frame_image();
   image_data* grid = image_data_create(128, 128, 4, IMAGE_PIXEL_WORD, 1);
   image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false);
-  imagelib_set_mp_exec(nullptr, banded ? eight_band_exec : nullptr);
+  ThreadBandExecutor eight_bands(8);
+  imagelib_set_mp_exec(banded ? &eight_bands : nullptr, banded ? ThreadBandExecutor::exec : nullptr);
   for (auto _ : state) {
     const bool ok = down ? image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false)
                          : image_scale(grid, frame, IMAGELIB_KERNEL_LINEAR, false);

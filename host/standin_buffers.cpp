@@ -41,11 +41,7 @@ extern "C" int sparkMemGetBuffer(int id, SparkMemBuf* descriptor) {
 }
 
 extern "C" int sparkMemGetFreeMemory(void) {
-  int count;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    count = standin_state().free_buffers;
-  }
+  const int count = standin_read(&StandinState::free_buffers);
   standin_logf("sparkMemGetFreeMemory() = %d", count);
   return count;
 }

@@ -23,11 +23,7 @@ extern "C" int sparkMessageConfirm(const char* text) {
 }
 
 extern "C" double sparkAPIVersionInfo(void) {
-  double version;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    version = standin_state().api_version;
-  }
+  const double version = standin_read(&StandinState::api_version);
   standin_logf("sparkAPIVersionInfo() = %g", version);
   return version;
 }
@@ -93,47 +89,29 @@ bool standin_control_hidden(int number) {
 }
 
 extern "C" void sparkCursorBusy(void) {
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    standin_state().cursor = 0;
-  }
+  standin_write(&StandinState::cursor, 0);
   standin_logf("sparkCursorBusy()");
 }
 
 extern "C" void sparkViewingCursor(int cursor) {
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    standin_state().cursor = cursor;
-  }
+  standin_write(&StandinState::cursor, cursor);
   standin_logf("sparkViewingCursor(%d)", cursor);
 }
 
 extern "C" float sparkGetViewerRatio(void) {
-  float ratio;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    ratio = standin_state().viewer_ratio;
-  }
+  const float ratio = standin_read(&StandinState::viewer_ratio);
   standin_logf("sparkGetViewerRatio() = %g", ratio);
   return ratio;
 }
 
 extern "C" void sparkViewingDraw(void) {
-  std::function<void()> hook;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    hook = standin_state().viewing_draw_hook;
-  }
+  const std::function<void()> hook = standin_read(&StandinState::viewing_draw_hook);
   standin_logf("sparkViewingDraw()");
   if (hook) hook();
 }
 
 extern "C" int sparkWorkingDir(char* path) {
-  std::string dir;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    dir = standin_state().working_dir;
-  }
+  std::string dir = standin_read(&StandinState::working_dir);
   if (dir.empty()) {
     char cwd[SPARK_PATH_MAX];
     dir = getcwd(cwd, sizeof cwd) ? cwd : "/";
@@ -148,11 +126,7 @@ extern "C" int sparkWorkingDir(char* path) {
 
 extern "C" int sparkFileBrowserDisplay(const char* start_dir, const char* extension,
                                        SparkFileCallback callback) {
-  std::string choice;
-  {
-    std::lock_guard<std::mutex> lock(standin_state().mutex);
-    choice = standin_state().browser_choice;
-  }
+  const std::string choice = standin_read(&StandinState::browser_choice);
   standin_logf("sparkFileBrowserDisplay(%s, %s)", start_dir ? start_dir : "",
                extension ? extension : "");
   if (choice.empty() || !callback) return 0;

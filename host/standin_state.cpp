@@ -75,15 +75,9 @@ void standin_set_frame(int width, int height, int depth) {
     standin_size_buffer(state, state.buffers[standin_temp_base + k]);
 }
 
-int standin_frame_width() {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().width;
-}
+int standin_frame_width() { return standin_read(&StandinState::width); }
 
-int standin_frame_height() {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().height;
-}
+int standin_frame_height() { return standin_read(&StandinState::height); }
 
 bool standin_deep12() {
   std::lock_guard<std::mutex> lock(standin_state().mutex);
@@ -105,24 +99,14 @@ void* standin_buffer_pixels(int id) {
 }
 
 void standin_set_processes(int count) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().processes = count > 0 ? count : 1;
+  standin_write(&StandinState::processes, count > 0 ? count : 1);
 }
 
-int standin_processes() {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().processes;
-}
+int standin_processes() { return standin_read(&StandinState::processes); }
 
-void standin_set_pixel_aspect(float aspect) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().pixel_aspect = aspect;
-}
+void standin_set_pixel_aspect(float aspect) { standin_write(&StandinState::pixel_aspect, aspect); }
 
-void standin_set_frame_number(unsigned frame) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().frame_number = frame;
-}
+void standin_set_frame_number(unsigned frame) { standin_write(&StandinState::frame_number, frame); }
 
 SparkHostInfo standin_info() {
   StandinState& state = standin_state();
@@ -139,8 +123,7 @@ SparkHostInfo standin_info() {
 }
 
 void standin_set_frame_source(StandinFrameSource source) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().frame_source = std::move(source);
+  standin_write(&StandinState::frame_source, std::move(source));
 }
 
 unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, bool deep12) {
@@ -149,20 +132,11 @@ unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, b
   return ((v * 13u & 4095u) << 4) | (static_cast<unsigned>(x + y + channel) & 15u);
 }
 
-void standin_set_api_version(double version) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().api_version = version;
-}
+void standin_set_api_version(double version) { standin_write(&StandinState::api_version, version); }
 
-void standin_set_free_buffers(int count) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().free_buffers = count;
-}
+void standin_set_free_buffers(int count) { standin_write(&StandinState::free_buffers, count); }
 
-void standin_set_viewer_ratio(float ratio) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().viewer_ratio = ratio;
-}
+void standin_set_viewer_ratio(float ratio) { standin_write(&StandinState::viewer_ratio, ratio); }
 
 void standin_push_confirm_answer(int answer) {
   std::lock_guard<std::mutex> lock(standin_state().mutex);
@@ -170,34 +144,22 @@ void standin_push_confirm_answer(int answer) {
 }
 
 void standin_set_working_dir(const std::string& path) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().working_dir = path;
+  standin_write(&StandinState::working_dir, path);
 }
 
 void standin_set_browser_choice(const std::string& path) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().browser_choice = path;
+  standin_write(&StandinState::browser_choice, path);
 }
 
 void standin_set_viewing_draw_hook(std::function<void()> hook) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().viewing_draw_hook = std::move(hook);
+  standin_write(&StandinState::viewing_draw_hook, std::move(hook));
 }
 
-int standin_cursor() {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().cursor;
-}
+int standin_cursor() { return standin_read(&StandinState::cursor); }
 
-void standin_set_logging(bool enabled) {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  standin_state().logging = enabled;
-}
+void standin_set_logging(bool enabled) { standin_write(&StandinState::logging, enabled); }
 
-std::vector<std::string> standin_log() {
-  std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().log;
-}
+std::vector<std::string> standin_log() { return standin_read(&StandinState::log); }
 
 void standin_clear_log() {
   std::lock_guard<std::mutex> lock(standin_state().mutex);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "standin_host.h"
@@ -52,6 +53,23 @@ struct StandinState {
 };
 
 StandinState& standin_state();
+
+// Copies one field under the mutex, so the caller can log it or call out
+// without holding the lock.
+template <typename T>
+T standin_read(T StandinState::*field) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.*field;
+}
+
+// Replaces one field under the mutex.
+template <typename T, typename V>
+void standin_write(T StandinState::*field, V&& value) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.*field = std::forward<V>(value);
+}
 
 // Appends a log line built printf-style (no-op while logging is off).
 void standin_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));

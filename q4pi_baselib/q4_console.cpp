@@ -15,6 +15,12 @@ void ensure_console() {
   if (!Console::theConsole_) Console::theConsole_ = new Console();
 }
 
+// Longer texts are cut at the buffer, never written past it.
+void format_text(char (&text)[CONSOLE_TEXT_SIZE], const char* format, va_list args) {
+  ensure_console();
+  vsnprintf(text, sizeof text, format, args);
+}
+
 }  // namespace
 
 int Console::out(const char* text) {
@@ -26,21 +32,19 @@ int Console::out(const char* text) {
 }
 
 int Console::printf(const char* format, ...) {
-  ensure_console();
   char text[CONSOLE_TEXT_SIZE];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  format_text(text, format, args);
   va_end(args);
   return out(text);
 }
 
 int Console::logprintf(const char* format, ...) {
-  ensure_console();
   char text[CONSOLE_TEXT_SIZE];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  format_text(text, format, args);
   va_end(args);
   if (defaultLogger.q4_have_logfile()) fprintf(defaultLogger.stream(), "CONSOLE LOG:%s", text);
   return out(text);

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "band_executor.h"
 #include "fft_convolver.h"
+#include "thread_band_executor.h"
 
 namespace {
 
@@ -96,9 +96,8 @@ TEST(Fft2D, BandedResultsAreBitIdenticalToUnbanded) {
   ASSERT_TRUE(plain.inverse_fft_2D_c4_to_r4(n, ref_copy.data(), ref_back.data()));
   for (int bands : {1, 3, 7}) {
     FFTConvolver fft;
-    BandExecutor ex;
-    ex.bands = bands;
-    fft.set_mp_exec(&ex, run_in_bands);
+    ThreadBandExecutor ex(bands, /*uneven_split=*/false, /*no_empty_bands=*/true);
+    fft.set_mp_exec(&ex, ThreadBandExecutor::exec);
     std::vector<complex4> spec(n * n);
     std::vector<float> back(n * n);
     ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));

@@ -7,9 +7,9 @@
 #include <fftw3.h>
 #include <gtest/gtest.h>
 
-#include "band_executor.h"
 #include "fft_convolver.h"
 #include "q4_files.h"
+#include "thread_band_executor.h"
 
 namespace fs = std::filesystem;
 
@@ -103,9 +103,8 @@ TEST(FftConvolver, DispatchNeedsBothExecutorAndContext) {
   EXPECT_EQ(seen.first, 0);
   EXPECT_EQ(seen.last, 9);
   EXPECT_EQ(seen.thread, std::this_thread::get_id());
-  BandExecutor ex;
-  ex.bands = 3;
-  bare.set_mp_exec(&ex, run_in_bands);
+  ThreadBandExecutor ex(3, /*uneven_split=*/false, /*no_empty_bands=*/true);
+  bare.set_mp_exec(&ex, ThreadBandExecutor::exec);
   bare.mp_exec(record_band, 0);
   EXPECT_EQ(ex.calls, 0) << "nothing to dispatch for zero bands";
   EXPECT_EQ(seen.calls, 1);

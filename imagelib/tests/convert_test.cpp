@@ -6,21 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "image_convert.h"
+#include "image_ptr.h"
 #include "test_executor.h"
 
 namespace {
-
-struct ImageDeleter {
-  void operator()(image_data* img) const { image_data_delete(img); }
-};
-typedef std::unique_ptr<image_data, ImageDeleter> ImagePtr;
-
-ImagePtr make(int w, int h, int ch, int type) { return ImagePtr(image_data_create(w, h, ch, type, 1)); }
-
-template <typename T>
-T* px(const ImagePtr& img) {
-  return static_cast<T*>(img->pixels);
-}
 
 // Converts one sample of type S into type D through 1x1 one-channel images.
 template <typename S, typename D>

@@ -6,6 +6,7 @@
 
 #include "image_data.h"
 #include "image_mirror.h"
+#include "image_ptr.h"
 #include "test_executor.h"
 
 namespace {
@@ -14,10 +15,6 @@ template <typename T>
 T* px(image_data* img) {
   return static_cast<T*>(img->pixels);
 }
-
-struct ImageDeleter {
-  void operator()(image_data* img) const { image_data_delete(img); }
-};
 
 }  // namespace
 
@@ -213,7 +210,7 @@ TEST(ImageRecord, ChannelFillsPickAndLimitTheChannel) {
 
 TEST(ImageRecord, CopyAndFillDispatchFromTheThreshold) {
   ScopedExecutor scoped(3, false);
-  TestExecutor& ex = scoped.executor;
+  ThreadBandExecutor& ex = scoped.executor;
   EXPECT_EQ(image_data_copy_set_mp_thresh(1048576), 1048576);
   EXPECT_EQ(image_data_fill_set_mp_thresh(-5), 0);
   EXPECT_EQ(image_data_fill_set_mp_thresh(1048576), 1048576);

@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "image_ptr.h"
 #include "image_sample.h"
 #include "imagelib_kernel.h"
 #include "q4_memory.h"
 
 namespace {
-
-struct ImageDeleter {
-  void operator()(image_data* img) const { image_data_delete(img); }
-};
-typedef std::unique_ptr<image_data, ImageDeleter> ImagePtr;
 
 ImagePtr byte_row(std::initializer_list<int> values) {
   ImagePtr img(image_data_create(static_cast<int>(values.size()), 1, 1, IMAGE_PIXEL_BYTE, 1));

@@ -4,19 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "image_ptr.h"
 #include "image_q4.h"
 
 namespace {
-
-struct ImageDeleter {
-  void operator()(image_data* img) const { image_data_delete(img); }
-};
-typedef std::unique_ptr<image_data, ImageDeleter> ImagePtr;
-
-template <typename T>
-T* px(const ImagePtr& img) {
-  return static_cast<T*>(img->pixels);
-}
 
 // A 256 x 128 frame holding every 15-bit value once in each channel.
 std::unique_ptr<ImageQ4> every_value_frame() {

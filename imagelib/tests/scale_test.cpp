@@ -7,22 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "image_scale.h"
+#include "image_ptr.h"
 #include "imagelib_kernel.h"
 #include "test_executor.h"
 
 namespace {
-
-struct ImageDeleter {
-  void operator()(image_data* img) const { image_data_delete(img); }
-};
-typedef std::unique_ptr<image_data, ImageDeleter> ImagePtr;
-
-ImagePtr make(int w, int h, int ch, int type) { return ImagePtr(image_data_create(w, h, ch, type, 1)); }
-
-template <typename T>
-T* px(const ImagePtr& img) {
-  return static_cast<T*>(img->pixels);
-}
 
 // Deterministic pseudo-random content in the type's range.
 void fill_pattern(const ImagePtr& img) {
