@@ -18,6 +18,28 @@ bool format_fits(char* out, size_t size, const char* format, Args... args) {
   return n >= 0 && (size_t)n < size;
 }
 
+// Wraps text in single quotes for the shell, so blanks and shell characters
+// stay one argument. A quote cannot stand inside single quotes: it closes
+// them, adds an escaped quote and reopens them. False when it would not fit.
+bool shell_quote_fits(char* out, size_t size, const char* text) {
+  size_t n = 0;
+  const auto put = [&](const char* s) {
+    for (; *s; ++s) {
+      if (n + 1 >= size) return false;
+      out[n++] = *s;
+    }
+    return true;
+  };
+  bool ok = put("'");
+  for (const char* c = text; ok && *c; ++c) {
+    const char one[2] = {*c, '\0'};
+    ok = put(*c == '\'' ? "'\\''" : one);
+  }
+  ok = ok && put("'");
+  out[n] = '\0';
+  return ok;
+}
+
 }  // namespace
 
 int display_help_topic(const char* topic) {
@@ -34,11 +56,10 @@ int display_help_topic(const char* topic) {
   char* dot = std::strrchr(stem, '.');
   if (dot && dot != stem) *dot = '\0';
   if (!format_fits(page, sizeof page, "file:%s/%s.htm", help_dir, stem)) return 1;
-  // The address goes to the shell single-quoted, so blanks and shell
-  // characters in folder or topic stay one argument; a quote cannot be.
-  if (std::strchr(page, '\'')) return 1;
-  if (!format_fits(command, sizeof command, "%s %s %s '%s' &", browser, "-geometry", "+50+50",
-                   page))
+  char quoted[sizeof command];
+  if (!shell_quote_fits(quoted, sizeof quoted, page)) return 1;
+  if (!format_fits(command, sizeof command, "%s %s %s %s &", browser, "-geometry", "+50+50",
+                   quoted))
     return 1;
   return std::system(command) == -1 ? 1 : 0;
 }

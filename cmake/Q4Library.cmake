@@ -18,7 +18,8 @@ function(q4_library name)
     add_executable(${name}_tests ${tests})
     target_include_directories(${name}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
     target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} q4_test_main GTest::gtest)
-    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         PROPERTIES TIMEOUT 300)
   endif()
 endfunction()
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ControlQ4.h"
+#include "control_calls.h"
 #include "standin_host.h"
 
 namespace {
@@ -42,6 +43,7 @@ TEST_F(ChoiceControls, ListIsOneBasedInsideAndZeroBasedInTheHost) {
   l.Disable(false);
   EXPECT_EQ(rec.count, 3);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(10)", "sparkControlUpdate(10)"}));
+  ExpectHideCalls(l, 10);
 }
 
 class Checkbox : public ChoiceControls {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ControlQ4.h"
+#include "control_calls.h"
 #include "standin_host.h"
 
 namespace {
@@ -118,12 +119,46 @@ TEST_F(NumericControls, DisablePinsOnceAndRestoresTheFullRange) {
   i.number = 21;
   i.record = &irec;
   i.aux = &iaux;
-  i.Disable(true);
-  EXPECT_EQ(irec.min, 50);
-  EXPECT_EQ(irec.max, 50);
-  i.Disable(false);
+  ExpectOneUpdatePerDisableChange(i, 21, [&] {
+    EXPECT_EQ(irec.min, 50);
+    EXPECT_EQ(irec.max, 50);
+  });
   EXPECT_EQ(irec.min, 2);
   EXPECT_EQ(irec.max, 1000);
+}
+
+TEST_F(NumericControls, SizeAndAngleDisablePinTheirHostValue) {
+  SparkFloat srec{};
+  srec.value = 8.0f;
+  srec.min = 1.0f;
+  srec.max = 10.0f;
+  AuxQ4Size saux{0.5f, 400.0f};
+  SizeControlQ4 s;
+  s.number = 45;
+  s.record = &srec;
+  s.aux = &saux;
+  // Pinned at the host's percent, not at the control's fraction.
+  ExpectOneUpdatePerDisableChange(s, 45, [&] {
+    EXPECT_FLOAT_EQ(srec.min, 8.0f);
+    EXPECT_FLOAT_EQ(srec.max, 8.0f);
+  });
+  EXPECT_FLOAT_EQ(srec.min, 0.5f);
+  EXPECT_FLOAT_EQ(srec.max, 400.0f);
+
+  SparkFloat arec{};
+  arec.value = 270.0f;
+  AuxQ4Angle aaux{-360.0f, 720.0f};
+  AngleControlQ4 a;
+  a.number = 40;
+  a.record = &arec;
+  a.aux = &aaux;
+  ExpectOneUpdatePerDisableChange(a, 40, [&] {
+    EXPECT_FLOAT_EQ(arec.min, 270.0f);
+    EXPECT_FLOAT_EQ(arec.max, 270.0f);
+  });
+  EXPECT_FLOAT_EQ(arec.min, -360.0f);
+  EXPECT_FLOAT_EQ(arec.max, 720.0f);
+  EXPECT_FLOAT_EQ(arec.value, 270.0f);
 }
 
 TEST_F(NumericControls, HideShowsAndHidesEachOwnedControl) {
@@ -136,6 +171,17 @@ TEST_F(NumericControls, HideShowsAndHidesEachOwnedControl) {
   EXPECT_TRUE(standin_control_hidden(45));
   s.Hide(false);
   EXPECT_FALSE(standin_control_hidden(45));
+  ExpectHideCalls(s, 45);
+
+  IntegerControlQ4 i;
+  i.number = 21;
+  ExpectHideCalls(i, 21);
+  FloatControlQ4 f;
+  f.number = 7;
+  ExpectHideCalls(f, 7);
+  AngleControlQ4 a;
+  a.number = 40;
+  ExpectHideCalls(a, 40);
 
   SparkFloat rx{}, ry{};
   PositionControlQ4 p;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ControlQ4.h"
+#include "control_calls.h"
 #include "control_titles.h"
 #include "standin_host.h"
 
@@ -48,6 +49,7 @@ TEST_F(TextControls, TextNeverOverrunsTheHostField) {
   t.Disable(true);
   t.Hide(true);
   EXPECT_EQ(standin_log().back(), "sparkDisableParameter(1, 2)");
+  ExpectHideCalls(t, 2);
 }
 
 TEST_F(TextControls, FileNameLosesItsWhiteSpaceInPlace) {

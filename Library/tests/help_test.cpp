@@ -90,7 +90,16 @@ TEST_F(Help, BlanksAndShellCharactersStayInOneArgument) {
   setenv("DIR_4", "/opt/My Install;$(false)", 1);
   ASSERT_EQ(display_help_topic("my topic.htm"), 0);
   EXPECT_EQ(Arguments().back(), "file:/opt/My Install;$(false)/dl/help/my topic.htm");
-  EXPECT_EQ(display_help_topic("it's.htm"), 1);
+
+  // Quotes, even next to each other or at the ends, arrive intact in the
+  // one argument; each grows to four characters on its way to the shell.
+  ASSERT_EQ(display_help_topic("it's.htm"), 0);
+  EXPECT_EQ(Arguments(), (Lines{script, "-geometry", "+50+50",
+                                "file:/opt/My Install;$(false)/dl/help/it's.htm"}));
+  setenv("DIR_4", "/opt/'q'", 1);
+  ASSERT_EQ(display_help_topic("''a ;$(false)'.htm"), 0);
+  EXPECT_EQ(Arguments(), (Lines{script, "-geometry", "+50+50",
+                                "file:/opt/'q'/dl/help/''a ;$(false)'.htm"}));
 }
 
 TEST_F(Help, NothingStartsWhenTheCommandWouldNotFit) {
@@ -107,6 +116,8 @@ TEST_F(Help, NothingStartsWhenTheCommandWouldNotFit) {
   EXPECT_EQ(display_help_topic("tidewright.htm"), 1);
   setenv("DIR_4", "/opt", 1);
   EXPECT_EQ(display_help_topic(std::string(1500, 't').c_str()), 1);
+  // 70 quotes fit the command as they are, but not once each is escaped.
+  EXPECT_EQ(display_help_topic(std::string(70, '\'').c_str()), 1);
   EXPECT_EQ(display_help_topic(nullptr), 1);
   EXPECT_NE(access(mark.c_str(), F_OK), 0);
 }

@@ -221,6 +221,7 @@ class CircleWidget : public OverlayWidgets {
 
 TEST_F(CircleWidget, CircularFlagLeavesOnlyTheRadiusHandle) {
   w.circular = 1;
+  w.x_diameter = 0.1f;
   w.HandleInteraction(INTER_PRESS, 300.0f, 125.0f);
   EXPECT_EQ(w.picked, 0);
   w.HandleInteraction(INTER_PRESS, 380.0f, 125.0f);
@@ -231,6 +232,8 @@ TEST_F(CircleWidget, CircularFlagLeavesOnlyTheRadiusHandle) {
   w.HandleInteraction(INTER_DRAG, 280.0f, 165.0f);  // distance 50 in a view 500 wide
   EXPECT_NEAR(w.x_diameter, 0.2f, 1e-6);
   EXPECT_NEAR(rx.value, 20.0f, 1e-4);
+  EXPECT_FLOAT_EQ(w.y_diameter, 0.1f);
+  EXPECT_FLOAT_EQ(ry.value, 0.0f);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(81)"}));
 }
 
@@ -238,18 +241,24 @@ TEST_F(CircleWidget, RadiusHandlesAndTheDiagonalHandle) {
   w.HandleInteraction(INTER_PRESS, 380.0f, 125.0f);
   ASSERT_EQ(w.picked, 3);
   standin_clear_log();
-  w.HandleInteraction(INTER_DRAG, 250.0f, 100.0f);  // distance 25
-  EXPECT_NEAR(w.y_diameter, 0.1f, 1e-6);
+  w.HandleInteraction(INTER_DRAG, 250.0f + 12.0f, 125.0f - 16.0f);  // distance 20
+  EXPECT_NEAR(w.y_diameter, 0.08f, 1e-6);
+  EXPECT_NEAR(ry.value, 8.0f, 1e-4);
+  EXPECT_FLOAT_EQ(w.x_diameter, 0.2f);
+  EXPECT_FLOAT_EQ(rx.value, 0.0f);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(82)"}));
 
-  // Handle 1 scales both radii by the pen's x: k = dx / (cos 45), ratio kept.
+  // Handle 1 scales both radii by the pen's x: k = dx / (cos 45), the ratio
+  // 0.08 / 0.2 kept.
   w.HandleInteraction(INTER_PRESS, 300.0f, 125.0f);
   ASSERT_EQ(w.picked, 1);
   standin_clear_log();
   w.HandleInteraction(INTER_DRAG, 250.0f + 30.0f, 0.0f);
   const double k = 30.0 / std::sqrt(0.5);
   EXPECT_NEAR(w.x_diameter, 2 * k / 500, 1e-5);
-  EXPECT_NEAR(w.y_diameter, 2 * 0.5 * k / 500, 1e-5);
+  EXPECT_NEAR(w.y_diameter, 2 * 0.4 * k / 500, 1e-5);
+  EXPECT_NEAR(rx.value, 100 * 2 * k / 500, 1e-3);
+  EXPECT_NEAR(ry.value, 100 * 2 * 0.4 * k / 500, 1e-3);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(81)", "sparkControlUpdate(82)"}));
 
   // Diameters beyond the record's maximum are clamped on every drag.
@@ -299,28 +308,38 @@ class RectangleWidget : public OverlayWidgets {
 };
 
 TEST_F(RectangleWidget, EdgeAndCornerHandlesSetTheSizes) {
+  w.size_x = 0.3f;
+  w.size_y = 0.1f;
   w.HandleInteraction(INTER_PRESS, 300.0f, 125.0f);
   ASSERT_EQ(w.picked, 2);
   standin_clear_log();
   w.HandleInteraction(INTER_DRAG, 250.0f + 30.0f, 125.0f + 40.0f);  // reach 50
   EXPECT_NEAR(w.size_x, 0.2f, 1e-6);
   EXPECT_NEAR(rx.value, 20.0f, 1e-4);
+  EXPECT_FLOAT_EQ(w.size_y, 0.1f);
+  EXPECT_FLOAT_EQ(ry.value, 0.0f);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(45)"}));
 
+  // The height handle measures against the view's height.
   w.HandleInteraction(INTER_PRESS, 250.0f, 100.0f);
   ASSERT_EQ(w.picked, 3);
+  standin_clear_log();
   w.HandleInteraction(INTER_DRAG, 250.0f, 125.0f - 25.0f);
   EXPECT_NEAR(w.size_y, 0.2f, 1e-6);
   EXPECT_NEAR(ry.value, 20.0f, 1e-4);
+  EXPECT_NEAR(w.size_x, 0.2f, 1e-6);
+  EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(46)"}));
 
   // Rotated 90 degrees: the pen's x offset is the rectangle's height.
   w.angle = 90.0f;
   w.HandleInteraction(INTER_PRESS, 300.0f, 100.0f);
   ASSERT_EQ(w.picked, 1);
   standin_clear_log();
-  w.HandleInteraction(INTER_DRAG, 250.0f + 10.0f, 125.0f + 50.0f);
-  EXPECT_NEAR(w.size_x, 2 * 50.0f / 500, 1e-5);
+  w.HandleInteraction(INTER_DRAG, 250.0f + 10.0f, 125.0f + 60.0f);
+  EXPECT_NEAR(w.size_x, 2 * 60.0f / 500, 1e-5);
   EXPECT_NEAR(w.size_y, 2 * 10.0f / 250, 1e-5);
+  EXPECT_NEAR(rx.value, 24.0f, 1e-3);
+  EXPECT_NEAR(ry.value, 8.0f, 1e-3);
   EXPECT_EQ(standin_log(), (Log{"sparkControlUpdate(45)", "sparkControlUpdate(46)"}));
 }
 

@@ -250,6 +250,7 @@ typedef struct AuxQ4List {
 typedef struct AuxQ4Checkbox {
   int32_t count;                          /* 0: no group */
   int32_t members[AUXQ4_GROUP_MAX];       /* control numbers of the other boxes */
+  /* offset 504, not 500: x86_64 aligns these pointers to 8 bytes */
   uint8_t* values[AUXQ4_GROUP_MAX];       /* their SparkBoolean value bytes */
 } AuxQ4Checkbox;
 
