@@ -46,24 +46,21 @@ void FFTConvolver::columns(void* object, int first, int last) {
     return;
   }
   C* grid = static_cast<C*>(self->work_grid);
-  bool stop = false;
-  for (int c = first; c <= last && !stop; c += block) {
-    int count = last - c + 1 < block ? last - c + 1 : block;
-    for (int b = 0; b < count; ++b) {
-      if (self->aborted()) {
-        count = b;
-        stop = true;
-      }
-    }
+  for (int c = first; c <= last; c += block) {
+    const int count = last - c + 1 < block ? last - c + 1 : block;
+    // Each column is asked about once; the first stop answer ends the band.
+    int ready = 0;
+    while (ready < count && !self->aborted()) ++ready;
     for (int i = 0; i < h; ++i) {
       const C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
-      for (int b = 0; b < count; ++b) buffer[b * h + i] = row[b];
+      for (int b = 0; b < ready; ++b) buffer[b * h + i] = row[b];
     }
-    for (int b = 0; b < count; ++b) Op(buffer + b * h, h);
+    for (int b = 0; b < ready; ++b) Op(buffer + b * h, h);
     for (int i = 0; i < h; ++i) {
       C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
-      for (int b = 0; b < count; ++b) row[b] = buffer[b * h + i];
+      for (int b = 0; b < ready; ++b) row[b] = buffer[b * h + i];
     }
+    if (ready < count) break;
   }
   mem_align_free(buffer, false);
 }

@@ -8,6 +8,7 @@
 #include "fftw_threads.h"
 #include "q4_files.h"
 #include "q4_memory.h"
+#include "q4_sysinfo.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ void FFTConvolver::initialize(int new_mode) {
   mode = new_mode;
   fftw_threads_ready = fftw_threads_acquire();
   holds_fftw_threads = true;
+  processor_count = q4mp_get_raw_cpu_count();
   error_code = fftw_threads_ready ? FFT_OK : FFT_ERR_THREADS;
 }
 

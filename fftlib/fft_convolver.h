@@ -31,6 +31,8 @@ class FFTConvolver {
   void initialize(int mode);
   int get_error() const { return error_code; }
   int get_mode() const { return mode; }
+  // Processors of the machine, read at initialize, for sizing FFTW plans.
+  int get_processor_count() const { return processor_count; }
 
   bool set_mp_exec(void* context, mp_exec_fn executor);
   // The test is always called with the executor's context.
@@ -89,6 +91,7 @@ class FFTConvolver {
 
   int fftw_threads_ready = 0;
   bool holds_fftw_threads = false;
+  int processor_count = 1;
   int wisdom_wanted = 0;
   int wisdom_loaded = 0;
   void* work_grid = nullptr;

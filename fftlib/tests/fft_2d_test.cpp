@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "failing_heap.h"
 #include "fft_convolver.h"
 #include "thread_band_executor.h"
 
@@ -101,6 +103,7 @@ TEST(Fft2D, BandedResultsAreBitIdenticalToUnbanded) {
     std::vector<complex4> spec(n * n);
     std::vector<float> back(n * n);
     ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(std::memcmp(spec.data(), ref.data(), sizeof(complex4) * n * n), 0) << bands;
     ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
     EXPECT_EQ(ex.calls, 4) << "rows and columns of both directions go through the executor";
     EXPECT_EQ(std::memcmp(spec.data(), ref_copy.data(), sizeof(complex4) * n * n), 0) << bands;
@@ -232,4 +235,194 @@ TEST(Fft2D, DoubleAndScaleWorkersOnRectangularGrids) {
   const auto before = g4;
   FFTConvolver::mp_forward_fft_2D_rows_single(&fft, 0, 3);
   EXPECT_EQ(std::memcmp(before.data(), g4.data(), sizeof(complex4) * w * h), 0);
+}
+
+namespace {
+
+// Counts abort questions and answers "stop" to every one after the first
+// `allowed`.
+struct AbortCounter {
+  int allowed;
+  int asked = 0;
+};
+
+int stop_after_allowed(void* context) {
+  AbortCounter* counter = static_cast<AbortCounter*>(context);
+  return ++counter->asked > counter->allowed;
+}
+
+// Runs the bands [0, 4] and [5, count - 1] one after the other on the
+// calling thread, so that both bands of a 16-wide stage hold a partial
+// column block.
+void two_bands_in_turn(void*, mp_worker_fn worker, int count, void* object) {
+  worker(object, 0, 4);
+  worker(object, 5, count - 1);
+}
+
+std::vector<complex4> as_complex(const std::vector<float>& field) {
+  std::vector<complex4> grid(field.size());
+  for (size_t k = 0; k < field.size(); ++k) grid[k] = {field[k], 0.0f};
+  return grid;
+}
+
+// Every row transformed, then only columns 0 to columns - 1, each on its own.
+std::vector<complex4> rows_then_columns(const std::vector<float>& field, int n, int columns) {
+  std::vector<complex4> grid = as_complex(field);
+  FFTConvolver worker;
+  worker.set_work_grid(grid.data(), n, n);
+  FFTConvolver::mp_forward_fft_2D_rows_single(&worker, 0, n - 1);
+  for (int c = 0; c < columns; ++c) FFTConvolver::mp_forward_fft_2D_columns_single(&worker, c, c);
+  return grid;
+}
+
+}  // namespace
+
+TEST(Fft2D, AbortInTheColumnStageStopsAtThatColumnWithoutError) {
+  struct Case {
+    int n;
+    int columns_done;  // columns transformed before the stop answer
+    mp_exec_fn executor;
+    int bands;
+  };
+  const Case cases[] = {
+      {4, 2, run_whole, 1},           // inside the lone partial block
+      {16, 0, run_whole, 1},          // before the first column
+      {16, 8, run_whole, 1},          // at a block boundary
+      {16, 11, run_whole, 1},         // inside the second block
+      {16, 3, two_bands_in_turn, 2},  // partial blocks of 5 and 11
+  };
+  for (const Case& t : cases) {
+    const int n = t.n;
+    const auto field = random_field(n, 500 + t.columns_done);
+    FFTConvolver fft;
+    AbortCounter counter{n + t.columns_done};
+    fft.set_mp_exec(&counter, t.executor);
+    fft.set_abort_test(nullptr, stop_after_allowed);
+    std::vector<complex4> spec(n * n);
+    ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data())) << n << " " << t.columns_done;
+    EXPECT_EQ(fft.get_error(), 0);
+    // Each band stops at its first stop answer and asks nothing more.
+    EXPECT_EQ(counter.asked, n + t.columns_done + t.bands) << n << " " << t.columns_done;
+    const auto expect = rows_then_columns(field, n, t.columns_done);
+    EXPECT_EQ(std::memcmp(spec.data(), expect.data(), sizeof(complex4) * n * n), 0)
+        << n << " " << t.columns_done;
+    // The untouched columns really differ from a finished transform.
+    std::vector<complex4> full(n * n);
+    FFTConvolver plain;
+    ASSERT_TRUE(plain.forward_fft_2D_r4_to_c4(n, field.data(), full.data()));
+    EXPECT_NE(std::memcmp(spec.data(), full.data(), sizeof(complex4) * n * n), 0);
+  }
+
+  // The inverse transform ends the same way: true, no error code.
+  const int n = 16;
+  const auto field = random_field(n, 9);
+  FFTConvolver fft;
+  std::vector<complex4> spec(n * n);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  AbortCounter counter{n + 5};
+  fft.set_mp_exec(&counter, run_whole);
+  fft.set_abort_test(nullptr, stop_after_allowed);
+  std::vector<complex4> expect = spec;
+  FFTConvolver worker;
+  worker.set_work_grid(expect.data(), n, n);
+  FFTConvolver::mp_inverse_fft_2D_rows_single(&worker, 0, n - 1);
+  FFTConvolver::mp_inverse_fft_2D_columns_single(&worker, 0, 4);
+  std::vector<float> back(n * n);
+  ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+  EXPECT_EQ(fft.get_error(), 0);
+  EXPECT_EQ(counter.asked, n + 6);
+  for (int k = 0; k < n * n; ++k) ASSERT_EQ(back[k], expect[k].re) << k;
+}
+
+TEST(Fft2D, RefusedFrequencyTableFailsWithoutCodeAndIsRetried) {
+  const int n = 8;
+  const auto field = random_field(n, 31);
+  FFTConvolver fft;
+  std::vector<complex4> spec(n * n, complex4{5.0f, 6.0f});
+  std::vector<float> small(4 * 4, 1.0f);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(4, small.data(), spec.data()));
+  EXPECT_FALSE(fft.set_edge_mode(0));  // leaves code 8 behind
+  std::fill(spec.begin(), spec.end(), complex4{5.0f, 6.0f});
+  {
+    FailingHeap heap(0);
+    EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), 0);
+  }
+  // The old table is gone, no new one came, and nothing was transformed.
+  float fi = 99, fj = 99;
+  EXPECT_FALSE(fft.fft_2D_frequency(0, 0, fi, fj));
+  EXPECT_EQ(spec[0].re, 5.0f);
+  EXPECT_EQ(spec[n * n - 1].im, 6.0f);
+
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  EXPECT_EQ(fft.get_error(), 0);
+  ASSERT_TRUE(fft.fft_2D_frequency(4, 7, fi, fj));
+  EXPECT_EQ(fi, -4.0f);
+  EXPECT_EQ(fj, -1.0f);
+  FFTConvolver plain;
+  std::vector<complex4> expect(n * n);
+  ASSERT_TRUE(plain.forward_fft_2D_r4_to_c4(n, field.data(), expect.data()));
+  EXPECT_EQ(std::memcmp(spec.data(), expect.data(), sizeof(complex4) * n * n), 0);
+}
+
+TEST(Fft2D, RefusedColumnBufferSetsMemoryError) {
+  const int n = 16;
+  const auto field = random_field(n, 41);
+  FFTConvolver fft;
+  std::vector<complex4> spec(n * n);
+  {
+    FailingHeap heap(1);  // the frequency table only
+    EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+  }
+  float fi, fj;
+  EXPECT_TRUE(fft.fft_2D_frequency(n - 1, 0, fi, fj));
+  EXPECT_EQ(fi, -1.0f);
+
+  // Of two column bands, the second is refused: the stage still fails.
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  int context = 0;
+  fft.set_mp_exec(&context, two_bands_in_turn);
+  std::vector<float> back(n * n, 7.0f);
+  {
+    FailingHeap heap(1);
+    EXPECT_FALSE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+  }
+  EXPECT_EQ(back[0], 7.0f) << "a failed inverse writes no output";
+
+  // The next operation with memory to spare succeeds and clears the code.
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  EXPECT_EQ(fft.get_error(), 0);
+  {
+    FailingHeap heap(0);
+    EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+  }
+}
+
+TEST(Fft2D, RepeatingTheSizeKeepsTheFrequencyTable) {
+  const int n = 8;
+  const auto field = random_field(n, 51);
+  FFTConvolver fft;
+  std::vector<complex4> spec(16 * 16);
+  ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+  {
+    // One allocation is left: the column buffer takes it, so the table must
+    // not have been made again.
+    FailingHeap heap(1);
+    EXPECT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), 0);
+  }
+  const auto big = random_field(16, 52);
+  {
+    // A new size needs a new table, which takes the one allocation.
+    FailingHeap heap(1);
+    EXPECT_FALSE(fft.forward_fft_2D_r4_to_c4(16, big.data(), spec.data()));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+  }
+  float fi, fj;
+  ASSERT_TRUE(fft.fft_2D_frequency(15, 8, fi, fj));
+  EXPECT_EQ(fi, -1.0f);
+  EXPECT_EQ(fj, -8.0f);
 }

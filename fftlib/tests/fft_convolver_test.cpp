@@ -4,6 +4,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include <fftw3.h>
 #include <gtest/gtest.h>
 
@@ -28,6 +30,16 @@ TEST(FftConvolver, ConstructionModes) {
   one.initialize(5);
   EXPECT_EQ(one.get_mode(), FFTConvolver::MODE_FFTW_MIXED);
   EXPECT_EQ(one.get_edge_mode(), 2);
+}
+
+TEST(FftConvolver, InitializeRecordsTheOnlineProcessorCount) {
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  ASSERT_GE(online, 1);
+  FFTConvolver plain, three(3);
+  EXPECT_EQ(plain.get_processor_count(), online);
+  EXPECT_EQ(three.get_processor_count(), online);
+  three.initialize(1);
+  EXPECT_EQ(three.get_processor_count(), online);
 }
 
 TEST(FftConvolver, SettersStoreOrRefuse) {

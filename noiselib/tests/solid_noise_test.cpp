@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "failing_heap.h"
+#include "mtrandom.h"
 #include "solid_noise.h"
 
 namespace {
@@ -45,6 +46,35 @@ TEST(SolidNoise, GradientsAreSeededUnitVectors) {
   for (double m : mean) EXPECT_LT(std::fabs(m), 0.15);
   // The hash only sees lattice indices modulo 256.
   EXPECT_EQ(a.glattice(-1, 3, 5, 0.3f, -0.2f, 0.9f), a.glattice(255, 259, -251, 0.3f, -0.2f, 0.9f));
+}
+
+TEST(SolidNoise, GradientTableReplaysTheSeededDraws) {
+  for (unsigned seed : {0u, 42u, 0xfffffffeu}) {
+    // Entry e: z from the first closed float draw, the angle from the second.
+    MTRandom replay(seed);
+    float table[256][3];
+    for (auto& g : table) {
+      const float z = 2.0f * replay.float_random() - 1.0f;
+      const float r = std::sqrt(1.0f - z * z);
+      const float phi = replay.float_random() * 6.2831855f;
+      g[0] = r * std::cos(phi);
+      g[1] = r * std::sin(phi);
+      g[2] = z;
+    }
+    SolidNoise noise(seed);
+    ASSERT_TRUE(noise.has_gradients());
+    // Along i with j = k = 0 the hash visits every entry once.
+    const unsigned char* p = SolidNoise::permutation;
+    bool visited[256] = {false};
+    for (int i = 0; i < 256; ++i) {
+      const int h = p[(p[(p[0] + 0) & 255] + i) & 255];
+      visited[h] = true;
+      float g[3];
+      gradient_of(noise, i, 0, 0, g);
+      for (int d = 0; d < 3; ++d) ASSERT_EQ(g[d], table[h][d]) << seed << " entry " << h << " axis " << d;
+    }
+    for (bool v : visited) EXPECT_TRUE(v);
+  }
 }
 
 TEST(SolidNoise, ZeroAtLatticePoints) {

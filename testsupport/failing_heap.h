@@ -1,5 +1,5 @@
-#ifndef NOISE_TEST_FAILING_HEAP_H
-#define NOISE_TEST_FAILING_HEAP_H
+#ifndef TEST_FAILING_HEAP_H
+#define TEST_FAILING_HEAP_H
 
 #include <cstdlib>
 #include <cstring>
