@@ -128,6 +128,16 @@ bool is_link(const char* path) {
   return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+// As is_link, also for "link/": a final slash would make lstat follow it.
+// A path too long to check counts as a link, so it is never emptied.
+bool names_link(const char* path) {
+  char bare[Q4_PATH_SIZE];
+  if (snprintf(bare, sizeof bare, "%s", path) >= static_cast<int>(sizeof bare)) return true;
+  size_t length = strlen(bare);
+  while (length > 1 && bare[length - 1] == '/') bare[--length] = '\0';
+  return is_link(bare);
+}
+
 }  // namespace
 
 dir_list* flist_new(const char* path, int sort, int existing_only) {
@@ -206,14 +216,16 @@ void file_scan_directory(const char* path, void (*fn)(char* path, void* data), v
 }
 
 int file_deep_delete_directory(const char* path, int existing_only) {
-  if (!file_is_directory(path)) return -1;
+  // A link to a directory is no directory of its own: emptying it would
+  // delete files of another tree.
+  if (!path || names_link(path) || !file_is_directory(path)) return -1;
   dir_list* list = flist_new(path, 0, existing_only);
   if (!list) return 0;
   char full[2 * Q4_PATH_SIZE];
   for (int i = 0; i < list->directory_count; ++i) {
     const char* name = list->directories[i];
-    // Hidden directories go too, or the final rmdir could never succeed.
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+    // Hidden directories are kept, so the final rmdir fails while one is left.
+    if (name[0] == '.') continue;
     snprintf(full, sizeof full, "%s/%s", list->path, name);
     // A link is removed itself: what it points at lies outside this tree.
     if (is_link(full))

@@ -72,7 +72,8 @@ bool ensure_path_exists(const char* path) {
     file_name_add_component(prefix, component);
     if (*prefix && !file_is_directory(prefix) && mkdir(prefix, 0777) != 0) return false;
   }
-  return true;
+  // An empty path has no components, so the loop alone proves nothing.
+  return file_is_directory(path);
 }
 
 char* ensure_standard_directory(const char* sub, const char* file, char* out) {

@@ -53,7 +53,10 @@ int q4mp_get_pagesize() {
 }
 
 char* q4mp_username() {
-  if (!cuserid(user_name)) snprintf(user_name, sizeof user_name, "%s", "unknown_user");
+  // With a buffer given, a user without a name comes back as an empty text
+  // rather than as null.
+  if (!cuserid(user_name) || !user_name[0])
+    snprintf(user_name, sizeof user_name, "%s", "unknown_user");
   return user_name;
 }
 

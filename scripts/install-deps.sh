@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make
   libgtest-dev libbenchmark-dev
-  uuid-dev
+  uuid-dev procps
   libfftw3-dev libtiff-dev libjpeg62-turbo-dev libeigen3-dev
   libosmesa6-dev hershey-fonts-data
 )

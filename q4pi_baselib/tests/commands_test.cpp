@@ -1,5 +1,9 @@
 // The command reader and its table matching.
+#include <mntent.h>
+#include <sys/statvfs.h>
+
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -120,11 +124,34 @@ TEST(TimeAndDisks, DurationsTimesAndDisks) {
   int count = -1;
   tagDISK_INFO* disks = get_disk_info(count);
   EXPECT_EQ(disks == nullptr, count == 0);
+  const tagDISK_INFO* root = nullptr;
   for (int i = 0; i < count; ++i) {
     EXPECT_EQ(std::string(disks[i].device).rfind("/dev", 0), 0u);
     EXPECT_GE(disks[i].total, disks[i].available);
     EXPECT_GE(disks[i].used, 0.0);
     EXPECT_LE(disks[i].used, 100.0);
+    if (strcmp(disks[i].mount_point, "/") == 0) root = &disks[i];
+  }
+
+  // The root file system, as the mount table and statvfs tell it.
+  std::string root_device;
+  FILE* table = setmntent("/etc/mtab", "r");
+  ASSERT_NE(table, nullptr);
+  while (const mntent* entry = getmntent(table))
+    if (strcmp(entry->mnt_dir, "/") == 0) root_device = entry->mnt_fsname;
+  endmntent(table);
+  struct statvfs info;
+  ASSERT_EQ(statvfs("/", &info), 0);
+  if (root_device.rfind("/dev", 0) == 0) {
+    EXPECT_GE(count, 1);
+    ASSERT_NE(root, nullptr) << root_device;
+    EXPECT_EQ(std::string(root->device), root_device);
+    EXPECT_DOUBLE_EQ(root->total, static_cast<double>(info.f_blocks) * info.f_bsize / 1024.0);
+    EXPECT_GT(root->total, 0.0);
+    EXPECT_NEAR(root->used, (1.0 - root->available / root->total) * 100.0, 1e-9);
+    EXPECT_EQ(root->read_only, (info.f_flag & ST_RDONLY) != 0);
+  } else {
+    EXPECT_EQ(root, nullptr) << "a root on " << root_device << " is no local disk";
   }
   if (disks) q4_free(disks, __FILE__, __LINE__);
 }

@@ -140,10 +140,11 @@ TEST(FileList, DeepDeleteRemovesTheTreeButNotWhatLinksPointAt) {
   mkdir(outside.c_str(), 0777);
   write_text(outside + "/precious", "keep");
   mkdir((tree + "/sub").c_str(), 0777);
-  mkdir((tree + "/.git").c_str(), 0777);
-  write_text(tree + "/.git/config", "");
+  mkdir((tree + "/sub/deeper").c_str(), 0777);
+  write_text(tree + "/sub/deeper/d", "");
   write_text(tree + "/sub/f", "");
   write_text(tree + "/g", "");
+  write_text(tree + "/.profile", "");  // a hidden file is a file: it goes
   ASSERT_EQ(symlink(outside.c_str(), (tree + "/link_dir").c_str()), 0);
   ASSERT_EQ(symlink((outside + "/precious").c_str(), (tree + "/sub/link_file").c_str()), 0);
   ASSERT_EQ(symlink((dir / "nowhere").c_str(), (tree + "/dangling").c_str()), 0);
@@ -152,10 +153,58 @@ TEST(FileList, DeepDeleteRemovesTheTreeButNotWhatLinksPointAt) {
   EXPECT_FALSE(file_is_directory(tree.c_str()));
   EXPECT_EQ(read_text(outside + "/precious"), "keep");
   EXPECT_EQ(file_deep_delete_directory(tree.c_str(), 1), -1);
+  EXPECT_EQ(file_deep_delete_directory(nullptr, 1), -1);
+  EXPECT_EQ(file_deep_delete_directory((outside + "/precious").c_str(), 1), -1);
+  EXPECT_EQ(read_text(outside + "/precious"), "keep");
 
   mkdir(tree.c_str(), 0777);
   write_text(tree + "/x", "");
   EXPECT_FALSE(file_delete_directory_bool(tree.c_str(), false, false));  // rmdir of a full one
   EXPECT_TRUE(file_delete_directory_bool(tree.c_str(), true, true));
+  EXPECT_FALSE(file_is_directory(tree.c_str()));
   EXPECT_FALSE(watch_directory_start(nullptr, dir.path().c_str(), nullptr, nullptr, false));
+}
+
+TEST(FileList, DeepDeleteKeepsHiddenDirectories) {
+  TempDir dir;
+  const std::string tree = dir / "tree";
+  mkdir(tree.c_str(), 0777);
+  mkdir((tree + "/.git").c_str(), 0777);
+  write_text(tree + "/.git/config", "cfg");
+  mkdir((tree + "/sub").c_str(), 0777);
+  mkdir((tree + "/sub/.cache").c_str(), 0777);
+  write_text(tree + "/sub/.cache/c", "c");
+  write_text(tree + "/sub/f", "");
+  write_text(tree + "/g", "");
+
+  // The hidden directories stay, and so the directories holding them.
+  EXPECT_EQ(file_deep_delete_directory(tree.c_str(), 1), -1);
+  EXPECT_FALSE(file_deep_delete_directory_bool(tree.c_str(), true));
+  EXPECT_EQ(read_text(tree + "/.git/config"), "cfg");
+  EXPECT_EQ(read_text(tree + "/sub/.cache/c"), "c");
+  EXPECT_FALSE(file_exists((tree + "/g").c_str()));
+  EXPECT_FALSE(file_exists((tree + "/sub/f").c_str()));
+  EXPECT_TRUE(file_is_directory((tree + "/sub").c_str()));
+}
+
+TEST(FileList, DeepDeleteOfALinkToADirectoryDeletesNothing) {
+  TempDir dir;
+  const std::string target = dir / "target";
+  const std::string link = dir / "link";
+  mkdir(target.c_str(), 0777);
+  mkdir((target + "/inner").c_str(), 0777);
+  write_text(target + "/precious", "keep");
+  write_text(target + "/inner/nested", "nest");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+
+  for (const std::string& named : {link, link + "/", link + "//"}) {
+    EXPECT_EQ(file_deep_delete_directory(named.c_str(), 1), -1) << named;
+    EXPECT_EQ(file_deep_delete_directory(named.c_str(), 0), -1) << named;
+    EXPECT_FALSE(file_delete_directory_bool(named.c_str(), true, false)) << named;
+  }
+  EXPECT_EQ(read_text(target + "/precious"), "keep");
+  EXPECT_EQ(read_text(target + "/inner/nested"), "nest");
+  struct stat info;
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));  // the link itself is left too
 }

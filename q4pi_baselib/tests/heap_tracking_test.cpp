@@ -1,4 +1,9 @@
 // The heap front end with tracking on: tags, counters, refusals, reports.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +42,55 @@ void* arena_allocate(void* context, unsigned) {
 void* arena_reallocate(void*, void*, unsigned) { return nullptr; }
 char* arena_duplicate(void*, const char*) { return nullptr; }
 void arena_release(void* context, void*) { ++static_cast<ArenaAllocator*>(context)->releases; }
+
+// Puts two arena addresses, from first on, into one hash bucket.
+unsigned share_a_bucket(ArenaAllocator* arena, unsigned first) {
+  const unsigned bucket = q4hm_hash(arena->arena + first);
+  unsigned second = first + 8;
+  while (q4hm_hash(arena->arena + second) != bucket) second += 8;
+  arena->offsets = {first, second};
+  return bucket;
+}
+
+// Running the system heap dry needs the plain system allocator.
+#if !defined(__SANITIZE_ADDRESS__)
+// Touches stack pages now, so that later calls need no new ones.
+__attribute__((noinline)) void grow_stack() {
+  volatile char pad[512 * 1024];
+  for (size_t i = 0; i < sizeof pad; i += 1024) pad[i] = 1;
+}
+
+// The process's address-space size in bytes, read without the heap.
+unsigned long long address_space_bytes() {
+  const int fd = open("/proc/self/statm", O_RDONLY);
+  if (fd < 0) return 0;
+  char text[128] = "";
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return 0;
+  return strtoull(text, nullptr, 10) * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+}
+
+// Caps the address space near its present size and takes every block the
+// system heap still has, down to the size of one tracking record. The
+// blocks hold their own chain and are never released: only a child that
+// ends right after calls this.
+bool exhaust_system_heap() {
+  grow_stack();
+  const unsigned long long now = address_space_bytes();
+  if (now == 0) return false;
+  const rlimit cap = {now + (4u << 20), now + (4u << 20)};
+  if (setrlimit(RLIMIT_AS, &cap) != 0) return false;
+  void* chain = nullptr;
+  for (size_t size : {size_t{1} << 20, size_t{1} << 16, size_t{1} << 12, sizeof(tagQ4HM_NODE)}) {
+    while (void* block = malloc(size)) {
+      *static_cast<void**>(block) = chain;
+      chain = block;
+    }
+  }
+  return chain != nullptr;
+}
+#endif
 
 }  // namespace
 
@@ -173,6 +227,16 @@ TEST_F(HeapTest, TraceLinesFollowTheirRules) {
   EXPECT_NE(text.find(": " "            Alloc at [t.cpp(30)], size 8\n"), std::string::npos) << text;
   q4_free(quiet, "t.cpp", 32);
   q4_image_free(image, "t.cpp", 33);
+
+  const char* source = "copied";
+  char* copy = q4_strdup(source, "t.cpp", 40);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_STREQ(copy, "copied");
+  char strdup_line[256];
+  snprintf(strdup_line, sizeof strdup_line, "INFO : Q4-HM-TRACE: q4_strdup(%p) ret (%p) at [t.cpp(40)]\n",
+           static_cast<const void*>(source), static_cast<void*>(copy));
+  EXPECT_TRUE(log.contains(strdup_line)) << strdup_line << "\n" << log.text();
+  q4_free(copy, "t.cpp", 41);
 }
 
 TEST_F(HeapTest, LongSourcePathsKeepTheirLast47Characters) {
@@ -194,12 +258,9 @@ TEST_F(HeapTest, LongSourcePathsKeepTheirLast47Characters) {
 TEST_F(HeapTest, BucketChainsKeepNewestFirst) {
   // Two arena addresses in one bucket.
   ArenaAllocator* arena = new ArenaAllocator();
-  const unsigned first = 64;
-  const unsigned bucket = q4hm_hash(arena->arena + first);
-  unsigned second = first + 8;
-  while (q4hm_hash(arena->arena + second) != bucket) second += 8;
+  const unsigned bucket = share_a_bucket(arena, 64);
+  const unsigned first = arena->offsets[0], second = arena->offsets[1];
   ASSERT_LT(second, sizeof arena->arena);
-  arena->offsets = {first, second};
   set_q4_heap_normal_memory_overrides(arena, arena_allocate, arena_reallocate, arena_duplicate,
                                       arena_release);
   track();
@@ -229,6 +290,9 @@ TEST_F(HeapTest, BucketChainsKeepNewestFirst) {
     const std::string blocks = "(Q4 LIB)                  : Blocks currently allocated: " +
                                std::to_string(now.allocation_calls - now.free_calls) + "\n";
     EXPECT_NE(text.find(blocks), std::string::npos) << text;
+    const std::string collision_line = "(Q4 LIB)                  : Hash table collisions: " +
+                                       std::to_string(collisions + 1) + "\n";
+    EXPECT_NE(text.find(collision_line), std::string::npos) << text;
     EXPECT_NE(text.find("INFO : NORMAL MEMORY ALLOCATOR REPORT\n"), std::string::npos);
     EXPECT_NE(text.find("INFO : DUMP OF CURRENTLY ALLOCATED BLOCKS\n"), std::string::npos);
     EXPECT_NE(text.find(": END OF ALLOCATION REPORT\n"), std::string::npos);
@@ -279,11 +343,8 @@ TEST_F(HeapTest, ImageReportListsCountersAndBlocksAsMessages) {
 
 TEST_F(HeapTest, CleanupReleasesChainsAndTrackingGoesOn) {
   ArenaAllocator* arena = new ArenaAllocator();
-  const unsigned first = 128;
-  const unsigned bucket = q4hm_hash(arena->arena + first);
-  unsigned second = first + 8;
-  while (q4hm_hash(arena->arena + second) != bucket) second += 8;
-  arena->offsets = {first, second};
+  const unsigned bucket = share_a_bucket(arena, 128);
+  ASSERT_LT(arena->offsets[1], sizeof arena->arena);
   set_q4_heap_image_memory_overrides(arena, arena_allocate, arena_reallocate, arena_release);
   track();
   void* older = q4_image_malloc(1, "c.cpp", 1);
@@ -299,4 +360,42 @@ TEST_F(HeapTest, CleanupReleasesChainsAndTrackingGoesOn) {
   q4_image_free(newer, "c.cpp", 4);
   EXPECT_EQ(arena->releases, 1);
   delete arena;
+}
+
+TEST_F(HeapTest, AFullSystemHeapMarksTheTableAndSaysSo) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator maps inside space it has reserved, out of reach of "
+                  "an address-space limit";
+#else
+  // A bucket's second block needs a tracking record from the system heap.
+  ArenaAllocator* arena = new ArenaAllocator();
+  share_a_bucket(arena, 256);
+  ASSERT_LT(arena->offsets[1], sizeof arena->arena);
+  set_q4_heap_normal_memory_overrides(arena, arena_allocate, arena_reallocate, arena_duplicate,
+                                      arena_release);
+  track();
+  LogCapture log;
+  // The stream's buffer and the time zone are set up while memory lasts.
+  q4_notify(Q4_LOG_INFO, "before\n");
+  ASSERT_EQ(normal_counters().error, 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!exhaust_system_heap()) _exit(2);
+    if (malloc(sizeof(tagQ4HM_NODE))) _exit(3);
+    void* older = q4_malloc(11, "full.cpp", 1);
+    void* newer = q4_malloc(22, "full.cpp", 2);  // served, but left untracked
+    if (older != arena->arena + arena->offsets[0] || newer != arena->arena + arena->offsets[1]) _exit(4);
+    _exit(normal_counters().error == 1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: no internal error, 2: memory could not be used up, 3: memory was left, 4: wrong blocks";
+  EXPECT_TRUE(log.contains("ERROR: Q4-HM-DEBUG: INTERNAL ERROR: Cannot allocate space for info node.\n"))
+      << log.text();
+  EXPECT_EQ(normal_counters().error, 0);  // the child's table was its own
+  delete arena;
+#endif
 }

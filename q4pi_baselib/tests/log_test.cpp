@@ -87,10 +87,25 @@ TEST(Log, SilentLevelWritesNothingAndFallsBackToStandardError) {
   log.q4_msg("m");
   log.q4_trace("t");
   log.q4_msgcont("c");
-  EXPECT_EQ(log.stream(), nullptr);
+  EXPECT_EQ(log.stream(), nullptr);  // not even standard error was taken up
   const std::string text = capture.text();
   EXPECT_NE(text.find("before"), std::string::npos);
   EXPECT_EQ(text.find(": e\n"), std::string::npos);
+
+  // With a stream attached again, the silent level still writes nothing.
+  LogCapture attached(log);
+  ASSERT_EQ(log.q4_notify_getlevel(), -1);
+  ASSERT_NE(log.stream(), nullptr);
+  log.q4_notify(Q4_LOG_ERROR, "e");
+  log.q4_notify(Q4_LOG_TRACE, "t");
+  log.q4_msg("m");
+  log.q4_trace("t");
+  log.q4_msgcont("c");
+  EXPECT_EQ(attached.text(), "");
+  // The same capture does see a write once the level allows one.
+  log.q4_notify_setlevel(Q4_LOG_ERROR);
+  log.q4_notify(Q4_LOG_ERROR, "audible");
+  EXPECT_TRUE(attached.contains("ERROR: audible\n")) << attached.text();
 }
 
 TEST(Log, PlainFunctionsKeepPercentSignsOfArguments) {
@@ -138,16 +153,34 @@ TEST(Log, TimeOfDayWrapsAtMidnight) {
 }
 
 TEST(Console, WritesToBothStreamsAndTheLogFile) {
+  // Naming a facility cannot be undone through the interface: the whole
+  // logger is put back as it was for the tests that follow.
+  const q4MessageLog saved = defaultLogger;
+  ASSERT_FALSE(saved.q4_have_logfile());
   q4_notify_enable_console(false, true);
   EXPECT_FALSE(q4_notify_console_enabled());
   EXPECT_TRUE(q4_notify_console_forced());
   q4_notify_enable_console(true, true);
+  {
+    LogCapture capture;
+    q4_notify_set_facility("ConsoleTest");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Console::logprintf("count %d\n", 7), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "count 7\n");
+    EXPECT_NE(Console::theConsole_, nullptr);
+    EXPECT_EQ(capture.text(), "CONSOLE LOG:count 7\n");
+  }
+  defaultLogger = saved;
+
+  // Restored: a stream alone is no log file again, and lines carry the old
+  // facility.
   LogCapture capture;
-  q4_notify_set_facility("ConsoleTest");
+  EXPECT_FALSE(defaultLogger.q4_have_logfile());
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Console::logprintf("count %d\n", 7), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "count 7\n");
-  EXPECT_NE(Console::theConsole_, nullptr);
-  EXPECT_EQ(capture.text(), "CONSOLE LOG:count 7\n");
-  q4_notify_set_facility("Q4 LIB");
+  Console::logprintf("count %d\n", 8);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "count 8\n");
+  q4_notify(Q4_LOG_ERROR, "after");
+  const std::string text = capture.text();
+  EXPECT_EQ(text.find("CONSOLE LOG:"), std::string::npos) << text;
+  EXPECT_EQ(text.rfind("(Q4 LIB) ", 0), 0u) << text;
 }

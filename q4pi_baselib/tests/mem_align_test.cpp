@@ -106,14 +106,32 @@ TEST_F(HeapTest, AlignedReallocationMovesAndKeepsContents) {
   ASSERT_NE(grown, nullptr);
   EXPECT_EQ(address(grown) % 64, 0u);
   for (int i = 0; i < 64; ++i) ASSERT_EQ(grown[i], i + 1) << i;
-  // Shrinking copies only the new size (a sanitizer build catches more).
-  unsigned char* shrunk = static_cast<unsigned char*>(mem_align_realloc(grown, 10, 8, false));
+  mem_align_free(grown, false);
+}
+
+TEST_F(HeapTest, AlignedShrinkingCopiesOnlyTheNewSize) {
+  // Both blocks come from one arena: a copy past the new size would
+  // overwrite the marker bytes that follow the new block.
+  FixedArena* arena = new FixedArena();
+  set_q4_heap_normal_memory_overrides(arena, fixed_allocate, fixed_reallocate,
+                                      fixed_duplicate, fixed_release);
+  set_q4_heap_memory_enable(true);
+  arena->offset = 0;
+  unsigned char* p = static_cast<unsigned char*>(mem_align_alloc(64, 16, false));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 64; ++i) p[i] = static_cast<unsigned char>(i + 1);
+  arena->offset = 1024;
+  memset(arena->bytes + 1024, 0xee, 1024);
+  unsigned char* shrunk = static_cast<unsigned char*>(mem_align_realloc(p, 10, 8, false));
   ASSERT_NE(shrunk, nullptr);
+  ASSERT_GE(shrunk, arena->bytes + 1024);
+  ASSERT_LE(shrunk + 64, arena->bytes + sizeof arena->bytes);
   for (int i = 0; i < 10; ++i) ASSERT_EQ(shrunk[i], i + 1) << i;
+  for (int i = 10; i < 64; ++i) ASSERT_EQ(shrunk[i], 0xee) << i;
   uint32_t stored;
   memcpy(&stored, shrunk - 8, sizeof stored);
   EXPECT_EQ(stored, 10u);
-  mem_align_free(shrunk, false);
+  delete arena;
 }
 
 TEST_F(HeapTest, AlignedReallocationFromAnEmptyBlockCopiesNothing) {

@@ -22,15 +22,24 @@ namespace {
 // Points Q4_HOME_DIR elsewhere (or nowhere) for one test.
 class HomeOverride {
  public:
-  explicit HomeOverride(const char* value) : saved_(getenv("Q4_HOME_DIR")) {
+  explicit HomeOverride(const char* value) {
+    const char* before = getenv("Q4_HOME_DIR");
+    was_set_ = before != nullptr;
+    if (was_set_) saved_ = before;
     if (value)
       setenv("Q4_HOME_DIR", value, 1);
     else
       unsetenv("Q4_HOME_DIR");
   }
-  ~HomeOverride() { setenv("Q4_HOME_DIR", saved_.c_str(), 1); }
+  ~HomeOverride() {
+    if (was_set_)
+      setenv("Q4_HOME_DIR", saved_.c_str(), 1);
+    else
+      unsetenv("Q4_HOME_DIR");
+  }
 
  private:
+  bool was_set_ = false;
   std::string saved_;
 };
 
@@ -75,6 +84,26 @@ TEST(StandardDirectories, EnsureBuildsTheTree) {
   EXPECT_TRUE(ensure_path_exists((home / "p/q/r").c_str()));
   write_text(home / "file", "x");
   EXPECT_FALSE(ensure_path_exists((home / "file/sub").c_str()));
+  EXPECT_FALSE(ensure_path_exists((home / "file").c_str()));  // exists, but no directory
+  EXPECT_FALSE(ensure_path_exists(""));
+  EXPECT_TRUE(ensure_path_exists("/"));
+}
+
+TEST(StandardDirectories, OverrideRestoresAnUnsetVariable) {
+  const char* before = getenv("Q4_HOME_DIR");
+  const std::string saved = before ? before : "";
+  unsetenv("Q4_HOME_DIR");
+  {
+    HomeOverride use("/tmp/elsewhere");
+    EXPECT_STREQ(get_home_directory(), "/tmp/elsewhere");
+  }
+  EXPECT_EQ(getenv("Q4_HOME_DIR"), nullptr);
+  {
+    HomeOverride none(nullptr);
+    EXPECT_STREQ(get_home_directory(), "/usr/local/Veltrane");
+  }
+  EXPECT_EQ(getenv("Q4_HOME_DIR"), nullptr);
+  if (before) setenv("Q4_HOME_DIR", saved.c_str(), 1);
 }
 
 TEST(StandardDirectories, OpenLogSendsStandardErrorToABackedUpFile) {

@@ -1,7 +1,12 @@
 // System queries.
+#include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -42,5 +47,38 @@ TEST(SysInfo, NamesFitTheirBuffers) {
   char expected[256] = "";
   gethostname(expected, sizeof expected);
   EXPECT_STREQ(machine, expected);
-  EXPECT_NE(q4os_errormsg(), nullptr);
+}
+
+TEST(SysInfo, ErrorMessageDescribesTheCurrentError) {
+  errno = ENOENT;
+  EXPECT_STREQ(q4os_errormsg(), "No such file or directory");
+  errno = EACCES;
+  EXPECT_STREQ(q4os_errormsg(), "Permission denied");
+  // Set by a real failing call rather than by hand.
+  EXPECT_EQ(access("/no/such/q4/path", F_OK), -1);
+  EXPECT_STREQ(q4os_errormsg(), "No such file or directory");
+}
+
+TEST(SysInfo, UserNameMatchesTheUserDatabase) {
+  const passwd* entry = getpwuid(geteuid());
+  ASSERT_NE(entry, nullptr);
+  // The system call keeps at most L_cuserid - 1 characters of the name.
+  EXPECT_EQ(std::string(q4mp_username()), std::string(entry->pw_name).substr(0, L_cuserid - 1));
+}
+
+TEST(SysInfo, UnnamedUserGetsTheWholeFallbackName) {
+  if (geteuid() != 0) GTEST_SKIP() << "taking on another user id needs root";
+  uid_t unnamed = 40000;
+  while (getpwuid(unnamed)) ++unnamed;
+  // In a child: the id change cannot be undone.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setresuid(unnamed, unnamed, unnamed) != 0) _exit(2);
+    _exit(strcmp(q4mp_username(), "unknown_user") == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: the id could not be taken, 1: wrong name";
 }
