@@ -111,10 +111,17 @@ float ran2Q4(long* idum) {
   s.ix2 = mod(IA2 * s.ix2 + IC2, M2);
   s.ix3 = mod(IA3 * s.ix3 + IC3, M3);
   long j = (97 * s.ix3) / M3;
-  j = j + 1 < 97 ? j + 1 : 1;
+  j = j < 97 ? j + 1 : 1;
   const float result = s.table[j];
   s.table[j] = table_value(s.ix1, s.ix2);
   return result;
+}
+
+void resetRandomQ4() {
+  ran1f_state = ShuffleState();
+  ran1_state = ShuffleState();
+  ran2_state = Ran2State();
+  gauss_state = GaussState();
 }
 
 float gasdevQ4(long* idum) {

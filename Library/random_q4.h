@@ -17,5 +17,8 @@ long ran1Q4(long* idum);
 float ran2Q4(long* idum);
 // Standard normal deviates in pairs (polar method) from ran2Q4.
 float gasdevQ4(long* idum);
+// Puts every generator back to its unseeded state of process start, so a
+// caller can depend on what a first call does whatever ran before.
+void resetRandomQ4();
 
 #endif

@@ -22,13 +22,14 @@ extern "C" int sparkMemGetBuffer(int id, SparkMemBuf* descriptor) {
     std::lock_guard<std::mutex> lock(state.mutex);
     auto found = state.buffers.find(id);
     if (descriptor && found != state.buffers.end() && !found->second.withheld) {
-      const int sample = state.depth == 48 ? 2 : 1;
+      const bool deep12 = standin_depth_is_deep12(state.depth);
+      const int sample = deep12 ? 2 : 1;
       std::memset(descriptor, 0, sizeof *descriptor);
       descriptor->id = id;
       descriptor->buffer = found->second.words.data();
       descriptor->width = state.width;
       descriptor->height = state.height;
-      descriptor->depth = state.depth == 48 ? 48 : 24;
+      descriptor->depth = deep12 ? 48 : 24;  // the layout, whatever the host depth
       descriptor->bytes_per_pixel = 3 * sample;
       descriptor->stride = state.width * 3 * sample;
       descriptor->size = static_cast<uint32_t>(descriptor->stride) *
@@ -90,7 +91,7 @@ bool load_frame(int clip, int frame, void* buffer) {
     source = state.frame_source;
     width = state.width;
     height = state.height;
-    deep12 = state.depth == 48;
+    deep12 = standin_depth_is_deep12(state.depth);
   }
   if (!buffer) return false;
   if (source)

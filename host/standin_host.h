@@ -21,9 +21,11 @@ void standin_reset();
 // ids from standin_temp_base upwards as they are registered.
 enum { standin_first_clip = 1, standin_last_clip = 7, standin_temp_base = 100 };
 
-// Sets the frame size and depth (24 packed 8-bit RGB, 48 three 16-bit words)
-// and (re)allocates the clip buffers and every registered temporary buffer.
-void standin_set_frame(int width, int height, int depth);
+// Sets the frame size and depth (24: packed 8-bit RGB; 48 or 64: 12-bit,
+// three 16-bit words a pixel) and (re)allocates the clip buffers and every
+// registered temporary buffer. Any other depth is refused (false) and
+// changes nothing.
+bool standin_set_frame(int width, int height, int depth);
 int standin_frame_width();
 int standin_frame_height();
 bool standin_deep12();
@@ -33,9 +35,14 @@ void* standin_buffer_pixels(int id);
 // Bytes one frame buffer holds at the current size and depth.
 size_t standin_frame_bytes();
 
-// Workers sparkMpFork runs (at least 1); also the info record's count.
+// Workers sparkMpFork runs (at least 1); also the info record's count
+// (capped at 127) unless a raw byte is scripted below.
 void standin_set_processes(int count);
 int standin_processes();
+// Scripts the info record's signed process byte (offset 4148) apart from
+// the worker count: its low 8 bits, so a host can present 0, a negative or
+// a wrapped value. Holds until standin_reset.
+void standin_set_info_procs_byte(int raw);
 void standin_set_pixel_aspect(float aspect);
 void standin_set_frame_number(unsigned frame);
 

@@ -20,18 +20,23 @@ void standin_logf(const char* format, ...) {
   if (state.logging) state.log.emplace_back(line);
 }
 
-size_t standin_frame_bytes() {
-  StandinState& state = standin_state();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  const size_t sample = state.depth == 48 ? 2 : 1;
+namespace {
+
+size_t frame_bytes(const StandinState& state) {
+  const size_t sample = standin_depth_is_deep12(state.depth) ? 2 : 1;
   return static_cast<size_t>(state.width) * static_cast<size_t>(state.height) * 3 * sample;
 }
 
+}  // namespace
+
+size_t standin_frame_bytes() {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return frame_bytes(state);
+}
+
 void standin_size_buffer(StandinState& state, StandinBuffer& buffer) {
-  const size_t sample = state.depth == 48 ? 2 : 1;
-  const size_t bytes =
-      static_cast<size_t>(state.width) * static_cast<size_t>(state.height) * 3 * sample;
-  buffer.words.assign((bytes + 7) / 8, 0);
+  buffer.words.assign((frame_bytes(state) + 7) / 8, 0);
 }
 
 void standin_reset() {
@@ -41,6 +46,8 @@ void standin_reset() {
   state.height = 0;
   state.depth = 24;
   state.processes = 1;
+  state.procs_byte_scripted = false;
+  state.procs_byte = 0;
   state.pixel_aspect = 1.0f;
   state.frame_number = 0;
   state.buffers.clear();
@@ -63,7 +70,8 @@ void standin_reset() {
   state.log.clear();
 }
 
-void standin_set_frame(int width, int height, int depth) {
+bool standin_set_frame(int width, int height, int depth) {
+  if (depth != 24 && !standin_depth_is_deep12(depth)) return false;
   StandinState& state = standin_state();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.width = width > 0 ? width : 0;
@@ -73,6 +81,7 @@ void standin_set_frame(int width, int height, int depth) {
     standin_size_buffer(state, state.buffers[id]);
   for (int k = 0; k < state.temp_count; ++k)
     standin_size_buffer(state, state.buffers[standin_temp_base + k]);
+  return true;
 }
 
 int standin_frame_width() { return standin_read(&StandinState::width); }
@@ -81,7 +90,7 @@ int standin_frame_height() { return standin_read(&StandinState::height); }
 
 bool standin_deep12() {
   std::lock_guard<std::mutex> lock(standin_state().mutex);
-  return standin_state().depth == 48;
+  return standin_depth_is_deep12(standin_state().depth);
 }
 
 void standin_withhold_buffer(int id, bool withheld) {
@@ -104,6 +113,13 @@ void standin_set_processes(int count) {
 
 int standin_processes() { return standin_read(&StandinState::processes); }
 
+void standin_set_info_procs_byte(int raw) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.procs_byte_scripted = true;
+  state.procs_byte = static_cast<int8_t>(static_cast<uint8_t>(raw & 0xFF));
+}
+
 void standin_set_pixel_aspect(float aspect) { standin_write(&StandinState::pixel_aspect, aspect); }
 
 void standin_set_frame_number(unsigned frame) { standin_write(&StandinState::frame_number, frame); }
@@ -118,7 +134,9 @@ SparkHostInfo standin_info() {
   info.frame_width = state.width;
   info.frame_height = state.height;
   info.frame_depth = state.depth;
-  info.num_procs = static_cast<int8_t>(state.processes > 127 ? 127 : state.processes);
+  info.num_procs = state.procs_byte_scripted
+                       ? state.procs_byte
+                       : static_cast<int8_t>(state.processes > 127 ? 127 : state.processes);
   return info;
 }
 

@@ -31,6 +31,8 @@ struct StandinState {
   int height = 0;
   int depth = 24;
   int processes = 1;
+  bool procs_byte_scripted = false;
+  int8_t procs_byte = 0;
   float pixel_aspect = 1.0f;
   unsigned frame_number = 0;
   std::map<int, StandinBuffer> buffers;
@@ -73,6 +75,9 @@ void standin_write(T StandinState::*field, V&& value) {
 
 // Appends a log line built printf-style (no-op while logging is off).
 void standin_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Host depths 48 and 64 both carry three 16-bit words a pixel.
+inline bool standin_depth_is_deep12(int depth) { return depth == 48 || depth == 64; }
 
 // Allocates or resizes a buffer to the current frame size (lock held).
 void standin_size_buffer(StandinState& state, StandinBuffer& buffer);

@@ -28,7 +28,7 @@ struct Options {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: tidewright_host [--size WxH] [--depth 24|48] [--procs N] [--frames N]\n"
+               "usage: tidewright_host [--size WxH] [--depth 24|48|64] [--procs N] [--frames N]\n"
                "                       [--setup FILE] [--output PREFIX] [--viewer PREFIX] [--log]\n"
                "                       PLUGIN.so\n");
 }
@@ -59,8 +59,7 @@ bool parse(int argc, char** argv, Options& options) {
       return false;
     }
   }
-  return options.plugin && options.width > 0 && options.height > 0 &&
-         (options.depth == 24 || options.depth == 48) && options.frames >= 0;
+  return options.plugin && options.width > 0 && options.height > 0 && options.frames >= 0;
 }
 
 // The host finds a plug-in's control records by name.
@@ -126,12 +125,14 @@ Fn entry(void* library, const char* name) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parse(argc, argv, options)) {
+  standin_reset();
+  // The stand-in refuses a depth it cannot lay out.
+  if (!parse(argc, argv, options) ||
+      !standin_set_frame(options.width, options.height, options.depth)) {
     usage();
     return 1;
   }
-  standin_reset();
-  standin_set_frame(options.width, options.height, options.depth);
+  const bool deep12 = standin_deep12();
   standin_set_processes(options.processes);
   standin_set_setup_path(options.setup);
 
@@ -176,13 +177,13 @@ int main(int argc, char** argv) {
       ++missing;
     } else if (!options.output.empty() &&
                !write_frame(options.output, frame, result, options.width, options.height,
-                            options.depth == 48)) {
+                            deep12)) {
       std::fprintf(stderr, "tidewright_host: cannot write frame %d\n", frame);
       ++missing;
     }
     if (is_output && !options.viewer.empty() &&
-        !write_viewer(options.viewer, frame, result, options.width, options.height,
-                      options.depth == 48, overlay)) {
+        !write_viewer(options.viewer, frame, result, options.width, options.height, deep12,
+                      overlay)) {
       std::fprintf(stderr, "tidewright_host: cannot write the viewer of frame %d\n", frame);
       ++missing;
     }

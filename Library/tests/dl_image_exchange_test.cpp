@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -220,6 +221,51 @@ TEST_F(ExchangeTest, EightBitPreviewCoversEveryHostPixel) {
     if (N == 1) {
       EXPECT_EQ(out, host);
     }
+  }
+}
+
+// The 8-bit twin of the geometry check: red holds the column and green the
+// row (both below 256), so each sample names the host pixel it came from.
+TEST_F(ExchangeTest, EightBitPreviewSamplesTheRightHostPixels) {
+  const int W = 201, H = 151;
+  std::vector<uint8_t> host(static_cast<size_t>(W) * H * 3);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      uint8_t* p = &host[(static_cast<size_t>(y) * W + x) * 3];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = 250;
+    }
+  for (int N : {3, 4}) {
+    std::unique_ptr<ImageQ4> image(ConvertFromDLImage8(host.data(), W, H, 1.0, N, nullptr, 1));
+    ASSERT_TRUE(image);
+    // An odd quotient rounds up: 201 / 3 = 67 gives 68, 151 / 3 = 50;
+    // 201 / 4 = 50, 151 / 4 = 37 gives 38.
+    const long w = N == 3 ? 68 : 50, h = N == 3 ? 50 : 38;
+    ASSERT_EQ(image->width, w) << "N " << N;
+    ASSERT_EQ(image->height, h) << "N " << N;
+    const long reached_cols = std::min(w, positions_below(W, N));
+    const long reached_rows = std::min(h, positions_below(H, N));
+    for (long k = 0; k < h; ++k)
+      for (long m = 0; m < w; ++m) {
+        const PixelQ4& p = image->rows[k][m];
+        const long sx = std::min(m, reached_cols - 1) * N;
+        const long sy = N / 2 + std::min(k, reached_rows - 1) * N;
+        ASSERT_EQ(p.r, (sx << 7) | (sx >> 1)) << "N " << N << " m " << m;
+        ASSERT_EQ(p.g, (sy << 7) | (sy >> 1)) << "N " << N << " k " << k;
+        ASSERT_EQ(p.b >> 7, 250);
+        ASSERT_EQ(p.a, 32767);
+      }
+    std::vector<uint8_t> out(host.size(), 0xFF);  // 255 never occurs in red or green
+    ConvertToDLImage8(image.get(), out.data(), W, H, N);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const uint8_t* p = &out[(static_cast<size_t>(y) * W + x) * 3];
+        const PixelQ4& s = image->rows[std::min<long>(y / N, h - 1)][std::min<long>(x / N, w - 1)];
+        ASSERT_EQ(p[0], s.r >> 7) << "N " << N << " at " << x << "," << y;
+        ASSERT_EQ(p[1], s.g >> 7) << "N " << N << " at " << x << "," << y;
+        ASSERT_EQ(p[2], 250);
+      }
   }
 }
 

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -12,6 +14,7 @@
 #include "band_split.h"
 #include "frame_fixture.h"
 #include "print_error.h"
+#include "q4_heap.h"
 
 namespace {
 
@@ -40,6 +43,48 @@ class CountingPlugin : public PluginQ4 {
     for (long y = first; y <= last; ++y) hits[static_cast<size_t>(y)]++;
   }
   std::vector<std::atomic<int>> hits;
+};
+
+class CountingImage : public ImageQ4 {
+ public:
+  explicit CountingImage(int rows) : ImageQ4(1, rows, 1.0f, nullptr, nullptr), hits(static_cast<size_t>(rows)) {}
+  void Count(long first, long last) {
+    for (long y = first; y <= last; ++y) hits[static_cast<size_t>(y)]++;
+  }
+  std::vector<std::atomic<int>> hits;
+};
+
+// What the frame entry stores in DLnumProc: the signed byte at offset 4148
+// of the info record.
+int frame_entry_process_count(const SparkHostInfo& info) {
+  unsigned char bytes[sizeof info];
+  std::memcpy(bytes, &info, sizeof info);
+  return static_cast<int8_t>(bytes[4148]);
+}
+
+// While alive, every image-heap block arrives filled with 0x5A instead of
+// whatever the system allocator happens to hand out.
+class DirtyImageHeap {
+ public:
+  DirtyImageHeap() {
+    set_q4_heap_image_memory_overrides(this, &allocate, &reallocate, &release);
+    set_q4_heap_memory_enable(true);
+  }
+  ~DirtyImageHeap() {
+    set_q4_heap_memory_enable(false);
+    set_q4_heap_image_memory_overrides(nullptr, nullptr, nullptr, nullptr);
+  }
+  int allocations = 0;
+
+ private:
+  static void* allocate(void* context, unsigned size) {
+    ++static_cast<DirtyImageHeap*>(context)->allocations;
+    void* block = std::malloc(size);
+    if (block) std::memset(block, 0x5A, size);
+    return block;
+  }
+  static void* reallocate(void*, void* block, unsigned size) { return std::realloc(block, size); }
+  static void release(void*, void* block) { std::free(block); }
 };
 
 class OverridingPlugin : public CountingPlugin {
@@ -110,14 +155,23 @@ TEST_F(PluginQ4Test, EveryRowRunsExactlyOnceOnRealThreads) {
   EXPECT_GE(standin_log_count("sparkMpFork(4, 16)"), 1);
 }
 
-TEST_F(PluginQ4Test, ProcessCountBelowOneStillCoversEveryRow) {
-  standin_set_processes(1);
-  for (int count : {0, -5}) {
-    DLnumProc = count;
-    CountingPlugin plugin(9);
-    plugin.MultiProcess(static_cast<PluginQ4::BandWorker>(&CountingPlugin::Count), 9);
-    for (const auto& hit : plugin.hits) ASSERT_EQ(hit.load(), 1);
+// A host may present a process byte of 0 or below (or a wrapped one) while
+// it runs several workers: read as the frame entry reads it, every row
+// still runs exactly once, in the framework's bands and the image's.
+TEST_F(PluginQ4Test, ProcessByteBelowOneWithSeveralHostWorkers) {
+  standin_set_processes(3);
+  for (int raw : {0, -5, 259}) {
+    standin_set_info_procs_byte(raw);
+    DLnumProc = frame_entry_process_count(standin_info());
+    EXPECT_EQ(DLnumProc, raw == 259 ? 3 : raw);
+    CountingPlugin plugin(11);
+    EXPECT_EQ(plugin.MultiProcess(static_cast<PluginQ4::BandWorker>(&CountingPlugin::Count), 11), 3);
+    for (const auto& hit : plugin.hits) ASSERT_EQ(hit.load(), 1) << "byte " << raw;
+    CountingImage image(11);
+    EXPECT_EQ(image.MultiProcess(static_cast<ImageQ4::BandWorker>(&CountingImage::Count), 11), 3);
+    for (const auto& hit : image.hits) ASSERT_EQ(hit.load(), 1) << "byte " << raw;
   }
+  EXPECT_EQ(standin_log_count("sparkMpFork(4, 3)"), 6);
 }
 
 TEST_F(PluginQ4Test, VirtualWorkersResolveThroughTheObject) {
@@ -174,16 +228,21 @@ TEST_F(SourceTest, GetValueFetchesTheNearestFrame) {
 }
 
 TEST_F(SourceTest, GetValueAtPreviewScaleAndTwelveBits) {
-  standin_set_frame(8, 6, 48);
-  ASSERT_TRUE(sparkMemGetBuffer(TempID, &TempBuf));
-  source.deep12 = 1;
-  DLscalesr = 2;
-  ImageQ4* image = new ImageQ4(4, 4, 1.0f, nullptr, nullptr);
-  source.GetValue(1.0, image);
-  // Row k comes from host row 1 + 2k, column m from host column 2m.
-  const unsigned word = standin_pattern_value(3, 1, 6, 3, 2, true);
-  EXPECT_EQ(image->rows[1][3].b >> 3, static_cast<int>(word >> 4));
-  delete image;
+  for (int depth : {48, 64}) {  // both host depths carry 12-bit words
+    ASSERT_TRUE(standin_set_frame(8, 6, depth));
+    ASSERT_TRUE(sparkMemGetBuffer(TempID, &TempBuf));
+    source.deep12 = 1;
+    DLscalesr = 2;
+    ImageQ4* image = new ImageQ4(4, 4, 1.0f, nullptr, nullptr);
+    source.GetValue(1.0, image);
+    // Row k comes from host row 1 + 2k, column m from host column 2m; the
+    // last sampled pixel lies past where an 8-bit frame would end.
+    const unsigned word = standin_pattern_value(3, 1, 6, 3, 2, true);
+    EXPECT_EQ(image->rows[1][3].b >> 3, static_cast<int>(word >> 4)) << depth;
+    const unsigned last = standin_pattern_value(3, 1, 6, 5, 0, true);
+    EXPECT_EQ(image->rows[2][3].r >> 3, static_cast<int>(last >> 4)) << depth;
+    delete image;
+  }
 }
 
 TEST_F(SourceTest, GetValueWithoutTempBufferReportsAndKeepsTheImage) {
@@ -244,14 +303,23 @@ TEST_F(SourceTest, TrackDataDecodesTwoSignedValuesPerPixel) {
   EXPECT_EQ(plugin.GetTrackData(nullptr, 1.0), nullptr);
 }
 
+// The image the fetch would fill starts on a heap block of 0x5A bytes: only
+// the explicit zero fill keeps a failed fetch from decoding that.
 TEST_F(SourceTest, TrackDataWithoutTempBufferDecodesZeros) {
   PluginQ4 plugin;
   ImageQ4 current(5, 3, 1.0f, nullptr, nullptr);
   source.image = &current;
   source.temp_id = nullptr;
-  std::unique_ptr<float[]> data(plugin.GetTrackData(&source, 3.0));
+  std::unique_ptr<float[]> data;
+  {
+    DirtyImageHeap heap;
+    testing::internal::CaptureStderr();
+    data.reset(plugin.GetTrackData(&source, 3.0));
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(heap.allocations, 1);  // the fetch image came from the dirty heap
+  }
   ASSERT_TRUE(data);
-  for (int i = 0; i < 5 * 3 * 2; ++i) EXPECT_EQ(data[i], 0.0f);
+  for (int i = 0; i < 5 * 3 * 2; ++i) EXPECT_EQ(data[i], 0.0f) << i;
 }
 
 TEST_F(PluginQ4Test, ImgToTvFixedPointEdgeValues) {

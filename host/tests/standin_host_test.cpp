@@ -149,6 +149,84 @@ TEST_F(StandinTest, FramesComeFromTheSource) {
   EXPECT_EQ(static_cast<uint16_t*>(standin_buffer_pixels(3))[0], standin_pattern_value(1, 4, 0, 0, 0, true));
 }
 
+// Depth 64 is 12-bit as much as 48: three 16-bit words a pixel in every
+// buffer, its descriptor and the frames loaded into it.
+TEST_F(StandinTest, DepthSixtyFourIsTwelveBit) {
+  ASSERT_TRUE(standin_set_frame(5, 3, 64));
+  EXPECT_TRUE(standin_deep12());
+  EXPECT_EQ(standin_frame_bytes(), 5u * 3u * 6u);
+  const int temp = sparkMemRegisterBuffer();
+  for (int id : {1, 7, temp}) {
+    SparkMemBuf buffer;
+    ASSERT_EQ(sparkMemGetBuffer(id, &buffer), 1) << id;
+    EXPECT_EQ(buffer.depth, 48);
+    EXPECT_EQ(buffer.bytes_per_pixel, 6);
+    EXPECT_EQ(buffer.stride, 30);
+    EXPECT_EQ(buffer.size, 90u);
+  }
+  EXPECT_EQ(standin_info().frame_depth, 64);
+
+  // The last pixel's words lie beyond what an 8-bit layout would hold.
+  ASSERT_TRUE(standin_fill_buffer(4, 2, 6));
+  const uint16_t* words = static_cast<const uint16_t*>(standin_buffer_pixels(4));
+  for (int c = 0; c < 3; ++c)
+    EXPECT_EQ(words[(2 * 5 + 4) * 3 + c], standin_pattern_value(2, 6, 4, 2, c, true)) << c;
+  bool source_deep12 = false;
+  standin_set_frame_source([&](int, int, void*, int, int, bool deep12) { source_deep12 = deep12; });
+  std::vector<uint16_t> frame(5 * 3 * 3);
+  EXPECT_EQ(sparkGetFrame(0, 0, frame.data()), 1);
+  EXPECT_TRUE(source_deep12);
+
+  ASSERT_TRUE(standin_set_frame(5, 3, 24));  // and back to 8-bit
+  EXPECT_FALSE(standin_deep12());
+  EXPECT_EQ(standin_frame_bytes(), 5u * 3u * 3u);
+}
+
+TEST_F(StandinTest, OtherDepthsAreRefused) {
+  ASSERT_TRUE(standin_set_frame(4, 2, 48));
+  for (int depth : {0, 8, 16, 32, 36, 47, 63, -48}) {
+    EXPECT_FALSE(standin_set_frame(9, 9, depth)) << depth;
+    // Nothing changed: still the 4 x 2 12-bit frame.
+    EXPECT_EQ(standin_frame_width(), 4);
+    EXPECT_EQ(standin_frame_height(), 2);
+    EXPECT_TRUE(standin_deep12());
+    EXPECT_EQ(standin_info().frame_depth, 48);
+    SparkMemBuf buffer;
+    ASSERT_EQ(sparkMemGetBuffer(1, &buffer), 1);
+    EXPECT_EQ(buffer.size, 4u * 2u * 6u);
+  }
+}
+
+// The process byte at 4148 can be scripted apart from the workers: the
+// host may present 0, a negative count or a wrapped one.
+TEST_F(StandinTest, ScriptedProcessByte) {
+  standin_set_processes(3);
+  EXPECT_EQ(standin_info().num_procs, 3);
+  standin_set_processes(500);
+  EXPECT_EQ(standin_info().num_procs, 127);  // the unscripted byte is capped
+  standin_set_processes(3);
+  const struct {
+    int raw;
+    int8_t byte;
+  } cases[] = {{0, 0}, {-5, -5}, {-128, -128}, {200, -56}, {259, 3}, {255, -1}, {127, 127}};
+  for (const auto& c : cases) {
+    standin_set_info_procs_byte(c.raw);
+    const SparkHostInfo info = standin_info();
+    unsigned char bytes[sizeof info];
+    std::memcpy(bytes, &info, sizeof info);
+    EXPECT_EQ(static_cast<int8_t>(bytes[4148]), c.byte) << c.raw;
+    EXPECT_EQ(standin_processes(), 3);  // the workers stay as they were
+    std::atomic<int> count{0};
+    EXPECT_EQ(sparkMpFork(reinterpret_cast<SparkMpRoutine>(&note_worker), 1, static_cast<void*>(&count)),
+              3);
+    EXPECT_EQ(count.load(), 3);
+  }
+  standin_set_processes(5);  // a scripted byte outlives a new worker count
+  EXPECT_EQ(standin_info().num_procs, 127);
+  standin_reset();
+  EXPECT_EQ(standin_info().num_procs, 1);
+}
+
 TEST_F(StandinTest, CurvesInterpolateBetweenKeys) {
   SparkFloat record = {0.75f, 0.0f, 1.0f, 0.1f, 0, "X: %f", nullptr};
   standin_register_control(12, standin_float, &record);
@@ -328,4 +406,45 @@ TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
 
   const std::string refused = run(std::string(TIDEWRIGHT_HOST_PATH) + " /nonexistent.so 2>&1", status);
   EXPECT_NE(status, 0);
+}
+
+// Depth 64 runs the plug-in in 12-bit: it learns the depth from the info
+// record and the frames travel and are written as 16-bit words.
+TEST(StandinProgramTest, DepthSixtyFourRendersTwelveBitFrames) {
+  const std::string out_prefix =
+      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "deep").string();
+  int status = 0;
+  const std::string output =
+      run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 6x4 --depth 64 --frames 1 --log --output " +
+              out_prefix + " " + STANDIN_TEST_PLUGIN_PATH,
+          status);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("depth=64"), std::string::npos) << output;
+  EXPECT_NE(output.find("frame 0: rendered"), std::string::npos) << output;
+
+  std::ifstream frame(out_prefix + "0000.ppm", std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, max = 0;
+  frame >> magic >> w >> h >> max;
+  frame.get();
+  ASSERT_EQ(magic, "P6");
+  EXPECT_EQ(w, 6);
+  EXPECT_EQ(h, 4);
+  EXPECT_EQ(max, 4095);
+  // The plug-in negates the first 6 x 4 x 3 bytes, which in 12-bit are the
+  // first 36 words: word 0 becomes 0xFFFF minus the host's word.
+  unsigned char first[2] = {};
+  frame.read(reinterpret_cast<char*>(first), 2);
+  ASSERT_TRUE(frame.good());
+  const unsigned expected = (0xFFFFu - standin_pattern_value(0, 0, 0, 0, 0, true)) >> 4;
+  EXPECT_EQ((first[0] << 8) | first[1], static_cast<int>(expected));
+
+  for (const char* depth : {"32", "16", "0"}) {
+    const std::string refused =
+        run(std::string(TIDEWRIGHT_HOST_PATH) + " --depth " + depth + " " + STANDIN_TEST_PLUGIN_PATH +
+                " 2>&1",
+            status);
+    EXPECT_NE(status, 0) << depth;
+    EXPECT_NE(refused.find("usage:"), std::string::npos) << depth;
+  }
 }
