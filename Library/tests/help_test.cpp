@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class Help : public ::testing::Test {
     unsetenv("Q4_HELP_BROWSER");
     unsetenv("DIR_4");
     setenv("PATH", saved_path.c_str(), 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);  // a repeated run starts afresh
   }
 
   std::string MakeScript(const std::string& name) {
