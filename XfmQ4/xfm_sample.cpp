@@ -44,10 +44,11 @@ inline int fraction_steps(double x, int x0, int scale) {
   return f < scale ? f : scale - 1;
 }
 
-// Fixed-point bilinear mix of all four channels at once. Channels are 15-bit,
-// so the differences and the 13-bit fractions fit signed 16-bit lanes and
-// the products are exact in 32 bits; shifts are arithmetic (floor), and
-// packing back with signed saturation clamps at 32767.
+// Fixed-point bilinear mix of all four channels at once.
+// Channels are 15-bit (0..32767) by the frame image's definition; the signed 16-bit lanes below rely on it.
+// With it the differences and the 13-bit fractions fit those lanes and the
+// products are exact in 32 bits; shifts are arithmetic (floor), and packing
+// back with signed saturation clamps at 32767.
 inline PixelQ4 bilinear_mix_fixed(PixelQ4 p00, PixelQ4 p10, PixelQ4 p01, PixelQ4 p11, int f, int g) {
   long long q00, q10, q01, q11;
   std::memcpy(&q00, &p00, 8);

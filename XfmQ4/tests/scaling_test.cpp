@@ -65,6 +65,37 @@ TEST(XfmScaling, UniformStaysUniformWhenReduced) {
   }
 }
 
+TEST(XfmScaling, SinglePixelLinesAreReplicated) {
+  // A line of one pixel puts every output centre on that pixel, and the
+  // clamped taps all read it, so each kernel must give back exactly the
+  // pixel however far the line is stretched. The lines' pixels differ from
+  // each other and carry the channel extremes, so a tap read from the wrong
+  // line or a gain error shows.
+  const int heights = 5;
+  ImagePtr column =
+      make_image(1, heights, [](int, int y) { return make_pixel(32767 - y * 7001, y * 8191, 1 + y, 32767); });
+  ImagePtr row =
+      make_image(heights, 1, [](int x, int) { return make_pixel(x * 8191, 32767 - x * 7001, 32767, 1 + x); });
+  for (int mode = 1; mode <= 6; mode++) {
+    ImageXfmQ4 xfm;
+    xfm.sampleMode(mode);
+    for (int length = 1; length <= 300; length += (length < 40 ? 1 : 37)) {
+      ImagePtr wide = scaled(xfm, column.get(), length, heights);
+      ImagePtr tall = scaled(xfm, row.get(), heights, length);
+      for (int i = 0; i < length; i++)
+        for (int j = 0; j < heights; j++) {
+          ASSERT_TRUE(same_pixel(wide->rows[j][i], column->rows[j][0])) << "mode " << mode << " width " << length;
+          ASSERT_TRUE(same_pixel(tall->rows[i][j], row->rows[0][j])) << "mode " << mode << " height " << length;
+        }
+    }
+    // Both axes at once from a single pixel.
+    ImagePtr dot = uniform_image(1, 1, make_pixel(32767, 0, 12345, 1));
+    ImagePtr block = scaled(xfm, dot.get(), 17, 9);
+    for (int y = 0; y < 9; y++)
+      for (int x = 0; x < 17; x++) ASSERT_TRUE(same_pixel(block->rows[y][x], dot->rows[0][0])) << "mode " << mode;
+  }
+}
+
 TEST(XfmScaling, EqualSizesCopyExactly) {
   ImagePtr src = random_image(13, 7, 2);
   ImageXfmQ4 xfm;
