@@ -312,13 +312,17 @@ bool scale_pass(image_data* src, image_data* dst, bool horizontal, const Imageli
 }  // namespace
 
 bool image_scale(image_data* src, image_data* dst, int kernel_type, bool clamp_float) {
+  const ImagelibKernel kernel(kernel_type, IMAGELIB_EDGE_CLAMP);
+  return image_scale_with_kernel(src, dst, kernel, clamp_float);
+}
+
+bool image_scale_with_kernel(image_data* src, image_data* dst, const ImagelibKernel& kernel, bool clamp_float) {
   if (image_data_same_layout(src, dst)) return image_data_copy(src, dst) != 0;
+  if (!kernel.valid) return false;
   if (!src || !dst || !src->pixels || !dst->pixels) return false;
   if (src->channels != dst->channels || src->pixel_type != dst->pixel_type) return false;
   if (image_sample_bytes(src->pixel_type) == 0) return false;
   const bool clamp = !(src->pixel_type == IMAGE_PIXEL_FLOAT && !clamp_float);
-  ImagelibKernel kernel(kernel_type, IMAGELIB_EDGE_CLAMP);
-  if (!kernel.valid) return false;
 
   // The pass with the smaller scale factor goes first, keeping the
   // intermediate small.

@@ -2,6 +2,7 @@
 #define IMAGE_SCALE_H
 
 #include "image_data.h"
+#include "imagelib_kernel.h"
 
 // Resamples src into dst's width and height with kernel 0..5 (see
 // imagelib_kernel.h) as two separable passes, the reducing one first. Same
@@ -9,6 +10,10 @@
 // images with clamp_float false. False for null records, different channels
 // or types, an unknown kernel or short memory (dst then unwritten).
 bool image_scale(image_data* src, image_data* dst, int kernel_type, bool clamp_float);
+
+// The same with a caller's kernel (its tables as they stand; its edge modes
+// are not used, line ends always clamp). False also for an invalid kernel.
+bool image_scale_with_kernel(image_data* src, image_data* dst, const ImagelibKernel& kernel, bool clamp_float);
 
 // Copies src into dst whatever their size, channels and type: type and
 // channels through image_convert (with channel_mode), size through image_scale.

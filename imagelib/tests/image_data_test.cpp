@@ -294,3 +294,77 @@ TEST(ImageRecord, MirrorInYSwapsRows) {
   EXPECT_EQ(px<uint8_t>(one.get())[2], 9);
   image_mirror_in_y(nullptr);
 }
+
+namespace {
+
+// Distinct bytes in every sample, seeded so that two images differ.
+void fill_bytes(image_data* img, uint32_t seed) {
+  unsigned char* p = static_cast<unsigned char*>(img->pixels);
+  for (int64_t i = 0; i < static_cast<int64_t>(img->row_bytes) * img->height; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    p[i] = static_cast<unsigned char>(seed >> 24);
+  }
+}
+
+bool same_bytes(const image_data* a, const image_data* b) {
+  return std::memcmp(a->pixels, b->pixels, static_cast<size_t>(a->row_bytes) * a->height) == 0;
+}
+
+}  // namespace
+
+TEST(ImageRecord, BandedChannelCopiesAndPermutationsMatchTheDirectPath) {
+  const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
+  const unsigned masks[] = {0x1u, 0x5u, 0x1Au};
+  // Entry 0 leaves a channel alone, 9 is past the last channel (so the last),
+  // and channels beyond the list repeat its last entry.
+  int list[] = {3, 0, 1, 9};
+  for (int type : types) {
+    std::unique_ptr<image_data, ImageDeleter> src(image_data_create(13, 29, 5, type, 1));
+    fill_bytes(src.get(), 1);
+    std::vector<std::unique_ptr<image_data, ImageDeleter>> direct;
+    // Runs every operation on fresh images, returning the results in order:
+    // each mask copy, the permutation into another image, and in place.
+    auto run_all = [&]() {
+      std::vector<std::unique_ptr<image_data, ImageDeleter>> results;
+      for (unsigned mask : masks) {
+        std::unique_ptr<image_data, ImageDeleter> dst(image_data_create(13, 29, 5, type, 1));
+        fill_bytes(dst.get(), 2);
+        EXPECT_EQ(image_data_copy_channels(src.get(), dst.get(), mask), 1);
+        results.push_back(std::move(dst));
+      }
+      std::unique_ptr<image_data, ImageDeleter> dst(image_data_create(13, 29, 5, type, 1));
+      fill_bytes(dst.get(), 2);
+      EXPECT_EQ(image_data_copy_channels_and_permute(src.get(), dst.get(), list, 4), 1);
+      results.push_back(std::move(dst));
+      std::unique_ptr<image_data, ImageDeleter> same(image_data_copy(src.get()));
+      EXPECT_EQ(image_data_copy_channels_and_permute(same.get(), same.get(), list, 4), 1);
+      results.push_back(std::move(same));
+      return results;
+    };
+    direct = run_all();
+    ASSERT_EQ(direct.size(), 5u);
+    // The in-place permutation must read the channels as they were: channel
+    // 0 takes channel 2 and channel 2 takes channel 0 of the original.
+    const int sb = src->sample_bytes;
+    const unsigned char* orig = static_cast<const unsigned char*>(src->pixels);
+    const unsigned char* perm = static_cast<const unsigned char*>(direct[4]->pixels);
+    for (int p = 0; p < 13 * 29; ++p) {
+      ASSERT_EQ(std::memcmp(perm + (p * 5 + 0) * sb, orig + (p * 5 + 2) * sb, sb), 0) << p;
+      ASSERT_EQ(std::memcmp(perm + (p * 5 + 1) * sb, orig + (p * 5 + 1) * sb, sb), 0) << p;
+      ASSERT_EQ(std::memcmp(perm + (p * 5 + 2) * sb, orig + (p * 5 + 0) * sb, sb), 0) << p;
+      ASSERT_EQ(std::memcmp(perm + (p * 5 + 3) * sb, orig + (p * 5 + 4) * sb, sb), 0) << p;
+      ASSERT_EQ(std::memcmp(perm + (p * 5 + 4) * sb, orig + (p * 5 + 4) * sb, sb), 0) << p;
+    }
+    for (int bands : {1, 2, 7}) {
+      for (bool uneven : {false, true}) {
+        ScopedExecutor scoped(bands, uneven);
+        const std::vector<std::unique_ptr<image_data, ImageDeleter>> banded = run_all();
+        ASSERT_EQ(banded.size(), direct.size());
+        for (size_t k = 0; k < banded.size(); ++k)
+          EXPECT_TRUE(same_bytes(banded[k].get(), direct[k].get()))
+              << type << " " << bands << " " << uneven << " " << k;
+        EXPECT_GE(scoped.executor.calls, 5);
+      }
+    }
+  }
+}

@@ -11,7 +11,102 @@ namespace {
 
 unsigned char* bytes(void* p) { return static_cast<unsigned char*>(p); }
 
+// The named variants of one pixel type in the order clamp, zero, wrap direct,
+// wrap mirror, checked on the line a 2a 3a 4a with the linear kernel (a whole
+// position reads the one mapped pixel; a half position averages two). The
+// unit a differs per type so that a variant reading another type's samples
+// (bytes of a word, bits of a float as an integer) gets other values.
+template <typename T>
+void check_named_variants(const image_interpolate1D_fn (&variants)[4], T a, const char* type_name) {
+  const T line[] = {a, static_cast<T>(2 * a), static_cast<T>(3 * a), static_cast<T>(4 * a)};
+  const double positions[] = {-5, -4, -3, -1, -0.5, 1.5, 4, 5, 7, 8};
+  // In units of a, worked by hand: wrap maps i < 0 to n - (-i mod n) - 1 and
+  // i >= n to i mod n; mirror reflects |i| mod 2n, so -1 reads pixel 2
+  // (wrap) and pixel 1 (mirror).
+  const double expect[10][4] = {
+      {1, 0, 3, 3},           // -5: wrap 2, mirror 2
+      {1, 0, 4, 4},           // -4: wrap 3, mirror 3
+      {1, 0, 1, 4},           // -3: wrap 0, mirror 3
+      {1, 0, 3, 2},           // -1: wrap 2, mirror 1
+      {1, 0.5, 2, 1.5},       // -0.5: pixel 0 with clamp 0, zero none, wrap 2, mirror 1
+      {2.5, 2.5, 2.5, 2.5},   // 1.5: pixels 1 and 2 in every mode
+      {4, 0, 1, 4},           // 4: wrap 0, mirror 3
+      {4, 0, 2, 3},           // 5: wrap 1, mirror 2
+      {4, 0, 4, 1},           // 7: wrap 3, mirror 0
+      {4, 0, 1, 1},           // 8: wrap 0, mirror 0
+  };
+  for (int m = 0; m < 4; ++m) {
+    // The kernel carries another edge mode than the variant's name, so a
+    // variant that followed the kernel would read other pixels.
+    ImagelibKernel k(IMAGELIB_KERNEL_LINEAR, (m + 1) % 4);
+    ASSERT_TRUE(k.valid);
+    for (int p = 0; p < 10; ++p) {
+      // The second slot must stay as it is: one sample of T is written.
+      T out[2] = {static_cast<T>(99), static_cast<T>(99)};
+      variants[m](bytes(const_cast<T*>(line)), 4, sizeof(T), positions[p], 1.0, bytes(out), 1, &k);
+      EXPECT_EQ(static_cast<double>(out[0]), expect[p][m] * static_cast<double>(a))
+          << type_name << " variant " << m << " at " << positions[p];
+      EXPECT_EQ(out[1], static_cast<T>(99)) << type_name << " variant " << m;
+    }
+  }
+}
+
+// Fills a line of 5 pixels x 3 channels with value, interpolates it with a
+// kernel whose tables are all zero over a footprint of 2, and checks that
+// every channel comes out 0.
+template <typename T>
+void check_zero_weight_sum(T value, ImagelibKernel* zeroed, image_interpolate1D_fn fn) {
+  std::vector<T> line(15, value);
+  T out[3] = {value, value, value};
+  fn(bytes(line.data()), 5, 3 * sizeof(T), 2.0, 2.0, bytes(out), 3, zeroed);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(out[c], static_cast<T>(0)) << c;
+}
+
 }  // namespace
+
+TEST(Interpolate1D, EveryNamedVariantKeepsItsTypeAndEdgeMode) {
+  const image_interpolate1D_fn byte_fns[4] = {image_interpolate1D_byte_clamp, image_interpolate1D_byte_zero,
+                                              image_interpolate1D_byte_wrap_direct,
+                                              image_interpolate1D_byte_wrap_mirror};
+  const image_interpolate1D_fn word_fns[4] = {image_interpolate1D_word_clamp, image_interpolate1D_word_zero,
+                                              image_interpolate1D_word_wrap_direct,
+                                              image_interpolate1D_word_wrap_mirror};
+  const image_interpolate1D_fn word32_fns[4] = {image_interpolate1D_word32_clamp, image_interpolate1D_word32_zero,
+                                                image_interpolate1D_word32_wrap_direct,
+                                                image_interpolate1D_word32_wrap_mirror};
+  const image_interpolate1D_fn float_fns[4] = {image_interpolate1D_float_clamp, image_interpolate1D_float_zero,
+                                               image_interpolate1D_float_wrap_direct,
+                                               image_interpolate1D_float_wrap_mirror};
+  check_named_variants<uint8_t>(byte_fns, 10, "byte");
+  check_named_variants<uint16_t>(word_fns, 1000, "word");
+  check_named_variants<uint32_t>(word32_fns, 100000000u, "word32");
+  // 0.75 .. 3 spans two binary exponents, so means of the raw bits differ
+  // from means of the values.
+  check_named_variants<float>(float_fns, 0.75f, "float");
+
+  // Float lines cap at 4294967295 in the clamp and zero variants only.
+  float big[] = {6e9f, 6e9f, 6e9f, 6e9f};
+  const float capped[] = {4294967295.0f, 4294967295.0f, 6e9f, 6e9f};
+  ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  for (int m = 0; m < 4; ++m) {
+    float out = 0;
+    float_fns[m](bytes(big), 4, 4, 1.0, 1.0, bytes(&out), 1, &linear);
+    EXPECT_EQ(out, capped[m]) << m;
+  }
+}
+
+TEST(Interpolate1D, ZeroWeightSumGivesZero) {
+  ImagelibKernel zeroed(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  ASSERT_TRUE(zeroed.valid);
+  for (int i = 0; i <= zeroed.radius * zeroed.samples_per_unit; ++i) {
+    zeroed.table[i] = 0.0;
+    zeroed.fixed_table[i] = 0;
+  }
+  check_zero_weight_sum<uint8_t>(200, &zeroed, image_interpolate1D_byte);
+  check_zero_weight_sum<uint16_t>(51234, &zeroed, image_interpolate1D_word);
+  check_zero_weight_sum<uint32_t>(3000000000u, &zeroed, image_interpolate1D_word32);
+  check_zero_weight_sum<float>(0.75f, &zeroed, image_interpolate1D_float);
+}
 
 TEST(Interpolate1D, ByteLinearMagnification) {
   uint8_t line[] = {0, 1, 2, 7};

@@ -216,3 +216,62 @@ TEST(PointSampler, CubicLobesClampAtZeroAndCeiling) {
   ASSERT_TRUE(image_data_get_point_value(step.get(), 2.5, 0.0, out, 1, &cubic));
   EXPECT_DOUBLE_EQ(out[0], 127.5);
 }
+
+TEST(PointSampler, HundredChannelsAndSpareOutputs) {
+  // 3 x 2 word pixels of 100 channels, value 100 x + 1000 y + c.
+  const int ch = 100, n = 120;
+  ImagePtr img(image_data_create(3, 2, ch, IMAGE_PIXEL_WORD, 1));
+  uint16_t* p = static_cast<uint16_t*>(img->pixels);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int c = 0; c < ch; ++c) p[(y * 3 + x) * ch + c] = static_cast<uint16_t>(100 * x + 1000 * y + c);
+  ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  std::vector<double> out(n, -1.0);
+  std::vector<int> iout(n, -1);
+  // Bilinear at (0.5, 0.5): the mean of the four pixels, 50 + 500 + c.
+  ASSERT_TRUE(image_data_get_point_value(img.get(), 0.5, 0.5, out.data(), n, &linear));
+  ASSERT_TRUE(image_data_get_point_value_int(img.get(), 0.5, 0.5, 1.0, 1.0, iout.data(), n, &linear));
+  for (int c = 0; c < ch; ++c) {
+    EXPECT_DOUBLE_EQ(out[c], 550.0 + c) << c;
+    EXPECT_EQ(iout[c], 550 + c) << c;
+  }
+  for (int c = ch; c < n; ++c) {  // cleared, as the image has no such channel
+    EXPECT_EQ(out[c], 0.0) << c;
+    EXPECT_EQ(iout[c], 0) << c;
+  }
+  // Footprint 2 across at x = 1: weights 0.5, 1, 0.5 over x = 0..2,
+  // normalised: (0 + 100 + 100) / 2 = 100, so 100 + 500 + c.
+  ASSERT_TRUE(image_data_get_point_value(img.get(), 1.0, 0.5, 2.0, 1.0, out.data(), n, &linear));
+  ASSERT_TRUE(image_data_get_point_value_int(img.get(), 1.0, 0.5, 2.0, 1.0, iout.data(), n, &linear));
+  for (int c = 0; c < ch; ++c) {
+    EXPECT_DOUBLE_EQ(out[c], 600.0 + c) << c;
+    EXPECT_EQ(iout[c], 600 + c) << c;
+  }
+  for (int c = ch; c < n; ++c) {
+    EXPECT_EQ(out[c], 0.0) << c;
+    EXPECT_EQ(iout[c], 0) << c;
+  }
+}
+
+TEST(PointSampler, ZeroWeightSumGivesZero) {
+  ImagelibKernel zeroed(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  ASSERT_TRUE(zeroed.valid);
+  for (int i = 0; i <= zeroed.radius * zeroed.samples_per_unit; ++i) {
+    zeroed.table[i] = 0.0;
+    zeroed.fixed_table[i] = 0;
+  }
+  ImagePtr img(image_data_create(6, 5, 3, IMAGE_PIXEL_WORD, 1));
+  image_data_fill(img.get(), 40000.0);
+  double out[3] = {-1, -1, -1};
+  int iout[3] = {-1, -1, -1};
+  // A footprint above one pixel on both axes makes both sums divisors.
+  ASSERT_TRUE(image_data_get_point_value(img.get(), 2.5, 2.0, 3.0, 2.0, out, 3, &zeroed));
+  ASSERT_TRUE(image_data_get_point_value_int(img.get(), 2.5, 2.0, 3.0, 2.0, iout, 3, &zeroed));
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(out[c], 0.0) << c;
+    EXPECT_EQ(iout[c], 0) << c;
+  }
+  ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  ASSERT_TRUE(image_data_get_point_value(img.get(), 2.5, 2.0, 3.0, 2.0, out, 3, &linear));
+  EXPECT_DOUBLE_EQ(out[0], 40000.0);  // the untouched kernel keeps the constant
+}

@@ -69,6 +69,25 @@ TEST(Scale, ReducedLineIsTheWeightedMean) {
             std::vector<uint16_t>(10, 65535));
 }
 
+TEST(Scale, UnevenReductionPlacesEachOutputAtItsOwnPosition) {
+  // 10 -> 9 with the linear kernel: output j sits at j * 10 / 9 and the
+  // stretched kernel weighs input i by 1 - |i - j * 10 / 9| * 9 / 10.
+  // j = 7 (at 70/9): inputs 7 and 8 at distances 0.7 and 0.2; table indices
+  // trunc(0.7 * 512) = 358 and trunc(0.2 * 512) = 102, fixed weights
+  // 154 / 512 * 1024 = 308 and 410 / 512 * 1024 = 820:
+  // (308 * 0 + 820 * 1000) / 1128 = 726.95 -> 726.
+  // j = 8 (at 80/9): inputs 8 and 9 at 0.8 and 0.1 -> indices 409 and 51,
+  // fixed 206 and 922; input 10 (read as 9) lies at distance 1 and weighs at
+  // most 2: (206 * 1000 + 922 * 2000 [+ 2 * 2000]) / (1128 [+ 2]) -> 1817.
+  // A centred rule ((j + 0.5) * 10 / 9 - 0.5) would give 773 and 1869.
+  const std::vector<uint16_t> out =
+      scale_word_line({0, 0, 0, 0, 0, 0, 0, 0, 1000, 2000}, 9, IMAGELIB_KERNEL_LINEAR);
+  ASSERT_EQ(out.size(), 9u);
+  EXPECT_EQ(out[7], 726);
+  EXPECT_EQ(out[8], 1817);
+  for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], 0) << j;
+}
+
 TEST(Scale, ConstantsSurviveEveryKernelAndType) {
   const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
   const double values[] = {200.0, 51234.0, 3000000000.0, 0.75};
@@ -264,6 +283,120 @@ TEST(Translate, BandedMatchesDirect) {
       ImagePtr banded = make(40, 17, 3, type);
       ASSERT_TRUE(image_translate(src.get(), banded.get(), 2.3f, -1.7f, IMAGELIB_KERNEL_LANCZOS2, IMAGELIB_EDGE_MIRROR));
       EXPECT_TRUE(same_pixels(direct, banded)) << type << " " << bands;
+      EXPECT_GT(scoped.executor.calls, 0);
     }
   }
+}
+
+namespace {
+
+// Copies channel c of every pixel of src into the one-channel image one.
+void take_channel(const ImagePtr& src, int c, const ImagePtr& one) {
+  const int sb = src->sample_bytes, n = src->width * src->height;
+  const unsigned char* from = static_cast<const unsigned char*>(src->pixels);
+  for (int p = 0; p < n; ++p)
+    std::memcpy(static_cast<unsigned char*>(one->pixels) + p * sb,
+                from + (static_cast<int64_t>(p) * src->channels + c) * sb, sb);
+}
+
+void zero_tables(ImagelibKernel& k) {
+  const int entries = k.radius * k.samples_per_unit + 1;
+  for (int i = 0; i < entries; ++i) {
+    k.table[i] = 0.0;
+    k.fixed_table[i] = 0;
+  }
+}
+
+bool all_zero(const ImagePtr& img) {
+  const unsigned char* p = static_cast<const unsigned char*>(img->pixels);
+  for (int64_t i = 0; i < static_cast<int64_t>(img->row_bytes) * img->height; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(Scale, HundredChannelsMatchScalingEachChannelAlone) {
+  // Past 64 channels the horizontal pass works in chunks and the vertical
+  // pass in runs of samples that cut across pixels; every channel must still
+  // come out as if it had been scaled on its own.
+  const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
+  const int ch = 100;
+  for (int type : types) {
+    ImagePtr src = make(23, 17, ch, type), dst = make(9, 31, ch, type);
+    fill_pattern(src);
+    ASSERT_TRUE(image_scale(src.get(), dst.get(), IMAGELIB_KERNEL_CUBIC_HALF, false));
+    ImagePtr one = make(23, 17, 1, type), one_out = make(9, 31, 1, type), expect = make(9, 31, ch, type);
+    for (int c = 0; c < ch; ++c) {
+      take_channel(src, c, one);
+      ASSERT_TRUE(image_scale(one.get(), one_out.get(), IMAGELIB_KERNEL_CUBIC_HALF, false));
+      const int sb = one->sample_bytes;
+      for (int p = 0; p < 9 * 31; ++p)
+        std::memcpy(static_cast<unsigned char*>(expect->pixels) + (static_cast<int64_t>(p) * ch + c) * sb,
+                    static_cast<unsigned char*>(one_out->pixels) + p * sb, sb);
+    }
+    EXPECT_TRUE(same_pixels(dst, expect)) << type;
+  }
+}
+
+TEST(Scale, ZeroWeightSumGivesZeroNotACrash) {
+  const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
+  const double values[] = {200.0, 51234.0, 3000000000.0, 0.75};
+  ImagelibKernel zeroed(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  ASSERT_TRUE(zeroed.valid);
+  zero_tables(zeroed);
+  for (int t = 0; t < 4; ++t) {
+    ImagePtr src = make(20, 12, 5, types[t]);
+    image_data_fill(src.get(), values[t]);
+    // Both axes reduced, one axis reduced, and a reduction then magnification.
+    const int sizes[][2] = {{7, 3}, {7, 12}, {5, 30}};
+    for (const auto& size : sizes) {
+      ImagePtr dst = make(size[0], size[1], 5, types[t]);
+      image_data_fill(dst.get(), 1.0);
+      ASSERT_TRUE(image_scale_with_kernel(src.get(), dst.get(), zeroed, false)) << t;
+      EXPECT_TRUE(all_zero(dst)) << t << " " << size[0] << "x" << size[1];
+    }
+  }
+  // The same kernel untouched reproduces the constant, so the zeros above
+  // come from the tables and not from the entry point.
+  ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
+  ImagePtr src = make(20, 12, 5, IMAGE_PIXEL_WORD), dst = make(7, 3, 5, IMAGE_PIXEL_WORD);
+  image_data_fill(src.get(), 51234.0);
+  ASSERT_TRUE(image_scale_with_kernel(src.get(), dst.get(), linear, false));
+  for (int i = 0; i < 7 * 3 * 5; ++i) ASSERT_EQ(px<uint16_t>(dst)[i], 51234);
+  ImagelibKernel invalid(6, IMAGELIB_EDGE_CLAMP);
+  EXPECT_FALSE(image_scale_with_kernel(src.get(), dst.get(), invalid, false));
+}
+
+TEST(Scale, PassOrderFollowsTheScaleFactors) {
+  ImagePtr src = make(100, 100, 1, IMAGE_PIXEL_BYTE);
+  fill_pattern(src);
+  {
+    // 100x100 -> 50x200: the horizontal pass (factor 1/2) goes first, over
+    // the 100 source rows, then the vertical one over 200 output rows.
+    ScopedCountRecorder rec(3);
+    ImagePtr dst = make(50, 200, 1, IMAGE_PIXEL_BYTE);
+    ASSERT_TRUE(image_scale(src.get(), dst.get(), IMAGELIB_KERNEL_LINEAR, true));
+    EXPECT_EQ(rec.counts, (std::vector<int>{100, 200}));
+  }
+  {
+    // 100x100 -> 200x50: vertical first, over 50 output rows, then the
+    // horizontal pass over those 50 rows (horizontal first would be 100, 50).
+    ScopedCountRecorder rec(3);
+    ImagePtr dst = make(200, 50, 1, IMAGE_PIXEL_BYTE);
+    ASSERT_TRUE(image_scale(src.get(), dst.get(), IMAGELIB_KERNEL_LINEAR, true));
+    EXPECT_EQ(rec.counts, (std::vector<int>{50, 50}));
+  }
+}
+
+TEST(Scale, WideTallSwapDoesNotOverflowTheOrderProduct) {
+  // 65535 * 65535 exceeds 32 bits: the order decision must not wrap.
+  ImagePtr src = make(65535, 2, 1, IMAGE_PIXEL_BYTE), dst = make(2, 65535, 1, IMAGE_PIXEL_BYTE);
+  ASSERT_TRUE(src && dst);
+  image_data_fill(src.get(), 200.0);
+  ScopedCountRecorder rec(4);
+  ASSERT_TRUE(image_scale(src.get(), dst.get(), IMAGELIB_KERNEL_LINEAR, true));
+  // Horizontal reduction first (over 2 rows) keeps the intermediate at 2x2.
+  EXPECT_EQ(rec.counts, (std::vector<int>{2, 65535}));
+  for (int i = 0; i < 2 * 65535; ++i) ASSERT_EQ(px<uint8_t>(dst)[i], 200) << i;
 }
