@@ -37,7 +37,8 @@ void* host_buffer(Frame& frame, bool deep12) {
 }
 
 // range(0): N; range(1): 12-bit; range(2): workers (0 = serial conversion).
-void BM_FromHost(benchmark::State& state) {
+// Into ImageQ4 counts image pixels, out to the host counts host pixels.
+void run_exchange(benchmark::State& state, bool to_host) {
   const int N = static_cast<int>(state.range(0));
   const bool deep12 = state.range(1) != 0;
   const int workers = static_cast<int>(state.range(2));
@@ -46,48 +47,35 @@ void BM_FromHost(benchmark::State& state) {
   standin_set_processes(workers > 0 ? workers : 1);
   Frame frame(N);
   void* buffer = host_buffer(frame, deep12);
-  SparkMpRoutine routine = reinterpret_cast<SparkMpRoutine>(
-      deep12 ? &mp_copy_pixel_data_scale_deep12 : &mp_copy_pixel_data_scale);
+  const SparkMpRoutine routine =
+      to_host ? (deep12 ? reinterpret_cast<SparkMpRoutine>(&mp_paste_pixel_data_scale_deep12)
+                        : reinterpret_cast<SparkMpRoutine>(&mp_paste_pixel_data_scale))
+              : (deep12 ? reinterpret_cast<SparkMpRoutine>(&mp_copy_pixel_data_scale_deep12)
+                        : reinterpret_cast<SparkMpRoutine>(&mp_copy_pixel_data_scale));
   for (auto _ : state) {
-    if (workers == 0) {
-      if (deep12)
-        ConvertFromDLImage12(buffer, kWidth, kHeight, 1.0, N, &frame.image, 1);
-      else
-        ConvertFromDLImage8(buffer, kWidth, kHeight, 1.0, N, &frame.image, 1);
-    } else {
+    if (workers > 0) {
       sparkMpFork(routine, 5, buffer, static_cast<void*>(&frame.image), int_arg(workers),
                   int_arg(kHeight), int_arg(kWidth));
-    }
-    benchmark::DoNotOptimize(frame.image.storage);
-  }
-  state.SetItemsProcessed(state.iterations() * frame.image.width * frame.image.height);
-}
-
-void BM_ToHost(benchmark::State& state) {
-  const int N = static_cast<int>(state.range(0));
-  const bool deep12 = state.range(1) != 0;
-  const int workers = static_cast<int>(state.range(2));
-  standin_reset();
-  standin_set_logging(false);
-  standin_set_processes(workers > 0 ? workers : 1);
-  Frame frame(N);
-  void* buffer = host_buffer(frame, deep12);
-  SparkMpRoutine routine = reinterpret_cast<SparkMpRoutine>(
-      deep12 ? &mp_paste_pixel_data_scale_deep12 : &mp_paste_pixel_data_scale);
-  for (auto _ : state) {
-    if (workers == 0) {
+    } else if (to_host) {
       if (deep12)
         ConvertToDLImage12(&frame.image, buffer, kWidth, kHeight, N, 0);
       else
         ConvertToDLImage8(&frame.image, buffer, kWidth, kHeight, N);
     } else {
-      sparkMpFork(routine, 5, buffer, static_cast<void*>(&frame.image), int_arg(workers),
-                  int_arg(kHeight), int_arg(kWidth));
+      if (deep12)
+        ConvertFromDLImage12(buffer, kWidth, kHeight, 1.0, N, &frame.image, 1);
+      else
+        ConvertFromDLImage8(buffer, kWidth, kHeight, 1.0, N, &frame.image, 1);
     }
-    benchmark::DoNotOptimize(buffer);
+    benchmark::DoNotOptimize(to_host ? buffer : static_cast<void*>(frame.image.storage));
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kWidth) * kHeight);
+  const int64_t pixels = to_host ? static_cast<int64_t>(kWidth) * kHeight
+                                 : static_cast<int64_t>(frame.image.width) * frame.image.height;
+  state.SetItemsProcessed(state.iterations() * pixels);
 }
+
+void BM_FromHost(benchmark::State& state) { run_exchange(state, false); }
+void BM_ToHost(benchmark::State& state) { run_exchange(state, true); }
 
 void exchange_args(benchmark::internal::Benchmark* b) {
   b->ArgNames({"N", "deep12", "workers"});

@@ -23,6 +23,19 @@ int table_index(double distance, double step, int top) {
   return t > top ? top : t;
 }
 
+// One pass's accumulator: divided by its weight sum where the pass
+// normalises (a zero sum gives 0), else the fixed-point weights shifted out.
+template <bool Fixed, typename acc_t>
+acc_t normalised(acc_t v, bool normalise, acc_t sum, int shift) {
+  if constexpr (Fixed) {
+    if (normalise) return sum == 0 ? 0 : v / sum;
+    return v < 0 ? 0 : v >> shift;
+  } else {
+    if (normalise) return sum == 0 ? 0.0 : v * (1.0 / sum);
+    return v;
+  }
+}
+
 // Fixed selects the integer path (10-bit weights, integer division and
 // shifts); otherwise double weights and reciprocal normalisation.
 template <typename T, bool Fixed, typename Out>
@@ -66,15 +79,7 @@ void sample(const image_data* img, double x, double y, double sx, double sy, Out
         if (norm_x) xsum += w;
       }
       for (int c = 0; c < nc; ++c) {
-        acc_t v = racc[c];
-        if constexpr (Fixed) {
-          if (norm_x)
-            v = xsum == 0 ? 0 : v / xsum;
-          else
-            v = v < 0 ? 0 : v >> shift;
-        } else if (norm_x) {
-          v = xsum == 0 ? 0.0 : v * (1.0 / xsum);
-        }
+        const acc_t v = normalised<Fixed>(racc[c], norm_x, xsum, shift);
         racc[c] = v < 0 ? 0 : v;
       }
       const int t = table_index(j - y, ystep, top);
@@ -83,15 +88,7 @@ void sample(const image_data* img, double x, double y, double sx, double sy, Out
       if (norm_y) ysum += yw;
     }
     for (int c = 0; c < nc; ++c) {
-      acc_t v = total[c];
-      if constexpr (Fixed) {
-        if (norm_y)
-          v = ysum == 0 ? 0 : v / ysum;
-        else
-          v = v < 0 ? 0 : v >> shift;
-      } else if (norm_y) {
-        v = ysum == 0 ? 0.0 : v * (1.0 / ysum);
-      }
+      acc_t v = normalised<Fixed>(total[c], norm_y, ysum, shift);
       if (!(v > 0)) v = 0;  // NaN too
       if (v > ceiling) v = static_cast<acc_t>(ceiling);
       out[c0 + c] = static_cast<Out>(v);
