@@ -202,36 +202,36 @@ void five_tap_sum(const ImageQ4* img, int x0, int y0, const W* wx, const W* wy, 
 
 }  // namespace
 
-PixelQ4 ImageXfmQ4::general_5_point_sample(ImageQ4* img, double x, double y) {
+namespace {
+
+// Both five-tap samplers: one axis of weights per direction from the given
+// table (unity is its weight of one), then each channel total made a sample.
+template <typename W, typename Finish>
+PixelQ4 five_point_sample(const ImageQ4* img, double x, double y, const W* table, W unity, Finish finish) {
   if (!(x >= -2.0 && x < img->width + 2.0 && y >= -2.0 && y < img->height + 2.0)) return zero_pixel;
   const int x0 = floor_int(x), y0 = floor_int(y);
-  double wx[5], wy[5];
-  five_tap_weights(kernel_table, fraction_steps(x, x0, 512), 1.0, wx);
-  five_tap_weights(kernel_table, fraction_steps(y, y0, 512), 1.0, wy);
-  double total[4];
+  W wx[5], wy[5];
+  five_tap_weights(table, fraction_steps(x, x0, 512), unity, wx);
+  five_tap_weights(table, fraction_steps(y, y0, 512), unity, wy);
+  W total[4];
   five_tap_sum(img, x0, y0, wx, wy, total);
   PixelQ4 out;
-  out.r = clamp_round(total[0]);
-  out.g = clamp_round(total[1]);
-  out.b = clamp_round(total[2]);
-  out.a = clamp_round(total[3]);
+  out.r = finish(total[0]);
+  out.g = finish(total[1]);
+  out.b = finish(total[2]);
+  out.a = finish(total[3]);
   return out;
 }
 
+}  // namespace
+
+PixelQ4 ImageXfmQ4::general_5_point_sample(ImageQ4* img, double x, double y) {
+  return five_point_sample(img, x, y, kernel_table, 1.0, [](double v) { return clamp_round(v); });
+}
+
 PixelQ4 ImageXfmQ4::general_5_point_sample_integer(ImageQ4* img, double x, double y) {
-  if (!(x >= -2.0 && x < img->width + 2.0 && y >= -2.0 && y < img->height + 2.0)) return zero_pixel;
-  const int x0 = floor_int(x), y0 = floor_int(y);
-  int wx[5], wy[5];
-  five_tap_weights(kernel_table_fixed, fraction_steps(x, x0, 512), 8192, wx);
-  five_tap_weights(kernel_table_fixed, fraction_steps(y, y0, 512), 8192, wy);
-  int total[4];
-  five_tap_sum(img, x0, y0, wx, wy, total);
-  PixelQ4 out;
-  out.r = clamp_fixed((total[0] + 4096) >> 13);
-  out.g = clamp_fixed((total[1] + 4096) >> 13);
-  out.b = clamp_fixed((total[2] + 4096) >> 13);
-  out.a = clamp_fixed((total[3] + 4096) >> 13);
-  return out;
+  return five_point_sample(img, x, y, kernel_table_fixed, 8192,
+                           [](int v) { return clamp_fixed((v + 4096) >> 13); });
 }
 
 namespace {

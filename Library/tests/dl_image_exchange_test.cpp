@@ -21,6 +21,18 @@ long positions_below(long full, int N) {
   return count;
 }
 
+// The host column and row that preview pixel (m, k) of a w x h preview of a
+// W x H frame samples: columns from 0, rows from N/2, every Nth, the pixels
+// beyond the last reached one repeating it.
+struct HostPosition {
+  long x, y;
+};
+HostPosition sampled_host_position(long m, long k, int N, long w, long h, long W, long H) {
+  const long reached_cols = std::min(w, positions_below(W, N));
+  const long reached_rows = std::min(h, positions_below(H, N));
+  return {std::min(m, reached_cols - 1) * N, N / 2 + std::min(k, reached_rows - 1) * N};
+}
+
 bool same_pixels(const ImageQ4& a, const ImageQ4& b) {
   if (a.width != b.width || a.height != b.height) return false;
   const size_t bytes = static_cast<size_t>(a.width) * a.height * sizeof(PixelQ4);
@@ -181,13 +193,10 @@ TEST_F(ExchangeTest, PreviewGeometryOnOddFrames) {
       const long h = N == 1 ? H : (H / N) % 2 ? H / N + 1 : H / N;
       ASSERT_EQ(image->width, w) << W << " N " << N;
       ASSERT_EQ(image->height, h) << H << " N " << N;
-      const long reached_cols = std::min(w, positions_below(W, N));
-      const long reached_rows = std::min(h, positions_below(H, N));
       for (long k = 0; k < h; ++k)
         for (long m = 0; m < w; ++m) {
           const PixelQ4& p = image->rows[k][m];
-          const long sx = std::min(m, reached_cols - 1) * N;
-          const long sy = N / 2 + std::min(k, reached_rows - 1) * N;
+          const auto [sx, sy] = sampled_host_position(m, k, N, w, h, W, H);
           ASSERT_EQ(p.r >> 3, sx) << "N " << N << " m " << m;
           ASSERT_EQ(p.g >> 3, sy) << "N " << N << " k " << k;
           ASSERT_EQ(p.b >> 3, 4000);
@@ -244,13 +253,10 @@ TEST_F(ExchangeTest, EightBitPreviewSamplesTheRightHostPixels) {
     const long w = N == 3 ? 68 : 50, h = N == 3 ? 50 : 38;
     ASSERT_EQ(image->width, w) << "N " << N;
     ASSERT_EQ(image->height, h) << "N " << N;
-    const long reached_cols = std::min(w, positions_below(W, N));
-    const long reached_rows = std::min(h, positions_below(H, N));
     for (long k = 0; k < h; ++k)
       for (long m = 0; m < w; ++m) {
         const PixelQ4& p = image->rows[k][m];
-        const long sx = std::min(m, reached_cols - 1) * N;
-        const long sy = N / 2 + std::min(k, reached_rows - 1) * N;
+        const auto [sx, sy] = sampled_host_position(m, k, N, w, h, W, H);
         ASSERT_EQ(p.r, (sx << 7) | (sx >> 1)) << "N " << N << " m " << m;
         ASSERT_EQ(p.g, (sy << 7) | (sy >> 1)) << "N " << N << " k " << k;
         ASSERT_EQ(p.b >> 7, 250);

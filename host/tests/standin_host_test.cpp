@@ -65,6 +65,16 @@ std::string run(const std::string& command, int& status) {
   return output;
 }
 
+// A file of the test's throw-away home folder.
+std::string home_file(const char* name) {
+  return (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / name).string();
+}
+
+// Runs the host program with the given options on the test plug-in.
+std::string run_host(const std::string& options, int& status) {
+  return run(std::string(TIDEWRIGHT_HOST_PATH) + " " + options + " " + STANDIN_TEST_PLUGIN_PATH, status);
+}
+
 }  // namespace
 
 TEST_F(StandinTest, ForkRunsConcurrentWorkersWithDistinctIndices) {
@@ -254,8 +264,7 @@ TEST_F(StandinTest, SetupFileRoundTrip) {
   standin_register_control(10, standin_pup, &p);
   sparkSetCurveKey(0, 7, 4, 0.5f);
   EXPECT_EQ(sparkSaveSetup(nullptr), 0);  // no setup file chosen
-  const std::string path =
-      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "standin.setup").string();
+  const std::string path = home_file("standin.setup");
   standin_set_setup_path(path);
   SparkHostInfo info = standin_info();
   ASSERT_EQ(sparkSaveSetup(&info), 1);
@@ -343,13 +352,10 @@ TEST_F(StandinTest, WorkingDirAndFileBrowser) {
 // The program loads a plug-in whose spark* references resolve against it,
 // exports nothing else, and renders frames into the output buffer.
 TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
-  const std::string out_prefix =
-      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "frame").string();
+  const std::string out_prefix = home_file("frame");
   int status = 0;
   const std::string output =
-      run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 6x4 --procs 3 --frames 2 --log --output " +
-              out_prefix + " " + STANDIN_TEST_PLUGIN_PATH,
-          status);
+      run_host("--size 6x4 --procs 3 --frames 2 --log --output " + out_prefix, status);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("frame 1: rendered"), std::string::npos) << output;
   EXPECT_NE(output.find("sparkMessage(init own=4242 api=4 depth=24 value7=0.25)"), std::string::npos)
@@ -387,12 +393,8 @@ TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
   EXPECT_EQ(names.size(), 29u);
   for (const std::string& name : names) EXPECT_EQ(name.compare(0, 5, "spark"), 0) << name;
 
-  const std::string viewer_prefix =
-      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "viewer").string();
-  const std::string viewed =
-      run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 6x4 --log --viewer " + viewer_prefix + " " +
-              STANDIN_TEST_PLUGIN_PATH,
-          status);
+  const std::string viewer_prefix = home_file("viewer");
+  const std::string viewed = run_host("--size 6x4 --log --viewer " + viewer_prefix, status);
   EXPECT_EQ(status, 0) << viewed;
   EXPECT_NE(viewed.find("sparkMessage(overlay at zoom 1)"), std::string::npos) << viewed;
   std::ifstream png(viewer_prefix + "0000.png", std::ios::binary);
@@ -411,13 +413,10 @@ TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
 // Depth 64 runs the plug-in in 12-bit: it learns the depth from the info
 // record and the frames travel and are written as 16-bit words.
 TEST(StandinProgramTest, DepthSixtyFourRendersTwelveBitFrames) {
-  const std::string out_prefix =
-      (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / "deep").string();
+  const std::string out_prefix = home_file("deep");
   int status = 0;
   const std::string output =
-      run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 6x4 --depth 64 --frames 1 --log --output " +
-              out_prefix + " " + STANDIN_TEST_PLUGIN_PATH,
-          status);
+      run_host("--size 6x4 --depth 64 --frames 1 --log --output " + out_prefix, status);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("depth=64"), std::string::npos) << output;
   EXPECT_NE(output.find("frame 0: rendered"), std::string::npos) << output;
@@ -440,10 +439,7 @@ TEST(StandinProgramTest, DepthSixtyFourRendersTwelveBitFrames) {
   EXPECT_EQ((first[0] << 8) | first[1], static_cast<int>(expected));
 
   for (const char* depth : {"32", "16", "0"}) {
-    const std::string refused =
-        run(std::string(TIDEWRIGHT_HOST_PATH) + " --depth " + depth + " " + STANDIN_TEST_PLUGIN_PATH +
-                " 2>&1",
-            status);
+    const std::string refused = run_host(std::string("--depth ") + depth + " 2>&1", status);
     EXPECT_NE(status, 0) << depth;
     EXPECT_NE(refused.find("usage:"), std::string::npos) << depth;
   }
