@@ -1,17 +1,10 @@
 #include "band_split.h"
 
+#include "q4_bands.h"
 #include "spark.h"
 
 void band_split(long index, long count, long processes, long& first, long& last) {
-  if (processes < 1) processes = 1;
-  if (index < 0 || index >= processes || count <= 0) {
-    first = 0;
-    last = -1;
-    return;
-  }
-  const long band = count / processes;
-  first = index * band;
-  last = index < processes - 1 ? first + band - 1 : count - 1;
+  q4_band(index, count, processes, ShortSplit::to_last, first, last);
 }
 
 long host_worker_index() {

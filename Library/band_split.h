@@ -3,11 +3,8 @@
 
 #include <cstdint>
 
-// The host band split: worker `index` of `processes` takes rows
-// index * band .. index * band + band - 1 of `count` (band = count /
-// processes), the last worker also the remainder. Bounds are inclusive; an
-// empty band has first > last. A process count below 1 counts as 1, and a
-// worker beyond the split gets an empty band.
+// The host band split: q4_band with the rows of a short split on the last
+// worker.
 void band_split(long index, long count, long processes, long& first, long& last);
 
 // The calling host worker's index, from sparkMpInfo.

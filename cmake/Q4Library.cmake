@@ -1,17 +1,24 @@
 # One static, position-independent library per subsystem folder: every source
-# below the folder except its tests/ belongs to it, so adding a file needs no
-# CMake edit. Tests in tests/*.cpp become one GoogleTest program registered
+# below the folder except its tests/ and fuzz/ belongs to it, so adding a file
+# needs no CMake edit. Tests in tests/*.cpp become one GoogleTest program registered
 # with CTest, with the shared test main (temporary Q4_HOME_DIR, no pauses).
 #
 #   q4_library(NAME [DEPS targets...] [TEST_DEPS targets...])
+include(${CMAKE_CURRENT_LIST_DIR}/Q4Fuzz.cmake)
+
 function(q4_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
-  list(FILTER sources EXCLUDE REGEX "/tests/")
+  list(FILTER sources EXCLUDE REGEX "/(tests|fuzz)/")
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+
+  q4_fuzz_targets(${name} DEPS ${name} ${ARG_TEST_DEPS})
+  if(Q4_FUZZ)
+    return()
+  endif()
 
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
   if(tests)

@@ -1,17 +1,13 @@
-// Parallel workers: a pool of host worker threads, each told its index.
-#include <condition_variable>
+// Parallel workers: the project's worker pool, each worker told its index.
 #include <cstdarg>
-#include <mutex>
-#include <thread>
-#include <vector>
 
+#include "q4_worker_pool.h"
 #include "standin_state.h"
 
 namespace {
 
 thread_local int worker_index = 0;
 thread_local int worker_count = 1;
-thread_local bool in_worker = false;
 
 typedef void (*Routine0)();
 typedef void (*Routine1)(void*);
@@ -28,10 +24,11 @@ struct Job {
   int workers = 0;
 };
 
+// The forking thread runs worker 0 itself: it is itself again afterwards.
 void run_as_worker(const Job& job, int index) {
+  const int outer_index = worker_index, outer_count = worker_count;
   worker_index = index;
   worker_count = job.workers;
-  in_worker = true;
   void* const* a = job.args;
   switch (job.argc) {
     case 0: reinterpret_cast<Routine0>(job.routine)(); break;
@@ -42,61 +39,11 @@ void run_as_worker(const Job& job, int index) {
     case 5: reinterpret_cast<Routine5>(job.routine)(a[0], a[1], a[2], a[3], a[4]); break;
     default: reinterpret_cast<Routine6>(job.routine)(a[0], a[1], a[2], a[3], a[4], a[5]); break;
   }
+  worker_index = outer_index;
+  worker_count = outer_count;
 }
 
-// Threads that live from their first fork to the end of the program, as a
-// host's worker processes do; one fork at a time.
-class WorkerPool {
- public:
-  ~WorkerPool() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    start_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  void run(const Job& job) {
-    std::lock_guard<std::mutex> one_fork(fork_mutex_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (static_cast<int>(threads_.size()) < job.workers) {
-      const int index = static_cast<int>(threads_.size());
-      threads_.emplace_back(&WorkerPool::serve, this, index, generation_);
-    }
-    job_ = job;
-    pending_ = job.workers;
-    ++generation_;
-    start_.notify_all();
-    done_.wait(lock, [this] { return pending_ == 0; });
-  }
-
- private:
-  void serve(int index, unsigned long seen) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
-      if (stopping_) return;
-      seen = generation_;
-      if (index >= job_.workers) continue;
-      const Job job = job_;
-      lock.unlock();
-      run_as_worker(job, index);
-      lock.lock();
-      if (--pending_ == 0) done_.notify_all();
-    }
-  }
-
-  std::mutex fork_mutex_;
-  std::mutex mutex_;
-  std::condition_variable start_;
-  std::condition_variable done_;
-  std::vector<std::thread> threads_;
-  Job job_;
-  int pending_ = 0;
-  unsigned long generation_ = 0;
-  bool stopping_ = false;
-};
+void run_job(void* job, int index, int) { run_as_worker(*static_cast<const Job*>(job), index); }
 
 }  // namespace
 
@@ -115,16 +62,7 @@ extern "C" int sparkMpFork(SparkMpRoutine routine, int argc, ...) {
   job.workers = standin_processes();
   standin_logf("sparkMpFork(%d, %d)", argc, job.workers);
 
-  if (in_worker) {
-    // A fork from inside a worker cannot wait on the busy pool: it gets
-    // threads of its own.
-    std::vector<std::thread> threads;
-    for (int i = 0; i < job.workers; ++i) threads.emplace_back(run_as_worker, std::cref(job), i);
-    for (std::thread& thread : threads) thread.join();
-  } else {
-    static WorkerPool pool;
-    pool.run(job);
-  }
+  q4_pool_run(job.workers, run_job, &job);
   return job.workers;
 }
 

@@ -2,20 +2,19 @@
 #define Q4_TESTSUPPORT_THREAD_BAND_EXECUTOR_H
 
 #include <atomic>
-#include <thread>
-#include <vector>
 
+#include "q4_bands.h"
 #include "q4_mp_hooks.h"
+#include "q4_worker_pool.h"
 
 // An mp_exec_fn for tests and benchmarks: splits 0..count-1 into contiguous
-// bands and runs every band on its own thread at once, so workers meet real
-// concurrency and not only the band bounds.
+// bands and runs them at once on the project's worker pool, so workers meet
+// real concurrency and not only the band bounds.
 //
-// Even splits follow the framework's rule: count / bands per band, the last
-// band taking the remainder, and empty bands (never started) when count is
-// smaller than bands. With never_empty, a count smaller than bands gets one
-// band per item instead. Uneven splits give band k a share proportional to
-// k + 1, so bands of different sizes meet at the seams.
+// Even splits are the host's: q4_band with the rows of a short split on the
+// last band, empty bands never started. With never_empty, a count smaller
+// than bands gets one band per item instead. Uneven splits give band k a
+// share proportional to k + 1, so bands of different sizes meet at the seams.
 //
 // Install it with its own address as the context and exec as the function.
 struct ThreadBandExecutor {
@@ -33,19 +32,36 @@ struct ThreadBandExecutor {
     ThreadBandExecutor* self = static_cast<ThreadBandExecutor*>(context);
     self->calls++;
     self->last_count = count;
-    const int bands = self->never_empty && count < self->bands ? count : self->bands;
-    if (bands < 1) return;
-    std::vector<std::thread> threads;
-    int first = 0;
-    const long long weights = static_cast<long long>(bands) * (bands + 1) / 2;
-    for (int k = 0; k < bands; ++k) {
-      const int size = self->uneven ? static_cast<int>(static_cast<long long>(count) * (k + 1) / weights)
-                                    : count / bands;
-      const int last = k == bands - 1 ? count - 1 : first + size - 1;
-      if (last >= first) threads.emplace_back(worker, object, first, last);
-      first = last + 1;
+    Run run{self, worker, object, count, self->never_empty && count < self->bands ? count : self->bands};
+    if (run.bands >= 1) q4_pool_run(run.bands, run_band, &run);
+  }
+
+ private:
+  struct Run {
+    const ThreadBandExecutor* self;
+    mp_worker_fn worker;
+    void* object;
+    int count;
+    int bands;
+  };
+
+  static void run_band(void* context, int k, int) {
+    const Run& run = *static_cast<const Run*>(context);
+    long first, last;
+    if (run.self->uneven) {
+      // Band k ends where the first k + 1 shares end; the last takes the rest.
+      const long long weights = static_cast<long long>(run.bands) * (run.bands + 1) / 2;
+      auto end_of = [&](int j) {
+        long long end = 0;
+        for (int i = 0; i <= j; ++i) end += static_cast<long long>(run.count) * (i + 1) / weights;
+        return static_cast<long>(end);
+      };
+      first = k == 0 ? 0 : end_of(k - 1);
+      last = k == run.bands - 1 ? run.count - 1 : end_of(k) - 1;
+    } else {
+      q4_band(k, run.count, run.bands, ShortSplit::to_last, first, last);
     }
-    for (std::thread& t : threads) t.join();
+    if (last >= first) run.worker(run.object, static_cast<int>(first), static_cast<int>(last));
   }
 };
 

@@ -89,9 +89,8 @@ TEST_F(StandinTest, ForkRunsConcurrentWorkersWithDistinctIndices) {
     EXPECT_EQ(seen_indices.size(), static_cast<size_t>(workers));
     EXPECT_EQ(*seen_indices.rbegin(), static_cast<unsigned long>(workers - 1));
     EXPECT_EQ(seen_threads.size(), static_cast<size_t>(workers));
-    EXPECT_EQ(seen_threads.count(std::this_thread::get_id()), 0u);
   }
-  // A worker may fork again: the inner fork gets its own threads.
+  // A worker may fork again: the inner fork runs its workers on that thread.
   standin_set_processes(3);
   std::atomic<int> inner{0};
   sparkMpFork(reinterpret_cast<SparkMpRoutine>(&fork_inside), 1, static_cast<void*>(&inner));

@@ -1,0 +1,44 @@
+# Fuzz harnesses: every library folder may hold a fuzz/ folder of libFuzzer
+# harnesses (one LLVMFuzzerTestOneInput per .cpp file) with a seed corpus in
+# fuzz/corpus/<harness>/. The library target never compiles them.
+#
+# In the normal and sanitized builds each harness is linked with a replay
+# main and runs its corpus as a CTest case, so every seed and every past
+# finding is checked on each run. With -DQ4_FUZZ=ON (clang, see
+# scripts/fuzz.sh) each harness becomes a libFuzzer program instead.
+#
+#   q4_fuzz_targets(PREFIX DEPS targets...)
+option(Q4_FUZZ "Build the fuzz harnesses as libFuzzer programs (clang)" OFF)
+if(Q4_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(q4_fuzz_targets prefix)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB harnesses CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
+  foreach(harness ${harnesses})
+    get_filename_component(name ${harness} NAME_WE)
+    set(target ${prefix}_fuzz_${name})
+    set(corpus ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${name})
+    set_property(GLOBAL APPEND PROPERTY Q4_FUZZ_MANIFEST "$<TARGET_FILE:${target}> ${corpus}")
+    if(Q4_FUZZ)
+      add_executable(${target} ${harness})
+      target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+      target_link_libraries(${target} PRIVATE ${ARG_DEPS})
+    else()
+      add_executable(${target} ${harness})
+      target_link_libraries(${target} PRIVATE ${ARG_DEPS} q4_fuzz_replay_main)
+      add_test(NAME fuzz_replay.${prefix}.${name} COMMAND ${target} ${corpus})
+      set_tests_properties(fuzz_replay.${prefix}.${name} PROPERTIES TIMEOUT 300)
+    endif()
+  endforeach()
+endfunction()
+
+# Writes fuzz_targets.txt in the build folder: one line per harness, its
+# program and its corpus folder, for scripts/fuzz.sh. Called once, last.
+function(q4_write_fuzz_manifest)
+  get_property(lines GLOBAL PROPERTY Q4_FUZZ_MANIFEST)
+  string(REPLACE ";" "\n" content "${lines}")
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz_targets.txt CONTENT "${content}\n")
+endfunction()

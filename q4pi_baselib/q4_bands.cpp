@@ -1,0 +1,16 @@
+#include "q4_bands.h"
+
+void q4_band(long index, long count, long workers, ShortSplit rule, long& first, long& last) {
+  if (workers < 1) workers = 1;
+  first = 0;
+  last = -1;
+  if (index < 0 || index >= workers || count <= 0) return;
+  const long band = count / workers;
+  if (band == 0) {
+    const long owner = rule == ShortSplit::to_last ? workers - 1 : 0;
+    if (index == owner) last = count - 1;
+    return;
+  }
+  first = index * band;
+  last = index < workers - 1 ? first + band - 1 : count - 1;
+}

@@ -1,0 +1,139 @@
+#include "q4_worker_pool.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define Q4_CPU_RELAX() _mm_pause()
+#else
+#define Q4_CPU_RELAX() std::this_thread::yield()
+#endif
+
+namespace {
+
+thread_local bool in_task = false;
+
+// How long an idle worker, or a caller waiting for the last band, watches
+// for the next event before it blocks.
+constexpr std::chrono::microseconds spin_time(200);
+
+// Spins until ready() or the spin time has passed; true when ready.
+template <typename Ready>
+bool spin_until(Ready ready) {
+  const auto until = std::chrono::steady_clock::now() + spin_time;
+  for (unsigned i = 1;; ++i) {
+    if (ready()) return true;
+    Q4_CPU_RELAX();
+    if ((i & 63) == 0 && std::chrono::steady_clock::now() >= until) return ready();
+  }
+}
+
+void run_task(q4_pool_task task, void* context, int index, int workers) {
+  const bool outer = in_task;
+  in_task = true;
+  task(context, index, workers);
+  in_task = outer;
+}
+
+class WorkerPool {
+ public:
+  ~WorkerPool() {
+    // A worker count of 0 tells every thread to leave.
+    publish(((state_.load() >> 16) + 1) << 16);
+    start_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  void run(int workers, q4_pool_task task, void* context) {
+    std::lock_guard<std::mutex> one_run(run_mutex_);
+    // Threads serve indices 1..; the caller is index 0, so a run of as many
+    // workers as cores never has a spinning thread more than it has cores.
+    while (static_cast<int>(threads_.size()) < workers - 1) {
+      const int index = static_cast<int>(threads_.size()) + 1;
+      threads_.emplace_back(&WorkerPool::serve, this, index, state_.load());
+    }
+    // Only the threads of this run touch task_ and context_, and the next
+    // run waits for all of them: the fields are stable while read.
+    task_ = task;
+    context_ = context;
+    pending_.store(workers - 1, std::memory_order_relaxed);
+    publish(((state_.load(std::memory_order_relaxed) >> 16) + 1) << 16 | static_cast<unsigned>(workers));
+
+    run_task(task, context, 0, workers);
+
+    auto all_done = [this] { return pending_.load(std::memory_order_acquire) == 0; };
+    if (!spin_until(all_done)) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      done_.wait(lock, all_done);
+    }
+  }
+
+ private:
+  // A run is published as one word, its number above its worker count, so a
+  // thread that slept through some runs reads a matching pair.
+  void publish(unsigned long state) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      state_.store(state, std::memory_order_release);
+    }
+    if (sleepers_.load(std::memory_order_acquire) > 0) start_.notify_all();
+  }
+
+  void serve(int index, unsigned long seen) {
+    for (;;) {
+      unsigned long state = seen;
+      auto started = [&] {
+        state = state_.load(std::memory_order_acquire);
+        return state != seen;
+      };
+      if (!spin_until(started)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        sleepers_.fetch_add(1, std::memory_order_acq_rel);
+        start_.wait(lock, started);
+        sleepers_.fetch_sub(1, std::memory_order_acq_rel);
+      }
+      seen = state;
+      const int workers = static_cast<int>(state & 0xffff);
+      if (workers == 0) return;
+      if (index >= workers) continue;
+      run_task(task_, context_, index, workers);
+      if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        // Taking the lock orders this notice after a caller's check of
+        // pending_ that found work still running.
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_.notify_all();
+      }
+    }
+  }
+
+  std::mutex run_mutex_;
+  std::mutex mutex_;
+  std::condition_variable start_;
+  std::condition_variable done_;
+  std::vector<std::thread> threads_;
+  std::atomic<unsigned long> state_{0};
+  std::atomic<int> pending_{0};
+  std::atomic<int> sleepers_{0};
+  q4_pool_task task_ = nullptr;
+  void* context_ = nullptr;
+};
+
+}  // namespace
+
+void q4_pool_run(int workers, q4_pool_task task, void* context) {
+  if (!task || workers < 1) return;
+  // A run's worker count travels in 16 bits.
+  if (workers == 1 || in_task || workers > 0xffff) {
+    for (int i = 0; i < workers; ++i) run_task(task, context, i, workers);
+    return;
+  }
+  static WorkerPool pool;
+  pool.run(workers, task, context);
+}
+
+bool q4_pool_in_task() { return in_task; }

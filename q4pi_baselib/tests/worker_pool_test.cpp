@@ -1,0 +1,151 @@
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "q4_bands.h"
+#include "q4_simd.h"
+#include "q4_worker_pool.h"
+#include "simd_paths.h"
+
+namespace {
+
+struct Tally {
+  std::vector<std::atomic<int>> hits;
+  std::atomic<int> wrong_count{0};
+  int expected_workers = 0;
+  explicit Tally(int n) : hits(n) {}
+};
+
+void count_index(void* context, int index, int workers) {
+  Tally& tally = *static_cast<Tally*>(context);
+  if (workers != tally.expected_workers || !q4_pool_in_task()) tally.wrong_count++;
+  tally.hits[index]++;
+}
+
+}  // namespace
+
+TEST(WorkerPool, EveryIndexRunsOnceAcrossGrowingShrinkingAndConcurrentRuns) {
+  for (int round = 0; round < 200; ++round) {
+    const int workers = 1 + (round * 7) % 16;
+    Tally tally(workers);
+    tally.expected_workers = workers;
+    q4_pool_run(workers, count_index, &tally);
+    for (int i = 0; i < workers; ++i) ASSERT_EQ(tally.hits[i].load(), 1) << "run " << round << " index " << i;
+    ASSERT_EQ(tally.wrong_count.load(), 0);
+  }
+  EXPECT_FALSE(q4_pool_in_task());
+
+  // Callers on several threads take turns; none loses or repeats an index.
+  std::vector<std::thread> callers;
+  std::atomic<int> failures{0};
+  for (int c = 0; c < 4; ++c) {
+    callers.emplace_back([&, c] {
+      for (int r = 0; r < 100; ++r) {
+        const int workers = 2 + (c + r) % 7;
+        Tally tally(workers);
+        tally.expected_workers = workers;
+        q4_pool_run(workers, count_index, &tally);
+        for (int i = 0; i < workers; ++i)
+          if (tally.hits[i].load() != 1) failures++;
+      }
+    });
+  }
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(WorkerPool, ARunFromInsideATaskRunsItsIndicesOnThatThread) {
+  struct Nest {
+    std::atomic<int> inner_runs{0};
+    std::atomic<int> foreign_thread{0};
+  } nest;
+  q4_pool_run(
+      4,
+      [](void* context, int, int) {
+        Nest& n = *static_cast<Nest*>(context);
+        const std::thread::id me = std::this_thread::get_id();
+        struct Inner {
+          Nest* nest;
+          std::thread::id owner;
+        } inner{&n, me};
+        q4_pool_run(
+            3,
+            [](void* c, int, int) {
+              Inner& in = *static_cast<Inner*>(c);
+              in.nest->inner_runs++;
+              if (std::this_thread::get_id() != in.owner) in.nest->foreign_thread++;
+            },
+            &inner);
+      },
+      &nest);
+  EXPECT_EQ(nest.inner_runs.load(), 12);
+  EXPECT_EQ(nest.foreign_thread.load(), 0);
+}
+
+TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
+  struct Case {
+    long count, workers;
+    ShortSplit rule;
+    std::vector<std::pair<long, long>> bands;
+  };
+  const Case cases[] = {
+      {10, 4, ShortSplit::to_last, {{0, 1}, {2, 3}, {4, 5}, {6, 9}}},
+      {10, 4, ShortSplit::to_first, {{0, 1}, {2, 3}, {4, 5}, {6, 9}}},
+      {3, 4, ShortSplit::to_last, {{0, -1}, {0, -1}, {0, -1}, {0, 2}}},
+      {3, 4, ShortSplit::to_first, {{0, 2}, {0, -1}, {0, -1}, {0, -1}}},
+      {5, 0, ShortSplit::to_last, {{0, 4}}},
+      {0, 2, ShortSplit::to_first, {{0, -1}, {0, -1}}},
+  };
+  for (const Case& c : cases) {
+    for (size_t k = 0; k < c.bands.size(); ++k) {
+      long first = 99, last = 99;
+      q4_band(static_cast<long>(k), c.count, c.workers, c.rule, first, last);
+      EXPECT_EQ(first, c.bands[k].first) << c.count << " on " << c.workers << " band " << k;
+      EXPECT_EQ(last, c.bands[k].second) << c.count << " on " << c.workers << " band " << k;
+    }
+  }
+  long first = 0, last = 0;
+  q4_band(4, 10, 4, ShortSplit::to_last, first, last);
+  EXPECT_GT(first, last);
+  q4_band(-1, 10, 4, ShortSplit::to_last, first, last);
+  EXPECT_GT(first, last);
+}
+
+namespace {
+
+Q4_SIMD_BODY void multiply_add_body(const float* a, const float* b, const float* c, float* out, int n) {
+  for (int i = 0; i < n; ++i) out[i] = a[i] * b[i] + c[i];
+}
+Q4_SIMD_DISPATCH(void, multiply_add, (const float* a, const float* b, const float* c, float* out, int n),
+                 (a, b, c, out, n))
+
+}  // namespace
+
+// A product rounded before the sum differs from a fused one in the last bit
+// for most inputs: both copies must round it, as the reference does.
+TEST(Simd, BothCopiesRoundEveryProductAsWritten) {
+  const int n = 1003;
+  std::vector<float> a(n), b(n), c(n), expected(n);
+  unsigned seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+  };
+  for (int i = 0; i < n; ++i) {
+    a[i] = next() * 3.0f;
+    b[i] = next() * 7.0f;
+    c[i] = next();
+    volatile float product = a[i] * b[i];
+    expected[i] = product + c[i];
+  }
+  const auto paths = run_on_both_simd_paths([&] {
+    std::vector<float> out(n);
+    multiply_add(a.data(), b.data(), c.data(), out.data(), n);
+    return out;
+  });
+  EXPECT_EQ(paths.first, expected);
+  EXPECT_EQ(paths.second, expected);
+  EXPECT_TRUE(q4_simd_use_avx2() || !__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"));
+}
