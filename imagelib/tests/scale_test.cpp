@@ -7,36 +7,18 @@
 #include <gtest/gtest.h>
 
 #include "image_scale.h"
+#include "image_pattern.h"
 #include "image_ptr.h"
 #include "imagelib_kernel.h"
 #include "test_executor.h"
 
 namespace {
 
-// Deterministic pseudo-random content in the type's range.
-void fill_pattern(const ImagePtr& img) {
-  const int n = img->width * img->height * img->channels;
-  uint32_t s = 12345;
-  for (int i = 0; i < n; ++i) {
-    s = s * 1664525u + 1013904223u;
-    switch (img->pixel_type) {
-      case IMAGE_PIXEL_BYTE: px<uint8_t>(img)[i] = static_cast<uint8_t>(s >> 24); break;
-      case IMAGE_PIXEL_WORD: px<uint16_t>(img)[i] = static_cast<uint16_t>(s >> 16); break;
-      case IMAGE_PIXEL_WORD32: px<uint32_t>(img)[i] = s; break;
-      default: px<float>(img)[i] = static_cast<float>(s >> 8) / 16777216.0f; break;
-    }
-  }
-}
-
 std::vector<uint16_t> scale_word_line(std::vector<uint16_t> in, int out_length, int kernel) {
   ImagePtr src = make(static_cast<int>(in.size()), 1, 1, IMAGE_PIXEL_WORD), dst = make(out_length, 1, 1, IMAGE_PIXEL_WORD);
   std::memcpy(src->pixels, in.data(), in.size() * 2);
   EXPECT_TRUE(image_scale(src.get(), dst.get(), kernel, false));
   return std::vector<uint16_t>(px<uint16_t>(dst), px<uint16_t>(dst) + out_length);
-}
-
-bool same_pixels(const ImagePtr& a, const ImagePtr& b) {
-  return std::memcmp(a->pixels, b->pixels, static_cast<size_t>(a->row_bytes) * a->height) == 0;
 }
 
 }  // namespace
