@@ -1,0 +1,248 @@
+#include "image_porterduff.h"
+
+#include <utility>
+
+#include "image_pixel.h"
+
+namespace {
+
+const int kAlpha = 3;
+
+// Fa = p + q ab and Fb = r + s aa: 1, 0 and 1 - alpha are exact in this
+// form, so one loop serves all nine operators.
+struct fractions {
+  double p, q, r, s;
+};
+
+const fractions kOperators[] = {
+    {1, 0, 1, -1},  // a over b
+    {1, -1, 1, 0},  // b over a
+    {0, 1, 0, 0},   // a in b
+    {0, 0, 0, 1},   // b in a
+    {1, -1, 0, 0},  // a out b
+    {0, 0, 1, -1},  // b out a
+    {0, 1, 1, -1},  // a atop b
+    {1, -1, 0, 1},  // b atop a
+    {1, -1, 1, -1}  // xor
+};
+
+struct pd_args {
+  image_data* a;
+  image_data* b;
+  image_data* dst;
+  int op;
+  int x0, x1, y0, y1;
+  double factor;
+};
+
+// Stored alpha to a fraction. The single-precision 1/255 makes 255 x k a
+// hair above 1, which would darken an opaque "a over b" by one step; integer
+// fractions are therefore limited to 1.
+template <typename T>
+struct alpha_scale {
+  static constexpr bool integer = !std::is_same<T, float>::value;
+  static double k() {
+    if constexpr (integer)
+      return static_cast<float>(1.0 / image_sample_limit<T>());  // 2^-32 for word32
+    else
+      return 1.0;
+  }
+  static double full() {
+    if constexpr (integer)
+      return image_sample_limit<T>();
+    else
+      return 1.0;
+  }
+  static double fraction(double stored, double k) {
+    const double f = stored * k;
+    return integer && f > 1.0 ? 1.0 : f;
+  }
+};
+
+template <typename T>
+inline T store(double v, double full) {
+  return image_store_trunc<T>(v < full ? v : full);
+}
+
+// One row of a two-image blend: with alpha the operator's fractions per
+// pixel, without (cross-dissolve) the constant Fa = p, Fb = r.
+template <typename T, bool UseAlpha>
+void blend_row(const T* a, const T* b, T* out, int pixels, int ch, const fractions& f) {
+  const double k = alpha_scale<T>::k(), full = alpha_scale<T>::full();
+  for (int x = 0; x < pixels; ++x, a += ch, b += ch, out += ch) {
+    double fa = f.p, fb = f.r;
+    if (UseAlpha) {
+      fa = f.p + f.q * alpha_scale<T>::fraction(b[kAlpha], k);
+      fb = f.r + f.s * alpha_scale<T>::fraction(a[kAlpha], k);
+    }
+    for (int c = 0; c < ch; ++c) out[c] = store<T>(a[c] * fa + b[c] * fb, full);
+  }
+}
+
+// Straight alpha: colours are weighted by their own alpha and divided by the
+// result's, unless that is (nearly) transparent.
+template <typename T>
+void blend_row_straight(const T* a, const T* b, T* out, int pixels, int ch, const fractions& f) {
+  const double k = alpha_scale<T>::k(), full = alpha_scale<T>::full();
+  for (int x = 0; x < pixels; ++x, a += ch, b += ch, out += ch) {
+    const double aa = alpha_scale<T>::fraction(a[kAlpha], k), ab = alpha_scale<T>::fraction(b[kAlpha], k);
+    const double fa = f.p + f.q * ab, fb = f.r + f.s * aa;
+    double alpha = a[kAlpha] * fa + b[kAlpha] * fb;
+    if (alpha > full) alpha = full;
+    out[kAlpha] = image_store_trunc<T>(alpha);
+    const double ao = alpha_scale<T>::fraction(alpha, k);  // before the store truncates
+    const bool divide = ao > 1e-6;
+    const double inv = divide ? 1.0 / ao : 1.0;
+    for (int c = 0; c < ch; ++c) {
+      if (c == kAlpha) continue;
+      double v = a[c] * aa * fa + b[c] * ab * fb;
+      if (divide) v = v * inv;
+      out[c] = store<T>(v, full);
+    }
+  }
+}
+
+struct region_rows {
+  int first, last;
+};
+
+region_rows rows_in(const pd_args* args, int first, int last) {
+  return {first > args->y0 ? first : args->y0, last < args->y1 - 1 ? last : args->y1 - 1};
+}
+
+template <typename T>
+const T* at(const image_data* img, int x, int y) {
+  return reinterpret_cast<const T*>(image_row(img, y)) + static_cast<int64_t>(x) * img->channels;
+}
+
+template <typename T>
+T* at(image_data* img, int x, int y) {
+  return reinterpret_cast<T*>(image_row(img, y)) + static_cast<int64_t>(x) * img->channels;
+}
+
+template <bool Premultiplied, bool UseAlpha>
+void blend_rows(const pd_args* args, int first, int last, const fractions& f) {
+  const region_rows r = rows_in(args, first, last);
+  const int pixels = args->x1 - args->x0, ch = args->dst->channels;
+  image_with_sample_type(args->dst->pixel_type, [&](auto zero) {
+    typedef decltype(zero) T;
+    for (int y = r.first; y <= r.last; ++y) {
+      const T* a = at<T>(args->a, args->x0, y);
+      const T* b = at<T>(args->b, args->x0, y);
+      T* out = at<T>(args->dst, args->x0, y);
+      if (Premultiplied)
+        blend_row<T, UseAlpha>(a, b, out, pixels, ch, f);
+      else
+        blend_row_straight<T>(a, b, out, pixels, ch, f);
+    }
+  });
+}
+
+bool known_operator(int op) { return op >= IMAGE_PD_A_OVER_B && op <= IMAGE_PD_XOR; }
+
+// NaN counts as 0, so no factor leaves 0..1.
+double unit(double v) {
+  if (!(v > 0.0)) return 0.0;
+  return v > 1.0 ? 1.0 : v;
+}
+
+}  // namespace
+
+void mp_image_composite_porter_and_duff(void* object, int first, int last) {
+  const pd_args* args = static_cast<const pd_args*>(object);
+  if (known_operator(args->op)) blend_rows<true, true>(args, first, last, kOperators[args->op - 1]);
+}
+
+void mp_image_composite_porter_and_duff_unpremultiplied(void* object, int first, int last) {
+  const pd_args* args = static_cast<const pd_args*>(object);
+  if (known_operator(args->op)) blend_rows<false, true>(args, first, last, kOperators[args->op - 1]);
+}
+
+void mp_image_cross_dissolve_porter_and_duff(void* object, int first, int last) {
+  const pd_args* args = static_cast<const pd_args*>(object);
+  blend_rows<true, false>(args, first, last, fractions{1.0 - args->factor, 0.0, args->factor, 0.0});
+}
+
+void mp_image_unary_op_porter_and_duff(void* object, int first, int last) {
+  const pd_args* args = static_cast<const pd_args*>(object);
+  const region_rows r = rows_in(args, first, last);
+  image_data* img = args->dst;
+  const int ch = img->channels;
+  const int from = args->op == IMAGE_PD_SCALE_ALPHA ? kAlpha : 0;
+  const int to = args->op == IMAGE_PD_SCALE_ALPHA ? kAlpha : ch - 1;
+  const bool skip_alpha = args->op == IMAGE_PD_SCALE_COLOUR;
+  image_with_sample_type(img->pixel_type, [&](auto zero) {
+    typedef decltype(zero) T;
+    for (int y = r.first; y <= r.last; ++y) {
+      T* p = at<T>(img, args->x0, y);
+      for (int x = args->x0; x < args->x1; ++x, p += ch)
+        for (int c = from; c <= to; ++c)
+          if (!(skip_alpha && c == kAlpha)) p[c] = image_store_trunc<T>(p[c] * args->factor);
+    }
+  });
+}
+
+namespace {
+
+// Normalises the region on img; false when it is empty.
+bool region(const image_data* img, pd_args& args, int x0, int y0, int x1, int y1) {
+  if (x0 < 0 && y0 < 0 && x1 < 0 && y1 < 0) {
+    x0 = y0 = 0;
+    x1 = img->width;
+    y1 = img->height;
+  } else {
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 < 0) x1 = img->width;
+    if (y1 < 0) y1 = img->height;
+    if (x1 < x0) std::swap(x0, x1);
+    if (y1 < y0) std::swap(y0, y1);
+    if (x1 > img->width) x1 = img->width;
+    if (y1 > img->height) y1 = img->height;
+  }
+  args.x0 = x0;
+  args.x1 = x1;
+  args.y0 = y0;
+  args.y1 = y1;
+  // A region that starts beyond the image is empty too.
+  return x0 < x1 && y0 < y1;
+}
+
+bool has_alpha(const image_data* img) { return img && img->pixels && img->channels > kAlpha; }
+
+// A source is read at dst's positions, so it must cover dst.
+bool covers(const image_data* src, const image_data* dst) {
+  return has_alpha(src) && src->pixel_type == dst->pixel_type && src->channels == dst->channels &&
+         src->width >= dst->width && src->height >= dst->height;
+}
+
+int run_two_image(image_data* dst, image_data* a, image_data* b, int op, double factor, int x0, int y0, int x1,
+                  int y1, mp_worker_fn worker) {
+  if (!has_alpha(dst) || !covers(a, dst) || !covers(b, dst)) return 0;
+  pd_args args{a, b, dst, op, 0, 0, 0, 0, factor};
+  if (region(dst, args, x0, y0, x1, y1)) imagelib_dispatch(worker, dst->height, &args);
+  return 1;
+}
+
+}  // namespace
+
+int image_composite_porterduff(image_data* dst, image_data* a, int op, image_data* b, bool premultiplied, int x0,
+                               int y0, int x1, int y1) {
+  return run_two_image(dst, a, b, op, 0.0, x0, y0, x1, y1,
+                       premultiplied ? mp_image_composite_porter_and_duff
+                                     : mp_image_composite_porter_and_duff_unpremultiplied);
+}
+
+int image_cross_dissolve_porterduff(image_data* dst, image_data* a, image_data* b, double t, int x0, int y0, int x1,
+                                    int y1) {
+  const double single = static_cast<float>(unit(t));
+  return run_two_image(dst, a, b, 0, single, x0, y0, x1, y1, mp_image_cross_dissolve_porter_and_duff);
+}
+
+int image_unary_op_porterduff(image_data* img, int op, double value, int x0, int y0, int x1, int y1) {
+  if (!has_alpha(img)) return 0;
+  if (op < IMAGE_PD_SCALE_COLOUR || op > IMAGE_PD_SCALE_ALPHA) return 1;
+  pd_args args{nullptr, nullptr, img, op, 0, 0, 0, 0, unit(value)};
+  if (region(img, args, x0, y0, x1, y1)) imagelib_dispatch(mp_image_unary_op_porter_and_duff, img->height, &args);
+  return 1;
+}
