@@ -1,43 +1,100 @@
-// image_scale of a 1920x1080 word RGBA frame to a 128x128 grid and back,
-// on the calling thread and through an 8-band executor.
+// Image data library on a 1920x1080 word RGBA frame, on the calling thread
+// and through an 8-band executor: image_scale to a 128x128 grid and back,
+// transposition, Porter-Duff "a over b" and rotation by 17 degrees, beside
+// a whole-frame copy as the memory floor.
 #include <cstdint>
 
 #include <benchmark/benchmark.h>
 
 #include "image_data.h"
+#include "image_porterduff.h"
+#include "image_rotate.h"
 #include "image_scale.h"
+#include "image_transpose.h"
 #include "imagelib_kernel.h"
 #include "thread_band_executor.h"
 
 namespace {
 
-image_data* frame_image() {
+image_data* frame_image(uint32_t seed) {
   image_data* img = image_data_create(1920, 1080, 4, IMAGE_PIXEL_WORD, 1);
   uint16_t* p = static_cast<uint16_t*>(img->pixels);
-  for (int i = 0; i < 1920 * 1080 * 4; ++i) p[i] = static_cast<uint16_t>(i * 2654435761u >> 16);
+  for (int i = 0; i < 1920 * 1080 * 4; ++i) p[i] = static_cast<uint16_t>((i + seed) * 2654435761u >> 16);
   return img;
 }
 
-void run(benchmark::State& state, bool down, bool banded) {
-  image_data* frame = frame_image();
-  image_data* grid = image_data_create(128, 128, 4, IMAGE_PIXEL_WORD, 1);
-  image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false);
+// Times body with the library's executor on 8 bands of the persistent pool,
+// or with none.
+template <typename Body>
+void timed(benchmark::State& state, bool banded, Body body) {
   ThreadBandExecutor eight_bands(8);
   imagelib_set_mp_exec(banded ? &eight_bands : nullptr, banded ? ThreadBandExecutor::exec : nullptr);
-  for (auto _ : state) {
-    const bool ok = down ? image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false)
-                         : image_scale(grid, frame, IMAGELIB_KERNEL_LINEAR, false);
-    benchmark::DoNotOptimize(ok);
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(body());
   imagelib_set_mp_exec(nullptr, nullptr);
+}
+
+void scale(benchmark::State& state, bool down, bool banded) {
+  image_data* frame = frame_image(0);
+  image_data* grid = image_data_create(128, 128, 4, IMAGE_PIXEL_WORD, 1);
+  image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false);
+  timed(state, banded, [&] {
+    return down ? image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false)
+                : image_scale(grid, frame, IMAGELIB_KERNEL_LINEAR, false);
+  });
   image_data_delete(grid);
   image_data_delete(frame);
 }
 
-void BM_ScaleFrameToGrid_Serial(benchmark::State& state) { run(state, true, false); }
-void BM_ScaleFrameToGrid_8Bands(benchmark::State& state) { run(state, true, true); }
-void BM_ScaleGridToFrame_Serial(benchmark::State& state) { run(state, false, false); }
-void BM_ScaleGridToFrame_8Bands(benchmark::State& state) { run(state, false, true); }
+void copy(benchmark::State& state, bool banded) {
+  image_data* frame = frame_image(0);
+  image_data* out = image_data_create(frame);
+  timed(state, banded, [&] { return image_data_copy(frame, out); });
+  image_data_delete(out);
+  image_data_delete(frame);
+}
+
+void transpose(benchmark::State& state, bool banded) {
+  image_data* frame = frame_image(0);
+  image_data* out = image_data_create(1080, 1920, 4, IMAGE_PIXEL_WORD, 1);
+  timed(state, banded, [&] { return image_transpose(frame, out); });
+  image_data_delete(out);
+  image_data_delete(frame);
+}
+
+void over(benchmark::State& state, bool banded) {
+  image_data* a = frame_image(0);
+  image_data* b = frame_image(7);
+  image_data* out = image_data_create(a);
+  timed(state, banded,
+        [&] { return image_composite_porterduff(out, a, IMAGE_PD_A_OVER_B, b, true, -1, -1, -1, -1); });
+  image_data_delete(out);
+  image_data_delete(b);
+  image_data_delete(a);
+}
+
+void rotate(benchmark::State& state, bool banded) {
+  image_data* frame = frame_image(0);
+  timed(state, banded, [&] {
+    image_data* turned = image_rotate(frame, 17.0, IMAGELIB_KERNEL_CUBIC_ONE, IMAGELIB_EDGE_ZERO);
+    const bool ok = turned != nullptr;
+    image_data_delete(turned);
+    return ok;
+  });
+  image_data_delete(frame);
+}
+
+void BM_ScaleFrameToGrid_Serial(benchmark::State& state) { scale(state, true, false); }
+void BM_ScaleFrameToGrid_8Bands(benchmark::State& state) { scale(state, true, true); }
+void BM_ScaleGridToFrame_Serial(benchmark::State& state) { scale(state, false, false); }
+void BM_ScaleGridToFrame_8Bands(benchmark::State& state) { scale(state, false, true); }
+void BM_FrameCopy_Serial(benchmark::State& state) { copy(state, false); }
+void BM_FrameCopy_8Bands(benchmark::State& state) { copy(state, true); }
+void BM_Transpose_Serial(benchmark::State& state) { transpose(state, false); }
+void BM_Transpose_8Bands(benchmark::State& state) { transpose(state, true); }
+void BM_PorterDuffOver_Serial(benchmark::State& state) { over(state, false); }
+void BM_PorterDuffOver_8Bands(benchmark::State& state) { over(state, true); }
+void BM_Rotate17_Serial(benchmark::State& state) { rotate(state, false); }
+void BM_Rotate17_8Bands(benchmark::State& state) { rotate(state, true); }
 
 }  // namespace
 
@@ -45,3 +102,11 @@ BENCHMARK(BM_ScaleFrameToGrid_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaleFrameToGrid_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScaleGridToFrame_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaleGridToFrame_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FrameCopy_Serial)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameCopy_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Transpose_Serial)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Transpose_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PorterDuffOver_Serial)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PorterDuffOver_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Rotate17_Serial)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate17_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();

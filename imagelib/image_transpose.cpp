@@ -6,9 +6,14 @@
 
 namespace {
 
-// Edge of the square tiles: a tile's source rows and destination rows both
-// stay in the first-level cache (16 x 16 pixels of 16 bytes are 4 KiB).
-const int kTile = 16;
+// Bands are groups of kBlockRows source rows. A band walks its rows in
+// strips of kStripColumns columns, kRun rows at a time: each destination row
+// of the strip then receives kRun consecutive pixels (whole cache lines) from
+// kRun source rows read a strip at a time, and the strip's destination rows
+// keep their lines and pages open until they are full.
+const int kBlockRows = 16;
+const int kStripColumns = 64;
+const int kRun = 8;
 
 struct transpose_block {
   const image_data* src;
@@ -16,21 +21,32 @@ struct transpose_block {
   int x0, w, y0, h;
 };
 
+// Run: the number of source rows when known at compile time (0: n).
+template <int Run>
+inline void copy_run(const unsigned char* s, unsigned char* d, int columns, int n, int64_t pb, int64_t src_row,
+                     int64_t dst_row) {
+  if (Run) n = Run;
+  for (int x = 0; x < columns; ++x, s += pb, d += dst_row)
+    for (int k = 0; k < n; ++k) std::memcpy(d + k * pb, s + k * src_row, pb);
+}
+
 // PixelBytes 0: the record's own pixel size, for the uncommon ones.
 template <int PixelBytes>
-void copy_tile_rows(const transpose_block* b, int first, int last) {
+void copy_block_rows(const transpose_block* b, int first, int last) {
   const int64_t pb = PixelBytes ? PixelBytes : b->src->pixel_bytes;
+  const int64_t dst_row = b->dst->row_bytes, src_row = b->src->row_bytes;
   const int x_end = b->x0 + b->w, y_end = b->y0 + b->h;
-  for (int tile_row = first; tile_row <= last; ++tile_row) {
-    const int ys = b->y0 + tile_row * kTile;
-    const int ye = ys + kTile < y_end ? ys + kTile : y_end;
-    for (int xs = b->x0; xs < x_end; xs += kTile) {
-      const int xe = xs + kTile < x_end ? xs + kTile : x_end;
-      for (int y = ys; y < ye; ++y) {
-        const unsigned char* s = image_row(b->src, y) + xs * pb;
-        unsigned char* d = image_row(b->dst, xs) + y * pb;
-        for (int x = xs; x < xe; ++x, s += pb, d += b->dst->row_bytes) std::memcpy(d, s, pb);
-      }
+  const int ys = b->y0 + first * kBlockRows;
+  const int ye = b->y0 + (last + 1) * kBlockRows < y_end ? b->y0 + (last + 1) * kBlockRows : y_end;
+  for (int xs = b->x0; xs < x_end; xs += kStripColumns) {
+    const int columns = (x_end - xs < kStripColumns ? x_end - xs : kStripColumns);
+    for (int y = ys; y < ye; y += kRun) {
+      const unsigned char* s = image_row(b->src, y) + xs * pb;
+      unsigned char* d = image_row(b->dst, xs) + y * pb;
+      if (ye - y >= kRun)
+        copy_run<kRun>(s, d, columns, kRun, pb, src_row, dst_row);
+      else
+        copy_run<0>(s, d, columns, ye - y, pb, src_row, dst_row);
     }
   }
 }
@@ -41,17 +57,17 @@ bool same_samples(const image_data* a, const image_data* b) {
 
 }  // namespace
 
-// Bands are whole tile rows: first and last count tiles of kTile source rows,
-// so every band copies complete tiles and the executor is called once.
+// Bands are whole block rows: first and last count blocks of kBlockRows
+// source rows, so the executor is called once for the whole transposition.
 void mp_transpose_core(void* object, int first, int last) {
   const transpose_block* b = static_cast<const transpose_block*>(object);
   switch (b->src->pixel_bytes) {
-    case 1: copy_tile_rows<1>(b, first, last); break;
-    case 2: copy_tile_rows<2>(b, first, last); break;
-    case 4: copy_tile_rows<4>(b, first, last); break;
-    case 8: copy_tile_rows<8>(b, first, last); break;
-    case 16: copy_tile_rows<16>(b, first, last); break;
-    default: copy_tile_rows<0>(b, first, last); break;
+    case 1: copy_block_rows<1>(b, first, last); break;
+    case 2: copy_block_rows<2>(b, first, last); break;
+    case 4: copy_block_rows<4>(b, first, last); break;
+    case 8: copy_block_rows<8>(b, first, last); break;
+    case 16: copy_block_rows<16>(b, first, last); break;
+    default: copy_block_rows<0>(b, first, last); break;
   }
 }
 
@@ -62,12 +78,12 @@ int image_transpose_recursive(image_data* src, image_data* dst, int x0, int w, i
   image_data* from = src->pixels == dst->pixels ? image_data_copy(src) : src;
   if (!from) return 0;
   transpose_block block{from, dst, x0, w, y0, h};
-  const int tile_rows = (h + kTile - 1) / kTile;
+  const int block_rows = (h + kBlockRows - 1) / kBlockRows;
   // A block of fewer rows than processors is not worth handing out.
   if (h >= q4mp_get_raw_cpu_count())
-    imagelib_dispatch(mp_transpose_core, tile_rows, &block);
-  else if (tile_rows > 0)
-    mp_transpose_core(&block, 0, tile_rows - 1);
+    imagelib_dispatch(mp_transpose_core, block_rows, &block);
+  else if (block_rows > 0)
+    mp_transpose_core(&block, 0, block_rows - 1);
   if (from != src) image_data_delete(from);
   return 1;
 }

@@ -7,6 +7,7 @@
 
 #include "image_pattern.h"
 #include "image_porterduff.h"
+#include "simd_paths.h"
 
 namespace {
 
@@ -250,6 +251,25 @@ TEST(PorterDuff, RefusesWhatItCannotReadSafely) {
   ASSERT_EQ(composite(expect, a, IMAGE_PD_A_ATOP_B, b, false), 1);
   ASSERT_EQ(composite(out, wide, IMAGE_PD_A_ATOP_B, b, false), 1);
   EXPECT_TRUE(same_pixels(out, expect));
+}
+
+TEST(PorterDuff, VectorAndPortablePathsGiveTheSameBytes) {
+  for (int type : {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD}) {
+    ImagePtr a = make(29, 6, 4, type), b = make(29, 6, 4, type);
+    fill_with_alphas(a, 31);
+    fill_with_alphas(b, 32);
+    for (int op = 0; op <= 9; ++op) {
+      const auto paths = run_on_both_simd_paths([&] {
+        ImagePtr out(image_data_copy(b.get()));
+        if (op == 0)
+          image_cross_dissolve_porterduff(out.get(), a.get(), b.get(), 0.37, 3, 1, 26, 5);
+        else
+          image_composite_porterduff(out.get(), a.get(), op, b.get(), true, 3, 1, 26, 5);
+        return out;
+      });
+      EXPECT_TRUE(same_pixels(paths.first, paths.second)) << type << " op " << op;
+    }
+  }
 }
 
 TEST(PorterDuff, BandedEqualsSerial) {

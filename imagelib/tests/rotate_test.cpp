@@ -50,18 +50,21 @@ void centroid(const ImagePtr& img, int c, double& cx, double& cy) {
 
 TEST(Transpose, MovesRowsToColumnsAndTwiceGivesBackTheSource) {
   const int sizes[][2] = {{3, 2}, {1030, 37}, {5, 2000}, {17, 33}};
+  // Pixels of 1, 2, 3, 4, 6, 8, 12 and 16 bytes.
   for (int type : kAllTypes)
-    for (const auto& size : sizes) {
-      const int w = size[0], h = size[1];
-      const std::string what = std::to_string(type) + " " + std::to_string(w) + "x" + std::to_string(h);
-      ImagePtr src = make(w, h, type == IMAGE_PIXEL_BYTE ? 3 : 2, type);
-      fill_pattern(src, w + h);
-      ImagePtr t(image_transpose(src.get()));
-      expect_moved(t, src, h, w, [](int x, int y, int& ox, int& oy) { ox = y, oy = x; }, what);
-      ImagePtr back(image_transpose(t.get()));
-      EXPECT_TRUE(same_pixels(back, src)) << what;
-    }
-  // Five-byte pixels take the general copy; a square image transposes in place.
+    for (int channels = 1; channels <= 4; ++channels)
+      for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        const std::string what =
+            std::to_string(type) + " " + std::to_string(channels) + " " + std::to_string(w) + "x" + std::to_string(h);
+        ImagePtr src = make(w, h, channels, type);
+        fill_pattern(src, w + h);
+        ImagePtr t(image_transpose(src.get()));
+        expect_moved(t, src, h, w, [](int x, int y, int& ox, int& oy) { ox = y, oy = x; }, what);
+        ImagePtr back(image_transpose(t.get()));
+        EXPECT_TRUE(same_pixels(back, src)) << what;
+      }
+  // Five-byte pixels; a square image transposes in place.
   ImagePtr odd = make(6, 6, 5, IMAGE_PIXEL_BYTE), odd_t = make(6, 6, 5, IMAGE_PIXEL_BYTE);
   fill_pattern(odd);
   ASSERT_EQ(image_transpose(odd.get(), odd_t.get()), 1);
