@@ -1,7 +1,6 @@
 #include "image_arith.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "image_pixel.h"
 

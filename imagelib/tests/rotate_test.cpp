@@ -94,6 +94,12 @@ TEST(Transpose, BlocksAndRefusals) {
   EXPECT_EQ(image_transpose(src.get(), bytes.get()), 0);
   EXPECT_EQ(image_transpose(nullptr, dst.get()), 0);
   EXPECT_EQ(image_transpose(nullptr), nullptr);
+
+  // A wide image goes to the executor in one call, not one per block.
+  ImagePtr wide = make(1920, 40, 4, IMAGE_PIXEL_WORD), wide_t = make(40, 1920, 4, IMAGE_PIXEL_WORD);
+  ScopedCountRecorder recorder(8);
+  ASSERT_EQ(image_transpose(wide.get(), wide_t.get()), 1);
+  EXPECT_EQ(recorder.counts.size(), 1u);
 }
 
 TEST(Rotate, QuarterAndHalfTurnsAreExactIndexMoves) {
