@@ -1,9 +1,19 @@
 #include <cstddef>
 
 #include "fft_convolver.h"
+#include "fftw_plan_cache.h"
 #include "q4_memory.h"
 
 // Separable 2-D transforms: every row in bands, then every column in bands.
+//
+// A real field has a conjugate-symmetric spectrum, X[N-r][N-c] = conj X[r][c],
+// so without an abort test the square service transforms half of it: real
+// rows to half spectra, the N/2 + 1 columns of that half, and the other half
+// written as mirror images (the inverse takes the symmetric part of its
+// spectrum, whose transform is exactly the real part it returns). An abort
+// test defines what a stopped transform leaves behind row by row and column
+// by column of the full complex grid, so with one installed every row and
+// column is transformed as a complex sequence.
 
 namespace {
 
@@ -20,6 +30,150 @@ void FFTConvolver::set_work_grid(void* grid, int width, int height) {
   work_grid = grid;
   band_width = width;
   band_height = height;
+}
+
+// The column blocks of the real paths: the first N/2 + 1 columns of an N x N
+// grid, gathered block by block into a per-band buffer (page-aligned, so
+// every column in it suits the aligned plan).
+struct FFTConvolver::ColumnBlocks {
+  FFTConvolver* self;
+  int n;
+  complex4* buffer;
+  fftwf_plan plan;
+  ColumnBlocks(void* object, FftPlanKind kind) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
+    buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * column_block<complex4>(), -1, false));
+    plan = fft_cached_plan_single(kind, n, true);
+    if (!buffer || !plan) self->error_code = FFT_ERR_MEMORY;
+  }
+  ~ColumnBlocks() {
+    if (buffer) mem_align_free(buffer, false);
+  }
+  bool ready() const { return buffer && plan; }
+  void transform(int count) {
+    for (int b = 0; b < count; ++b) {
+      fftwf_complex* column = reinterpret_cast<fftwf_complex*>(buffer + b * n);
+      fftwf_execute_dft(plan, column, column);
+    }
+  }
+
+  // K is the column count when it is the full block (so the copies unroll),
+  // 0 for a partial block of `count`.
+  template <int K>
+  void forward_columns(int c, int count) {
+    const int k = K ? K : count;
+    complex4* grid = static_cast<complex4*>(self->work_grid);
+    for (int i = 0; i < n; ++i) {
+      const complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
+      for (int b = 0; b < k; ++b) buffer[b * n + i] = row[b];
+    }
+    transform(k);
+    // Column n - c of row n - i (mod n) mirrors column c of row i; columns
+    // 0 and n/2 are their own mirrors.
+    const bool own_mirrors = c == 0 || (c <= n / 2 && n / 2 < c + k);
+    for (int i = 0; i < n; ++i) {
+      complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
+      complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * n + n - c;
+      if (!own_mirrors) {
+        for (int b = 0; b < k; ++b) {
+          const complex4 v = buffer[b * n + i];
+          row[b] = v;
+          mirror[-b] = {v.re, -v.im};
+        }
+      } else {
+        for (int b = 0; b < k; ++b) {
+          const complex4 v = buffer[b * n + i];
+          row[b] = v;
+          if (c + b != 0 && c + b != n / 2) mirror[-b] = {v.re, -v.im};
+        }
+      }
+    }
+  }
+
+  // The symmetric part (S[i][c] + conj S[n-i][n-c]) / 2 of each column;
+  // columns above n/2 are only read, and only by the band of their mirror.
+  template <int K>
+  void inverse_columns(int c, int count) {
+    const int k = K ? K : count;
+    complex4* grid = static_cast<complex4*>(self->work_grid);
+    const bool own_mirrors = c == 0 || (c <= n / 2 && n / 2 < c + k);
+    for (int i = 0; i < n; ++i) {
+      const complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
+      const complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * n;
+      if (!own_mirrors) {
+        const complex4* m = mirror + n - c;
+        for (int b = 0; b < k; ++b)
+          buffer[b * n + i] = {0.5f * (row[b].re + m[-b].re), 0.5f * (row[b].im - m[-b].im)};
+      } else {
+        for (int b = 0; b < k; ++b) {
+          const complex4 m = mirror[(n - c - b) & (n - 1)];
+          buffer[b * n + i] = {0.5f * (row[b].re + m.re), 0.5f * (row[b].im - m.im)};
+        }
+      }
+    }
+    transform(k);
+    for (int i = 0; i < n; ++i) {
+      complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
+      for (int b = 0; b < k; ++b) row[b] = buffer[b * n + i];
+    }
+  }
+};
+
+void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) {
+  FFTConvolver* self = static_cast<FFTConvolver*>(object);
+  const int n = self->band_width;
+  complex4* grid = static_cast<complex4*>(self->work_grid);
+  for (int r = first; r <= last; ++r) {
+    float* in = self->real_field + static_cast<ptrdiff_t>(r) * n;
+    complex4* out = grid + static_cast<ptrdiff_t>(r) * n;
+    fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(in, out));
+    if (!plan) {
+      self->error_code = FFT_ERR_MEMORY;
+      return;
+    }
+    fftwf_execute_dft_r2c(plan, in, reinterpret_cast<fftwf_complex*>(out));
+  }
+}
+
+void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
+  ColumnBlocks blocks(object, FFT_PLAN_FORWARD);
+  if (!blocks.ready()) return;
+  const int block = column_block<complex4>();
+  for (int c = first; c <= last; c += block) {
+    const int count = last - c + 1 < block ? last - c + 1 : block;
+    if (count == block)
+      blocks.forward_columns<column_block<complex4>()>(c, count);
+    else
+      blocks.forward_columns<0>(c, count);
+  }
+}
+
+void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) {
+  ColumnBlocks blocks(object, FFT_PLAN_BACKWARD);
+  if (!blocks.ready()) return;
+  const int block = column_block<complex4>();
+  for (int c = first; c <= last; c += block) {
+    const int count = last - c + 1 < block ? last - c + 1 : block;
+    if (count == block)
+      blocks.inverse_columns<column_block<complex4>()>(c, count);
+    else
+      blocks.inverse_columns<0>(c, count);
+  }
+}
+
+void FFTConvolver::mp_inverse_real_rows(void* object, int first, int last) {
+  FFTConvolver* self = static_cast<FFTConvolver*>(object);
+  const int n = self->band_width;
+  complex4* grid = static_cast<complex4*>(self->work_grid);
+  for (int r = first; r <= last; ++r) {
+    complex4* in = grid + static_cast<ptrdiff_t>(r) * n;
+    float* out = self->real_field + static_cast<ptrdiff_t>(r) * n;
+    fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_C2R, n, fft_plan_aligned(in, out));
+    if (!plan) {
+      self->error_code = FFT_ERR_MEMORY;
+      return;
+    }
+    fftwf_execute_dft_c2r(plan, reinterpret_cast<fftwf_complex*>(in), out);
+  }
 }
 
 template <typename C, bool (*Op)(C*, int)>
@@ -117,9 +271,14 @@ bool FFTConvolver::forward_fft_2D_r4_to_c4(int N, const float* in, complex4* out
   }
   error_code = FFT_OK;
   if (!ensure_frequency_table(N)) return false;
+  set_work_grid(out, N, N);
+  if (!abort_test) {
+    // The real transform reads the field and keeps it (FFTW's r2c does).
+    real_field = const_cast<float*>(in);
+    return run_stage(mp_forward_real_rows, N) && run_stage(mp_forward_real_columns, N / 2 + 1);
+  }
   const ptrdiff_t cells = static_cast<ptrdiff_t>(N) * N;
   for (ptrdiff_t k = 0; k < cells; ++k) out[k] = {in[k], 0.0f};
-  set_work_grid(out, N, N);
   return run_stage(mp_forward_fft_2D_rows_single, N) && run_stage(mp_forward_fft_2D_columns_single, N);
 }
 
@@ -131,6 +290,10 @@ bool FFTConvolver::inverse_fft_2D_c4_to_r4(int N, complex4* spec, float* out) {
   }
   error_code = FFT_OK;
   set_work_grid(spec, N, N);
+  if (!abort_test) {
+    real_field = out;
+    return run_stage(mp_inverse_real_columns, N / 2 + 1) && run_stage(mp_inverse_real_rows, N);
+  }
   if (!run_stage(mp_inverse_fft_2D_rows_single, N) || !run_stage(mp_inverse_fft_2D_columns_single, N)) return false;
   const ptrdiff_t cells = static_cast<ptrdiff_t>(N) * N;
   for (ptrdiff_t k = 0; k < cells; ++k) out[k] = spec[k].re;

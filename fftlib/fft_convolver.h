@@ -80,6 +80,11 @@ class FFTConvolver {
   void set_work_grid(void* grid, int width, int height);
 
  private:
+  struct ColumnBlocks;
+  static void mp_forward_real_rows(void* object, int first, int last);
+  static void mp_forward_real_columns(void* object, int first, int last);
+  static void mp_inverse_real_columns(void* object, int first, int last);
+  static void mp_inverse_real_rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
   static void rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
@@ -95,6 +100,7 @@ class FFTConvolver {
   int wisdom_wanted = 0;
   int wisdom_loaded = 0;
   void* work_grid = nullptr;
+  float* real_field = nullptr;  // field of the square service's real paths
   int band_width = 0;
   int band_height = 0;
   int edge_mode = 2;

@@ -426,3 +426,43 @@ TEST(Fft2D, RepeatingTheSizeKeepsTheFrequencyTable) {
   EXPECT_EQ(fi, -1.0f);
   EXPECT_EQ(fj, -8.0f);
 }
+
+namespace {
+
+int never_stop(void*) { return 0; }
+
+}  // namespace
+
+TEST(Fft2D, HalfSpectrumPathsAgreeWithTheFullComplexTransform) {
+  // Without an abort test the square service works on half spectra; with one
+  // it transforms every row and column as complex sequences. Both give the
+  // same spectra and fields within single-precision rounding, also for a
+  // spectrum that is not conjugate-symmetric (only its real part returns)
+  // and for a field one float off FFTW's alignment.
+  for (int n : {2, 4, 8, 32, 128}) {
+    for (int offset : {0, 1}) {
+      const auto source = random_field(n + 1, 60 + n);
+      std::vector<float> field(source.begin(), source.begin() + n * n + offset);
+      const float* in = field.data() + offset;
+      FFTConvolver half, full;
+      full.set_abort_test(nullptr, never_stop);
+      std::vector<complex4> spec_half(n * n), spec_full(n * n);
+      ASSERT_TRUE(half.forward_fft_2D_r4_to_c4(n, in, spec_half.data()));
+      ASSERT_TRUE(full.forward_fft_2D_r4_to_c4(n, in, spec_full.data()));
+      const double tol = 2e-6 * n * std::log2(2 * n);
+      for (int k = 0; k < n * n; ++k) {
+        ASSERT_NEAR(spec_half[k].re, spec_full[k].re, tol) << n << " " << k;
+        ASSERT_NEAR(spec_half[k].im, spec_full[k].im, tol) << n << " " << k;
+      }
+      // A spectrum with no symmetry at all.
+      std::vector<complex4> noise(n * n);
+      const auto re = random_field(n, 70 + n), im = random_field(n, 80 + n);
+      for (int k = 0; k < n * n; ++k) noise[k] = {re[k], im[k]};
+      auto noise_full = noise;
+      std::vector<float> back_half(n * n + offset), back_full(n * n);
+      ASSERT_TRUE(half.inverse_fft_2D_c4_to_r4(n, noise.data(), back_half.data() + offset));
+      ASSERT_TRUE(full.inverse_fft_2D_c4_to_r4(n, noise_full.data(), back_full.data()));
+      for (int k = 0; k < n * n; ++k) ASSERT_NEAR(back_half[k + offset], back_full[k], tol) << n << " " << k;
+    }
+  }
+}

@@ -1,11 +1,18 @@
 #include <cmath>
+#include <cstring>
+#include <mutex>
 #include <random>
 #include <vector>
 
+#include <fftw3.h>
 #include <gtest/gtest.h>
 
+#include "fft_convolver.h"
 #include "fft_pow2.h"
 #include "fft_rcs.h"
+#include "fftw_threads.h"
+#include "previous_pow2.h"
+#include "thread_band_executor.h"
 
 namespace {
 
@@ -204,4 +211,109 @@ TEST(FftPow2, FrequencyTableIsNaturalOrder) {
   for (int j = 0; j < 8; ++j) w[j] = {static_cast<float>(std::cos(2 * M_PI * j / 8)), static_cast<float>(std::sin(2 * M_PI * j / 8))};
   ASSERT_TRUE(fftc4(w.data(), 8));
   for (int k = 0; k < 8; ++k) EXPECT_NEAR(w[k].re, k == 1 ? 8.0 : 0.0, 1e-5);
+}
+
+namespace {
+
+// Largest difference relative to the largest magnitude of the reference.
+template <typename A, typename B>
+double relative_diff(const std::vector<A>& a, const std::vector<B>& b) {
+  double peak = 0;
+  for (const auto& v : b) peak = std::fmax(peak, std::fmax(std::fabs(v.re), std::fabs(v.im)));
+  return max_diff(a, b) / peak;
+}
+
+}  // namespace
+
+TEST(FftPow2, AgreesWithThePreviousLayerAtEverySizeAndAlignment) {
+  // Single-precision rounding of an FFT grows with log2(n) steps.
+  for (int n = 2; n <= 8192; n *= 2) {
+    const double tol4 = 3e-7 * (std::log2(n) + 1), tol8 = 1e-15 * (std::log2(n) + 1);
+    for (int offset : {0, 1}) {  // one sample off FFTW's alignment takes the other plans
+      auto f = random_complex<complex4>(n + offset, 11 * n);
+      auto d = random_complex<complex8>(n + offset, 13 * n);
+      auto f_ref = std::vector<complex4>(f.begin() + offset, f.end());
+      auto d_ref = std::vector<complex8>(d.begin() + offset, d.end());
+      previous_pow2::forward(f_ref.data(), n);
+      previous_pow2::forward(d_ref.data(), n);
+      ASSERT_TRUE(fftc4(f.data() + offset, n));
+      ASSERT_TRUE(fftc8(d.data() + offset, n));
+      f.erase(f.begin(), f.begin() + offset);
+      d.erase(d.begin(), d.begin() + offset);
+      EXPECT_LT(relative_diff(f, f_ref), tol4) << n << " forward, offset " << offset;
+      EXPECT_LT(relative_diff(d, d_ref), tol8) << n << " forward, offset " << offset;
+      // Inverse of the spectra just made, against the previous inverse of them.
+      auto fi = f, fi_ref = f;
+      auto di = d, di_ref = d;
+      previous_pow2::inverse(fi_ref.data(), n);
+      previous_pow2::inverse(di_ref.data(), n);
+      ASSERT_TRUE(fftc4_un(fi.data(), n));
+      ASSERT_TRUE(fftc8_un(di.data(), n));
+      EXPECT_LT(relative_diff(fi, fi_ref), tol4) << n << " inverse, offset " << offset;
+      EXPECT_LT(relative_diff(di, di_ref), tol8) << n << " inverse, offset " << offset;
+
+      // The packed real transform, forward and inverse.
+      std::vector<float> r(n + offset), r_ref(n);
+      for (int i = 0; i < n; ++i) r[i + offset] = r_ref[i] = f_ref[i].re / static_cast<float>(n);
+      previous_pow2::real_forward(r_ref.data(), n);
+      ASSERT_TRUE(fftr4(r.data() + offset, n));
+      auto as_pairs = [](const float* p, int count) {
+        std::vector<complex4> v(count / 2);
+        for (int k = 0; k < count / 2; ++k) v[k] = {p[2 * k], p[2 * k + 1]};
+        return v;
+      };
+      EXPECT_LT(relative_diff(as_pairs(r.data() + offset, n), as_pairs(r_ref.data(), n)), tol4) << n << " real";
+      previous_pow2::real_inverse(r_ref.data(), n);
+      ASSERT_TRUE(fftr4_un(r.data() + offset, n));
+      EXPECT_LT(relative_diff(as_pairs(r.data() + offset, n), as_pairs(r_ref.data(), n)), tol4) << n << " real inverse";
+    }
+  }
+}
+
+TEST(FftPow2, BandsPlanningAtOnceGetTheSamePlans) {
+  // Eight bands meet sizes no one has planned yet: each transform must equal
+  // the one made afterwards on this thread, bit for bit.
+  const int rows = 64;
+  for (int n : {512, 2048}) {
+    const auto orig = random_complex<complex4>(rows * n, n);
+    auto banded = orig;
+    struct Job {
+      complex4* data;
+      int n;
+    } job{banded.data(), n};
+    ThreadBandExecutor bands(8);
+    ThreadBandExecutor::exec(&bands, [](void* object, int first, int last) {
+      Job* j = static_cast<Job*>(object);
+      for (int r = first; r <= last; ++r) {
+        fftc4(j->data + r * j->n, j->n);
+        fftc4_un(j->data + r * j->n, j->n);
+        fftr4(&j->data[r * j->n].re, j->n);
+      }
+    }, rows, &job);
+    auto serial = orig;
+    for (int r = 0; r < rows; ++r) {
+      fftc4(serial.data() + r * n, n);
+      fftc4_un(serial.data() + r * n, n);
+      fftr4(&serial[r * n].re, n);
+    }
+    EXPECT_EQ(std::memcmp(serial.data(), banded.data(), sizeof(complex4) * rows * n), 0) << n;
+  }
+}
+
+TEST(FftPow2, CachedPlansOutliveTheLastFftConvolver) {
+  const int n = 64;
+  const auto x = random_complex<complex8>(n, 21);
+  const auto ref = naive(x);
+  auto* owner = new FFTConvolver;
+  auto y = x;
+  ASSERT_TRUE(fftc8(y.data(), n));
+  {
+    std::lock_guard<std::mutex> hold(fftw_planner_lock());
+    fftw_plan_with_nthreads(3);
+  }
+  delete owner;  // the last object: FFTW's threads must stay set up
+  EXPECT_EQ(fftw_planner_nthreads(), 3) << "FFTW was cleaned up under cached plans";
+  y = x;
+  ASSERT_TRUE(fftc8(y.data(), n));
+  EXPECT_LT(max_diff(y, ref), 1e-12 * n);
 }
