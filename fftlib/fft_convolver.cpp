@@ -5,6 +5,8 @@
 
 #include <fftw3.h>
 
+#include <mutex>
+
 #include "fftw_threads.h"
 #include "q4_files.h"
 #include "q4_memory.h"
@@ -22,7 +24,7 @@ void wisdom_path(char* out, size_t size) {
 
 FFTConvolver::FFTConvolver() { initialize(MODE_FFTW); }
 
-FFTConvolver::FFTConvolver(int mode) { initialize(mode == MODE_FFTW_MIXED ? MODE_FFTW : mode); }
+FFTConvolver::FFTConvolver(int mode) { initialize(mode); }
 
 FFTConvolver::~FFTConvolver() {
   if (wisdom_wanted) write_fftw_wisdom();
@@ -31,9 +33,18 @@ FFTConvolver::~FFTConvolver() {
 
 // Gives back what the object holds, leaving it as before initialize.
 void FFTConvolver::release() {
+  free_complex_buffers();
+  if (filter_1d) mem_align_free(filter_1d, false);
+  filter_1d = nullptr;
+  filter_1d_length = -1;
+  image_data_delete(intermediate_1d);
+  intermediate_1d = nullptr;
+  image_data_delete(standard_psf);
+  standard_psf = nullptr;
   if (frequency_table) q4_free(frequency_table, __FILE__, __LINE__);
   frequency_table = nullptr;
   frequency_table_length = 0;
+  free_fftw();
   if (holds_fftw_threads) fftw_threads_release();
   holds_fftw_threads = false;
 }
@@ -49,7 +60,19 @@ void FFTConvolver::initialize(int new_mode) {
   x_aspect = y_aspect = 1.0f;
   wisdom_loaded = 0;
   wisdom_wanted = getenv("Q4_USE_FFTW_WISDOM") != nullptr;
-  mode = new_mode;
+  // Mode 5 would set a PSF up in single precision and convolve through FFTW,
+  // which has no PSF then: it is the FFTW mode.
+  mode = new_mode == MODE_FFTW_MIXED ? MODE_FFTW : new_mode;
+  psf_image = source_image = nullptr;
+  psf_backend = 0;
+  psf_width = psf_height = padded_width = padded_height = -1;
+  x_offset = y_offset = margin = -1;
+  yc_stretch = 0.0f;
+  yc_emph_alpha = false;
+  gamma_stretch = 1.0f;
+  gamma_active = false;
+  source_1d = nullptr;
+  width_1d = height_1d = -1;
   fftw_threads_ready = fftw_threads_acquire();
   holds_fftw_threads = true;
   processor_count = q4mp_get_raw_cpu_count();
@@ -91,6 +114,16 @@ bool FFTConvolver::set_aspect_ratios(float x, float y) {
 }
 
 bool FFTConvolver::read_fftw_wisdom() {
+  std::lock_guard<std::mutex> hold(fftw_planner_lock());
+  return read_wisdom_locked();
+}
+
+bool FFTConvolver::write_fftw_wisdom() {
+  std::lock_guard<std::mutex> hold(fftw_planner_lock());
+  return write_wisdom_locked();
+}
+
+bool FFTConvolver::read_wisdom_locked() {
   wisdom_loaded = 0;
   char path[4096];
   wisdom_path(path, sizeof path);
@@ -101,7 +134,7 @@ bool FFTConvolver::read_fftw_wisdom() {
   return wisdom_loaded != 0;
 }
 
-bool FFTConvolver::write_fftw_wisdom() {
+bool FFTConvolver::write_wisdom_locked() {
   char path[4096];
   wisdom_path(path, sizeof path);
   FILE* file = fopen(path, "w+");

@@ -1,0 +1,281 @@
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "fft_convolver.h"
+
+// Band workers of the 2-D convolution. Grids hold complex4 or complex8
+// samples (the power-of-two back-ends) or plain doubles (FFTW's real grid);
+// the same insert and extract bodies serve all three.
+
+namespace {
+
+inline double real_part(const complex4& g) { return g.re; }
+inline double real_part(const complex8& g) { return g.re; }
+inline double real_part(double g) { return g; }
+inline void put(complex4& g, double v) { g = {static_cast<float>(v), 0.0f}; }
+inline void put(complex8& g, double v) { g = {v, 0.0}; }
+inline void put(double& g, double v) { g = v; }
+
+// 1/255, 1/65535 and 2^-32 as single-precision constants; floats as they are.
+float inverse_full_scale(int type) {
+  switch (type) {
+    case IMAGE_PIXEL_BYTE: return 1.0f / 255.0f;
+    case IMAGE_PIXEL_WORD: return 1.0f / 65535.0f;
+    case IMAGE_PIXEL_WORD32: return 1.0f / 4294967296.0f;
+    default: return 1.0f;
+  }
+}
+
+// Clamped to 0 .. full scale and truncated for integer samples; NaN gives 0.
+template <typename T>
+inline T to_sample(double v) {
+  if (std::is_floating_point<T>::value) return static_cast<T>(v);
+  const double top = static_cast<double>(std::numeric_limits<T>::max());
+  if (!(v > 0.0)) return 0;
+  return v >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
+}
+
+const float kR2Y[3] = {0.299f, 0.587f, 0.114f};
+const float kR2C1[3] = {0.5f, -0.418688f, -0.081312f};
+const float kR2C2[3] = {-0.213267f, -0.418688f, 0.617689f};
+
+}  // namespace
+
+// The stretch curve raises the upper values of a component in 0..1 before
+// it is spread, and its exact inverse takes them back after.
+bool FFTConvolver::stretch_active() const { return yc_stretch - 1.0f >= 0.001f; }
+
+double FFTConvolver::stretch(double x) const {
+  const double s = yc_stretch, k = s - 1.0 / s;
+  x = std::min(std::max(x, 0.0), 1.0);
+  double y = (1.0 / ((1.0 - x) * k + 1.0 / s) - 1.0 / s) / k;
+  if (s > 50.0) y = std::pow(y, 1.0 + (std::min(s, 500.0) - 50.0) * 0.03);
+  return y;
+}
+
+double FFTConvolver::unstretch(double y) const {
+  const double s = yc_stretch, k = s - 1.0 / s;
+  y = std::min(std::max(y, 0.0), 1.0);
+  if (s > 50.0) y = std::pow(y, 1.0 / (1.0 + (std::min(s, 500.0) - 50.0) * 0.03));
+  return 1.0 - (1.0 / (y * k + 1.0 / s) - 1.0 / s) / k;
+}
+
+struct FFTPipeline {
+  // The samples of image row ir that the current insert pass wants, into
+  // out[0 .. width - 1]: a channel (normalised or gamma-stretched as the
+  // pass says) or a luma-chroma component.
+  template <typename T, typename G>
+  static void line_values(const FFTConvolver* self, int ir, G* out) {
+    const image_data* img = self->insert_image;
+    const T* src = reinterpret_cast<const T*>(image_row(img, ir));
+    const int ch = img->channels, w = img->width;
+    const float inv = inverse_full_scale(img->pixel_type);
+    const int component = self->insert_component;
+    if (component < 0) {
+      const int c = __builtin_ctz(static_cast<unsigned>(self->channel));
+      const bool gamma = std::is_same<G, double>::value && !self->normalise && self->gamma_active &&
+                         self->gamma_stretch != 1.0f && self->channel != 8;
+      for (int x = 0; x < w; ++x) {
+        double v = static_cast<double>(src[x * ch + c]);
+        if (self->normalise) v *= inv;
+        if (gamma) v = std::pow(std::max(v * inv, 0.0), static_cast<double>(self->gamma_stretch));
+        put(out[x], v);
+      }
+      return;
+    }
+    if (component == 3) {
+      const bool curve = self->yc_emph_alpha && self->stretch_active();
+      for (int x = 0; x < w; ++x) {
+        const double a = static_cast<double>(src[x * ch + 3]) * inv;
+        put(out[x], curve ? self->stretch(a) : a);
+      }
+      return;
+    }
+    const float* k = component == 0 ? kR2Y : component == 1 ? kR2C1 : kR2C2;
+    const double bias = component == 0 ? 0.0 : 0.5;
+    const bool curve = component == 0 && self->stretch_active();
+    for (int x = 0; x < w; ++x) {
+      const double r = static_cast<double>(src[x * ch]) * inv, g = static_cast<double>(src[x * ch + 1]) * inv,
+                   b = static_cast<double>(src[x * ch + 2]) * inv;
+      const double v = k[0] * r + k[1] * g + k[2] * b + bias;
+      put(out[x], curve ? self->stretch(v) : v);
+    }
+  }
+
+  // Whole grid rows first..last: the picture at (x offset, y offset), the
+  // margins zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1
+  // or the nearest edge sample in edge mode 2.
+  template <typename G>
+  static void insert(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    G* grid = static_cast<G*>(self->work_grid);
+    const int row_length = self->band_width;
+    const image_data* img = self->insert_image;
+    const int w = img->width, h = img->height, xo = self->x_offset, yo = self->y_offset;
+    const bool repeat = self->insert_edge_mode == 2;
+    const double fill = (self->insert_component == 1 || self->insert_component == 2) ? 0.5 : 0.0;
+    for (int gr = first; gr <= last; ++gr) {
+      if (self->aborted()) return;
+      G* row = grid + static_cast<ptrdiff_t>(gr) * row_length;
+      int ir = gr - yo;
+      if (ir < 0 || ir >= h) {
+        if (!repeat) {
+          for (int x = 0; x < row_length; ++x) put(row[x], fill);
+          continue;
+        }
+        ir = ir < 0 ? 0 : h - 1;
+      }
+      switch (img->pixel_type) {
+        case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, ir, row + xo); break;
+        case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, ir, row + xo); break;
+        case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, ir, row + xo); break;
+        default: line_values<float>(self, ir, row + xo); break;
+      }
+      const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
+      for (int x = 0; x < xo; ++x) put(row[x], left);
+      for (int x = xo + w; x < row_length; ++x) put(row[x], right);
+    }
+  }
+
+  // Output rows first..last from grid row r + y offset, column x offset on,
+  // scaled by `scale` (FFTW's transforms are unnormalised).
+  template <typename T, typename G>
+  static void extract_row(FFTConvolver* self, const G* line, int r, double scale) {
+    image_data* out = self->output_image;
+    T* dst = reinterpret_cast<T*>(image_row(out, r));
+    const int ch = out->channels, c = __builtin_ctz(static_cast<unsigned>(self->channel));
+    const bool gamma = std::is_same<G, double>::value && self->gamma_active && self->gamma_stretch != 1.0f &&
+                       self->channel != 8;
+    const double full = image_full_scale(out->pixel_type), inv_gamma = 1.0 / self->gamma_stretch;
+    for (int x = 0; x < out->width; ++x) {
+      double v = real_part(line[x]) * scale;
+      // Clamped at 0 first: a residue below 0 has no real root.
+      if (gamma) v = std::pow(std::max(v, 0.0), inv_gamma) * full;
+      dst[x * ch + c] = to_sample<T>(v);
+    }
+  }
+
+  template <typename G>
+  static void extract(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const G* grid = static_cast<const G*>(self->work_grid);
+    const double scale = std::is_same<G, double>::value
+                             ? 1.0 / (static_cast<double>(self->padded_width) * self->padded_height)
+                             : 1.0;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) return;
+      const G* line = grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
+      switch (self->output_image->pixel_type) {
+        case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, line, r, scale); break;
+        case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, line, r, scale); break;
+        case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, line, r, scale); break;
+        default: extract_row<float>(self, line, r, scale); break;
+      }
+    }
+  }
+
+  // Luma-chroma back to RGB from the three stores (alpha from the image
+  // grid); alpha is written when selected and present in both images, and
+  // zeroed otherwise.
+  template <typename T, typename G>
+  static void extract_yc_row(FFTConvolver* self, G* const stores[4], ptrdiff_t at, int r, double scale) {
+    image_data* out = self->output_image;
+    T* dst = reinterpret_cast<T*>(image_row(out, r));
+    const int ch = out->channels;
+    const bool alpha = (self->channel & 8) && ch > 3 && self->source_image->channels > 3;
+    const bool curve = self->stretch_active(), alpha_curve = curve && self->yc_emph_alpha;
+    const double full = image_full_scale(out->pixel_type);
+    auto store = [full](double v) { return to_sample<T>(std::min(std::max(v, 0.0), 1.0) * full + 0.5); };
+    for (int x = 0; x < out->width; ++x) {
+      double y = real_part(stores[0][at + x]) * scale;
+      const double c1 = real_part(stores[1][at + x]) * scale - 0.5, c2 = real_part(stores[2][at + x]) * scale - 0.5;
+      if (curve) y = self->unstretch(y);
+      dst[x * ch] = store(y + 1.402f * c1);
+      dst[x * ch + 1] = store(0.996036f * y - 0.714136f * c1 - 0.277836f * c2);
+      dst[x * ch + 2] = store(1.020408f * y + 1.430612f * c2);
+      if (ch > 3) {
+        double a = alpha ? real_part(stores[3][at + x]) * scale : 0.0;
+        if (alpha && alpha_curve) a = self->unstretch(a);
+        dst[x * ch + 3] = alpha ? store(a) : 0;
+      }
+    }
+  }
+
+  template <typename G>
+  static void extract_yc(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const bool fftw = std::is_same<G, double>::value;
+    void* const* buffers = fftw ? self->fftw_buffers : self->complex_buffers;
+    G* const stores[4] = {static_cast<G*>(buffers[fftw ? 4 : 2]), static_cast<G*>(buffers[fftw ? 5 : 3]),
+                          static_cast<G*>(buffers[fftw ? 6 : 4]), static_cast<G*>(buffers[fftw ? 2 : 1])};
+    const double scale = fftw ? 1.0 / (static_cast<double>(self->padded_width) * self->padded_height) : 1.0;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) return;
+      const ptrdiff_t at = static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
+      switch (self->output_image->pixel_type) {
+        case IMAGE_PIXEL_BYTE: extract_yc_row<uint8_t>(self, stores, at, r, scale); break;
+        case IMAGE_PIXEL_WORD: extract_yc_row<uint16_t>(self, stores, at, r, scale); break;
+        default: extract_yc_row<uint32_t>(self, stores, at, r, scale); break;
+      }
+    }
+  }
+
+  // Image spectrum times PSF spectrum, row by row.
+  template <typename C, bool (*Mul)(C*, const C*, int)>
+  static void multiply(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    C* grid = static_cast<C*>(self->work_grid);
+    const C* psf = static_cast<const C*>(self->complex_buffers[0]);
+    const int w = self->band_width;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) return;
+      Mul(grid + static_cast<ptrdiff_t>(r) * w, psf + static_cast<ptrdiff_t>(r) * w, w);
+    }
+  }
+
+  // FFTW's half spectra: rows of H/2 + 1 complex doubles.
+  static void multiply_fftw(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    complex8* grid = static_cast<complex8*>(self->fftw_buffers[3]);
+    const complex8* psf = static_cast<const complex8*>(self->fftw_buffers[1]);
+    const int w = self->padded_height / 2 + 1;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) return;
+      complex8* a = grid + static_cast<ptrdiff_t>(r) * w;
+      const complex8* b = psf + static_cast<ptrdiff_t>(r) * w;
+      for (int k = 0; k < w; ++k) {
+        const double re = a[k].re * b[k].re - a[k].im * b[k].im;
+        a[k].im = a[k].re * b[k].im + a[k].im * b[k].re;
+        a[k].re = re;
+      }
+    }
+  }
+};
+
+void FFTConvolver::mp_insert_into_complex_single(void* o, int f, int l) { FFTPipeline::insert<complex4>(o, f, l); }
+void FFTConvolver::mp_insert_into_complex_double(void* o, int f, int l) { FFTPipeline::insert<complex8>(o, f, l); }
+void FFTConvolver::mp_insert_into_fftw(void* o, int f, int l) { FFTPipeline::insert<double>(o, f, l); }
+void FFTConvolver::mp_insert_into_complex_yc_single(void* o, int f, int l) { FFTPipeline::insert<complex4>(o, f, l); }
+void FFTConvolver::mp_insert_into_complex_yc_double(void* o, int f, int l) { FFTPipeline::insert<complex8>(o, f, l); }
+void FFTConvolver::mp_insert_into_fftw_yc(void* o, int f, int l) { FFTPipeline::insert<double>(o, f, l); }
+void FFTConvolver::mp_extract_from_complex_single(void* o, int f, int l) { FFTPipeline::extract<complex4>(o, f, l); }
+void FFTConvolver::mp_extract_from_complex_double(void* o, int f, int l) { FFTPipeline::extract<complex8>(o, f, l); }
+void FFTConvolver::mp_extract_from_fftw(void* o, int f, int l) { FFTPipeline::extract<double>(o, f, l); }
+void FFTConvolver::mp_extract_from_complex_yc_single(void* o, int f, int l) { FFTPipeline::extract_yc<complex4>(o, f, l); }
+void FFTConvolver::mp_extract_from_complex_yc_double(void* o, int f, int l) { FFTPipeline::extract_yc<complex8>(o, f, l); }
+void FFTConvolver::mp_extract_from_fftw_yc(void* o, int f, int l) { FFTPipeline::extract_yc<double>(o, f, l); }
+void FFTConvolver::mp_multiply_transforms_2D_single(void* o, int f, int l) {
+  FFTPipeline::multiply<complex4, fftc4_mul>(o, f, l);
+}
+void FFTConvolver::mp_multiply_transforms_2D_double(void* o, int f, int l) {
+  FFTPipeline::multiply<complex8, fftc8_mul>(o, f, l);
+}
+void FFTConvolver::mp_multiply_transforms_2D_fftw(void* o, int f, int l) { FFTPipeline::multiply_fftw(o, f, l); }
+
+void FFTConvolver::multiply_transforms_2D_fftw() {
+  if (fftw_buffers[1] && fftw_buffers[3]) mp_multiply_transforms_2D_fftw(this, 0, padded_width - 1);
+}
