@@ -20,12 +20,15 @@ int padded_line(long need) {
   return n >= 2 && n <= 8192 ? static_cast<int>(n) : 0;
 }
 
+// Rounded to nearest and clamped for integer samples (NaN gives 0): the
+// transform leaves a hair of noise, and truncating a result just below an
+// integer would lose one at every pass, so even {1} would change an image.
 template <typename T>
 inline T to_sample(float v) {
   if (std::is_floating_point<T>::value) return static_cast<T>(v);
-  const double top = static_cast<double>(std::numeric_limits<T>::max());
-  if (!(v > 0.0f)) return 0;
-  return static_cast<double>(v) >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
+  const double top = static_cast<double>(std::numeric_limits<T>::max()), r = static_cast<double>(v) + 0.5;
+  if (!(r > 0.0)) return 0;
+  return r >= top ? std::numeric_limits<T>::max() : static_cast<T>(r);
 }
 
 template <typename T>

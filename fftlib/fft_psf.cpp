@@ -135,8 +135,10 @@ void fftdraw_polygon(image_data* img, const tagFFTPOLY* poly) {
       piece.n = n;
       const tagFFTPOLYBOX square = {{static_cast<float>(x), static_cast<float>(x + 1), static_cast<float>(y),
                                      static_cast<float>(y + 1)}};
+      // Result 2 leaves a polygon that lies inside the pixel: it covers its
+      // own area, not the whole pixel.
       const int result = fftpolyclip(&piece, &square);
-      const float coverage = result == 2 ? 1.0f : result == 0 ? 0.0f : polygon_area(piece);
+      const float coverage = result == 0 ? 0.0f : polygon_area(piece);
       row[x * ch] = static_cast<uint8_t>(std::min(coverage, 1.0f) * 255.0f + 0.5f);
     }
   }
