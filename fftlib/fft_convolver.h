@@ -132,7 +132,9 @@ class FFTConvolver {
   bool convolve_2D_fftw(image_data* out, int channel_mask);
   bool convolve_2D_intel(image_data*, int) { return false; }
   // Copies of the image grid (W x H complex, or W x H doubles for FFTW),
-  // allocated into *dst when it is null.
+  // allocated into *dst when it is null. After a convolution the picture's
+  // rows of the grid hold its result (the margin rows of the power-of-two
+  // grids are not transformed back: nothing reads them).
   bool save_complex_data_single(void** dst);
   bool save_complex_data_double(void** dst);
   bool save_fftw_data(double** dst);
@@ -204,7 +206,7 @@ class FFTConvolver {
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
-  bool transform_stages(bool inverse);
+  bool transform_stages(bool inverse, int first_row, int row_count);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
   template <typename C>

@@ -2,7 +2,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <cstdint>
 #include <mutex>
+
+#include <sys/mman.h>
 
 #include "fft_convolver.h"
 #include "fftw_threads.h"
@@ -27,16 +30,30 @@ int padded(long need) {
   return static_cast<int>(n);
 }
 
+// Column passes read one cache line from every row of a grid: with small
+// pages nearly every read misses the address cache, so large grids ask the
+// kernel for huge pages (a hint; nothing depends on it).
+void prefer_huge_pages(void* block, size_t bytes) {
+  const uintptr_t huge = uintptr_t(2) << 20;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(huge - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
 void* alloc_zeroed_grid(size_t bytes) {
   if (bytes > 0xffffffffu) return nullptr;
   void* block = mem_align_alloc(static_cast<unsigned>(bytes), -1, true);
-  if (block) memset(block, 0, bytes);
+  if (!block) return nullptr;
+  prefer_huge_pages(block, bytes);
+  memset(block, 0, bytes);
   return block;
 }
 
 void* alloc_zeroed_fftw(size_t bytes) {
   void* block = fftw_malloc(bytes);
-  if (block) memset(block, 0, bytes);
+  if (!block) return nullptr;
+  prefer_huge_pages(block, bytes);
+  memset(block, 0, bytes);
   return block;
 }
 
@@ -206,10 +223,20 @@ bool FFTConvolver::set_PSF_2D(image_data* psf, int psf_margin) { return set_up_p
 bool FFTConvolver::set_PSF_2D_single(image_data* psf, int m) { return set_PSF_2D_complex<complex4>(psf, m); }
 bool FFTConvolver::set_PSF_2D_double(image_data* psf, int m) { return set_PSF_2D_complex<complex8>(psf, m); }
 
+// Rows first..first + count - 1 of the grid, then every column (forward);
+// every column, then those rows (inverse).
 template <typename C>
-bool FFTConvolver::transform_stages(bool inverse) {
+bool FFTConvolver::transform_stages(bool inverse, int first_row, int row_count) {
   const int w = padded_width, h = padded_height, kind = inverse ? INVERSE : FORWARD;
-  return run_stage(Stages<C>::rows[kind], h) && run_stage(Stages<C>::columns[kind], w);
+  C* grid = static_cast<C*>(work_grid);
+  auto rows = [&] {
+    set_work_grid(grid + static_cast<ptrdiff_t>(first_row) * w, w, h);
+    const bool ok = run_stage(Stages<C>::rows[kind], row_count);
+    set_work_grid(grid, w, h);
+    return ok;
+  };
+  if (inverse) return run_stage(Stages<C>::columns[kind], w) && rows();
+  return rows() && run_stage(Stages<C>::columns[kind], w);
 }
 
 template <typename C>
@@ -232,7 +259,7 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!centre_psf(grid, w, h)) return psf_failed(FFT_ERR_MISSING);
   // The spectrum is scaled by 1/(W H) once here, so convolutions need no
   // scaling pass.
-  if (!transform_stages<C>(false) || !run_stage(Stages<C>::rows[SCALE], h) ||
+  if (!transform_stages<C>(false, 0, h) || !run_stage(Stages<C>::rows[SCALE], h) ||
       !run_stage(Stages<C>::columns[SCALE], w))
     return psf_failed(error_code);
   psf_backend = Stages<C>::backend;
@@ -316,8 +343,12 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
     insert_edge_mode = edge_mode;
     insert_component = yc ? c : -1;
     set_work_grid(complex_buffers[1], w, h);
-    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !transform_stages<C>(false) ||
-        !run_stage(Stages<C>::multiply, h) || !transform_stages<C>(true))
+    // Zero margin rows stay zero through the row transforms, and only the
+    // picture's rows are extracted: rows are transformed where they matter.
+    const bool zero_margins = edge_mode == 1 && !(yc && (c == 1 || c == 2));
+    const int first = zero_margins ? y_offset : 0, count = zero_margins ? source_image->height : h;
+    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !transform_stages<C>(false, first, count) ||
+        !run_stage(Stages<C>::multiply, h) || !transform_stages<C>(true, y_offset, source_image->height))
       return false;
     if (yc) {
       if (c == 3) continue;

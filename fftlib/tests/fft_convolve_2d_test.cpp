@@ -1,13 +1,19 @@
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "convolution_reference.h"
+#include "failing_heap.h"
 #include "fft_convolver.h"
+#include "q4_files.h"
 #include "q4_memory.h"
 #include "thread_band_executor.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -314,4 +320,63 @@ TEST(FftConvolve2D, FftwObjectOutlivesAnotherObjectsEnd) {
   memset(again->pixels, 0, static_cast<size_t>(again->row_bytes) * h);
   ASSERT_TRUE(keeper.convolve_2D(again, 1));
   EXPECT_EQ(memcmp(out->pixels, again->pixels, static_cast<size_t>(out->row_bytes) * h), 0);
+}
+
+TEST(FftConvolve2D, RefusedGridsAndStoresFailWithMemoryError) {
+  const int w = 16, h = 10;
+  OwnedImage psf(asymmetric_psf(w, h));
+  OwnedImage img(random_image(w, h, 4, IMAGE_PIXEL_BYTE, 21));
+  OwnedImage out(image_data_create(w, h, 4, IMAGE_PIXEL_BYTE, 1));
+  for (int grants : {0, 1}) {
+    FFTConvolver fft(1);
+    {
+      FailingImageHeap heap(grants);  // the PSF grid, then the image grid
+      EXPECT_FALSE(fft.set_PSF_2D(psf, 2));
+      EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+    }
+    EXPECT_TRUE(fft.set_image_2D(img));
+    EXPECT_FALSE(fft.convolve_2D(out, 1)) << "the failed set-up forgot the PSF";
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
+  }
+  // The luma-chroma stores come on first use: Y, C1, C2.
+  for (int grants : {0, 1, 2}) {
+    FFTConvolver yc(2);
+    ASSERT_TRUE(yc.set_PSF_2D(psf, 2) && yc.set_image_2D(img));
+    {
+      FailingImageHeap heap(grants);
+      EXPECT_FALSE(yc.convolve_2D_YC(out, 7)) << grants;
+      EXPECT_EQ(yc.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+    }
+    EXPECT_TRUE(yc.convolve_2D_YC(out, 7));
+  }
+  FFTConvolver fft(2);
+  ASSERT_TRUE(fft.set_PSF_2D(psf, 2) && fft.set_image_2D(img));
+  // A refused column buffer (normal heap) fails the stage.
+  {
+    FailingHeap heap(0);
+    EXPECT_FALSE(fft.convolve_2D(out, 1));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+  }
+  EXPECT_TRUE(fft.convolve_2D(out, 1));
+}
+
+TEST(FftConvolve2D, WisdomIsReadBeforeAndWrittenAfterPlanning) {
+  const fs::path file = fs::path(get_standard_directory(Q4_DIR_SETTINGS)) / "fftw3_wisdom_q4.dat";
+  fs::create_directories(file.parent_path());
+  fs::remove(file);
+  const int w = 8, h = 6;
+  OwnedImage psf(asymmetric_psf(w, h));
+  setenv("Q4_USE_FFTW_WISDOM", "1", 1);
+  {
+    FFTConvolver fft(4);
+    unsetenv("Q4_USE_FFTW_WISDOM");
+    ASSERT_TRUE(fft.set_PSF_2D(psf, 1));
+    EXPECT_TRUE(fs::exists(file)) << "written after planning";
+    EXPECT_FALSE(fft.fftw_wisdom_loaded()) << "nothing to read before the first plan";
+    OwnedImage img(random_image(w, h, 1, IMAGE_PIXEL_BYTE, 4));
+    OwnedImage out(image_data_create(w, h, 1, IMAGE_PIXEL_BYTE, 1));
+    ASSERT_TRUE(fft.set_image_2D(img) && fft.convolve_2D(out, 1));
+    EXPECT_TRUE(fft.fftw_wisdom_loaded()) << "read before the next plan";
+  }
+  fs::remove(file);
 }
