@@ -1,6 +1,7 @@
 #include <cstddef>
 
 #include "fft_convolver.h"
+#include "fft_columns.h"
 #include "fftw_plan_cache.h"
 #include "q4_memory.h"
 
@@ -56,65 +57,32 @@ struct FFTConvolver::ColumnBlocks {
     }
   }
 
-  // K is the column count when it is the full block (so the copies unroll),
-  // 0 for a partial block of `count`.
-  template <int K>
-  void forward_columns(int c, int count) {
-    const int k = K ? K : count;
+  void forward_columns(int c, int k) {
     complex4* grid = static_cast<complex4*>(self->work_grid);
-    for (int i = 0; i < n; ++i) {
-      const complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
-      for (int b = 0; b < k; ++b) buffer[b * n + i] = row[b];
-    }
+    gather_columns(grid, n, n, c, k, buffer);
     transform(k);
+    scatter_columns(grid, n, n, c, k, buffer);
     // Column n - c of row n - i (mod n) mirrors column c of row i; columns
     // 0 and n/2 are their own mirrors.
-    const bool own_mirrors = c == 0 || (c <= n / 2 && n / 2 < c + k);
-    for (int i = 0; i < n; ++i) {
-      complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
-      complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * n + n - c;
-      if (!own_mirrors) {
-        for (int b = 0; b < k; ++b) {
-          const complex4 v = buffer[b * n + i];
-          row[b] = v;
-          mirror[-b] = {v.re, -v.im};
-        }
-      } else {
-        for (int b = 0; b < k; ++b) {
-          const complex4 v = buffer[b * n + i];
-          row[b] = v;
-          if (c + b != 0 && c + b != n / 2) mirror[-b] = {v.re, -v.im};
-        }
-      }
-    }
+    const int lowest = c == 0 ? 1 : c, end = c + k < n / 2 ? c + k : n / 2;
+    if (end > lowest) scatter_mirrored_columns(grid, n, n, lowest, end - lowest, buffer + (lowest - c) * n);
   }
 
   // The symmetric part (S[i][c] + conj S[n-i][n-c]) / 2 of each column;
   // columns above n/2 are only read, and only by the band of their mirror.
-  template <int K>
-  void inverse_columns(int c, int count) {
-    const int k = K ? K : count;
+  void inverse_columns(int c, int k) {
     complex4* grid = static_cast<complex4*>(self->work_grid);
-    const bool own_mirrors = c == 0 || (c <= n / 2 && n / 2 < c + k);
+    gather_columns(grid, n, n, c, k, buffer);
     for (int i = 0; i < n; ++i) {
-      const complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
       const complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * n;
-      if (!own_mirrors) {
-        const complex4* m = mirror + n - c;
-        for (int b = 0; b < k; ++b)
-          buffer[b * n + i] = {0.5f * (row[b].re + m[-b].re), 0.5f * (row[b].im - m[-b].im)};
-      } else {
-        for (int b = 0; b < k; ++b) {
-          const complex4 m = mirror[(n - c - b) & (n - 1)];
-          buffer[b * n + i] = {0.5f * (row[b].re + m.re), 0.5f * (row[b].im - m.im)};
-        }
+      for (int b = 0; b < k; ++b) {
+        const complex4 m = mirror[(n - c - b) & (n - 1)];
+        complex4& v = buffer[b * n + i];
+        v = {0.5f * (v.re + m.re), 0.5f * (v.im - m.im)};
       }
     }
     transform(k);
-    for (int i = 0; i < n; ++i) {
-      complex4* row = grid + static_cast<ptrdiff_t>(i) * n + c;
-      for (int b = 0; b < k; ++b) row[b] = buffer[b * n + i];
-    }
+    scatter_columns(grid, n, n, c, k, buffer);
   }
 };
 
@@ -140,10 +108,7 @@ void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   const int block = column_block<complex4>();
   for (int c = first; c <= last; c += block) {
     const int count = last - c + 1 < block ? last - c + 1 : block;
-    if (count == block)
-      blocks.forward_columns<column_block<complex4>()>(c, count);
-    else
-      blocks.forward_columns<0>(c, count);
+    blocks.forward_columns(c, count);
   }
 }
 
@@ -153,10 +118,7 @@ void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) {
   const int block = column_block<complex4>();
   for (int c = first; c <= last; c += block) {
     const int count = last - c + 1 < block ? last - c + 1 : block;
-    if (count == block)
-      blocks.inverse_columns<column_block<complex4>()>(c, count);
-    else
-      blocks.inverse_columns<0>(c, count);
+    blocks.inverse_columns(c, count);
   }
 }
 
@@ -205,15 +167,9 @@ void FFTConvolver::columns(void* object, int first, int last) {
     // Each column is asked about once; the first stop answer ends the band.
     int ready = 0;
     while (ready < count && !self->aborted()) ++ready;
-    for (int i = 0; i < h; ++i) {
-      const C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
-      for (int b = 0; b < ready; ++b) buffer[b * h + i] = row[b];
-    }
+    gather_columns(grid, w, h, c, ready, buffer);
     for (int b = 0; b < ready; ++b) Op(buffer + b * h, h);
-    for (int i = 0; i < h; ++i) {
-      C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
-      for (int b = 0; b < ready; ++b) row[b] = buffer[b * h + i];
-    }
+    scatter_columns(grid, w, h, c, ready, buffer);
     if (ready < count) break;
   }
   mem_align_free(buffer, false);

@@ -9,6 +9,7 @@
 
 #include "failing_heap.h"
 #include "fft_convolver.h"
+#include "simd_paths.h"
 #include "thread_band_executor.h"
 
 namespace {
@@ -464,5 +465,34 @@ TEST(Fft2D, HalfSpectrumPathsAgreeWithTheFullComplexTransform) {
       ASSERT_TRUE(full.inverse_fft_2D_c4_to_r4(n, noise_full.data(), back_full.data()));
       for (int k = 0; k < n * n; ++k) ASSERT_NEAR(back_half[k + offset], back_full[k], tol) << n << " " << k;
     }
+  }
+}
+
+TEST(Fft2D, ColumnCopiesGiveTheSameBytesOnBothSimdPaths) {
+  // The column gathers and scatters (tiles in AVX2, samples one by one
+  // otherwise), in the half-spectrum, complex and double-precision passes,
+  // on sizes that fill whole tiles and sizes that do not.
+  for (int n : {2, 4, 8, 64}) {
+    const auto field = random_field(n, 90 + n);
+    auto run = [&] {
+      FFTConvolver half, full;
+      full.set_abort_test(nullptr, never_stop);
+      std::vector<complex4> a(n * n), b(n * n);
+      std::vector<float> back(n * n);
+      half.forward_fft_2D_r4_to_c4(n, field.data(), a.data());
+      full.forward_fft_2D_r4_to_c4(n, field.data(), b.data());
+      a.insert(a.end(), b.begin(), b.end());
+      half.inverse_fft_2D_c4_to_r4(n, b.data(), back.data());
+      for (float v : back) a.push_back({v, 0.0f});
+      std::vector<complex8> d(n * 4);
+      for (size_t k = 0; k < d.size(); ++k) d[k] = {field[k % field.size()], 0.5};
+      half.set_work_grid(d.data(), n, 4);
+      FFTConvolver::mp_forward_fft_2D_columns_double(&half, 0, n - 1);
+      for (const complex8& v : d) a.push_back({static_cast<float>(v.re), static_cast<float>(v.im)});
+      return a;
+    };
+    const auto both = run_on_both_simd_paths(run);
+    ASSERT_EQ(both.first.size(), both.second.size());
+    EXPECT_EQ(std::memcmp(both.first.data(), both.second.data(), sizeof(complex4) * both.first.size()), 0) << n;
   }
 }

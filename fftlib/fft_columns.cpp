@@ -1,0 +1,153 @@
+#include "fft_columns.h"
+
+#include <immintrin.h>
+
+#include "q4_simd.h"
+
+// Column passes copy a block of columns out of a row-major grid into
+// contiguous lines and back: a transpose. With AVX2 it moves 4 x 4 tiles of
+// 64-bit samples (complex4) or 2 x 2 tiles of 128-bit ones (complex8)
+// through registers; the portable copy moves one sample at a time. Both move
+// the same bytes.
+
+namespace {
+
+template <typename C>
+void gather_portable(const C* grid, int w, int h, int c, int count, C* buffer) {
+  for (int i = 0; i < h; ++i) {
+    const C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
+    for (int b = 0; b < count; ++b) buffer[b * h + i] = row[b];
+  }
+}
+
+template <typename C>
+void scatter_portable(C* grid, int w, int h, int c, int count, const C* buffer) {
+  for (int i = 0; i < h; ++i) {
+    C* row = grid + static_cast<ptrdiff_t>(i) * w + c;
+    for (int b = 0; b < count; ++b) row[b] = buffer[b * h + i];
+  }
+}
+
+void mirror_portable(complex4* grid, int w, int n, int c, int count, const complex4* buffer) {
+  for (int i = 0; i < n; ++i) {
+    complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * w + n - c;
+    for (int b = 0; b < count; ++b) mirror[-b] = {buffer[b * n + i].re, -buffer[b * n + i].im};
+  }
+}
+
+// Rows r0..r3 of four 64-bit samples become columns.
+Q4_SIMD_TARGET_AVX2 inline void transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
+  const __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
+  const __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
+  r0 = _mm256_permute2f128_pd(t0, t2, 0x20);
+  r1 = _mm256_permute2f128_pd(t1, t3, 0x20);
+  r2 = _mm256_permute2f128_pd(t0, t2, 0x31);
+  r3 = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+// One 4 x 4 tile: four rows of `from` (row stride from_stride, in samples)
+// into four rows of `to`.
+Q4_SIMD_TARGET_AVX2 inline void tile4(const complex4* from, ptrdiff_t from_stride, complex4* to, ptrdiff_t to_stride) {
+  __m256d r0 = _mm256_loadu_pd(reinterpret_cast<const double*>(from));
+  __m256d r1 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + from_stride));
+  __m256d r2 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + 2 * from_stride));
+  __m256d r3 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + 3 * from_stride));
+  transpose4(r0, r1, r2, r3);
+  _mm256_storeu_pd(reinterpret_cast<double*>(to), r0);
+  _mm256_storeu_pd(reinterpret_cast<double*>(to + to_stride), r1);
+  _mm256_storeu_pd(reinterpret_cast<double*>(to + 2 * to_stride), r2);
+  _mm256_storeu_pd(reinterpret_cast<double*>(to + 3 * to_stride), r3);
+}
+
+Q4_SIMD_TARGET_AVX2 void gather_avx2(const complex4* grid, int w, int h, int c, int count, complex4* buffer) {
+  for (int i = 0; i < h; i += 4)
+    for (int b = 0; b < count; b += 4) tile4(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * h + i, h);
+}
+
+Q4_SIMD_TARGET_AVX2 void scatter_avx2(complex4* grid, int w, int h, int c, int count, const complex4* buffer) {
+  for (int i = 0; i < h; i += 4)
+    for (int b = 0; b < count; b += 4) tile4(buffer + b * h + i, h, grid + static_cast<ptrdiff_t>(i) * w + c + b, w);
+}
+
+// Conjugates, and reverses the order of four samples.
+Q4_SIMD_TARGET_AVX2 inline __m256d conj_reversed(__m256d v) {
+  const __m256d sign = _mm256_castsi256_pd(_mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ull)));
+  return _mm256_xor_pd(_mm256_permute4x64_pd(v, 0x1B), sign);
+}
+
+Q4_SIMD_TARGET_AVX2 void mirror_avx2(complex4* grid, int w, int n, int c, int count, const complex4* buffer) {
+  for (int i = 0; i < n; i += 4)
+    for (int b = 0; b < count; b += 4) {
+      __m256d r[4];
+      for (int k = 0; k < 4; ++k) r[k] = _mm256_loadu_pd(reinterpret_cast<const double*>(buffer + (b + k) * n + i));
+      transpose4(r[0], r[1], r[2], r[3]);
+      // r[t] holds row i + t, columns b .. b + 3; it lands reversed and
+      // conjugated in row n - i - t at columns n - c - b - 3 .. n - c - b.
+      for (int t = 0; t < 4; ++t) {
+        complex4* mirror = grid + static_cast<ptrdiff_t>((n - i - t) & (n - 1)) * w + n - c - b - 3;
+        _mm256_storeu_pd(reinterpret_cast<double*>(mirror), conj_reversed(r[t]));
+      }
+    }
+}
+
+// 2 x 2 tiles of complex8 samples.
+Q4_SIMD_TARGET_AVX2 inline void tile2(const complex8* from, ptrdiff_t from_stride, complex8* to, ptrdiff_t to_stride) {
+  const __m256d r0 = _mm256_loadu_pd(reinterpret_cast<const double*>(from));
+  const __m256d r1 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + from_stride));
+  _mm256_storeu_pd(reinterpret_cast<double*>(to), _mm256_permute2f128_pd(r0, r1, 0x20));
+  _mm256_storeu_pd(reinterpret_cast<double*>(to + to_stride), _mm256_permute2f128_pd(r0, r1, 0x31));
+}
+
+Q4_SIMD_TARGET_AVX2 void gather_avx2(const complex8* grid, int w, int h, int c, int count, complex8* buffer) {
+  for (int i = 0; i < h; i += 2)
+    for (int b = 0; b < count; b += 2) tile2(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * h + i, h);
+}
+
+Q4_SIMD_TARGET_AVX2 void scatter_avx2(complex8* grid, int w, int h, int c, int count, const complex8* buffer) {
+  for (int i = 0; i < h; i += 2)
+    for (int b = 0; b < count; b += 2) tile2(buffer + b * h + i, h, grid + static_cast<ptrdiff_t>(i) * w + c + b, w);
+}
+
+// Tiles need whole tiles of rows and columns.
+template <typename C>
+bool tiles_fit(int h, int count) {
+  const int tile = sizeof(C) == sizeof(complex4) ? 4 : 2;
+  return q4_simd_use_avx2() && h % tile == 0 && count % tile == 0;
+}
+
+}  // namespace
+
+void gather_columns(const complex4* grid, int w, int h, int c, int count, complex4* buffer) {
+  if (tiles_fit<complex4>(h, count))
+    gather_avx2(grid, w, h, c, count, buffer);
+  else
+    gather_portable(grid, w, h, c, count, buffer);
+}
+
+void gather_columns(const complex8* grid, int w, int h, int c, int count, complex8* buffer) {
+  if (tiles_fit<complex8>(h, count))
+    gather_avx2(grid, w, h, c, count, buffer);
+  else
+    gather_portable(grid, w, h, c, count, buffer);
+}
+
+void scatter_columns(complex4* grid, int w, int h, int c, int count, const complex4* buffer) {
+  if (tiles_fit<complex4>(h, count))
+    scatter_avx2(grid, w, h, c, count, buffer);
+  else
+    scatter_portable(grid, w, h, c, count, buffer);
+}
+
+void scatter_columns(complex8* grid, int w, int h, int c, int count, const complex8* buffer) {
+  if (tiles_fit<complex8>(h, count))
+    scatter_avx2(grid, w, h, c, count, buffer);
+  else
+    scatter_portable(grid, w, h, c, count, buffer);
+}
+
+void scatter_mirrored_columns(complex4* grid, int w, int n, int c, int count, const complex4* buffer) {
+  if (tiles_fit<complex4>(n, count))
+    mirror_avx2(grid, w, n, c, count, buffer);
+  else
+    mirror_portable(grid, w, n, c, count, buffer);
+}
