@@ -35,6 +35,17 @@ void mirror_portable(complex4* grid, int w, int n, int c, int count, const compl
   }
 }
 
+void symmetric_portable(const complex4* grid, int w, int n, int c, int count, complex4* buffer) {
+  for (int i = 0; i < n; ++i) {
+    const complex4* mirror = grid + static_cast<ptrdiff_t>((n - i) & (n - 1)) * w;
+    for (int b = 0; b < count; ++b) {
+      const complex4 m = mirror[(n - c - b) & (n - 1)];
+      complex4& v = buffer[b * n + i];
+      v = {0.5f * (v.re + m.re), 0.5f * (v.im - m.im)};
+    }
+  }
+}
+
 // Rows r0..r3 of four 64-bit samples become columns.
 Q4_SIMD_TARGET_AVX2 inline void transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
   const __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
@@ -86,6 +97,27 @@ Q4_SIMD_TARGET_AVX2 void mirror_avx2(complex4* grid, int w, int n, int c, int co
       for (int t = 0; t < 4; ++t) {
         complex4* mirror = grid + static_cast<ptrdiff_t>((n - i - t) & (n - 1)) * w + n - c - b - 3;
         _mm256_storeu_pd(reinterpret_cast<double*>(mirror), conj_reversed(r[t]));
+      }
+    }
+}
+
+// The mirror reads of symmetric_portable by tiles: row n - i - t, columns
+// n - c - b - 3 .. n - c - b, reversed and conjugated, transposed onto the
+// buffer lines b .. b + 3 at samples i .. i + 3.
+Q4_SIMD_TARGET_AVX2 void symmetric_avx2(const complex4* grid, int w, int n, int c, int count, complex4* buffer) {
+  const __m256 half = _mm256_set1_ps(0.5f);
+  for (int i = 0; i < n; i += 4)
+    for (int b = 0; b < count; b += 4) {
+      __m256d r[4];
+      for (int t = 0; t < 4; ++t) {
+        const complex4* mirror = grid + static_cast<ptrdiff_t>((n - i - t) & (n - 1)) * w + n - c - b - 3;
+        r[t] = conj_reversed(_mm256_loadu_pd(reinterpret_cast<const double*>(mirror)));
+      }
+      transpose4(r[0], r[1], r[2], r[3]);
+      for (int k = 0; k < 4; ++k) {
+        float* line = reinterpret_cast<float*>(buffer + (b + k) * n + i);
+        const __m256 sum = _mm256_add_ps(_mm256_loadu_ps(line), _mm256_castpd_ps(r[k]));
+        _mm256_storeu_ps(line, _mm256_mul_ps(half, sum));
       }
     }
 }
@@ -143,6 +175,13 @@ void scatter_columns(complex8* grid, int w, int h, int c, int count, const compl
     scatter_avx2(grid, w, h, c, count, buffer);
   else
     scatter_portable(grid, w, h, c, count, buffer);
+}
+
+void add_mirrored_columns(const complex4* grid, int w, int n, int c, int count, complex4* buffer) {
+  if (c >= 1 && tiles_fit<complex4>(n, count))
+    symmetric_avx2(grid, w, n, c, count, buffer);
+  else
+    symmetric_portable(grid, w, n, c, count, buffer);
 }
 
 void scatter_mirrored_columns(complex4* grid, int w, int n, int c, int count, const complex4* buffer) {

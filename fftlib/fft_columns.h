@@ -17,5 +17,9 @@ void scatter_columns(complex8* grid, int w, int h, int c, int count, const compl
 // buffer line b, sample i, goes to row (n - i) mod n, column n - c - b.
 // None of the columns may be 0 or n/2 (their own mirrors).
 void scatter_mirrored_columns(complex4* grid, int w, int n, int c, int count, const complex4* buffer);
+// The symmetric part of gathered columns of an n x n spectrum: buffer line b
+// becomes (line + conj of column n - c - b read from row n - i down) / 2,
+// columns taken mod n.
+void add_mirrored_columns(const complex4* grid, int w, int n, int c, int count, complex4* buffer);
 
 #endif
