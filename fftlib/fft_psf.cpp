@@ -42,6 +42,14 @@ float tap(int kind, int i, float r, float param) {
   }
 }
 
+// The margin round a shape that reaches `extent` pixels from the centre.
+// Shapes too large (or not numbers) get a margin no grid can hold, so the
+// set-up refuses them with error 1 instead of converting a huge float.
+int margin_for(float extent) {
+  if (!(extent < 16384.0f)) return 16384;
+  return static_cast<int>(std::ceil(std::max(extent, 0.0f))) + 1;
+}
+
 float polygon_area(const tagFFTPOLY& poly) {
   float twice = 0.0f;
   for (int i = 0, j = poly.n - 1; i < poly.n; j = i++)
@@ -175,8 +183,9 @@ bool FFTConvolver::set_standard_PSF(int width, int height, int kind, float a, fl
     error_code = FFT_ERR_MEMORY;
     return false;
   }
-  a = std::max(a, 1.0f);
-  b = std::max(b, 1.0f);
+  a = std::isnan(a) ? 1.0f : std::min(std::max(a, 1.0f), 16384.0f);
+  b = std::isnan(b) ? 1.0f : std::min(std::max(b, 1.0f), 16384.0f);
+  if (!std::isfinite(angle)) angle = 0.0f;
   const float cx = static_cast<float>(width / 2), cy = static_cast<float>(height / 2);
   float ux = 0.0f, uy = 0.0f;  // shape centre's offset from the PSF centre
   tagFFTPOLY poly;
@@ -202,7 +211,7 @@ bool FFTConvolver::set_standard_PSF(int width, int height, int kind, float a, fl
     for (const auto& p : corners) add(p[0], p[1], -rad);
   }
   if (poly.n) fftdraw_polygon(standard_psf, &poly);
-  return set_up_psf_by_mode(standard_psf, static_cast<int>(std::ceil(std::max(a, b))) + 1);
+  return set_up_psf_by_mode(standard_psf, margin_for(std::max(a, b)));
 }
 
 bool FFTConvolver::set_image_PSF(image_data* img, int cx, int cy, float r, float soft) {
@@ -219,7 +228,8 @@ bool FFTConvolver::set_image_PSF(image_data* img, int cx, int cy, float r, float
     error_code = FFT_ERR_MEMORY;
     return false;
   }
-  const float width_of_edge = std::max(soft, 1.0f);
+  if (!std::isfinite(r)) r = 0.0f;
+  const float width_of_edge = std::isfinite(soft) ? std::max(soft, 1.0f) : 1.0f;
   const int shift = img->pixel_type == IMAGE_PIXEL_WORD ? 8 : img->pixel_type == IMAGE_PIXEL_WORD32 ? 24 : 0;
   const int ch = img->channels;
   bool all_equal = true;
@@ -255,5 +265,5 @@ bool FFTConvolver::set_image_PSF(image_data* img, int cx, int cy, float r, float
     memset(standard_psf->pixels, 0, static_cast<size_t>(w) * h);
     image_row(standard_psf, h / 2)[w / 2] = 255;
   }
-  return set_up_psf_by_mode(standard_psf, static_cast<int>(std::ceil(r + width_of_edge)) + 1);
+  return set_up_psf_by_mode(standard_psf, margin_for(r + width_of_edge));
 }

@@ -178,3 +178,24 @@ TEST(FftPsf, ImagePsfIsASoftDiscOrACentredDelta) {
   ASSERT_TRUE(fft.set_image_PSF(img, cx, cy, -50.0f, 1.0f));
   EXPECT_EQ(fft.get_padded_width(), 32);
 }
+
+TEST(FftPsf, SizesBeyondAnyGridAndNonNumbersAreRefusedSafely) {
+  FFTConvolver fft(1);
+  // A shape larger than any grid: error 1, not a huge float made an int.
+  EXPECT_FALSE(fft.set_standard_PSF(32, 32, 1, 1e30f, 4, 0, 0));
+  EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
+  EXPECT_FALSE(fft.set_standard_PSF(32, 32, 1, INFINITY, 4, 0, 0));
+  EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
+  // Not-a-number sizes count as 1 (the smallest shape), angles as 0.
+  EXPECT_TRUE(fft.set_standard_PSF(32, 32, 3, NAN, NAN, NAN, 0));
+  EXPECT_NEAR(byte_sum(fft.get_standard_PSF()) / 255.0, 4.0, 0.01);
+  OwnedImage img(random_image(16, 16, 1, IMAGE_PIXEL_BYTE, 5));
+  EXPECT_TRUE(fft.set_image_PSF(img, 8, 8, NAN, NAN));
+  EXPECT_FALSE(fft.set_image_PSF(img, 8, 8, 1e20f, 1));
+  EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
+  // Filters wider than any line, or of no size at all: refused, filter kept.
+  ASSERT_TRUE(fft.set_standard_filter(2, 2.0f, 0, 0));
+  EXPECT_FALSE(fft.set_standard_filter(3, 1e9f, 0, 0));
+  EXPECT_FALSE(fft.set_standard_filter(3, NAN, 0, 0));
+  EXPECT_EQ(filter_taps(fft).size(), 3u);
+}
