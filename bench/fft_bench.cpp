@@ -288,7 +288,7 @@ BENCHMARK_TEMPLATE(BM_fftw_real_2D, false)->Apply(peer_sizes);
 BENCHMARK(BM_pow2_layer_rows)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_fftw_rows)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_convolve_2D)
-    ->ArgsProduct({{1, 2, 4}, {1, 2, 4, 8}})
+    ->ArgsProduct({{1, 2, 4}, {1, 8}})
     ->ArgNames({"mode", "bands"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

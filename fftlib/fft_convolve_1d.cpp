@@ -31,43 +31,74 @@ inline T to_sample(float v) {
   return r >= top ? std::numeric_limits<T>::max() : static_cast<T>(r);
 }
 
-template <typename T>
-void read_line(const image_data* img, int fixed, int along, bool rows, int c, float* out) {
-  const int ch = img->channels;
-  if (rows) {
-    const T* src = reinterpret_cast<const T*>(image_row(img, fixed));
-    for (int i = 0; i < along; ++i) out[i] = static_cast<float>(src[i * ch + c]);
-  } else {
-    for (int i = 0; i < along; ++i) out[i] = static_cast<float>(reinterpret_cast<const T*>(image_row(img, i))[fixed * ch + c]);
-  }
-}
+// A block of lines: `count` rows (or columns) from `first`, each in every
+// listed channel, as lines[(b * ncs + ci) * length + start + i]. Columns are
+// read a block at a time so that every image row is read once per block.
+struct LineBlock {
+  int first, count;
+  const int* cs;
+  int ncs;
+  float* lines;
+  int length, start, along;
+  bool rows;
+  float* line(int b, int ci) const { return lines + static_cast<ptrdiff_t>(b * ncs + ci) * length + start; }
+};
 
 template <typename T>
-void write_line(image_data* img, int fixed, int along, bool rows, int c, const float* in) {
+void read_block(const image_data* img, const LineBlock& k) {
   const int ch = img->channels;
-  if (rows) {
-    T* dst = reinterpret_cast<T*>(image_row(img, fixed));
-    for (int i = 0; i < along; ++i) dst[i * ch + c] = to_sample<T>(in[i]);
-  } else {
-    for (int i = 0; i < along; ++i) reinterpret_cast<T*>(image_row(img, i))[fixed * ch + c] = to_sample<T>(in[i]);
+  if (k.rows) {
+    for (int b = 0; b < k.count; ++b) {
+      const T* src = reinterpret_cast<const T*>(image_row(img, k.first + b));
+      for (int ci = 0; ci < k.ncs; ++ci) {
+        float* dst = k.line(b, ci);
+        for (int i = 0; i < k.along; ++i) dst[i] = static_cast<float>(src[i * ch + k.cs[ci]]);
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < k.along; ++i) {
+    const T* src = reinterpret_cast<const T*>(image_row(img, i)) + static_cast<ptrdiff_t>(k.first) * ch;
+    for (int b = 0; b < k.count; ++b)
+      for (int ci = 0; ci < k.ncs; ++ci) k.line(b, ci)[i] = static_cast<float>(src[b * ch + k.cs[ci]]);
   }
 }
 
-void read_any(const image_data* img, int fixed, int along, bool rows, int c, float* out) {
-  switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: read_line<uint8_t>(img, fixed, along, rows, c, out); break;
-    case IMAGE_PIXEL_WORD: read_line<uint16_t>(img, fixed, along, rows, c, out); break;
-    case IMAGE_PIXEL_WORD32: read_line<uint32_t>(img, fixed, along, rows, c, out); break;
-    default: read_line<float>(img, fixed, along, rows, c, out); break;
+template <typename T>
+void write_block(image_data* img, const LineBlock& k) {
+  const int ch = img->channels;
+  if (k.rows) {
+    for (int b = 0; b < k.count; ++b) {
+      T* dst = reinterpret_cast<T*>(image_row(img, k.first + b));
+      for (int ci = 0; ci < k.ncs; ++ci) {
+        const float* src = k.line(b, ci);
+        for (int i = 0; i < k.along; ++i) dst[i * ch + k.cs[ci]] = to_sample<T>(src[i]);
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < k.along; ++i) {
+    T* dst = reinterpret_cast<T*>(image_row(img, i)) + static_cast<ptrdiff_t>(k.first) * ch;
+    for (int b = 0; b < k.count; ++b)
+      for (int ci = 0; ci < k.ncs; ++ci) dst[b * ch + k.cs[ci]] = to_sample<T>(k.line(b, ci)[i]);
   }
 }
 
-void write_any(image_data* img, int fixed, int along, bool rows, int c, const float* in) {
+void read_any(const image_data* img, const LineBlock& k) {
   switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: write_line<uint8_t>(img, fixed, along, rows, c, in); break;
-    case IMAGE_PIXEL_WORD: write_line<uint16_t>(img, fixed, along, rows, c, in); break;
-    case IMAGE_PIXEL_WORD32: write_line<uint32_t>(img, fixed, along, rows, c, in); break;
-    default: write_line<float>(img, fixed, along, rows, c, in); break;
+    case IMAGE_PIXEL_BYTE: read_block<uint8_t>(img, k); break;
+    case IMAGE_PIXEL_WORD: read_block<uint16_t>(img, k); break;
+    case IMAGE_PIXEL_WORD32: read_block<uint32_t>(img, k); break;
+    default: read_block<float>(img, k); break;
+  }
+}
+
+void write_any(image_data* img, const LineBlock& k) {
+  switch (img->pixel_type) {
+    case IMAGE_PIXEL_BYTE: write_block<uint8_t>(img, k); break;
+    case IMAGE_PIXEL_WORD: write_block<uint16_t>(img, k); break;
+    case IMAGE_PIXEL_WORD32: write_block<uint32_t>(img, k); break;
+    default: write_block<float>(img, k); break;
   }
 }
 
@@ -160,22 +191,27 @@ void FFTConvolver::multiply_transforms_1D(float* a, const float* b, int n) { fft
 void FFTConvolver::inverse_fft_1D(float* a, int n) { fftr4_un(a, n); }
 
 // One pass of lines: rows of the source into the horizontal output, or
-// columns of the vertical input into the output.
+// columns of the vertical input into the output, a block of columns at a
+// time.
 void FFTConvolver::filter_lines(int first, int last, bool rows) {
   const int length = rows ? padded_width_1d : padded_height_1d;
   const image_data* in = rows ? source_1d : vertical_input;
   image_data* out = rows ? horizontal_output : output_image;
-  const int along = rows ? in->width : in->height;
-  const unsigned bytes = static_cast<unsigned>(sizeof(float)) * length;
-  float* line = static_cast<float*>(mem_align_alloc(bytes, -1, false));
-  float* filter = static_cast<float*>(mem_align_alloc(bytes, -1, false));
-  if (!line || !filter) {
+  int cs[4], ncs = 0;
+  for (int c = 0; c < std::min<int>(std::min(in->channels, out->channels), 4); ++c)
+    if (channel & (1 << c)) cs[ncs++] = c;
+  if (ncs == 0) return;
+  const int block = rows ? 1 : 16;
+  const unsigned line_bytes = static_cast<unsigned>(sizeof(float)) * length;
+  float* lines = static_cast<float*>(mem_align_alloc(line_bytes * block * ncs, -1, false));
+  float* filter = static_cast<float*>(mem_align_alloc(line_bytes, -1, false));
+  if (!lines || !filter) {
     error_code = FFT_ERR_MEMORY;
-    if (line) mem_align_free(line, false);
+    if (lines) mem_align_free(lines, false);
     if (filter) mem_align_free(filter, false);
     return;
   }
-  memset(filter, 0, bytes);
+  memset(filter, 0, line_bytes);
   const int n = filter_1d_length;
   float sum = filter_1d[0];
   filter[0] = filter_1d[0];
@@ -189,28 +225,29 @@ void FFTConvolver::filter_lines(int first, int last, bool rows) {
     for (int i = 0; i < length; ++i) filter[i] *= 1.0f / sum;
   forward_fft_1D(filter, length);
   scale_fft_1D(filter, length);
-  const int start = (length - along) / 2;
-  const int channels = std::min(in->channels, out->channels);
-  for (int c = 0; c < channels; ++c) {
-    if (!(channel & (1 << c))) continue;
-    for (int k = first; k <= last; ++k) {
-      if (aborted()) {
-        c = channels;
-        break;
-      }
-      memset(line, 0, bytes);
-      read_any(in, k, along, rows, c, line + start);
-      if (edge_mode == 2) {
-        std::fill(line, line + start, line[start]);
-        std::fill(line + start + along, line + length, line[start + along - 1]);
-      }
-      forward_fft_1D(line, length);
-      multiply_transforms_1D(line, filter, length);
-      inverse_fft_1D(line, length);
-      write_any(out, k, along, rows, c, line + start);
+  LineBlock k{0, 0, cs, ncs, lines, length, 0, rows ? in->width : in->height, rows};
+  k.start = (length - k.along) / 2;
+  for (int line = first; line <= last; line += block) {
+    // Each line is asked about once; the first stop answer ends the band.
+    int ready = 0;
+    while (ready < block && line + ready <= last && !aborted()) ++ready;
+    if (ready == 0) break;
+    k.first = line;
+    k.count = ready;
+    read_any(in, k);
+    for (int j = 0; j < ready * ncs; ++j) {
+      float* data = lines + static_cast<ptrdiff_t>(j) * length;
+      const bool repeat = edge_mode == 2;
+      std::fill(data, data + k.start, repeat ? data[k.start] : 0.0f);
+      std::fill(data + k.start + k.along, data + length, repeat ? data[k.start + k.along - 1] : 0.0f);
+      forward_fft_1D(data, length);
+      multiply_transforms_1D(data, filter, length);
+      inverse_fft_1D(data, length);
     }
+    write_any(out, k);
+    if (ready < block && line + ready <= last) break;
   }
-  mem_align_free(line, false);
+  mem_align_free(lines, false);
   mem_align_free(filter, false);
 }
 
