@@ -180,6 +180,10 @@ class FFTConvolver {
   static void mp_multiply_transforms_2D_single(void* object, int first, int last);
   static void mp_multiply_transforms_2D_double(void* object, int first, int last);
   static void mp_multiply_transforms_2D_fftw(void* object, int first, int last);
+  // Forward column transform, multiply and inverse column transform of the
+  // power-of-two back-ends in one pass (over grid columns).
+  static void mp_convolve_columns_single(void* object, int first, int last);
+  static void mp_convolve_columns_double(void* object, int first, int last);
   static void mp_extract_from_complex_single(void* object, int first, int last);
   static void mp_extract_from_complex_double(void* object, int first, int last);
   static void mp_extract_from_fftw(void* object, int first, int last);
@@ -206,7 +210,7 @@ class FFTConvolver {
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
-  bool transform_stages(bool inverse, int first_row, int row_count);
+  bool row_stage(int kind, int first_row, int row_count);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
   template <typename C>

@@ -100,7 +100,7 @@ struct Stages<complex4> {
   static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_single;
   static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_single;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_single;
-  static constexpr mp_worker_fn multiply = FFTConvolver::mp_multiply_transforms_2D_single;
+  static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_single;
   static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_single,
                                            FFTConvolver::mp_inverse_fft_2D_rows_single,
                                            FFTConvolver::mp_scale_fft_2D_rows_single};
@@ -116,7 +116,7 @@ struct Stages<complex8> {
   static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_double;
   static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_double;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_double;
-  static constexpr mp_worker_fn multiply = FFTConvolver::mp_multiply_transforms_2D_double;
+  static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_double;
   static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_double,
                                            FFTConvolver::mp_inverse_fft_2D_rows_double,
                                            FFTConvolver::mp_scale_fft_2D_rows_double};
@@ -223,20 +223,16 @@ bool FFTConvolver::set_PSF_2D(image_data* psf, int psf_margin) { return set_up_p
 bool FFTConvolver::set_PSF_2D_single(image_data* psf, int m) { return set_PSF_2D_complex<complex4>(psf, m); }
 bool FFTConvolver::set_PSF_2D_double(image_data* psf, int m) { return set_PSF_2D_complex<complex8>(psf, m); }
 
-// Rows first..first + count - 1 of the grid, then every column (forward);
-// every column, then those rows (inverse).
+// Rows first_row .. first_row + row_count - 1 of the grid through one of the
+// row workers.
 template <typename C>
-bool FFTConvolver::transform_stages(bool inverse, int first_row, int row_count) {
-  const int w = padded_width, h = padded_height, kind = inverse ? INVERSE : FORWARD;
+bool FFTConvolver::row_stage(int kind, int first_row, int row_count) {
+  const int w = padded_width, h = padded_height;
   C* grid = static_cast<C*>(work_grid);
-  auto rows = [&] {
-    set_work_grid(grid + static_cast<ptrdiff_t>(first_row) * w, w, h);
-    const bool ok = run_stage(Stages<C>::rows[kind], row_count);
-    set_work_grid(grid, w, h);
-    return ok;
-  };
-  if (inverse) return run_stage(Stages<C>::columns[kind], w) && rows();
-  return rows() && run_stage(Stages<C>::columns[kind], w);
+  set_work_grid(grid + static_cast<ptrdiff_t>(first_row) * w, w, h);
+  const bool ok = run_stage(Stages<C>::rows[kind], row_count);
+  set_work_grid(grid, w, h);
+  return ok;
 }
 
 template <typename C>
@@ -259,7 +255,8 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!centre_psf(grid, w, h)) return psf_failed(FFT_ERR_MISSING);
   // The spectrum is scaled by 1/(W H) once here, so convolutions need no
   // scaling pass.
-  if (!transform_stages<C>(false, 0, h) || !run_stage(Stages<C>::rows[SCALE], h) ||
+  if (!row_stage<C>(FORWARD, 0, h) || !run_stage(Stages<C>::columns[FORWARD], w) ||
+      !run_stage(Stages<C>::rows[SCALE], h) ||
       !run_stage(Stages<C>::columns[SCALE], w))
     return psf_failed(error_code);
   psf_backend = Stages<C>::backend;
@@ -347,8 +344,8 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
     // picture's rows are extracted: rows are transformed where they matter.
     const bool zero_margins = edge_mode == 1 && !(yc && (c == 1 || c == 2));
     const int first = zero_margins ? y_offset : 0, count = zero_margins ? source_image->height : h;
-    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !transform_stages<C>(false, first, count) ||
-        !run_stage(Stages<C>::multiply, h) || !transform_stages<C>(true, y_offset, source_image->height))
+    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !row_stage<C>(FORWARD, first, count) ||
+        !run_stage(Stages<C>::convolve_columns, w) || !row_stage<C>(INVERSE, y_offset, source_image->height))
       return false;
     if (yc) {
       if (c == 3) continue;

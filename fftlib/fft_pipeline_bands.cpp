@@ -5,7 +5,9 @@
 #include <limits>
 #include <type_traits>
 
+#include "fft_columns.h"
 #include "fft_convolver.h"
+#include "q4_memory.h"
 
 // Band workers of the 2-D convolution. Grids hold complex4 or complex8
 // samples (the power-of-two back-ends) or plain doubles (FFTW's real grid);
@@ -237,6 +239,39 @@ struct FFTPipeline {
     }
   }
 
+  // The column half of a convolution in one pass over the grid: each block
+  // of columns is transformed, multiplied by the same columns of the PSF
+  // spectrum and transformed back while it is in the band's buffer.
+  template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
+  static void convolve_columns(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const int w = self->band_width, h = self->band_height, block = 256 / static_cast<int>(sizeof(C));
+    C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block * 2, -1, false));
+    if (!buffer) {
+      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
+      return;
+    }
+    C* grid = static_cast<C*>(self->work_grid);
+    const C* psf = static_cast<const C*>(self->complex_buffers[0]);
+    C* psf_lines = buffer + block * h;
+    for (int c = first; c <= last; c += block) {
+      const int count = std::min(block, last - c + 1);
+      // Each column is asked about once; the first stop answer ends the band.
+      int ready = 0;
+      while (ready < count && !self->aborted()) ++ready;
+      gather_columns(grid, w, h, c, ready, buffer);
+      gather_columns(psf, w, h, c, ready, psf_lines);
+      for (int b = 0; b < ready; ++b) {
+        Forward(buffer + b * h, h);
+        Mul(buffer + b * h, psf_lines + b * h, h);
+        Inverse(buffer + b * h, h);
+      }
+      scatter_columns(grid, w, h, c, ready, buffer);
+      if (ready < count) break;
+    }
+    mem_align_free(buffer, false);
+  }
+
   // FFTW's half spectra: rows of H/2 + 1 complex doubles.
   static void multiply_fftw(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
@@ -275,6 +310,13 @@ void FFTConvolver::mp_multiply_transforms_2D_double(void* o, int f, int l) {
   FFTPipeline::multiply<complex8, fftc8_mul>(o, f, l);
 }
 void FFTConvolver::mp_multiply_transforms_2D_fftw(void* o, int f, int l) { FFTPipeline::multiply_fftw(o, f, l); }
+
+void FFTConvolver::mp_convolve_columns_single(void* o, int f, int l) {
+  FFTPipeline::convolve_columns<complex4, fftc4, fftc4_un, fftc4_mul>(o, f, l);
+}
+void FFTConvolver::mp_convolve_columns_double(void* o, int f, int l) {
+  FFTPipeline::convolve_columns<complex8, fftc8, fftc8_un, fftc8_mul>(o, f, l);
+}
 
 void FFTConvolver::multiply_transforms_2D_fftw() {
   if (fftw_buffers[1] && fftw_buffers[3]) mp_multiply_transforms_2D_fftw(this, 0, padded_width - 1);

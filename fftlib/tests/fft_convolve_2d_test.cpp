@@ -380,3 +380,33 @@ TEST(FftConvolve2D, WisdomIsReadBeforeAndWrittenAfterPlanning) {
   }
   fs::remove(file);
 }
+
+TEST(FftConvolve2D, MultiplyWorkersUseThePsfSpectrum) {
+  // A delta at the centre of an even PSF becomes sample (0, 0) of the grid:
+  // its spectrum, scaled once by 1/(W H), is 1/(W H) everywhere. The row
+  // multiply workers scale any grid by that.
+  const int w = 16, h = 10;
+  OwnedImage delta(image_data_create(w, h, 1, IMAGE_PIXEL_BYTE, 1));
+  memset(delta->pixels, 0, static_cast<size_t>(delta->row_bytes) * h);
+  set_sample(delta, w / 2, h / 2, 0, 255);
+  FFTConvolver single(1), twin(2);
+  ASSERT_TRUE(single.set_PSF_2D(delta, 0) && twin.set_PSF_2D(delta, 0));
+  const int gw = single.get_padded_width(), gh = single.get_padded_height();
+  std::vector<complex4> g4(gw * gh);
+  std::vector<complex8> g8(gw * gh);
+  for (int k = 0; k < gw * gh; ++k) {
+    g4[k] = {static_cast<float>(k % 7), static_cast<float>(k % 5) - 2.0f};
+    g8[k] = {static_cast<double>(k % 7), static_cast<double>(k % 5) - 2.0};
+  }
+  single.set_work_grid(g4.data(), gw, gh);
+  FFTConvolver::mp_multiply_transforms_2D_single(&single, 0, gh - 1);
+  twin.set_work_grid(g8.data(), gw, gh);
+  FFTConvolver::mp_multiply_transforms_2D_double(&twin, 0, gh - 1);
+  const double scale = 1.0 / (gw * gh);
+  for (int k = 0; k < gw * gh; ++k) {
+    ASSERT_NEAR(g4[k].re, (k % 7) * scale, 1e-7);
+    ASSERT_NEAR(g4[k].im, (k % 5 - 2) * scale, 1e-7);
+    ASSERT_NEAR(g8[k].re, (k % 7) * scale, 1e-15);
+    ASSERT_NEAR(g8[k].im, (k % 5 - 2) * scale, 1e-15);
+  }
+}
