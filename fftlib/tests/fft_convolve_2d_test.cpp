@@ -211,6 +211,22 @@ TEST(FftConvolve2D, MendedFaults) {
     EXPECT_FALSE(fft.convolve_2D(out, 1));
     EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
   }
+  // A PSF set up for one back-end does not feed another's convolution (a
+  // single-precision grid read as double would overrun it), and a new PSF
+  // of another size drops the registered image (it no longer fits the grid).
+  {
+    FFTConvolver fft(1);
+    ASSERT_TRUE(fft.set_PSF_2D_single(psf, 2) && fft.set_image_2D(img));
+    EXPECT_FALSE(fft.convolve_2D_double(out, 1));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
+    EXPECT_FALSE(fft.convolve_2D_fftw(out, 1));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
+    EXPECT_TRUE(fft.convolve_2D_single(out, 1));
+    OwnedImage bigger(asymmetric_psf(w + 3, h));
+    ASSERT_TRUE(fft.set_PSF_2D(bigger, 2));
+    EXPECT_FALSE(fft.convolve_2D(out, 1));
+    EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
+  }
   // save_* without an image grid: false with 4 instead of copying from null.
   FFTConvolver fresh(1);
   void* block = nullptr;
