@@ -56,6 +56,10 @@ typename Fftw<R>::Plan make_plan(FftPlanKind kind, int n, bool aligned) {
   R* b = static_cast<R*>(F::alloc(sizeof(R) * (2 * n + 2)));
   typename F::Plan plan = nullptr;
   if (a && b) {
+    // Band workers run these plans side by side, so they are single-threaded:
+    // the double planner is set to one thread here (the convolution pipeline
+    // sets it for its own plans); the single-precision planner keeps FFTW's
+    // default of one thread, as fftlib never sets up its threads.
     if (fftw_planner_nthreads() != 1) fftw_plan_with_nthreads(1);
     switch (kind) {
       case FFT_PLAN_FORWARD: plan = F::c2c(n, a, FFTW_FORWARD, flags); break;
