@@ -29,3 +29,8 @@ void fftw_threads_release() {
     threads_ready = 0;
   }
 }
+
+int fftw_threads_users() {
+  std::lock_guard<std::mutex> hold(fftw_planner_lock());
+  return users;
+}

@@ -19,5 +19,8 @@ std::mutex& fftw_planner_lock();
 int fftw_threads_acquire();
 // Unregisters a user of fftw_threads_acquire.
 void fftw_threads_release();
+// The number of registered users (the power-of-two layer's plan cache is
+// one for as long as the process lives, once it has planned).
+int fftw_threads_users();
 
 #endif

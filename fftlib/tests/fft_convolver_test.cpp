@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "fft_convolver.h"
+#include "fftw_threads.h"
 #include "q4_files.h"
 #include "thread_band_executor.h"
 
@@ -137,6 +138,8 @@ TEST(FftConvolver, AbortTestGetsTheExecutorContext) {
 }
 
 TEST(FftConvolver, DestroyingOneObjectKeepsFftwAliveForOthers) {
+  // Users from earlier tests in this process (the plan cache) keep FFTW up.
+  const int earlier_users = fftw_threads_users();
   FFTConvolver* a = new FFTConvolver;
   FFTConvolver* b = new FFTConvolver;
   b->initialize(4);  // re-initialising must not count twice
@@ -155,9 +158,13 @@ TEST(FftConvolver, DestroyingOneObjectKeepsFftwAliveForOthers) {
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);
+  EXPECT_EQ(fftw_threads_users(), earlier_users + 1);
   delete a;
+  EXPECT_EQ(fftw_threads_users(), earlier_users);
   // The last user cleans FFTW up: a new planner starts with one thread.
-  EXPECT_EQ(fftw_planner_nthreads(), 1);
+  if (earlier_users == 0) {
+    EXPECT_EQ(fftw_planner_nthreads(), 1);
+  }
 }
 
 TEST(FftConvolver, WisdomIsWrittenOnlyWhenAsked) {
