@@ -6,16 +6,23 @@
 
 #include "q4_heap.h"
 
-// While in scope, the normal heap grants `grants` allocations and then
-// refuses every further one.
+// While in scope, the normal heap (or the image heap) grants `grants`
+// allocations and then refuses every further one.
 class FailingHeap {
 public:
-  explicit FailingHeap(int grants) : left(grants) {
+  enum Heap { normal, image };
+  explicit FailingHeap(int grants, Heap heap = normal) : left(grants), heap(heap) {
     set_q4_heap_memory_enable(true);
-    set_q4_heap_normal_memory_overrides(this, allocate, reallocate, duplicate, release);
+    if (heap == image)
+      set_q4_heap_image_memory_overrides(this, allocate, reallocate, release);
+    else
+      set_q4_heap_normal_memory_overrides(this, allocate, reallocate, duplicate, release);
   }
   ~FailingHeap() {
-    set_q4_heap_normal_memory_overrides(nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (heap == image)
+      set_q4_heap_image_memory_overrides(nullptr, nullptr, nullptr, nullptr);
+    else
+      set_q4_heap_normal_memory_overrides(nullptr, nullptr, nullptr, nullptr, nullptr);
     set_q4_heap_memory_enable(false);
   }
   FailingHeap(const FailingHeap&) = delete;
@@ -35,6 +42,7 @@ private:
   static void release(void*, void* block) { free(block); }
 
   int left;
+  Heap heap;
 };
 
 // The same for the image heap.
