@@ -4,8 +4,23 @@
 #include <cstring>
 #include <vector>
 
-#include "scalar_field.h"
-#include "vector_field.h"
+#include "fluid_flow_core.h"
+#include "thread_band_executor.h"
+
+// Runs every split of the pool executor, and first hands the worker empty
+// bands (first > last) at the start, middle and end of the range, as a
+// host does when it has more workers than rows.
+struct EmptyBandExecutor {
+  ThreadBandExecutor bands;
+  explicit EmptyBandExecutor(int count) : bands(count) {}
+  static void exec(void* context, mp_worker_fn worker, int count, void* object) {
+    EmptyBandExecutor* self = static_cast<EmptyBandExecutor*>(context);
+    worker(object, 0, -1);
+    worker(object, count / 2, count / 2 - 1);
+    worker(object, count, count - 1);
+    ThreadBandExecutor::exec(&self->bands, worker, count, object);
+  }
+};
 
 // Stored cells of a scalar field, of both components of a vector field.
 inline std::vector<float> cells_of(const ScalarField* f) {
@@ -20,6 +35,20 @@ inline std::vector<float> cells_of(const VectorField* f) {
     out[k] = f->u[k];
     out[n + k] = f->v[k];
   }
+  return out;
+}
+
+// Everything a step leaves behind, for bit comparisons.
+inline std::vector<float> state_of(const FluidFlowCore& s) {
+  std::vector<float> out;
+  auto append = [&](const std::vector<float>& c) {
+    for (float v : c) out.push_back(v);
+  };
+  for (const VectorField* f : {s.force, s.velocity, s.advected}) append(cells_of(f));
+  for (const ScalarField* f : s.fields)
+    if (f) append(cells_of(f));
+  for (const ScalarField* f : {s.texture_u, s.texture_v})
+    if (f) append(cells_of(f));
   return out;
 }
 
