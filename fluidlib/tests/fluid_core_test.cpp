@@ -185,6 +185,7 @@ TEST(FluidFlowCore, RolesFollowTheirFields) {
   EXPECT_EQ(s.viscon_field, nullptr);
   s.delete_scalar_field(c);
   EXPECT_EQ(s.barrier_field, nullptr);
+  EXPECT_TRUE(s.advance_time_step(true));
 }
 
 TEST(FluidFlowCore, PutInBoxPaintsTheFourBorders) {
@@ -235,10 +236,43 @@ TEST(FluidFlowCore, ColourMapLooksUpAscendingEntries) {
   EXPECT_EQ(g, b);
 }
 
+TEST(FluidFlowCore, TimingIsReportedForCompletedStepsOnly) {
+  FluidFlowCore s(8, 8, 2, 0, 0);
+  double total = 1, vel = 1, sc = 1;
+  int count = 1;
+  EXPECT_FALSE(s.get_ats_timing_info(total, vel, sc, count));
+  EXPECT_EQ(total, 0.0);
+  EXPECT_EQ(count, 0);
+  ASSERT_TRUE(s.create_texture_flow());
+  ASSERT_TRUE(s.advance_time_step(true));
+  ASSERT_TRUE(s.get_ats_timing_info(total, vel, sc, count));
+  EXPECT_EQ(count, 2);  // the two texture fields
+  EXPECT_GE(total, vel);
+  EXPECT_GE(total, 0.0);
+  EXPECT_LE(sc * 2, total - vel + 1e-9);  // their mean
+  // A step that fails leaves the timing invalid.
+  FluidFlowCore fft(8, 8, 1, 0, 0);
+  EXPECT_TRUE(fft.advance_time_step(true));  // no solver for this method here
+  EXPECT_TRUE(fft.get_ats_timing_info(total, vel, sc, count));
+  EXPECT_EQ(count, 0);
+}
+
+TEST(FluidFlowCore, ExecutorWithoutContextRunsOnTheCallingThread) {
+  FluidFlowCore s(8, 8, 2, 0, 0);
+  ThreadBandExecutor bands(3);
+  s.set_mp_exec(nullptr, ThreadBandExecutor::exec);
+  ASSERT_TRUE(s.advance_time_step(true));
+  EXPECT_EQ(bands.calls, 0);
+  s.set_mp_exec(&bands, ThreadBandExecutor::exec);
+  EXPECT_EQ(s.velocity->hook_context, &bands);
+  ASSERT_TRUE(s.advance_time_step(true));
+  EXPECT_GT(bands.calls, 0);
+}
+
 TEST(FluidFlowCore, EveryFailedAllocationOfConstructionIsSurvived) {
   // The image heap holds the ten field blocks, the normal heap the pressure
   // solver's planes; each refusal in turn leaves a solver that paints
-  // nothing.
+  // nothing and refuses to step.
   for (FailingHeap::Heap which : {FailingHeap::image, FailingHeap::normal}) {
     for (int grants = 0;; ++grants) {
       FluidFlowCore* s;
@@ -253,6 +287,8 @@ TEST(FluidFlowCore, EveryFailedAllocationOfConstructionIsSurvived) {
       s->add_velocity_vortex(1, 0.5f, 0.5f, 0.5f, 1);
       s->set_velocity_vertical_wedge(0, 0, 1, 1, 1, 1);
       s->remove_net_force();
+      EXPECT_EQ(s->advance_time_step(true), whole) << grants;
+      EXPECT_EQ(s->DIRECT_Velocity_Solver(), whole) << grants;
       delete s;
       if (whole) break;
       ASSERT_LT(grants, 20);
