@@ -1,0 +1,152 @@
+// One simulation step of the effect's 128 and 256 grids at its default
+// controls, on 1 and 8 host workers through the framework's executor, after
+// 50 warm-up steps; the pressure solve on its own, per half-sweep; and the
+// memory-copy floor of the fields a step rewrites. Counters: the stage times
+// the solver reports for its last step (ms) and its half-sweeps.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "PluginQ4.h"
+#include "effect_services.h"
+#include "fluid_flow_core.h"
+#include "q4_sysinfo.h"
+#include "standin_host.h"
+
+namespace {
+
+// The frame driver's calls at default controls: no random force, wind or
+// vortex (strength 0, still called), buoyancy from the luminance of the
+// input with temperature weight 0.001, no gravity, walls, texture flow.
+struct Simulation {
+  PluginQ4 plugin;
+  std::unique_ptr<FluidFlowCore> flow;
+  int density = -1, temperature = -1;
+  int frame = 0;
+
+  Simulation(int n, int workers) {
+    standin_reset();
+    standin_set_logging(false);
+    standin_set_processes(workers);
+    DLnumProc = workers;
+    flow = std::make_unique<FluidFlowCore>(n, n, 2, 0, 0);
+    flow->set_mp_exec(&plugin, lib_mp_exec);
+    flow->set_abort_test(&plugin, lib_abort_render);
+    flow->set_time_step(1.0f);
+    flow->no_boundaries_mode(false);
+    flow->create_texture_flow();
+    density = flow->create_scalar_field("density");
+    temperature = flow->create_scalar_field("temperature");
+    flow->add_random_velocity_rectangle(0, 0, 1, 1, 0.0f);
+    for (int k = 0; k < 50; ++k) step();
+  }
+
+  // A luminance pattern standing in for the input clip, in field units.
+  void insert_luminance() {
+    ScalarField* f = flow->fields[density];
+    const int n = f->nx, w = n + 2;
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= n; ++i) {
+        const float x = (i - 1.0f) / n, y = (j - 1.0f) / n;
+        f->data[j * w + i] = 0.5f + 0.4f * std::sin(9.0f * x + 0.1f * frame) * std::cos(7.0f * y);
+      }
+  }
+
+  void paint_forces() {
+    FluidFlowCore& s = *flow;
+    s.set_texture_diffusion_rate(0.0f);
+    s.set_texture_dissipation_rate(0.0f);
+    s.set_viscosity(powf(10.0f, 0.5f * 0.01f * 6.0f - 3.0f));
+    s.set_force(0, 0);
+    s.add_random_force_rectangle(0, 0, 1, 1, 0.0f);
+    s.add_force_angular_wind(0.0f, 0.25f, 0.5f, 0.75f, 0.5f, 1.0f, true);
+    s.add_force_vortex(0.0f, 0.5f, 0.5f, 0.25f, 1.0f);
+    s.set_scalar_field_is_density_field(density, 0.01f);
+    s.set_scalar_field_is_temperature_field(temperature, 0.01f * 0.0f, 0.01f * 0.1f);
+    insert_luminance();
+    s.copy_scalar_field(density, temperature);
+    s.add_temperature_dependent_buoyancy_forces(false);
+    s.add_gravitational_forces(0.0f);
+    s.set_vorticity_confinement(0.0f);
+    ++frame;
+  }
+
+  void step() {
+    paint_forces();
+    flow->advance_time_step(true);
+  }
+};
+
+// range(0): grid side, range(1): host workers.
+void BM_FluidStep(benchmark::State& state) {
+  Simulation sim(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  double total = 0, velocity = 0, scalar = 0, sweeps = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sim.paint_forces();
+    state.ResumeTiming();
+    sim.flow->advance_time_step(true);
+    state.PauseTiming();
+    double t, v, s;
+    int count;
+    sim.flow->get_ats_timing_info(t, v, s, count);
+    total += t;
+    velocity += v;
+    scalar += s;
+    sweeps += sim.flow->get_sor_half_sweeps();
+    state.ResumeTiming();
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["total_ms"] = 1e3 * total / n;
+  state.counters["velocity_ms"] = 1e3 * velocity / n;
+  state.counters["scalar_ms"] = 1e3 * scalar / n;
+  state.counters["half_sweeps"] = sweeps / n;
+}
+BENCHMARK(BM_FluidStep)
+    ->ArgsProduct({{128, 256}, {1, 8}})
+    ->ArgNames({"grid", "workers"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The pressure solve of the warmed-up flow's last divergence, from p = 0.
+void BM_PressureSolve(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Simulation sim(n, static_cast<int>(state.range(1)));
+  FluidFlowCore& s = *sim.flow;
+  const std::vector<float> rhs(s.grid_scratch1->data, s.grid_scratch1->data + (n + 2) * (n + 2));
+  std::vector<float> p(rhs.size()), r(rhs);
+  double seconds = 0, sweeps = 0;
+  for (auto _ : state) {
+    std::fill(p.begin(), p.end(), 0.0f);
+    const double t0 = q4mp_getclock();
+    s.DIRECT_SOR(-1, -1, -1, -1, 4, p.data(), r.data(), n, n);
+    seconds += q4mp_getclock() - t0;
+    sweeps += s.get_sor_half_sweeps();
+  }
+  state.counters["half_sweeps"] = sweeps / static_cast<double>(state.iterations());
+  state.counters["us_per_half_sweep"] = 1e6 * seconds / sweeps;
+}
+BENCHMARK(BM_PressureSolve)
+    ->ArgsProduct({{128, 256}, {1, 8}})
+    ->ArgNames({"grid", "workers"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The floor: copying every block a step rewrites (three vector fields, two
+// slot fields, two texture fields, four scratch fields) once.
+void BM_FieldCopyFloor(benchmark::State& state) {
+  const size_t cells = static_cast<size_t>(state.range(0) + 2) * (state.range(0) + 2);
+  const size_t blocks = 3 * 2 + 2 + 2 + 4;
+  std::vector<float> from(cells * blocks, 1.0f), to(cells * blocks);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), from.size() * sizeof(float));
+    benchmark::DoNotOptimize(to.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * from.size() * sizeof(float)));
+}
+BENCHMARK(BM_FieldCopyFloor)->Arg(128)->Arg(256)->ArgName("grid")->Unit(benchmark::kMicrosecond);
+
+}  // namespace
