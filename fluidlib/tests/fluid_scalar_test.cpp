@@ -38,6 +38,7 @@ TEST(FluidScalar, TextureIdentityRampsAcrossTheInterior) {
   FluidFlowCore s(3, 3, 2, 0, 0);
   EXPECT_FALSE(s.init_texture_field());  // no fields yet
   ASSERT_TRUE(s.create_texture_flow());
+  ASSERT_TRUE(s.create_texture_flow());  // made again, the first pair freed
   EXPECT_TRUE(s.texture_u->is_texture_field);
   ASSERT_TRUE(s.init_texture_field());
   const float columns[] = {0, 0, 0.5f, 1, 1};

@@ -284,6 +284,12 @@ TEST(ScalarField, TransformsRoundTripAndRefuseWhatTheyCannotTransform) {
   }
   EXPECT_EQ(fresh.spectrum, nullptr);
   EXPECT_EQ(fresh.spectrum_width, -1);
+  // A transform the service could not run is not reported as done.
+  FFTConvolver starved;
+  {
+    FailingHeap heap(0);
+    EXPECT_FALSE(fresh.forward_FFT(&starved));
+  }
 }
 
 TEST(ScalarField, WithoutStorageNothingIsReadOrWritten) {

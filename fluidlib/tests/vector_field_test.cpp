@@ -196,6 +196,9 @@ TEST(VectorField, WhiteRandomVectorsRepeatPerCallAndFollowTheSeed) {
   for (size_t k = 0; k < once.size(); ++k) ASSERT_EQ(twice[k], 2.0f * once[k]);
   f.set_random_vector_seed(0);
   EXPECT_EQ(f.random_seed, 1);
+  f.set_random_vector_seed(-2147483647 - 1);  // its absolute value is no int
+  EXPECT_EQ(f.random_seed, 2147483647);
+  f.set_random_vector_seed(1);
   f.add_random_vector_rectangle(0, 0, 9, 9, 0.0f);  // strength 0: nothing
   EXPECT_TRUE(same_bits(cells_of(&f), twice));
 }
