@@ -45,31 +45,4 @@ private:
   Heap heap;
 };
 
-// The same for the image heap.
-class FailingImageHeap {
-public:
-  explicit FailingImageHeap(int grants) : left(grants) {
-    set_q4_heap_memory_enable(true);
-    set_q4_heap_image_memory_overrides(this, allocate, reallocate, release);
-  }
-  ~FailingImageHeap() {
-    set_q4_heap_image_memory_overrides(nullptr, nullptr, nullptr, nullptr);
-    set_q4_heap_memory_enable(false);
-  }
-  FailingImageHeap(const FailingImageHeap&) = delete;
-  FailingImageHeap& operator=(const FailingImageHeap&) = delete;
-
-private:
-  static bool grant(void* context) { return static_cast<FailingImageHeap*>(context)->left-- > 0; }
-  static void* allocate(void* context, unsigned size) {
-    return grant(context) ? malloc(size) : nullptr;
-  }
-  static void* reallocate(void* context, void* block, unsigned size) {
-    return grant(context) ? realloc(block, size) : nullptr;
-  }
-  static void release(void*, void* block) { free(block); }
-
-  int left;
-};
-
 #endif

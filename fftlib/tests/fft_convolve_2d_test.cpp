@@ -346,7 +346,7 @@ TEST(FftConvolve2D, RefusedGridsAndStoresFailWithMemoryError) {
   for (int grants : {0, 1}) {
     FFTConvolver fft(1);
     {
-      FailingImageHeap heap(grants);  // the PSF grid, then the image grid
+      FailingHeap heap(grants, FailingHeap::image);  // the PSF grid, then the image grid
       EXPECT_FALSE(fft.set_PSF_2D(psf, 2));
       EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
     }
@@ -359,7 +359,7 @@ TEST(FftConvolve2D, RefusedGridsAndStoresFailWithMemoryError) {
     FFTConvolver yc(2);
     ASSERT_TRUE(yc.set_PSF_2D(psf, 2) && yc.set_image_2D(img));
     {
-      FailingImageHeap heap(grants);
+      FailingHeap heap(grants, FailingHeap::image);
       EXPECT_FALSE(yc.convolve_2D_YC(out, 7)) << grants;
       EXPECT_EQ(yc.get_error(), FFTConvolver::FFT_ERR_MEMORY);
     }
