@@ -8,7 +8,9 @@ bool FluidFlowCore::advance_time_step(bool reset_texture) {
   const double start = q4mp_getclock();
   if (reset_texture && texture_u && texture_v) init_texture_field();
 
-  if (method == METHOD_DIRECT && !DIRECT_Velocity_Solver()) return false;
+  // The finite-difference method is the one this solver steps; a step it
+  // cannot take is a failure, not a quiet success.
+  if (method != METHOD_DIRECT || !DIRECT_Velocity_Solver()) return false;
   velocity_time = q4mp_getclock() - start;
 
   // Every scalar solve of this step traces the same paths through the same
@@ -16,7 +18,6 @@ bool FluidFlowCore::advance_time_step(bool reset_texture) {
   trace_cache.state = TraceCache::WANTED;
   bool ok = true;
   auto solve = [&](ScalarField* f, ScalarField* source, float rate, float fade) {
-    if (method != METHOD_DIRECT) return;
     const double t0 = q4mp_getclock();
     ok = ok && DIRECT_Scalar_Solver(f, source, rate, fade);
     scalar_time += q4mp_getclock() - t0;
