@@ -21,15 +21,28 @@ thread_local bool in_task = false;
 // How long an idle worker, or a caller waiting for the last band, watches
 // for the next event before it blocks.
 constexpr std::chrono::microseconds spin_time(200);
+// Busy looks before the first yield: about the gap between the forks of a
+// simulation step.
+constexpr std::chrono::microseconds busy_spin_time(20);
 
-// Spins until ready() or the spin time has passed; true when ready.
+// Spins until ready() or the spin time has passed; true when ready. After a
+// short busy spin it yields between looks, so that on a loaded machine a
+// waiting thread hands its core to a worker that still has work.
 template <typename Ready>
 bool spin_until(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + spin_time;
+  const auto start = std::chrono::steady_clock::now();
+  bool yielding = false;
   for (unsigned i = 1;; ++i) {
     if (ready()) return true;
-    Q4_CPU_RELAX();
-    if ((i & 63) == 0 && std::chrono::steady_clock::now() >= until) return ready();
+    if (yielding)
+      std::this_thread::yield();
+    else
+      Q4_CPU_RELAX();
+    if ((i & 31) == 0) {
+      const auto spent = std::chrono::steady_clock::now() - start;
+      if (spent >= spin_time) return ready();
+      yielding = spent >= busy_spin_time;
+    }
   }
 }
 
