@@ -1,11 +1,14 @@
 #include "q4_worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "q4_thread_start.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -59,34 +62,61 @@ class WorkerPool {
     // A worker count of 0 tells every thread to leave.
     publish(((state_.load() >> 16) + 1) << 16);
     start_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
+    for (pthread_t thread : threads_) pthread_join(thread, nullptr);
   }
 
-  void run(int workers, q4_pool_task task, void* context) {
+  int run(int workers, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
     // Threads serve indices 1..; the caller is index 0, so a run of as many
     // workers as cores never has a spinning thread more than it has cores.
-    while (static_cast<int>(threads_.size()) < workers - 1) {
-      const int index = static_cast<int>(threads_.size()) + 1;
-      threads_.emplace_back(&WorkerPool::serve, this, index, state_.load());
+    while (static_cast<int>(threads_.size()) < workers - 1 && start_thread()) {
     }
+    const int threaded = std::min(workers, static_cast<int>(threads_.size()) + 1);
     // Only the threads of this run touch task_ and context_, and the next
     // run waits for all of them: the fields are stable while read.
     task_ = task;
     context_ = context;
-    pending_.store(workers - 1, std::memory_order_relaxed);
+    pending_.store(threaded - 1, std::memory_order_relaxed);
     publish(((state_.load(std::memory_order_relaxed) >> 16) + 1) << 16 | static_cast<unsigned>(workers));
 
     run_task(task, context, 0, workers);
+    for (int index = threaded; index < workers; ++index) run_task(task, context, index, workers);
 
     auto all_done = [this] { return pending_.load(std::memory_order_acquire) == 0; };
     if (!spin_until(all_done)) {
       std::unique_lock<std::mutex> lock(mutex_);
       done_.wait(lock, all_done);
     }
+    return threaded;
   }
 
  private:
+  struct Start {
+    WorkerPool* pool;
+    int index;
+    unsigned long seen;
+  };
+
+  static void* enter(void* argument) {
+    const Start start = *static_cast<Start*>(argument);
+    delete static_cast<Start*>(argument);
+    start.pool->serve(start.index, start.seen);
+    return nullptr;
+  }
+
+  // A thread that cannot be started is tried again by the next run that
+  // needs it.
+  bool start_thread() {
+    Start* start = new Start{this, static_cast<int>(threads_.size()) + 1, state_.load()};
+    pthread_t thread;
+    if (q4_thread_start(&thread, enter, start) != 0) {
+      delete start;
+      return false;
+    }
+    threads_.push_back(thread);
+    return true;
+  }
+
   // A run is published as one word, its number above its worker count, so a
   // thread that slept through some runs reads a matching pair.
   void publish(unsigned long state) {
@@ -128,7 +158,7 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable start_;
   std::condition_variable done_;
-  std::vector<std::thread> threads_;
+  std::vector<pthread_t> threads_;
   std::atomic<unsigned long> state_{0};
   std::atomic<int> pending_{0};
   std::atomic<int> sleepers_{0};
@@ -138,15 +168,15 @@ class WorkerPool {
 
 }  // namespace
 
-void q4_pool_run(int workers, q4_pool_task task, void* context) {
-  if (!task || workers < 1) return;
+int q4_pool_run(int workers, q4_pool_task task, void* context) {
+  if (!task || workers < 1) return 0;
   // A run's worker count travels in 16 bits.
   if (workers == 1 || in_task || workers > 0xffff) {
     for (int i = 0; i < workers; ++i) run_task(task, context, i, workers);
-    return;
+    return workers;
   }
   static WorkerPool pool;
-  pool.run(workers, task, context);
+  return pool.run(workers, task, context);
 }
 
 bool q4_pool_in_task() { return in_task; }

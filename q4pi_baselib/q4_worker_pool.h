@@ -17,7 +17,12 @@ typedef void (*q4_pool_task)(void* context, int index, int workers);
 // calling thread runs index 0. One run at a time: concurrent callers wait their turn. A run started from
 // inside a task runs its indices one after another on that thread, since the
 // pool is busy with its caller.
-void q4_pool_run(int workers, q4_pool_task task, void* context);
+//
+// When a thread cannot be started (q4_thread_start.h), the calling thread
+// also runs that index and every one after it, so each index still runs
+// once. Returns the first such index, or workers when none was short of a
+// thread (0 when there was nothing to run).
+int q4_pool_run(int workers, q4_pool_task task, void* context);
 
 // True on a thread that is running a task of the pool.
 bool q4_pool_in_task();

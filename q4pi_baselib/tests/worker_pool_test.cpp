@@ -94,7 +94,7 @@ TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
       {10, 4, ShortSplit::to_last, {{0, 1}, {2, 3}, {4, 5}, {6, 9}}},
       {10, 4, ShortSplit::to_first, {{0, 1}, {2, 3}, {4, 5}, {6, 9}}},
       {3, 4, ShortSplit::to_last, {{0, -1}, {0, -1}, {0, -1}, {0, 2}}},
-      {3, 4, ShortSplit::to_first, {{0, 2}, {0, -1}, {0, -1}, {0, -1}}},
+      {3, 4, ShortSplit::to_first, {{0, 2}, {3, 2}, {3, 2}, {3, 2}}},
       {5, 0, ShortSplit::to_last, {{0, 4}}},
       {0, 2, ShortSplit::to_first, {{0, -1}, {0, -1}}},
   };
