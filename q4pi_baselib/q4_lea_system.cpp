@@ -242,9 +242,11 @@ void* mmap_chunk(size_t nb) {
 Chunk* mmap_resize(Chunk* old, size_t nb) {
   const size_t old_size = size_of(old);
   if (old_size >= nb + word && old_size - nb <= 2 * params.granularity) return old;
+  // An aligned block can start far into its mapping: the new mapping keeps
+  // room for that offset too, or the chunk would come out short of nb.
   const size_t offset = old->prev_foot & ~mmapped_bit;
   const size_t old_map = old_size + offset + mmap_foot_pad;
-  const size_t new_map = granularity_align(nb + 6 * word + align_mask);
+  const size_t new_map = granularity_align(nb + offset + 6 * word + align_mask);
   void* moved = mremap(reinterpret_cast<char*>(old) - offset, old_map, new_map, MREMAP_MAYMOVE);
   if (moved == MAP_FAILED) return nullptr;
   Chunk* p = at_offset(moved, offset);

@@ -96,13 +96,13 @@ int q4mp_id() {
   return handler ? handler->id : 0;
 }
 
-void q4mp_lib_mp_exec(void*, void (*fn)(void* data, int first, int last), int n, void* data) {
+void q4mp_lib_mp_exec(void*, mp_worker_fn fn, int n, void* data) {
   q4mp_exec(q4mp_lib_internal, reinterpret_cast<void*>(fn), reinterpret_cast<void*>(static_cast<intptr_t>(n)), data,
             nullptr, nullptr, nullptr);
 }
 
 void q4mp_lib_internal(void* fn, void* n, void* data, void*, void*, void*) {
-  auto band_fn = reinterpret_cast<void (*)(void*, int, int)>(fn);
+  auto band_fn = reinterpret_cast<mp_worker_fn>(fn);
   if (!band_fn) return;
   const int count = static_cast<int>(reinterpret_cast<intptr_t>(n));
   const int workers = q4mp_get_nprocs();

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "q4_mp_hooks.h"
+
 // The base library's own thread layer: detached service threads, a
 // fork-join executor that runs one function on every worker of the process
 // count, and the split of a row range into one band per worker (the thread
@@ -57,10 +59,10 @@ void q4mp_exec(q4mp_function fn, void* a1, void* a2, void* a3, void* a4, void* a
 // process count is below 2.
 int q4mp_id();
 
-// An executor hook (q4_mp_hooks.h) over q4mp_exec: fn(data, first, last)
-// on every worker's inclusive band of rows 0..n-1, empty bands included.
-// The context is not used.
-void q4mp_lib_mp_exec(void* context, void (*fn)(void* data, int first, int last), int n, void* data);
+// An executor hook over q4mp_exec: fn(data, first, last) on every worker's
+// inclusive band of rows 0..n-1, empty bands included. The context is not
+// used.
+void q4mp_lib_mp_exec(void* context, mp_worker_fn fn, int n, void* data);
 // Its worker body: a1 is the band function, a2 the row count, a3 the data.
 void q4mp_lib_internal(void* fn, void* n, void* data, void* unused4, void* unused5, void* unused6);
 

@@ -354,6 +354,16 @@ void map_large_requests() {
   dlfree(p);
   CHILD_EXPECT(dlmalloc_footprint() == before);
 
+  // A block aligned far into its mapping keeps its bytes when it shrinks.
+  char* aligned = static_cast<char*>(dlmemalign(4096, 300000));
+  CHILD_EXPECT(aligned_to(aligned, 4096));
+  memset(aligned, 6, 300000);
+  aligned = static_cast<char*>(dlrealloc(aligned, 6000));
+  CHILD_EXPECT(aligned != nullptr && dlmalloc_usable_size(aligned) >= 6000);
+  CHILD_EXPECT(std::count(aligned, aligned + 6000, 6) == 6000);
+  dlfree(aligned);
+  CHILD_EXPECT(dlmalloc_footprint() == before);
+
   // Mapped memory comes zeroed: calloc leaves it as it is.
   unsigned char* zeros = static_cast<unsigned char*>(dlcalloc(1000, 1000));
   CHILD_EXPECT(zeros != nullptr);

@@ -143,8 +143,10 @@ void four_workers() {
   for (int id = 0; id < 4; ++id) CHILD_EXPECT(r.lo[id] == expected_lo[id] && r.hi[id] == expected_hi[id]);
   CHILD_EXPECT(q4mp_id() == 0);
 
+  // It is an executor hook like any other.
+  const mp_exec_fn exec = q4mp_lib_mp_exec;
   ExecRecord ten;
-  q4mp_lib_mp_exec(nullptr, record_band, 10, &ten);
+  exec(nullptr, record_band, 10, &ten);
   CHILD_EXPECT(every_row_once(ten, 10));
   const long first10[] = {0, 2, 4, 6}, last10[] = {1, 3, 5, 9};
   for (int id = 0; id < 4; ++id)
