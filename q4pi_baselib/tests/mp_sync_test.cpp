@@ -95,12 +95,14 @@ TEST(MpSync, TheFrameTimerNeverReturnsBeforeItsDeadline) {
   EXPECT_EQ(wait.result, ETIMEDOUT);
   EXPECT_LT(wait.waited_ns, 1000000000);
 
-  // Signals during the wait do not end it early.
+  // Signals during the wait do not end it early. The waiter holds the mutex
+  // from before it marks itself waiting until the wait lets it go, so the
+  // signaller, holding it and finding the mark, knows the wait is on.
   struct Signalled {
     pthread_cond_t* cond;
     pthread_mutex_t* mutex;
-    std::atomic<bool> waiting{false};
-    std::atomic<bool> done{false};
+    bool waiting = false;  // under the mutex
+    bool done = false;     // under the mutex
     TimedWait wait{0, 0};
     int signals = 0;
   } run{cond, mutex};
@@ -109,27 +111,30 @@ TEST(MpSync, TheFrameTimerNeverReturnsBeforeItsDeadline) {
       [](void* context, int index, int) {
         Signalled& r = *static_cast<Signalled*>(context);
         if (index == 1) {
+          pthread_mutex_lock(r.mutex);
           r.waiting = true;
-          r.wait = timed_wait(r.cond, r.mutex, 100000000);
+          const long long start = realtime_ns();
+          r.wait.result = q4mp_cond_timedwait(r.cond, r.mutex, 200000000);
+          r.wait.waited_ns = realtime_ns() - start;
           r.done = true;
+          pthread_mutex_unlock(r.mutex);
           return;
         }
-        while (!r.waiting) {
-        }
-        while (!r.done) {
+        for (bool done = false; !done;) {
           pthread_mutex_lock(r.mutex);
-          if (!r.done) {
+          if (r.waiting && !r.done) {
             q4mp_cond_signal(r.cond);
             ++r.signals;
           }
+          done = r.done;
           pthread_mutex_unlock(r.mutex);
-          q4mp_timedwait(5000000);
+          q4mp_timedwait(2000000);
         }
       },
       &run);
   EXPECT_EQ(run.wait.result, ETIMEDOUT);
-  EXPECT_GE(run.wait.waited_ns, 100000000);
-  EXPECT_GE(run.signals, 5);
+  EXPECT_GE(run.wait.waited_ns, 200000000);
+  EXPECT_GE(run.signals, 1);
 
   // A wait the system refuses (the mutex is not held) is reported.
   ErrorCheckMutex unheld;
