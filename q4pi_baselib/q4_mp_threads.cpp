@@ -1,4 +1,3 @@
-#include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 

@@ -161,6 +161,14 @@ void four_workers() {
   CHILD_EXPECT(q4mp_get_nprocs() == 4);
 }
 
+void two_workers() {
+  q4mp_set_nprocs(2);
+  ExecRecord r;
+  q4mp_exec(record_id, &r, as_arg(-5), as_arg(7), nullptr, nullptr, &r);
+  CHILD_EXPECT(r.calls == 2 && r.id_hits[0] == 1 && r.id_hits[1] == 1);
+  CHILD_EXPECT(r.lo[0] == 100 && r.hi[0] == 150 && r.lo[1] == 150 && r.hi[1] == 200);
+}
+
 void one_worker() {
   // Until thread support is initialised the processor count is 1.
   ExecRecord r;
@@ -241,6 +249,7 @@ void no_handler_table() {
 }  // namespace
 
 TEST(MpExec, FourWorkersRunEveryIdAndRowOnce) { EXPECT_IN_CHILD(four_workers); }
+TEST(MpExec, TwoWorkersFindHalfOpenBands) { EXPECT_IN_CHILD(two_workers); }
 TEST(MpExec, OneWorkerRunsOnTheCallingThread) { EXPECT_IN_CHILD(one_worker); }
 TEST(MpExec, InitialisedSupportTakesTheProcessorCount) { EXPECT_IN_CHILD(processor_count); }
 TEST(MpExec, AWorkerThatCannotStartRunsOnTheCaller) { EXPECT_IN_CHILD(worker_two_cannot_start); }
