@@ -395,6 +395,13 @@ void free_twice() {
   dlfree(c);
 }
 
+// Before the heap has taken any memory, no pointer can be one of its blocks.
+void free_before_set_up() {
+  static char not_ours[64];
+  fprintf(stderr, "freeing into an empty heap\n");
+  dlfree(not_ours + 16);
+}
+
 void free_foreign_pointer() {
   void* held = dlmalloc(100);
   static char not_ours[64];
@@ -420,6 +427,7 @@ TEST(LeaMalloc, ABadPointerStopsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(free_twice(), "freeing again");
   EXPECT_DEATH(free_foreign_pointer(), "freeing a foreign block");
+  EXPECT_DEATH(free_before_set_up(), "freeing into an empty heap");
   EXPECT_DEATH(realloc_freed(), "reallocating a freed block");
 }
 

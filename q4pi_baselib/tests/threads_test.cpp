@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +26,7 @@
 #include "q4_sysinfo.h"
 #include "q4_thread_start.h"
 #include "q4_threads.h"
+#include "q4_worker_pool.h"
 
 namespace {
 
@@ -313,6 +315,33 @@ void service_table() {
   q4mp_wait_sema(run.left);
 }
 
+// Eight threads start eight service threads each, all at once: exactly 32
+// get an entry, each with an id of its own.
+void racing_starts() {
+  struct Race {
+    ServiceRun run;
+    ServiceArg arg;
+    std::atomic<int> ids[64];
+  } race{{q4mp_new_sema(0), q4mp_new_sema(0), {}}, {nullptr, 0}, {}};
+  race.arg = ServiceArg{&race.run, 0};
+  q4_pool_run(
+      8,
+      [](void* context, int index, int) {
+        Race& r = *static_cast<Race*>(context);
+        for (int i = 0; i < 8; ++i) r.ids[index * 8 + i] = q4mp_start_thread(service, &r.arg);
+      },
+      &race);
+  std::vector<int> started;
+  for (const std::atomic<int>& id : race.ids)
+    if (id != -1) started.push_back(id);
+  std::sort(started.begin(), started.end());
+  CHILD_EXPECT(started.size() == 32);
+  CHILD_EXPECT(std::adjacent_find(started.begin(), started.end()) == started.end());
+  CHILD_EXPECT(!started.empty() && started.front() >= 4096 && started.back() < 4096 + 64);
+  for (size_t i = 0; i < started.size(); ++i) q4mp_post_sema(race.run.go);
+  for (size_t i = 0; i < started.size(); ++i) q4mp_wait_sema(race.run.left);
+}
+
 std::atomic<int> tries{0};
 
 int busy_once(pthread_t* thread, void* (*entry)(void*), void* argument) {
@@ -372,6 +401,7 @@ void scheduler_lines() {
 }  // namespace
 
 TEST(MpThreads, ThirtyTwoServiceThreadsAndTheirIds) { EXPECT_IN_CHILD(service_table); }
+TEST(MpThreads, RacingStartsNeverOverfillTheTable) { EXPECT_IN_CHILD(racing_starts); }
 TEST(MpThreads, BusyStartsAreRetriedAndFailedStartsReported) { EXPECT_IN_CHILD(starts_that_fail); }
 TEST(MpThreads, SchedulerSetupWritesTheMachineOnce) { EXPECT_IN_CHILD(scheduler_lines); }
 
