@@ -35,6 +35,42 @@ class ImageQ4 {
   int op_weight_a;
   int op_weight_c;
 
+  // Parameters of the frame-image filters (blurs, sharpening, edges).
+  struct floatCol {  // one record of a float plane: R, G, B, A
+    float r, g, b, a;
+  };
+  int op_first_channel = 0;  // single-channel workers: channels first..end-1
+  int op_end_channel = 0;
+  int op_alpha = 0;          // filter A too
+  int op_clamp_edges = 0;    // exact Gaussian: repeat edge pixels, else leave taps out
+  int op_clamp_to_15 = 0;    // exact Gaussian: one-channel store rule
+  double op_sigma = 0.0;       // Young-van Vliet
+  double op_box_radius = 0.0;  // box-pass Gaussian
+  double op_n_causal[5] = {}, op_n_anticausal[5] = {};  // Deriche
+  double op_d_causal[5] = {}, op_d_anticausal[5] = {};
+  double op_e_causal[5] = {}, op_e_anticausal[5] = {};
+  int* op_kernel = nullptr;    // exact taps, or square sharpen / edge weights
+  long op_kernel_count = 0;    // taps, or the side of the square
+  long op_kernel_total = 0;    // sharpen: sum of the weights
+  float op_gain = 0.0f;        // edge template output gain
+  double op_amount = 0.0;      // sharpen
+  PixelQ4* op_low = nullptr;   // Canny: caller's thresholds
+  PixelQ4* op_high = nullptr;
+  int op_nonmax = 0;
+  int op_hysteresis = 0;
+  float op_magnitude_gain = 0.0f;
+  float op_smoothing = 0.0f;   // Canny's s
+  int op_canny_width = 0;
+  int op_canny_height = 0;
+  int op_mask_length = 0;
+  float* op_gau = nullptr;
+  float* op_dgau = nullptr;
+  ImageQ4* op_magnitude = nullptr;  // Canny's working image
+  floatCol** op_smx = nullptr;
+  floatCol** op_smy = nullptr;
+  floatCol** op_dx = nullptr;
+  floatCol** op_dy = nullptr;
+
   PixelQ4** rows;
   int width;
   int height;
@@ -99,6 +135,50 @@ class ImageQ4 {
   static float hyperb(float x, float g);
   static float invhyperb(float y, float g);
 
+  // Edge detection: template (gradient) operators and Canny.
+  void SobelEdge(float size, float gain, ImageQ4* src, int alpha);
+  void GradientEdge(float size, float gain, ImageQ4* src, int alpha);
+  void template_edge(int type, float size, float gain, ImageQ4* src, int alpha);
+  void CannyEdge(float sigma, bool nonmax, float gain, bool hysteresis, PixelQ4* low, PixelQ4* high,
+                 ImageQ4* src, int alpha);
+  bool canny();
+  void hysteresis();
+  void estimate_thresh(unsigned short* high, unsigned short* low, int channel);
+  int trace(int row, int column, int low, int channel);
+  int range(int row, int column);
+  floatCol** f2d(int rows, int columns);
+  void f2d_clean(floatCol** plane, int rows, int columns);
+  static float gauss(float x, float s);
+  static float meanGauss(float x, float s);
+  static float dGauss(float x, float s);
+  static float norm(float x, float y);
+
+  // Recursive Gaussians (Young-van Vliet; Deriche) along rows, columns or
+  // both; radius gives sigma = 0.25 radius + 0.05.
+  void Fast_GaussianBlur(float radius, ImageQ4* src, int direction, int with_alpha);
+  void Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int direction, int channel, int keep_others);
+  void Deriche_GaussianBlur(float sigma, ImageQ4* src, int direction, int with_alpha);
+  void Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direction, int channel, int keep_others);
+  static void make_coeffs(double sigma, double* n_causal, double* n_anticausal, double* d_causal,
+                          double* d_anticausal, double* e_causal, double* e_anticausal);
+
+  // Box-pass Gaussian (three box passes, fractional radii blended).
+  void BoxBlur(float, float) {}
+  void Box_GaussianBlur(float box_radius, ImageQ4* src, int direction, int with_alpha);
+  void Box_GaussianBlur_Channel(float box_radius, ImageQ4* src, int direction, int channel, int keep_others);
+
+  // Exact Gaussian (integer taps adding up to 65536) and unsharp masking.
+  static int* gaussian_kernel(float radius, long* count, long* scale, long* shift);
+  void Exact_GaussianBlur(float radius, int clamp_edges, ImageQ4* src, int direction, int with_alpha);
+  void Exact_GaussianHoriz(float radius, int clamp_edges, ImageQ4* src, int with_alpha);
+  void Exact_GaussianVert(float radius, int clamp_edges, ImageQ4* src, int with_alpha);
+  void Exact_GaussianBlur_Channel(float radius, int clamp_edges, ImageQ4* src, int direction, int channel,
+                                  int keep_others);
+  void Exact_GaussianBlurHoriz_Channel(float radius, int clamp_edges, ImageQ4* src, int channel);
+  void Exact_GaussianBlurVert_Channel(float radius, int clamp_edges, ImageQ4* src, int channel);
+  static int* sharpen_kernel(float radius, long* size, long* total);
+  void Sharpen(float radius, float amount, ImageQ4* src, int with_alpha);
+
   // Band workers.
   void mp_copy_alpha(long first, long last);
   void mp_copy_rgb(long first, long last);
@@ -115,11 +195,42 @@ class ImageQ4 {
   void mp_blendbackcol(long first, long last);
   void mp_cutout(long first, long last);
   void mp_negative(long first, long last);
+  void mp_template_edge(long first, long last);
+  void mp_seperable_convolution(long first, long last);
+  void mp_dxy_seperable_convolution_horz(long first, long last);
+  void mp_dxy_seperable_convolution_vert(long first, long last);
+  void mp_nonmax_suppress(long first, long last);
+  void mp_vl_fgb_horiz(long first, long last);
+  void mp_vl_fgb_horiz_4(long first, long last);
+  void mp_vl_fgb_horiz_3(long first, long last);
+  void mp_vl_fgb_vert(long first, long last);
+  void mp_vl_fgb_vert_4(long first, long last);
+  void mp_vl_fgb_vert_3(long first, long last);
+  void mp_fgb_horiz(long first, long last);
+  void mp_fgb_horiz_4(long first, long last);
+  void mp_fgb_horiz_3(long first, long last);
+  void mp_fgb_vert(long first, long last);
+  void mp_fgb_vert_4(long first, long last);
+  void mp_fgb_vert_3(long first, long last);
+  void mp_box_gauss_hor_4(long first, long last);
+  void mp_box_gauss_hor_3(long first, long last);
+  void mp_box_gauss_hor_1(long first, long last);
+  void mp_box_gauss_vert_4(long first, long last);
+  void mp_box_gauss_vert_3(long first, long last);
+  void mp_box_gauss_vert_1(long first, long last);
+  void mp_exact_gauss_horiz(long first, long last);
+  void mp_exact_gauss_vert(long first, long last);
+  void mp_sharpen(long first, long last);
 
  private:
   void init(long width, long height, PixelQ4* storage, renderop_tag* op);
   int run_with_src(BandWorker worker, ImageQ4* src);
   void make_gamma_table(float gamma);
+  // Separable filters: the horizontal worker over rows, the vertical one over
+  // columns, or both one after the other (direction 0, 1, 2).
+  void run_line_passes(ImageQ4* src, int direction, BandWorker horizontal, BandWorker vertical);
+  void exact_pass(float radius, int clamp_edges, ImageQ4* src, int first_channel, int end_channel,
+                  bool one_channel, bool vertical);
 };
 
 #endif

@@ -1,0 +1,145 @@
+// Young-van Vliet recursive Gaussian of the frame image: a causal pass
+// forward and an anti-causal pass backward along each row or column.
+#include <cmath>
+
+#include "ImageQ4.h"
+#include "fast_gauss.h"
+#include "line_filter.h"
+#include "q4_simd.h"
+
+YvvCoefficients yvv_coefficients(double sigma) {
+  double q;
+  if (sigma >= 2.5)
+    q = 0.98711 * sigma - 0.9633;
+  else if (sigma >= 0.5)
+    q = 3.97156 - 4.14554 * std::sqrt(1.0 - 0.26891 * sigma);
+  else
+    q = (sigma + sigma) * 0.3834085807;
+  const double q2 = q * q, q3 = q2 * q;
+  const double b0 = ((0.422205 * q + 1.4281) * q + 2.44413) * q + 1.57825;
+  const double b1 = 2.44413 * q + 2.85619 * q2 + 1.26661 * q3;
+  const double b2 = -(1.4281 * q2 + 1.26661 * q3);
+  const double b3 = 0.422205 * q3;
+  YvvCoefficients k;
+  k.q = q;
+  k.a1 = b1 / b0;
+  k.a2 = b2 / b0;
+  k.a3 = b3 / b0;
+  k.B = 1.0 - (k.a1 + k.a2 + k.a3);
+  return k;
+}
+
+double yvv_sigma(float radius) { return 0.25 * static_cast<double>(radius > 0.0f ? radius : 0.0f) + 0.05; }
+
+namespace {
+
+// Lines processed side by side: each position holds L lanes (lines x
+// channels) in a row, so every step of a recursion is one loop over
+// independent lanes that the compiler widens. Both recursions run in place:
+// the causal result replaces the input it was made from, the anti-causal one
+// the causal result.
+template <int L>
+Q4_SIMD_BODY void yvv_lanes(double* w, int count, const YvvCoefficients& k) {
+  const double B = k.B, a1 = k.a1, a2 = k.a2, a3 = k.a3;
+  for (int l = 0; l < 3 * L; ++l) w[l] = 0.0;  // the causal result starts from rest
+  for (int i = 3; i < count; ++i) {
+    double* cur = w + static_cast<long>(i) * L;
+    for (int l = 0; l < L; ++l) cur[l] = B * cur[l] + a1 * cur[l - L] + a2 * cur[l - 2 * L] + a3 * cur[l - 3 * L];
+  }
+  for (int l = 0; l < 3 * L; ++l) w[static_cast<long>(count - 3) * L + l] = 0.0;  // so does the backward one
+  for (int i = count - 4; i >= 0; --i) {
+    double* cur = w + static_cast<long>(i) * L;
+    for (int l = 0; l < L; ++l) cur[l] = B * cur[l] + a1 * cur[l + L] + a2 * cur[l + 2 * L] + a3 * cur[l + 3 * L];
+  }
+}
+
+Q4_SIMD_BODY void yvv32_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<32>(w, count, k); }
+Q4_SIMD_BODY void yvv24_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<24>(w, count, k); }
+Q4_SIMD_BODY void yvv16_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<16>(w, count, k); }
+Q4_SIMD_DISPATCH(void, yvv32, (double* w, int count, const YvvCoefficients& k), (w, count, k))
+Q4_SIMD_DISPATCH(void, yvv24, (double* w, int count, const YvvCoefficients& k), (w, count, k))
+Q4_SIMD_DISPATCH(void, yvv16, (double* w, int count, const YvvCoefficients& k), (w, count, k))
+
+template <int L>
+void yvv_lines(double* w, int count, const YvvCoefficients& k) {
+  static_assert(L == 32 || L == 24 || L == 16, "one dispatched kernel per lane count");
+  if constexpr (L == 32) yvv32(w, count, k);
+  if constexpr (L == 24) yvv24(w, count, k);
+  if constexpr (L == 16) yvv16(w, count, k);
+}
+
+// Beyond this the line buffers could not be allocated anyway.
+const double kLongestExtension = 1 << 28;
+
+// One band of lines, K at a time, carrying the channels of `set`.
+template <int C, int K, bool Columns>
+void yvv_band(ImageQ4& image, long first, long last, const ChannelSet<C>& set) {
+  constexpr int L = C * K;
+  if (image.AbortRender()) return;
+  const ImageQ4* src = worker_source(image);
+  const int n = line_length<Columns>(image);
+  // The line is extended by p samples of its first value before it and 2p of
+  // its last after it, so that both recursions settle before they reach it.
+  const double extension = std::trunc(image.op_sigma) + 4.0;
+  if (!src || n <= 0 || !(extension <= kLongestExtension)) return;
+  const int p = static_cast<int>(extension);
+  const int count = 3 * p + n;
+  const YvvCoefficients k = yvv_coefficients(image.op_sigma);
+  BandScratch<double> buffer(static_cast<uint64_t>(count) * L);
+  double* w = buffer.get();
+  if (!w) return;
+  for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
+    double* line = w + static_cast<long>(p) * L;
+    for_group_samples<Columns>(lines, n, [&](int l, int i) {
+      const PixelQ4& px = line_pixel<Columns>(*src, line0 + l, i);
+      double* at = line + static_cast<long>(i) * L + l * C;
+      for (int c = 0; c < C; ++c) at[c] = px.*set.member[c];
+    });
+    for (int i = 0; i < n; ++i)
+      for (int l = lines * C; l < L; ++l) line[static_cast<long>(i) * L + l] = 0.0;  // unused lanes
+    for (int i = 0; i < p; ++i)
+      for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = line[l];
+    const double* end = line + static_cast<long>(n - 1) * L;
+    for (int i = p + n; i < count; ++i)
+      for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = end[l];
+    yvv_lines<L>(w, count, k);
+    for_group_samples<Columns>(lines, n, [&](int l, int i) {
+      PixelQ4& px = line_pixel<Columns>(image, line0 + l, i);
+      const double* at = line + static_cast<long>(i) * L + l * C;
+      for (int c = 0; c < C; ++c) px.*set.member[c] = clamp_truncate(at[c]);
+    });
+  });
+}
+
+}  // namespace
+
+void ImageQ4::Fast_GaussianBlur(float radius, ImageQ4* src, int direction, int with_alpha) {
+  op_sigma = yvv_sigma(radius);
+  if (with_alpha)
+    run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz_4, &ImageQ4::mp_vl_fgb_vert_4);
+  else
+    run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz_3, &ImageQ4::mp_vl_fgb_vert_3);
+}
+
+void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int direction, int channel,
+                                        int keep_others) {
+  op_sigma = yvv_sigma(radius);
+  channel_range(channel, op_first_channel, op_end_channel);
+  copy_or_clear_common(this, src, keep_others);
+  run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz, &ImageQ4::mp_vl_fgb_vert);
+}
+
+void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) { yvv_band<4, 8, false>(*this, first, last, rgba_channels()); }
+void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) { yvv_band<3, 8, false>(*this, first, last, rgb_channels()); }
+void ImageQ4::mp_vl_fgb_vert_4(long first, long last) { yvv_band<4, 8, true>(*this, first, last, rgba_channels()); }
+void ImageQ4::mp_vl_fgb_vert_3(long first, long last) { yvv_band<3, 8, true>(*this, first, last, rgb_channels()); }
+
+void ImageQ4::mp_vl_fgb_horiz(long first, long last) {
+  for_each_channel(op_first_channel, op_end_channel,
+                   [&](const ChannelSet<1>& set) { yvv_band<1, 16, false>(*this, first, last, set); });
+}
+
+void ImageQ4::mp_vl_fgb_vert(long first, long last) {
+  for_each_channel(op_first_channel, op_end_channel,
+                   [&](const ChannelSet<1>& set) { yvv_band<1, 16, true>(*this, first, last, set); });
+}

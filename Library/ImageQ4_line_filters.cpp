@@ -1,0 +1,34 @@
+// Source choice, copy-or-clear and pass order shared by the separable filters.
+#include <cstring>
+
+#include "ImageQ4.h"
+#include "line_filter.h"
+
+ImageQ4* line_filter_source(ImageQ4* dst, ImageQ4* src) {
+  if (!src || src == dst) return dst;
+  if (src->width < dst->width || src->height < dst->height) return nullptr;
+  return src;
+}
+
+void copy_or_clear_common(ImageQ4* dst, ImageQ4* src, int keep_others) {
+  if (!src || src == dst) return;
+  const int w = src->width < dst->width ? src->width : dst->width;
+  const int h = src->height < dst->height ? src->height : dst->height;
+  const size_t bytes = static_cast<size_t>(w) * sizeof(PixelQ4);
+  for (int y = 0; y < h; ++y) {
+    if (keep_others)
+      std::memcpy(dst->rows[y], src->rows[y], bytes);
+    else
+      std::memset(dst->rows[y], 0, bytes);
+  }
+}
+
+void ImageQ4::run_line_passes(ImageQ4* src, int direction, BandWorker horizontal, BandWorker vertical) {
+  if (direction < 0 || direction > 2 || width <= 0 || height <= 0) return;
+  ImageQ4* source = line_filter_source(this, src);
+  if (!source) return;
+  op_src = source;
+  if (direction == 0 || direction == 2) MultiProcess(horizontal, height);
+  if (direction == 2) op_src = this;  // the columns of the horizontal result
+  if (direction == 1 || direction == 2) MultiProcess(vertical, width);
+}

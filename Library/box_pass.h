@@ -1,0 +1,44 @@
+#ifndef BOX_PASS_H
+#define BOX_PASS_H
+
+#include <cstdint>
+
+// Repeated box filters of integer lines: three passes approximate a Gaussian
+// at a fixed cost per sample whatever the radius. The frame-image box blurs
+// and the fluid layer's texture diffusion both run on these.
+//
+// Each pass replaces sample i by the sum of the 2R + 1 samples i - R .. i + R
+// divided by 2R + 1 (truncated toward zero), where R = min(radius, n / 2) and
+// a negative radius counts as 0; positions beyond the ends repeat the end
+// samples. Passes alternate between the in and out lines, so after an odd
+// number of passes the result is in the out lines and after an even number in
+// the in lines; the other lines then hold the result of the pass before the
+// last (the untouched input after a single pass). passes < 1 or n < 1 does
+// nothing. In and out lines must not overlap.
+//
+// Any int samples are accepted; lines of 15-bit samples (0..32767), which is
+// what frame images and the fluid texture hold, take the fast path.
+void box_pass_1(int radius, int passes, int n, int* in, int* out);
+void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int* out0, int* out1,
+                int* out2);
+void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0,
+                int* out1, int* out2, int* out3);
+
+// The fast path divides a window sum S by d = 2R + 1 as (S * multiplier) >>
+// shift, which equals S / d for every S from 0 to 32767 * d: the sums that
+// 15-bit samples can reach. `exact` is false when no 32-bit multiplier with a
+// shift of at least 32 achieves that (d = 1, and some d from 93385 up);
+// such lines divide as written.
+struct BoxDivisor {
+  uint32_t divisor;
+  uint32_t multiplier;
+  int shift;
+  bool exact;
+};
+BoxDivisor box_divisor(uint32_t divisor);
+
+inline uint32_t box_divide(uint32_t sum, const BoxDivisor& d) {
+  return static_cast<uint32_t>((static_cast<uint64_t>(sum) * d.multiplier) >> d.shift);
+}
+
+#endif
