@@ -1,5 +1,6 @@
 // Repeated box filters of integer lines against a brute-force clamped window
-// mean, on both kernel copies.
+// mean, on both kernel copies, and the frame image's box-pass Gaussian built
+// on them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "box_pass.h"
+#include "box_radius.h"
+#include "filter_fixture.h"
 #include "simd_paths.h"
 
 namespace {
@@ -160,4 +163,122 @@ TEST(BoxPass, WindowsWithoutAMultiplierDivideAsWritten) {
   Line in = input, out(n);
   box_pass_1(R, 1, n, in.data(), out.data());
   for (int i = 0; i < n; ++i) ASSERT_EQ(out[i], (prefix[i + 2 * R + 1] - prefix[i]) / (2 * R + 1)) << i;
+}
+
+namespace {
+
+typedef FilterTest BoxGaussTest;
+
+// Three brute-force passes at `radius`.
+Line three_means(Line line, int radius) {
+  for (int p = 0; p < 3; ++p) line = window_mean(line, radius);
+  return line;
+}
+
+// What the box-pass Gaussian makes of one line, from the brute force.
+Line box_gauss_reference(const Line& line, int r, int w0, int w1) {
+  const Line a = three_means(line, r);
+  if (w0 + w1 == 0) return a;
+  const Line b = three_means(line, r + 1);
+  Line out(line.size());
+  for (size_t i = 0; i < line.size(); ++i) out[i] = (w0 * a[i] + w1 * b[i]) >> 10;
+  return out;
+}
+
+}  // namespace
+
+TEST_F(BoxGaussTest, RadiusSplitsIntoTwoWholeRadiiAndWeights) {
+  struct Case {
+    double radius;
+    int n;
+    BoxRadius expected;
+  };
+  const Case cases[] = {
+      {2.5, 40, {2, true, 512, 512}},   {2.005f, 40, {2, false, 0, 0}}, {2.02, 40, {2, true, 1004, 20}},
+      {7.0, 40, {7, false, 0, 0}},      {30.7, 40, {20, false, 0, 0}},  {5.6, 11, {5, false, 0, 0}},
+      {4.75, 11, {4, true, 256, 768}},  {-3.0, 10, {0, false, 0, 0}},   {0.4, 1, {0, false, 0, 0}},
+      {2.9999999999, 40, {3, false, 0, 0}}};
+  for (const Case& c : cases) {
+    const BoxRadius b = box_radius_of(c.radius, c.n);
+    EXPECT_EQ(b.r, c.expected.r) << c.radius;
+    EXPECT_EQ(b.blend, c.expected.blend) << c.radius;
+    EXPECT_EQ(b.w0, c.expected.w0) << c.radius;
+    EXPECT_EQ(b.w1, c.expected.w1) << c.radius;
+  }
+}
+
+// Rows and columns of the image, every channel, against three brute-force
+// window means at r and at r + 1 mixed by the weights: radius 2.5 mixes 2 and
+// 3 half and half, 2.005 takes 2 alone, and radii past half a line are
+// limited to it.
+TEST_F(BoxGaussTest, RowsAndColumnsMatchBruteForcePasses) {
+  Image input = new_image(40, 23);
+  fill_noise(*input, 21);
+  for (float radius : {2.5f, 2.005f, 6.3f, 11.9f, 25.0f, 0.0f})
+    for (int direction : {0, 1}) {
+      Image out = copy_image(*input);
+      out->Box_GaussianBlur(radius, nullptr, direction, 1);
+      const int n = direction == 0 ? 40 : 23;
+      const BoxRadius b = box_radius_of(radius, n);
+      for (int line = 0; line < (direction == 0 ? 23 : 40); ++line)
+        for (int c = 0; c < 4; ++c) {
+          Line in(n);
+          for (int i = 0; i < n; ++i)
+            in[i] = channel_value(direction == 0 ? input->rows[line][i] : input->rows[i][line], c);
+          const Line expected = box_gauss_reference(in, b.r, b.w0, b.w1);
+          for (int i = 0; i < n; ++i)
+            ASSERT_EQ(channel_value(direction == 0 ? out->rows[line][i] : out->rows[i][line], c), expected[i])
+                << "radius " << radius << " direction " << direction << " line " << line << " at " << i;
+        }
+    }
+}
+
+TEST_F(BoxGaussTest, FlatStaysFlatAndChannelsAreKeptAsAsked) {
+  Image flat = new_image(33, 18);
+  flat->Fill(32767, 0, 4321, 77);
+  Image blurred = copy_image(*flat);
+  blurred->Box_GaussianBlur(4.4f, nullptr, 2, 1);
+  EXPECT_TRUE(same_pixels(*blurred, *flat));
+
+  Image source = new_image(33, 18), target = new_image(33, 18);
+  fill_noise(*source, 22);
+  fill_noise(*target, 23);
+  Image rgba = copy_image(*target), rgb = copy_image(*target);
+  rgba->Box_GaussianBlur(3.3f, source.get(), 2, 1);
+  rgb->Box_GaussianBlur(3.3f, source.get(), 2, 0);
+  for (int keep : {0, 1}) {
+    Image green = copy_image(*target);
+    green->Box_GaussianBlur_Channel(3.3f, source.get(), 2, 1, keep);
+    for (int y = 0; y < 18; ++y)
+      for (int x = 0; x < 33; ++x) {
+        const PixelQ4 &s = source->rows[y][x], &t = target->rows[y][x], &g = green->rows[y][x];
+        const PixelQ4 &all = rgba->rows[y][x], &three = rgb->rows[y][x];
+        ASSERT_TRUE(same_pixel(three, PixelQ4{all.r, all.g, all.b, t.a}));
+        ASSERT_EQ(g.g, all.g);
+        ASSERT_TRUE(same_pixel(PixelQ4{g.r, 0, g.b, g.a}, keep ? PixelQ4{s.r, 0, s.b, s.a} : PixelQ4{0, 0, 0, 0}));
+      }
+  }
+  Image untouched = copy_image(*target);
+  untouched->BoxBlur(5.0f, 5.0f);
+  untouched->Box_GaussianBlur(3.3f, source.get(), 7, 1);
+  untouched->Box_GaussianBlur_Channel(3.3f, nullptr, 2, 9, 1);
+  EXPECT_TRUE(same_pixels(*untouched, *target));
+}
+
+TEST_F(BoxGaussTest, EveryWorkerSameOnAnyWorkerCountAndKernelCopy) {
+  for (int size : {2, 45}) {
+    Image input = new_image(size + 30, size);
+    fill_noise(*input, 24);
+    for (int direction : {0, 1, 2}) {
+      const std::function<void(ImageQ4&)> filters[] = {
+          [&](ImageQ4& im) { im.Box_GaussianBlur(5.5f, nullptr, direction, 1); },
+          [&](ImageQ4& im) { im.Box_GaussianBlur(1.2f, nullptr, direction, 0); },
+          [&](ImageQ4& im) { im.Box_GaussianBlur_Channel(9.0f, nullptr, direction, 3, 1); }};
+      for (const auto& filter : filters) {
+        Image serial = same_on_workers(*input, filter);
+        EXPECT_FALSE(same_pixels(*serial, *input));
+        same_on_both_paths(*input, filter);
+      }
+    }
+  }
 }
