@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "ImageQ4.h"
+#include "image_rows.h"
 #include "line_filter.h"
 
 static const char* const kSourcePath = "Library/Q4Image";
@@ -143,12 +144,11 @@ bool ImageQ4::canny() {
         MultiProcess(&ImageQ4::mp_nonmax_suppress, height);
       } else {
         const int channels = op_alpha ? 4 : 3;
-        static const ChannelSet<4> all = rgba_channels();
         for (int y = 0; y < height; ++y)
           for (int x = 0; x < width; ++x)
             for (int c = 0; c < channels; ++c) {
               const PlaneChannel p = kPlaneChannels[c];
-              op_magnitude->rows[y][x].*all.member[c] =
+              op_magnitude->rows[y][x].*channel_member(c) =
                   clamp_truncate(norm(op_dx[y][x].*p, op_dy[y][x].*p) * op_magnitude_gain);
             }
       }
@@ -168,11 +168,10 @@ void ImageQ4::mp_seperable_convolution(long first, long last) {
   const ImageQ4* src = worker_source(*this);
   if (!src || !op_smx || !op_smy) return;
   const int channels = op_alpha ? 4 : 3;
-  static const ChannelSet<4> all = rgba_channels();
   for_band_groups<false>(*this, first, last, 1, [&](long y, int) {
     for (int x = 0; x < width; ++x)
       for (int c = 0; c < channels; ++c) {
-        unsigned short PixelQ4::*const m = all.member[c];
+        unsigned short PixelQ4::*const m = channel_member(c);
         const float p = src->rows[y][x].*m;
         float along_x = op_gau[0] * p, along_y = op_gau[0] * p;
         for (int k = 1; k < op_mask_length; ++k) {
@@ -222,14 +221,13 @@ void ImageQ4::mp_dxy_seperable_convolution_vert(long first, long last) {
 void ImageQ4::mp_nonmax_suppress(long first, long last) {
   if (!op_dx || !op_dy || !op_magnitude) return;
   const int channels = op_alpha ? 4 : 3;
-  static const ChannelSet<4> all = rgba_channels();
   const long from = first > 1 ? first : 1, to = last < height - 2 ? last : height - 2;
   for (long y = from; y <= to; ++y)
     for (int x = 1; x < width - 1; ++x)
       for (int c = 0; c < channels; ++c) {
         const PlaneChannel p = kPlaneChannels[c];
         auto at = [&](long r, int col) { return norm(op_dx[r][col].*p, op_dy[r][col].*p); };
-        unsigned short& out = op_magnitude->rows[y][x].*all.member[c];
+        unsigned short& out = op_magnitude->rows[y][x].*channel_member(c);
         out = 0;
         const float xc = op_dx[y][x].*p, yc = op_dy[y][x].*p;
         if (std::fabs(xc) < 0.01f && std::fabs(yc) < 0.01f) continue;
@@ -252,9 +250,8 @@ void ImageQ4::mp_nonmax_suppress(long first, long last) {
 void ImageQ4::hysteresis() {
   if (!op_magnitude) return;
   const int channels = op_alpha ? 4 : 3;
-  static const ChannelSet<4> all = rgba_channels();
   for (int c = 0; c < channels; ++c) {
-    unsigned short PixelQ4::*const m = all.member[c];
+    unsigned short PixelQ4::*const m = channel_member(c);
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) rows[y][x].*m = 0;
     // Without the caller's pixels both thresholds are estimated.
@@ -274,7 +271,7 @@ void ImageQ4::hysteresis() {
 // that an edge of any length needs no stack.
 int ImageQ4::trace(int row, int column, int low, int channel) {
   if (channel < 0 || channel > 3 || !op_magnitude || !range(row, column)) return 0;
-  unsigned short PixelQ4::*const m = rgba_channels().member[channel];
+  unsigned short PixelQ4::*const m = channel_member(channel);
   if (rows[row][column].*m != 0) return 0;
   int r = row, c = column;
   for (;;) {
@@ -297,7 +294,7 @@ void ImageQ4::estimate_thresh(unsigned short* high, unsigned short* low, int cha
   if (!high || !low || channel < 0 || channel > 3 || !op_magnitude) return;
   long* histogram = static_cast<long*>(q4_calloc(32768, sizeof(long), kSourcePath, __LINE__));
   if (!histogram) return;  // the thresholds stay as they were
-  unsigned short PixelQ4::*const m = rgba_channels().member[channel];
+  unsigned short PixelQ4::*const m = channel_member(channel);
   const int margin = op_mask_length;
   for (int y = margin; y <= height - margin - 1; ++y)
     for (int x = margin; x <= width - margin - 1; ++x) ++histogram[op_magnitude->rows[y][x].*m & 0x7FFF];

@@ -140,11 +140,11 @@ void deriche_lines(const double* X, double* P, double* M, int n, const DericheTa
   if constexpr (L == 12) deriche12(X, P, M, n, t);
 }
 
-// One band of lines, K at a time, carrying the channels of `set`. Lines of
+// One band of lines, K at a time, carrying the channels `ch`. Lines of
 // fewer than 4 samples are filtered as if their last sample went on to 4.
-template <int C, int K, bool Columns>
-void deriche_band(ImageQ4& image, long first, long last, const ChannelSet<C>& set) {
-  constexpr int L = C * K;
+template <int K, bool Columns, typename Ch>
+void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
+  constexpr int L = K * Ch::count;
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -158,21 +158,14 @@ void deriche_band(ImageQ4& image, long first, long last, const ChannelSet<C>& se
   double* P = X + line_values;
   double* M = P + line_values;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      const PixelQ4& px = line_pixel<Columns>(*src, line0 + l, i);
-      double* at = X + static_cast<long>(i) * L + l * C;
-      for (int c = 0; c < C; ++c) at[c] = px.*set.member[c];
-    });
-    for (int i = 0; i < n; ++i)
-      for (int l = lines * C; l < L; ++l) X[static_cast<long>(i) * L + l] = 0.0;  // unused lanes
+    if (lines < K)  // lanes of missing lines carry zeros
+      for (long i = 0; i < static_cast<long>(n) * L; ++i) X[i] = 0.0;
+    gather_lanes<Columns>(*src, line0, lines, n, L, ch, X);
     for (int i = n; i < count; ++i)
       for (int l = 0; l < L; ++l) X[static_cast<long>(i) * L + l] = X[static_cast<long>(n - 1) * L + l];
     deriche_lines<L>(X, P, M, count, taps);
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      PixelQ4& px = line_pixel<Columns>(image, line0 + l, i);
-      const long at = static_cast<long>(i) * L + l * C;
-      for (int c = 0; c < C; ++c) px.*set.member[c] = clamp_truncate(P[at + c] + M[at + c]);
-    });
+    for (long i = 0; i < static_cast<long>(n) * L; ++i) P[i] += M[i];
+    scatter_lanes<Columns>(image, line0, lines, n, L, ch, P, clamp_truncate);
   });
 }
 
@@ -194,21 +187,21 @@ void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direct
   if (!usable_sigma(sigma)) return;
   make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal, op_e_anticausal);
   channel_range(channel, op_first_channel, op_end_channel);
-  copy_or_clear_common(this, src, keep_others);
+  copy_or_clear_common(this, src, keep_others, channel);
   run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz, &ImageQ4::mp_fgb_vert);
 }
 
-void ImageQ4::mp_fgb_horiz_4(long first, long last) { deriche_band<4, 4, false>(*this, first, last, rgba_channels()); }
-void ImageQ4::mp_fgb_horiz_3(long first, long last) { deriche_band<3, 4, false>(*this, first, last, rgb_channels()); }
-void ImageQ4::mp_fgb_vert_4(long first, long last) { deriche_band<4, 4, true>(*this, first, last, rgba_channels()); }
-void ImageQ4::mp_fgb_vert_3(long first, long last) { deriche_band<3, 4, true>(*this, first, last, rgb_channels()); }
+void ImageQ4::mp_fgb_horiz_4(long first, long last) { deriche_band<4, false>(*this, first, last, RgbaChannels()); }
+void ImageQ4::mp_fgb_horiz_3(long first, long last) { deriche_band<4, false>(*this, first, last, RgbChannels()); }
+void ImageQ4::mp_fgb_vert_4(long first, long last) { deriche_band<4, true>(*this, first, last, RgbaChannels()); }
+void ImageQ4::mp_fgb_vert_3(long first, long last) { deriche_band<4, true>(*this, first, last, RgbChannels()); }
 
 void ImageQ4::mp_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const ChannelSet<1>& set) { deriche_band<1, 16, false>(*this, first, last, set); });
+                   [&](const OneChannel& ch) { deriche_band<16, false>(*this, first, last, ch); });
 }
 
 void ImageQ4::mp_fgb_vert(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const ChannelSet<1>& set) { deriche_band<1, 16, true>(*this, first, last, set); });
+                   [&](const OneChannel& ch) { deriche_band<16, true>(*this, first, last, ch); });
 }

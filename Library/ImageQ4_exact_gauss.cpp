@@ -41,88 +41,93 @@ int* ImageQ4::gaussian_kernel(float radius, long* count, long* scale, long* shif
 
 namespace {
 
-// out[x] = (sum over k of taps[k] * line[x + k]) >> 16 for x = 0..n-1, the
-// line extended by m / 2 samples at each end. Sixteen outputs accumulate in
-// registers while the taps go by. Samples are at most 65535 and the taps add
-// up to 65536, so no sum reaches 2^32.
-Q4_SIMD_BODY void convolve_body(const uint32_t* line, const uint32_t* taps, int m, uint32_t* out, int n) {
-  int x = 0;
-  for (; x + 16 <= n; x += 16) {
+// out[p] = (sum over k of taps[k] * line[p + k * stride]) >> 16 for p =
+// 0..count-1: lines side by side, `stride` lanes to a position, each extended
+// by m / 2 positions at both ends. Sixteen outputs accumulate in registers
+// while the taps go by. Samples are at most 65535 and the taps add up to
+// 65536, so no sum reaches 2^32.
+Q4_SIMD_BODY void convolve_body(const uint32_t* line, const uint32_t* taps, int m, int stride, uint32_t* out,
+                                long count) {
+  long p = 0;
+  for (; p + 16 <= count; p += 16) {
     uint32_t acc[16] = {};
     for (int k = 0; k < m; ++k) {
       const uint32_t t = taps[k];
-      const uint32_t* at = line + x + k;
+      const uint32_t* at = line + p + static_cast<long>(k) * stride;
       for (int j = 0; j < 16; ++j) acc[j] += t * at[j];
     }
-    for (int j = 0; j < 16; ++j) out[x + j] = acc[j] >> 16;
+    for (int j = 0; j < 16; ++j) out[p + j] = acc[j] >> 16;
   }
-  for (; x < n; ++x) {
+  for (; p < count; ++p) {
     uint32_t acc = 0;
-    for (int k = 0; k < m; ++k) acc += taps[k] * line[x + k];
-    out[x] = acc >> 16;
+    for (int k = 0; k < m; ++k) acc += taps[k] * line[p + static_cast<long>(k) * stride];
+    out[p] = acc >> 16;
   }
 }
-Q4_SIMD_DISPATCH(void, convolve, (const uint32_t* line, const uint32_t* taps, int m, uint32_t* out, int n),
-                 (line, taps, m, out, n))
+Q4_SIMD_DISPATCH(void, convolve,
+                 (const uint32_t* line, const uint32_t* taps, int m, int stride, uint32_t* out, long count),
+                 (line, taps, m, stride, out, count))
 
-// One band of lines, K adjacent ones at a time, on the image's channel range.
-// A line is gathered with m / 2 samples more at each end: copies of the end
-// sample when edges are clamped, zeros when taps outside are left out, which
-// is the same sum without them. Kernels longer than the line need nothing
-// else.
-template <int K, bool Columns>
-void exact_band(ImageQ4& image, long first, long last) {
+// One band of lines, K at a time side by side, carrying the channels `ch`.
+// Each line is extended by m / 2 positions at both ends: copies of its end
+// samples when edges are clamped, zeros when taps outside are left out,
+// which is the same sum without them. Kernels longer than the line need
+// nothing else.
+template <int K, bool Columns, typename Ch>
+void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
+  constexpr int L = K * Ch::count;
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
   const long m = image.op_kernel_count;
   if (!src || n <= 0 || !image.op_kernel || m < 1 || m > INT32_MAX - n) return;
-  const int first_channel = image.op_first_channel < 0 ? 0 : image.op_first_channel;
-  const int end_channel = image.op_end_channel > 4 ? 4 : image.op_end_channel;
-  if (first_channel >= end_channel) return;
-  static const ChannelSet<4> all = rgba_channels();
-  const int h = static_cast<int>(m / 2);
-  const uint64_t padded = static_cast<uint64_t>(n) + 2 * h;
-  const uint64_t per_line = padded + n;  // the extended line, then its result
-  BandScratch<uint32_t> scratch(m + per_line * K * 4);
+  const long h = m / 2;
+  const uint64_t extended = (static_cast<uint64_t>(n) + 2 * h) * L;
+  const long values = static_cast<long>(n) * L;
+  BandScratch<uint32_t> scratch(m + extended + values);
   if (!scratch.get()) return;
   uint32_t* taps = scratch.get();
+  uint32_t* line = taps + m;
+  uint32_t* out = line + extended;
   for (long k = 0; k < m; ++k) taps[k] = static_cast<uint32_t>(image.op_kernel[k]);
-  auto extended = [&](int l, int c) { return taps + m + (static_cast<uint64_t>(l) * 4 + c) * per_line; };
   const bool clamp = image.op_clamp_edges != 0;
+  // Only samples above 32767 can make values past it; the one-channel passes
+  // then write full scale, the others the value itself.
   const bool clamp_to_15 = image.op_clamp_to_15 != 0;
-
+  auto store = [clamp_to_15](uint32_t v) { return static_cast<unsigned short>(clamp_to_15 && v >= 32768 ? 32767 : v); };
+  uint32_t* inside = line + h * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      const PixelQ4& px = line_pixel<Columns>(*src, line0 + l, i);
-      for (int c = first_channel; c < end_channel; ++c) extended(l, c)[h + i] = px.*all.member[c];
-    });
-    for (int l = 0; l < lines; ++l)
-      for (int c = first_channel; c < end_channel; ++c) {
-        uint32_t* line = extended(l, c);
-        const uint32_t before = clamp ? line[h] : 0, after = clamp ? line[h + n - 1] : 0;
-        for (int j = 0; j < h; ++j) {
-          line[j] = before;
-          line[h + n + j] = after;
-        }
-        convolve(line, taps, static_cast<int>(m), line + padded, n);
+    if (lines < K)  // lanes of missing lines carry zeros
+      for (long i = 0; i < values; ++i) inside[i] = 0;
+    gather_lanes<Columns>(*src, line0, lines, n, L, ch, inside);
+    const uint32_t* head = inside;
+    const uint32_t* tail = inside + values - L;
+    for (long i = 0; i < h; ++i)
+      for (int l = 0; l < L; ++l) {
+        line[i * L + l] = clamp ? head[l] : 0;
+        inside[values + i * L + l] = clamp ? tail[l] : 0;
       }
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      PixelQ4& px = line_pixel<Columns>(image, line0 + l, i);
-      for (int c = first_channel; c < end_channel; ++c) {
-        const uint32_t v = extended(l, c)[padded + i];
-        // Only samples above 32767 can make values past it; the one-channel
-        // passes then write full scale, the others the value itself.
-        px.*all.member[c] = static_cast<unsigned short>(clamp_to_15 && v >= 32768 ? 32767 : v);
-      }
-    });
+    convolve(line, taps, static_cast<int>(m), L, out, values);
+    scatter_lanes<Columns>(image, line0, lines, n, L, ch, out, store);
   });
+}
+
+// The image's channel range as the workers carry it.
+template <bool Columns>
+void exact_channels(ImageQ4& image, long first, long last) {
+  const int from = image.op_first_channel, end = image.op_end_channel;
+  if (from == 0 && end == 4)
+    exact_band<4, Columns>(image, first, last, RgbaChannels());
+  else if (from == 0 && end == 3)
+    exact_band<4, Columns>(image, first, last, RgbChannels());
+  else
+    for_each_channel(from, end, [&](const OneChannel& ch) { exact_band<16, Columns>(image, first, last, ch); });
 }
 
 }  // namespace
 
-void ImageQ4::mp_exact_gauss_horiz(long first, long last) { exact_band<1, false>(*this, first, last); }
-void ImageQ4::mp_exact_gauss_vert(long first, long last) { exact_band<8, true>(*this, first, last); }
+void ImageQ4::mp_exact_gauss_horiz(long first, long last) { exact_channels<false>(*this, first, last); }
+void ImageQ4::mp_exact_gauss_vert(long first, long last) { exact_channels<true>(*this, first, last); }
 
 void ImageQ4::exact_pass(float radius, int clamp_edges, ImageQ4* src, int first_channel, int end_channel,
                          bool one_channel, bool vertical) {
@@ -158,7 +163,10 @@ void ImageQ4::Exact_GaussianVert(float radius, int clamp_edges, ImageQ4* src, in
   exact_pass(radius, clamp_edges, src, 0, with_alpha ? 4 : 3, false, true);
 }
 
+// The vertical pass of direction 2 reads the horizontal result: when a source
+// too small stops the horizontal pass, the vertical one has nothing to read.
 void ImageQ4::Exact_GaussianBlur(float radius, int clamp_edges, ImageQ4* src, int direction, int with_alpha) {
+  if (!line_filter_source(this, src)) return;
   if (direction == 0 || direction == 2) Exact_GaussianHoriz(radius, clamp_edges, src, with_alpha);
   if (direction == 1) Exact_GaussianVert(radius, clamp_edges, src, with_alpha);
   if (direction == 2) Exact_GaussianVert(radius, clamp_edges, nullptr, with_alpha);
@@ -178,7 +186,8 @@ void ImageQ4::Exact_GaussianBlurVert_Channel(float radius, int clamp_edges, Imag
 
 void ImageQ4::Exact_GaussianBlur_Channel(float radius, int clamp_edges, ImageQ4* src, int direction, int channel,
                                          int keep_others) {
-  copy_or_clear_common(this, src, keep_others);
+  copy_or_clear_common(this, src, keep_others, channel);
+  if (!line_filter_source(this, src)) return;
   if (direction == 0 || direction == 2) Exact_GaussianBlurHoriz_Channel(radius, clamp_edges, src, channel);
   if (direction == 1) Exact_GaussianBlurVert_Channel(radius, clamp_edges, src, channel);
   if (direction == 2) Exact_GaussianBlurVert_Channel(radius, clamp_edges, nullptr, channel);

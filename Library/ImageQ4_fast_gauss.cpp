@@ -71,10 +71,10 @@ void yvv_lines(double* w, int count, const YvvCoefficients& k) {
 // Beyond this the line buffers could not be allocated anyway.
 const double kLongestExtension = 1 << 28;
 
-// One band of lines, K at a time, carrying the channels of `set`.
-template <int C, int K, bool Columns>
-void yvv_band(ImageQ4& image, long first, long last, const ChannelSet<C>& set) {
-  constexpr int L = C * K;
+// One band of lines, K at a time, carrying the channels `ch`.
+template <int K, bool Columns, typename Ch>
+void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
+  constexpr int L = K * Ch::count;
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -88,26 +88,18 @@ void yvv_band(ImageQ4& image, long first, long last, const ChannelSet<C>& set) {
   BandScratch<double> buffer(static_cast<uint64_t>(count) * L);
   double* w = buffer.get();
   if (!w) return;
+  double* line = w + static_cast<long>(p) * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    double* line = w + static_cast<long>(p) * L;
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      const PixelQ4& px = line_pixel<Columns>(*src, line0 + l, i);
-      double* at = line + static_cast<long>(i) * L + l * C;
-      for (int c = 0; c < C; ++c) at[c] = px.*set.member[c];
-    });
-    for (int i = 0; i < n; ++i)
-      for (int l = lines * C; l < L; ++l) line[static_cast<long>(i) * L + l] = 0.0;  // unused lanes
+    if (lines < K)  // lanes of missing lines carry zeros
+      for (long i = 0; i < static_cast<long>(n) * L; ++i) line[i] = 0.0;
+    gather_lanes<Columns>(*src, line0, lines, n, L, ch, line);
     for (int i = 0; i < p; ++i)
       for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = line[l];
     const double* end = line + static_cast<long>(n - 1) * L;
     for (int i = p + n; i < count; ++i)
       for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = end[l];
     yvv_lines<L>(w, count, k);
-    for_group_samples<Columns>(lines, n, [&](int l, int i) {
-      PixelQ4& px = line_pixel<Columns>(image, line0 + l, i);
-      const double* at = line + static_cast<long>(i) * L + l * C;
-      for (int c = 0; c < C; ++c) px.*set.member[c] = clamp_truncate(at[c]);
-    });
+    scatter_lanes<Columns>(image, line0, lines, n, L, ch, line, clamp_truncate);
   });
 }
 
@@ -125,21 +117,21 @@ void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int directio
                                         int keep_others) {
   op_sigma = yvv_sigma(radius);
   channel_range(channel, op_first_channel, op_end_channel);
-  copy_or_clear_common(this, src, keep_others);
+  copy_or_clear_common(this, src, keep_others, channel);
   run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz, &ImageQ4::mp_vl_fgb_vert);
 }
 
-void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) { yvv_band<4, 8, false>(*this, first, last, rgba_channels()); }
-void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) { yvv_band<3, 8, false>(*this, first, last, rgb_channels()); }
-void ImageQ4::mp_vl_fgb_vert_4(long first, long last) { yvv_band<4, 8, true>(*this, first, last, rgba_channels()); }
-void ImageQ4::mp_vl_fgb_vert_3(long first, long last) { yvv_band<3, 8, true>(*this, first, last, rgb_channels()); }
+void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) { yvv_band<8, false>(*this, first, last, RgbaChannels()); }
+void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) { yvv_band<8, false>(*this, first, last, RgbChannels()); }
+void ImageQ4::mp_vl_fgb_vert_4(long first, long last) { yvv_band<8, true>(*this, first, last, RgbaChannels()); }
+void ImageQ4::mp_vl_fgb_vert_3(long first, long last) { yvv_band<8, true>(*this, first, last, RgbChannels()); }
 
 void ImageQ4::mp_vl_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const ChannelSet<1>& set) { yvv_band<1, 16, false>(*this, first, last, set); });
+                   [&](const OneChannel& ch) { yvv_band<16, false>(*this, first, last, ch); });
 }
 
 void ImageQ4::mp_vl_fgb_vert(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const ChannelSet<1>& set) { yvv_band<1, 16, true>(*this, first, last, set); });
+                   [&](const OneChannel& ch) { yvv_band<16, true>(*this, first, last, ch); });
 }

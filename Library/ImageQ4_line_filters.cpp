@@ -10,8 +10,17 @@ ImageQ4* line_filter_source(ImageQ4* dst, ImageQ4* src) {
   return src;
 }
 
-void copy_or_clear_common(ImageQ4* dst, ImageQ4* src, int keep_others) {
-  if (!src || src == dst) return;
+void copy_or_clear_common(ImageQ4* dst, ImageQ4* src, int keep_others, int channel) {
+  if (!src || (src == dst && keep_others)) return;
+  if (src == dst) {
+    for (int y = 0; y < dst->height; ++y)
+      for (int x = 0; x < dst->width; ++x) {
+        unsigned short* samples = samples_of(dst->rows[y] + x);
+        for (int c = 0; c < 4; ++c)
+          if (c != channel) samples[c] = 0;
+      }
+    return;
+  }
   const int w = src->width < dst->width ? src->width : dst->width;
   const int h = src->height < dst->height ? src->height : dst->height;
   const size_t bytes = static_cast<size_t>(w) * sizeof(PixelQ4);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ImageQ4.h"
+#include "image_rows.h"
 #include "line_filter.h"
 #include "print_error.h"
 #include "row_accumulate.h"
@@ -80,14 +81,13 @@ void ImageQ4::mp_sharpen(long first, long last) {
     }
     const PixelQ4* in = src->rows[y];
     PixelQ4* out = rows[y];
-    static const ChannelSet<4> all = rgba_channels();
     for (int x = 0; x < width; ++x) {
       const PixelQ4 s = in[x];
       for (int c = 0; c < channels; ++c) {
-        const int64_t value = s.*all.member[c];
+        const int64_t value = s.*channel_member(c);
         const int64_t blur = acc.get()[4 * x + c] / op_kernel_total;
         const double v = std::trunc(static_cast<double>(value) + static_cast<double>(value - blur) * op_amount + 0.5);
-        out[x].*all.member[c] = !(v > 0.0) ? 0 : (v >= 32768.0 ? 32767 : static_cast<unsigned short>(v));
+        out[x].*channel_member(c) = !(v > 0.0) ? 0 : (v >= 32768.0 ? 32767 : static_cast<unsigned short>(v));
       }
       if (channels == 3) out[x].a = s.a;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ImageQ4.h"
+#include "image_rows.h"
 #include "line_filter.h"
 #include "print_error.h"
 #include "row_accumulate.h"
@@ -71,7 +72,6 @@ void ImageQ4::mp_template_edge(long first, long last) {
   int64_t* across = sums.get();            // Sx: the kernel as it is
   int64_t* down = across + 4L * width;      // Sy: the kernel transposed
   const int R = static_cast<int>(K / 2);
-  static const ChannelSet<4> all = rgba_channels();
   for_band_groups<false>(*this, first, last, 1, [&](long y, int) {
     std::memset(across, 0, 8 * static_cast<size_t>(width) * sizeof(int64_t));
     for (long i = 0; i < K; ++i) {
@@ -92,7 +92,7 @@ void ImageQ4::mp_template_edge(long first, long last) {
         }
         const int64_t sx = across[4 * x + c], sy = down[4 * x + c];
         const float v = static_cast<float>(((sx < 0 ? -sx : sx) >> 8) + ((sy < 0 ? -sy : sy) >> 8)) * op_gain;
-        out[x].*all.member[c] = clamp_truncate(v);
+        out[x].*channel_member(c) = clamp_truncate(v);
       }
   });
 }

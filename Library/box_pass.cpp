@@ -1,4 +1,5 @@
-// Repeated box filters of one, three or four integer lines.
+// Repeated box filters of integer lines: one pass driver for planar lines and
+// for lanes side by side.
 #include "box_pass.h"
 
 #include <immintrin.h>
@@ -32,109 +33,178 @@ BoxDivisor box_divisor(uint32_t divisor) {
 
 namespace {
 
-// Outputs positions from..to-1 of one pass from the window sum at `from`,
-// leaving the sum at `to`. Indices are clamped, so any span of the line may
-// run here; Sum is wide enough for the samples at hand.
+// Lanes handled in one sweep; wider layouts run in chunks of lanes.
+const int kLaneChunk = 64;
+
+// The window sums at position 0 of `lanes` lanes (samples `stride` apart).
+template <typename Sum>
+inline void first_windows(const int* in, int stride, int lanes, int R, Sum* S) {
+  for (int l = 0; l < lanes; ++l) S[l] = static_cast<Sum>(R) * static_cast<Sum>(in[l]);
+  for (int j = 0; j <= R; ++j)
+    for (int l = 0; l < lanes; ++l) S[l] += static_cast<Sum>(in[static_cast<long>(j) * stride + l]);
+}
+
+// Outputs positions from..to-1 of one pass from the window sums at `from`,
+// leaving the sums at `to`. Indices are clamped, so any span may run here;
+// Sum is wide enough for the samples at hand. Each lane is independent, so
+// the lane loop widens into vector steps.
 template <typename Sum, typename Divide>
-inline void box_run(const int* in, int* out, int n, int R, int from, int to, Sum& S, Divide divide) {
+inline void box_run(const int* in, int* out, int n, int stride, int lanes, int R, int from, int to, Sum* S,
+                    Divide divide) {
   for (int i = from; i < to; ++i) {
-    out[i] = divide(S);
-    S += static_cast<Sum>(in[std::min(i + R + 1, n - 1)]) - static_cast<Sum>(in[std::max(i - R, 0)]);
+    const int* entering = in + static_cast<long>(std::min(i + R + 1, n - 1)) * stride;
+    const int* leaving = in + static_cast<long>(std::max(i - R, 0)) * stride;
+    int* o = out + static_cast<long>(i) * stride;
+    for (int l = 0; l < lanes; ++l) {
+      o[l] = divide(S[l]);
+      S[l] += static_cast<Sum>(entering[l]) - static_cast<Sum>(leaving[l]);
+    }
   }
 }
 
-template <typename Sum>
-inline Sum first_window(const int* in, int R) {
-  Sum S = static_cast<Sum>(R) * static_cast<Sum>(in[0]);
-  for (int j = 0; j <= R; ++j) S += static_cast<Sum>(in[j]);
-  return S;
-}
-
 // Any samples: 64-bit sums, divided as written.
-void box_line_any(const int* in, int* out, int n, int R) {
-  int64_t S = first_window<int64_t>(in, R);
+void box_lanes_any(const int* in, int* out, int n, int stride, int lanes, int R) {
+  int64_t S[kLaneChunk];
   const int64_t d = 2 * R + 1;
-  box_run(in, out, n, R, 0, n, S, [d](int64_t s) { return static_cast<int>(s / d); });
+  first_windows(in, stride, lanes, R, S);
+  box_run(in, out, n, stride, lanes, R, 0, n, S, [d](int64_t s) { return static_cast<int>(s / d); });
 }
 
 // 15-bit samples: sums stay below 2^32 and the multiply divides exactly.
-void box_line_15_portable(const int* in, int* out, int n, int R, const BoxDivisor& dv) {
-  uint32_t S = first_window<uint32_t>(in, R);
-  box_run(in, out, n, R, 0, n, S, [&dv](uint32_t s) { return static_cast<int>(box_divide(s, dv)); });
+Q4_SIMD_BODY void box_lanes_15_body(const int* in, int* out, int n, int stride, int lanes, int R,
+                                    const BoxDivisor& dv) {
+  uint32_t S[kLaneChunk];
+  first_windows(in, stride, lanes, R, S);
+  box_run(in, out, n, stride, lanes, R, 0, n, S,
+          [&dv](uint32_t s) { return static_cast<int>(box_divide(s, dv)); });
+}
+Q4_SIMD_DISPATCH(void, box_lanes_15,
+                 (const int* in, int* out, int n, int stride, int lanes, int R, const BoxDivisor& dv),
+                 (in, out, n, stride, lanes, R, dv))
+
+// Eight window sums divided at once: 64-bit products of the even and the odd
+// lanes; each quotient is bits shift .. shift+31 of its product, which the
+// odd lanes already hold in their upper half after a shift by shift - 32.
+struct Divide8 {
+  __m256i multiplier;
+  __m128i shift, shift_odd;
+};
+
+Q4_SIMD_TARGET_AVX2 inline Divide8 divide8_for(const BoxDivisor& dv) {
+  return Divide8{_mm256_set1_epi32(static_cast<int>(dv.multiplier)), _mm_cvtsi32_si128(dv.shift),
+                 _mm_cvtsi32_si128(dv.shift - 32)};
 }
 
-// The running sum is a prefix sum of the differences entering minus leaving
-// the window; eight positions at a time it is a scan inside one register.
-// The carry between blocks grows by each block's total, kept off the scan so
-// that one addition is all that links a block to the next. Only positions
-// whose window lies inside the line run here, so no index needs clamping.
+Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
+  const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(sums, d.multiplier), d.shift);
+  const __m256i odd = _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
+  return _mm256_blend_epi32(even, odd, 0xAA);
+}
+
+Q4_SIMD_TARGET_AVX2 inline __m256i load8(const int* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+// One planar line of 15-bit samples. The running sum is a prefix sum of the
+// differences entering minus leaving the window; eight positions at a time
+// it is a scan inside one register. The carry between blocks grows by each
+// block's total, kept off the scan so that one addition is all that links a
+// block to the next. Only positions whose window lies inside the line run
+// in the vector loop, so no index needs clamping there.
 Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R, const BoxDivisor& dv) {
-  uint32_t S = first_window<uint32_t>(in, R);
+  uint32_t S;
+  first_windows(in, 1, 1, R, &S);
   auto divide = [&dv](uint32_t s) { return static_cast<int>(box_divide(s, dv)); };
-  box_run(in, out, n, R, 0, R, S, divide);
+  box_run(in, out, n, 1, 1, R, 0, R, &S, divide);
   int i = R;
   if (i + R + 8 <= n - 1) {
-    const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(dv.multiplier));
-    const __m128i shift = _mm_cvtsi32_si128(dv.shift);
-    const __m128i shift_odd = _mm_cvtsi32_si128(dv.shift - 32);
+    const Divide8 d = divide8_for(dv);
     const __m256i last_lane = _mm256_set1_epi32(7);
     __m256i carry = _mm256_set1_epi32(static_cast<int>(S));
     for (; i + R + 8 <= n - 1; i += 8) {
-      const __m256i entering = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + R + 1));
-      const __m256i leaving = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i - R));
-      const __m256i delta = _mm256_sub_epi32(entering, leaving);
+      const __m256i delta = _mm256_sub_epi32(load8(in + i + R + 1), load8(in + i - R));
       __m256i scan = _mm256_add_epi32(delta, _mm256_slli_si256(delta, 4));
       scan = _mm256_add_epi32(scan, _mm256_slli_si256(scan, 8));
       const __m256i low_total = _mm256_shuffle_epi32(scan, 0xFF);
       scan = _mm256_add_epi32(scan, _mm256_permute2x128_si256(low_total, low_total, 0x08));
       const __m256i sums = _mm256_add_epi32(carry, _mm256_sub_epi32(scan, delta));  // at i .. i+7
       carry = _mm256_add_epi32(carry, _mm256_permutevar8x32_epi32(scan, last_lane));
-      // 64-bit products of the even and the odd lanes; each quotient is bits
-      // shift .. shift+31 of its product, which the odd lanes already hold in
-      // their upper half after a shift by shift - 32.
-      const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(sums, multiplier), shift);
-      const __m256i odd =
-          _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), multiplier), shift_odd);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_blend_epi32(even, odd, 0xAA));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), divide8(sums, d));
     }
     S = static_cast<uint32_t>(_mm256_cvtsi256_si32(carry));
   }
-  box_run(in, out, n, R, i, n, S, divide);
+  box_run(in, out, n, 1, 1, R, i, n, &S, divide);
 }
 
-Q4_SIMD_BODY int bits_above_15_body(const int* line, int n) {
+// V x 8 lanes of 15-bit samples side by side: each position is V vector
+// steps, the sums held in registers from position to position.
+template <int V>
+Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R, const BoxDivisor& dv) {
+  const Divide8 d = divide8_for(dv);
+  __m256i S[V];
+  const __m256i radius = _mm256_set1_epi32(R);
+  for (int v = 0; v < V; ++v) S[v] = _mm256_mullo_epi32(radius, load8(in + 8 * v));
+  for (int j = 0; j <= R; ++j)
+    for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + static_cast<long>(j) * stride + 8 * v));
+  for (int i = 0; i < n; ++i) {
+    const int* entering = in + static_cast<long>(std::min(i + R + 1, n - 1)) * stride;
+    const int* leaving = in + static_cast<long>(std::max(i - R, 0)) * stride;
+    int* o = out + static_cast<long>(i) * stride;
+    for (int v = 0; v < V; ++v) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), divide8(S[v], d));
+      S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
+    }
+  }
+}
+
+Q4_SIMD_BODY int bits_above_15_body(const int* line, long count) {
   int outside = 0;
-  for (int i = 0; i < n; ++i) outside |= line[i] & ~0x7FFF;  // negatives too
+  for (long i = 0; i < count; ++i) outside |= line[i] & ~0x7FFF;  // negatives too
   return outside;
 }
-Q4_SIMD_DISPATCH(int, bits_above_15, (const int* line, int n), (line, n))
+Q4_SIMD_DISPATCH(int, bits_above_15, (const int* line, long count), (line, count))
 
-bool all_15_bit(int lines, int* const* line, int n) {
-  for (int l = 0; l < lines; ++l)
-    if (bits_above_15(line[l], n) != 0) return false;
-  return true;
+// One pass of one line (lanes == 1) or of lanes side by side.
+void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDivisor& dv, bool fast, bool avx2) {
+  if (R == 0) {
+    std::memcpy(out, in, static_cast<size_t>(n) * lanes * sizeof(int));
+    return;
+  }
+  if (lanes == 1 && fast && avx2) {
+    box_line_15_avx2(in, out, n, R, dv);
+    return;
+  }
+  int l = 0;
+  if (fast && avx2) {
+    for (; l + 32 <= lanes; l += 32) box_lanes_15_avx2<4>(in + l, out + l, n, lanes, R, dv);
+    const int vectors = (lanes - l) / 8;
+    if (vectors == 3) box_lanes_15_avx2<3>(in + l, out + l, n, lanes, R, dv);
+    if (vectors == 2) box_lanes_15_avx2<2>(in + l, out + l, n, lanes, R, dv);
+    if (vectors == 1) box_lanes_15_avx2<1>(in + l, out + l, n, lanes, R, dv);
+    l += 8 * vectors;
+  }
+  for (; l < lanes; l += kLaneChunk) {
+    const int count = std::min(kLaneChunk, lanes - l);
+    if (fast)
+      box_lanes_15(in + l, out + l, n, lanes, count, R, dv);
+    else
+      box_lanes_any(in + l, out + l, n, lanes, count, R);
+  }
 }
 
-// The one body behind box_pass_1, _3 and _4.
-void box_pass_lines(int radius, int passes, int n, int lines, int* const* in, int* const* out) {
-  if (passes < 1 || n < 1) return;
+// The one body behind every box pass: `lines` separate lines, each of n
+// positions of `lanes` samples.
+void box_pass_lines(int radius, int passes, int n, int lanes, int lines, int* const* in, int* const* out) {
+  if (passes < 1 || n < 1 || lanes < 1) return;
   const int R = radius > 0 ? std::min(radius, n / 2) : 0;
   const BoxDivisor dv = box_divisor(static_cast<uint32_t>(2 * R + 1));
-  const bool fast = dv.exact && all_15_bit(lines, in, n);
-  const bool avx2 = fast && q4_simd_use_avx2();
+  bool fast = dv.exact;
+  for (int l = 0; l < lines && fast; ++l) fast = bits_above_15(in[l], static_cast<long>(n) * lanes) == 0;
+  const bool avx2 = q4_simd_use_avx2();
   int* const* from = in;
   int* const* to = out;
   for (int pass = 0; pass < passes; ++pass) {
-    for (int l = 0; l < lines; ++l) {
-      if (R == 0)
-        std::memcpy(to[l], from[l], static_cast<size_t>(n) * sizeof(int));
-      else if (avx2)
-        box_line_15_avx2(from[l], to[l], n, R, dv);
-      else if (fast)
-        box_line_15_portable(from[l], to[l], n, R, dv);
-      else
-        box_line_any(from[l], to[l], n, R);
-    }
+    for (int l = 0; l < lines; ++l) box_pass_line(from[l], to[l], n, lanes, R, dv, fast, avx2);
     std::swap(from, to);
   }
 }
@@ -144,19 +214,25 @@ void box_pass_lines(int radius, int passes, int n, int lines, int* const* in, in
 void box_pass_1(int radius, int passes, int n, int* in, int* out) {
   int* const in_lines[1] = {in};
   int* const out_lines[1] = {out};
-  box_pass_lines(radius, passes, n, 1, in_lines, out_lines);
+  box_pass_lines(radius, passes, n, 1, 1, in_lines, out_lines);
 }
 
 void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int* out0, int* out1,
                 int* out2) {
   int* const in_lines[3] = {in0, in1, in2};
   int* const out_lines[3] = {out0, out1, out2};
-  box_pass_lines(radius, passes, n, 3, in_lines, out_lines);
+  box_pass_lines(radius, passes, n, 1, 3, in_lines, out_lines);
 }
 
 void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0,
                 int* out1, int* out2, int* out3) {
   int* const in_lines[4] = {in0, in1, in2, in3};
   int* const out_lines[4] = {out0, out1, out2, out3};
-  box_pass_lines(radius, passes, n, 4, in_lines, out_lines);
+  box_pass_lines(radius, passes, n, 1, 4, in_lines, out_lines);
+}
+
+void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out) {
+  int* const in_lines[1] = {in};
+  int* const out_lines[1] = {out};
+  box_pass_lines(radius, passes, n, lanes, 1, in_lines, out_lines);
 }

@@ -24,6 +24,12 @@ void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int
 void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0,
                 int* out1, int* out2, int* out3);
 
+// The same passes over `lanes` lines stored side by side: sample i of lane l
+// at [i * lanes + l]. Several adjacent columns of an image filter at once
+// this way, one vector step per position, where box_pass_1 to _4 scan along
+// each line.
+void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out);
+
 // The fast path divides a window sum S by d = 2R + 1 as (S * multiplier) >>
 // shift, which equals S / d for every S from 0 to 32767 * d: the sums that
 // 15-bit samples can reach. `exact` is false when no 32-bit multiplier with a

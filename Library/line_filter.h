@@ -16,10 +16,12 @@
 // smaller than dst in either direction: the pass would run past it.
 ImageQ4* line_filter_source(ImageQ4* dst, ImageQ4* src);
 
-// The one-channel entries' first step: every channel of src copied into dst
-// (keep_others non-zero) or every channel of dst cleared, over the rows and
-// columns both images have.
-void copy_or_clear_common(ImageQ4* dst, ImageQ4* src, int keep_others);
+// The one-channel entries' first step when a source is given: every channel
+// of src copied into dst (keep_others non-zero) or every channel of dst
+// cleared, over the rows and columns both images have. When src is dst
+// itself, which the pass reads as a copy, clearing spares `channel` so that
+// the pass still finds it.
+void copy_or_clear_common(ImageQ4* dst, ImageQ4* src, int keep_others, int channel);
 
 // The source a worker reads from the image's parameters, or null when there
 // is none or it is too small to be read at this image's coordinates.
@@ -28,20 +30,35 @@ inline const ImageQ4* worker_source(const ImageQ4& image) {
   return src && src->width >= image.width && src->height >= image.height ? src : nullptr;
 }
 
-// The channels one worker carries at once: all four, R G B, or one.
-template <int C>
-struct ChannelSet {
-  unsigned short PixelQ4::*member[C];
+// The channels one worker carries at once: all four, R G B, or one chosen
+// at run time. Fixed choices let the gathers below widen into vector steps.
+struct RgbaChannels {
+  static constexpr int count = 4;
+  int operator[](int c) const { return c; }
 };
-inline ChannelSet<4> rgba_channels() { return {{&PixelQ4::r, &PixelQ4::g, &PixelQ4::b, &PixelQ4::a}}; }
-inline ChannelSet<3> rgb_channels() { return {{&PixelQ4::r, &PixelQ4::g, &PixelQ4::b}}; }
+struct RgbChannels {
+  static constexpr int count = 3;
+  int operator[](int c) const { return c; }
+};
+struct OneChannel {
+  static constexpr int count = 1;
+  int channel;
+  int operator[](int) const { return channel; }
+};
 
-// Runs fn(set) for each channel first..end-1 that exists, one at a time.
+// Runs fn(OneChannel) for each channel first..end-1 that exists, one at a
+// time.
 template <typename Fn>
 void for_each_channel(int first, int end, Fn fn) {
-  static const ChannelSet<4> all = rgba_channels();
-  for (int c = first < 0 ? 0 : first; c < end && c < 4; ++c) fn(ChannelSet<1>{{all.member[c]}});
+  for (int c = first < 0 ? 0 : first; c < end && c < 4; ++c) fn(OneChannel{c});
 }
+
+// A pixel is a plain record of four 16-bit channels (R G B A), so a run of
+// pixels is a run of samples, four to a pixel.
+inline const unsigned short* samples_of(const PixelQ4* pixels) {
+  return reinterpret_cast<const unsigned short*>(pixels);
+}
+inline unsigned short* samples_of(PixelQ4* pixels) { return reinterpret_cast<unsigned short*>(pixels); }
 
 // Lines are rows (positions along a row are columns) or, with Columns,
 // columns (positions are rows).
@@ -53,22 +70,56 @@ template <bool Columns>
 inline long line_count(const ImageQ4& image) {
   return Columns ? image.width : image.height;
 }
-template <bool Columns>
-inline PixelQ4& line_pixel(const ImageQ4& image, long line, int position) {
-  return Columns ? image.rows[position][line] : image.rows[line][position];
+// Lines side by side ("lanes"): sample i of channel c of line q of a group
+// at [i * L + q * count + c], L the lanes of one position. The gathers read
+// and the scatters write rows in memory order: a row at a time along rows, a
+// run of `lines` adjacent pixels per row down columns. Going down columns,
+// every row is a page or more from the last, beyond what the processor
+// fetches ahead by itself: the run the next group will need in the same row
+// (both its ends, as a run need not start on a cache line) is asked for
+// early, and waits in the cache while this group is filtered.
+template <bool Columns, typename T, typename Ch>
+void gather_lanes(const ImageQ4& src, long line0, int lines, int n, int L, const Ch& ch, T* to) {
+  constexpr int C = Ch::count;
+  if (Columns) {
+    for (int i = 0; i < n; ++i) {
+      __builtin_prefetch(src.rows[i] + line0 + lines, 0, 2);
+      __builtin_prefetch(src.rows[i] + line0 + 2 * lines - 1, 0, 2);
+      const unsigned short* s = samples_of(src.rows[i] + line0);
+      T* d = to + static_cast<long>(i) * L;
+      for (int q = 0; q < lines; ++q)
+        for (int c = 0; c < C; ++c) d[q * C + c] = static_cast<T>(s[4 * q + ch[c]]);
+    }
+  } else {
+    for (int q = 0; q < lines; ++q) {
+      const unsigned short* s = samples_of(src.rows[line0 + q]);
+      T* d = to + q * C;
+      for (int i = 0; i < n; ++i)
+        for (int c = 0; c < C; ++c) d[static_cast<long>(i) * L + c] = static_cast<T>(s[4 * i + ch[c]]);
+    }
+  }
 }
 
-// Visits position i of lines first..first+lines-1 in memory order: along
-// rows line by line, down columns row by row across the group, so that a
-// group of adjacent columns reads and writes whole row segments.
-template <bool Columns, typename Fn>
-inline void for_group_samples(int lines, int n, Fn fn) {
+// The reverse, each value stored through store(value) -> 16-bit sample.
+template <bool Columns, typename T, typename Ch, typename Store>
+void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& ch, const T* from, Store store) {
+  constexpr int C = Ch::count;
   if (Columns) {
-    for (int i = 0; i < n; ++i)
-      for (int l = 0; l < lines; ++l) fn(l, i);
+    for (int i = 0; i < n; ++i) {
+      __builtin_prefetch(dst.rows[i] + line0 + lines, 1, 2);
+      __builtin_prefetch(dst.rows[i] + line0 + 2 * lines - 1, 1, 2);
+      unsigned short* s = samples_of(dst.rows[i] + line0);
+      const T* d = from + static_cast<long>(i) * L;
+      for (int q = 0; q < lines; ++q)
+        for (int c = 0; c < C; ++c) s[4 * q + ch[c]] = store(d[q * C + c]);
+    }
   } else {
-    for (int l = 0; l < lines; ++l)
-      for (int i = 0; i < n; ++i) fn(l, i);
+    for (int q = 0; q < lines; ++q) {
+      unsigned short* s = samples_of(dst.rows[line0 + q]);
+      const T* d = from + q * C;
+      for (int i = 0; i < n; ++i)
+        for (int c = 0; c < C; ++c) s[4 * i + ch[c]] = store(d[static_cast<long>(i) * L + c]);
+    }
   }
 }
 
@@ -94,10 +145,11 @@ inline void channel_range(int channel, int& first, int& end) {
   end = valid ? channel + 1 : 0;
 }
 
+// A value truncated toward zero into 0..32767; not-a-number writes 0.
+// Written as selects, so that the scatters widen.
 inline unsigned short clamp_truncate(double v) {
-  // Not-a-number and everything below 0 write 0.
-  if (!(v > 0.0)) return 0;
-  if (v > 32767.0) return 32767;
+  v = v > 0.0 ? v : 0.0;
+  v = v < 32767.0 ? v : 32767.0;
   return static_cast<unsigned short>(static_cast<int>(v));
 }
 

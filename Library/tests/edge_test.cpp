@@ -92,6 +92,33 @@ TEST_F(EdgeTest, SizeOneTemplatesAreScaledSobel) {
   EXPECT_TRUE(same_pixels(*gradient, *sobel_reference(*input, 256, 0.4f * 0.2f)));
 }
 
+// At size 20 the template sums across a full-scale step pass 32 bits. The
+// detector is linear before its final scaling, so halving every sample
+// halves the answer (up to truncation); sums that wrapped would not.
+TEST_F(EdgeTest, LargeTemplatesSumWithoutWrapping) {
+  Image full = new_image(48, 44), half = new_image(48, 44);
+  fill_noise(*full, 44);
+  for (int y = 0; y < 44; ++y)
+    for (int x = 0; x < 48; ++x) {
+      PixelQ4& p = full->rows[y][x];
+      const unsigned short step = x < 24 ? 0 : 32766;  // red and blue: a step; green and alpha: noise
+      p = PixelQ4{step, static_cast<unsigned short>(p.g & ~1), step, static_cast<unsigned short>(p.a & ~1)};
+      half->rows[y][x] = PixelQ4{static_cast<unsigned short>(p.r / 2), static_cast<unsigned short>(p.g / 2),
+                                 static_cast<unsigned short>(p.b / 2), static_cast<unsigned short>(p.a / 2)};
+    }
+  full->SobelEdge(20.0f, 1e-4f, nullptr, 0);
+  half->SobelEdge(20.0f, 1e-4f, nullptr, 0);
+  int answered = 0;
+  for (int y = 0; y < 44; ++y)
+    for (int x = 0; x < 48; ++x)
+      for (int c = 0; c < 4; ++c) {
+        const int a = channel_value(full->rows[y][x], c), b = channel_value(half->rows[y][x], c);
+        ASSERT_NEAR(a, 2 * b, 2) << x << "," << y << " c" << c;
+        answered += a > 100;
+      }
+  EXPECT_GT(answered, 1000);
+}
+
 // Inside the image a vertical step answers only in the column before it and
 // the column after it; on the top and bottom rows the bright side also faces
 // the black outside.
@@ -277,6 +304,26 @@ TEST_F(EdgeTest, EstimatedThresholdsFromTheHistogram) {
   EXPECT_EQ(high, 32767);
   EXPECT_EQ(low, 16383);
   out->op_magnitude = nullptr;
+}
+
+// The working image starts at zero: without the alpha flag the magnitudes
+// copied out carry a zero alpha, and suppression, which reaches no border
+// pixel, leaves the border at zero.
+TEST_F(EdgeTest, CannyWorkingImageStartsAtZero) {
+  Image out = new_image(30, 26);
+  fill_noise(*out, 45);
+  out->CannyEdge(1.2f, true, 2.0f, false, nullptr, nullptr, nullptr, 0);
+  int answered = 0;
+  for (int y = 0; y < 26; ++y)
+    for (int x = 0; x < 30; ++x) {
+      const PixelQ4& p = out->rows[y][x];
+      ASSERT_EQ(p.a, 0);
+      if (x == 0 || y == 0 || x == 29 || y == 25) {
+        ASSERT_TRUE(same_pixel(p, PixelQ4{0, 0, 0, 0}));
+      }
+      answered += p.r != 0;
+    }
+  EXPECT_GT(answered, 50);
 }
 
 TEST_F(EdgeTest, CannyUnusableInputsLeaveTheImageAlone) {
