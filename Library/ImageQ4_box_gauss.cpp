@@ -8,6 +8,7 @@
 #include "box_pass.h"
 #include "box_radius.h"
 #include "line_filter.h"
+#include "q4_simd.h"
 
 BoxRadius box_radius_of(double box_radius, int n) {
   double rho = box_radius > 0.0 ? box_radius : 0.0;  // negative and not-a-number count as 0
@@ -24,6 +25,11 @@ BoxRadius box_radius_of(double box_radius, int n) {
 }
 
 namespace {
+
+Q4_SIMD_BODY void blend_body(int* at_r, const int* at_r1, long count, int w0, int w1) {
+  for (long i = 0; i < count; ++i) at_r[i] = (w0 * at_r[i] + w1 * at_r1[i]) >> 10;
+}
+Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, int w1), (at_r, at_r1, count, w0, w1))
 
 // One band of lines, K at a time side by side, carrying the channels `ch`.
 // Each lane has three integer lines of scratch: the input (overwritten by the
@@ -50,7 +56,7 @@ void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
     if (b.blend) {
       gather_lanes<Columns>(*src, line0, lines, n, L, ch, in);  // the passes overwrote it
       box_pass_lanes(b.r + 1, 3, n, L, in, at_r1);
-      for (long i = 0; i < values; ++i) at_r[i] = (b.w0 * at_r[i] + b.w1 * at_r1[i]) >> 10;
+      blend(at_r, at_r1, values, b.w0, b.w1);
     }
     scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r, [](int v) { return static_cast<unsigned short>(v); });
   });
