@@ -29,7 +29,8 @@ namespace {
 Q4_SIMD_BODY void blend_body(int* at_r, const int* at_r1, long count, int w0, int w1) {
   for (long i = 0; i < count; ++i) at_r[i] = (w0 * at_r[i] + w1 * at_r1[i]) >> 10;
 }
-Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, int w1), (at_r, at_r1, count, w0, w1))
+Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, int w1),
+                 (at_r, at_r1, count, w0, w1))
 
 // One band of lines, K at a time side by side, carrying the channels `ch`.
 // Each lane has three integer lines of scratch: the input (overwritten by the
@@ -37,6 +38,7 @@ Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, 
 template <int K, bool Columns, typename Ch>
 void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
+  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -58,7 +60,8 @@ void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
       box_pass_lanes(b.r + 1, 3, n, L, in, at_r1);
       blend(at_r, at_r1, values, b.w0, b.w1);
     }
-    scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r, [](int v) { return static_cast<unsigned short>(v); });
+    scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r,
+                           [](int v) { return static_cast<unsigned short>(v); });
   });
 }
 
@@ -80,10 +83,18 @@ void ImageQ4::Box_GaussianBlur_Channel(float box_radius, ImageQ4* src, int direc
   run_line_passes(src, direction, &ImageQ4::mp_box_gauss_hor_1, &ImageQ4::mp_box_gauss_vert_1);
 }
 
-void ImageQ4::mp_box_gauss_hor_4(long first, long last) { box_band<4, false>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_box_gauss_hor_3(long first, long last) { box_band<4, false>(*this, first, last, RgbChannels()); }
-void ImageQ4::mp_box_gauss_vert_4(long first, long last) { box_band<4, true>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_box_gauss_vert_3(long first, long last) { box_band<4, true>(*this, first, last, RgbChannels()); }
+void ImageQ4::mp_box_gauss_hor_4(long first, long last) {
+  box_band<4, false>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_box_gauss_hor_3(long first, long last) {
+  box_band<4, false>(*this, first, last, RgbChannels());
+}
+void ImageQ4::mp_box_gauss_vert_4(long first, long last) {
+  box_band<4, true>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_box_gauss_vert_3(long first, long last) {
+  box_band<4, true>(*this, first, last, RgbChannels());
+}
 
 // The channel loop runs outside the line loop: one channel of the whole band
 // after the other.

@@ -33,8 +33,8 @@ ImageQ4::floatCol** ImageQ4::f2d(int rows_count, int columns) {
       q4_calloc(static_cast<unsigned>(rows_count), sizeof(floatCol*), kSourcePath, __LINE__));
   if (!plane) return nullptr;
   for (int r = 0; r < rows_count; ++r) {
-    plane[r] =
-        static_cast<floatCol*>(q4_calloc(static_cast<unsigned>(columns), sizeof(floatCol), kSourcePath, __LINE__));
+    plane[r] = static_cast<floatCol*>(
+        q4_calloc(static_cast<unsigned>(columns), sizeof(floatCol), kSourcePath, __LINE__));
     if (!plane[r]) {
       f2d_clean(plane, r, columns);  // a plug-in never ends its host: give back what was made
       return nullptr;
@@ -222,7 +222,7 @@ void ImageQ4::mp_nonmax_suppress(long first, long last) {
   if (!op_dx || !op_dy || !op_magnitude) return;
   const int channels = op_alpha ? 4 : 3;
   const long from = first > 1 ? first : 1, to = last < height - 2 ? last : height - 2;
-  for (long y = from; y <= to; ++y)
+  for_band_groups<false>(*this, from, to, 1, [&](long y, int) {
     for (int x = 1; x < width - 1; ++x)
       for (int c = 0; c < channels; ++c) {
         const PlaneChannel p = kPlaneChannels[c];
@@ -245,6 +245,7 @@ void ImageQ4::mp_nonmax_suppress(long first, long last) {
         }
         if (g > g1 && g > g2) out = clamp_truncate(g * op_magnitude_gain);
       }
+  });
 }
 
 void ImageQ4::hysteresis() {
@@ -314,7 +315,7 @@ void ImageQ4::estimate_thresh(unsigned short* high, unsigned short* low, int cha
   for (int k = 1; k <= 32767 && !first_filled; ++k)
     if (histogram[k]) first_filled = k;
   *high = static_cast<unsigned short>(h);
-  *low = static_cast<unsigned short>(histogram[0] || !first_filled ? static_cast<int>(h * 0.5)
-                                                                   : static_cast<int>((h + first_filled) * 0.5));
+  *low = static_cast<unsigned short>(
+      histogram[0] || !first_filled ? static_cast<int>(h * 0.5) : static_cast<int>((h + first_filled) * 0.5));
   q4_free(histogram, kSourcePath, __LINE__);
 }

@@ -18,7 +18,8 @@ void ImageQ4::make_coeffs(double sigma, double* n_causal, double* n_anticausal, 
   double* nm = n_anticausal;
   double* dp = d_causal;
   np[0] = a0 + c0;
-  np[1] = std::exp(b1) * (c1 * sin1 - (2 * a0 + c0) * cos1) + std::exp(b0) * (a1 * sin0 - (2 * c0 + a0) * cos0);
+  np[1] =
+      std::exp(b1) * (c1 * sin1 - (2 * a0 + c0) * cos1) + std::exp(b0) * (a1 * sin0 - (2 * c0 + a0) * cos0);
   np[2] = 2 * std::exp(b0 + b1) * ((a0 + c0) * cos1 * cos0 - a1 * cos1 * sin0 - c1 * cos0 * sin1) +
           c0 * std::exp(2 * b0) + a0 * std::exp(2 * b1);
   np[3] = std::exp(b1 + 2 * b0) * (c1 * sin1 - c0 * cos1) + std::exp(b0 + 2 * b1) * (a1 * sin0 - a0 * cos0);
@@ -123,10 +124,10 @@ Q4_SIMD_BODY void deriche_lanes(const double* X, double* P, double* M, int n, co
   }
 }
 
-#define DERICHE_KERNEL(L)                                                                                 \
+#define DERICHE_KERNEL(L)                                                                                   \
   Q4_SIMD_BODY void deriche##L##_body(const double* X, double* P, double* M, int n, const DericheTaps& t) { \
-    deriche_lanes<L>(X, P, M, n, t);                                                                       \
-  }                                                                                                        \
+    deriche_lanes<L>(X, P, M, n, t);                                                                        \
+  }                                                                                                         \
   Q4_SIMD_DISPATCH(void, deriche##L, (const double* X, double* P, double* M, int n, const DericheTaps& t),  \
                    (X, P, M, n, t))
 DERICHE_KERNEL(16)
@@ -145,6 +146,7 @@ void deriche_lines(const double* X, double* P, double* M, int n, const DericheTa
 template <int K, bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
+  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -175,7 +177,8 @@ bool usable_sigma(float sigma) { return sigma > 0.0f && std::isfinite(sigma); }
 
 void ImageQ4::Deriche_GaussianBlur(float sigma, ImageQ4* src, int direction, int with_alpha) {
   if (!usable_sigma(sigma)) return;
-  make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal, op_e_anticausal);
+  make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal,
+              op_e_anticausal);
   if (with_alpha)
     run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz_4, &ImageQ4::mp_fgb_vert_4);
   else
@@ -185,16 +188,25 @@ void ImageQ4::Deriche_GaussianBlur(float sigma, ImageQ4* src, int direction, int
 void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direction, int channel,
                                            int keep_others) {
   if (!usable_sigma(sigma)) return;
-  make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal, op_e_anticausal);
+  make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal,
+              op_e_anticausal);
   channel_range(channel, op_first_channel, op_end_channel);
   copy_or_clear_common(this, src, keep_others, channel);
   run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz, &ImageQ4::mp_fgb_vert);
 }
 
-void ImageQ4::mp_fgb_horiz_4(long first, long last) { deriche_band<4, false>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_fgb_horiz_3(long first, long last) { deriche_band<4, false>(*this, first, last, RgbChannels()); }
-void ImageQ4::mp_fgb_vert_4(long first, long last) { deriche_band<4, true>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_fgb_vert_3(long first, long last) { deriche_band<4, true>(*this, first, last, RgbChannels()); }
+void ImageQ4::mp_fgb_horiz_4(long first, long last) {
+  deriche_band<4, false>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_fgb_horiz_3(long first, long last) {
+  deriche_band<4, false>(*this, first, last, RgbChannels());
+}
+void ImageQ4::mp_fgb_vert_4(long first, long last) {
+  deriche_band<4, true>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_fgb_vert_3(long first, long last) {
+  deriche_band<4, true>(*this, first, last, RgbChannels());
+}
 
 void ImageQ4::mp_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,

@@ -16,7 +16,8 @@ int* ImageQ4::gaussian_kernel(float radius, long* count, long* scale, long* shif
   // allocation would.
   if (!(rho <= 1.0e8f)) return nullptr;
   const int r = static_cast<int>(std::ceil(rho));
-  int* taps = static_cast<int*>(q4_malloc(static_cast<unsigned>(2 * r + 1) * sizeof(int), kSourcePath, __LINE__));
+  int* taps =
+      static_cast<int*>(q4_malloc(static_cast<unsigned>(2 * r + 1) * sizeof(int), kSourcePath, __LINE__));
   if (!taps) return nullptr;
   const double s = rho / 3.0;
   long m = 0;
@@ -87,6 +88,7 @@ Q4_SIMD_DISPATCH(void, convolve,
 template <int K, bool Columns, typename Ch>
 void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
+  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -105,7 +107,9 @@ void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
   // Only samples above 32767 can make values past it; the one-channel passes
   // then write full scale, the others the value itself.
   const bool clamp_to_15 = image.op_clamp_to_15 != 0;
-  auto store = [clamp_to_15](uint32_t v) { return static_cast<unsigned short>(clamp_to_15 && v >= 32768 ? 32767 : v); };
+  auto store = [clamp_to_15](uint32_t v) {
+    return static_cast<unsigned short>(clamp_to_15 && v >= 32768 ? 32767 : v);
+  };
   uint32_t* inside = line + h * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
     if (lines < K)  // lanes of missing lines carry zeros
@@ -132,7 +136,8 @@ void exact_channels(ImageQ4& image, long first, long last) {
   else if (from == 0 && end == 3)
     exact_band<4, Columns>(image, first, last, RgbChannels());
   else
-    for_each_channel(from, end, [&](const OneChannel& ch) { exact_band<16, Columns>(image, first, last, ch); });
+    for_each_channel(from, end,
+                     [&](const OneChannel& ch) { exact_band<16, Columns>(image, first, last, ch); });
 }
 
 }  // namespace
@@ -195,8 +200,8 @@ void ImageQ4::Exact_GaussianBlurVert_Channel(float radius, int clamp_edges, Imag
   exact_pass(radius, clamp_edges, src, first, end, true, true);
 }
 
-void ImageQ4::Exact_GaussianBlur_Channel(float radius, int clamp_edges, ImageQ4* src, int direction, int channel,
-                                         int keep_others) {
+void ImageQ4::Exact_GaussianBlur_Channel(float radius, int clamp_edges, ImageQ4* src, int direction,
+                                         int channel, int keep_others) {
   copy_or_clear_common(this, src, keep_others, channel);
   if (!line_filter_source(this, src)) return;
   if (direction == 0 || direction == 2) Exact_GaussianBlurHoriz_Channel(radius, clamp_edges, src, channel);

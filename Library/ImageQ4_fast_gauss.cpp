@@ -44,12 +44,14 @@ Q4_SIMD_BODY void yvv_lanes(double* w, int count, const YvvCoefficients& k) {
   for (int l = 0; l < 3 * L; ++l) w[l] = 0.0;  // the causal result starts from rest
   for (int i = 3; i < count; ++i) {
     double* cur = w + static_cast<long>(i) * L;
-    for (int l = 0; l < L; ++l) cur[l] = B * cur[l] + a1 * cur[l - L] + a2 * cur[l - 2 * L] + a3 * cur[l - 3 * L];
+    for (int l = 0; l < L; ++l)
+      cur[l] = B * cur[l] + a1 * cur[l - L] + a2 * cur[l - 2 * L] + a3 * cur[l - 3 * L];
   }
   for (int l = 0; l < 3 * L; ++l) w[static_cast<long>(count - 3) * L + l] = 0.0;  // so does the backward one
   for (int i = count - 4; i >= 0; --i) {
     double* cur = w + static_cast<long>(i) * L;
-    for (int l = 0; l < L; ++l) cur[l] = B * cur[l] + a1 * cur[l + L] + a2 * cur[l + 2 * L] + a3 * cur[l + 3 * L];
+    for (int l = 0; l < L; ++l)
+      cur[l] = B * cur[l] + a1 * cur[l + L] + a2 * cur[l + 2 * L] + a3 * cur[l + 3 * L];
   }
 }
 
@@ -75,6 +77,7 @@ const double kLongestExtension = 1 << 28;
 template <int K, bool Columns, typename Ch>
 void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
+  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
   if (image.AbortRender()) return;
   const ImageQ4* src = worker_source(image);
   const int n = line_length<Columns>(image);
@@ -121,10 +124,18 @@ void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int directio
   run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz, &ImageQ4::mp_vl_fgb_vert);
 }
 
-void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) { yvv_band<8, false>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) { yvv_band<8, false>(*this, first, last, RgbChannels()); }
-void ImageQ4::mp_vl_fgb_vert_4(long first, long last) { yvv_band<8, true>(*this, first, last, RgbaChannels()); }
-void ImageQ4::mp_vl_fgb_vert_3(long first, long last) { yvv_band<8, true>(*this, first, last, RgbChannels()); }
+void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) {
+  yvv_band<8, false>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) {
+  yvv_band<8, false>(*this, first, last, RgbChannels());
+}
+void ImageQ4::mp_vl_fgb_vert_4(long first, long last) {
+  yvv_band<8, true>(*this, first, last, RgbaChannels());
+}
+void ImageQ4::mp_vl_fgb_vert_3(long first, long last) {
+  yvv_band<8, true>(*this, first, last, RgbChannels());
+}
 
 void ImageQ4::mp_vl_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,

@@ -16,9 +16,8 @@ int* ImageQ4::sharpen_kernel(float radius, long* size, long* total) {
   if (radius >= 16384.0f) return nullptr;
   const int r = radius >= 2.0f ? static_cast<int>(radius) : 2;  // not-a-number too
   const int side = 2 * r - 1;
-  int* weights =
-      static_cast<int*>(q4_malloc(static_cast<unsigned>(side) * static_cast<unsigned>(side) * sizeof(int), kSourcePath,
-                                  __LINE__));
+  int* weights = static_cast<int*>(q4_malloc(
+      static_cast<unsigned>(side) * static_cast<unsigned>(side) * sizeof(int), kSourcePath, __LINE__));
   if (!weights) return nullptr;
   const int c = r - 1;
   long sum = 0;
@@ -77,7 +76,8 @@ void ImageQ4::mp_sharpen(long first, long last) {
       const long sy = y - half + j;
       if (sy < 0 || sy >= height) continue;
       for (long i = 0; i < side; ++i)
-        accumulate_shifted_row(acc.get(), src->rows[sy], width, static_cast<int>(i - half), op_kernel[j * side + i]);
+        accumulate_shifted_row(acc.get(), src->rows[sy], width, static_cast<int>(i - half),
+                               op_kernel[j * side + i]);
     }
     const PixelQ4* in = src->rows[y];
     PixelQ4* out = rows[y];
@@ -86,7 +86,8 @@ void ImageQ4::mp_sharpen(long first, long last) {
       for (int c = 0; c < channels; ++c) {
         const int64_t value = s.*channel_member(c);
         const int64_t blur = acc.get()[4 * x + c] / op_kernel_total;
-        const double v = std::trunc(static_cast<double>(value) + static_cast<double>(value - blur) * op_amount + 0.5);
+        const double v =
+            std::trunc(static_cast<double>(value) + static_cast<double>(value - blur) * op_amount + 0.5);
         out[x].*channel_member(c) = !(v > 0.0) ? 0 : (v >= 32768.0 ? 32767 : static_cast<unsigned short>(v));
       }
       if (channels == 3) out[x].a = s.a;

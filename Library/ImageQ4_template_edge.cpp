@@ -30,7 +30,8 @@ void ImageQ4::template_edge(int type, float size, float, ImageQ4* src, int alpha
   if (s > largest) s = largest;
   const int R = static_cast<int>(std::ceil(s));
   const int K = 2 * R + 1;
-  int* kernel = static_cast<int*>(q4_malloc(static_cast<unsigned>(K) * K * sizeof(int), kSourcePath, __LINE__));
+  int* kernel =
+      static_cast<int*>(q4_malloc(static_cast<unsigned>(K) * K * sizeof(int), kSourcePath, __LINE__));
   if (!kernel) {
     PrintError("Cannot allocate memory for kernel");
     return;
@@ -69,8 +70,8 @@ void ImageQ4::mp_template_edge(long first, long last) {
   if (!src || !op_kernel || K < 1 || width <= 0) return;
   BandScratch<int64_t> sums(8 * static_cast<uint64_t>(width));
   if (!sums.get()) return;
-  int64_t* across = sums.get();            // Sx: the kernel as it is
-  int64_t* down = across + 4L * width;      // Sy: the kernel transposed
+  int64_t* across = sums.get();         // Sx: the kernel as it is
+  int64_t* down = across + 4L * width;  // Sy: the kernel transposed
   const int R = static_cast<int>(K / 2);
   for_band_groups<false>(*this, first, last, 1, [&](long y, int) {
     std::memset(across, 0, 8 * static_cast<size_t>(width) * sizeof(int64_t));

@@ -97,7 +97,8 @@ Q4_SIMD_TARGET_AVX2 inline Divide8 divide8_for(const BoxDivisor& dv) {
 
 Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
   const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(sums, d.multiplier), d.shift);
-  const __m256i odd = _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
+  const __m256i odd =
+      _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
   return _mm256_blend_epi32(even, odd, 0xAA);
 }
 
@@ -139,13 +140,15 @@ Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R,
 // V x 8 lanes of 15-bit samples side by side: each position is V vector
 // steps, the sums held in registers from position to position.
 template <int V>
-Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R, const BoxDivisor& dv) {
+Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
+                                           const BoxDivisor& dv) {
   const Divide8 d = divide8_for(dv);
   __m256i S[V];
   const __m256i radius = _mm256_set1_epi32(R);
   for (int v = 0; v < V; ++v) S[v] = _mm256_mullo_epi32(radius, load8(in + 8 * v));
   for (int j = 0; j <= R; ++j)
-    for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + static_cast<long>(j) * stride + 8 * v));
+    for (int v = 0; v < V; ++v)
+      S[v] = _mm256_add_epi32(S[v], load8(in + static_cast<long>(j) * stride + 8 * v));
   for (int i = 0; i < n; ++i) {
     const int* entering = in + static_cast<long>(std::min(i + R + 1, n - 1)) * stride;
     const int* leaving = in + static_cast<long>(std::max(i - R, 0)) * stride;
@@ -165,7 +168,8 @@ Q4_SIMD_BODY int bits_above_15_body(const int* line, long count) {
 Q4_SIMD_DISPATCH(int, bits_above_15, (const int* line, long count), (line, count))
 
 // One pass of one line (lanes == 1) or of lanes side by side.
-void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDivisor& dv, bool fast, bool avx2) {
+void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDivisor& dv, bool fast,
+                   bool avx2) {
   if (R == 0) {
     std::memcpy(out, in, static_cast<size_t>(n) * lanes * sizeof(int));
     return;
@@ -224,8 +228,8 @@ void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int
   box_pass_lines(radius, passes, n, 1, 3, in_lines, out_lines);
 }
 
-void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0,
-                int* out1, int* out2, int* out3) {
+void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0, int* out1,
+                int* out2, int* out3) {
   int* const in_lines[4] = {in0, in1, in2, in3};
   int* const out_lines[4] = {out0, out1, out2, out3};
   box_pass_lines(radius, passes, n, 1, 4, in_lines, out_lines);

@@ -19,10 +19,9 @@
 // Any int samples are accepted; lines of 15-bit samples (0..32767), which is
 // what frame images and the fluid texture hold, take the fast path.
 void box_pass_1(int radius, int passes, int n, int* in, int* out);
-void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int* out0, int* out1,
-                int* out2);
-void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0,
-                int* out1, int* out2, int* out3);
+void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int* out0, int* out1, int* out2);
+void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0, int* out1,
+                int* out2, int* out3);
 
 // The same passes over `lanes` lines stored side by side: sample i of lane l
 // at [i * lanes + l]. Several adjacent columns of an image filter at once

@@ -70,55 +70,70 @@ template <bool Columns>
 inline long line_count(const ImageQ4& image) {
   return Columns ? image.width : image.height;
 }
+
+// Most lines a worker takes side by side.
+const int kMaxGroup = 16;
+
 // Lines side by side ("lanes"): sample i of channel c of line q of a group
-// at [i * L + q * count + c], L the lanes of one position. The gathers read
-// and the scatters write rows in memory order: a row at a time along rows, a
-// run of `lines` adjacent pixels per row down columns. Going down columns,
-// every row is a page or more from the last, beyond what the processor
-// fetches ahead by itself: the run the next group will need in the same row
-// (both its ends, as a run need not start on a cache line) is asked for
-// early, and waits in the cache while this group is filtered.
+// at [i * L + q * count + c], L the lanes of one position, at most kMaxGroup
+// lines. The lanes are filled and emptied position by position: along rows
+// from `lines` rows at once, down columns from a run of `lines` adjacent
+// pixels of each row.
+//
+// Going down columns, every row is a page or more from the last, beyond what
+// the processor fetches ahead by itself: the run the next group will need in
+// the same row (both its ends, as a run need not start on a cache line) is
+// asked for early, and waits in the cache while this group is filtered.
 template <bool Columns, typename T, typename Ch>
 void gather_lanes(const ImageQ4& src, long line0, int lines, int n, int L, const Ch& ch, T* to) {
   constexpr int C = Ch::count;
   if (Columns) {
+    const bool next = line0 + 2 * lines <= src.width;
     for (int i = 0; i < n; ++i) {
-      __builtin_prefetch(src.rows[i] + line0 + lines, 0, 2);
-      __builtin_prefetch(src.rows[i] + line0 + 2 * lines - 1, 0, 2);
+      if (next) {
+        __builtin_prefetch(src.rows[i] + line0 + lines, 0, 2);
+        __builtin_prefetch(src.rows[i] + line0 + 2 * lines - 1, 0, 2);
+      }
       const unsigned short* s = samples_of(src.rows[i] + line0);
       T* d = to + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)
         for (int c = 0; c < C; ++c) d[q * C + c] = static_cast<T>(s[4 * q + ch[c]]);
     }
   } else {
-    for (int q = 0; q < lines; ++q) {
-      const unsigned short* s = samples_of(src.rows[line0 + q]);
-      T* d = to + q * C;
-      for (int i = 0; i < n; ++i)
-        for (int c = 0; c < C; ++c) d[static_cast<long>(i) * L + c] = static_cast<T>(s[4 * i + ch[c]]);
+    const unsigned short* row[kMaxGroup];
+    for (int q = 0; q < lines; ++q) row[q] = samples_of(src.rows[line0 + q]);
+    for (int i = 0; i < n; ++i) {
+      T* d = to + static_cast<long>(i) * L;
+      for (int q = 0; q < lines; ++q)
+        for (int c = 0; c < C; ++c) d[q * C + c] = static_cast<T>(row[q][4 * i + ch[c]]);
     }
   }
 }
 
 // The reverse, each value stored through store(value) -> 16-bit sample.
 template <bool Columns, typename T, typename Ch, typename Store>
-void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& ch, const T* from, Store store) {
+void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& ch, const T* from,
+                   Store store) {
   constexpr int C = Ch::count;
   if (Columns) {
+    const bool next = line0 + 2 * lines <= dst.width;
     for (int i = 0; i < n; ++i) {
-      __builtin_prefetch(dst.rows[i] + line0 + lines, 1, 2);
-      __builtin_prefetch(dst.rows[i] + line0 + 2 * lines - 1, 1, 2);
+      if (next) {
+        __builtin_prefetch(dst.rows[i] + line0 + lines, 1, 2);
+        __builtin_prefetch(dst.rows[i] + line0 + 2 * lines - 1, 1, 2);
+      }
       unsigned short* s = samples_of(dst.rows[i] + line0);
       const T* d = from + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)
         for (int c = 0; c < C; ++c) s[4 * q + ch[c]] = store(d[q * C + c]);
     }
   } else {
-    for (int q = 0; q < lines; ++q) {
-      unsigned short* s = samples_of(dst.rows[line0 + q]);
-      const T* d = from + q * C;
-      for (int i = 0; i < n; ++i)
-        for (int c = 0; c < C; ++c) s[4 * i + ch[c]] = store(d[static_cast<long>(i) * L + c]);
+    unsigned short* row[kMaxGroup];
+    for (int q = 0; q < lines; ++q) row[q] = samples_of(dst.rows[line0 + q]);
+    for (int i = 0; i < n; ++i) {
+      const T* d = from + static_cast<long>(i) * L;
+      for (int q = 0; q < lines; ++q)
+        for (int c = 0; c < C; ++c) row[q][4 * i + ch[c]] = store(d[q * C + c]);
     }
   }
 }

@@ -21,12 +21,14 @@ const int kWidth = 1920, kHeight = 1080;
 enum Filter { kYoungVanVliet, kDeriche, kBoxPasses, kExact, kBoxTexture };
 
 struct Frames {
-  Frames() : source(kWidth, kHeight, 1.0f, nullptr, nullptr), target(kWidth, kHeight, 1.0f, nullptr, nullptr) {
+  Frames()
+      : source(kWidth, kHeight, 1.0f, nullptr, nullptr), target(kWidth, kHeight, 1.0f, nullptr, nullptr) {
     for (int y = 0; y < kHeight; ++y)
       for (int x = 0; x < kWidth; ++x) {
         const unsigned v = static_cast<unsigned>(x * 7919 + y * 104729);
-        source.rows[y][x] = PixelQ4{static_cast<unsigned short>(v % 32768), static_cast<unsigned short>((v >> 3) % 32768),
-                                    static_cast<unsigned short>((v >> 7) % 32768), 32767};
+        source.rows[y][x] =
+            PixelQ4{static_cast<unsigned short>(v % 32768), static_cast<unsigned short>((v >> 3) % 32768),
+                    static_cast<unsigned short>((v >> 7) % 32768), 32767};
       }
     target.CopyValues(&source, 1.0f, 1.0f, 1.0f, 1.0f);
   }
@@ -52,7 +54,8 @@ void run_filter(Frames& frames, Filter filter, double sigma) {
       out.Deriche_GaussianBlur(static_cast<float>(sigma), &frames.source, 2, 1);
       break;
     case kBoxPasses:  // three passes at r with r (r + 1) = sigma^2
-      out.Box_GaussianBlur(static_cast<float>((std::sqrt(1.0 + 4.0 * sigma * sigma) - 1.0) / 2.0), &frames.source, 2, 1);
+      out.Box_GaussianBlur(static_cast<float>((std::sqrt(1.0 + 4.0 * sigma * sigma) - 1.0) / 2.0),
+                           &frames.source, 2, 1);
       break;
     case kExact:
       out.Exact_GaussianBlur(static_cast<float>(3.0 * sigma), 1, &frames.source, 2, 1);

