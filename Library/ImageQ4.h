@@ -39,27 +39,30 @@ class ImageQ4 {
   struct floatCol {  // one record of a float plane: R, G, B, A
     float r, g, b, a;
   };
-  int op_first_channel = 0;  // single-channel workers: channels first..end-1
+  int op_first_channel = 0;     // one-channel workers: channels first..end-1
   int op_end_channel = 0;
-  int op_alpha = 0;          // filter A too
-  int op_clamp_edges = 0;    // exact Gaussian: repeat edge pixels, else leave taps out
-  int op_clamp_to_15 = 0;    // exact Gaussian: one-channel store rule
-  double op_sigma = 0.0;       // Young-van Vliet
-  double op_box_radius = 0.0;  // box-pass Gaussian
-  double op_n_causal[5] = {}, op_n_anticausal[5] = {};  // Deriche
-  double op_d_causal[5] = {}, op_d_anticausal[5] = {};
-  double op_e_causal[5] = {}, op_e_anticausal[5] = {};
-  int* op_kernel = nullptr;    // exact taps, or square sharpen / edge weights
-  long op_kernel_count = 0;    // taps, or the side of the square
-  long op_kernel_total = 0;    // sharpen: sum of the weights
-  float op_gain = 0.0f;        // edge template output gain
-  double op_amount = 0.0;      // sharpen
-  PixelQ4* op_low = nullptr;   // Canny: caller's thresholds
+  int op_alpha = 0;             // filter A too
+  int op_clamp_edges = 0;       // exact Gaussian: repeat edge pixels, else leave taps out
+  int op_clamp_to_15 = 0;       // exact Gaussian: the one-channel store rule
+  double op_sigma = 0.0;        // Young-van Vliet
+  double op_box_radius = 0.0;   // box-pass Gaussian
+  double op_n_causal[5] = {};   // Deriche
+  double op_n_anticausal[5] = {};
+  double op_d_causal[5] = {};
+  double op_d_anticausal[5] = {};
+  double op_e_causal[5] = {};
+  double op_e_anticausal[5] = {};
+  int* op_kernel = nullptr;     // exact taps, or square sharpen / edge weights
+  long op_kernel_count = 0;     // taps, or the side of the square
+  long op_kernel_total = 0;     // sharpen: sum of the weights
+  float op_gain = 0.0f;         // edge template output gain
+  double op_amount = 0.0;       // sharpen
+  PixelQ4* op_low = nullptr;    // Canny: the caller's thresholds
   PixelQ4* op_high = nullptr;
   int op_nonmax = 0;
   int op_hysteresis = 0;
   float op_magnitude_gain = 0.0f;
-  float op_smoothing = 0.0f;   // Canny's s
+  float op_smoothing = 0.0f;    // Canny's s
   int op_canny_width = 0;
   int op_canny_height = 0;
   int op_mask_length = 0;
@@ -153,8 +156,8 @@ class ImageQ4 {
   static float dGauss(float x, float s);
   static float norm(float x, float y);
 
-  // Recursive Gaussians (Young-van Vliet; Deriche) along rows, columns or
-  // both; radius gives sigma = 0.25 radius + 0.05.
+  // Recursive Gaussians along rows, columns or both: Young-van Vliet, whose
+  // radius gives sigma = 0.25 radius + 0.05, and Deriche, given sigma.
   void Fast_GaussianBlur(float radius, ImageQ4* src, int direction, int with_alpha);
   void Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int direction, int channel, int keep_others);
   void Deriche_GaussianBlur(float sigma, ImageQ4* src, int direction, int with_alpha);
