@@ -1,10 +1,17 @@
 // Host frame exchange of a 1920x1080 frame: 8-bit and 12-bit, into and out
-// of ImageQ4, at full and half resolution, serial and on 8 host workers.
+// of ImageQ4, at full and half resolution, serial and on 8 host workers;
+// beside OpenCV's two-call chain for the 8-bit frame (channel conversion,
+// then depth conversion) and a banded copy of the image's bytes, the memory
+// floor either direction is measured against.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "ImageQ4.h"
 #include "band_split.h"
@@ -85,7 +92,70 @@ void exchange_args(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// The floor: the full-size image's bytes copied row band by row band on the
+// host workers, the traffic of the larger side of either conversion.
+struct CopyJob {
+  const PixelQ4* from;
+  PixelQ4* to;
+};
+
+void copy_rows(void* job, void* processes) {
+  const CopyJob& copy = *static_cast<const CopyJob*>(job);
+  long first, last;
+  band_split(host_worker_index(), kHeight, arg_int(processes), first, last);
+  if (first > last) return;
+  const size_t row = static_cast<size_t>(kWidth);
+  std::memcpy(copy.to + first * row, copy.from + first * row, (last - first + 1) * row * sizeof(PixelQ4));
+}
+
+void BM_CopyFloor(benchmark::State& state) {
+  const int workers = static_cast<int>(state.range(0));
+  standin_reset();
+  standin_set_logging(false);
+  standin_set_processes(workers);
+  Frame frame(1);
+  std::vector<PixelQ4> copy(static_cast<size_t>(kWidth) * kHeight);
+  CopyJob job{frame.image.storage, copy.data()};
+  for (auto _ : state) {
+    sparkMpFork(reinterpret_cast<SparkMpRoutine>(&copy_rows), 2, static_cast<void*>(&job), int_arg(workers));
+    benchmark::DoNotOptimize(copy.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+
+// OpenCV's nearest equivalent of the 8-bit exchange: RGB <-> RGBA, then
+// 8 <-> 16 bits by a scale (x 128.5 in, / 128 out), on its own thread pool.
+void BM_OpenCvChain8(benchmark::State& state, bool to_host) {
+  cv::setNumThreads(static_cast<int>(state.range(0)));
+  Frame frame(1);
+  cv::Mat host(kHeight, kWidth, CV_8UC3, frame.bytes.data());
+  cv::Mat image(kHeight, kWidth, CV_16UC4, frame.image.storage);
+  cv::Mat rgba;
+  for (auto _ : state) {
+    if (to_host) {
+      image.convertTo(rgba, CV_8U, 1.0 / 128);
+      cv::cvtColor(rgba, host, cv::COLOR_RGBA2RGB);
+    } else {
+      cv::cvtColor(host, rgba, cv::COLOR_RGB2RGBA);
+      rgba.convertTo(image, CV_16U, 128.5);
+    }
+    benchmark::DoNotOptimize(to_host ? host.data : image.data);
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+  cv::setNumThreads(-1);
+}
+
+void BM_OpenCvFromHost8(benchmark::State& state) { BM_OpenCvChain8(state, false); }
+void BM_OpenCvToHost8(benchmark::State& state) { BM_OpenCvChain8(state, true); }
+
+void thread_args(benchmark::internal::Benchmark* b) {
+  b->ArgName("threads")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 }  // namespace
 
 BENCHMARK(BM_FromHost)->Apply(exchange_args);
 BENCHMARK(BM_ToHost)->Apply(exchange_args);
+BENCHMARK(BM_CopyFloor)->Apply(thread_args);
+BENCHMARK(BM_OpenCvFromHost8)->Apply(thread_args);
+BENCHMARK(BM_OpenCvToHost8)->Apply(thread_args);

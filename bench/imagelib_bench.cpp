@@ -1,10 +1,13 @@
 // Image data library on a 1920x1080 word RGBA frame, on the calling thread
 // and through an 8-band executor: image_scale to a 128x128 grid and back,
 // transposition, Porter-Duff "a over b" and rotation by 17 degrees, beside
-// a whole-frame copy as the memory floor.
+// a whole-frame copy as the memory floor and OpenCV's resize of the same
+// images on 1 and 8 threads of its own pool.
 #include <cstdint>
 
 #include <benchmark/benchmark.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "image_data.h"
 #include "image_porterduff.h"
@@ -41,6 +44,29 @@ void scale(benchmark::State& state, bool down, bool banded) {
     return down ? image_scale(frame, grid, IMAGELIB_KERNEL_LINEAR, false)
                 : image_scale(grid, frame, IMAGELIB_KERNEL_LINEAR, false);
   });
+  image_data_delete(grid);
+  image_data_delete(frame);
+}
+
+cv::Mat as_mat(image_data* img) {
+  return cv::Mat(img->height, img->width, CV_16UC(img->channels), img->pixels, img->row_bytes);
+}
+
+// The peer: bilinear resize both ways, and the area average (the reducing
+// filter closest to ours: every source pixel weighs in) frame to grid.
+void cv_resize(benchmark::State& state, bool down, int interpolation, int threads) {
+  cv::setNumThreads(threads);
+  image_data* frame = frame_image(0);
+  image_data* grid = image_data_create(128, 128, 4, IMAGE_PIXEL_WORD, 1);
+  cv::Mat frame_mat = as_mat(frame), grid_mat = as_mat(grid);
+  for (auto _ : state) {
+    if (down)
+      cv::resize(frame_mat, grid_mat, grid_mat.size(), 0, 0, interpolation);
+    else
+      cv::resize(grid_mat, frame_mat, frame_mat.size(), 0, 0, interpolation);
+    benchmark::DoNotOptimize(down ? grid->pixels : frame->pixels);
+  }
+  cv::setNumThreads(-1);
   image_data_delete(grid);
   image_data_delete(frame);
 }
@@ -87,6 +113,12 @@ void BM_ScaleFrameToGrid_Serial(benchmark::State& state) { scale(state, true, fa
 void BM_ScaleFrameToGrid_8Bands(benchmark::State& state) { scale(state, true, true); }
 void BM_ScaleGridToFrame_Serial(benchmark::State& state) { scale(state, false, false); }
 void BM_ScaleGridToFrame_8Bands(benchmark::State& state) { scale(state, false, true); }
+void BM_CvResizeLinearFrameToGrid_1Thread(benchmark::State& state) { cv_resize(state, true, cv::INTER_LINEAR, 1); }
+void BM_CvResizeLinearFrameToGrid_8Threads(benchmark::State& state) { cv_resize(state, true, cv::INTER_LINEAR, 8); }
+void BM_CvResizeAreaFrameToGrid_1Thread(benchmark::State& state) { cv_resize(state, true, cv::INTER_AREA, 1); }
+void BM_CvResizeAreaFrameToGrid_8Threads(benchmark::State& state) { cv_resize(state, true, cv::INTER_AREA, 8); }
+void BM_CvResizeLinearGridToFrame_1Thread(benchmark::State& state) { cv_resize(state, false, cv::INTER_LINEAR, 1); }
+void BM_CvResizeLinearGridToFrame_8Threads(benchmark::State& state) { cv_resize(state, false, cv::INTER_LINEAR, 8); }
 void BM_FrameCopy_Serial(benchmark::State& state) { copy(state, false); }
 void BM_FrameCopy_8Bands(benchmark::State& state) { copy(state, true); }
 void BM_Transpose_Serial(benchmark::State& state) { transpose(state, false); }
@@ -102,6 +134,12 @@ BENCHMARK(BM_ScaleFrameToGrid_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaleFrameToGrid_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScaleGridToFrame_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaleGridToFrame_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeLinearFrameToGrid_1Thread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeLinearFrameToGrid_8Threads)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeAreaFrameToGrid_1Thread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeAreaFrameToGrid_8Threads)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeLinearGridToFrame_1Thread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CvResizeLinearGridToFrame_8Threads)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FrameCopy_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameCopy_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Transpose_Serial)->Unit(benchmark::kMillisecond);

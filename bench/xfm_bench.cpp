@@ -1,14 +1,21 @@
 // Per-frame resampling cost of the effect: one bilinear fixed-point sample
 // per output pixel of a 1920x1080 frame, and the scaling of a frame onto the
-// 256x256 simulation grid.
+// 128x128 and 256x256 simulation grids (and of the 128x128 grid back onto
+// the frame), serial and in 8 bands of the persistent pool; beside OpenCV's
+// resize on 1 and 8 threads and a banded copy of the frame as the floor.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include "ImageQ4.h"
 #include "ImageXfmQ4.h"
+#include "thread_band_executor.h"
 
 namespace {
 
@@ -75,18 +82,89 @@ void BM_SampleImageBilinearFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_SampleImageBilinearFrame)->Unit(benchmark::kMillisecond);
 
-void BM_ScaleFrameToGrid(benchmark::State& state) {
-  ImageQ4* src = noise_frame(1920, 1080);
-  ImageQ4* dst = new ImageQ4(256, 256, 1.0f, nullptr, nullptr);
+// range(0): grid size; range(1): 1 scales the grid onto the frame;
+// range(2): bands (0 = no executor).
+void BM_ScaleImage(benchmark::State& state) {
+  const int grid_size = static_cast<int>(state.range(0));
+  const bool up = state.range(1) != 0;
+  const int bands = static_cast<int>(state.range(2));
+  ImageQ4* frame = noise_frame(1920, 1080);
+  ImageQ4* grid = noise_frame(grid_size, grid_size);
   ImageXfmQ4 xfm;
   xfm.sampleMode(2);
+  ThreadBandExecutor executor(bands);
+  if (bands > 0) xfm.set_mp_exec(&executor, ThreadBandExecutor::exec);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(xfm.scale_image(src, dst));
+    benchmark::DoNotOptimize(up ? xfm.scale_image(grid, frame) : xfm.scale_image(frame, grid));
     benchmark::ClobberMemory();
   }
-  delete dst;
-  delete src;
+  delete grid;
+  delete frame;
 }
-BENCHMARK(BM_ScaleFrameToGrid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScaleImage)
+    ->ArgNames({"grid", "up", "bands"})
+    ->Args({128, 0, 0})
+    ->Args({128, 0, 8})
+    ->Args({256, 0, 0})
+    ->Args({256, 0, 8})
+    ->Args({128, 1, 0})
+    ->Args({128, 1, 8})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+cv::Mat as_mat(ImageQ4* img) { return cv::Mat(img->height, img->width, CV_16UC4, img->storage); }
+
+// range(0): 1 grid to frame (bilinear), else frame to grid by area average
+// (the peer's reducing filter); range(1): threads of OpenCV's pool.
+void BM_OpenCvResize(benchmark::State& state) {
+  const bool up = state.range(0) != 0;
+  cv::setNumThreads(static_cast<int>(state.range(1)));
+  ImageQ4* frame = noise_frame(1920, 1080);
+  ImageQ4* grid = noise_frame(128, 128);
+  cv::Mat frame_mat = as_mat(frame), grid_mat = as_mat(grid);
+  for (auto _ : state) {
+    if (up)
+      cv::resize(grid_mat, frame_mat, frame_mat.size(), 0, 0, cv::INTER_LINEAR);
+    else
+      cv::resize(frame_mat, grid_mat, grid_mat.size(), 0, 0, cv::INTER_AREA);
+    benchmark::ClobberMemory();
+  }
+  cv::setNumThreads(-1);
+  delete grid;
+  delete frame;
+}
+BENCHMARK(BM_OpenCvResize)
+    ->ArgNames({"up", "threads"})
+    ->Args({0, 1})
+    ->Args({0, 8})
+    ->Args({1, 1})
+    ->Args({1, 8})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+struct FrameCopy {
+  ImageQ4* from;
+  ImageQ4* to;
+};
+
+void copy_band(void* object, int first, int last) {
+  const FrameCopy& copy = *static_cast<const FrameCopy*>(object);
+  std::memcpy(copy.to->rows[first], copy.from->rows[first], (size_t)(last - first + 1) * copy.from->width * sizeof(PixelQ4));
+}
+
+// range(0): bands.
+void BM_FrameCopyFloor(benchmark::State& state) {
+  ImageQ4* frame = noise_frame(1920, 1080);
+  ImageQ4* out = new ImageQ4(1920, 1080, 1.0f, nullptr, nullptr);
+  FrameCopy copy{frame, out};
+  ThreadBandExecutor executor(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    ThreadBandExecutor::exec(&executor, copy_band, 1080, &copy);
+    benchmark::ClobberMemory();
+  }
+  delete out;
+  delete frame;
+}
+BENCHMARK(BM_FrameCopyFloor)->ArgName("bands")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake g++ make
   libgtest-dev libbenchmark-dev
+  # The benchmarks' peer library; only bench/ links it.
+  libopencv-dev
   uuid-dev procps
   libfftw3-dev libtiff-dev libjpeg62-turbo-dev libeigen3-dev
   libosmesa6-dev hershey-fonts-data
