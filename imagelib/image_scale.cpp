@@ -1,13 +1,19 @@
 #include "image_scale.h"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <cmath>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "image_convert.h"
+#include "image_scale_divide.h"
 #include "imagelib_kernel.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 namespace {
 
@@ -21,6 +27,15 @@ struct scale_taps {
   double* weight;     // double weights (word32 and float images)
   int64_t* fixed_sum; // fixed weight sum of output j
   double* inverse;    // 1 / weight sum of output j, 0 when the sum is 0; 1 when not normalised
+  scale_divisor* divisor;  // narrow passes: division by the weight sum, or the magnifying >> 10
+  // Narrow horizontal passes of four channels (pixel_pairs): output j reads
+  // pair_count[j] pairs of adjacent input pixels, pair q from sample offset
+  // pair_offset[j * pair_stride + q] with the pixels' two weights at
+  // pair_weight[(j * pair_stride + q) * 2].
+  int pair_stride;
+  int* pair_count;
+  int* pair_offset;
+  int32_t* pair_weight;
 };
 
 }  // namespace
@@ -38,8 +53,12 @@ struct tagIMAGE_SCALER_INFO {
   // Reducing passes, and box-kernel magnification, divide by the weight sum;
   // other magnifications use the plain weighted sum.
   bool normalise;
-  // Every fixed-point sum of the pass fits 32 bits, so narrower (faster)
-  // accumulators give the same results.
+  // Horizontal pass over lines of two or more four-channel byte or word
+  // pixels with AVX2 at hand: narrow sums get pixel pairs for the vector path.
+  bool pixel_pairs;
+  // Every fixed-point sum of the pass fits 31 bits and no weight sum that
+  // divides is negative, so 32-bit accumulators and the multiply-and-shift
+  // division (scale_divisor) give the same results as 64-bit sums divided.
   bool narrow_sums;
   int band_count;
   bool clamp;
@@ -66,11 +85,65 @@ void free_taps(scale_taps& t) {
   free_if_held(t.weight);
   free_if_held(t.fixed_sum);
   free_if_held(t.inverse);
+  free_if_held(t.divisor);
+  free_if_held(t.pair_count);
+  free_if_held(t.pair_offset);
+  free_if_held(t.pair_weight);
 }
 
 template <typename T>
 T* alloc_array(int64_t n) {
   return static_cast<T*>(q4_malloc(static_cast<unsigned>(n * sizeof(T)), __FILE__, __LINE__));
+}
+
+// The taps of an output, clamped at the line ends, read one run of adjacent
+// pixels, those at an end more than once: their weights add up (an integer
+// sum does not depend on how its terms are grouped), and zero weights at
+// either end of the run are dropped. The run is read two pixels at a time;
+// an odd last pixel goes with its left neighbour at weight 0, or with a
+// neighbour on either side when it is alone, so nothing outside the line is
+// read.
+bool build_pixel_pairs(tagIMAGE_SCALER_INFO& info) {
+  scale_taps& t = info.contributions;
+  t.pair_stride = (t.stride + 1) / 2;
+  const int64_t slots = static_cast<int64_t>(t.pair_stride) * info.out_length;
+  t.pair_count = alloc_array<int>(info.out_length);
+  t.pair_offset = alloc_array<int>(slots);
+  t.pair_weight = alloc_array<int32_t>(slots * 2);
+  int* run = alloc_array<int>(t.stride);
+  const bool ok = t.pair_count && t.pair_offset && t.pair_weight && run;
+  for (int j = 0; ok && j < info.out_length; ++j) {
+    const int base = j * t.stride, n = t.count[j];
+    int lo = n > 0 ? t.index[base] : 0, hi = n > 0 ? t.index[base + n - 1] : -1;
+    for (int i = 0; i <= hi - lo; ++i) run[i] = 0;
+    for (int k = 0; k < n; ++k) run[t.index[base + k] - lo] += t.fixed[base + k];
+    int first = 0;
+    while (lo + first <= hi && run[first] == 0) ++first;
+    while (hi >= lo + first && run[hi - lo] == 0) --hi;
+    const int length = hi - lo - first + 1;
+    int* offset = t.pair_offset + static_cast<int64_t>(j) * t.pair_stride;
+    int32_t* weight = t.pair_weight + static_cast<int64_t>(j) * t.pair_stride * 2;
+    auto add_pair = [&](int pixel, int w0, int w1) {
+      *offset++ = 4 * pixel;
+      *weight++ = w0;
+      *weight++ = w1;
+    };
+    const int* w = run + first;
+    lo += first;
+    for (int i = 0; i + 1 < length; i += 2) add_pair(lo + i, w[i], w[i + 1]);
+    if (length % 2) {
+      const int last = length - 1;
+      if (length > 1)
+        add_pair(lo + last - 1, 0, w[last]);
+      else if (lo + 1 < info.in_length)
+        add_pair(lo, w[0], 0);
+      else
+        add_pair(lo - 1, 0, w[0]);
+    }
+    t.pair_count[j] = (length + 1) / 2;
+  }
+  free_if_held(run);
+  return ok;
 }
 
 // Positions: output j sits at input position j * ratio (computed per output,
@@ -92,13 +165,15 @@ bool build_taps(tagIMAGE_SCALER_INFO& info, bool box) {
   t.weight = alloc_array<double>(slots);
   t.fixed_sum = alloc_array<int64_t>(info.out_length);
   t.inverse = alloc_array<double>(info.out_length);
-  if (!t.count || !t.index || !t.fixed || !t.weight || !t.fixed_sum || !t.inverse) return false;
+  t.divisor = alloc_array<scale_divisor>(info.out_length);
+  if (!t.count || !t.index || !t.fixed || !t.weight || !t.fixed_sum || !t.inverse || !t.divisor) return false;
   info.normalise = !up || box;
 
   const int exact_ends = up ? static_cast<int>(r / ratio) + 1 : r + 1;
   const double reach = up ? r : r * ratio;
   const double step = up ? unit : unit / ratio;
   int64_t widest = 0;  // largest sum of |fixed weight| over one output
+  bool negative_sum = false;
   for (int j = 0; j < info.out_length; ++j) {
     int64_t first, last;
     double c = j * ratio;
@@ -141,10 +216,21 @@ bool build_taps(tagIMAGE_SCALER_INFO& info, bool box) {
     t.count[j] = n;
     if (abs_sum > widest) widest = abs_sum;
     t.fixed_sum[j] = fixed_sum;
+    if (fixed_sum < 0) negative_sum = true;
     t.inverse[j] = !info.normalise ? 1.0 : (sum == 0.0 ? 0.0 : 1.0 / sum);
   }
-  info.narrow_sums = widest * static_cast<int64_t>(info.maximum) <= INT32_MAX;
-  return true;
+  info.narrow_sums = widest * static_cast<int64_t>(info.maximum) <= INT32_MAX && !(info.normalise && negative_sum);
+  // A sum within 31 bits has a weight sum within 31 bits too.
+  if (!info.narrow_sums) return true;
+  for (int j = 0; j < info.out_length; ++j)
+    t.divisor[j] = info.normalise ? scale_divisor_for(static_cast<uint32_t>(t.fixed_sum[j])) : scale_divisor{1, 10};
+  return !info.pixel_pairs || build_pixel_pairs(info);
+}
+
+template <typename T>
+inline T finish_narrow(int32_t acc, scale_divisor d, uint32_t maximum) {
+  const uint32_t v = acc > 0 ? scale_divide(static_cast<uint32_t>(acc), d) : 0;
+  return static_cast<T>(v < maximum ? v : maximum);
 }
 
 template <typename T>
@@ -168,6 +254,23 @@ inline T finish_double(double acc, double inverse, bool clamp, double maximum) {
   return static_cast<T>(v);
 }
 
+// The end of every output: 32-bit sums (narrow passes), 64-bit sums (wide
+// ones) or double sums.
+template <typename T>
+inline T finish_output(const tagIMAGE_SCALER_INFO* info, int32_t acc, int j) {
+  return finish_narrow<T>(acc, info->contributions.divisor[j], static_cast<uint32_t>(info->maximum));
+}
+
+template <typename T>
+inline T finish_output(const tagIMAGE_SCALER_INFO* info, int64_t acc, int j) {
+  return finish_fixed<T>(acc, info->contributions.fixed_sum[j], info->normalise, static_cast<int64_t>(info->maximum));
+}
+
+template <typename T>
+inline T finish_output(const tagIMAGE_SCALER_INFO* info, double acc, int j) {
+  return finish_double<T>(acc, info->contributions.inverse[j], info->clamp, info->maximum);
+}
+
 // One output row of a horizontal pass. An integer Acc selects the 10-bit
 // path. CH is the channel count when known at compile time (1, 3, 4), else 0.
 template <typename T, typename Acc, int CH>
@@ -175,7 +278,6 @@ void scale_row(const tagIMAGE_SCALER_INFO* info, const T* in, T* out, int channe
   typedef Acc acc_t;
   constexpr bool Fixed = std::is_integral<Acc>::value;
   const scale_taps& t = info->contributions;
-  const int64_t imax = static_cast<int64_t>(info->maximum);
   const int ch = CH ? CH : channels;
   for (int j = 0; j < info->out_length; ++j) {
     const int base = j * t.stride;
@@ -189,22 +291,80 @@ void scale_row(const tagIMAGE_SCALER_INFO* info, const T* in, T* out, int channe
         for (int c = 0; c < nc; ++c) acc[c] += w * static_cast<acc_t>(p[c]);
       }
       T* o = out + static_cast<int64_t>(j) * ch + c0;
-      for (int c = 0; c < nc; ++c) {
-        if constexpr (Fixed)
-          o[c] = finish_fixed<T>(acc[c], t.fixed_sum[j], info->normalise, imax);
-        else
-          o[c] = finish_double<T>(acc[c], t.inverse[j], info->clamp, info->maximum);
-      }
+      for (int c = 0; c < nc; ++c) o[c] = finish_output<T>(info, acc[c], j);
     }
+  }
+}
+
+// Four-channel pixels of a narrow pass: two whole input pixels a vector,
+// widened to 32 bits and multiplied by their weights at once; the halves are
+// added at the end. Integer sums do not depend on the order of the
+// additions, so this gives scale_row's results.
+Q4_SIMD_TARGET_AVX2 inline __m256i load_pixel_pair(const uint16_t* p) {
+  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+Q4_SIMD_TARGET_AVX2 inline __m256i load_pixel_pair(const uint8_t* p) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Values are within the type: packing saturates nothing.
+Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint16_t* out, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(v, v));
+}
+
+Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint8_t* out, __m128i v) {
+  const __m128i words = _mm_packus_epi32(v, v);
+  const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+  std::memcpy(out, &packed, 4);
+}
+
+template <typename T, bool Normalise>
+Q4_SIMD_TARGET_AVX2 void scale_row4_avx2(const tagIMAGE_SCALER_INFO* info, const T* in, T* out) {
+  const scale_taps& t = info->contributions;
+  const int stride = t.pair_stride, outputs = info->out_length;
+  const int* count = t.pair_count;
+  const int* offset = t.pair_offset;
+  const int32_t* weight = t.pair_weight;
+  const scale_divisor* divisor = t.divisor;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi32(static_cast<int32_t>(info->maximum));
+  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  for (int j = 0; j < outputs; ++j, offset += stride, weight += 2 * stride, out += 4) {
+    __m256i sums = _mm256_setzero_si256();
+    for (int q = 0; q < count[j]; ++q) {
+      const __m128i pair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weight + 2 * q));
+      const __m256i w = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(pair), spread);
+      sums = _mm256_add_epi32(sums, _mm256_mullo_epi32(load_pixel_pair(in + offset[q]), w));
+    }
+    const __m128i acc = _mm_max_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)), zero);
+    __m128i v;
+    if (Normalise) {
+      // 64-bit products of the even and the odd sums, shifted, interleaved.
+      const __m128i m = _mm_set1_epi64x(divisor[j].multiplier), s = _mm_cvtsi32_si128(static_cast<int>(divisor[j].shift));
+      const __m128i even = _mm_srl_epi64(_mm_mul_epu32(acc, m), s);
+      const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(acc, 32), m), s);
+      v = _mm_blend_epi32(even, _mm_slli_epi64(odd, 32), 0xA);
+    } else {
+      v = _mm_srli_epi32(acc, 10);
+    }
+    store_pixel(out, _mm_min_epi32(v, top));
   }
 }
 
 template <typename T, typename Acc>
 void horizontal_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
   const int ch = info->src->channels;
+  const bool pixels4_avx2 = info->contributions.pair_count && q4_simd_use_avx2();
   for (int y = first; y <= last; ++y) {
     const T* in = reinterpret_cast<const T*>(image_row(info->src, y));
     T* out = reinterpret_cast<T*>(image_row(info->dst, y));
+    if constexpr (std::is_same<Acc, int32_t>::value) {
+      if (pixels4_avx2) {
+        info->normalise ? scale_row4_avx2<T, true>(info, in, out) : scale_row4_avx2<T, false>(info, in, out);
+        continue;
+      }
+    }
     switch (ch) {
       case 1: scale_row<T, Acc, 1>(info, in, out, ch); break;
       case 3: scale_row<T, Acc, 3>(info, in, out, ch); break;
@@ -222,7 +382,6 @@ void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
   constexpr bool Fixed = std::is_integral<Acc>::value;
   const scale_taps& t = info->contributions;
   const int samples = info->src->width * info->src->channels;
-  const int64_t imax = static_cast<int64_t>(info->maximum);
   acc_t acc[kRowChunk];
   for (int j = first; j <= last; ++j) {
     const int base = j * t.stride;
@@ -236,15 +395,48 @@ void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
         const acc_t w = Fixed ? static_cast<acc_t>(t.fixed[base + k]) : static_cast<acc_t>(t.weight[base + k]);
         for (int x = 0; x < m; ++x) acc[x] += w * static_cast<acc_t>(in[x]);
       }
-      for (int x = 0; x < m; ++x) {
-        if constexpr (Fixed)
-          out[x0 + x] = finish_fixed<T>(acc[x], t.fixed_sum[j], info->normalise, imax);
-        else
-          out[x0 + x] = finish_double<T>(acc[x], t.inverse[j], info->clamp, info->maximum);
-      }
+      for (int x = 0; x < m; ++x) out[x0 + x] = finish_output<T>(info, acc[x], j);
     }
   }
 }
+
+// The same for narrow passes, compiled for AVX2 and for baseline x86-64:
+// the divisor and the ceiling are held outside the loops, where the stores
+// of byte images could not be proved not to change them, so the compiler
+// widens the multiply-add and the division alike.
+template <typename T>
+Q4_SIMD_BODY void vertical_narrow_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+  const scale_taps& t = info->contributions;
+  const int samples = info->src->width * info->src->channels;
+  const uint32_t top = static_cast<uint32_t>(info->maximum);
+  int32_t acc[kRowChunk];
+  for (int j = first; j <= last; ++j) {
+    const int base = j * t.stride;
+    const int n = t.count[j];
+    const scale_divisor d = t.divisor[j];
+    T* out = reinterpret_cast<T*>(image_row(info->dst, j));
+    for (int x0 = 0; x0 < samples; x0 += kRowChunk) {
+      const int m = samples - x0 < kRowChunk ? samples - x0 : kRowChunk;
+      for (int x = 0; x < m; ++x) acc[x] = 0;
+      for (int k = 0; k < n; ++k) {
+        const T* in = reinterpret_cast<const T*>(image_row(info->src, t.index[base + k])) + x0;
+        const int32_t w = t.fixed[base + k];
+        for (int x = 0; x < m; ++x) acc[x] += w * static_cast<int32_t>(in[x]);
+      }
+      for (int x = 0; x < m; ++x) out[x0 + x] = finish_narrow<T>(acc[x], d, top);
+    }
+  }
+}
+
+Q4_SIMD_BODY void vertical_narrow_bytes_body(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+  vertical_narrow_rows<uint8_t>(info, first, last);
+}
+Q4_SIMD_DISPATCH(void, vertical_narrow_bytes, (const tagIMAGE_SCALER_INFO* info, int first, int last), (info, first, last))
+
+Q4_SIMD_BODY void vertical_narrow_words_body(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+  vertical_narrow_rows<uint16_t>(info, first, last);
+}
+Q4_SIMD_DISPATCH(void, vertical_narrow_words, (const tagIMAGE_SCALER_INFO* info, int first, int last), (info, first, last))
 
 }  // namespace
 
@@ -261,7 +453,7 @@ void image_scale_vertical_int(void* object, int first, int last) {
   const tagIMAGE_SCALER_INFO* info = static_cast<const tagIMAGE_SCALER_INFO*>(object);
   const bool byte = info->src->pixel_type == IMAGE_PIXEL_BYTE;
   if (info->narrow_sums)
-    byte ? vertical_rows<uint8_t, int32_t>(info, first, last) : vertical_rows<uint16_t, int32_t>(info, first, last);
+    byte ? vertical_narrow_bytes(info, first, last) : vertical_narrow_words(info, first, last);
   else
     byte ? vertical_rows<uint8_t, int64_t>(info, first, last) : vertical_rows<uint16_t, int64_t>(info, first, last);
 }
@@ -299,6 +491,7 @@ bool scale_pass(image_data* src, image_data* dst, bool horizontal, const Imageli
   info.clamp = clamp;
   info.maximum = image_full_scale(src->pixel_type);
   info.band_count = horizontal ? src->height : dst->height;
+  info.pixel_pairs = horizontal && fixed && src->channels == 4 && src->width > 1 && q4_simd_use_avx2();
   const bool ok = build_taps(info, kernel.normalises_magnification());
   if (ok) {
     mp_worker_fn worker = horizontal ? (fixed ? image_scale_horizontal_int : image_scale_horizontal)

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,7 +11,9 @@
 #include "image_scale.h"
 #include "image_pattern.h"
 #include "image_ptr.h"
+#include "image_scale_divide.h"
 #include "imagelib_kernel.h"
+#include "simd_paths.h"
 #include "test_executor.h"
 
 namespace {
@@ -381,4 +385,73 @@ TEST(Scale, WideTallSwapDoesNotOverflowTheOrderProduct) {
   // Horizontal reduction first (over 2 rows) keeps the intermediate at 2x2.
   EXPECT_EQ(rec.counts, (std::vector<int>{2, 65535}));
   for (int i = 0; i < 2 * 65535; ++i) ASSERT_EQ(px<uint8_t>(dst)[i], 200) << i;
+}
+
+namespace {
+
+struct DivisionCheck {
+  uint32_t full;
+  std::atomic<int64_t> wrong{0};
+};
+
+// Weight sums first + 1 .. last + 1 against every quotient step.
+void check_divisors(void* object, int first, int last) {
+  DivisionCheck& check = *static_cast<DivisionCheck*>(object);
+  int64_t wrong = 0;
+  for (int64_t d = first + 1; d <= last + 1; ++d) {
+    const scale_divisor divisor = scale_divisor_for(static_cast<uint32_t>(d));
+    for (int64_t q = 0; q <= check.full + 1 && q * d <= INT32_MAX; ++q) {
+      const int64_t low = q * d, high = std::min<int64_t>(low + d - 1, INT32_MAX);
+      wrong += scale_divide(static_cast<uint32_t>(low), divisor) != q;
+      wrong += scale_divide(static_cast<uint32_t>(high), divisor) != q;
+    }
+  }
+  check.wrong += wrong;
+}
+
+}  // namespace
+
+TEST(Scale, MultiplyAndShiftDividesEveryReachableSumExactly) {
+  // A narrow pass over samples of full scale F holds sums x below 2^31 and
+  // weight sums d up to (2^31 - 1) / F. floor(x / d) and the multiply and
+  // shift are both non-decreasing in x, so they agree on every x once they
+  // agree at both ends of every quotient step: x = q d and q d + d - 1 for
+  // q = 0 .. F + 1. Past that both are above F, which the finish clamps to F.
+  for (uint32_t full : {255u, 65535u}) {
+    DivisionCheck check;
+    check.full = full;
+    ThreadBandExecutor bands(8);
+    ThreadBandExecutor::exec(&bands, check_divisors, static_cast<int>(INT32_MAX / full), &check);
+    EXPECT_EQ(check.wrong.load(), 0) << "full scale " << full;
+  }
+  // A zero weight sum gives zero, as the division it replaces was defined.
+  for (uint32_t x : {0u, 1u, 1000u, 2147483647u}) EXPECT_EQ(scale_divide(x, scale_divisor_for(0)), 0u);
+}
+
+TEST(Scale, VectorAndPortablePathsGiveTheSameBytes) {
+  // Four-channel images, whose horizontal passes take whole pixels a vector,
+  // magnified and reduced by every kernel: lines of 2 and 3 pixels (runs of a
+  // single pixel at either end), reductions to one pixel, and a pattern of 0
+  // and full scale whose cubic lobes go below 0 and above full scale.
+  const int sizes[][4] = {{37, 23, 211, 9}, {200, 150, 13, 31}, {2, 3, 17, 5}, {3, 2, 1, 1}, {64, 5, 63, 7}};
+  for (int type : {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD}) {
+    for (int pattern = 0; pattern < 2; ++pattern) {
+      for (const auto& size : sizes) {
+        ImagePtr src = make(size[0], size[1], 4, type);
+        fill_pattern(src, 77);
+        if (pattern == 1)
+          for (int i = 0; i < size[0] * size[1] * 4; ++i)
+            set_sample(src.get(), i / 4 % size[0], i / 4 / size[0], i % 4, (i / 4 + i / 4 / size[0]) % 2 ? image_full_scale(type) : 0.0);
+        for (int kernel = 0; kernel <= 5; ++kernel) {
+          const auto paths = run_on_both_simd_paths([&] {
+            ImagePtr dst = make(size[2], size[3], 4, type);
+            EXPECT_TRUE(image_scale(src.get(), dst.get(), kernel, false));
+            return dst;
+          });
+          EXPECT_TRUE(same_pixels(paths.first, paths.second))
+              << type << " " << size[0] << "x" << size[1] << " -> " << size[2] << "x" << size[3] << " kernel " << kernel;
+        }
+      }
+    }
+  }
 }
