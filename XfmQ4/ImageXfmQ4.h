@@ -1,6 +1,8 @@
 #ifndef IMAGE_XFM_Q4_H
 #define IMAGE_XFM_Q4_H
 
+#include <memory>
+
 #include "ImageQ4.h"
 #include "q4_mp_hooks.h"
 
@@ -43,7 +45,7 @@ public:
   void mp_exec(mp_worker_fn worker, int count);
 
   // Fills all of dst from src; false for null images or when working
-  // storage cannot be had (dst is then untouched).
+  // storage cannot be had (dst is then untouched). Not for two calls at once.
   bool scale_image(ImageQ4* src, ImageQ4* dst);
 
   // Affine operations compose into matrix (see compose_order).
@@ -81,7 +83,9 @@ public:
   int scale_dst_size;
   int scale_src_size;
   ImageQ4* scale_src;
-  ImageQ4* scale_tmp;
+  // scale_image's intermediate (the target's width by the source's height),
+  // kept for the next call of the same sizes.
+  std::unique_ptr<ImageQ4> scale_tmp;
   ImageQ4* scale_dst;
   double scale_ratio;
   int scale_radius;

@@ -2,15 +2,17 @@
 // intermediate image, then a vertical pass into the target. The tap lists of
 // a pass (sources clamped to the line, table weights, normalisation) are
 // worked out once per pass, so the band workers only multiply and add.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "ImageXfmQ4.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 namespace {
 
@@ -41,6 +43,96 @@ struct ChannelSums {
     return out;
   }
 };
+
+// The same with the whole pixel in one AVX2 register: each lane does what
+// its channel does above, in the same order, so both give the same bits.
+struct PixelSums {
+  __m256d sum;
+
+  Q4_SIMD_TARGET_AVX2 PixelSums() : sum(_mm256_setzero_pd()) {}
+
+  Q4_SIMD_TARGET_AVX2 void add(const PixelQ4& p, double weight) {
+    const __m128i wide = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&p)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(weight), _mm256_cvtepi32_pd(wide)));
+  }
+
+  Q4_SIMD_TARGET_AVX2 PixelQ4 store(double norm) const {
+    const __m256d lo = _mm256_setzero_pd(), hi = _mm256_set1_pd(32767.0), half = _mm256_set1_pd(0.5);
+    const __m256d v = _mm256_add_pd(_mm256_min_pd(_mm256_max_pd(_mm256_mul_pd(sum, _mm256_set1_pd(norm)), lo), hi), half);
+    const __m128i i = _mm256_cvttpd_epi32(v);
+    PixelQ4 out;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(&out), _mm_packs_epi32(i, i));
+    return out;
+  }
+};
+
+// A pass's tap lists, as the band workers read them (see ScaleTaps).
+struct TapLists {
+  const int* first;
+  const int* source;
+  const double* weight;
+  const double* norm;
+};
+
+// Outputs go kGroup at a time: each keeps its own sum and adds its taps in
+// their order, as alone, but its additions no longer wait on each other's.
+const int kGroup = 4;
+
+template <typename Sums>
+Q4_SIMD_BODY void scale_line_with(const TapLists& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
+  int i = 0;
+  for (; i + kGroup <= dst_size; i += kGroup) {
+    const int* first = taps.first + i;
+    Sums sums[kGroup];
+    int shared = first[1] - first[0];
+    for (int g = 1; g < kGroup; g++) shared = std::min(shared, first[g + 1] - first[g]);
+    for (int k = 0; k < shared; k++)
+      for (int g = 0; g < kGroup; g++) sums[g].add(src[taps.source[first[g] + k]], taps.weight[first[g] + k]);
+    for (int g = 0; g < kGroup; g++) {
+      for (int k = first[g] + shared; k < first[g + 1]; k++) sums[g].add(src[taps.source[k]], taps.weight[k]);
+      dst[i + g] = sums[g].store(taps.norm[i + g]);
+    }
+  }
+  for (; i < dst_size; i++) {
+    Sums sums;
+    for (int k = taps.first[i]; k < taps.first[i + 1]; k++) sums.add(src[taps.source[k]], taps.weight[k]);
+    dst[i] = sums.store(taps.norm[i]);
+  }
+}
+
+// Output row by output row, so the band's columns are read along rows.
+template <typename Sums>
+Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
+                                     int first, int last) {
+  for (int i = 0; i < dst_size; i++) {
+    PixelQ4* row = out[i];
+    const int k0 = taps.first[i], k1 = taps.first[i + 1];
+    const double norm = taps.norm[i];
+    int x = first;
+    for (; x + kGroup - 1 <= last; x += kGroup) {
+      Sums sums[kGroup];
+      for (int k = k0; k < k1; k++) {
+        const PixelQ4* line = in[taps.source[k]] + x;
+        for (int g = 0; g < kGroup; g++) sums[g].add(line[g], taps.weight[k]);
+      }
+      for (int g = 0; g < kGroup; g++) row[x + g] = sums[g].store(norm);
+    }
+    for (; x <= last; x++) {
+      Sums sums;
+      for (int k = k0; k < k1; k++) sums.add(in[taps.source[k]][x], taps.weight[k]);
+      row[x] = sums.store(norm);
+    }
+  }
+}
+
+Q4_SIMD_TARGET_AVX2 void scale_line_avx2(const TapLists& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
+  scale_line_with<PixelSums>(taps, dst_size, src, dst);
+}
+
+Q4_SIMD_TARGET_AVX2 void scale_columns_avx2(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
+                                            int first, int last) {
+  scale_columns_with<PixelSums>(taps, dst_size, in, out, first, last);
+}
 
 }  // namespace
 
@@ -126,20 +218,21 @@ bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
     mp_exec(mp_copy_all, src->height);
     return true;
   }
-  ImageQ4* tmp = new (std::nothrow) ImageQ4((long)dst->width, (long)src->height, 1.0f, nullptr, nullptr);
-  if (!tmp) return false;
-  bool ok = tmp->storage && tmp->rows;
+  // Frame after frame the sizes repeat: the intermediate stays for the next call.
+  if (!scale_tmp || scale_tmp->width != dst->width || scale_tmp->height != src->height) {
+    scale_tmp.reset(new (std::nothrow) ImageQ4((long)dst->width, (long)src->height, 1.0f, nullptr, nullptr));
+    if (scale_tmp && (!scale_tmp->storage || !scale_tmp->rows)) scale_tmp.reset();
+    if (!scale_tmp) return false;
+  }
+  const ImageQ4* tmp = scale_tmp.get();
   auto ratio = [](int from, int to) { return to > 1 ? (from - 1) / (double)(to - 1) : 0.0; };
   scale_kernel = kernel_table;
   scale_radius = kernel_radius;
-  if (ok) {
-    scale_src = src;
-    scale_tmp = tmp;
-    scale_dst_size = dst->width;
-    scale_src_size = src->width;
-    scale_ratio = ratio(src->width, dst->width);
-    ok = scale_pass(mp_copy_horiz, mp_scale_image_horiz_up, mp_scale_image_horiz_down, src->height);
-  }
+  scale_src = src;
+  scale_dst_size = dst->width;
+  scale_src_size = src->width;
+  scale_ratio = ratio(src->width, dst->width);
+  bool ok = scale_pass(mp_copy_horiz, mp_scale_image_horiz_up, mp_scale_image_horiz_down, src->height);
   if (ok) {
     scale_dst = dst;
     scale_dst_size = dst->height;
@@ -147,10 +240,8 @@ bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
     scale_ratio = ratio(src->height, dst->height);
     ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, tmp->width);
   }
-  delete tmp;
   return ok;
 }
-
 void ImageXfmQ4::mp_copy_all(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
   for (int y = first; y <= last; y++)
@@ -172,11 +263,11 @@ void ImageXfmQ4::mp_copy_vert(void* object, int first, int last) {
 }
 
 void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
-  for (int i = 0; i < dst_size; i++) {
-    ChannelSums sums;
-    for (int k = taps.tap_first[i]; k < taps.tap_first[i + 1]; k++) sums.add(src[taps.tap_source[k]], taps.tap_weight[k]);
-    dst[i] = sums.store(taps.tap_norm[i]);
-  }
+  const TapLists lists{taps.tap_first, taps.tap_source, taps.tap_weight, taps.tap_norm};
+  if (q4_simd_use_avx2())
+    scale_line_avx2(lists, dst_size, src, dst);
+  else
+    scale_line_with<ChannelSums>(lists, dst_size, src, dst);
 }
 
 void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
@@ -193,18 +284,13 @@ void ImageXfmQ4::mp_scale_image_horiz_down(void* object, int first, int last) {
 void ImageXfmQ4::mp_scale_image_vert_up(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
   const ScaleTaps& taps = self->scale_taps;
+  const TapLists lists{taps.tap_first, taps.tap_source, taps.tap_weight, taps.tap_norm};
   PixelQ4* const* in = self->scale_tmp->rows;
-  // Output row by output row, so the band's columns are read along rows.
-  for (int i = 0; i < self->scale_dst_size; i++) {
-    PixelQ4* out = self->scale_dst->rows[i];
-    const int k0 = taps.tap_first[i], k1 = taps.tap_first[i + 1];
-    const double norm = taps.tap_norm[i];
-    for (int x = first; x <= last; x++) {
-      ChannelSums sums;
-      for (int k = k0; k < k1; k++) sums.add(in[taps.tap_source[k]][x], taps.tap_weight[k]);
-      out[x] = sums.store(norm);
-    }
-  }
+  PixelQ4* const* out = self->scale_dst->rows;
+  if (q4_simd_use_avx2())
+    scale_columns_avx2(lists, self->scale_dst_size, in, out, first, last);
+  else
+    scale_columns_with<ChannelSums>(lists, self->scale_dst_size, in, out, first, last);
 }
 
 void ImageXfmQ4::mp_scale_image_vert_down(void* object, int first, int last) {

@@ -1,8 +1,12 @@
 #include <cmath>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "ImageXfmQ4.h"
+#include "failing_heap.h"
+#include "simd_paths.h"
+#include "thread_band_executor.h"
 #include "xfm_test_images.h"
 
 namespace {
@@ -153,6 +157,78 @@ TEST(XfmScaling, BandedAndSerialIdentical) {
       ImagePtr b = scaled(banded, src.get(), s[0], s[1]);
       EXPECT_TRUE(same_pixels(*a, *b)) << mode << " " << s[0] << "x" << s[1];
     }
+  }
+}
+
+TEST(XfmScaling, VectorAndPortablePathsGiveTheSameBytes) {
+  // Channels at 0 and full scale make the cubic lobes clamp at both ends.
+  ImagePtr src = random_image(61, 47, 21);
+  for (int i = 0; i < 61; i += 3) src->rows[i % 47][i] = make_pixel(32767, 0, 32767, 0);
+  const int sizes[][2] = {{17, 90}, {200, 13}, {128, 128}, {1, 5}, {61, 2}};
+  for (int mode = 1; mode <= 6; mode++) {
+    for (const auto& s : sizes) {
+      const auto paths = run_on_both_simd_paths([&] {
+        ImageXfmQ4 xfm;
+        xfm.sampleMode(mode);
+        return scaled(xfm, src.get(), s[0], s[1]);
+      });
+      EXPECT_TRUE(same_pixels(*paths.first, *paths.second)) << mode << " " << s[0] << "x" << s[1];
+    }
+  }
+}
+
+TEST(XfmScaling, PoolBandsMatchSerial) {
+  // Both passes in bands running at once, as the solver's executor runs
+  // them: even splits of 1, 3 and 8 bands, an uneven one, and 8 bands over
+  // 2 columns (empty bands).
+  ImagePtr src = random_image(150, 90, 5);
+  const int sizes[][2] = {{37, 211}, {128, 20}, {2, 40}};
+  const std::pair<int, bool> splits[] = {{1, false}, {3, false}, {8, false}, {5, true}};
+  for (int mode : {2, 3, 6}) {
+    ImageXfmQ4 serial;
+    serial.sampleMode(mode);
+    for (const auto& s : sizes) {
+      ImagePtr expect = scaled(serial, src.get(), s[0], s[1]);
+      for (const auto& split : splits) {
+        ThreadBandExecutor executor(split.first, split.second);
+        ImageXfmQ4 banded;
+        banded.sampleMode(mode);
+        banded.set_mp_exec(&executor, ThreadBandExecutor::exec);
+        EXPECT_TRUE(same_pixels(*scaled(banded, src.get(), s[0], s[1]), *expect))
+            << mode << " " << s[0] << "x" << s[1] << " bands " << split.first << (split.second ? " uneven" : "");
+        EXPECT_GT(executor.calls.load(), 0);
+      }
+    }
+  }
+}
+
+TEST(XfmScaling, IntermediateKeptForCallsOfTheSameSizes) {
+  ImagePtr frame = random_image(40, 30, 8);
+  ImageXfmQ4 xfm;
+  xfm.sampleMode(3);
+  ImagePtr first = scaled(xfm, frame.get(), 12, 9);
+  const ImageQ4* kept = xfm.scale_tmp.get();
+  ASSERT_NE(kept, nullptr);
+  ImagePtr again = uniform_image(12, 9, make_pixel(1, 2, 3, 4));
+  ImagePtr other = uniform_image(13, 9, make_pixel(1, 2, 3, 4));
+  {
+    // Only the two passes' tap lists can be had: the same sizes need no
+    // new intermediate and give the same pixels; other sizes fail and leave
+    // the target as it was.
+    FailingHeap heap(2);
+    EXPECT_TRUE(xfm.scale_image(frame.get(), again.get()));
+    EXPECT_TRUE(same_pixels(*again, *first));
+    EXPECT_EQ(xfm.scale_tmp.get(), kept);
+    EXPECT_FALSE(xfm.scale_image(frame.get(), other.get()));
+    for (int y = 0; y < 9; y++)
+      for (int x = 0; x < 13; x++) ASSERT_TRUE(same_pixel(other->rows[y][x], make_pixel(1, 2, 3, 4)));
+  }
+  // A new size, then back: each result is what a fresh resampler gives.
+  for (int width : {13, 12}) {
+    ImageXfmQ4 fresh;
+    fresh.sampleMode(3);
+    EXPECT_TRUE(same_pixels(*scaled(xfm, frame.get(), width, 9), *scaled(fresh, frame.get(), width, 9))) << width;
+    EXPECT_EQ(xfm.scale_tmp->width, width);
   }
 }
 
