@@ -1,9 +1,12 @@
 #include "dl_image_exchange.h"
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <cstring>
 
 #include "band_split.h"
+#include "q4_simd.h"
 
 namespace {
 
@@ -35,6 +38,67 @@ struct HostSample<true> {
   }
 };
 
+// The same rules four pixels at a time, for full-resolution rows: a vector
+// holds four pixels' channels in 16-bit lanes, the host's three samples and
+// an alpha lane. Loads and stores touch exactly the host pixels' own bytes.
+template <bool Deep>
+struct HostVector;
+
+template <>
+struct HostVector<false> {
+  Q4_SIMD_TARGET_AVX2 static __m256i load(const uint8_t* in) {
+    int32_t last;
+    std::memcpy(&last, in + 8, 4);
+    const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)), _mm_cvtsi32_si128(last));
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    return _mm256_cvtepu8_epi16(_mm_shuffle_epi8(bytes, spread));
+  }
+  Q4_SIMD_TARGET_AVX2 static __m256i in(__m256i v) {
+    return _mm256_or_si256(_mm256_slli_epi16(v, 7), _mm256_srli_epi16(v, 1));
+  }
+  // Channels above 255 after the shift saturate in the pack.
+  Q4_SIMD_TARGET_AVX2 static void store(uint8_t* out, __m256i c, int) {
+    const __m256i v = _mm256_srli_epi16(c, 7);
+    const __m128i bytes = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08));
+    const __m128i rgb = _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), rgb);
+    const int32_t last = _mm_extract_epi32(rgb, 2);
+    std::memcpy(out + 8, &last, 4);
+  }
+};
+
+template <>
+struct HostVector<true> {
+  // Words 0..5 of the host's twelve to the low lane, 6..11 to the high one.
+  Q4_SIMD_TARGET_AVX2 static __m256i twelve_words(__m128i first, __m128i rest) {
+    return _mm256_permutevar8x32_epi32(_mm256_setr_m128i(first, rest), _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5));
+  }
+  Q4_SIMD_TARGET_AVX2 static __m256i load(const uint16_t* in) {
+    const __m256i words = twelve_words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 8)));
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1,
+                                            0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1);
+    return _mm256_shuffle_epi8(words, spread);
+  }
+  Q4_SIMD_TARGET_AVX2 static __m256i in(__m256i w) {
+    const __m256i t = _mm256_srli_epi16(w, 4);
+    return _mm256_or_si256(_mm256_slli_epi16(t, 3), _mm256_srli_epi16(t, 9));
+  }
+  Q4_SIMD_TARGET_AVX2 static void store(uint16_t* out, __m256i c, int truncate) {
+    const __m256i top = _mm256_set1_epi16(truncate ? 0xFF0 : 0xFFF);
+    const __m256i v = _mm256_slli_epi16(_mm256_and_si256(_mm256_min_epu16(_mm256_srli_epi16(c, 3), _mm256_set1_epi16(4095)), top), 4);
+    const __m256i drop_alpha = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1,
+                                                0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const __m256i rgb = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, drop_alpha), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+    const __m128i host_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+    const __m128i host_rest = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 8));
+    const __m256i host = _mm256_and_si256(_mm256_setr_m128i(host_first, host_rest), _mm256_set1_epi16(15));
+    const __m256i words = _mm256_or_si256(rgb, host);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(words));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), _mm256_extracti128_si256(words, 1));
+  }
+};
+
 // Image rows (or columns) that sampling reaches: k with N/2 + k N < full.
 long reached(long full, int N, long image_size) {
   const long half = N / 2;
@@ -54,6 +118,18 @@ inline void load_span(const typename HostSample<Deep>::type* __restrict in,
 }
 
 template <bool Deep>
+Q4_SIMD_TARGET_AVX2 void load_span_avx2(const typename HostSample<Deep>::type* __restrict in,
+                                        PixelQ4* __restrict out, long count) {
+  const __m256i alpha = _mm256_setr_epi16(0, 0, 0, 32767, 0, 0, 0, 32767, 0, 0, 0, 32767, 0, 0, 0, 32767);
+  long m = 0;
+  for (; m + 4 <= count; m += 4) {
+    const __m256i v = HostVector<Deep>::in(HostVector<Deep>::load(in + 3 * m));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + m), _mm256_or_si256(v, alpha));
+  }
+  load_span<Deep>(in + 3 * m, out + m, count - m, 3);
+}
+
+template <bool Deep>
 void load_rows(const void* buffer, ImageQ4* image, long W, long H, int N, long k_first,
                long k_last) {
   typedef typename HostSample<Deep>::type Sample;
@@ -68,7 +144,9 @@ void load_rows(const void* buffer, ImageQ4* image, long W, long H, int N, long k
     const Sample* in = host + y * static_cast<size_t>(W) * 3;
     PixelQ4* out = image->rows[k];
     // A constant stride at full resolution lets the compiler vectorise.
-    if (N == 1)
+    if (N == 1 && q4_simd_use_avx2())
+      load_span_avx2<Deep>(in, out, cols_reached);
+    else if (N == 1)
       load_span<Deep>(in, out, cols_reached, 3);
     else
       load_span<Deep>(in, out, cols_reached, static_cast<size_t>(N) * 3);
@@ -94,6 +172,15 @@ inline void store_span(const PixelQ4* __restrict in, typename HostSample<Deep>::
     out[3 * x + 1] = HostSample<Deep>::out(in[x].g, out[3 * x + 1], truncate);
     out[3 * x + 2] = HostSample<Deep>::out(in[x].b, out[3 * x + 2], truncate);
   }
+}
+
+template <bool Deep>
+Q4_SIMD_TARGET_AVX2 void store_span_avx2(const PixelQ4* __restrict in, typename HostSample<Deep>::type* __restrict out,
+                                         long count, int truncate) {
+  long x = 0;
+  for (; x + 4 <= count; x += 4)
+    HostVector<Deep>::store(out + 3 * x, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x)), truncate);
+  store_span<Deep>(in + x, out + 3 * x, count - x, truncate);
 }
 
 template <bool Deep>
@@ -128,7 +215,10 @@ void paste_rows(const ImageQ4* image, void* buffer, long W, long H, int N, int t
     long c = 0;
     if (N == 1) {  // one host pixel per image pixel, then the last repeated
       const long n = w < W ? w : W;
-      store_span<Deep>(in, out, n, truncate);
+      if (q4_simd_use_avx2())
+        store_span_avx2<Deep>(in, out, n, truncate);
+      else
+        store_span<Deep>(in, out, n, truncate);
       c = n;
       out += 3 * n;
     }

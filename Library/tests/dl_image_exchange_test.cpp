@@ -8,6 +8,7 @@
 #include "band_split.h"
 #include "dl_image_exchange.h"
 #include "frame_fixture.h"
+#include "simd_paths.h"
 
 namespace {
 
@@ -389,4 +390,50 @@ TEST_F(ExchangeTest, BandWorkersMatchSerialConversions) {
   EXPECT_EQ(words[0], 0xFFF7);
   EXPECT_EQ(again.rows[2][999].r, 32767);
   EXPECT_EQ(again.rows[2][999].b, 8);
+}
+
+// Full-resolution rows go four pixels a vector and the rest one by one:
+// widths around multiples of four leave every remainder. The image holds
+// channels beyond 32767 (saturating on the way out) and the host's words
+// their own low bits.
+TEST_F(ExchangeTest, VectorAndPortablePathsGiveTheSameBytes) {
+  for (int W : {1, 3, 4, 5, 7, 8, 9, 30, 65}) {
+    const int H = 3;
+    const size_t samples = static_cast<size_t>(W) * H * 3;
+    std::vector<uint8_t> host8(samples);
+    std::vector<uint16_t> host12(samples);
+    for (size_t i = 0; i < samples; ++i) {
+      host8[i] = static_cast<uint8_t>(i * 37 + 11);
+      host12[i] = static_cast<uint16_t>(i * 2711 + 5);
+    }
+    ImageQ4 image(W, H, 1.0f, nullptr, nullptr);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const unsigned v = static_cast<unsigned>((y * W + x) * 40503u);
+        image.rows[y][x] = PixelQ4{static_cast<unsigned short>(v), static_cast<unsigned short>(v >> 3),
+                                   static_cast<unsigned short>(v >> 17), 0};
+      }
+    const auto paths = run_on_both_simd_paths([&] {
+      std::vector<uint8_t> all;
+      auto keep = [&all](const void* data, size_t bytes) {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        all.insert(all.end(), p, p + bytes);
+      };
+      const size_t pixel_bytes = static_cast<size_t>(W) * H * sizeof(PixelQ4);
+      std::unique_ptr<ImageQ4> in8(ConvertFromDLImage8(host8.data(), W, H, 1.0, 1, nullptr, 1));
+      std::unique_ptr<ImageQ4> in12(ConvertFromDLImage12(host12.data(), W, H, 1.0, 1, nullptr, 1));
+      keep(in8->storage, pixel_bytes);
+      keep(in12->storage, pixel_bytes);
+      std::vector<uint8_t> out8(samples, 0x5A);
+      ConvertToDLImage8(&image, out8.data(), W, H, 1);
+      keep(out8.data(), samples);
+      for (int truncate : {0, 1}) {
+        std::vector<uint16_t> out12(host12);
+        ConvertToDLImage12(&image, out12.data(), W, H, 1, truncate);
+        keep(out12.data(), samples * 2);
+      }
+      return all;
+    });
+    EXPECT_EQ(paths.first, paths.second) << "width " << W;
+  }
 }
