@@ -28,14 +28,21 @@ struct scale_taps {
   int64_t* fixed_sum; // fixed weight sum of output j
   double* inverse;    // 1 / weight sum of output j, 0 when the sum is 0; 1 when not normalised
   scale_divisor* divisor;  // narrow passes: division by the weight sum, or the magnifying >> 10
-  // Narrow horizontal passes of four channels (pixel_pairs): output j reads
-  // pair_count[j] pairs of adjacent input pixels, pair q from sample offset
-  // pair_offset[j * pair_stride + q] with the pixels' two weights at
-  // pair_weight[(j * pair_stride + q) * 2].
-  int pair_stride;
-  int* pair_count;
-  int* pair_offset;
-  int32_t* pair_weight;
+  // Narrow horizontal passes of four channels (pixel_pairs): outputs 2P and
+  // 2P + 1 read window_count[P] windows of two adjacent input pixels each,
+  // windows[P * window_stride ..], and start from window_bias[2P ..].
+  int window_stride;
+  int* window_count;
+  struct window_pair* windows;
+  int32_t* window_bias;
+};
+
+// Window q of two outputs side by side (an odd last output is paired with
+// itself): each window's sample offset and its two pixels' weights as the
+// low and high 16 bits of one word; zero weights past an output's windows.
+struct window_pair {
+  int32_t offset[2];
+  int32_t weights[2];
 };
 
 }  // namespace
@@ -54,7 +61,8 @@ struct tagIMAGE_SCALER_INFO {
   // other magnifications use the plain weighted sum.
   bool normalise;
   // Horizontal pass over lines of two or more four-channel byte or word
-  // pixels with AVX2 at hand: narrow sums get pixel pairs for the vector path.
+  // pixels with AVX2 at hand: narrow sums get pixel windows for the vector
+  // path.
   bool pixel_pairs;
   // Every fixed-point sum of the pass fits 31 bits and no weight sum that
   // divides is negative, so 32-bit accumulators and the multiply-and-shift
@@ -86,9 +94,9 @@ void free_taps(scale_taps& t) {
   free_if_held(t.fixed_sum);
   free_if_held(t.inverse);
   free_if_held(t.divisor);
-  free_if_held(t.pair_count);
-  free_if_held(t.pair_offset);
-  free_if_held(t.pair_weight);
+  free_if_held(t.window_count);
+  free_if_held(t.windows);
+  free_if_held(t.window_bias);
 }
 
 template <typename T>
@@ -102,47 +110,73 @@ T* alloc_array(int64_t n) {
 // either end of the run are dropped. The run is read two pixels at a time;
 // an odd last pixel goes with its left neighbour at weight 0, or with a
 // neighbour on either side when it is alone, so nothing outside the line is
-// read.
+// read. Returns the windows, or -1 when a weight is beyond 16 bits.
+int output_windows(const tagIMAGE_SCALER_INFO& info, int j, int* run, window_pair* windows, int side) {
+  const scale_taps& t = info.contributions;
+  const int base = j * t.stride, n = t.count[j];
+  int lo = n > 0 ? t.index[base] : 0, hi = n > 0 ? t.index[base + n - 1] : -1;
+  for (int i = 0; i <= hi - lo; ++i) run[i] = 0;
+  for (int k = 0; k < n; ++k) run[t.index[base + k] - lo] += t.fixed[base + k];
+  int first = 0;
+  while (lo + first <= hi && run[first] == 0) ++first;
+  while (hi >= lo + first && run[hi - lo] == 0) --hi;
+  const int* w = run + first;
+  lo += first;
+  const int length = hi - lo + 1;
+  for (int i = 0; i < length; ++i)
+    if (w[i] < -32767 || w[i] > 32767) return -1;
+  int count = 0;
+  auto add = [&](int pixel, int w0, int w1) {
+    windows[count].offset[side] = 4 * pixel;
+    windows[count++].weights[side] = static_cast<int32_t>((static_cast<uint32_t>(w0) & 0xFFFF) | (static_cast<uint32_t>(w1) << 16));
+  };
+  for (int i = 0; i + 1 < length; i += 2) add(lo + i, w[i], w[i + 1]);
+  if (length % 2) {
+    const int last = length - 1;
+    if (length > 1)
+      add(lo + last - 1, 0, w[last]);
+    else if (lo + 1 < info.in_length)
+      add(lo, w[0], 0);
+    else
+      add(lo - 1, 0, w[0]);
+  }
+  return count;
+}
+
+// Window lists of output pairs; a weight beyond 16 bits leaves the pass to
+// scale_row (no windows).
 bool build_pixel_pairs(tagIMAGE_SCALER_INFO& info) {
   scale_taps& t = info.contributions;
-  t.pair_stride = (t.stride + 1) / 2;
-  const int64_t slots = static_cast<int64_t>(t.pair_stride) * info.out_length;
-  t.pair_count = alloc_array<int>(info.out_length);
-  t.pair_offset = alloc_array<int>(slots);
-  t.pair_weight = alloc_array<int32_t>(slots * 2);
+  t.window_stride = (t.stride + 1) / 2;
+  const int pairs = (info.out_length + 1) / 2;
+  t.window_count = alloc_array<int>(pairs);
+  t.windows = alloc_array<window_pair>(static_cast<int64_t>(pairs) * t.window_stride);
+  t.window_bias = alloc_array<int32_t>(2 * static_cast<int64_t>(pairs));
   int* run = alloc_array<int>(t.stride);
-  const bool ok = t.pair_count && t.pair_offset && t.pair_weight && run;
-  for (int j = 0; ok && j < info.out_length; ++j) {
-    const int base = j * t.stride, n = t.count[j];
-    int lo = n > 0 ? t.index[base] : 0, hi = n > 0 ? t.index[base + n - 1] : -1;
-    for (int i = 0; i <= hi - lo; ++i) run[i] = 0;
-    for (int k = 0; k < n; ++k) run[t.index[base + k] - lo] += t.fixed[base + k];
-    int first = 0;
-    while (lo + first <= hi && run[first] == 0) ++first;
-    while (hi >= lo + first && run[hi - lo] == 0) --hi;
-    const int length = hi - lo - first + 1;
-    int* offset = t.pair_offset + static_cast<int64_t>(j) * t.pair_stride;
-    int32_t* weight = t.pair_weight + static_cast<int64_t>(j) * t.pair_stride * 2;
-    auto add_pair = [&](int pixel, int w0, int w1) {
-      *offset++ = 4 * pixel;
-      *weight++ = w0;
-      *weight++ = w1;
-    };
-    const int* w = run + first;
-    lo += first;
-    for (int i = 0; i + 1 < length; i += 2) add_pair(lo + i, w[i], w[i + 1]);
-    if (length % 2) {
-      const int last = length - 1;
-      if (length > 1)
-        add_pair(lo + last - 1, 0, w[last]);
-      else if (lo + 1 < info.in_length)
-        add_pair(lo, w[0], 0);
-      else
-        add_pair(lo - 1, 0, w[0]);
+  bool ok = t.window_count && t.windows && t.window_bias && run;
+  // Words go to the multiply-add less 32768, to fit 16 signed bits; each
+  // output's sum starts with what that takes off.
+  const int32_t bias = info.maximum > 255 ? 32768 : 0;
+  bool fits = true;
+  for (int p = 0; ok && fits && p < pairs; ++p) {
+    window_pair* windows = t.windows + static_cast<int64_t>(p) * t.window_stride;
+    const int j0 = 2 * p, j1 = j0 + 1 < info.out_length ? j0 + 1 : j0;
+    int count[2];
+    for (int side = 0; side < 2; ++side) {
+      count[side] = output_windows(info, side ? j1 : j0, run, windows, side);
+      t.window_bias[2 * p + side] = bias * static_cast<int32_t>(t.fixed_sum[side ? j1 : j0]);
     }
-    t.pair_count[j] = (length + 1) / 2;
+    fits = count[0] >= 0 && count[1] >= 0;
+    const int most = std::max(count[0], count[1]);
+    for (int side = 0; fits && side < 2; ++side)
+      for (int q = count[side]; q < most; ++q) windows[q].offset[side] = count[side] ? windows[0].offset[side] : 0, windows[q].weights[side] = 0;
+    t.window_count[p] = most;
   }
   free_if_held(run);
+  if (ok && !fits) {
+    free_if_held(t.window_count);
+    t.window_count = nullptr;
+  }
   return ok;
 }
 
@@ -296,66 +330,89 @@ void scale_row(const tagIMAGE_SCALER_INFO* info, const T* in, T* out, int channe
   }
 }
 
-// Four-channel pixels of a narrow pass: two whole input pixels a vector,
-// widened to 32 bits and multiplied by their weights at once; the halves are
-// added at the end. Integer sums do not depend on the order of the
+// Four-channel pixels of a narrow pass, two outputs a vector: each half
+// holds one output's window of two whole input pixels, channel by channel
+// in 16-bit pairs that one multiply-add weighs and sums into the output's
+// four 32-bit sums. Integer sums do not depend on the order of the
 // additions, so this gives scale_row's results.
-Q4_SIMD_TARGET_AVX2 inline __m256i load_pixel_pair(const uint16_t* p) {
-  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+Q4_SIMD_TARGET_AVX2 inline __m256i interleave_pixels(__m256i v) {
+  const __m256i pairs = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,
+                                         0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+  return _mm256_shuffle_epi8(v, pairs);
 }
 
-Q4_SIMD_TARGET_AVX2 inline __m256i load_pixel_pair(const uint8_t* p) {
-  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+Q4_SIMD_TARGET_AVX2 inline __m256i load_windows(const uint16_t* a, const uint16_t* b) {
+  const __m256i v = _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+  return _mm256_xor_si256(interleave_pixels(v), _mm256_set1_epi16(-32768));
+}
+
+Q4_SIMD_TARGET_AVX2 inline __m256i load_windows(const uint8_t* a, const uint8_t* b) {
+  const __m128i v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+  return interleave_pixels(_mm256_cvtepu8_epi16(v));
 }
 
 // Values are within the type: packing saturates nothing.
-Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint16_t* out, __m128i v) {
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(v, v));
+Q4_SIMD_TARGET_AVX2 inline void store_pixel_pair(uint16_t* out, __m256i v, bool both) {
+  const __m128i packed = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi32(v, v), 0x08));
+  if (both)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed);
+  else
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
 }
 
-Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint8_t* out, __m128i v) {
-  const __m128i words = _mm_packus_epi32(v, v);
-  const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
-  std::memcpy(out, &packed, 4);
+Q4_SIMD_TARGET_AVX2 inline void store_pixel_pair(uint8_t* out, __m256i v, bool both) {
+  const __m256i words = _mm256_packus_epi32(v, v);
+  const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0));
+  const int64_t packed = _mm_cvtsi128_si64(_mm256_castsi256_si128(bytes));
+  std::memcpy(out, &packed, both ? 8 : 4);
+}
+
+// Two 32-bit values, one to each half of a vector.
+Q4_SIMD_TARGET_AVX2 inline __m256i spread_pair(const int32_t* pair) {
+  return _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pair))),
+                                     _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
 }
 
 template <typename T, bool Normalise>
 Q4_SIMD_TARGET_AVX2 void scale_row4_avx2(const tagIMAGE_SCALER_INFO* info, const T* in, T* out) {
   const scale_taps& t = info->contributions;
-  const int stride = t.pair_stride, outputs = info->out_length;
-  const int* count = t.pair_count;
-  const int* offset = t.pair_offset;
-  const int32_t* weight = t.pair_weight;
+  const int stride = t.window_stride, outputs = info->out_length;
+  const int* count = t.window_count;
+  const window_pair* windows = t.windows;
+  const int32_t* bias = t.window_bias;
   const scale_divisor* divisor = t.divisor;
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i top = _mm_set1_epi32(static_cast<int32_t>(info->maximum));
-  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-  for (int j = 0; j < outputs; ++j, offset += stride, weight += 2 * stride, out += 4) {
-    __m256i sums = _mm256_setzero_si256();
-    for (int q = 0; q < count[j]; ++q) {
-      const __m128i pair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weight + 2 * q));
-      const __m256i w = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(pair), spread);
-      sums = _mm256_add_epi32(sums, _mm256_mullo_epi32(load_pixel_pair(in + offset[q]), w));
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(static_cast<int32_t>(info->maximum));
+  for (int j = 0; j < outputs; j += 2, windows += stride, bias += 2, out += 8) {
+    __m256i acc = spread_pair(bias);
+    for (int q = 0; q < count[j / 2]; ++q) {
+      const __m256i pixels = load_windows(in + windows[q].offset[0], in + windows[q].offset[1]);
+      acc = _mm256_add_epi32(acc, _mm256_madd_epi16(pixels, spread_pair(windows[q].weights)));
     }
-    const __m128i acc = _mm_max_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)), zero);
-    __m128i v;
+    acc = _mm256_max_epi32(acc, zero);
+    const bool both = j + 1 < outputs;
+    __m256i v;
     if (Normalise) {
       // 64-bit products of the even and the odd sums, shifted, interleaved.
-      const __m128i m = _mm_set1_epi64x(divisor[j].multiplier), s = _mm_cvtsi32_si128(static_cast<int>(divisor[j].shift));
-      const __m128i even = _mm_srl_epi64(_mm_mul_epu32(acc, m), s);
-      const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(acc, 32), m), s);
-      v = _mm_blend_epi32(even, _mm_slli_epi64(odd, 32), 0xA);
+      const scale_divisor d0 = divisor[j], d1 = divisor[both ? j + 1 : j];
+      const __m256i m = _mm256_setr_epi64x(d0.multiplier, d0.multiplier, d1.multiplier, d1.multiplier);
+      const __m256i s = _mm256_setr_epi64x(d0.shift, d0.shift, d1.shift, d1.shift);
+      const __m256i even = _mm256_srlv_epi64(_mm256_mul_epu32(acc, m), s);
+      const __m256i odd = _mm256_srlv_epi64(_mm256_mul_epu32(_mm256_srli_epi64(acc, 32), m), s);
+      v = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
     } else {
-      v = _mm_srli_epi32(acc, 10);
+      v = _mm256_srli_epi32(acc, 10);
     }
-    store_pixel(out, _mm_min_epi32(v, top));
+    store_pixel_pair(out, _mm256_min_epi32(v, top), both);
   }
 }
 
 template <typename T, typename Acc>
 void horizontal_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
   const int ch = info->src->channels;
-  const bool pixels4_avx2 = info->contributions.pair_count && q4_simd_use_avx2();
+  const bool pixels4_avx2 = info->contributions.window_count && q4_simd_use_avx2();
   for (int y = first; y <= last; ++y) {
     const T* in = reinterpret_cast<const T*>(image_row(info->src, y));
     T* out = reinterpret_cast<T*>(image_row(info->dst, y));
