@@ -49,7 +49,8 @@ struct HostVector<false> {
   Q4_SIMD_TARGET_AVX2 static __m256i load(const uint8_t* in) {
     int32_t last;
     std::memcpy(&last, in + 8, 4);
-    const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)), _mm_cvtsi32_si128(last));
+    const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+    const __m128i bytes = _mm_unpacklo_epi64(first, _mm_cvtsi32_si128(last));
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     return _mm256_cvtepu8_epi16(_mm_shuffle_epi8(bytes, spread));
   }
@@ -86,10 +87,12 @@ struct HostVector<true> {
   }
   Q4_SIMD_TARGET_AVX2 static void store(uint16_t* out, __m256i c, int truncate) {
     const __m256i top = _mm256_set1_epi16(truncate ? 0xFF0 : 0xFFF);
-    const __m256i v = _mm256_slli_epi16(_mm256_and_si256(_mm256_min_epu16(_mm256_srli_epi16(c, 3), _mm256_set1_epi16(4095)), top), 4);
+    const __m256i twelve = _mm256_min_epu16(_mm256_srli_epi16(c, 3), _mm256_set1_epi16(4095));
+    const __m256i v = _mm256_slli_epi16(_mm256_and_si256(twelve, top), 4);
     const __m256i drop_alpha = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1,
                                                 0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
-    const __m256i rgb = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, drop_alpha), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+    const __m256i rgb =
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, drop_alpha), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
     const __m128i host_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
     const __m128i host_rest = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 8));
     const __m256i host = _mm256_and_si256(_mm256_setr_m128i(host_first, host_rest), _mm256_set1_epi16(15));

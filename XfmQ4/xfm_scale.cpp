@@ -58,7 +58,8 @@ struct PixelSums {
 
   Q4_SIMD_TARGET_AVX2 PixelQ4 store(double norm) const {
     const __m256d lo = _mm256_setzero_pd(), hi = _mm256_set1_pd(32767.0), half = _mm256_set1_pd(0.5);
-    const __m256d v = _mm256_add_pd(_mm256_min_pd(_mm256_max_pd(_mm256_mul_pd(sum, _mm256_set1_pd(norm)), lo), hi), half);
+    const __m256d scaled = _mm256_mul_pd(sum, _mm256_set1_pd(norm));
+    const __m256d v = _mm256_add_pd(_mm256_min_pd(_mm256_max_pd(scaled, lo), hi), half);
     const __m128i i = _mm256_cvttpd_epi32(v);
     PixelQ4 out;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(&out), _mm_packs_epi32(i, i));

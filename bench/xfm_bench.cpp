@@ -149,7 +149,8 @@ struct FrameCopy {
 
 void copy_band(void* object, int first, int last) {
   const FrameCopy& copy = *static_cast<const FrameCopy*>(object);
-  std::memcpy(copy.to->rows[first], copy.from->rows[first], (size_t)(last - first + 1) * copy.from->width * sizeof(PixelQ4));
+  const size_t bytes = (size_t)(last - first + 1) * copy.from->width * sizeof(PixelQ4);
+  std::memcpy(copy.to->rows[first], copy.from->rows[first], bytes);
 }
 
 // range(0): bands.

@@ -28,7 +28,7 @@ struct scale_taps {
   int64_t* fixed_sum; // fixed weight sum of output j
   double* inverse;    // 1 / weight sum of output j, 0 when the sum is 0; 1 when not normalised
   scale_divisor* divisor;  // narrow passes: division by the weight sum, or the magnifying >> 10
-  // Narrow horizontal passes of four channels (pixel_pairs): outputs 2P and
+  // Narrow horizontal passes of four channels (pixel_windows): outputs 2P and
   // 2P + 1 read window_count[P] windows of two adjacent input pixels each,
   // windows[P * window_stride ..], and start from window_bias[2P ..].
   int window_stride;
@@ -63,7 +63,7 @@ struct tagIMAGE_SCALER_INFO {
   // Horizontal pass over lines of two or more four-channel byte or word
   // pixels with AVX2 at hand: narrow sums get pixel windows for the vector
   // path.
-  bool pixel_pairs;
+  bool pixel_windows;
   // Every fixed-point sum of the pass fits 31 bits and no weight sum that
   // divides is negative, so 32-bit accumulators and the multiply-and-shift
   // division (scale_divisor) give the same results as 64-bit sums divided.
@@ -128,7 +128,8 @@ int output_windows(const tagIMAGE_SCALER_INFO& info, int j, int* run, window_pai
   int count = 0;
   auto add = [&](int pixel, int w0, int w1) {
     windows[count].offset[side] = 4 * pixel;
-    windows[count++].weights[side] = static_cast<int32_t>((static_cast<uint32_t>(w0) & 0xFFFF) | (static_cast<uint32_t>(w1) << 16));
+    windows[count++].weights[side] =
+        static_cast<int32_t>((static_cast<uint32_t>(w0) & 0xFFFF) | (static_cast<uint32_t>(w1) << 16));
   };
   for (int i = 0; i + 1 < length; i += 2) add(lo + i, w[i], w[i + 1]);
   if (length % 2) {
@@ -145,7 +146,7 @@ int output_windows(const tagIMAGE_SCALER_INFO& info, int j, int* run, window_pai
 
 // Window lists of output pairs; a weight beyond 16 bits leaves the pass to
 // scale_row (no windows).
-bool build_pixel_pairs(tagIMAGE_SCALER_INFO& info) {
+bool build_windows(tagIMAGE_SCALER_INFO& info) {
   scale_taps& t = info.contributions;
   t.window_stride = (t.stride + 1) / 2;
   const int pairs = (info.out_length + 1) / 2;
@@ -169,7 +170,10 @@ bool build_pixel_pairs(tagIMAGE_SCALER_INFO& info) {
     fits = count[0] >= 0 && count[1] >= 0;
     const int most = std::max(count[0], count[1]);
     for (int side = 0; fits && side < 2; ++side)
-      for (int q = count[side]; q < most; ++q) windows[q].offset[side] = count[side] ? windows[0].offset[side] : 0, windows[q].weights[side] = 0;
+      for (int q = count[side]; q < most; ++q) {
+        windows[q].offset[side] = count[side] ? windows[0].offset[side] : 0;
+        windows[q].weights[side] = 0;
+      }
     t.window_count[p] = most;
   }
   free_if_held(run);
@@ -253,57 +257,70 @@ bool build_taps(tagIMAGE_SCALER_INFO& info, bool box) {
     if (fixed_sum < 0) negative_sum = true;
     t.inverse[j] = !info.normalise ? 1.0 : (sum == 0.0 ? 0.0 : 1.0 / sum);
   }
-  info.narrow_sums = widest * static_cast<int64_t>(info.maximum) <= INT32_MAX && !(info.normalise && negative_sum);
+  info.narrow_sums =
+      widest * static_cast<int64_t>(info.maximum) <= INT32_MAX && !(info.normalise && negative_sum);
   // A sum within 31 bits has a weight sum within 31 bits too.
   if (!info.narrow_sums) return true;
   for (int j = 0; j < info.out_length; ++j)
-    t.divisor[j] = info.normalise ? scale_divisor_for(static_cast<uint32_t>(t.fixed_sum[j])) : scale_divisor{1, 10};
-  return !info.pixel_pairs || build_pixel_pairs(info);
+    t.divisor[j] =
+        info.normalise ? scale_divisor_for(static_cast<uint32_t>(t.fixed_sum[j])) : scale_divisor{1, 10};
+  return !info.pixel_windows || build_windows(info);
 }
 
-template <typename T>
-inline T finish_narrow(int32_t acc, scale_divisor d, uint32_t maximum) {
-  const uint32_t v = acc > 0 ? scale_divide(static_cast<uint32_t>(acc), d) : 0;
-  return static_cast<T>(v < maximum ? v : maximum);
-}
+// The end of output j's sums, its constants read once: 32-bit sums of
+// narrow passes end in one multiply and shift (the magnifying >> 10 is one
+// too), 64-bit sums divide, double sums multiply by the inverse.
+template <typename T, typename Acc>
+struct output_finish;
 
 template <typename T>
-inline T finish_fixed(int64_t acc, int64_t sum, bool normalise, int64_t maximum) {
-  int64_t v;
-  if (normalise)
-    v = sum == 0 ? 0 : acc / sum;
-  else
-    v = acc < 0 ? 0 : acc >> 10;
-  if (v < 0) v = 0;
-  return static_cast<T>(v > maximum ? maximum : v);
-}
-
-template <typename T>
-inline T finish_double(double acc, double inverse, bool clamp, double maximum) {
-  double v = inverse * acc;
-  if (clamp) {
-    if (!(v > 0.0)) v = 0.0;
-    if (v > maximum) v = maximum;
+struct output_finish<T, int32_t> {
+  scale_divisor divisor;
+  uint32_t maximum;
+  output_finish(const tagIMAGE_SCALER_INFO* info, int j)
+      : divisor(info->contributions.divisor[j]), maximum(static_cast<uint32_t>(info->maximum)) {}
+  T operator()(int32_t acc) const {
+    const uint32_t v = acc > 0 ? scale_divide(static_cast<uint32_t>(acc), divisor) : 0;
+    return static_cast<T>(v < maximum ? v : maximum);
   }
-  return static_cast<T>(v);
-}
-
-// The end of every output: 32-bit sums (narrow passes), 64-bit sums (wide
-// ones) or double sums.
-template <typename T>
-inline T finish_output(const tagIMAGE_SCALER_INFO* info, int32_t acc, int j) {
-  return finish_narrow<T>(acc, info->contributions.divisor[j], static_cast<uint32_t>(info->maximum));
-}
+};
 
 template <typename T>
-inline T finish_output(const tagIMAGE_SCALER_INFO* info, int64_t acc, int j) {
-  return finish_fixed<T>(acc, info->contributions.fixed_sum[j], info->normalise, static_cast<int64_t>(info->maximum));
-}
+struct output_finish<T, int64_t> {
+  int64_t sum;
+  bool normalise;
+  int64_t maximum;
+  output_finish(const tagIMAGE_SCALER_INFO* info, int j)
+      : sum(info->contributions.fixed_sum[j]),
+        normalise(info->normalise),
+        maximum(static_cast<int64_t>(info->maximum)) {}
+  T operator()(int64_t acc) const {
+    int64_t v;
+    if (normalise)
+      v = sum == 0 ? 0 : acc / sum;
+    else
+      v = acc < 0 ? 0 : acc >> 10;
+    if (v < 0) v = 0;
+    return static_cast<T>(v > maximum ? maximum : v);
+  }
+};
 
 template <typename T>
-inline T finish_output(const tagIMAGE_SCALER_INFO* info, double acc, int j) {
-  return finish_double<T>(acc, info->contributions.inverse[j], info->clamp, info->maximum);
-}
+struct output_finish<T, double> {
+  double inverse;
+  bool clamp;
+  double maximum;
+  output_finish(const tagIMAGE_SCALER_INFO* info, int j)
+      : inverse(info->contributions.inverse[j]), clamp(info->clamp), maximum(info->maximum) {}
+  T operator()(double acc) const {
+    double v = inverse * acc;
+    if (clamp) {
+      if (!(v > 0.0)) v = 0.0;
+      if (v > maximum) v = maximum;
+    }
+    return static_cast<T>(v);
+  }
+};
 
 // One output row of a horizontal pass. An integer Acc selects the 10-bit
 // path. CH is the channel count when known at compile time (1, 3, 4), else 0.
@@ -325,7 +342,8 @@ void scale_row(const tagIMAGE_SCALER_INFO* info, const T* in, T* out, int channe
         for (int c = 0; c < nc; ++c) acc[c] += w * static_cast<acc_t>(p[c]);
       }
       T* o = out + static_cast<int64_t>(j) * ch + c0;
-      for (int c = 0; c < nc; ++c) o[c] = finish_output<T>(info, acc[c], j);
+      const output_finish<T, Acc> finish(info, j);
+      for (int c = 0; c < nc; ++c) o[c] = finish(acc[c]);
     }
   }
 }
@@ -364,15 +382,16 @@ Q4_SIMD_TARGET_AVX2 inline void store_pixel_pair(uint16_t* out, __m256i v, bool 
 
 Q4_SIMD_TARGET_AVX2 inline void store_pixel_pair(uint8_t* out, __m256i v, bool both) {
   const __m256i words = _mm256_packus_epi32(v, v);
-  const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0));
+  const __m256i bytes =
+      _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0));
   const int64_t packed = _mm_cvtsi128_si64(_mm256_castsi256_si128(bytes));
   std::memcpy(out, &packed, both ? 8 : 4);
 }
 
 // Two 32-bit values, one to each half of a vector.
 Q4_SIMD_TARGET_AVX2 inline __m256i spread_pair(const int32_t* pair) {
-  return _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pair))),
-                                     _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
+  const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pair));
+  return _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(two), _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
 }
 
 template <typename T, bool Normalise>
@@ -432,9 +451,12 @@ void horizontal_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
 }
 
 // Output rows of a vertical pass: whole input rows weighted and summed, so
-// every access runs along contiguous memory.
+// every access runs along contiguous memory. Narrow passes are compiled for
+// AVX2 and for baseline x86-64 (below): with the output's constants held
+// outside the loops, where stores to byte images could not be proved not to
+// change them, the compiler widens the multiply-add and the division alike.
 template <typename T, typename Acc>
-void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
+Q4_SIMD_BODY void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
   typedef Acc acc_t;
   constexpr bool Fixed = std::is_integral<Acc>::value;
   const scale_taps& t = info->contributions;
@@ -443,6 +465,7 @@ void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
   for (int j = first; j <= last; ++j) {
     const int base = j * t.stride;
     const int n = t.count[j];
+    const output_finish<T, Acc> finish(info, j);
     T* out = reinterpret_cast<T*>(image_row(info->dst, j));
     for (int x0 = 0; x0 < samples; x0 += kRowChunk) {
       const int m = samples - x0 < kRowChunk ? samples - x0 : kRowChunk;
@@ -452,48 +475,22 @@ void vertical_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
         const acc_t w = Fixed ? static_cast<acc_t>(t.fixed[base + k]) : static_cast<acc_t>(t.weight[base + k]);
         for (int x = 0; x < m; ++x) acc[x] += w * static_cast<acc_t>(in[x]);
       }
-      for (int x = 0; x < m; ++x) out[x0 + x] = finish_output<T>(info, acc[x], j);
-    }
-  }
-}
-
-// The same for narrow passes, compiled for AVX2 and for baseline x86-64:
-// the divisor and the ceiling are held outside the loops, where the stores
-// of byte images could not be proved not to change them, so the compiler
-// widens the multiply-add and the division alike.
-template <typename T>
-Q4_SIMD_BODY void vertical_narrow_rows(const tagIMAGE_SCALER_INFO* info, int first, int last) {
-  const scale_taps& t = info->contributions;
-  const int samples = info->src->width * info->src->channels;
-  const uint32_t top = static_cast<uint32_t>(info->maximum);
-  int32_t acc[kRowChunk];
-  for (int j = first; j <= last; ++j) {
-    const int base = j * t.stride;
-    const int n = t.count[j];
-    const scale_divisor d = t.divisor[j];
-    T* out = reinterpret_cast<T*>(image_row(info->dst, j));
-    for (int x0 = 0; x0 < samples; x0 += kRowChunk) {
-      const int m = samples - x0 < kRowChunk ? samples - x0 : kRowChunk;
-      for (int x = 0; x < m; ++x) acc[x] = 0;
-      for (int k = 0; k < n; ++k) {
-        const T* in = reinterpret_cast<const T*>(image_row(info->src, t.index[base + k])) + x0;
-        const int32_t w = t.fixed[base + k];
-        for (int x = 0; x < m; ++x) acc[x] += w * static_cast<int32_t>(in[x]);
-      }
-      for (int x = 0; x < m; ++x) out[x0 + x] = finish_narrow<T>(acc[x], d, top);
+      for (int x = 0; x < m; ++x) out[x0 + x] = finish(acc[x]);
     }
   }
 }
 
 Q4_SIMD_BODY void vertical_narrow_bytes_body(const tagIMAGE_SCALER_INFO* info, int first, int last) {
-  vertical_narrow_rows<uint8_t>(info, first, last);
+  vertical_rows<uint8_t, int32_t>(info, first, last);
 }
-Q4_SIMD_DISPATCH(void, vertical_narrow_bytes, (const tagIMAGE_SCALER_INFO* info, int first, int last), (info, first, last))
+Q4_SIMD_DISPATCH(void, vertical_narrow_bytes, (const tagIMAGE_SCALER_INFO* info, int first, int last),
+                 (info, first, last))
 
 Q4_SIMD_BODY void vertical_narrow_words_body(const tagIMAGE_SCALER_INFO* info, int first, int last) {
-  vertical_narrow_rows<uint16_t>(info, first, last);
+  vertical_rows<uint16_t, int32_t>(info, first, last);
 }
-Q4_SIMD_DISPATCH(void, vertical_narrow_words, (const tagIMAGE_SCALER_INFO* info, int first, int last), (info, first, last))
+Q4_SIMD_DISPATCH(void, vertical_narrow_words, (const tagIMAGE_SCALER_INFO* info, int first, int last),
+                 (info, first, last))
 
 }  // namespace
 
@@ -548,7 +545,7 @@ bool scale_pass(image_data* src, image_data* dst, bool horizontal, const Imageli
   info.clamp = clamp;
   info.maximum = image_full_scale(src->pixel_type);
   info.band_count = horizontal ? src->height : dst->height;
-  info.pixel_pairs = horizontal && fixed && src->channels == 4 && src->width > 1 && q4_simd_use_avx2();
+  info.pixel_windows = horizontal && fixed && src->channels == 4 && src->width > 1 && q4_simd_use_avx2();
   const bool ok = build_taps(info, kernel.normalises_magnification());
   if (ok) {
     mp_worker_fn worker = horizontal ? (fixed ? image_scale_horizontal_int : image_scale_horizontal)

@@ -440,16 +440,17 @@ TEST(Scale, VectorAndPortablePathsGiveTheSameBytes) {
         ImagePtr src = make(size[0], size[1], 4, type);
         fill_pattern(src, 77);
         if (pattern == 1)
-          for (int i = 0; i < size[0] * size[1] * 4; ++i)
-            set_sample(src.get(), i / 4 % size[0], i / 4 / size[0], i % 4, (i / 4 + i / 4 / size[0]) % 2 ? image_full_scale(type) : 0.0);
+          for (int y = 0; y < size[1]; ++y)
+            for (int x = 0; x < size[0]; ++x)
+              for (int c = 0; c < 4; ++c) set_sample(src.get(), x, y, c, (x + y) % 2 ? image_full_scale(type) : 0.0);
         for (int kernel = 0; kernel <= 5; ++kernel) {
           const auto paths = run_on_both_simd_paths([&] {
             ImagePtr dst = make(size[2], size[3], 4, type);
             EXPECT_TRUE(image_scale(src.get(), dst.get(), kernel, false));
             return dst;
           });
-          EXPECT_TRUE(same_pixels(paths.first, paths.second))
-              << type << " " << size[0] << "x" << size[1] << " -> " << size[2] << "x" << size[3] << " kernel " << kernel;
+          EXPECT_TRUE(same_pixels(paths.first, paths.second)) << type << " " << size[0] << "x" << size[1] << " -> "
+                                                              << size[2] << "x" << size[3] << " kernel " << kernel;
         }
       }
     }
