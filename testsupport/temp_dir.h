@@ -1,5 +1,5 @@
-#ifndef Q4_TEST_TEMP_DIR_H
-#define Q4_TEST_TEMP_DIR_H
+#ifndef TEST_TEMP_DIR_H
+#define TEST_TEMP_DIR_H
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +11,7 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "q4base-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "q4dir-XXXXXX").string();
     path_ = mkdtemp(pattern.data()) ? pattern : std::string();
   }
   ~TempDir() {
