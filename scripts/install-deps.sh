@@ -8,7 +8,7 @@ packages=(
   # The benchmarks' peer library; only bench/ links it.
   libopencv-dev
   uuid-dev procps
-  libfftw3-dev libtiff-dev libjpeg62-turbo-dev libeigen3-dev
+  libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
   libosmesa6-dev hershey-fonts-data
 )
 

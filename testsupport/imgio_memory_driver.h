@@ -24,6 +24,9 @@ struct MemoryImage {
   int frame = 0;
   std::vector<uint16_t> samples;
   uint16_t* pixel(int x, int y) { return samples.data() + (static_cast<size_t>(y) * width + x) * 4; }
+  const uint16_t* pixel(int x, int y) const {
+    return samples.data() + (static_cast<size_t>(y) * width + x) * 4;
+  }
 };
 
 struct MemoryDriverState {

@@ -1,0 +1,39 @@
+#ifndef IMAGELIB_FILEIO_H
+#define IMAGELIB_FILEIO_H
+
+// Whole image_data images to and from files whose format follows the file
+// name's extension (compared without regard to case): ".tq4" is the
+// library's own TIFF variant (imagelib_tif.h), every other format goes
+// through the image-file library's driver of that name, in 8-bit or 16-bit
+// RGBA lines. One call at a time: the image-file library is global.
+
+#include "image_data.h"
+
+enum { IMAGE_IO_NAME_SIZE = 4096 };  // the name buffers of the sequence calls
+
+int image_io_number_of_formats();
+// Extension with its dot; an index outside the table gives entry 0's.
+const char* image_io_get_format_extension(int index);
+
+// The outputs are zeroed, then filled from the file's header (an image-file
+// library format reports 4 channels, type word for 16-bit and byte for 8-bit
+// files); 1 on success.
+int image_read_file_info(const char* path, int& width, int& height, int& channels, int& type);
+// Into an existing image of the file's size (for ".tq4" also its channels and
+// type); 1 on success.
+int image_read_file(const char* path, image_data* image);
+// A new image, or null.
+image_data* image_read_file(const char* path);
+// True when every byte is written and the file closed without error.
+// compress selects LZW for ".tif" and run-length coding for ".tga".
+bool image_write_file(const char* path, image_data* image, bool compress);
+bool write_float_image_as_byte(const char* path, image_data* image);
+
+// Frame `frame` of the numbered sequence that path names: the frame number
+// takes the digits of path's own number ("take_0042.tq4", 12:
+// "take_0012.tq4"); a negative frame uses path as it is. name_out, when not
+// null, receives the name used (IMAGE_IO_NAME_SIZE characters).
+image_data* read_image_sequence_file(const char* path, int frame, char* name_out);
+bool write_image_sequence_file(image_data* image, const char* path, int frame, char* name_out);
+
+#endif
