@@ -119,12 +119,12 @@ unsigned int* readsummaryimg(imginfo* handle, int width, int height) {
   if (!whole_file_readable(handle, "ERROR: Image to summarize not open for read.\n",
                            "ERROR: Cannot summarize image opened for scaled read.\n"))
     return nullptr;
+  if (width < 1 || height < 1) return nullptr;
   const int file_width = handle->file_width;
   const int file_height = handle->file_height;
   unsigned int* summary = createbuffer(width, height);
   unsigned int* line = createline(file_width);
-  int* columns = width > 0 ? static_cast<int*>(q4_malloc_c(sizeof(int) * width, __FILE__, __LINE__))
-                           : nullptr;
+  int* columns = static_cast<int*>(q4_malloc_c(sizeof(int) * width, __FILE__, __LINE__));
   bool ok = summary && line && columns;
   if (!ok) report_no_memory();
   for (int i = 0; ok && i < width; ++i)

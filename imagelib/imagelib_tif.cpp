@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <initializer_list>
 
 #include "image_mirror.h"
 #include "imgio.h"
@@ -217,6 +218,17 @@ bool read_strips(TiffInfo* info) {
   if (info->strip_count == 1)
     return values(info, TAG_STRIP_OFFSETS, 1, &info->strip_offset) &&
            values(info, TAG_STRIP_BYTE_COUNTS, 1, &info->strip_bytes);
+  // Both arrays must be as long as the strips and lie in the file before
+  // anything is allocated for them: a tall picture of one-row strips would
+  // otherwise ask for more than the file could hold.
+  for (int tag : {TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS}) {
+    const TiffField* field = find(info, tag);
+    if (!field || field->count != info->strip_count ||
+        int64_t(field->count) * type_size(field->type) > info->file_size) {
+      refuse("tag %d does not hold %u strips", tag, info->strip_count);
+      return false;
+    }
+  }
   const unsigned bytes = sizeof(uint32_t) * info->strip_count;
   info->strip_offsets = static_cast<uint32_t*>(q4_malloc(bytes, __FILE__, __LINE__));
   info->strip_byte_counts = static_cast<uint32_t*>(q4_malloc(bytes, __FILE__, __LINE__));
@@ -226,9 +238,15 @@ bool read_strips(TiffInfo* info) {
 }
 
 // The strips must cover the pixel data exactly, each inside the file: more
-// would overrun the image, less would leave pixels unread.
+// would overrun the image, less would leave pixels unread. Strips may
+// share bytes, so the data must also be no longer than the file.
 bool strips_fit(const TiffInfo* info) {
   const int64_t wanted = data_bytes(info->width, info->height, info->samples, info->pixel_type);
+  if (wanted > info->file_size) {
+    refuse("%lld bytes of pixels in a file of %lld", static_cast<long long>(wanted),
+           static_cast<long long>(info->file_size));
+    return false;
+  }
   int64_t total = 0;
   for (uint32_t i = 0; i < info->strip_count; ++i) {
     const int64_t offset = info->strip_count == 1 ? info->strip_offset : info->strip_offsets[i];

@@ -235,6 +235,17 @@ TEST(OwnTiff, RefusalsLeaveNothingBehind) {
          entry(l.entries, 258)->values.assign(TIFF_MAX_SAMPLES + 1, 8);
        }},
       {"no samples", [](TiffLayout& l) { entry(l.entries, 277)->values = {0}; }},
+      {"tall picture of one-row strips",
+       [](TiffLayout& l) {
+         entry(l.entries, 257)->values = {60000};
+         l.entries.push_back({278, 3, {1}});
+       }},
+      {"strips sharing bytes",
+       [](TiffLayout& l) {
+         l.entries = picture_entries(100, 100, 3, 8, 1);
+         entry(l.entries, 273)->values.assign(100, 0);
+         l.pixels.resize(300);
+       }},
       {"width of type RATIONAL", [](TiffLayout& l) { *entry(l.entries, 256) = {256, 5, {4, 1}}; }},
       {"width of two values", [](TiffLayout& l) { entry(l.entries, 256)->values = {4, 4}; }},
       {"no width", [](TiffLayout& l) { entry(l.entries, 256)->tag = 255; }},
