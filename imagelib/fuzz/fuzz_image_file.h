@@ -27,18 +27,24 @@ namespace fuzz_image {
 
 inline int discard(imssys*) { return 0; }
 
-// A private folder for the run's files, removed at exit.
-inline const std::string& folder() {
-  static const std::string path = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "q4fuzz-image-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) abort();
-    atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(folder(), ignored);
-    });
-    return pattern;
-  }();
-  return path;
+// A private folder for the run's files, removed at exit. Plain storage: a
+// std::string would be destroyed before the removal runs.
+inline char folder_path[4096];
+
+inline void remove_folder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_path, ignored);
+}
+
+inline std::string folder() {
+  if (!folder_path[0]) {
+    const std::string pattern = (std::filesystem::temp_directory_path() / "q4fuzz-image-XXXXXX").string();
+    if (pattern.size() >= sizeof folder_path) abort();
+    strcpy(folder_path, pattern.c_str());
+    if (!mkdtemp(folder_path)) abort();
+    atexit(remove_folder);
+  }
+  return folder_path;
 }
 
 inline std::string write_input(const uint8_t* data, size_t size, const char* name) {
