@@ -77,10 +77,6 @@ void draw_pattern(int clip, int frame, void* buffer, int width, int height, bool
   }
 }
 
-}  // namespace
-
-namespace {
-
 bool load_frame(int clip, int frame, void* buffer) {
   StandinState& state = standin_state();
   StandinFrameSource source;

@@ -56,7 +56,7 @@ typedef std::function<void(int clip, int frame, void* buffer, int width, int hei
     StandinFrameSource;
 void standin_set_frame_source(StandinFrameSource source);
 // The default source's host value (a byte, or a whole 12-bit word with its
-// low four host bits) of channel 0..2 at (x, y).
+// low four host bits) of channel 0..2 at (x, y); any frame number.
 unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, bool deep12);
 // Loads frame `frame` of input clip `clip` (0-based) from the frame source
 // into host buffer `id`, as the host does before each render.
@@ -69,14 +69,46 @@ enum StandinControlKind {
   standin_int,
   standin_boolean,
   standin_pup,
-  standin_push
+  standin_push,
+  standin_string
 };
-// Makes a plug-in's control record known to the host by number.
+// The word a setup file uses for each kind ("float", "userfloat", "int",
+// "boolean", "pup", "push", "string").
+const char* standin_kind_name(StandinControlKind kind);
+
+// Makes a plug-in's control record known to the host by number (a null
+// record forgets it). Strings have their own numbers (SparkString<N>).
 void standin_register_control(int number, StandinControlKind kind, void* record);
+struct StandinControlEntry {
+  int number;
+  StandinControlKind kind;
+  void* record;
+};
+// Every registered record: value controls in number order, then strings.
+std::vector<StandinControlEntry> standin_controls();
 bool standin_control_hidden(int number);
+
+// Curves animate value controls over the frames: linear between keys for
+// floats and integers (integers rounded), stepping for lists and
+// checkboxes, held before the first and after the last key. A key value
+// that is not finite is refused.
 std::vector<std::pair<int, float>> standin_curve_keys(int control);
-// File used by sparkLoadSetup / sparkSaveSetup; empty: none (both fail).
-void standin_set_setup_path(const std::string& path);
+// The host's own keys (the artist's), apart from the plug-in's
+// sparkSetCurveKey: not logged.
+bool standin_set_curve_key(int control, int frame, float value);
+void standin_clear_curve(int control);
+// Writes every curve's value at `frame` into its record, as the host does
+// before it processes a frame (clamped to the record's range).
+void standin_apply_curves(int frame);
+
+// Files read by sparkLoadSetup and written by sparkSaveSetup; empty: none
+// (the call fails).
+void standin_set_setup_paths(const std::string& load, const std::string& save);
+// What the last sparkLoadSetup or sparkSaveSetup found: an error (for a
+// load "file:line: ...") when it refused the file (a load then changes
+// nothing), and one warning per value a load clamped or line it ignored.
+std::string standin_setup_error();
+std::vector<std::string> standin_setup_warnings();
 
 // --- scripted answers ------------------------------------------------------
 void standin_set_api_version(double version);

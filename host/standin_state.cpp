@@ -54,9 +54,13 @@ void standin_reset() {
   state.temp_count = 0;
   state.frame_source = nullptr;
   state.controls.clear();
+  state.strings.clear();
   state.hidden.clear();
   state.curves.clear();
-  state.setup_path.clear();
+  state.setup_load_path.clear();
+  state.setup_save_path.clear();
+  state.setup_error.clear();
+  state.setup_warnings.clear();
   state.api_version = 4.0;
   state.free_buffers = 8;
   state.viewer_ratio = 1.0f;
@@ -145,9 +149,14 @@ void standin_set_frame_source(StandinFrameSource source) {
 }
 
 unsigned standin_pattern_value(int clip, int frame, int x, int y, int channel, bool deep12) {
-  const unsigned v = static_cast<unsigned>(x * 3 + y * 5 + clip * 40 + frame * 7 + channel * 85);
-  if (!deep12) return v & 255u;
-  return ((v * 13u & 4095u) << 4) | (static_cast<unsigned>(x + y + channel) & 15u);
+  // Unsigned 64-bit: any frame number (or coordinate) wraps instead of
+  // overflowing, and only the low bits are kept.
+  const uint64_t v = static_cast<uint64_t>(x) * 3u + static_cast<uint64_t>(y) * 5u +
+                     static_cast<uint64_t>(clip) * 40u + static_cast<uint64_t>(frame) * 7u +
+                     static_cast<uint64_t>(channel) * 85u;
+  if (!deep12) return static_cast<unsigned>(v & 255u);
+  const uint64_t low = static_cast<uint64_t>(x) + static_cast<uint64_t>(y) + static_cast<uint64_t>(channel);
+  return static_cast<unsigned>(((v * 13u & 4095u) << 4) | (low & 15u));
 }
 
 void standin_set_api_version(double version) { standin_write(&StandinState::api_version, version); }

@@ -39,9 +39,13 @@ struct StandinState {
   int temp_count = 0;
   StandinFrameSource frame_source;
   std::map<int, StandinControl> controls;
+  std::map<int, SparkString*> strings;
   std::set<int> hidden;
   std::map<int, std::map<int, float>> curves;
-  std::string setup_path;
+  std::string setup_load_path;
+  std::string setup_save_path;
+  std::string setup_error;
+  std::vector<std::string> setup_warnings;
   double api_version = 4.0;
   int free_buffers = 8;
   float viewer_ratio = 1.0f;

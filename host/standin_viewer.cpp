@@ -2,66 +2,10 @@
 
 #include <GL/osmesa.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
-namespace {
-
-uint32_t crc32_of(const unsigned char* data, size_t n, uint32_t crc = 0) {
-  crc = ~crc;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back((unsigned char)(v >> s));
-}
-
-void put_chunk(std::vector<unsigned char>& out, const char* type,
-               const std::vector<unsigned char>& data) {
-  put32(out, (uint32_t)data.size());
-  const size_t start = out.size();
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  put32(out, crc32_of(out.data() + start, out.size() - start));
-}
-
-// A zlib stream of stored (uncompressed) deflate blocks.
-std::vector<unsigned char> zlib_stored(const std::vector<unsigned char>& raw) {
-  std::vector<unsigned char> z = {0x78, 0x01};
-  uint32_t a = 1, b = 0;
-  for (unsigned char c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  size_t pos = 0;
-  do {
-    const size_t n = raw.size() - pos < 65535 ? raw.size() - pos : 65535;
-    z.push_back(pos + n == raw.size() ? 1 : 0);
-    z.push_back((unsigned char)(n & 0xFF));
-    z.push_back((unsigned char)(n >> 8));
-    z.push_back((unsigned char)(~n & 0xFF));
-    z.push_back((unsigned char)((~n >> 8) & 0xFF));
-    z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
-    pos += n;
-  } while (pos < raw.size());
-  put32(z, (b << 16) | a);
-  return z;
-}
-
-bool write_file(const char* path, const std::vector<unsigned char>& bytes) {
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-}  // namespace
+#include "standin_image_files.h"
 
 StandinViewer::~StandinViewer() {
   if (!context_) return;
@@ -160,35 +104,23 @@ bool StandinViewer::Pixel(int x, int y, unsigned char rgb[3]) {
   return true;
 }
 
-bool StandinViewer::Write(const char* path) {
-  if (!path || !context_) return false;
+bool StandinViewer::Write(const char* path, std::string* error) {
+  if (!path || !context_) {
+    if (error) *error = "no viewer to write";
+    return false;
+  }
   Finish();
-  const std::string name(path);
-  const bool png = name.size() >= 4 && name.compare(name.size() - 4, 4, ".png") == 0;
-  std::vector<unsigned char> raw;
-  raw.reserve((size_t)height_ * (width_ * 3 + 1));
-  // Both formats store the top row first.
+  FrameImage image;
+  image.width = width_;
+  image.height = height_;
+  image.samples.reserve((size_t)width_ * height_ * 3);
+  // Files store the top row first; GL's row 0 is the bottom.
   for (int y = height_ - 1; y >= 0; --y) {
-    if (png) raw.push_back(0);  // filter: none
     const unsigned char* p = rgba_.data() + (size_t)y * width_ * 4;
-    for (int x = 0; x < width_; ++x, p += 4) raw.insert(raw.end(), p, p + 3);
+    for (int x = 0; x < width_; ++x, p += 4) image.samples.insert(image.samples.end(), p, p + 3);
   }
-  std::vector<unsigned char> file;
-  if (png) {
-    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    file.assign(signature, signature + 8);
-    std::vector<unsigned char> header;
-    put32(header, (uint32_t)width_);
-    put32(header, (uint32_t)height_);
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, no interlace
-    put_chunk(file, "IHDR", header);
-    put_chunk(file, "IDAT", zlib_stored(raw));
-    put_chunk(file, "IEND", {});
-  } else {
-    char head[64];
-    const int n = std::snprintf(head, sizeof head, "P6\n%d %d\n255\n", width_, height_);
-    file.assign(head, head + n);
-    file.insert(file.end(), raw.begin(), raw.end());
-  }
-  return write_file(path, file);
+  std::string reason;
+  const bool written = image_file_write(path, image, reason);
+  if (error) *error = reason;
+  return written;
 }

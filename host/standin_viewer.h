@@ -6,6 +6,7 @@
 // viewer's pan and zoom and the plug-in draws its overlay, so a person can
 // look at what the artist would see. One viewer is current per thread.
 
+#include <string>
 #include <vector>
 
 #include "spark.h"
@@ -38,8 +39,9 @@ class StandinViewer {
   // The view's colour at (x, y), y up; false outside the view.
   bool Pixel(int x, int y, unsigned char rgb[3]);
 
-  // Writes the view as PNG when the path ends in ".png", else as binary PPM.
-  bool Write(const char* path);
+  // Writes the view as an image file of the path's format (8-bit RGB);
+  // false (with the reason in error when given) on failure.
+  bool Write(const char* path, std::string* error = nullptr);
 
   int width() const { return width_; }
   int height() const { return height_; }

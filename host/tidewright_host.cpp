@@ -1,65 +1,33 @@
-// The stand-in host program: loads a plug-in shared library, lets the
-// plug-in resolve the spark* services against this program, and drives it
-// through its entry points over a few frames.
+// The command-line renderer: loads a plug-in as a host does, feeds its
+// clips from files or the built-in clip, animates its controls, runs it
+// frame by frame and writes the frames it returns.
 #include <dlfcn.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "q4_sysinfo.h"
+#include "render_clips.h"
+#include "render_controls.h"
+#include "render_options.h"
 #include "standin_host.h"
 #include "standin_viewer.h"
 
 namespace {
 
-struct Options {
-  int width = 64;
-  int height = 48;
-  int depth = 24;
-  int processes = 2;
-  int frames = 1;
-  std::string setup;
-  std::string output;
-  std::string viewer;
-  bool log = false;
-  const char* plugin = nullptr;
-};
+const int default_width = 960;
+const int default_height = 540;
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: tidewright_host [--size WxH] [--depth 24|48|64] [--procs N] [--frames N]\n"
-               "                       [--setup FILE] [--output PREFIX] [--viewer PREFIX] [--log]\n"
-               "                       PLUGIN.so\n");
-}
+typedef std::chrono::steady_clock Clock;
 
-bool parse(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (!std::strcmp(arg, "--size") && has_value) {
-      if (std::sscanf(argv[++i], "%dx%d", &options.width, &options.height) != 2) return false;
-    } else if (!std::strcmp(arg, "--depth") && has_value) {
-      options.depth = std::atoi(argv[++i]);
-    } else if (!std::strcmp(arg, "--procs") && has_value) {
-      options.processes = std::atoi(argv[++i]);
-    } else if (!std::strcmp(arg, "--frames") && has_value) {
-      options.frames = std::atoi(argv[++i]);
-    } else if (!std::strcmp(arg, "--setup") && has_value) {
-      options.setup = argv[++i];
-    } else if (!std::strcmp(arg, "--output") && has_value) {
-      options.output = argv[++i];
-    } else if (!std::strcmp(arg, "--viewer") && has_value) {
-      options.viewer = argv[++i];
-    } else if (!std::strcmp(arg, "--log")) {
-      options.log = true;
-    } else if (arg[0] != '-' && !options.plugin) {
-      options.plugin = arg;
-    } else {
-      return false;
-    }
-  }
-  return options.plugin && options.width > 0 && options.height > 0 && options.frames >= 0;
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // The host finds a plug-in's control records by name.
@@ -69,7 +37,8 @@ void register_controls(void* library) {
     StandinControlKind kind;
   } kinds[] = {{"SparkFloat", standin_float}, {"SparkUserFloat", standin_user_float},
                {"SparkInt", standin_int},     {"SparkBoolean", standin_boolean},
-               {"SparkPup", standin_pup},     {"SparkPush", standin_push}};
+               {"SparkPup", standin_pup},     {"SparkPush", standin_push},
+               {"SparkString", standin_string}};
   for (int number = 0; number < 256; ++number) {
     for (const auto& kind : kinds) {
       char name[32];
@@ -79,120 +48,356 @@ void register_controls(void* library) {
   }
 }
 
-// Binary PPM; 12-bit frames keep their 12-bit values (maxval 4095).
-bool write_frame(const std::string& prefix, int frame, const void* pixels, int width, int height,
-                 bool deep12) {
-  char path[1024];
-  std::snprintf(path, sizeof path, "%s%04d.ppm", prefix.c_str(), frame);
-  FILE* file = std::fopen(path, "wb");
-  if (!file) return false;
-  std::fprintf(file, "P6\n%d %d\n%d\n", width, height, deep12 ? 4095 : 255);
-  const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-  bool ok = true;
-  if (deep12) {
-    const uint16_t* words = static_cast<const uint16_t*>(pixels);
-    for (size_t i = 0; i < samples && ok; ++i) {
-      const unsigned v = words[i] >> 4;
-      ok = std::fputc(static_cast<int>(v >> 8), file) != EOF &&
-           std::fputc(static_cast<int>(v & 255), file) != EOF;
-    }
-  } else {
-    ok = std::fwrite(pixels, 1, samples, file) == samples;
-  }
-  return std::fclose(file) == 0 && ok;
-}
-
-// What the artist would see: the output frame in the viewer with the
-// plug-in's overlay drawn over it, as PNG.
-bool write_viewer(const std::string& prefix, int frame, const void* pixels, int width,
-                  int height, bool deep12, SparkOverlayFn overlay) {
-  StandinViewer viewer;
-  if (!viewer.Open(width, height)) return false;
-  viewer.SetView(0, 0, 1.0f);
-  viewer.DrawFrame(pixels, width, height, deep12);
-  viewer.DrawOverlay(overlay, standin_info());
-  char path[1024];
-  std::snprintf(path, sizeof path, "%s%04d.png", prefix.c_str(), frame);
-  return viewer.Write(path);
-}
-
 template <typename Fn>
 Fn entry(void* library, const char* name) {
   return reinterpret_cast<Fn>(dlsym(library, name));
 }
 
+// A path as the file system will resolve it, so that two spellings of one
+// file compare equal.
+std::string resolved(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path full = std::filesystem::weakly_canonical(path, ignored);
+  return full.empty() ? path : full.string();
+}
+
+// Every file the run writes must differ from every file it reads.
+bool outputs_clear_of_inputs(const RenderOptions& options, const ClipInputs& inputs, int start,
+                             std::string& error) {
+  std::set<std::string> read;
+  for (int clip = 1; clip <= 6; ++clip)
+    for (int frame = start; frame <= options.last && !inputs.File(clip, frame).empty(); ++frame)
+      read.insert(resolved(inputs.File(clip, frame)));
+  for (const std::string& file : {options.setup, options.plugin})
+    if (!file.empty()) read.insert(resolved(file));
+  std::vector<std::string> written;
+  for (const std::string& name : {options.output, options.viewer}) {
+    Sequence sequence;
+    if (!name.empty() && parse_sequence(name, sequence))
+      for (int frame = options.first; frame <= options.last; ++frame)
+        written.push_back(sequence_file(sequence, frame));
+  }
+  for (const std::string& file : {options.save_setup, options.log})
+    if (!file.empty()) written.push_back(file);
+  for (const std::string& file : written) {
+    if (read.count(resolved(file))) {
+      error = "output " + file + " would overwrite an input";
+      return false;
+    }
+  }
+  return true;
+}
+
+class Renderer {
+ public:
+  explicit Renderer(const RenderOptions& options) : options_(options) {}
+  ~Renderer() {
+    if (library_) dlclose(library_);
+  }
+  Renderer(const Renderer&) = delete;
+  Renderer& operator=(const Renderer&) = delete;
+
+  // 0 when every frame was written; otherwise error holds the reason.
+  int Run(std::string& error);
+
+ private:
+  bool Prepare(std::string& error);
+  bool Load(std::string& error);
+  bool ApplyControls(std::string& error);
+  bool RenderFrame(int frame, double& effect_seconds, std::string& error);
+  void WriteLog();
+
+  const RenderOptions& options_;
+  ClipInputs inputs_;
+  int start_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  bool deep12_ = false;
+  std::string plugin_;
+  void* library_ = nullptr;
+  SparkProcessFn process_ = nullptr;
+  SparkOverlayFn overlay_ = nullptr;
+  int clips_ = 0;
+  Sequence output_;
+  Sequence viewer_files_;
+  StandinViewer viewer_;
+  std::string source_error_;
+};
+
+bool Renderer::Prepare(std::string& error) {
+  start_ = options_.preroll >= 0 ? options_.preroll : options_.first;
+  if (options_.inputs.empty()) inputs_.Set(1, "builtin");
+  for (const RenderOptions::Input& input : options_.inputs) inputs_.Set(input.clip, input.name);
+  plugin_ = options_.plugin.empty() ? TIDEWRIGHT_DEFAULT_PLUGIN : options_.plugin;
+  if (!outputs_clear_of_inputs(options_, inputs_, start_, error)) return false;
+  if (!options_.setup.empty()) {
+    FILE* setup = std::fopen(options_.setup.c_str(), "r");
+    if (!setup) {
+      error = "--setup " + options_.setup + ": " + std::strerror(errno);
+      return false;
+    }
+    std::fclose(setup);
+  }
+  // The frame size: given, else that of the first file input's first frame.
+  width_ = options_.width;
+  height_ = options_.height;
+  for (int clip = 1; clip <= 6 && width_ == 0; ++clip) {
+    if (inputs_.File(clip, start_).empty()) continue;
+    FrameImage first;
+    std::string reason;
+    if (!image_file_read(inputs_.File(clip, start_), first, reason)) {
+      error = "clip " + std::to_string(clip) + " frame " + std::to_string(start_) + ": " + reason;
+      return false;
+    }
+    width_ = first.width;
+    height_ = first.height;
+  }
+  if (width_ == 0) {
+    width_ = default_width;
+    height_ = default_height;
+  }
+  parse_sequence(options_.output, output_);
+  parse_sequence(options_.viewer, viewer_files_);
+  if (!options_.viewer.empty() && !viewer_.Open(width_, height_)) {
+    error = "cannot open a viewer of " + std::to_string(width_) + "x" + std::to_string(height_);
+    return false;
+  }
+  return true;
+}
+
+bool Renderer::Load(std::string& error) {
+  standin_reset();
+  standin_set_logging(!options_.log.empty());
+  standin_set_frame(width_, height_, options_.depth);
+  deep12_ = standin_deep12();
+  standin_set_processes(options_.processes > 0 ? options_.processes : q4mp_get_raw_cpu_count());
+  standin_set_setup_paths(options_.setup, options_.save_setup);
+  // Frames the plug-in fetches itself; a failure ends the run after the
+  // frame that asked.
+  standin_set_frame_source([this](int clip, int frame, void* buffer, int width, int height,
+                                  bool deep12) {
+    std::string error;
+    if (!inputs_.Fill(clip + 1, frame, buffer, width, height, deep12, error) && source_error_.empty())
+      source_error_ = error;
+  });
+  library_ = dlopen(plugin_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library_) {
+    error = std::string("cannot load the plug-in: ") + dlerror();
+    return false;
+  }
+  process_ = entry<SparkProcessFn>(library_, "SparkProcess");
+  overlay_ = entry<SparkOverlayFn>(library_, "SparkOverlay");
+  if (!entry<SparkInitialiseFn>(library_, "SparkInitialise") || !process_) {
+    error = plugin_ + " lacks SparkInitialise or SparkProcess";
+    return false;
+  }
+  register_controls(library_);
+  return true;
+}
+
+// After start-up, which loaded the setup: --set, --key and --res, checked
+// before any is applied.
+bool Renderer::ApplyControls(std::string& error) {
+  const std::vector<StandinControlEntry> controls = standin_controls();
+  struct Change {
+    StandinControlEntry control;
+    const RenderOptions::Assignment* assignment;
+    bool key;
+    double value;
+  };
+  std::vector<Change> changes;
+  for (const auto* list : {&options_.sets, &options_.keys}) {
+    for (const RenderOptions::Assignment& assignment : *list) {
+      Change change{{}, &assignment, list == &options_.keys, 0.0};
+      if (!find_control(controls, assignment.control, change.control, error) ||
+          !parse_control_value(change.control, assignment.value, change.value, error))
+        return false;
+      changes.push_back(change);
+    }
+  }
+  if (!options_.resolution.empty()) {
+    for (const char* number : {"33", "62", "91"}) {
+      Change change{{}, nullptr, false, 0.0};
+      if (!find_control(controls, number, change.control, error) ||
+          change.control.kind != standin_pup) {
+        error = std::string("--res: the plug-in has no resolution list ") + number;
+        return false;
+      }
+      if (!parse_control_value(change.control, options_.resolution, change.value, error))
+        return false;
+      changes.push_back(change);
+    }
+  }
+  // A set value replaces any animation the setup gave the control; keys
+  // then animate it afresh.
+  for (const Change& change : changes) {
+    if (change.key) continue;
+    standin_clear_curve(change.control.number);
+    set_control_value(change.control, change.value);
+  }
+  for (const Change& change : changes)
+    if (change.key)
+      standin_set_curve_key(change.control.number, change.assignment->frame,
+                            static_cast<float>(change.value));
+  return true;
+}
+
+bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error) {
+  const std::string at = "frame " + std::to_string(frame) + ": ";
+  standin_apply_curves(frame);
+  standin_set_frame_number(static_cast<unsigned>(frame));
+  for (int clip = 1; clip <= clips_; ++clip)
+    if (!inputs_.Fill(clip, frame, standin_buffer_pixels(clip + 1), width_, height_, deep12_, error))
+      return false;
+  const Clock::time_point begin = Clock::now();
+  void* result = process_(standin_info());
+  effect_seconds = seconds_since(begin);
+  if (!source_error_.empty()) {
+    error = source_error_;
+    return false;
+  }
+  if (!result || result != standin_buffer_pixels(1)) {
+    error = at + (result ? "the plug-in returned a buffer that is not its output"
+                         : "the plug-in refused the frame");
+    return false;
+  }
+  if (frame < options_.first) return true;
+  if (!options_.output.empty()) {
+    FrameImage image;
+    host_to_frame(result, width_, height_, deep12_, image);
+    if (!image_file_write(sequence_file(output_, frame), image, error)) {
+      error = at + error;
+      return false;
+    }
+  }
+  if (!options_.viewer.empty()) {
+    viewer_.SetView(0, 0, 1.0f);
+    viewer_.DrawFrame(result, width_, height_, deep12_);
+    viewer_.DrawOverlay(overlay_, standin_info());
+    if (!viewer_.Write(sequence_file(viewer_files_, frame).c_str(), &error)) {
+      error = at + error;
+      return false;
+    }
+  }
+  return true;
+}
+
+void Renderer::WriteLog() {
+  if (options_.log.empty() || !library_) return;
+  FILE* file = std::fopen(options_.log.c_str(), "w");
+  if (!file) {
+    std::fprintf(stderr, "tidewright_host: --log %s: %s\n", options_.log.c_str(), std::strerror(errno));
+    return;
+  }
+  for (const std::string& line : standin_log()) std::fprintf(file, "%s\n", line.c_str());
+  std::fclose(file);
+}
+
+int Renderer::Run(std::string& error) {
+  const Clock::time_point wall = Clock::now();
+  if (!Prepare(error) || !Load(error)) return 1;
+  entry<SparkInitialiseFn>(library_, "SparkInitialise")(standin_info());
+  if (!options_.setup.empty() && !standin_setup_error().empty()) {
+    error = standin_setup_error();
+    WriteLog();
+    return 1;
+  }
+  for (const std::string& warning : standin_setup_warnings())
+    std::fprintf(stderr, "tidewright_host: warning: %s\n", warning.c_str());
+  if (!ApplyControls(error)) {
+    WriteLog();
+    return 1;
+  }
+  auto uninitialise = entry<SparkUnInitialiseFn>(library_, "SparkUnInitialise");
+  auto finish = [&]() {
+    if (uninitialise) uninitialise(standin_info());
+    if (!options_.save_setup.empty() && !standin_setup_error().empty()) {
+      error = standin_setup_error();
+      return false;
+    }
+    return true;
+  };
+  if (options_.list_controls) {
+    list_controls(standin_controls(), stdout);
+    const bool saved = finish();
+    WriteLog();
+    return saved ? 0 : 1;
+  }
+
+  auto clips_fn = entry<SparkCountFn>(library_, "SparkClips");
+  clips_ = clips_fn ? clips_fn() : 1;
+  clips_ = clips_ < 0 ? 0 : (clips_ > standin_last_clip - 1 ? standin_last_clip - 1 : clips_);
+  for (const RenderOptions::Input& input : options_.inputs) {
+    if (input.clip > clips_) {
+      error = "--input " + std::to_string(input.clip) + ": the plug-in takes " +
+              std::to_string(clips_) + " clips";
+      WriteLog();
+      return 1;
+    }
+  }
+  for (const char* name : {"SparkMemoryTempBuffers", "SparkChannelEditor"})
+    if (auto call = entry<SparkCountFn>(library_, name)) call();
+  auto process_start = entry<SparkCountFn>(library_, "SparkProcessStart");
+  if (process_start && process_start() == 0) {
+    error = "the plug-in refused to start processing";
+    WriteLog();
+    return 1;
+  }
+
+  const int count = options_.last - start_ + 1;
+  double effect_total = 0.0;
+  for (int frame = start_; frame <= options_.last; ++frame) {
+    double effect = 0.0;
+    if (!RenderFrame(frame, effect, error)) {
+      WriteLog();
+      return 1;
+    }
+    effect_total += effect;
+    const int done = frame - start_ + 1;
+    const double elapsed = seconds_since(wall);
+    std::fprintf(stderr, "frame %d of %d (%d%s): %.1f ms, %.1f fps, %.1f s left\n", done, count,
+                 frame, frame < options_.first ? ", preroll" : "", effect * 1000.0,
+                 done / elapsed, elapsed / done * (count - done));
+  }
+  const bool saved = finish();
+  WriteLog();
+  if (!saved) return 1;
+
+  const int written = options_.last - options_.first + 1;
+  std::fprintf(stderr, "tidewright_host: %d frame%s %d-%d of %dx%d at depth %d through %s\n",
+               written, written == 1 ? "" : "s", options_.first, options_.last, width_, height_,
+               options_.depth, plugin_.c_str());
+  if (start_ < options_.first)
+    std::fprintf(stderr, "  preroll: frames %d-%d\n", start_, options_.first - 1);
+  if (!options_.output.empty())
+    std::fprintf(stderr, "  output: %s .. %s\n", sequence_file(output_, options_.first).c_str(),
+                 sequence_file(output_, options_.last).c_str());
+  if (!options_.viewer.empty())
+    std::fprintf(stderr, "  viewer: %s .. %s\n", sequence_file(viewer_files_, options_.first).c_str(),
+                 sequence_file(viewer_files_, options_.last).c_str());
+  if (!options_.save_setup.empty()) std::fprintf(stderr, "  setup: %s\n", options_.save_setup.c_str());
+  if (!options_.log.empty()) std::fprintf(stderr, "  log: %s\n", options_.log.c_str());
+  std::fprintf(stderr, "  effect %.3f s (%.1f ms a frame), wall %.3f s\n", effect_total,
+               effect_total * 1000.0 / count, seconds_since(wall));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  standin_reset();
-  // The stand-in refuses a depth it cannot lay out.
-  if (!parse(argc, argv, options) ||
-      !standin_set_frame(options.width, options.height, options.depth)) {
-    usage();
-    return 1;
+  RenderOptions options;
+  std::string error;
+  if (!parse_render_options(argc, argv, options, error)) {
+    std::fprintf(stderr, "tidewright_host: %s (--help lists the options)\n", error.c_str());
+    return 2;
   }
-  const bool deep12 = standin_deep12();
-  standin_set_processes(options.processes);
-  standin_set_setup_path(options.setup);
-
-  void* library = dlopen(options.plugin, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    std::fprintf(stderr, "tidewright_host: %s\n", dlerror());
-    return 1;
+  if (options.help) {
+    std::fputs(render_usage(), stdout);
+    return 0;
   }
-  auto initialise = entry<SparkInitialiseFn>(library, "SparkInitialise");
-  auto process = entry<SparkProcessFn>(library, "SparkProcess");
-  auto clips_fn = entry<SparkCountFn>(library, "SparkClips");
-  auto temp_buffers = entry<SparkCountFn>(library, "SparkMemoryTempBuffers");
-  auto channel_editor = entry<SparkCountFn>(library, "SparkChannelEditor");
-  auto process_start = entry<SparkCountFn>(library, "SparkProcessStart");
-  auto uninitialise = entry<SparkUnInitialiseFn>(library, "SparkUnInitialise");
-  auto overlay = entry<SparkOverlayFn>(library, "SparkOverlay");
-  if (!initialise || !process) {
-    std::fprintf(stderr, "tidewright_host: %s lacks SparkInitialise or SparkProcess\n",
-                 options.plugin);
-    dlclose(library);
-    return 1;
-  }
-  register_controls(library);
-
-  initialise(standin_info());
-  int clips = clips_fn ? clips_fn() : 1;
-  if (clips < 0) clips = 0;
-  if (clips > standin_last_clip - 1) clips = standin_last_clip - 1;
-  if (temp_buffers) temp_buffers();
-  if (channel_editor) channel_editor();
-  const bool start = !process_start || process_start() != 0;
-
-  int missing = 0;
-  for (int frame = 0; start && frame < options.frames; ++frame) {
-    standin_set_frame_number(static_cast<unsigned>(frame));
-    for (int clip = 0; clip < clips; ++clip) standin_fill_buffer(clip + 2, clip, frame);
-    void* result = process(standin_info());
-    const bool is_output = result && result == standin_buffer_pixels(1);
-    std::printf("frame %d: %s\n", frame,
-                is_output ? "rendered" : (result ? "foreign buffer" : "no output"));
-    if (!is_output) {
-      ++missing;
-    } else if (!options.output.empty() &&
-               !write_frame(options.output, frame, result, options.width, options.height,
-                            deep12)) {
-      std::fprintf(stderr, "tidewright_host: cannot write frame %d\n", frame);
-      ++missing;
-    }
-    if (is_output && !options.viewer.empty() &&
-        !write_viewer(options.viewer, frame, result, options.width, options.height, deep12,
-                      overlay)) {
-      std::fprintf(stderr, "tidewright_host: cannot write the viewer of frame %d\n", frame);
-      ++missing;
-    }
-  }
-  if (uninitialise) uninitialise(standin_info());
-
-  if (options.log)
-    for (const std::string& line : standin_log()) std::printf("%s\n", line.c_str());
+  Renderer renderer(options);
+  const int status = renderer.Run(error);
   std::fflush(stdout);
-  dlclose(library);
-  return missing ? 3 : 0;
+  if (status) std::fprintf(stderr, "tidewright_host: %s\n", error.c_str());
+  return status;
 }

@@ -10,6 +10,7 @@ packages=(
   uuid-dev procps
   libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
   libosmesa6-dev hershey-fonts-data
+  libpng-dev netpbm
 )
 
 missing=()

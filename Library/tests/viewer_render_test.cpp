@@ -109,27 +109,10 @@ TEST_F(ViewerRender, WritesTheViewAsPpmAndPng) {
   EXPECT_EQ(std::string(png.begin() + 12, png.begin() + 16), "IHDR");
   EXPECT_EQ(be32(&png[16]), 200u);
   EXPECT_EQ(be32(&png[20]), 150u);
-  // Every PNG ends with the same IEND chunk and CRC.
-  const unsigned char iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  EXPECT_TRUE(std::equal(iend, iend + 12, png.end() - 12));
-  // Unpack the stored deflate blocks: rows of a filter byte and the PPM's pixels.
-  const size_t idat = 8 + 25;
-  ASSERT_EQ(std::string(png.begin() + idat + 4, png.begin() + idat + 8), "IDAT");
-  size_t p = idat + 8 + 2;
-  std::vector<unsigned char> raw;
-  for (bool last = false; !last;) {
-    last = png[p] & 1;
-    const size_t n = png[p + 1] | png[p + 2] << 8;
-    EXPECT_EQ(n ^ 0xFFFF, (size_t)(png[p + 3] | png[p + 4] << 8));
-    raw.insert(raw.end(), png.begin() + p + 5, png.begin() + p + 5 + n);
-    p += 5 + n;
-  }
-  ASSERT_EQ(raw.size(), 150u * (1 + 200 * 3));
-  for (int row = 0; row < 150; ++row) {
-    EXPECT_EQ(raw[row * 601], 0);
-    EXPECT_TRUE(std::equal(raw.begin() + row * 601 + 1, raw.begin() + (row + 1) * 601,
-                           ppm.begin() + head.size() + row * 600));
-  }
+  // A peer decoder finds the PPM's pixels in the PNG.
+  const std::string decoded = home + "/decoded.ppm";
+  ASSERT_EQ(std::system(("/usr/bin/pngtopnm " + home + "/view.png > " + decoded).c_str()), 0);
+  EXPECT_EQ(read_file(decoded), ppm);
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "program_run.h"
 #include "standin_host.h"
 
 namespace {
@@ -50,30 +54,6 @@ void six_args(void* a, void* b, void* c, void* d, void* e, void* f) {
 
 std::string chosen;
 void remember_path(const char* path) { chosen = path; }
-
-std::string run(const std::string& command, int& status) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) {
-    status = -1;
-    return output;
-  }
-  char chunk[512];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  status = pclose(pipe);
-  return output;
-}
-
-// A file of the test's throw-away home folder.
-std::string home_file(const char* name) {
-  return (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / name).string();
-}
-
-// Runs the host program with the given options on the test plug-in.
-std::string run_host(const std::string& options, int& status) {
-  return run(std::string(TIDEWRIGHT_HOST_PATH) + " " + options + " " + STANDIN_TEST_PLUGIN_PATH, status);
-}
 
 }  // namespace
 
@@ -264,7 +244,7 @@ TEST_F(StandinTest, SetupFileRoundTrip) {
   sparkSetCurveKey(0, 7, 4, 0.5f);
   EXPECT_EQ(sparkSaveSetup(nullptr), 0);  // no setup file chosen
   const std::string path = home_file("standin.setup");
-  standin_set_setup_path(path);
+  standin_set_setup_paths(path, path);
   SparkHostInfo info = standin_info();
   ASSERT_EQ(sparkSaveSetup(&info), 1);
   f.value = 0.9f;
@@ -278,8 +258,9 @@ TEST_F(StandinTest, SetupFileRoundTrip) {
   EXPECT_EQ(b.value, 1);
   EXPECT_EQ(p.value, 3);
   EXPECT_EQ(standin_curve_keys(7), (std::vector<std::pair<int, float>>{{4, 0.5f}}));
-  standin_set_setup_path(path + ".missing");
+  standin_set_setup_paths(path + ".missing", "");
   EXPECT_EQ(sparkLoadSetup(&info), 0);
+  EXPECT_NE(standin_setup_error().find(".missing"), std::string::npos);
 }
 
 TEST_F(StandinTest, ScriptedAnswersAndDialogue) {
@@ -348,98 +329,171 @@ TEST_F(StandinTest, WorkingDirAndFileBrowser) {
   EXPECT_EQ(chosen, "/tmp/amp.txt");
 }
 
-// The program loads a plug-in whose spark* references resolve against it,
-// exports nothing else, and renders frames into the output buffer.
-TEST(StandinProgramTest, LoadsAndDrivesAPlugin) {
-  const std::string out_prefix = home_file("frame");
-  int status = 0;
-  const std::string output =
-      run_host("--size 6x4 --procs 3 --frames 2 --log --output " + out_prefix, status);
-  EXPECT_EQ(status, 0) << output;
-  EXPECT_NE(output.find("frame 1: rendered"), std::string::npos) << output;
-  EXPECT_NE(output.find("sparkMessage(init own=4242 api=4 depth=24 value7=0.25)"), std::string::npos)
-      << output;
-  EXPECT_NE(output.find("sparkMessage(frame 1 workers 3 of 3)"), std::string::npos) << output;
 
-  std::ifstream frame(out_prefix + "0001.ppm", std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, max = 0;
-  frame >> magic >> w >> h >> max;
-  frame.get();
-  ASSERT_EQ(magic, "P6");
-  EXPECT_EQ(w, 6);
-  EXPECT_EQ(h, 4);
-  std::vector<unsigned char> pixels(6 * 4 * 3);
-  frame.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
-  EXPECT_EQ(pixels[(2 * 6 + 5) * 3 + 1], 255 - standin_pattern_value(0, 1, 5, 2, 1, false));
-
-  const std::string symbols =
-      run(std::string("nm -D --defined-only ") + TIDEWRIGHT_HOST_PATH, status);
-  ASSERT_EQ(status, 0);
-  std::vector<std::string> names;
-  char line[512];
-  for (const char* at = symbols.c_str(); std::sscanf(at, "%511[^\n]", line) == 1;) {
-    const std::string entry(line);
-    const std::string name = entry.substr(entry.rfind(' ') + 1);
-    // Versioned names are the C library's copy relocations; __asan and
-    // __ubsan ones belong to a sanitizer build's runtime.
-    const bool foreign = name.find('@') != std::string::npos || name.compare(0, 6, "__asan") == 0 ||
-                         name.compare(0, 7, "__ubsan") == 0;
-    if (!foreign) names.push_back(name);
-    at += entry.size();
-    while (*at == '\n') ++at;
+// Setup values are checked before any conversion: a value that is not a
+// finite number (or a line that does not parse) refuses the whole file with
+// its path and line; a finite value out of range is clamped with a warning.
+TEST_F(StandinTest, SetupValuesAreCheckedBeforeConversion) {
+  SparkFloat f = {0.25f, 0, 1, 0.1f, 0, "F", nullptr};
+  SparkInt i = {42, 2, 1000, 1, 0, "I", nullptr};
+  SparkBoolean b = {0, "B", nullptr};
+  SparkPup p = {1, 5, nullptr, {"a", "b", "c", "d", "e"}};
+  standin_register_control(7, standin_float, &f);
+  standin_register_control(21, standin_int, &i);
+  standin_register_control(23, standin_boolean, &b);
+  standin_register_control(10, standin_pup, &p);
+  const struct {
+    const char* text;
+    int bad_line;  // 0: loads
+    float f;
+    int i, b, p;
+    int warnings;
+  } cases[] = {
+      {"int 21 1e10\n", 0, 0.25f, 1000, 0, 1, 1},
+      {"int 21 -1e300\n", 0, 0.25f, 2, 0, 1, 1},
+      {"int 21 7.6\n", 0, 0.25f, 8, 0, 1, 0},
+      {"boolean 23 5\npup 10 7\n", 0, 0.25f, 42, 1, 4, 2},
+      {"pup 10 -3\n", 0, 0.25f, 42, 0, 0, 1},
+      {"float 7 1e39\n", 0, 1.0f, 42, 0, 1, 1},
+      {"# a comment\n\n  float 7 0.5 \n", 0, 0.5f, 42, 0, 1, 0},
+      {"float 99 1\nint 7 3\n", 0, 0.25f, 42, 0, 1, 2},  // no such control; a float, not an int
+      {"int 21 nan\n", 1, 0.25f, 42, 0, 1, 0},
+      {"float 7 0.5\nboolean 23 inf\n", 2, 0.25f, 42, 0, 1, 0},  // nothing of line 1 either
+      {"pup 10 -nan\n", 1, 0.25f, 42, 0, 1, 0},
+      {"int 21 1e400\n", 1, 0.25f, 42, 0, 1, 0},  // beyond double: not finite
+      {"int 21 5 6\n", 1, 0.25f, 42, 0, 1, 0},
+      {"int 99999999999 5\n", 1, 0.25f, 42, 0, 1, 0},
+      {"key 7 99999999999 1\n", 1, 0.25f, 42, 0, 1, 0},
+      {"key 7 3 nan\n", 1, 0.25f, 42, 0, 1, 0},
+      {"bogus 7 1\n", 1, 0.25f, 42, 0, 1, 0},
+      {"push 7 1\n", 1, 0.25f, 42, 0, 1, 0},
+      {"int 21\n", 1, 0.25f, 42, 0, 1, 0},
+  };
+  const std::string path = home_file("checked.setup");
+  standin_set_setup_paths(path, "");
+  for (const auto& c : cases) {
+    f.value = 0.25f;
+    i.value = 42;
+    b.value = 0;
+    p.value = 1;
+    write_file(path, c.text);
+    SparkHostInfo info = standin_info();
+    EXPECT_EQ(sparkLoadSetup(&info), c.bad_line ? 0 : 1) << c.text;
+    const std::string error = standin_setup_error();
+    if (c.bad_line)
+      EXPECT_EQ(error.find(path + ":" + std::to_string(c.bad_line) + ": malformed setup line"), 0u)
+          << c.text << error;
+    else
+      EXPECT_EQ(error, "") << c.text;
+    EXPECT_EQ(f.value, c.f) << c.text;
+    EXPECT_EQ(i.value, c.i) << c.text;
+    EXPECT_EQ(b.value, c.b) << c.text;
+    EXPECT_EQ(p.value, c.p) << c.text;
+    EXPECT_EQ(standin_setup_warnings().size(), static_cast<size_t>(c.warnings)) << c.text;
   }
-  EXPECT_EQ(names.size(), 29u);
-  for (const std::string& name : names) EXPECT_EQ(name.compare(0, 5, "spark"), 0) << name;
-
-  const std::string viewer_prefix = home_file("viewer");
-  const std::string viewed = run_host("--size 6x4 --log --viewer " + viewer_prefix, status);
-  EXPECT_EQ(status, 0) << viewed;
-  EXPECT_NE(viewed.find("sparkMessage(overlay at zoom 1)"), std::string::npos) << viewed;
-  std::ifstream png(viewer_prefix + "0000.png", std::ios::binary);
-  unsigned char head[24] = {};
-  png.read(reinterpret_cast<char*>(head), sizeof head);
-  ASSERT_TRUE(png.good());
-  EXPECT_EQ(std::memcmp(head, "\x89PNG\r\n\x1a\n", 8), 0);
-  EXPECT_EQ(std::memcmp(head + 12, "IHDR", 4), 0);
-  EXPECT_EQ(head[19], 6);  // width, big-endian
-  EXPECT_EQ(head[23], 4);  // height
-
-  const std::string refused = run(std::string(TIDEWRIGHT_HOST_PATH) + " /nonexistent.so 2>&1", status);
-  EXPECT_NE(status, 0);
+  write_file(path, "int 21 1e10\n");
+  SparkHostInfo info = standin_info();
+  sparkLoadSetup(&info);
+  ASSERT_EQ(standin_setup_warnings().size(), 1u);
+  EXPECT_EQ(standin_setup_warnings()[0], path + ":1: int 21 value 1e+10 clamped to 1000");
+  // A key out of its control's range is clamped like a value.
+  write_file(path, "key 7 5 2\nkey 7 9 -0.5\n");
+  ASSERT_EQ(sparkLoadSetup(&info), 1);
+  EXPECT_EQ(standin_curve_keys(7), (std::vector<std::pair<int, float>>{{5, 1.0f}, {9, 0.0f}}));
 }
 
-// Depth 64 runs the plug-in in 12-bit: it learns the depth from the info
-// record and the frames travel and are written as 16-bit words.
-TEST(StandinProgramTest, DepthSixtyFourRendersTwelveBitFrames) {
-  const std::string out_prefix = home_file("deep");
-  int status = 0;
-  const std::string output =
-      run_host("--size 6x4 --depth 64 --frames 1 --log --output " + out_prefix, status);
-  EXPECT_EQ(status, 0) << output;
-  EXPECT_NE(output.find("depth=64"), std::string::npos) << output;
-  EXPECT_NE(output.find("frame 0: rendered"), std::string::npos) << output;
-
-  std::ifstream frame(out_prefix + "0000.ppm", std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, max = 0;
-  frame >> magic >> w >> h >> max;
-  frame.get();
-  ASSERT_EQ(magic, "P6");
-  EXPECT_EQ(w, 6);
-  EXPECT_EQ(h, 4);
-  EXPECT_EQ(max, 4095);
-  // The plug-in negates the first 6 x 4 x 3 bytes, which in 12-bit are the
-  // first 36 words: word 0 becomes 0xFFFF minus the host's word.
-  unsigned char first[2] = {};
-  frame.read(reinterpret_cast<char*>(first), 2);
-  ASSERT_TRUE(frame.good());
-  const unsigned expected = (0xFFFFu - standin_pattern_value(0, 0, 0, 0, 0, true)) >> 4;
-  EXPECT_EQ((first[0] << 8) | first[1], static_cast<int>(expected));
-
-  for (const char* depth : {"32", "16", "0"}) {
-    const std::string refused = run_host(std::string("--depth ") + depth + " 2>&1", status);
-    EXPECT_NE(status, 0) << depth;
-    EXPECT_NE(refused.find("usage:"), std::string::npos) << depth;
+// Every record kind travels through a setup, strings with every byte.
+TEST_F(StandinTest, SetupsHoldStringsAndUserFloats) {
+  SparkString s = {"1: Flow Clip", "%s", 16, nullptr};
+  SparkUserFloat u = {-12.5f, -1000, 1000, 0.001f, 0, "U", nullptr};
+  standin_register_control(0, standin_string, &s);
+  standin_register_control(93, standin_user_float, &u);
+  const char odd[] = "back\\slash\nline\ttab \x7f end ";
+  std::memcpy(s.text, odd, sizeof odd);
+  const std::string path = home_file("strings.setup");
+  standin_set_setup_paths(path, path);
+  SparkHostInfo info = standin_info();
+  ASSERT_EQ(sparkSaveSetup(&info), 1);
+  const std::vector<unsigned char> saved = read_file(path);
+  const std::string text(saved.begin(), saved.end());
+  EXPECT_NE(text.find("userfloat 93 -12.5\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("string 0 back\\\\slash\\x0aline\\x09tab \\x7f end \n"), std::string::npos) << text;
+  std::strcpy(s.text, "changed");
+  u.value = 3.0f;
+  ASSERT_EQ(sparkLoadSetup(&info), 1);
+  EXPECT_STREQ(s.text, odd);
+  EXPECT_EQ(u.value, -12.5f);
+  // A text the record cannot hold, or a broken escape, is a malformed line.
+  for (const std::string& line : {"string 0 " + std::string(SPARK_STRING_LEN, 'x'),
+                                  std::string("string 0 bad\\q"), std::string("string 0 \\x00")}) {
+    write_file(path, line + "\n");
+    EXPECT_EQ(sparkLoadSetup(&info), 0) << line;
+    EXPECT_STREQ(s.text, odd);
   }
+  write_file(path, "string 0\n");  // an empty text
+  ASSERT_EQ(sparkLoadSetup(&info), 1);
+  EXPECT_STREQ(s.text, "");
+}
+
+// Frames of any float reach the curves: NaN counts as 0, huge frames are
+// held to the int range, and keys INT_MAX apart interpolate in 64 bits.
+// Lists and checkboxes step; integers round.
+TEST_F(StandinTest, CurvesTakeAnyFrameAndKeysFarApart) {
+  SparkFloat f = {0.0f, 0, 1, 0.1f, 0, "F", nullptr};
+  SparkInt i = {0, 0, 100, 1, 0, "I", nullptr};
+  SparkPup p = {0, 3, nullptr, {"a", "b", "c"}};
+  SparkBoolean b = {0, "B", nullptr};
+  standin_register_control(7, standin_float, &f);
+  standin_register_control(21, standin_int, &i);
+  standin_register_control(10, standin_pup, &p);
+  standin_register_control(23, standin_boolean, &b);
+  ASSERT_EQ(sparkSetCurveKey(0, 7, INT_MIN, 0.0f), 1);
+  ASSERT_EQ(sparkSetCurveKey(0, 7, INT_MAX, 1.0f), 1);
+  // Halfway: (0 - INT_MIN) / (INT_MAX - INT_MIN) = 2^31 / (2^32 - 1).
+  const struct {
+    float frame;
+    float value;
+  } frames[] = {{0.0f, 0.5f},
+                {std::nanf(""), 0.5f},
+                {1e30f, 1.0f},
+                {-1e30f, 0.0f},
+                {std::numeric_limits<float>::infinity(), 1.0f},
+                {-std::numeric_limits<float>::infinity(), 0.0f},
+                {-1073741824.0f, 0.25f}};
+  for (const auto& c : frames) EXPECT_FLOAT_EQ(sparkGetCurveValuef(1, 7, c.frame), c.value) << c.frame;
+  EXPECT_EQ(sparkSetCurveKey(0, 7, 3, std::nanf("")), 0);  // refused, nothing stored
+  EXPECT_EQ(standin_curve_keys(7).size(), 2u);
+
+  sparkSetCurveKey(0, 10, 0, 0.0f);
+  sparkSetCurveKey(0, 10, 10, 2.0f);
+  EXPECT_EQ(sparkGetCurveValuef(1, 10, 9.5f), 0.0f);
+  EXPECT_EQ(sparkGetCurveValuef(1, 10, 10.0f), 2.0f);
+  sparkSetCurveKey(0, 21, 0, 2.0f);
+  sparkSetCurveKey(0, 21, 2, 3.0f);
+  sparkSetCurveKey(0, 23, 0, 0.0f);
+  sparkSetCurveKey(0, 23, 4, 1.0f);
+  const struct {
+    int frame;
+    int integer, item, box;
+  } applied[] = {{-5, 2, 0, 0}, {1, 3, 0, 0}, {3, 3, 0, 0}, {4, 3, 0, 1}, {12, 3, 2, 1}};
+  for (const auto& c : applied) {
+    standin_apply_curves(c.frame);
+    EXPECT_EQ(i.value, c.integer) << c.frame;  // 2.5 rounds to 3
+    EXPECT_EQ(p.value, c.item) << c.frame;
+    EXPECT_EQ(b.value, c.box) << c.frame;
+  }
+  standin_apply_curves(INT_MIN);
+  EXPECT_EQ(f.value, 0.0f);
+  standin_clear_curve(7);
+  EXPECT_TRUE(standin_curve_keys(7).empty());
+}
+
+// The test pattern takes any frame number: worked out by hand for
+// INT_MAX (7 * INT_MAX = 1785 = 249 mod 256) and INT_MIN (0 mod 256).
+TEST_F(StandinTest, PatternTakesAnyFrame) {
+  // x 3, y 1, clip 2, channel 1: 9 + 5 + 80 + 85 = 179.
+  EXPECT_EQ(standin_pattern_value(2, 4, 3, 1, 1, false), (179u + 28u) % 256u);
+  EXPECT_EQ(standin_pattern_value(2, INT_MAX, 3, 1, 1, false), (179u + 249u) % 256u);
+  EXPECT_EQ(standin_pattern_value(2, INT_MIN, 3, 1, 1, false), 179u);
+  EXPECT_EQ(standin_pattern_value(2, INT_MAX, 3, 1, 1, true), (2236u << 4) | 5u);
 }

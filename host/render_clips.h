@@ -1,0 +1,63 @@
+#ifndef RENDER_CLIPS_H
+#define RENDER_CLIPS_H
+
+// What the renderer feeds the plug-in's clips and where it writes frames:
+// numbered file sequences, the built-in clip, and the turn between files
+// (top row first) and host frame buffers (bottom row first).
+
+#include <string>
+#include <vector>
+
+#include "standin_image_files.h"
+
+// One file of a numbered sequence names them all: "shots/take.0042.png" is
+// "shots/take." + frame in 4 digits + ".png". A name without digits before
+// its extension is one still file for every frame.
+struct Sequence {
+  std::string head;  // folder and base
+  std::string extension;
+  int digits = 0;
+};
+
+// False when the name has no extension.
+bool parse_sequence(const std::string& path, Sequence& sequence);
+std::string sequence_file(const Sequence& sequence, int frame);
+
+// Host buffers: width x height RGB, row 0 the bottom row; 8-bit packed
+// bytes, or 12-bit values in the top bits of 16-bit words (the low four bits
+// are the host's: left alone on the way in, dropped on the way out).
+void frame_to_host(const FrameImage& image, void* buffer, bool deep12);
+void host_to_frame(const void* buffer, int width, int height, bool deep12, FrameImage& image);
+
+// The built-in clip: colour bars under bright shapes and a dark grid, so
+// that any flow is plain to see; the same pixels for the same frame and
+// size on every run. A small square crosses the frame over 50 frames.
+void draw_builtin_clip(int frame, int width, int height, FrameImage& image);
+
+// The six clip inputs: a sequence, a still, the built-in clip, or nothing
+// (black, left as the host made it).
+class ClipInputs {
+ public:
+  enum Kind { none, builtin, still, sequence };
+
+  // Clip 1..6; a name of "builtin" picks the built-in clip.
+  void Set(int clip, const std::string& name);
+  Kind kind(int clip) const;
+  // The file clip `clip` reads for `frame`, empty for none or built-in.
+  std::string File(int clip, int frame) const;
+  // Fills the host buffer of clip 1..6 for frame; false with error
+  // ("clip 1 frame 7: file: reason") when a file is missing, unreadable or
+  // of another size than width x height.
+  bool Fill(int clip, int frame, void* buffer, int width, int height, bool deep12,
+            std::string& error);
+
+ private:
+  struct Input {
+    Kind kind = none;
+    Sequence files;
+    FrameImage loaded;  // a still, once read
+  };
+  Input inputs_[6];
+};
+
+#endif

@@ -1,0 +1,38 @@
+#ifndef RENDER_CONTROLS_H
+#define RENDER_CONTROLS_H
+
+// The renderer's view of a plug-in's control records: names, values typed
+// on the command line, and the listing of every control.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "standin_host.h"
+
+// A control's name: its title up to the colon without trailing blanks
+// ("Viscosity: %.3f" is "Viscosity"); a list's is its first item's text
+// before the colon ("Buoyancy Mode: None  " is "Buoyancy Mode"), none when
+// its items have no colon; a string's is its text.
+std::string control_name(const StandinControlEntry& control);
+
+// The value control NAME names: a number, or a name compared without case
+// and trailing blanks. False with a one-line reason for no control, a name
+// several controls share, and a push or string control.
+bool find_control(const std::vector<StandinControlEntry>& controls, const std::string& name,
+                  StandinControlEntry& found, std::string& error);
+
+// The record value TEXT gives the control: a number within the range for
+// floats and integers, an item name (case and trailing blanks ignored) for
+// a list (its 0-based index), "on" or "off" for a checkbox. False with a
+// one-line reason.
+bool parse_control_value(const StandinControlEntry& control, const std::string& text,
+                         double& value, std::string& error);
+
+// Writes a value parse_control_value accepted into the record.
+void set_control_value(const StandinControlEntry& control, double value);
+
+// One line per control: number, kind, name, value, range or items.
+void list_controls(const std::vector<StandinControlEntry>& controls, FILE* out);
+
+#endif

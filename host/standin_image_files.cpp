@@ -1,0 +1,310 @@
+// PPM and PNG frame files behind one table of extensions.
+#include "standin_image_files.h"
+
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Frames larger than this on a side are refused before any allocation.
+const int max_side = 1 << 16;
+
+std::string system_reason() { return std::strerror(errno); }
+
+bool size_ok(int width, int height) {
+  return width > 0 && height > 0 && width <= max_side && height <= max_side;
+}
+
+size_t sample_count(const FrameImage& image) {
+  return static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3;
+}
+
+// --- PPM ----------------------------------------------------------------
+
+// One header number after blanks and "#" comments.
+bool ppm_number(FILE* file, long& value) {
+  int c = std::fgetc(file);
+  for (;;) {
+    while (c != EOF && std::isspace(c)) c = std::fgetc(file);
+    if (c != '#') break;
+    while (c != EOF && c != '\n') c = std::fgetc(file);
+  }
+  if (c == EOF || !std::isdigit(c)) return false;
+  value = 0;
+  for (; c != EOF && std::isdigit(c); c = std::fgetc(file))
+    if ((value = value * 10 + (c - '0')) > 1L << 30) return false;
+  // The one white-space character that ends the header is consumed here.
+  return c != EOF && std::isspace(c);
+}
+
+bool read_ppm(FILE* file, FrameImage& image, std::string& error) {
+  long width = 0, height = 0, maxval = 0;
+  if (std::fgetc(file) != 'P' || std::fgetc(file) != '6') {
+    error = "not a binary PPM (P6) file";
+    return false;
+  }
+  if (!ppm_number(file, width) || !ppm_number(file, height) || !ppm_number(file, maxval) ||
+      !size_ok(static_cast<int>(width), static_cast<int>(height)) || maxval < 1 || maxval > 65535) {
+    error = "bad PPM header";
+    return false;
+  }
+  image.width = static_cast<int>(width);
+  image.height = static_cast<int>(height);
+  image.maxval = static_cast<int>(maxval);
+  const size_t bytes = maxval > 255 ? 2 : 1;
+  std::vector<unsigned char> raw(sample_count(image) * bytes);
+  if (std::fread(raw.data(), 1, raw.size(), file) != raw.size()) {
+    error = "PPM file ends before its last pixel";
+    return false;
+  }
+  image.samples.resize(sample_count(image));
+  for (size_t i = 0; i < image.samples.size(); ++i) {
+    const unsigned v = bytes == 2 ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i];
+    if (v > static_cast<unsigned>(maxval)) {
+      error = "PPM sample above its maxval";
+      return false;
+    }
+    image.samples[i] = static_cast<uint16_t>(v);
+  }
+  return true;
+}
+
+bool write_ppm(FILE* file, const FrameImage& image, std::string&) {
+  if (std::fprintf(file, "P6\n%d %d\n%d\n", image.width, image.height, image.maxval) < 0)
+    return false;
+  const bool wide = image.maxval > 255;
+  std::vector<unsigned char> raw;
+  raw.reserve(image.samples.size() * (wide ? 2 : 1));
+  for (uint16_t v : image.samples) {
+    if (wide) raw.push_back(static_cast<unsigned char>(v >> 8));
+    raw.push_back(static_cast<unsigned char>(v & 255));
+  }
+  return std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
+}
+
+// --- PNG ----------------------------------------------------------------
+
+// libpng reports errors through this function, which must not return: it
+// jumps back to the setjmp of the call in progress. The functions that set
+// the jump point keep only plain data in their own frame.
+struct PngErrors {
+  jmp_buf jump;
+  char message[200];
+};
+
+void png_failed(png_structp png, png_const_charp message) {
+  PngErrors* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+  std::snprintf(errors->message, sizeof errors->message, "%s", message);
+  std::longjmp(errors->jump, 1);
+}
+
+void png_warned(png_structp, png_const_charp) {}
+
+// Reads into raw (rows of 3 samples a pixel, 1 or 2 big-endian bytes each);
+// the vector lives in the caller's frame, beyond the jump.
+bool png_read_raw(FILE* file, std::vector<unsigned char>& raw, int& width, int& height, int& depth,
+                  PngErrors& errors) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_failed, png_warned);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    std::snprintf(errors.message, sizeof errors.message, "out of memory");
+    return false;
+  }
+  png_bytep* volatile rows = nullptr;
+  if (setjmp(errors.jump)) {
+    std::free(rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_init_io(png, file);
+  png_read_info(png, info);
+  width = static_cast<int>(png_get_image_width(png, info));
+  height = static_cast<int>(png_get_image_height(png, info));
+  if (!size_ok(width, height)) png_error(png, "image too large");
+  // Every colour type arrives as 8- or 16-bit RGB without alpha.
+  png_set_expand(png);
+  png_set_gray_to_rgb(png);
+  png_set_strip_alpha(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  depth = png_get_bit_depth(png, info);
+  const size_t row_bytes = png_get_rowbytes(png, info);
+  if (png_get_channels(png, info) != 3 || row_bytes != static_cast<size_t>(width) * 3 * (depth / 8))
+    png_error(png, "unexpected PNG layout");
+  raw.resize(row_bytes * static_cast<size_t>(height));
+  rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(height)));
+  if (!rows) png_error(png, "out of memory");
+  for (int y = 0; y < height; ++y) rows[y] = raw.data() + row_bytes * static_cast<size_t>(y);
+  png_read_image(png, rows);
+  png_read_end(png, nullptr);
+  std::free(rows);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+bool read_png(FILE* file, FrameImage& image, std::string& error) {
+  unsigned char signature[8];
+  if (std::fread(signature, 1, 8, file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    error = "not a PNG file";
+    return false;
+  }
+  std::rewind(file);
+  std::vector<unsigned char> raw;
+  PngErrors errors{};
+  int depth = 8;
+  if (!png_read_raw(file, raw, image.width, image.height, depth, errors)) {
+    error = std::string("bad PNG file: ") + errors.message;
+    return false;
+  }
+  image.maxval = depth == 16 ? 65535 : 255;
+  image.samples.resize(sample_count(image));
+  for (size_t i = 0; i < image.samples.size(); ++i)
+    image.samples[i] = static_cast<uint16_t>(depth == 16 ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i]);
+  return true;
+}
+
+bool png_write_raw(FILE* file, const std::vector<unsigned char>& raw, int width, int height,
+                   int depth, PngErrors& errors) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, png_failed, png_warned);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    std::snprintf(errors.message, sizeof errors.message, "out of memory");
+    return false;
+  }
+  if (setjmp(errors.jump)) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  const size_t row_bytes = static_cast<size_t>(width) * 3 * (depth / 8);
+  for (int y = 0; y < height; ++y)
+    png_write_row(png, raw.data() + row_bytes * static_cast<size_t>(y));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+bool write_png(FILE* file, const FrameImage& image, std::string& error) {
+  const bool wide = image.maxval > 255;
+  const unsigned to = wide ? 65535 : 255;
+  std::vector<unsigned char> raw;
+  raw.reserve(image.samples.size() * (wide ? 2 : 1));
+  for (uint16_t s : image.samples) {
+    const unsigned v = rescale_sample(s, static_cast<unsigned>(image.maxval), to);
+    if (wide) raw.push_back(static_cast<unsigned char>(v >> 8));
+    raw.push_back(static_cast<unsigned char>(v & 255));
+  }
+  PngErrors errors{};
+  if (!png_write_raw(file, raw, image.width, image.height, wide ? 16 : 8, errors)) {
+    error = std::string("cannot encode PNG: ") + errors.message;
+    return false;
+  }
+  return true;
+}
+
+// --- the table ----------------------------------------------------------
+
+struct Format {
+  const char* extension;
+  bool (*read)(FILE*, FrameImage&, std::string&);
+  bool (*write)(FILE*, const FrameImage&, std::string&);
+};
+
+const Format formats[] = {
+    {".ppm", read_ppm, write_ppm},
+    {".png", read_png, write_png},
+};
+
+const Format* format_of(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
+  std::string extension = path.substr(dot);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const Format& format : formats)
+    if (extension == format.extension) return &format;
+  return nullptr;
+}
+
+}  // namespace
+
+bool image_file_known(const std::string& path) { return format_of(path) != nullptr; }
+
+bool image_file_read(const std::string& path, FrameImage& image, std::string& error) {
+  const Format* format = format_of(path);
+  if (!format) {
+    error = path + ": unknown image file extension";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    error = path + ": " + system_reason();
+    return false;
+  }
+  std::string reason;
+  const bool ok = format->read(file, image, reason);
+  std::fclose(file);
+  if (!ok) error = path + ": " + reason;
+  return ok;
+}
+
+bool image_file_write(const std::string& path, const FrameImage& image, std::string& error) {
+  const Format* format = format_of(path);
+  if (!format) {
+    error = path + ": unknown image file extension";
+    return false;
+  }
+  if (!size_ok(image.width, image.height) || image.maxval < 1 || image.maxval > 65535 ||
+      image.samples.size() != sample_count(image)) {
+    error = path + ": not a whole image";
+    return false;
+  }
+  // The temporary lies in the same folder, so the rename cannot cross file
+  // systems; its leading dot keeps it out of sequence listings.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temporary = folder + "." + name + ".XXXXXX";
+  const int fd = mkstemp(&temporary[0]);
+  FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (!file) {
+    error = path + ": " + system_reason();
+    if (fd >= 0) close(fd);
+    if (fd >= 0) unlink(temporary.c_str());
+    return false;
+  }
+  // mkstemp makes the file private; a frame is as readable as any new file.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  std::string reason;
+  bool ok = format->write(file, image, reason);
+  if (!ok && reason.empty()) reason = system_reason();
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    reason = system_reason();
+  }
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    reason = system_reason();
+  }
+  if (!ok) {
+    unlink(temporary.c_str());
+    error = path + ": " + reason;
+  }
+  return ok;
+}

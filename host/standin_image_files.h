@@ -1,0 +1,39 @@
+#ifndef STANDIN_IMAGE_FILES_H
+#define STANDIN_IMAGE_FILES_H
+
+// Frame images in files, chosen by the file name's extension (case ignored):
+// ".ppm" (binary, any maxval up to 65535) and ".png" (through libpng; read
+// in any colour type, written as 8-bit RGB up to maxval 255, else 16-bit).
+// Every read and write of the host program goes through these two calls, so
+// another format needs one more entry in their table.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// RGB samples of 0..maxval, top row first, three a pixel.
+struct FrameImage {
+  int width = 0;
+  int height = 0;
+  int maxval = 255;
+  std::vector<uint16_t> samples;
+};
+
+bool image_file_known(const std::string& path);
+
+// False with a one-line reason when the file is missing, unreadable or not
+// a whole image of a known format.
+bool image_file_read(const std::string& path, FrameImage& image, std::string& error);
+
+// Writes a temporary file beside path and renames it when complete: path is
+// either the whole new image or untouched. False with a one-line reason.
+bool image_file_write(const std::string& path, const FrameImage& image, std::string& error);
+
+// v of 0..from scaled to 0..to, rounded to nearest: the one rule between
+// sample depths, so 8 -> 16 -> 8 and 12 -> 16 -> 12 bits come back exact.
+inline unsigned rescale_sample(unsigned v, unsigned from, unsigned to) {
+  if (from == to || from == 0) return v;
+  return static_cast<unsigned>((static_cast<uint64_t>(v) * to + from / 2) / from);
+}
+
+#endif

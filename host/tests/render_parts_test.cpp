@@ -1,0 +1,327 @@
+// The renderer's parts: its command line, controls by name, sequences,
+// frame files and the turn between files and host buffers.
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "program_run.h"
+#include "render_clips.h"
+#include "render_controls.h"
+#include "render_options.h"
+#include "standin_image_files.h"
+
+namespace {
+
+bool parse(const std::vector<const char*>& words, RenderOptions& options, std::string& error) {
+  std::vector<const char*> argv = {"tidewright_host"};
+  argv.insert(argv.end(), words.begin(), words.end());
+  options = RenderOptions();
+  return parse_render_options(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+}  // namespace
+
+TEST(RenderOptions, AcceptsEveryOptionAndRefusesWhatCannotWork) {
+  RenderOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({"--input", "1=in/a.0001.png", "--input", "3=builtin", "--output", "out.0001.ppm",
+                     "--viewer", "v.01.png", "--frames", "5-9", "--preroll", "2", "--set",
+                     "Viscosity=0.5", "--key", "Swirl@7=0.25", "--key", "a@b@-3=x", "--res", "1/4",
+                     "--depth", "64", "--size", "320x200", "--procs", "3", "--setup", "s.txt",
+                     "--save-setup", "t.txt", "--log", "l.txt", "--list-controls", "my.so"},
+                    o, error))
+      << error;
+  ASSERT_EQ(o.inputs.size(), 2u);
+  EXPECT_EQ(o.inputs[1].clip, 3);
+  EXPECT_EQ(o.inputs[1].name, "builtin");
+  EXPECT_EQ(o.first, 5);
+  EXPECT_EQ(o.last, 9);
+  EXPECT_EQ(o.preroll, 2);
+  ASSERT_EQ(o.keys.size(), 2u);
+  EXPECT_EQ(o.keys[0].control, "Swirl");
+  EXPECT_EQ(o.keys[0].frame, 7);
+  EXPECT_EQ(o.keys[0].value, "0.25");
+  EXPECT_EQ(o.keys[1].control, "a@b");  // the frame follows the last @
+  EXPECT_EQ(o.keys[1].frame, -3);
+  EXPECT_EQ(o.sets[0].control, "Viscosity");
+  EXPECT_EQ(o.resolution, "1/4");
+  EXPECT_EQ(o.depth, 64);
+  EXPECT_EQ(o.width, 320);
+  EXPECT_EQ(o.height, 200);
+  EXPECT_EQ(o.processes, 3);
+  EXPECT_TRUE(o.list_controls);
+  EXPECT_EQ(o.plugin, "my.so");
+  ASSERT_TRUE(parse({"--frames", "7", "--output", "still.png"}, o, error)) << error;
+  EXPECT_EQ(o.first, 7);
+  EXPECT_EQ(o.last, 7);
+
+  const struct {
+    std::vector<const char*> words;
+    const char* reason;
+  } refused[] = {
+      {{"--frobnicate"}, "unknown option: --frobnicate"},
+      {{"--frames"}, "--frames needs a value"},
+      {{"--frames", "9-5"}, "--frames 9-5"},
+      {{"--frames", "-3"}, "--frames -3"},
+      {{"--output", "out.png", "--frames", "1-2"}, "no frame number"},
+      {{"--viewer", "v.png", "--frames", "1-2"}, "no frame number"},
+      {{"--output", "out.0001.tif"}, "not a .ppm or .png"},
+      {{"--input", "7=a.0001.png"}, "K from 1 to 6"},
+      {{"--input", "1=a.0001.png", "--input", "1=builtin"}, "clip 1 given twice"},
+      {{"--input", "1=noextension"}, "not a .ppm or .png"},
+      {{"--preroll", "6", "--frames", "5-6"}, "lies after the first frame"},
+      {{"--set", "=3"}, "expected NAME=VALUE"},
+      {{"--key", "Swirl=3"}, "expected NAME@FRAME=VALUE"},
+      {{"--key", "Swirl@x=3"}, "expected NAME@FRAME=VALUE"},
+      {{"--depth", "32"}, "expected 24, 48 or 64"},
+      {{"--size", "0x5"}, "expected WxH"},
+      {{"--procs", "0"}, "expected 1 to 1024"},
+      {{"a.so", "b.so"}, "more than one plug-in"},
+  };
+  for (const auto& c : refused) {
+    EXPECT_FALSE(parse(c.words, o, error)) << c.reason;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+}
+
+TEST(RenderControls, NamesValuesAndListing) {
+  SparkFloat viscosity = {0.01f, 0.00001f, 1.0f, 0.01f, 0, "Viscosity: %.3f", nullptr};
+  SparkFloat left = {1.0f, 0.01f, 99.99f, 0.01f, 0, "Percent Left: %.2f", nullptr};
+  SparkInt frames = {50, 2, 1000, 1, 0, "Dissipation Frames: %d", nullptr};
+  SparkBoolean grid = {0, "Finer Grid   ", nullptr};
+  SparkBoolean clear1 = {0, "Clear Overlay", nullptr};
+  SparkBoolean clear2 = {0, "Clear Overlay", nullptr};
+  SparkPup mode = {1, 3, nullptr, {"Buoyancy Mode: None  ", "Buoyancy Mode: Input Luma  ", "Buoyancy Mode: Alt Luma  "}};
+  SparkPup res = {0, 3, nullptr, {"FULL", "1/2", "1/3"}};
+  SparkPush restart = {"Restart   ", nullptr};
+  SparkString clip = {"1: Flow Clip", "%s", 16, nullptr};
+  const std::vector<StandinControlEntry> controls = {
+      {7, standin_float, &viscosity}, {22, standin_float, &left},   {21, standin_int, &frames},
+      {18, standin_boolean, &grid},   {28, standin_boolean, &clear1}, {57, standin_boolean, &clear2},
+      {10, standin_pup, &mode},       {33, standin_pup, &res},       {6, standin_push, &restart},
+      {0, standin_string, &clip}};
+  EXPECT_EQ(control_name(controls[0]), "Viscosity");
+  EXPECT_EQ(control_name(controls[3]), "Finer Grid");
+  EXPECT_EQ(control_name(controls[6]), "Buoyancy Mode");
+  EXPECT_EQ(control_name(controls[7]), "");
+  EXPECT_EQ(control_name(controls[9]), "1: Flow Clip");
+
+  const struct {
+    const char* name;
+    const char* value;
+    int number;  // 0: refused
+    double parsed;
+    const char* reason;
+  } cases[] = {
+      {"viscosity", "0.5", 7, 0.5f, ""},
+      {"VISCOSITY  ", "0.00001", 7, 0.00001f, ""},  // the range's own limit, typed
+      {"7", "1", 7, 1.0, ""},
+      {"Percent Left", "99.99", 22, 99.99f, ""},
+      {"Percent Left", "100", 0, 0, "out of its range 0.01 .. 99.99"},
+      {"Viscosity", "nan", 0, 0, "not a number"},
+      {"Viscosity", "1e39", 0, 0, "not a number"},
+      {"Viscosity", "0.5x", 0, 0, "not a number"},
+      {"Dissipation Frames", "1000", 21, 1000, ""},
+      {"Dissipation Frames", "1", 0, 0, "out of its range 2 .. 1000"},
+      {"Dissipation Frames", "2.5", 0, 0, "not an integer"},
+      {"Finer Grid", "ON", 18, 1, ""},
+      {"finer grid", "off", 18, 0, ""},
+      {"Finer Grid", "1", 0, 0, "neither on nor off"},
+      {"Buoyancy Mode", "alt luma", 10, 2, ""},
+      {"Buoyancy Mode", "Input Luma  ", 10, 1, ""},
+      {"Buoyancy Mode", "Pressure", 0, 0, "unknown item Pressure of control 10 (Buoyancy Mode) (None, Input Luma, Alt Luma)"},
+      {"33", "1/3", 33, 2, ""},
+      {"Clear Overlay", "on", 0, 0, "ambiguous control name: Clear Overlay names controls 28 57"},
+      {"57", "on", 57, 1, ""},
+      {"Restart", "1", 0, 0, "is a button"},
+      {"1: Flow Clip", "x", 0, 0, "unknown control"},
+      {"0", "x", 0, 0, "unknown control"},
+      {"Swirl", "1", 0, 0, "unknown control: Swirl"},
+      {"99999999999", "1", 0, 0, "unknown control"},
+  };
+  for (const auto& c : cases) {
+    StandinControlEntry found{};
+    double value = -1;
+    std::string error;
+    const bool ok = find_control(controls, c.name, found, error) &&
+                    parse_control_value(found, c.value, value, error);
+    EXPECT_EQ(ok, c.number != 0) << c.name << " " << error;
+    if (c.number) {
+      EXPECT_EQ(found.number, c.number) << c.name;
+      EXPECT_EQ(value, c.parsed) << c.name;
+    } else {
+      EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+    }
+  }
+  set_control_value(controls[6], 2);
+  set_control_value(controls[0], 0.5f);
+  set_control_value(controls[3], 1);
+  EXPECT_EQ(mode.value, 2);
+  EXPECT_EQ(viscosity.value, 0.5f);
+  EXPECT_EQ(grid.value, 1);
+
+  const std::string path = home_file("listing.txt");
+  FILE* out = std::fopen(path.c_str(), "w");
+  list_controls(controls, out);
+  std::fclose(out);
+  const std::vector<unsigned char> bytes = read_file(path);
+  const std::string listing(bytes.begin(), bytes.end());
+  for (const char* line : {"     7  float      Viscosity                 0.5               1e-05 .. 1\n",
+                           "    10  pup        Buoyancy Mode             Alt Luma          None, Input Luma, Alt Luma\n",
+                           "    18  boolean    Finer Grid                on                on, off\n",
+                           "    21  int        Dissipation Frames        50                2 .. 1000\n",
+                           "     6  push       Restart                   (button)          \n",
+                           "     0  string     1: Flow Clip              (clip name)       \n"})
+    EXPECT_NE(listing.find(line), std::string::npos) << line << listing;
+}
+
+TEST(RenderClips, SequencesName) {
+  const struct {
+    const char* path;
+    int frame;
+    const char* file;
+  } cases[] = {{"shots/take.0042.png", 7, "shots/take.0007.png"},
+               {"/a/b/c_1.ppm", 12, "/a/b/c_12.ppm"},
+               {"x0001.PNG", 123456, "x123456.PNG"},
+               {"still.png", 5, "still.png"},
+               {"1.2/v.001.png", 3, "1.2/v.003.png"}};
+  for (const auto& c : cases) {
+    Sequence sequence;
+    ASSERT_TRUE(parse_sequence(c.path, sequence)) << c.path;
+    EXPECT_EQ(sequence_file(sequence, c.frame), c.file);
+  }
+  Sequence sequence;
+  EXPECT_FALSE(parse_sequence("noextension", sequence));
+}
+
+// Files hold the top row first and host buffers the bottom row first; the
+// samples scale between depths by rounding, so 8 and 12 bits come back
+// exact through the 16-bit files.
+TEST(RenderClips, HostBuffersTurnOverAndScale) {
+  FrameImage picture;
+  picture.width = 2;
+  picture.height = 3;
+  picture.maxval = 255;
+  picture.samples = {0, 1, 2,     3, 4, 5,     // top row
+                     10, 20, 30,  40, 50, 60,  // middle
+                     128, 200, 255, 7, 8, 9};  // bottom
+  std::vector<uint8_t> bytes(2 * 3 * 3, 0);
+  frame_to_host(picture, bytes.data(), false);
+  EXPECT_EQ(bytes[0], 128);  // host row 0 is the picture's bottom row
+  EXPECT_EQ(bytes[5], 9);
+  EXPECT_EQ(bytes[12], 0);
+  FrameImage back;
+  host_to_frame(bytes.data(), 2, 3, false, back);
+  EXPECT_EQ(back.maxval, 255);
+  EXPECT_EQ(back.samples, picture.samples);
+
+  // 12-bit: the 8-bit value v becomes round(v * 4095 / 255) in the top
+  // bits, the host's low four bits stay.
+  std::vector<uint16_t> words(2 * 3 * 3, 0x000A);
+  frame_to_host(picture, words.data(), true);
+  EXPECT_EQ(words[0], (2056 << 4) | 0xA);  // 128 * 4095 / 255 = 2055.5 -> 2056
+  EXPECT_EQ(words[2], (4095 << 4) | 0xA);
+  EXPECT_EQ(words[12], 0xA);
+  host_to_frame(words.data(), 2, 3, true, back);
+  EXPECT_EQ(back.maxval, 65535);
+  // 128 -> 2056 of 4095 -> 32903.8; 200 -> 3211.8 -> 3212 -> 51403.8;
+  // 255 -> 4095, full.
+  EXPECT_EQ(back.samples[12], 32904);
+  EXPECT_EQ(back.samples[13], 51404);
+  EXPECT_EQ(back.samples[14], 65535);
+  for (unsigned v = 0; v <= 4095; ++v)
+    EXPECT_EQ(rescale_sample(rescale_sample(v, 4095, 65535), 65535, 4095), v);
+  for (unsigned v = 0; v <= 255; ++v) EXPECT_EQ(rescale_sample(v, 255, 65535), v * 257);
+}
+
+// A peer decoder reads what we write, and we read what the peer writes.
+TEST(ImageFiles, NetpbmPeersAgree) {
+  FrameImage image;
+  image.width = 3;
+  image.height = 2;
+  image.maxval = 65535;
+  image.samples = {0, 1, 65535, 256, 4660, 300, 9, 8, 7, 65534, 1000, 2, 77, 78, 79, 32768, 255, 511};
+  for (int maxval : {65535, 255}) {
+    FrameImage written = image;
+    written.maxval = maxval;
+    if (maxval == 255)
+      for (uint16_t& s : written.samples) s = static_cast<uint16_t>(s & 255);
+    for (const char* name : {"peer.png", "peer.ppm"}) {
+      std::string error;
+      const std::string path = home_file(name);
+      ASSERT_TRUE(image_file_write(path, written, error)) << error;
+      // The peer turns either file into a plain (text) PPM.
+      int status = 0;
+      const std::string decode = std::string(name).find(".png") != std::string::npos
+                                     ? "/usr/bin/pngtopnm " + path + " | /usr/bin/pnmtoplainpnm"
+                                     : "/usr/bin/pnmtoplainpnm " + path;
+      const std::string plain = run(decode + " 2>/dev/null", status);
+      ASSERT_EQ(status, 0) << plain;
+      std::string expected = "P3\n3 2\n" + std::to_string(maxval) + "\n";
+      std::istringstream words(plain);
+      std::string magic;
+      int w = 0, h = 0, m = 0;
+      words >> magic >> w >> h >> m;
+      EXPECT_EQ(magic, "P3");
+      EXPECT_EQ(w, 3);
+      EXPECT_EQ(h, 2);
+      EXPECT_EQ(m, maxval);
+      for (uint16_t s : written.samples) {
+        int v = -1;
+        words >> v;
+        EXPECT_EQ(v, s) << name << " " << maxval;
+      }
+      FrameImage read;
+      ASSERT_TRUE(image_file_read(path, read, error)) << error;
+      EXPECT_EQ(read.samples, written.samples);
+      EXPECT_EQ(read.maxval, maxval);
+    }
+  }
+  // The peer's grey and palette PNGs (two colours make a 1-bit palette)
+  // arrive as RGB.
+  int status = 0;
+  const std::string gray = home_file("gray.png"), palette = home_file("palette.png");
+  write_file(home_file("gray.pgm"), "P2\n2 1\n255\n7 200\n");
+  run("/usr/bin/pnmtopng -force " + home_file("gray.pgm") + " > " + gray, status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(read_file(gray)[25], 0);  // colour type 0: grey
+  write_file(home_file("two.ppm"), "P3\n2 1\n255\n255 0 0 0 0 255\n");
+  run("/usr/bin/pnmtopng " + home_file("two.ppm") + " > " + palette, status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(read_file(palette)[25], 3);  // colour type 3: palette
+  FrameImage read;
+  std::string error;
+  ASSERT_TRUE(image_file_read(gray, read, error)) << error;
+  EXPECT_EQ(read.samples, (std::vector<uint16_t>{7, 7, 7, 200, 200, 200}));
+  ASSERT_TRUE(image_file_read(palette, read, error)) << error;
+  EXPECT_EQ(read.samples, (std::vector<uint16_t>{255, 0, 0, 0, 0, 255}));
+
+  // What is not a whole image of its format is refused with the reason.
+  write_file(home_file("short.ppm"), "P6\n2 2\n255\nabc");
+  write_file(home_file("text.png"), "not a png at all");
+  write_file(home_file("big.ppm"), "P6\n99999999 2\n255\n");
+  const struct {
+    const char* name;
+    const char* reason;
+  } bad[] = {{"short.ppm", "ends before its last pixel"},
+             {"text.png", "not a PNG file"},
+             {"big.ppm", "bad PPM header"},
+             {"missing.png", "No such file"},
+             {"gray.pgm", "unknown image file extension"}};
+  for (const auto& c : bad) {
+    EXPECT_FALSE(image_file_read(home_file(c.name), read, error)) << c.name;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  // A write that cannot happen leaves no file and no temporary behind.
+  FrameImage empty = image;
+  empty.width = 0;
+  EXPECT_FALSE(image_file_write(home_file("empty.png"), empty, error));
+  EXPECT_FALSE(image_file_write(home_file("nofolder/x.png"), image, error));
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  for (const auto& entry : std::filesystem::directory_iterator(std::getenv("Q4_HOME_DIR")))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}

@@ -1,0 +1,339 @@
+// The renderer run as a person runs it, on the test plug-in: frames made
+// and read by netpbm's programs, options, setups, keys and every error.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "program_run.h"
+#include "render_clips.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// The renderer on the test plug-in (or on `plugin`), its output and errors
+// apart.
+Outcome render(const std::string& options, const std::string& plugin = STANDIN_TEST_PLUGIN_PATH) {
+  Outcome r{};
+  const std::string err = home_file("stderr.txt");
+  r.out = run(std::string(TIDEWRIGHT_HOST_PATH) + " " + options + " " + plugin + " 2>" + err, r.status);
+  const std::vector<unsigned char> bytes = read_file(err);
+  r.err.assign(bytes.begin(), bytes.end());
+  return r;
+}
+
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string text_of(const std::string& path) {
+  const std::vector<unsigned char> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// An image as netpbm's own programs decode it: width, height, maxval and
+// samples, top row first.
+struct Plain {
+  int width = 0, height = 0, maxval = 0;
+  std::vector<int> samples;
+};
+
+Plain decode(const std::string& path, const std::string& through = "") {
+  const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
+  const std::string command = (png ? "/usr/bin/pngtopnm " + path : "/bin/cat " + path) + through +
+                              " | /usr/bin/pnmtoplainpnm 2>/dev/null";
+  int status = 0;
+  std::istringstream words(run(command, status));
+  Plain plain;
+  std::string magic;
+  words >> magic >> plain.width >> plain.height >> plain.maxval;
+  for (int v; words >> v;) plain.samples.push_back(v);
+  EXPECT_EQ(status, 0) << command;
+  EXPECT_EQ(magic, "P3") << command;
+  EXPECT_EQ(plain.samples.size(), static_cast<size_t>(plain.width) * plain.height * 3) << command;
+  return plain;
+}
+
+// A 3 x 2 PNG made by netpbm from this text picture, top row first.
+const int picture[18] = {10, 20, 30, 40, 50, 60, 70, 80, 90,  //
+                         200, 100, 50, 1, 2, 3, 250, 240, 230};
+
+void make_picture(const std::string& png) {
+  std::string text = "P3\n3 2\n255\n";
+  for (int v : picture) text += std::to_string(v) + " ";
+  write_file(png + ".ppm", text + "\n");
+  int status = 0;
+  run("/usr/bin/pnmtopng " + png + ".ppm > " + png, status);
+  ASSERT_EQ(status, 0);
+}
+
+// Lines of a text that hold `word`.
+int lines_with(const std::string& text, const std::string& word) {
+  int count = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) count += line.find(word) != std::string::npos;
+  return count;
+}
+
+}  // namespace
+
+// The program loads a plug-in whose spark* references resolve against it,
+// exports nothing else, and feeds clip 1 from the built-in clip.
+TEST(Renderer, LoadsAndDrivesAPlugin) {
+  const std::string log = home_file("calls.log");
+  const Outcome r = render("--size 6x4 --procs 3 --frames 0-1 --log " + log + " --output " +
+                       home_file("frame.0000.ppm"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string calls = text_of(log);
+  EXPECT_NE(calls.find("sparkMessage(init own=4242 api=4 depth=24 value7=0.25)"), std::string::npos) << calls;
+  EXPECT_NE(calls.find("sparkMessage(frame 1 workers 3 of 3"), std::string::npos) << calls;
+  EXPECT_NE(r.err.find("frame 2 of 2 (1)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("output: " + home_file("frame.0000.ppm") + " .. " + home_file("frame.0001.ppm")),
+            std::string::npos)
+      << r.err;
+
+  FrameImage clip;
+  draw_builtin_clip(1, 6, 4, clip);
+  const Plain frame = decode(home_file("frame.0001.ppm"));
+  ASSERT_EQ(frame.width, 6);
+  ASSERT_EQ(frame.height, 4);
+  for (size_t i = 0; i < frame.samples.size(); ++i) EXPECT_EQ(frame.samples[i], 255 - clip.samples[i]) << i;
+
+  int status = 0;
+  const std::string symbols = run(std::string("nm -D --defined-only ") + TIDEWRIGHT_HOST_PATH, status);
+  ASSERT_EQ(status, 0);
+  std::vector<std::string> names;
+  std::istringstream lines(symbols);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string name = line.substr(line.rfind(' ') + 1);
+    // Lower-case types are local: the linker lists some there, unexported.
+    const char type = line[line.rfind(' ') - 1];
+    if (std::islower(static_cast<unsigned char>(type))) continue;
+    // Versioned names are the C library's copy relocations; __asan and
+    // __ubsan ones belong to a sanitizer build's runtime.
+    const bool foreign = name.find('@') != std::string::npos || name.compare(0, 6, "__asan") == 0 ||
+                         name.compare(0, 7, "__ubsan") == 0;
+    if (!foreign) names.push_back(name);
+  }
+  EXPECT_EQ(names.size(), 29u);
+  for (const std::string& name : names) EXPECT_EQ(name.compare(0, 5, "spark"), 0) << name;
+
+  const Outcome refused = render("", "/nonexistent.so");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("cannot load the plug-in"), std::string::npos) << refused.err;
+}
+
+// Files are top row first, host buffers bottom row first: a picture netpbm
+// made comes back negated pixel for pixel, at 8 and 16 bits, in PNG and
+// PPM, and the plug-in sees the picture's bottom-left pixel first.
+TEST(Renderer, OrientationThroughNetpbmPeers) {
+  const std::string in = home_file("in.0001.png");
+  make_picture(in);
+  for (const char* depth : {"24", "48", "64"}) {
+    for (const char* format : {"png", "ppm"}) {
+      const std::string out = home_file(std::string("out") + depth + ".0001." + format);
+      const std::string log = home_file("orientation.log");
+      const Outcome r = render(std::string("--depth ") + depth + " --input 1=" + in + " --output " + out +
+                           " --log " + log);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const bool deep = std::strcmp(depth, "24") != 0;
+      // 12-bit frames travel as 16-bit files; netpbm brings them to 8.
+      const Plain plain = decode(out, deep ? " | /usr/bin/pamdepth 255" : "");
+      EXPECT_EQ(plain.width, 3);
+      EXPECT_EQ(plain.height, 2);
+      EXPECT_EQ(plain.maxval, 255);
+      for (int i = 0; i < 18; ++i) EXPECT_EQ(plain.samples[i], 255 - picture[i]) << depth << format << i;
+      if (!deep) {
+        EXPECT_NE(text_of(log).find("first=200,100,50"), std::string::npos) << text_of(log);
+      } else {
+        EXPECT_EQ(decode(out).maxval, 65535);
+      }
+    }
+  }
+}
+
+// Frames P..A-1 run unwritten, so a part of a range renders as in the
+// whole range even for a plug-in with memory.
+TEST(Renderer, PrerollMatchesTheFullRender) {
+  const std::string common = "--size 8x6 --set Accumulate=on --output ";
+  ASSERT_EQ(render("--frames 0-4 " + common + home_file("full.0000.ppm")).status, 0);
+  const Outcome part = render("--frames 3-4 --preroll 0 " + common + home_file("part.0000.ppm"));
+  ASSERT_EQ(part.status, 0) << part.err;
+  EXPECT_EQ(lines_with(part.err, "preroll)"), 3) << part.err;
+  ASSERT_EQ(render("--frames 3-4 " + common + home_file("cold.0000.ppm")).status, 0);
+  for (const char* frame : {"0003", "0004"}) {
+    const std::vector<unsigned char> full = read_file(home_file(std::string("full.") + frame + ".ppm"));
+    ASSERT_FALSE(full.empty());
+    EXPECT_EQ(read_file(home_file(std::string("part.") + frame + ".ppm")), full) << frame;
+    // Without the preroll the plug-in's memory differs: the test can fail.
+    EXPECT_NE(read_file(home_file(std::string("cold.") + frame + ".ppm")), full) << frame;
+  }
+  for (const char* frame : {"0000", "0001", "0002"})
+    EXPECT_FALSE(exists(home_file(std::string("part.") + frame + ".ppm"))) << frame;
+}
+
+// Every record kind goes through a saved setup and comes back; the loaded
+// setup is never the one written; out-of-range values are clamped with a
+// warning; the listing shows the values in force.
+TEST(Renderer, SetupsRoundTrip) {
+  const std::string first = home_file("first.setup"), second = home_file("second.setup");
+  const Outcome saved = render("--set Test=0.5 --set Count=7 --set Accumulate=on --set Mode=c "
+                           "--key Test@0=0 --key Test@10=1 --res 1/3 --list-controls --save-setup " +
+                           first);
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  const std::string text = text_of(first);
+  for (const char* line : {"float 7 0.5\n", "int 21 7\n", "boolean 23 1\n", "pup 10 2\n",
+                           "pup 33 2\n", "pup 62 2\n", "pup 91 2\n", "userfloat 93 0\n",
+                           "string 0 1: Flow Clip\n", "key 7 0 0\n", "key 7 10 1\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+  EXPECT_EQ(lines_with(saved.out, "Test"), 1);
+  EXPECT_NE(saved.out.find("     7  float      Test                      0.5"), std::string::npos) << saved.out;
+  EXPECT_NE(saved.out.find("    10  pup        Mode                      C"), std::string::npos) << saved.out;
+
+  const Outcome again = render("--setup " + first + " --save-setup " + second + " --list-controls");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(text_of(second), text);
+  EXPECT_EQ(again.out, saved.out);
+  EXPECT_EQ(text_of(first), text);
+
+  const Outcome over = render("--setup " + first + " --save-setup " + first);
+  EXPECT_NE(over.status, 0);
+  EXPECT_NE(over.err.find("would overwrite an input"), std::string::npos) << over.err;
+  EXPECT_EQ(text_of(first), text);
+
+  const std::string wide = home_file("wide.setup");
+  write_file(wide, "int 21 1e10\nfloat 7 -3\n");
+  const Outcome clamped = render("--setup " + wide + " --list-controls");
+  ASSERT_EQ(clamped.status, 0) << clamped.err;
+  EXPECT_NE(clamped.err.find("warning: " + wide + ":1: int 21 value 1e+10 clamped to 100"), std::string::npos)
+      << clamped.err;
+  EXPECT_NE(clamped.err.find("warning: " + wide + ":2: float 7 value -3 clamped to 0"), std::string::npos);
+  EXPECT_NE(clamped.out.find("    21  int        Count                     100"), std::string::npos)
+      << clamped.out;
+}
+
+// Keys are written into the records before each frame: floats linearly,
+// lists and checkboxes stepping; a set value replaces a setup's animation.
+TEST(Renderer, KeysAnimateTheRecords) {
+  const std::string log = home_file("keys.log");
+  const Outcome r = render("--size 4x4 --frames 0-4 --log " + log +
+                       " --key Test@0=0 --key Test@4=1 --key Mode@0=A --key Mode@2=C "
+                       "--key Accumulate@0=off --key Accumulate@3=on --key 21@0=10 --key 21@4=20");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string calls = text_of(log);
+  for (const char* line :
+       {"frame 0 workers", "value7=0 count=10 accumulate=0 mode=0", "frame 1 workers",
+        "value7=0.25 count=13 accumulate=0 mode=0", "value7=0.5 count=15 accumulate=0 mode=2",
+        "value7=0.75 count=18 accumulate=1 mode=2", "value7=1 count=20 accumulate=1 mode=2"})
+    EXPECT_NE(calls.find(line), std::string::npos) << line << calls;
+
+  const std::string animated = home_file("animated.setup");
+  write_file(animated, "key 7 0 0\nkey 7 4 1\n");
+  const Outcome set = render("--size 4x4 --frames 0-4 --log " + log + " --setup " + animated + " --set Test=0.125");
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(lines_with(text_of(log), "value7=0.125 "), 5) << text_of(log);
+}
+
+// Every error is one line and a non-zero exit; frames written before it
+// stay whole, and nothing partial or temporary is left.
+TEST(Renderer, ErrorsAreOneLineAndKeepEarlierFrames) {
+  int status = 0;
+  const std::string folder = home_file("errors");
+  std::filesystem::create_directories(folder);
+  const std::string good = folder + "/in.0001.ppm";
+  run("/usr/bin/ppmmake rgb:10/20/30 4 3 > " + good, status);
+  run("/usr/bin/ppmmake rgb:10/20/30 4 3 > " + folder + "/in.0002.ppm", status);
+  run("/usr/bin/ppmmake rgb:10/20/30 5 3 > " + folder + "/wide.0002.ppm", status);
+  run("cp " + good + " " + folder + "/wide.0001.ppm", status);
+  run("cp " + good + " " + folder + "/junk.0001.ppm", status);
+  write_file(folder + "/junk.0002.ppm", "P6\n4 3\n255\nshort");
+  write_file(folder + "/bad.setup", "float 7 0.5\nint 21 nan\n");
+  ASSERT_EQ(status, 0);
+  const std::string out = " --output " + folder + "/out.0001.png";
+  const struct {
+    std::string options;
+    std::string message;
+    int written;  // output frames that stay
+  } cases[] = {
+      {"--frobnicate", "unknown option: --frobnicate", 0},
+      {"--set Nope=1", "unknown control: Nope", 0},
+      {"--set Mode=Z", "unknown item Z of control 10 (Mode) (A, B, C)", 0},
+      {"--set 'Clear Overlay=on'", "ambiguous control name: Clear Overlay names controls 28 57", 0},
+      {"--set Test=2", "value 2 of control 7 (Test) is out of its range 0 .. 1", 0},
+      {"--key Count@2=1000", "value 1000 of control 21 (Count) is out of its range 0 .. 100", 0},
+      {"--res 1/5", "unknown item 1/5 of control 33", 0},
+      {"--setup " + folder + "/bad.setup", (folder + "/bad.setup:2: malformed setup line: int 21 nan"), 0},
+      {"--setup " + folder + "/none.setup", "--setup", 0},
+      {"--input 1=" + folder + "/in.0001.ppm --frames 1-3" + out,
+       ("clip 1 frame 3: " + folder + "/in.0003.ppm: No such file"), 2},
+      {"--input 1=" + folder + "/junk.0001.ppm --frames 1-3" + out,
+       ("clip 1 frame 2: " + folder + "/junk.0002.ppm: PPM file ends"), 1},
+      {"--input 1=" + folder + "/wide.0001.ppm --frames 1-2" + out,
+       ("clip 1 frame 2: " + folder + "/wide.0002.ppm: 5x3, the frames are 4x3"), 1},
+      {"--input 2=" + folder + "/in.0001.ppm --size 9x9 --frames 1-2" + out,
+       "clip 2 frame 1: " + folder + "/in.0001.ppm: 4x3, the frames are 9x9", 0},
+      {"--input 3=builtin", "--input 3: the plug-in takes 2 clips", 0},
+      {"--input 1=" + folder + "/in.0001.ppm --output " + folder + "/in.0001.ppm",
+       ("output " + folder + "/in.0001.ppm would overwrite an input"), 0},
+      {"--size 4x3 --frames 1-4 --key Count@1=5 --key Count@3=0" + out,
+       "frame 3: the plug-in refused the frame", 2},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(folder + "/outputs");
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().filename().string().compare(0, 3, "out") == 0) std::filesystem::remove(entry.path());
+    const Outcome r = render(c.options);
+    EXPECT_NE(r.status, 0) << c.options;
+    // One line of error; progress lines of frames done may come before it.
+    EXPECT_EQ(lines_with(r.err, "tidewright_host:"), 1) << c.options << "\n" << r.err;
+    const size_t last = r.err.rfind("tidewright_host: ");
+    ASSERT_NE(last, std::string::npos) << c.options;
+    EXPECT_NE(r.err.find(c.message, last), std::string::npos) << c.options << "\n" << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(r.err.find('\n', last), r.err.size() - 1) << r.err;
+    for (int frame = 1; frame <= 4; ++frame) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/out.%04d.png", frame);
+      EXPECT_EQ(exists(folder + name), frame <= c.written) << c.options << name;
+      if (frame <= c.written) {
+        EXPECT_EQ(decode(folder + name).width, 4);
+      }
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+  }
+}
+
+// 12-bit depths travel as three 16-bit words a pixel and are written as
+// 16-bit files; the viewer shows the frame with the overlay drawn over it.
+TEST(Renderer, DeepFramesAndTheViewer) {
+  const std::string log = home_file("deep.log");
+  const Outcome r = render("--size 6x4 --depth 64 --log " + log + " --output " + home_file("deep.0001.ppm") +
+                       " --viewer " + home_file("view.0001.png"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(text_of(log).find("depth=64"), std::string::npos);
+  EXPECT_NE(text_of(log).find("sparkMessage(overlay at zoom 1)"), std::string::npos);
+  EXPECT_EQ(decode(home_file("deep.0001.ppm")).maxval, 65535);
+  const Plain view = decode(home_file("view.0001.png"));
+  EXPECT_EQ(view.width, 6);
+  EXPECT_EQ(view.height, 4);
+  EXPECT_EQ(view.maxval, 255);
+}
+
+TEST(Renderer, HelpAndResolution) {
+  const Outcome help = render("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--preroll P"), std::string::npos);
+  const std::string log = home_file("res.log");
+  const Outcome r = render("--size 8x8 --res 1/4 --log " + log);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(text_of(log).find("res=3 "), std::string::npos) << text_of(log);
+}
