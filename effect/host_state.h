@@ -12,6 +12,9 @@ extern int deep12;
 // rendered until the library is loaded again.
 extern int no_buffers;
 
+// An entry point some hosts call; it has nothing to do.
+extern "C" void render_string(void);
+
 // Host clip ids of the six inputs and of the output.
 const int SourceIDInput = 2;
 const int SourceIDBackG = 3;

@@ -26,7 +26,7 @@ extern "C" int sparkMemGetBuffer(int id, SparkMemBuf* descriptor) {
       const int sample = deep12 ? 2 : 1;
       std::memset(descriptor, 0, sizeof *descriptor);
       descriptor->id = id;
-      descriptor->buffer = found->second.words.data();
+      descriptor->buffer = found->second.null_pixels ? nullptr : found->second.words.data();
       descriptor->width = state.width;
       descriptor->height = state.height;
       descriptor->depth = deep12 ? 48 : 24;  // the layout, whatever the host depth

@@ -30,6 +30,8 @@ int standin_frame_width();
 int standin_frame_height();
 bool standin_deep12();
 void standin_withhold_buffer(int id, bool withheld);
+// The host gives the buffer's descriptor with a null pixel pointer.
+void standin_null_buffer_pixels(int id, bool null);
 // The pixels of a buffer, or null when there is none.
 void* standin_buffer_pixels(int id);
 // Bytes one frame buffer holds at the current size and depth.

@@ -104,6 +104,13 @@ void standin_withhold_buffer(int id, bool withheld) {
   if (found != state.buffers.end()) found->second.withheld = withheld;
 }
 
+void standin_null_buffer_pixels(int id, bool null) {
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto found = state.buffers.find(id);
+  if (found != state.buffers.end()) found->second.null_pixels = null;
+}
+
 void* standin_buffer_pixels(int id) {
   StandinState& state = standin_state();
   std::lock_guard<std::mutex> lock(state.mutex);

@@ -18,6 +18,7 @@
 struct StandinBuffer {
   std::vector<uint64_t> words;  // 8-byte units keep 16-bit pixels aligned
   bool withheld = false;
+  bool null_pixels = false;
 };
 
 struct StandinControl {

@@ -104,6 +104,10 @@ TEST_F(StandinTest, BuffersForClipsAndTemporaries) {
   EXPECT_EQ(sparkMemGetBuffer(6, &buffer), 0);
   standin_withhold_buffer(6, false);
   EXPECT_EQ(sparkMemGetBuffer(6, &buffer), 1);
+  standin_null_buffer_pixels(6, true);
+  EXPECT_EQ(sparkMemGetBuffer(6, &buffer), 1);
+  EXPECT_EQ(buffer.buffer, nullptr);
+  standin_null_buffer_pixels(6, false);
   EXPECT_EQ(sparkMemGetBuffer(8, &buffer), 0);
   standin_set_frame(5, 3, 48);  // 12-bit: three 16-bit words a pixel
   ASSERT_EQ(sparkMemGetBuffer(temp, &buffer), 1);

@@ -1,0 +1,87 @@
+#ifndef EFFECT_TESTS_EFFECT_FIXTURE_H
+#define EFFECT_TESTS_EFFECT_FIXTURE_H
+
+// A fresh stand-in host and the effect as loaded for every test: every
+// record back to its default, the globals to their load-time values.
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "control_records.h"
+#include "host_state.h"
+#include "standin_host.h"
+#include "tidewright.h"
+
+namespace effect_test {
+
+struct RecordCopy {
+  void* record;
+  std::vector<unsigned char> bytes;
+};
+
+#define EFFECT_TEST_COPY_None(n)
+#define EFFECT_TEST_COPY_OF(record) \
+  {&record, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(&record), \
+                                       reinterpret_cast<unsigned char*>(&record) + sizeof record)},
+#define EFFECT_TEST_COPY_Float(n) EFFECT_TEST_COPY_OF(SparkFloat##n)
+#define EFFECT_TEST_COPY_UserFloat(n) EFFECT_TEST_COPY_OF(SparkUserFloat##n)
+#define EFFECT_TEST_COPY_Int(n) EFFECT_TEST_COPY_OF(SparkInt##n)
+#define EFFECT_TEST_COPY_Boolean(n) EFFECT_TEST_COPY_OF(SparkBoolean##n)
+#define EFFECT_TEST_COPY_Pup(n) EFFECT_TEST_COPY_OF(SparkPup##n)
+#define EFFECT_TEST_COPY_Push(n) EFFECT_TEST_COPY_OF(SparkPush##n)
+#define EFFECT_TEST_COPY_String(n) EFFECT_TEST_COPY_OF(SparkString##n)
+#define EFFECT_TEST_COPY(n, record, object, member, page, def, low, high, step, flags, title, \
+                         callback)                                                           \
+  EFFECT_TEST_COPY_##record(n)
+
+// The records as the library was loaded: copied before any test runs.
+inline std::vector<RecordCopy>& loaded_records() {
+  static std::vector<RecordCopy> copies = {TIDEWRIGHT_CONTROLS(EFFECT_TEST_COPY)};
+  return copies;
+}
+
+}  // namespace effect_test
+
+class EffectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const effect_test::RecordCopy& copy : effect_test::loaded_records())
+      std::memcpy(copy.record, copy.bytes.data(), copy.bytes.size());
+    DL_Sync_Ctrl = 1;
+    deep12 = 0;
+    no_buffers = 0;
+    TempID = 0;
+    Instance.restart = 1;
+    standin_reset();
+  }
+
+  // Start-up as the host does it, with frames of this size and depth.
+  static void StartUp(int width, int height, int depth = 24) {
+    standin_set_frame(width, height, depth);
+    SparkInitialise(standin_info());
+    SparkClips();
+    SparkMemoryTempBuffers();
+    SparkChannelEditor();
+    SparkProcessStart();
+  }
+
+  // Loads the six clips from the host's test pattern and processes frame.
+  static void* Process(unsigned frame) {
+    standin_set_frame_number(frame);
+    for (int clip = 0; clip < 6; ++clip) standin_fill_buffer(clip + 2, clip, static_cast<int>(frame));
+    return SparkProcess(standin_info());
+  }
+
+  static std::vector<std::string> LogFrom(size_t first) {
+    const std::vector<std::string> log = standin_log();
+    return std::vector<std::string>(log.begin() + static_cast<long>(first), log.end());
+  }
+};
+
+// Make sure the copy is taken at start, before any test changes a record.
+static const bool effect_test_records_copied = !effect_test::loaded_records().empty();
+
+#endif
