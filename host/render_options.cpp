@@ -124,12 +124,13 @@ bool parse_render_options(int argc, const char* const* argv, RenderOptions& opti
     } else if (option == "--output" || option == "--viewer") {
       (option == "--output" ? options.output : options.viewer) = value;
     } else if (option == "--frames") {
+      // The last frame leaves room to count one past it.
       if (split(value, '-', left, right))
-        ok = whole_number(left, 0, INT_MAX, options.first) &&
-             whole_number(right, options.first, INT_MAX, options.last);
+        ok = whole_number(left, 0, INT_MAX - 1, options.first) &&
+             whole_number(right, options.first, INT_MAX - 1, options.last);
       else
-        ok = whole_number(value, 0, INT_MAX, options.first) &&
-             whole_number(value, 0, INT_MAX, options.last);
+        ok = whole_number(value, 0, INT_MAX - 1, options.first) &&
+             whole_number(value, 0, INT_MAX - 1, options.last);
       if (!ok) {
         error = "--frames " + value + ": expected A-B with 0 <= A <= B";
         return false;

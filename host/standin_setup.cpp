@@ -108,7 +108,10 @@ double curve_value(const std::map<int, float>& keys, double frame, bool steps) {
   // Keys may lie more than INT_MAX frames apart: the span is a double.
   const double t = (frame - before->first) /
                    (static_cast<double>(after->first) - static_cast<double>(before->first));
-  return before->second + t * (static_cast<double>(after->second) - before->second);
+  const double a = before->second, b = after->second;
+  // Between keys of very different size the sum can round past either of
+  // them; the curve never leaves its keys.
+  return std::min(std::max(a + t * (b - a), std::min(a, b)), std::max(a, b));
 }
 
 bool steps_of(const StandinControl* control) {

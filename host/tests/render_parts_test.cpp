@@ -67,6 +67,7 @@ TEST(RenderOptions, AcceptsEveryOptionAndRefusesWhatCannotWork) {
       {{"--frames"}, "--frames needs a value"},
       {{"--frames", "9-5"}, "--frames 9-5"},
       {{"--frames", "-3"}, "--frames -3"},
+      {{"--frames", "2147483647"}, "--frames 2147483647"},
       {{"--output", "out.png", "--frames", "1-2"}, "no frame number"},
       {{"--viewer", "v.png", "--frames", "1-2"}, "no frame number"},
       {{"--output", "out.0001.tif"}, "not a .ppm or .png"},
