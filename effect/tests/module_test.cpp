@@ -14,23 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include "program_run.h"
 #include "spark.h"
 #include "standin_host.h"
 
 namespace {
-
-std::string run(const std::string& command, int& status) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) {
-    status = -1;
-    return output;
-  }
-  char chunk[512];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-  status = pclose(pipe);
-  return output;
-}
 
 class Plugin {
  public:

@@ -1,51 +1,12 @@
 // The renderer with its default plug-in, the built effect, as a person
 // runs it.
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "program_run.h"
 #include "render_clips.h"
-
-namespace {
-
-std::string run(const std::string& command, int& status) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) {
-    status = -1;
-    return output;
-  }
-  char chunk[512];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-  status = pclose(pipe);
-  return output;
-}
-
-std::string home_file(const std::string& name) {
-  return (std::filesystem::path(std::getenv("Q4_HOME_DIR")) / name).string();
-}
-
-// Samples of a file as netpbm decodes it, top row first.
-std::vector<int> decoded(const std::string& png, int& width, int& height) {
-  int status = 0;
-  std::istringstream words(run("/usr/bin/pngtopnm " + png + " | /usr/bin/pnmtoplainpnm", status));
-  std::string magic;
-  int maxval = 0;
-  words >> magic >> width >> height >> maxval;
-  std::vector<int> samples;
-  for (int v; words >> v;) samples.push_back(v);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(maxval, 255);
-  return samples;
-}
-
-}  // namespace
 
 TEST(EffectRenderer, ListsTheEffectsControls) {
   int status = 0;
@@ -77,14 +38,14 @@ TEST(EffectRenderer, BlendOneHundredGivesBackTheClip) {
   ASSERT_EQ(status, 0);
   FrameImage clip;
   draw_builtin_clip(1, 64, 36, clip);
-  int width = 0, height = 0;
-  const std::vector<int> full = decoded(out, width, height);
-  ASSERT_EQ(width, 64);
-  ASSERT_EQ(height, 36);
-  for (size_t i = 0; i < full.size(); ++i) ASSERT_EQ(full[i], clip.samples[i]) << i;
+  const Plain full = decode(out);
+  ASSERT_EQ(full.width, 64);
+  ASSERT_EQ(full.height, 36);
+  ASSERT_EQ(full.maxval, 255);
+  for (size_t i = 0; i < full.samples.size(); ++i) ASSERT_EQ(full.samples[i], clip.samples[i]) << i;
   // Picture row y is host row 35 - y; the block of host row r samples host
   // row 2 + 4 (r / 4), column 4 (x / 4).
-  const std::vector<int> blocks = decoded(quarter, width, height);
+  const std::vector<int> blocks = decode(quarter).samples;
   for (int y = 0; y < 36; ++y) {
     const int host_row = 35 - y, sampled_row = 35 - (2 + host_row / 4 * 4);
     for (int x = 0; x < 64; ++x)

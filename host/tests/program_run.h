@@ -3,11 +3,14 @@
 
 // Running programs and handling files in the tests' throw-away home folder.
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,29 @@ inline std::vector<unsigned char> read_file(const std::string& path) {
 
 inline void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+
+// An image as netpbm's own programs decode it: width, height, maxval and
+// samples, top row first.
+struct Plain {
+  int width = 0, height = 0, maxval = 0;
+  std::vector<int> samples;
+};
+
+inline Plain decode(const std::string& path, const std::string& through = "") {
+  const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
+  const std::string command = (png ? "/usr/bin/pngtopnm " + path : "/bin/cat " + path) + through +
+                              " | /usr/bin/pnmtoplainpnm 2>/dev/null";
+  int status = 0;
+  std::istringstream words(run(command, status));
+  Plain plain;
+  std::string magic;
+  words >> magic >> plain.width >> plain.height >> plain.maxval;
+  for (int v; words >> v;) plain.samples.push_back(v);
+  EXPECT_EQ(status, 0) << command;
+  EXPECT_EQ(magic, "P3") << command;
+  EXPECT_EQ(plain.samples.size(), static_cast<size_t>(plain.width) * plain.height * 3) << command;
+  return plain;
 }
 
 #endif

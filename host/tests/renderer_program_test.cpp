@@ -39,29 +39,6 @@ std::string text_of(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// An image as netpbm's own programs decode it: width, height, maxval and
-// samples, top row first.
-struct Plain {
-  int width = 0, height = 0, maxval = 0;
-  std::vector<int> samples;
-};
-
-Plain decode(const std::string& path, const std::string& through = "") {
-  const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
-  const std::string command = (png ? "/usr/bin/pngtopnm " + path : "/bin/cat " + path) + through +
-                              " | /usr/bin/pnmtoplainpnm 2>/dev/null";
-  int status = 0;
-  std::istringstream words(run(command, status));
-  Plain plain;
-  std::string magic;
-  words >> magic >> plain.width >> plain.height >> plain.maxval;
-  for (int v; words >> v;) plain.samples.push_back(v);
-  EXPECT_EQ(status, 0) << command;
-  EXPECT_EQ(magic, "P3") << command;
-  EXPECT_EQ(plain.samples.size(), static_cast<size_t>(plain.width) * plain.height * 3) << command;
-  return plain;
-}
-
 // A 3 x 2 PNG made by netpbm from this text picture, top row first.
 const int picture[18] = {10, 20, 30, 40, 50, 60, 70, 80, 90,  //
                          200, 100, 50, 1, 2, 3, 250, 240, 230};
