@@ -25,7 +25,7 @@ bool frame_file_name(const std::string& name, bool numbered, std::string& error,
                      const char* option) {
   Sequence sequence;
   if (!image_file_known(name) || !parse_sequence(name, sequence)) {
-    error = std::string(option) + ": " + name + " is not a .ppm or .png file name";
+    error = std::string(option) + ": " + name + " is not the name of an image file of a known format";
     return false;
   }
   if (numbered && sequence.digits < 1) {

@@ -1,4 +1,5 @@
-// PPM and PNG frame files behind one table of extensions.
+// PPM and PNG frame files behind one table of extensions, and every format
+// of the image-file library through its front end.
 #include "standin_image_files.h"
 
 #include <png.h>
@@ -11,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "image_data.h"
+#include "imagelib_fileio.h"
 
 namespace {
 
@@ -216,6 +220,85 @@ bool write_png(FILE* file, const FrameImage& image, std::string& error) {
   return true;
 }
 
+// --- formats of the image-file library -----------------------------------
+
+// Every other extension the image-file library knows, read and written
+// through its front end as image_data (rows bottom first, any type).
+bool library_knows(const std::string& extension) {
+  for (int i = 0; i < image_io_number_of_formats(); ++i)
+    if (extension == image_io_get_format_extension(i)) return true;
+  return false;
+}
+
+// A sample of image_data as 0..65535 (byte, word, word32 or float 0..1).
+unsigned library_sample(const image_data* image, const unsigned char* row, int index) {
+  switch (image->pixel_type) {
+    case 0:
+      return rescale_sample(row[index], 255, 65535);
+    case 1:
+      return reinterpret_cast<const uint16_t*>(row)[index];
+    case 2:
+      return reinterpret_cast<const uint32_t*>(row)[index] >> 16;
+    default: {
+      const float v = reinterpret_cast<const float*>(row)[index];
+      // NaN fails both tests and counts as black.
+      return v >= 1.0f ? 65535u : v > 0.0f ? static_cast<unsigned>(v * 65535.0f + 0.5f) : 0u;
+    }
+  }
+}
+
+bool read_library(const std::string& path, FrameImage& frame, std::string& error) {
+  image_data* image = read_image_sequence_file(path.c_str(), -1, nullptr);
+  if (!image) {
+    error = "cannot read the image file";
+    return false;
+  }
+  frame.width = image->width;
+  frame.height = image->height;
+  frame.maxval = image->pixel_type == 0 ? 255 : 65535;
+  frame.samples.resize(sample_count(frame));
+  // One channel is grey, two grey and alpha; the first three are R, G, B.
+  const int c = image->channels;
+  const int g = c >= 3 ? 1 : 0, b = c >= 3 ? 2 : 0;
+  for (int y = 0; y < frame.height; ++y) {
+    const unsigned char* row = image_row(image, frame.height - 1 - y);
+    uint16_t* out = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
+    for (int x = 0; x < frame.width; ++x, out += 3) {
+      const unsigned v[3] = {library_sample(image, row, x * c), library_sample(image, row, x * c + g),
+                             library_sample(image, row, x * c + b)};
+      for (int k = 0; k < 3; ++k)
+        out[k] = static_cast<uint16_t>(frame.maxval == 255 ? rescale_sample(v[k], 65535, 255) : v[k]);
+    }
+  }
+  image_data_delete(image);
+  return true;
+}
+
+bool write_library(const std::string& path, const FrameImage& frame, std::string& error) {
+  const bool wide = frame.maxval > 255;
+  image_data* image = image_data_create(frame.width, frame.height, 3, wide ? 1 : 0, 1);
+  if (!image) {
+    error = "out of memory";
+    return false;
+  }
+  const unsigned to = wide ? 65535 : 255;
+  for (int y = 0; y < frame.height; ++y) {
+    unsigned char* row = image_row(image, frame.height - 1 - y);
+    const uint16_t* in = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
+    for (int i = 0; i < frame.width * 3; ++i) {
+      const unsigned v = rescale_sample(in[i], static_cast<unsigned>(frame.maxval), to);
+      if (wide)
+        reinterpret_cast<uint16_t*>(row)[i] = static_cast<uint16_t>(v);
+      else
+        row[i] = static_cast<unsigned char>(v);
+    }
+  }
+  const bool ok = write_image_sequence_file(image, path.c_str(), -1, nullptr);
+  image_data_delete(image);
+  if (!ok) error = "cannot write the image file";
+  return ok;
+}
+
 // --- the table ----------------------------------------------------------
 
 struct Format {
@@ -229,12 +312,18 @@ const Format formats[] = {
     {".png", read_png, write_png},
 };
 
-const Format* format_of(const std::string& path) {
+std::string extension_of(const std::string& path) {
   const size_t dot = path.rfind('.');
   const size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
   std::string extension = path.substr(dot);
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+// Null for the image-file library's formats and for unknown ones.
+const Format* format_of(const std::string& path) {
+  const std::string extension = extension_of(path);
   for (const Format& format : formats)
     if (extension == format.extension) return &format;
   return nullptr;
@@ -242,11 +331,12 @@ const Format* format_of(const std::string& path) {
 
 }  // namespace
 
-bool image_file_known(const std::string& path) { return format_of(path) != nullptr; }
+bool image_file_known(const std::string& path) {
+  return format_of(path) != nullptr || library_knows(extension_of(path));
+}
 
 bool image_file_read(const std::string& path, FrameImage& image, std::string& error) {
-  const Format* format = format_of(path);
-  if (!format) {
+  if (!image_file_known(path)) {
     error = path + ": unknown image file extension";
     return false;
   }
@@ -256,15 +346,21 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
     return false;
   }
   std::string reason;
-  const bool ok = format->read(file, image, reason);
-  std::fclose(file);
+  const Format* format = format_of(path);
+  bool ok;
+  if (format) {
+    ok = format->read(file, image, reason);
+    std::fclose(file);
+  } else {
+    std::fclose(file);
+    ok = read_library(path, image, reason);
+  }
   if (!ok) error = path + ": " + reason;
   return ok;
 }
 
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error) {
-  const Format* format = format_of(path);
-  if (!format) {
+  if (!image_file_known(path)) {
     error = path + ": unknown image file extension";
     return false;
   }
@@ -274,12 +370,14 @@ bool image_file_write(const std::string& path, const FrameImage& image, std::str
     return false;
   }
   // The temporary lies in the same folder, so the rename cannot cross file
-  // systems; its leading dot keeps it out of sequence listings.
+  // systems; its leading dot keeps it out of sequence listings, and it keeps
+  // the extension, which names the format.
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temporary = folder + "." + name + ".XXXXXX";
-  const int fd = mkstemp(&temporary[0]);
+  const std::string extension = name.substr(name.size() - extension_of(path).size());
+  std::string temporary = folder + "." + name + ".XXXXXX" + extension;
+  const int fd = mkstemps(&temporary[0], static_cast<int>(extension.size()));
   FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (!file) {
     error = path + ": " + system_reason();
@@ -287,17 +385,19 @@ bool image_file_write(const std::string& path, const FrameImage& image, std::str
     if (fd >= 0) unlink(temporary.c_str());
     return false;
   }
-  // mkstemp makes the file private; a frame is as readable as any new file.
+  // mkstemps makes the file private; a frame is as readable as any new file.
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
   std::string reason;
-  bool ok = format->write(file, image, reason);
-  if (!ok && reason.empty()) reason = system_reason();
+  const Format* format = format_of(path);
+  bool ok = format ? format->write(file, image, reason) : true;
   if (std::fclose(file) != 0 && ok) {
     ok = false;
     reason = system_reason();
   }
+  if (ok && !format) ok = write_library(temporary, image, reason);
+  if (!ok && reason.empty()) reason = system_reason();
   if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
     ok = false;
     reason = system_reason();

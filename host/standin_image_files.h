@@ -2,10 +2,12 @@
 #define STANDIN_IMAGE_FILES_H
 
 // Frame images in files, chosen by the file name's extension (case ignored):
-// ".ppm" (binary, any maxval up to 65535) and ".png" (through libpng; read
-// in any colour type, written as 8-bit RGB up to maxval 255, else 16-bit).
-// Every read and write of the host program goes through these two calls, so
-// another format needs one more entry in their table.
+// ".ppm" (binary, any maxval up to 65535), ".png" (through libpng; read in
+// any colour type, written as 8-bit RGB up to maxval 255, else 16-bit) and
+// every format of the image-file library's front end (".tif", ".jpg", ".tq4"
+// and the rest), written 8-bit up to maxval 255, else 16-bit where the
+// format holds it. Every read and write of the host program goes through
+// these two calls.
 
 #include <cstdint>
 #include <string>

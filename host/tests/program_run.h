@@ -45,16 +45,22 @@ inline void write_file(const std::string& path, const std::string& text) {
 }
 
 // An image as netpbm's own programs decode it: width, height, maxval and
-// samples, top row first.
+// samples, top row first. tifftopnm reads bottom-first files through an
+// 8-bit path unless it is told to read by rows.
 struct Plain {
   int width = 0, height = 0, maxval = 0;
   std::vector<int> samples;
 };
 
 inline Plain decode(const std::string& path, const std::string& through = "") {
-  const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
-  const std::string command = (png ? "/usr/bin/pngtopnm " + path : "/bin/cat " + path) + through +
-                              " | /usr/bin/pnmtoplainpnm 2>/dev/null";
+  auto ends_with = [&](const char* tail) {
+    const size_t n = std::string(tail).size();
+    return path.size() > n && path.compare(path.size() - n, n, tail) == 0;
+  };
+  const std::string reader = ends_with(".png")                        ? "/usr/bin/pngtopnm "
+                             : ends_with(".tq4") || ends_with(".tif") ? "/usr/bin/tifftopnm -byrow 2>/dev/null "
+                                                                      : "/bin/cat ";
+  const std::string command = reader + path + through + " | /usr/bin/pnmtoplainpnm 2>/dev/null";
   int status = 0;
   std::istringstream words(run(command, status));
   Plain plain;
