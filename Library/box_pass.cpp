@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "box_walk.h"
 #include "q4_simd.h"
 
 BoxDivisor box_divisor(uint32_t divisor) {
@@ -36,47 +37,21 @@ namespace {
 // Lanes handled in one sweep; wider layouts run in chunks of lanes.
 const int kLaneChunk = 64;
 
-// The window sums at position 0 of `lanes` lanes (samples `stride` apart).
-template <typename Sum>
-inline void first_windows(const int* in, int stride, int lanes, int R, Sum* S) {
-  for (int l = 0; l < lanes; ++l) S[l] = static_cast<Sum>(R) * static_cast<Sum>(in[l]);
-  for (int j = 0; j <= R; ++j)
-    for (int l = 0; l < lanes; ++l) S[l] += static_cast<Sum>(in[static_cast<long>(j) * stride + l]);
-}
-
-// Outputs positions from..to-1 of one pass from the window sums at `from`,
-// leaving the sums at `to`. Indices are clamped, so any span may run here;
-// Sum is wide enough for the samples at hand. Each lane is independent, so
-// the lane loop widens into vector steps.
-template <typename Sum, typename Divide>
-inline void box_run(const int* in, int* out, int n, int stride, int lanes, int R, int from, int to, Sum* S,
-                    Divide divide) {
-  for (int i = from; i < to; ++i) {
-    const int* entering = in + static_cast<long>(std::min(i + R + 1, n - 1)) * stride;
-    const int* leaving = in + static_cast<long>(std::max(i - R, 0)) * stride;
-    int* o = out + static_cast<long>(i) * stride;
-    for (int l = 0; l < lanes; ++l) {
-      o[l] = divide(S[l]);
-      S[l] += static_cast<Sum>(entering[l]) - static_cast<Sum>(leaving[l]);
-    }
-  }
-}
-
 // Any samples: 64-bit sums, divided as written.
 void box_lanes_any(const int* in, int* out, int n, int stride, int lanes, int R) {
   int64_t S[kLaneChunk];
   const int64_t d = 2 * R + 1;
-  first_windows(in, stride, lanes, R, S);
-  box_run(in, out, n, stride, lanes, R, 0, n, S, [d](int64_t s) { return static_cast<int>(s / d); });
+  box_walk_first(in, stride, lanes, R, S);
+  box_walk(in, out, n, stride, lanes, R, 0, n, S, [d](int& o, int64_t s) { o = static_cast<int>(s / d); });
 }
 
 // 15-bit samples: sums stay below 2^32 and the multiply divides exactly.
 Q4_SIMD_BODY void box_lanes_15_body(const int* in, int* out, int n, int stride, int lanes, int R,
                                     const BoxDivisor& dv) {
   uint32_t S[kLaneChunk];
-  first_windows(in, stride, lanes, R, S);
-  box_run(in, out, n, stride, lanes, R, 0, n, S,
-          [&dv](uint32_t s) { return static_cast<int>(box_divide(s, dv)); });
+  box_walk_first(in, stride, lanes, R, S);
+  box_walk(in, out, n, stride, lanes, R, 0, n, S,
+          [&dv](int& o, uint32_t s) { o = static_cast<int>(box_divide(s, dv)); });
 }
 Q4_SIMD_DISPATCH(void, box_lanes_15,
                  (const int* in, int* out, int n, int stride, int lanes, int R, const BoxDivisor& dv),
@@ -114,9 +89,9 @@ Q4_SIMD_TARGET_AVX2 inline __m256i load8(const int* at) {
 // in the vector loop, so no index needs clamping there.
 Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R, const BoxDivisor& dv) {
   uint32_t S;
-  first_windows(in, 1, 1, R, &S);
-  auto divide = [&dv](uint32_t s) { return static_cast<int>(box_divide(s, dv)); };
-  box_run(in, out, n, 1, 1, R, 0, R, &S, divide);
+  box_walk_first(in, 1, 1, R, &S);
+  auto divide = [&dv](int& o, uint32_t s) { o = static_cast<int>(box_divide(s, dv)); };
+  box_walk(in, out, n, 1, 1, R, 0, R, &S, divide);
   int i = R;
   if (i + R + 8 <= n - 1) {
     const Divide8 d = divide8_for(dv);
@@ -134,7 +109,7 @@ Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R,
     }
     S = static_cast<uint32_t>(_mm256_cvtsi256_si32(carry));
   }
-  box_run(in, out, n, 1, 1, R, i, n, &S, divide);
+  box_walk(in, out, n, 1, 1, R, i, n, &S, divide);
 }
 
 // V x 8 lanes of 15-bit samples side by side: each position is V vector
@@ -200,7 +175,7 @@ void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDi
 // positions of `lanes` samples.
 void box_pass_lines(int radius, int passes, int n, int lanes, int lines, int* const* in, int* const* out) {
   if (passes < 1 || n < 1 || lanes < 1) return;
-  const int R = radius > 0 ? std::min(radius, n / 2) : 0;
+  const int R = box_walk_radius(radius, n);
   const BoxDivisor dv = box_divisor(static_cast<uint32_t>(2 * R + 1));
   bool fast = dv.exact;
   for (int l = 0; l < lines && fast; ++l) fast = bits_above_15(in[l], static_cast<long>(n) * lanes) == 0;

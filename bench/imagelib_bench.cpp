@@ -1,14 +1,16 @@
 // Image data library on a 1920x1080 word RGBA frame, on the calling thread
 // and through an 8-band executor: image_scale to a 128x128 grid and back,
-// transposition, Porter-Duff "a over b" and rotation by 17 degrees, beside
-// a whole-frame copy as the memory floor and OpenCV's resize of the same
-// images on 1 and 8 threads of its own pool.
+// transposition, Porter-Duff "a over b", rotation by 17 degrees and the
+// box-filter Gaussian blur of all four channels at radius 2, 10 and 50,
+// beside a whole-frame copy as the memory floor and OpenCV's resize of the
+// same images on 1 and 8 threads of its own pool.
 #include <cstdint>
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "image_blur.h"
 #include "image_data.h"
 #include "image_porterduff.h"
 #include "image_rotate.h"
@@ -109,6 +111,13 @@ void rotate(benchmark::State& state, bool banded) {
   image_data_delete(frame);
 }
 
+void blur(benchmark::State& state, bool banded) {
+  image_data* frame = frame_image(0);
+  const double radius = static_cast<double>(state.range(0));
+  timed(state, banded, [&] { return image_gaussian_blur(frame, radius, radius, 0xF); });
+  image_data_delete(frame);
+}
+
 void BM_ScaleFrameToGrid_Serial(benchmark::State& state) { scale(state, true, false); }
 void BM_ScaleFrameToGrid_8Bands(benchmark::State& state) { scale(state, true, true); }
 void BM_ScaleGridToFrame_Serial(benchmark::State& state) { scale(state, false, false); }
@@ -127,6 +136,8 @@ void BM_PorterDuffOver_Serial(benchmark::State& state) { over(state, false); }
 void BM_PorterDuffOver_8Bands(benchmark::State& state) { over(state, true); }
 void BM_Rotate17_Serial(benchmark::State& state) { rotate(state, false); }
 void BM_Rotate17_8Bands(benchmark::State& state) { rotate(state, true); }
+void BM_GaussianBlur_Serial(benchmark::State& state) { blur(state, false); }
+void BM_GaussianBlur_8Bands(benchmark::State& state) { blur(state, true); }
 
 }  // namespace
 
@@ -148,3 +159,5 @@ BENCHMARK(BM_PorterDuffOver_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PorterDuffOver_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Rotate17_Serial)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rotate17_8Bands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GaussianBlur_Serial)->Arg(2)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GaussianBlur_8Bands)->Arg(2)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
