@@ -137,6 +137,30 @@ TEST(Warp, StoredValuesStayInsideTheDestinationRange) {
   }
 }
 
+// Positions that are not numbers, infinite or far outside give defined
+// values: within the source's range with clamped edges, 0 where zero edges
+// leave nothing to read.
+TEST(Warp, WildPositionsStayInsideTheSourceRange) {
+  const double wild[] = {NAN, INFINITY, -INFINITY, 1e30, -1e30, 3e9, 2.5};
+  const int n = sizeof wild / sizeof wild[0];
+  const ImagePtr coords = coords_image(
+      n, n, [&](int x, int) { return wild[x]; }, [&](int, int y) { return wild[y]; });
+  ImagePtr src = make(12, 9, 1, IMAGE_PIXEL_WORD);
+  image_data_fill(src.get(), 4000);
+  set_sample(src.get(), 2, 2, 0, 9000);
+  for (int edge : {IMAGELIB_EDGE_CLAMP, IMAGELIB_EDGE_ZERO, IMAGELIB_EDGE_WRAP, IMAGELIB_EDGE_MIRROR}) {
+    ImagePtr dst = make(n, n, 1, IMAGE_PIXEL_WORD);
+    ASSERT_EQ(warp_general(src.get(), coords.get(), dst.get(), IMAGELIB_KERNEL_LANCZOS2, edge), 1);
+    for (int i = 0; i < n * n; ++i) {
+      const double v = sample(dst.get(), i);
+      if (edge == IMAGELIB_EDGE_ZERO && i != n * n - 1)
+        EXPECT_EQ(v, 0) << i;
+      else
+        EXPECT_TRUE(v >= 3900 && v <= 9100) << "edge " << edge << " sample " << i << " = " << v;
+    }
+  }
+}
+
 TEST(Warp, RefusesLayoutsItCannotUse) {
   ImagePtr src = make(10, 8, 3, IMAGE_PIXEL_WORD), dst = make(10, 8, 3, IMAGE_PIXEL_WORD);
   fill_pattern(src, 5);
