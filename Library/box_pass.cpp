@@ -51,7 +51,7 @@ Q4_SIMD_BODY void box_lanes_15_body(const int* in, int* out, int n, int stride, 
   uint32_t S[kLaneChunk];
   box_walk_first(in, stride, lanes, R, S);
   box_walk(in, out, n, stride, lanes, R, 0, n, S,
-          [&dv](int& o, uint32_t s) { o = static_cast<int>(box_divide(s, dv)); });
+           [&dv](int& o, uint32_t s) { o = static_cast<int>(box_divide(s, dv)); });
 }
 Q4_SIMD_DISPATCH(void, box_lanes_15,
                  (const int* in, int* out, int n, int stride, int lanes, int R, const BoxDivisor& dv),
