@@ -185,23 +185,41 @@ void KRVF::u_hat_find(int i, int j, int l) {
 }
 
 void KRVF::store_coefficients(int i, int j, int l, const double* re, const double* im) {
-  // (i, j, l) first, then its mirrors in a fixed order; a zero index is
-  // not mirrored, and the N - l plane holds the complex conjugate.
+  // A mirror (±i, ±j, ±l) holds c reflected along its mirrored axes: only
+  // then is it transverse to its own wave vector, so the field stays
+  // divergence-free. The field is real only if the point at −q holds the
+  // conjugate of the point at q, so the mirrors whose last mirrored axis
+  // (l, else j, else i) is flipped hold the conjugate of their partner's
+  // reflection (the partner flips exactly the other mirrorable axes). An
+  // index of 0 or n is its own mirror (N − n = n) and is never flipped.
   static const int mirrors[8][3] = {{0, 0, 0}, {0, 0, 1}, {1, 1, 1}, {0, 1, 1},
                                     {1, 0, 1}, {1, 1, 0}, {0, 1, 0}, {1, 0, 0}};
+  const int index[3] = {i, j, l};
+  bool mirrorable[3];
+  int last = -1;
+  for (int a = 0; a < 3; ++a) {
+    mirrorable[a] = index[a] != 0 && index[a] != n;
+    if (mirrorable[a]) last = a;
+  }
   for (const int* m : mirrors) {
-    if ((m[0] && i == 0) || (m[1] && j == 0) || (m[2] && l == 0)) continue;
+    if ((m[0] && !mirrorable[0]) || (m[1] && !mirrorable[1]) || (m[2] && !mirrorable[2])) continue;
+    const bool conjugate = last >= 0 && m[last];
+    double sign_re[3], sign_im[3];
+    for (int a = 0; a < 3; ++a) {
+      const bool flipped = conjugate ? mirrorable[a] && !m[a] : m[a] != 0;
+      sign_re[a] = flipped ? -1.0 : 1.0;
+      sign_im[a] = conjugate ? -sign_re[a] : sign_re[a];
+    }
     const int ii = m[0] ? N - i : i;
     const int jj = m[1] ? N - j : j;
     const int ll = m[2] ? N - l : l;
-    const double sign = m[2] ? -1.0 : 1.0;
     const size_t at = (static_cast<size_t>(ll) * N + jj) * N + ii;
-    u_re[at] = re[0];
-    v_re[at] = re[1];
-    w_re[at] = re[2];
-    u_im[at] = sign * im[0];
-    v_im[at] = sign * im[1];
-    w_im[at] = sign * im[2];
+    u_re[at] = sign_re[0] * re[0];
+    v_re[at] = sign_re[1] * re[1];
+    w_re[at] = sign_re[2] * re[2];
+    u_im[at] = sign_im[0] * im[0];
+    v_im[at] = sign_im[1] * im[1];
+    w_im[at] = sign_im[2] * im[2];
   }
 }
 

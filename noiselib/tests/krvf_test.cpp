@@ -98,7 +98,7 @@ TEST(KRVF, TransformedFieldIsRealAndReproducible) {
   EXPECT_NEAR(a.magnitude_mean, msum / total, 1e-12 * msum / total);
 }
 
-TEST(KRVF, SpectrumHasCutOffSymmetryAndTransverseCoefficients) {
+TEST(KRVF, SpectrumHasCutOffConjugateSymmetryAndReflectedMirrors) {
   KRVF field;
   const double k = 2.5;
   ASSERT_TRUE(field.set_parameters(5, 4, k, 1.0));
@@ -122,22 +122,117 @@ TEST(KRVF, SpectrumHasCutOffSymmetryAndTransverseCoefficients) {
           }
           if (std::fabs(s.re[c][p]) > tol) ++nonzero;
         }
-        // Mirrors in i and j repeat the coefficient; the l mirror conjugates it.
-        const size_t mirror_ij = s.at((N - i) % N, (N - j) % N, l);
-        const size_t mirror_l = s.at(i, j, (N - l) % N);
+        // The wave vector −k holds the conjugate, so the field is real.
+        const size_t opposite = s.at((N - i) % N, (N - j) % N, (N - l) % N);
         for (int c = 0; c < 3; ++c) {
-          EXPECT_NEAR(s.re[c][mirror_ij], s.re[c][p], tol);
-          EXPECT_NEAR(s.im[c][mirror_ij], s.im[c][p], tol);
-          EXPECT_NEAR(s.re[c][mirror_l], s.re[c][p], tol);
-          EXPECT_NEAR(s.im[c][mirror_l], -s.im[c][p], tol);
+          EXPECT_NEAR(s.re[c][opposite], s.re[c][p], tol);
+          EXPECT_NEAR(s.im[c][opposite], -s.im[c][p], tol);
         }
-        // In the drawn octant both parts are orthogonal to the wave vector.
-        if (i <= N / 2 && j <= N / 2 && l <= N / 2) {
-          EXPECT_NEAR(i * s.re[0][p] + j * s.re[1][p] + l * s.re[2][p], 0.0, 4 * tol);
-          EXPECT_NEAR(i * s.im[0][p] + j * s.im[1][p] + l * s.im[2][p], 0.0, 4 * tol);
+        // Inside the drawn octant a mirror along i or j reflects the
+        // coefficient along that axis.
+        if (i > 0 && i < N / 2 && j > 0 && j < N / 2 && l > 0 && l < N / 2) {
+          const size_t mirror_i = s.at(N - i, j, l), mirror_j = s.at(i, N - j, l);
+          for (int c = 0; c < 3; ++c) {
+            const double flip_i = c == 0 ? -1.0 : 1.0, flip_j = c == 1 ? -1.0 : 1.0;
+            EXPECT_NEAR(s.re[c][mirror_i], flip_i * s.re[c][p], tol);
+            EXPECT_NEAR(s.im[c][mirror_i], flip_i * s.im[c][p], tol);
+            EXPECT_NEAR(s.re[c][mirror_j], flip_j * s.re[c][p], tol);
+            EXPECT_NEAR(s.im[c][mirror_j], flip_j * s.im[c][p], tol);
+          }
         }
       }
   EXPECT_GT(nonzero, 100);
+}
+
+// Discrete Fourier transform of a real N³ lattice along all three axes,
+// written out as sums over each axis in turn (independent of fft_rcs).
+void naive_dft3(const double* field, int N, std::vector<double>& re, std::vector<double>& im) {
+  const size_t total = size_t(N) * N * N;
+  std::vector<double> cosines(N), sines(N);
+  for (int t = 0; t < N; ++t) {
+    cosines[t] = std::cos(2.0 * M_PI * t / N);
+    sines[t] = -std::sin(2.0 * M_PI * t / N);
+  }
+  re.assign(field, field + total);
+  im.assign(total, 0.0);
+  std::vector<double> out_re(total), out_im(total);
+  const size_t strides[3] = {1, size_t(N), size_t(N) * N};
+  for (size_t stride : strides) {
+    for (size_t p = 0; p < total; ++p) {
+      const int index = int((p / stride) % N);
+      const size_t base = p - index * stride;
+      double sr = 0.0, si = 0.0;
+      for (int t = 0; t < N; ++t) {
+        const int w = int((size_t(index) * t) % N);
+        const double xr = re[base + t * stride], xi = im[base + t * stride];
+        sr += xr * cosines[w] - xi * sines[w];
+        si += xr * sines[w] + xi * cosines[w];
+      }
+      out_re[p] = sr;
+      out_im[p] = si;
+    }
+    re.swap(out_re);
+    im.swap(out_im);
+  }
+}
+
+TEST(KRVF, FieldIsDivergenceFreeRealPeriodicAndReproducible) {
+  for (int n : {4, 8, 16}) {
+    SCOPED_TRACE(n);
+    KRVF field, again, other;
+    ASSERT_TRUE(field.set_parameters(31 + n, n, 1.0, 1.0));
+    ASSERT_TRUE(again.set_parameters(31 + n, n, 1.0, 1.0));
+    ASSERT_TRUE(other.set_parameters(32 + n, n, 1.0, 1.0));
+    const int N = field.get_N();
+    const int total = N * N * N;
+    const double* re[3] = {field.u_real(), field.v_real(), field.w_real()};
+    const double* im[3] = {field.u_imag(), field.v_imag(), field.w_imag()};
+    const double* again_arrays[6] = {again.u_real(), again.u_imag(), again.v_real(),
+                                     again.v_imag(), again.w_real(), again.w_imag()};
+    const double* arrays[6] = {re[0], im[0], re[1], im[1], re[2], im[2]};
+    for (int a = 0; a < 6; ++a)
+      EXPECT_EQ(0, std::memcmp(arrays[a], again_arrays[a], total * sizeof(double))) << a;
+    EXPECT_NE(0, std::memcmp(re[0], other.u_real(), total * sizeof(double)));
+
+    // Real: the imaginary parts are rounding noise of the real ones.
+    for (int c = 0; c < 3; ++c) {
+      const double scale = largest_abs(re[c], total);
+      ASSERT_GT(scale, 0.0);
+      EXPECT_LT(largest_abs(im[c], total), 1e-13 * scale) << c;
+    }
+
+    // Divergence-free: sum |k.U|^2 / sum |k|^2 |U|^2 over every wave vector
+    // without a Nyquist index, from the spectrum of the real field.
+    std::vector<double> spec_re[3], spec_im[3];
+    for (int c = 0; c < 3; ++c) naive_dft3(re[c], N, spec_re[c], spec_im[c]);
+    double divergence = 0.0, energy = 0.0;
+    for (int l = 0; l < N; ++l)
+      for (int j = 0; j < N; ++j)
+        for (int i = 0; i < N; ++i) {
+          if (i == N / 2 || j == N / 2 || l == N / 2) continue;
+          const double q[3] = {double(signed_index(i, N)), double(signed_index(j, N)),
+                               double(signed_index(l, N))};
+          const size_t p = (size_t(l) * N + j) * N + i;
+          double dot_re = 0.0, dot_im = 0.0, size2 = 0.0;
+          for (int c = 0; c < 3; ++c) {
+            dot_re += q[c] * spec_re[c][p];
+            dot_im += q[c] * spec_im[c][p];
+            size2 += spec_re[c][p] * spec_re[c][p] + spec_im[c][p] * spec_im[c][p];
+          }
+          divergence += dot_re * dot_re + dot_im * dot_im;
+          energy += (q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * size2;
+        }
+    ASSERT_GT(energy, 0.0);
+    EXPECT_LT(divergence / energy, 1e-12);
+
+    // Periodic with period 1 along every axis.
+    const double p[3] = {0.2, 0.55, 0.8};
+    const double shifted[3] = {-0.8, 2.55, 1.8};
+    double a[3], b[3];
+    ASSERT_TRUE(field.vector_at_norm_pos(p, a));
+    ASSERT_TRUE(field.vector_at_norm_pos(shifted, b));
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], 1e-12 * largest_abs(re[c], total));
+  }
 }
 
 TEST(KRVF, AxisAndPlaneWaveVectors) {
@@ -200,8 +295,13 @@ TEST(KRVF, CoefficientMatchesHandDerivation) {
   for (int c = 0; c < 3; ++c) {
     EXPECT_NEAR(s.re[c][s.at(1, 1, 1)], cr[c], tol) << c;
     EXPECT_NEAR(s.im[c][s.at(1, 1, 1)], ci[c], tol) << c;
-    EXPECT_NEAR(s.re[c][s.at(3, 3, 1)], cr[c], tol) << c;
-    EXPECT_NEAR(s.im[c][s.at(1, 1, 3)], -ci[c], tol) << c;
+    // (−1, −1, 1) holds c reflected along i and j; (1, 1, −1), its
+    // opposite, the conjugate of that.
+    const double flip = c < 2 ? -1.0 : 1.0;
+    EXPECT_NEAR(s.re[c][s.at(3, 3, 1)], flip * cr[c], tol) << c;
+    EXPECT_NEAR(s.im[c][s.at(3, 3, 1)], flip * ci[c], tol) << c;
+    EXPECT_NEAR(s.re[c][s.at(1, 1, 3)], flip * cr[c], tol) << c;
+    EXPECT_NEAR(s.im[c][s.at(1, 1, 3)], -flip * ci[c], tol) << c;
   }
 }
 
