@@ -20,6 +20,10 @@ bool console_forced = true;
 
 }  // namespace
 
+// A constant initialiser, never a constructor run at start-up: a message
+// logged or a facility set by another file's static constructor would
+// otherwise be lost or undone when this file's turn came.
+static_assert((q4MessageLog(nullptr), true), "the default logger must be constant-initialised");
 q4MessageLog defaultLogger(nullptr);
 
 void q4_log_split_time(double t, int* hours, int* minutes, double* seconds) {
@@ -29,16 +33,6 @@ void q4_log_split_time(double t, int* hours, int* minutes, double* seconds) {
   *minutes = (whole % 3600) / 60;
   *seconds = t - (*hours * 3600 + *minutes * 60);
 }
-
-q4MessageLog::q4MessageLog(FILE* stream)
-    : clock_base_(0.0),
-      seconds_of_day_(0.0),
-      level_(Q4_LOG_INFO),
-      last_level_(-1),
-      stream_(stream),
-      text_(),
-      facility_("(Q4 LIB)"),
-      facility_set_(false) {}
 
 FILE* q4MessageLog::out() {
   if (!stream_) stream_ = stderr;

@@ -20,7 +20,17 @@ enum { Q4_LOG_TEXT_SIZE = 4096, Q4_LOG_FACILITY_SIZE = 80 };
 
 class q4MessageLog {
  public:
-  explicit q4MessageLog(FILE* stream);
+  // constexpr so that defaultLogger is constant-initialised: it is set up
+  // before any static constructor of the program can log through it.
+  constexpr explicit q4MessageLog(FILE* stream)
+      : clock_base_(0.0),
+        seconds_of_day_(0.0),
+        level_(Q4_LOG_INFO),
+        last_level_(-1),
+        stream_(stream),
+        text_(),
+        facility_{"(Q4 LIB)"},
+        facility_set_(false) {}
 
   void q4_notify(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void q4_trace(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,5 +1,6 @@
 // The levelled message log and the console writer.
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -24,7 +25,68 @@ bool is_timed_line(const std::string& line, const std::string& tag, const std::s
          line.substr(tag.size() + 13) == rest;
 }
 
+std::string read_all(FILE* f) {
+  std::string text;
+  rewind(f);
+  char chunk[512];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+  return text;
+}
+
+// What the default logger did for a static constructor of this program:
+// the line it wrote then, and the tag of a line written once every static
+// object has been built.
+struct EarlyUse {
+  std::string line_before_main;
+  std::string line_after_start_up;
+};
+
+EarlyUse& early_use() {
+  static EarlyUse use;
+  return use;
+}
+
+// Runs before any test: looks at what the static constructor left, then
+// puts a fresh default logger in place for the tests.
+class EarlyUseCheck : public testing::Environment {
+ public:
+  void SetUp() override {
+    FILE* f = tmpfile();
+    defaultLogger.setFile(f);
+    q4_notify(Q4_LOG_INFO, "after start-up\n");
+    defaultLogger.setFile(nullptr);
+    early_use().line_after_start_up = read_all(f);
+    fclose(f);
+    defaultLogger = q4MessageLog(nullptr);
+  }
+};
+
+// A static constructor of this file: the test objects come first in the
+// link, so it runs before those of the library itself.
+const bool logged_before_main = [] {
+  FILE* f = tmpfile();
+  defaultLogger.setFile(f);
+  q4_notify_set_facility("Early");
+  q4_notify(Q4_LOG_INFO, "before main\n");
+  defaultLogger.setFile(nullptr);
+  early_use().line_before_main = read_all(f);
+  fclose(f);
+  testing::AddGlobalTestEnvironment(new EarlyUseCheck);
+  return true;
+}();
+
 }  // namespace
+
+TEST(Log, StaticConstructorsFindTheDefaultLoggerSetUp) {
+  ASSERT_TRUE(logged_before_main);
+  const EarlyUse& use = early_use();
+  EXPECT_TRUE(is_timed_line(use.line_before_main, "(Early)", "INFO : before main\n"))
+      << use.line_before_main;
+  // The facility named then was not reset by a later start-up step.
+  EXPECT_TRUE(is_timed_line(use.line_after_start_up, "(Early)", "INFO : after start-up\n"))
+      << use.line_after_start_up;
+}
 
 TEST(Log, LinesCarryFacilityTimeAndLevelWord) {
   q4MessageLog log(nullptr);
