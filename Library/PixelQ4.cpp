@@ -39,10 +39,12 @@ void PixelQ4::SetHSV(unsigned short h, unsigned short s, unsigned short v) {
   const int t = hh * 6;
   const int sector = t >> 14;
   const int f = t - sector * 16383;
-  const double scale = vv / 268402688.0;
+  // Single precision throughout, as 268402688 (16383² to float precision)
+  // implies: in double some channels come out one level higher.
+  const float scale = static_cast<float>(vv) / 268402688.0f;
   const int p = (16383 - ss) * vv / 16383;
-  const int q = static_cast<int>((268402689 - ss * f) * scale);
-  const int u = static_cast<int>((268402689 - ss * (16383 - f)) * scale);
+  const int q = static_cast<int>(static_cast<float>(268402689 - ss * f) * scale);
+  const int u = static_cast<int>(static_cast<float>(268402689 - ss * (16383 - f)) * scale);
   int rr, gg, bb;
   switch (sector) {
     case 0: rr = vv; gg = u; bb = p; break;

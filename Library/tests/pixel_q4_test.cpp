@@ -76,6 +76,30 @@ TEST(PixelQ4Test, SetHsvGivesBackPrimariesAndGreys) {
   }
 }
 
+TEST(PixelQ4Test, SetHsvScalesInSinglePrecision) {
+  // Worked out with exact rational arithmetic rounded to single precision
+  // at every step; in double precision each case has one channel 2 higher
+  // or lower.
+  const struct {
+    unsigned short h, s, v, r, g, b;
+  } cases[] = {
+      {0, 427, 10922, 10922, 10778, 10780},      {26235, 7920, 26622, 25360, 20186, 26622},
+      {19194, 8864, 29702, 21666, 25566, 29702}, {32187, 24873, 17865, 17864, 4302, 5744},
+      {13461, 19299, 4239, 1740, 4238, 2902},    {15404, 30859, 30634, 1782, 30634, 25462},
+      {1942, 12074, 22633, 22632, 17258, 14292}, {20230, 11531, 6866, 4448, 5164, 6866},
+      {6392, 31172, 18830, 15776, 18830, 916},   {5000, 20000, 30000, 30000, 28454, 11688},
+      {30000, 32767, 32767, 32766, 0, 16596},    {16000, 100, 32767, 32666, 32766, 32758},
+  };
+  for (const auto& c : cases) {
+    PixelQ4 p{0, 0, 0, 4321};
+    p.SetHSV(c.h, c.s, c.v);
+    EXPECT_EQ(p.r, c.r) << c.h << " " << c.s << " " << c.v;
+    EXPECT_EQ(p.g, c.g) << c.h << " " << c.s << " " << c.v;
+    EXPECT_EQ(p.b, c.b) << c.h << " " << c.s << " " << c.v;
+    EXPECT_EQ(p.a, 4321);
+  }
+}
+
 // Compared with floating-point HSV (hue as a fraction of 32768), and back.
 TEST(PixelQ4Test, HsvAgreesWithFloatingPointAndRoundTrips) {
   std::srand(7);
