@@ -12,7 +12,8 @@ void* import_aiff_CB(int reason, SparkHostInfo info);
 
 // Reads an amplitude channel file ("Channel Amplitude %d:", "Size %d", then
 // keys of "Key %d", "Frame %d", "Value %f", "End") and sets one curve key on
-// the amplitude control per complete key, stopping at the first that is not.
+// the amplitude control per key that yields its three numbers, stopping at
+// the first that does not. A negative size holds no keys.
 void aiff_file_CB(const char* path);
 
 #endif

@@ -57,12 +57,28 @@ TEST_F(Amplitude, EmptyAndShortKeyLists) {
   EXPECT_EQ(standin_log_count("sparkMessage"), 0);
 }
 
-TEST_F(Amplitude, MalformedKeyOrNegativeSizeStopsTheImport) {
-  // The second key lacks its End: it and everything after it are dropped.
-  aiff_file_CB(Write("noend.txt", "Channel Amplitude 1:\n\tSize 3\n" + Key(0, 1, "1") +
-                                      "\tKey 1\n\t\tFrame 2\n\t\tValue 2\n" + Key(2, 3, "3"))
+TEST_F(Amplitude, KeysWithoutEndCountAndMalformedKeysStop) {
+  // The second key lacks its End, the last one too, at the end of the file:
+  // each still yields its three numbers.
+  aiff_file_CB(Write("noend.txt", "Channel Amplitude 1:\n\tSize 4\n" + Key(0, 1, "1") +
+                                      "\tKey 1\n\t\tFrame 2\n\t\tValue 2\n" + Key(2, 3, "3") +
+                                      "\tKey 3\n\t\tFrame 4\n\t\tValue 4.5")
+                   .c_str());
+  EXPECT_EQ(standin_curve_keys(AMPLITUDE_CONTROL), (Keys{{1, 1.0f}, {2, 2.0f}, {3, 3.0f}, {4, 4.5f}}));
+
+  // A key without its value stops the import, keeping the keys before it.
+  standin_reset();
+  aiff_file_CB(Write("novalue.txt", "Channel Amplitude 1:\n\tSize 3\n" + Key(0, 1, "1") +
+                                        "\tKey 1\n\t\tFrame 2\n\t\tEnd\n" + Key(2, 3, "3"))
                    .c_str());
   EXPECT_EQ(standin_curve_keys(AMPLITUDE_CONTROL), (Keys{{1, 1.0f}}));
+  // A misspelt closing word leaves the next key unreadable.
+  standin_reset();
+  aiff_file_CB(Write("misspelt.txt", "Channel Amplitude 1:\n\tSize 3\n" + Key(0, 1, "1") +
+                                         "\tKey 1\n\t\tFrame 2\n\t\tValue 2\n\t\tEdn\n" +
+                                         Key(2, 3, "3"))
+                   .c_str());
+  EXPECT_EQ(standin_curve_keys(AMPLITUDE_CONTROL), (Keys{{1, 1.0f}, {2, 2.0f}}));
 
   standin_reset();
   aiff_file_CB(Write("negative.txt", "Channel Amplitude 1:\n\tSize -1\n" + Key(0, 1, "1") +
