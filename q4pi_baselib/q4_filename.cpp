@@ -8,9 +8,23 @@ namespace {
 
 char shared_path[Q4_PATH_SIZE];
 
-char* copy_out(char* out) {
+// A result cut to the buffer would name another path: it is refused (null)
+// instead. Otherwise it is copied to out when given.
+char* finish_shared(int length, char* out) {
+  if (length < 0 || length >= static_cast<int>(sizeof shared_path)) {
+    shared_path[0] = '\0';
+    return nullptr;
+  }
   if (out) strcpy(out, shared_path);
   return shared_path;
+}
+
+// The first length characters of text in the shared buffer.
+char* share_part(const char* text, size_t length, char* out) {
+  if (length >= sizeof shared_path) return finish_shared(-1, out);
+  memcpy(shared_path, text, length);
+  shared_path[length] = '\0';
+  return finish_shared(static_cast<int>(length), out);
 }
 
 }  // namespace
@@ -45,9 +59,7 @@ bool file_name_strip_extension(const char* src, char* dst) {
 
 char* file_name_before_lastcomponent(const char* path, char* out) {
   const char* slash = strrchr(path, '/');
-  const size_t length = slash ? static_cast<size_t>(slash - path) : 0;
-  snprintf(shared_path, sizeof shared_path, "%.*s", static_cast<int>(length), path);
-  return copy_out(out);
+  return share_part(path, slash ? static_cast<size_t>(slash - path) : 0, out);
 }
 
 char* file_name_component(const char* path, int index, char* out) {
@@ -61,9 +73,7 @@ char* file_name_component(const char* path, int index, char* out) {
     end = strchr(start, '/');
   }
   if (*start == '\0' && index > 0) return nullptr;
-  const size_t length = end ? static_cast<size_t>(end - start) : strlen(start);
-  snprintf(shared_path, sizeof shared_path, "%.*s", static_cast<int>(length), start);
-  return copy_out(out);
+  return share_part(start, end ? static_cast<size_t>(end - start) : strlen(start), out);
 }
 
 char* file_name_add_component(char* path, const char* component) {
@@ -73,11 +83,8 @@ char* file_name_add_component(char* path, const char* component) {
 }
 
 char* file_name_concat(const char* dir, const char* name) {
-  if (!dir || !*dir)
-    snprintf(shared_path, sizeof shared_path, "%s", name);
-  else
-    snprintf(shared_path, sizeof shared_path, "%s/%s", dir, name);
-  return shared_path;
+  if (!dir || !*dir) return finish_shared(snprintf(shared_path, sizeof shared_path, "%s", name), nullptr);
+  return finish_shared(snprintf(shared_path, sizeof shared_path, "%s/%s", dir, name), nullptr);
 }
 
 void file_name_clean(char* text, int blank, int slash) {

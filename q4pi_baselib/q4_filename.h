@@ -2,7 +2,8 @@
 #define Q4_FILENAME_H
 
 // Path-string functions. Results in the shared path buffer (4096 characters)
-// are overwritten by the next call that uses it.
+// are overwritten by the next call that uses it; a result that would not fit
+// gives null.
 enum { Q4_PATH_SIZE = 4096 };
 
 char* file_name_lastcomponent(char* path);

@@ -62,19 +62,22 @@ bool list_mount_points(dir_list* list) {
 }
 
 // The listed directory: the path without its final "/", or the folder of a
-// path that names no directory.
-void choose_path(dir_list* list, const char* path) {
-  snprintf(list->path, sizeof list->path, "%s", path);
-  size_t length = strlen(list->path);
+// path that names no directory. False for a path too long to hold: cut, it
+// would list another directory.
+bool choose_path(dir_list* list, const char* path) {
+  size_t length = strlen(path);
+  if (length >= sizeof list->path) return false;
+  memcpy(list->path, path, length + 1);
   if (length >= 2 && list->path[length - 1] == '/') list->path[--length] = '\0';
-  if (length == 2 && list->path[1] == ':') return;
-  if (file_is_directory(list->path)) return;
+  if (length == 2 && list->path[1] == ':') return true;
+  if (file_is_directory(list->path)) return true;
   char* slash = strrchr(list->path, '/');
   if (slash && slash - list->path >= 2) {
     *slash = '\0';
   } else if (!getcwd(list->path, sizeof list->path)) {
     list->path[0] = '\0';
   }
+  return true;
 }
 
 void read_entries(dir_list* list) {
@@ -152,7 +155,10 @@ dir_list* flist_new(const char* path, int sort, int existing_only) {
     flist_delete(list);
     return nullptr;
   }
-  choose_path(list, path);
+  if (!choose_path(list, path)) {
+    flist_delete(list);
+    return nullptr;
+  }
   read_entries(list);
   if (sort != 0) sort_names(list, sort);
   return list;

@@ -42,28 +42,25 @@ const char* get_home_directory() {
 
 const char* get_standard_directory(int code) {
   const char* home = get_home_directory();
+  char* const out = standard_directory;
+  const size_t size = sizeof standard_directory;
+  int length;
   switch (code) {
-    case Q4_DIR_HOME:
-      snprintf(standard_directory, sizeof standard_directory, "%s", home);
-      break;
-    case Q4_DIR_SETTINGS:
-      snprintf(standard_directory, sizeof standard_directory, "%s/Settings", home);
-      break;
-    case Q4_DIR_VARIABLES:
-      snprintf(standard_directory, sizeof standard_directory, "%s/Settings/Variables", home);
-      break;
-    case Q4_DIR_LOGS:
-      snprintf(standard_directory, sizeof standard_directory, "%s/Logs", home);
-      break;
-    default:
-      snprintf(standard_directory, sizeof standard_directory, " ");
-      break;
+    case Q4_DIR_HOME: length = snprintf(out, size, "%s", home); break;
+    case Q4_DIR_SETTINGS: length = snprintf(out, size, "%s/Settings", home); break;
+    case Q4_DIR_VARIABLES: length = snprintf(out, size, "%s/Settings/Variables", home); break;
+    case Q4_DIR_LOGS: length = snprintf(out, size, "%s/Logs", home); break;
+    default: length = snprintf(out, size, " "); break;
   }
+  // A home too long for the buffer would be cut to some other directory,
+  // which the standard environment would then create and open to everyone.
+  if (length < 0 || length >= static_cast<int>(size)) return nullptr;
   q4_notify(Q4_LOG_TRACE, "get_standard_directory(%d) is returning: %s\n", code, standard_directory);
   return standard_directory;
 }
 
 bool ensure_path_exists(const char* path) {
+  if (!path) return false;
   if (file_is_directory(path)) return true;
   char prefix[Q4_PATH_SIZE] = "";
   char component[Q4_PATH_SIZE];

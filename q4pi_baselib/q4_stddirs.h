@@ -14,7 +14,7 @@ enum {
 
 const char* get_home_directory();
 // The path in a static buffer that the next call overwrites; " " for an
-// unknown code.
+// unknown code; null when the path does not fit the buffer.
 const char* get_standard_directory(int code);
 bool ensure_path_exists(const char* path);
 char* ensure_standard_directory(const char* sub, const char* file, char* out);

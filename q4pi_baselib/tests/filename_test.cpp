@@ -89,6 +89,28 @@ TEST(FileName, ComponentsAndDirectories) {
   EXPECT_STREQ(file_name_lastcomponent("plain"), "plain");
 }
 
+TEST(FileName, ResultsTooLongForTheSharedBufferAreRefusedNotCut) {
+  // 4095 characters fit with their terminator; one more would be cut to a
+  // path naming something else.
+  const std::string dir(4000, 'd');
+  char out[Q4_PATH_SIZE] = "untouched";
+  ASSERT_NE(file_name_concat(dir.c_str(), std::string(94, 'n').c_str()), nullptr);
+  EXPECT_EQ(std::string(file_name_concat(dir.c_str(), std::string(94, 'n').c_str())),
+            dir + "/" + std::string(94, 'n'));
+  EXPECT_EQ(file_name_concat(dir.c_str(), std::string(95, 'n').c_str()), nullptr);
+  EXPECT_EQ(file_name_concat(nullptr, std::string(4096, 'n').c_str()), nullptr);
+
+  const std::string fits(4095, 'p'), over(4096, 'p');
+  EXPECT_EQ(std::string(file_name_before_lastcomponent((fits + "/last").c_str(), out)), fits);
+  EXPECT_EQ(file_name_before_lastcomponent((over + "/last").c_str(), nullptr), nullptr);
+  EXPECT_EQ(std::string(file_name_component(("/a/" + fits + "/b").c_str(), 1, nullptr)), fits);
+  std::strcpy(out, "untouched");
+  EXPECT_EQ(file_name_component(("/a/" + over + "/b").c_str(), 1, out), nullptr);
+  EXPECT_STREQ(out, "untouched");
+  EXPECT_EQ(file_name_component(over.c_str(), 0, nullptr), nullptr);
+  EXPECT_STREQ(file_name_component(("/a/" + over + "/b").c_str(), 2, nullptr), "b");
+}
+
 TEST(FileName, Extensions) {
   EXPECT_STREQ(file_name_extension("/a.b/c"), "b/c");  // the search spans slashes
   EXPECT_STREQ(file_name_extension("noext"), "");

@@ -103,6 +103,8 @@ TEST(FileList, PathsNamingFilesRootAndMounts) {
 
   EXPECT_EQ(flist_new((dir / "missing").c_str(), 0, 1), nullptr);
   EXPECT_EQ(flist_new("", 0, 1), nullptr);
+  // Cut to the buffer, this path would list its folder instead.
+  EXPECT_EQ(flist_new((dir / std::string(Q4_PATH_SIZE, 'x')).c_str(), 0, 0), nullptr);
 
   list = flist_new("/", 1, 1);
   ASSERT_NE(list, nullptr);

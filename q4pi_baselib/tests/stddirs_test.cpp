@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -87,6 +88,24 @@ TEST(StandardDirectories, EnsureBuildsTheTree) {
   EXPECT_FALSE(ensure_path_exists((home / "file").c_str()));  // exists, but no directory
   EXPECT_FALSE(ensure_path_exists(""));
   EXPECT_TRUE(ensure_path_exists("/"));
+}
+
+TEST(StandardDirectories, PathsTooLongForTheBufferAreRefusedNotCut) {
+  TempDir top;
+  std::string home = top.path();
+  while (home.size() < 4091 - 201) home += "/" + std::string(199, 'd');
+  home += "/" + std::string(4090 - home.size(), 'h');
+  ASSERT_EQ(home.size(), 4091u);
+  HomeOverride use(home.c_str());
+  EXPECT_EQ(std::string(get_standard_directory(69)), home);
+  EXPECT_EQ(get_standard_directory(70), nullptr);  // 4100 characters
+  EXPECT_EQ(get_standard_directory(73), nullptr);  // 4096
+  EXPECT_STREQ(get_standard_directory(12), " ");
+  // The home itself is made, but nothing cut from "Settings" beside it.
+  EXPECT_FALSE(ensure_standard_environment());
+  ASSERT_TRUE(file_is_directory(home.c_str()));
+  EXPECT_TRUE(std::filesystem::is_empty(home));
+  EXPECT_FALSE(ensure_path_exists(nullptr));
 }
 
 TEST(StandardDirectories, OverrideRestoresAnUnsetVariable) {
