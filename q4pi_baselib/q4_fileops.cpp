@@ -77,16 +77,20 @@ long file_status_change_time(const char* path) {
 char* file_time_to_string(long time, int form) {
   const time_t seconds = static_cast<time_t>(time);
   tm t;
-  localtime_r(&seconds, &t);
-  const int year = t.tm_year + 1900, month = t.tm_mon + 1;
+  // A time beyond the calendar leaves t unset, and its month would index
+  // the word table with garbage.
+  if (!localtime_r(&seconds, &t)) return nullptr;
+  // tm_year itself may be close to INT_MAX.
+  const long long year = t.tm_year + 1900LL;
+  const int month = t.tm_mon + 1;
   if (form == 1)
-    snprintf(time_string, sizeof time_string, "%4.4d/%2.2d/%2.2d %2.2d:%2.2d:%2.2d", year, month,
+    snprintf(time_string, sizeof time_string, "%4.4lld/%2.2d/%2.2d %2.2d:%2.2d:%2.2d", year, month,
              t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   else if (form == 2)
-    snprintf(time_string, sizeof time_string, "%2.2d/%2.2d/%4.4d %2.2d:%2.2d:%2.2d", t.tm_mday,
+    snprintf(time_string, sizeof time_string, "%2.2d/%2.2d/%4.4lld %2.2d:%2.2d:%2.2d", t.tm_mday,
              month, year, t.tm_hour, t.tm_min, t.tm_sec);
   else
-    snprintf(time_string, sizeof time_string, "%2.2d-%s-%4.4d %2.2d:%2.2d:%2.2d", t.tm_mday,
+    snprintf(time_string, sizeof time_string, "%2.2d-%s-%4.4lld %2.2d:%2.2d:%2.2d", t.tm_mday,
              month_words[t.tm_mon], year, t.tm_hour, t.tm_min, t.tm_sec);
   return time_string;
 }

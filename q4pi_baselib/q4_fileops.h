@@ -12,6 +12,7 @@ bool file_create_directory_bool(const char* path);
 int64_t file_size(const char* path);
 long file_mod_time(const char* path);
 long file_status_change_time(const char* path);
+// Local time in a static buffer; null for a time the calendar cannot hold.
 char* file_time_to_string(long time, int form);
 bool file_rename(const char* old_path, const char* new_path);
 bool file_delete(const char* path);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -55,6 +56,21 @@ TEST(FileOps, TimeStringsInAllThreeForms) {
   EXPECT_STREQ(file_time_to_string(when, 1), "2021/03/02 12:03:04");
   EXPECT_STREQ(file_time_to_string(when, 2), "02/03/2021 12:03:04");
   EXPECT_STREQ(file_time_to_string(when, 0), "02-MAR-2021 12:03:04");
+
+  // The last year the calendar holds lies beyond the range of int once
+  // 1900 is added; later times cannot be converted at all.
+  t = {};
+  t.tm_year = INT_MAX;
+  t.tm_mday = 1;
+  t.tm_hour = 12;
+  t.tm_isdst = -1;
+  const time_t last_year = mktime(&t);
+  ASSERT_NE(last_year, static_cast<time_t>(-1));
+  const std::string year = std::to_string(static_cast<long long>(INT_MAX) + 1900);
+  EXPECT_EQ(std::string(file_time_to_string(static_cast<long>(last_year), 1)), year + "/01/01 12:00:00");
+  EXPECT_EQ(std::string(file_time_to_string(static_cast<long>(last_year), 0)), "01-JAN-" + year + " 12:00:00");
+  EXPECT_EQ(file_time_to_string(LONG_MAX, 1), nullptr);
+  EXPECT_EQ(file_time_to_string(LONG_MIN, 0), nullptr);
 }
 
 TEST(FileOps, LoadAndSaveRoundTrip) {
