@@ -229,9 +229,10 @@ int image_data_copy_channels_and_permute(image_data* src, image_data* dst, int* 
   int* choice = static_cast<int*>(q4_malloc(sizeof(int) * src->channels, __FILE__, __LINE__));
   if (!choice) return 0;
   for (int c = 0; c < src->channels; ++c) {
-    int from = (c < n ? list[c] : list[n - 1]) - 1;
-    if (from >= src->channels) from = src->channels - 1;
-    choice[c] = from < 0 ? -1 : from;
+    // Entries below 1 leave the channel alone; checked before the 1-based
+    // entry is made 0-based, which would overflow for INT_MIN.
+    const int entry = c < n ? list[c] : list[n - 1];
+    choice[c] = entry < 1 ? -1 : (entry > src->channels ? src->channels - 1 : entry - 1);
   }
   return run_channel_copy(src, dst, choice);
 }

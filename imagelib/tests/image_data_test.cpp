@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -137,6 +138,18 @@ TEST(ImageRecord, ChannelMaskAndPermutation) {
   EXPECT_EQ(image_data_copy_channels_and_permute(src.get(), dst.get(), skip, 2), 1);
   EXPECT_EQ(px<float>(dst.get())[0], 0.0f);  // list entry 0 leaves the channel alone
   EXPECT_EQ(px<float>(dst.get())[1], 1.0f);
+  // Any entry below 1, down to INT_MIN, leaves its channel alone; INT_MAX
+  // reads the last channel.
+  int extremes[] = {INT_MIN, -1, INT_MAX, INT_MIN};
+  image_data_fill(dst.get(), -2.0);
+  EXPECT_EQ(image_data_copy_channels_and_permute(src.get(), dst.get(), extremes, 4), 1);
+  for (int p = 0; p < 6; ++p) {
+    const float* d = px<float>(dst.get()) + p * 4;
+    EXPECT_EQ(d[0], -2.0f);
+    EXPECT_EQ(d[1], -2.0f);
+    EXPECT_EQ(d[2], 10.0f * p + 4);
+    EXPECT_EQ(d[3], -2.0f);
+  }
   EXPECT_EQ(image_data_copy_channels_and_permute(src.get(), nullptr, skip, 2), 0);
   EXPECT_EQ(image_data_copy_channels_and_permute(nullptr, nullptr, skip, 0), 1);
 
