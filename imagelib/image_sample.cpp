@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "q4_memory.h"
+
 namespace {
 
 const int kMaxChannels = 64;  // accumulators per pass; wider pixels go in chunks
@@ -36,25 +38,93 @@ acc_t normalised(acc_t v, bool normalise, acc_t sum, int shift) {
   }
 }
 
+// The taps of one axis of the kernel window, reduced to what can reach a
+// sample: the stored index and weight of each tap that maps inside the
+// image, in tap order. When the window holds more taps than the axis has
+// samples, the edge mode folds several onto one index; their weights are
+// then summed per index, so a huge footprint costs the window once per
+// axis and the image once, not the window squared. `sum` is the weight of
+// every tap of the window, those mapping outside included.
+template <bool Fixed, typename acc_t>
+class AxisTaps {
+ public:
+  AxisTaps() = default;
+  AxisTaps(const AxisTaps&) = delete;
+  AxisTaps& operator=(const AxisTaps&) = delete;
+  ~AxisTaps() {
+    if (heap_) q4_free(heap_, __FILE__, __LINE__);
+  }
+
+  // False when the taps do not fit the local store and memory is short.
+  bool gather(const ImagelibKernel* kernel, double centre, double fp, double step, int size, int mode) {
+    const int top = kernel->radius * kernel->samples_per_unit;
+    const int lo = static_cast<int>(std::ceil(centre - kernel->radius * fp));
+    const int hi = static_cast<int>(std::floor(centre + kernel->radius * fp));
+    const int64_t taps = static_cast<int64_t>(hi) - lo + 1;
+    const bool fold = taps > size;
+    const int capacity = fold ? size : static_cast<int>(taps < 0 ? 0 : taps);
+    weight = local_weight_;
+    at = local_at_;
+    if (capacity > kLocal) {
+      heap_ = q4_malloc(static_cast<unsigned>(capacity * (sizeof(acc_t) + sizeof(int))), __FILE__, __LINE__);
+      if (!heap_) return false;
+      weight = static_cast<acc_t*>(heap_);
+      at = reinterpret_cast<int*>(weight + capacity);
+    }
+    count = 0;
+    if (fold) {
+      for (int k = 0; k < size; ++k) {
+        weight[k] = 0;
+        at[k] = k;
+      }
+      count = size;
+    }
+    sum = 0;
+    for (int i = lo; i <= hi; ++i) {
+      const int t = table_index(i - centre, step, top);
+      const acc_t w = Fixed ? static_cast<acc_t>(kernel->fixed_table[t]) : static_cast<acc_t>(kernel->table[t]);
+      sum += w;
+      const int m = imagelib_edge_map(i, size, mode);
+      if (m < 0) continue;
+      if (fold) {
+        weight[m] += w;
+      } else {
+        at[count] = m;
+        weight[count++] = w;
+      }
+    }
+    return true;
+  }
+
+  int count = 0;
+  acc_t sum = 0;
+  int* at = nullptr;
+  acc_t* weight = nullptr;
+
+ private:
+  enum { kLocal = 64 };
+  int local_at_[kLocal];
+  acc_t local_weight_[kLocal];
+  void* heap_ = nullptr;
+};
+
 // Fixed selects the integer path (10-bit weights, integer division and
-// shifts); otherwise double weights and reciprocal normalisation.
+// shifts); otherwise double weights and reciprocal normalisation. Clears
+// out[0..n-1] and writes the first `count`; false, out untouched, when
+// memory for a wide window is short.
 template <typename T, bool Fixed, typename Out>
-void sample(const image_data* img, double x, double y, double sx, double sy, Out* out, int count,
+bool sample(const image_data* img, double x, double y, double sx, double sy, Out* out, int n, int count,
             const ImagelibKernel* kernel) {
   typedef typename std::conditional<Fixed, int64_t, double>::type acc_t;
   const double fx = footprint(sx), fy = footprint(sy);
   const bool box = kernel->normalises_magnification();
   const bool norm_x = fx > 1.0 || box, norm_y = fy > 1.0 || box;
   const double spu = kernel->samples_per_unit;
-  const double xstep = fx > 1.0 ? spu / fx : spu;
-  const double ystep = fy > 1.0 ? spu / fy : spu;
-  x = bounded(x, kMaxPosition);
-  y = bounded(y, kMaxPosition);
-  const int top = kernel->radius * kernel->samples_per_unit;
-  const int x0 = static_cast<int>(std::ceil(x - kernel->radius * fx));
-  const int x1 = static_cast<int>(std::floor(x + kernel->radius * fx));
-  const int y0 = static_cast<int>(std::ceil(y - kernel->radius * fy));
-  const int y1 = static_cast<int>(std::floor(y + kernel->radius * fy));
+  AxisTaps<Fixed, acc_t> ax, ay;
+  if (!ax.gather(kernel, bounded(x, kMaxPosition), fx, fx > 1.0 ? spu / fx : spu, img->width, kernel->x_edge_mode) ||
+      !ay.gather(kernel, bounded(y, kMaxPosition), fy, fy > 1.0 ? spu / fy : spu, img->height, kernel->y_edge_mode))
+    return false;
+  for (int i = 0; i < n; ++i) out[i] = 0;
   const int ch = img->channels;
   const double ceiling = img->pixel_type == IMAGE_PIXEL_FLOAT ? 3.4028235e38 : image_full_scale(img->pixel_type);
   const int shift = kernel->fixed_shift;
@@ -62,45 +132,31 @@ void sample(const image_data* img, double x, double y, double sx, double sy, Out
   for (int c0 = 0; c0 < count; c0 += kMaxChannels) {
     const int nc = count - c0 < kMaxChannels ? count - c0 : kMaxChannels;
     acc_t total[kMaxChannels] = {};
-    acc_t ysum = 0;
-    for (int j = y0; j <= y1; ++j) {
-      const int row = imagelib_edge_map(j, img->height, kernel->y_edge_mode);
-      const T* line = row >= 0 ? reinterpret_cast<const T*>(image_row(img, row)) : nullptr;
+    for (int e = 0; e < ay.count; ++e) {
+      const T* line = reinterpret_cast<const T*>(image_row(img, ay.at[e])) + c0;
       acc_t racc[kMaxChannels] = {};
-      acc_t xsum = 0;
-      for (int i = x0; i <= x1; ++i) {
-        const int col = imagelib_edge_map(i, img->width, kernel->x_edge_mode);
-        const int t = table_index(i - x, xstep, top);
-        const acc_t w = Fixed ? static_cast<acc_t>(kernel->fixed_table[t]) : static_cast<acc_t>(kernel->table[t]);
-        if (line && col >= 0) {
-          const T* p = line + static_cast<int64_t>(col) * ch + c0;
-          for (int c = 0; c < nc; ++c) racc[c] += static_cast<acc_t>(p[c]) * w;
-        }
-        if (norm_x) xsum += w;
+      for (int k = 0; k < ax.count; ++k) {
+        const T* p = line + static_cast<int64_t>(ax.at[k]) * ch;
+        const acc_t w = ax.weight[k];
+        for (int c = 0; c < nc; ++c) racc[c] += static_cast<acc_t>(p[c]) * w;
       }
+      const acc_t yw = ay.weight[e];
       for (int c = 0; c < nc; ++c) {
-        const acc_t v = normalised<Fixed>(racc[c], norm_x, xsum, shift);
-        racc[c] = v < 0 ? 0 : v;
+        const acc_t v = normalised<Fixed>(racc[c], norm_x, ax.sum, shift);
+        total[c] += (v < 0 ? 0 : v) * yw;
       }
-      const int t = table_index(j - y, ystep, top);
-      const acc_t yw = Fixed ? static_cast<acc_t>(kernel->fixed_table[t]) : static_cast<acc_t>(kernel->table[t]);
-      for (int c = 0; c < nc; ++c) total[c] += racc[c] * yw;
-      if (norm_y) ysum += yw;
     }
     for (int c = 0; c < nc; ++c) {
-      acc_t v = normalised<Fixed>(total[c], norm_y, ysum, shift);
+      acc_t v = normalised<Fixed>(total[c], norm_y, ay.sum, shift);
       if (!(v > 0)) v = 0;  // NaN too
       if (v > ceiling) v = static_cast<acc_t>(ceiling);
       out[c0 + c] = static_cast<Out>(v);
     }
   }
+  return true;
 }
 
 bool kernel_usable(const ImagelibKernel* kernel) { return kernel && kernel->valid; }
-
-void clear(double* out, int n) {
-  for (int i = 0; i < n; ++i) out[i] = 0.0;
-}
 
 void scale_results(image_data* img, double* out, int n) {
   const double inv = 1.0 / image_full_scale(img->pixel_type);
@@ -112,16 +168,14 @@ void scale_results(image_data* img, double* out, int n) {
 bool image_data_get_point_value(image_data* img, double x, double y, double sx, double sy, double* out,
                                 int n, ImagelibKernel* kernel) {
   if (!img || !img->pixels || !out || !kernel_usable(kernel)) return false;
-  clear(out, n);
   const int count = n < img->channels ? n : img->channels;
   switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: sample<uint8_t, false>(img, x, y, sx, sy, out, count, kernel); break;
-    case IMAGE_PIXEL_WORD: sample<uint16_t, false>(img, x, y, sx, sy, out, count, kernel); break;
-    case IMAGE_PIXEL_WORD32: sample<uint32_t, false>(img, x, y, sx, sy, out, count, kernel); break;
-    case IMAGE_PIXEL_FLOAT: sample<float, false>(img, x, y, sx, sy, out, count, kernel); break;
+    case IMAGE_PIXEL_BYTE: return sample<uint8_t, false>(img, x, y, sx, sy, out, n, count, kernel);
+    case IMAGE_PIXEL_WORD: return sample<uint16_t, false>(img, x, y, sx, sy, out, n, count, kernel);
+    case IMAGE_PIXEL_WORD32: return sample<uint32_t, false>(img, x, y, sx, sy, out, n, count, kernel);
+    case IMAGE_PIXEL_FLOAT: return sample<float, false>(img, x, y, sx, sy, out, n, count, kernel);
     default: return false;
   }
-  return true;
 }
 
 bool image_data_get_point_value(image_data* img, double x, double y, double* out, int n,
@@ -173,11 +227,7 @@ bool image_data_get_point_value_int(image_data* img, double x, double y, double 
   if (!img || !img->pixels || !out) return false;
   if (img->pixel_type != IMAGE_PIXEL_BYTE && img->pixel_type != IMAGE_PIXEL_WORD) return false;
   if (!kernel_usable(kernel)) return false;
-  for (int i = 0; i < n; ++i) out[i] = 0;
   const int count = n < img->channels ? n : img->channels;
-  if (img->pixel_type == IMAGE_PIXEL_BYTE)
-    sample<uint8_t, true>(img, x, y, sx, sy, out, count, kernel);
-  else
-    sample<uint16_t, true>(img, x, y, sx, sy, out, count, kernel);
-  return true;
+  if (img->pixel_type == IMAGE_PIXEL_BYTE) return sample<uint8_t, true>(img, x, y, sx, sy, out, n, count, kernel);
+  return sample<uint16_t, true>(img, x, y, sx, sy, out, n, count, kernel);
 }

@@ -7,8 +7,10 @@
 // Point samplers: the kernel-weighted value of every channel at (x, y) in
 // pixels (row 0 at the bottom), stretched over a footprint sx x sy when it is
 // larger than one pixel (then normalised by the weight sum). out[0..n-1] is
-// cleared and out[0..min(n, channels)-1] written; a null image or out, or an
-// invalid kernel, gives false with out untouched.
+// cleared and out[0..min(n, channels)-1] written; a null image or out, an
+// invalid kernel, or a window too wide for the memory left gives false with
+// out untouched. The cost is the footprint once per axis plus at most every
+// pixel once, however far the edge mode folds the window over the image.
 bool image_data_get_point_value(image_data* img, double x, double y, double sx, double sy, double* out,
                                 int n, ImagelibKernel* kernel);
 bool image_data_get_point_value(image_data* img, double x, double y, double* out, int n,

@@ -1,9 +1,14 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "failing_heap.h"
 #include "image_ptr.h"
 #include "image_sample.h"
 #include "imagelib_kernel.h"
@@ -274,4 +279,206 @@ TEST(PointSampler, ZeroWeightSumGivesZero) {
   ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
   ASSERT_TRUE(image_data_get_point_value(img.get(), 2.5, 2.0, 3.0, 2.0, out, 3, &linear));
   EXPECT_DOUBLE_EQ(out[0], 40000.0);  // the untouched kernel keeps the constant
+}
+
+namespace {
+
+double stored_value(const image_data* img, int col, int row, int c) {
+  const unsigned char* line = image_row(img, row);
+  const int at = col * img->channels + c;
+  switch (img->pixel_type) {
+    case IMAGE_PIXEL_BYTE: return line[at];
+    case IMAGE_PIXEL_WORD: return reinterpret_cast<const uint16_t*>(line)[at];
+    case IMAGE_PIXEL_WORD32: return reinterpret_cast<const uint32_t*>(line)[at];
+    default: return reinterpret_cast<const float*>(line)[at];
+  }
+}
+
+int mapped(int i, int n, int mode) {
+  if (i >= 0 && i < n) return i;
+  switch (mode) {
+    case IMAGELIB_EDGE_ZERO: return -1;
+    case IMAGELIB_EDGE_WRAP: return wrap_ref(i, n);
+    case IMAGELIB_EDGE_MIRROR: return mirror_ref(i, n);
+    default: return i < 0 ? 0 : n - 1;
+  }
+}
+
+// The point samplers as defined: every tap of the window visited, row by
+// row, weights read from the tables at the truncated stretched distance.
+// fixed selects the integer sampler's arithmetic.
+double reference_sample(const image_data* img, double x, double y, double sx, double sy, int c,
+                        const ImagelibKernel& k, bool fixed) {
+  const double fx = std::max(sx, 1.0), fy = std::max(sy, 1.0);
+  const bool box = k.type == IMAGELIB_KERNEL_BOX;
+  const bool nx = fx > 1.0 || box, ny = fy > 1.0 || box;
+  const int top = k.radius * 512;
+  auto weight = [&](double distance, double f) {
+    const int t = std::min(std::abs(static_cast<int>(distance * (f > 1.0 ? 512.0 / f : 512.0))), top);
+    return fixed ? static_cast<double>(k.fixed_table[t]) : k.table[t];
+  };
+  double total = 0.0, ysum = 0.0;
+  long long itotal = 0, iysum = 0;
+  for (int j = static_cast<int>(std::ceil(y - k.radius * fy)); j <= std::floor(y + k.radius * fy); ++j) {
+    const int row = mapped(j, img->height, k.y_edge_mode);
+    double racc = 0.0, xsum = 0.0;
+    long long iracc = 0, ixsum = 0;
+    for (int i = static_cast<int>(std::ceil(x - k.radius * fx)); i <= std::floor(x + k.radius * fx); ++i) {
+      const int col = mapped(i, img->width, k.x_edge_mode);
+      const double w = weight(i - x, fx);
+      if (row >= 0 && col >= 0) {
+        racc += stored_value(img, col, row, c) * w;
+        iracc += static_cast<long long>(stored_value(img, col, row, c)) * static_cast<long long>(w);
+      }
+      xsum += w;
+      ixsum += static_cast<long long>(w);
+    }
+    if (nx) {
+      racc = xsum == 0.0 ? 0.0 : racc * (1.0 / xsum);
+      iracc = ixsum == 0 ? 0 : iracc / ixsum;
+    } else {
+      iracc = iracc < 0 ? 0 : iracc >> 10;
+    }
+    racc = std::max(racc, 0.0);
+    iracc = std::max(iracc, 0LL);
+    const double yw = weight(j - y, fy);
+    total += racc * yw;
+    itotal += iracc * static_cast<long long>(yw);
+    ysum += yw;
+    iysum += static_cast<long long>(yw);
+  }
+  if (ny) {
+    total = ysum == 0.0 ? 0.0 : total * (1.0 / ysum);
+    itotal = iysum == 0 ? 0 : itotal / iysum;
+  } else {
+    itotal = itotal < 0 ? 0 : itotal >> 10;
+  }
+  const double ceiling = img->pixel_type == IMAGE_PIXEL_FLOAT ? 3.4028235e38 : image_full_scale(img->pixel_type);
+  return std::min(std::max(fixed ? static_cast<double>(itotal) : total, 0.0), ceiling);
+}
+
+// Taps of one axis of the window, as the definition counts them.
+int window_taps(double centre, double f, int radius) {
+  f = std::max(f, 1.0);
+  return static_cast<int>(std::floor(centre + radius * f) - std::ceil(centre - radius * f)) + 1;
+}
+
+}  // namespace
+
+TEST(PointSampler, EveryKernelEdgeModeAndFootprintMatchesTheDefinition) {
+  // Where the edge mode folds more taps than an axis has samples onto it,
+  // the sampler sums their weights first: the integer sampler stays exact,
+  // the double one within rounding. Elsewhere both are bit for bit the
+  // definition.
+  std::mt19937 rng(2024);
+  const int sizes[][2] = {{1, 1}, {2, 2}, {3, 2}, {7, 5}, {16, 9}, {40, 3}};
+  const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
+  const double footprints[] = {0.5, 1.0, 1.7, 3.0, 9.5, 40.0};
+  std::uniform_real_distribution<double> position(-20.0, 30.0);
+  int exact = 0, folded = 0;
+  for (const auto& size : sizes)
+    for (int type : types) {
+      ImagePtr img(image_data_create(size[0], size[1], 2, type, 1));
+      const double full = type == IMAGE_PIXEL_FLOAT ? 1.0 : image_full_scale(type);
+      std::uniform_real_distribution<double> level(0.0, full);
+      for (int y = 0; y < size[1]; ++y)
+        for (int x = 0; x < size[0] * 2; ++x) {
+          unsigned char* line = image_row(img.get(), y);
+          const double v = level(rng);
+          if (type == IMAGE_PIXEL_BYTE) line[x] = static_cast<uint8_t>(v);
+          if (type == IMAGE_PIXEL_WORD) reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(v);
+          if (type == IMAGE_PIXEL_WORD32) reinterpret_cast<uint32_t*>(line)[x] = static_cast<uint32_t>(v);
+          if (type == IMAGE_PIXEL_FLOAT) reinterpret_cast<float*>(line)[x] = static_cast<float>(v);
+        }
+      for (int kernel_type = 0; kernel_type <= 5; ++kernel_type)
+        for (int round = 0; round < 6; ++round) {
+          ImagelibKernel k(kernel_type, static_cast<int>(rng() % 4));
+          k.set_y_edge_mode(static_cast<int>(rng() % 4));
+          const double x = position(rng), y = position(rng);
+          const double sx = footprints[rng() % 6], sy = footprints[rng() % 6];
+          const bool same_order = window_taps(x, sx, k.radius) <= size[0] && window_taps(y, sy, k.radius) <= size[1];
+          SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " type " << type << " kernel "
+                                          << kernel_type << " edges " << k.x_edge_mode << "," << k.y_edge_mode
+                                          << " at " << x << ", " << y << " footprint " << sx << ", " << sy);
+          double out[2];
+          ASSERT_TRUE(image_data_get_point_value(img.get(), x, y, sx, sy, out, 2, &k));
+          for (int c = 0; c < 2; ++c) {
+            const double expected = reference_sample(img.get(), x, y, sx, sy, c, k, false);
+            if (same_order)
+              EXPECT_EQ(out[c], expected);
+            else
+              EXPECT_NEAR(out[c], expected, 1e-12 * full);
+          }
+          (same_order ? exact : folded)++;
+          if (type != IMAGE_PIXEL_BYTE && type != IMAGE_PIXEL_WORD) continue;
+          int iout[2];
+          ASSERT_TRUE(image_data_get_point_value_int(img.get(), x, y, sx, sy, iout, 2, &k));
+          for (int c = 0; c < 2; ++c) EXPECT_EQ(iout[c], reference_sample(img.get(), x, y, sx, sy, c, k, true));
+        }
+    }
+  EXPECT_GT(exact, 100);
+  EXPECT_GT(folded, 100);
+}
+
+TEST(PointSampler, HugeFootprintsOnTinyImages) {
+  // Windows of up to four million taps per axis folded onto one or two
+  // pixels. Every edge mode but zero maps each tap onto the image, so a
+  // uniform image keeps its value; zero mode weighs it by the few taps
+  // inside. On a two-pixel row, at its centre, both pixels weigh alike.
+  const double huge[] = {1e4, 1e6, HUGE_VAL};
+  const double positions[] = {0.5, -1e12};
+  for (int mode = 0; mode < 4; ++mode) {
+    ImagelibKernel k(IMAGELIB_KERNEL_CUBIC_HALF, mode);
+    for (int w : {1, 2}) {
+      ImagePtr flat(image_data_create(w, w, 1, IMAGE_PIXEL_WORD, 1));
+      image_data_fill(flat.get(), 40000.0);
+      for (double f : huge)
+        for (double at : positions) {
+          SCOPED_TRACE(testing::Message() << "mode " << mode << " size " << w << " footprint " << f << " at " << at);
+          double out[1] = {-1};
+          int iout[1] = {-1};
+          ASSERT_TRUE(image_data_get_point_value(flat.get(), at, at, f, f, out, 1, &k));
+          ASSERT_TRUE(image_data_get_point_value_int(flat.get(), at, at, f, f, iout, 1, &k));
+          if (mode == IMAGELIB_EDGE_ZERO) {
+            EXPECT_LT(out[0], 40000.0 * 1e-3);
+            EXPECT_LT(iout[0], 40);
+          } else {
+            EXPECT_NEAR(out[0], 40000.0, 40000.0 * 1e-9);
+            EXPECT_EQ(iout[0], 40000);
+          }
+        }
+    }
+    if (mode == IMAGELIB_EDGE_ZERO) continue;
+    ImagePtr pair = byte_row({40, 200});
+    double out[1];
+    int iout[1];
+    ASSERT_TRUE(image_data_get_point_value(pair.get(), 0.5, 0.0, 1e6, 1e6, out, 1, &k));
+    ASSERT_TRUE(image_data_get_point_value_int(pair.get(), 0.5, 0.0, 1e6, 1e6, iout, 1, &k));
+    EXPECT_NEAR(out[0], 120.0, 0.01) << mode;
+    EXPECT_NEAR(iout[0], 120, 1) << mode;
+  }
+}
+
+TEST(PointSampler, WideWindowsWithoutMemoryAreRefused) {
+  // 121 taps per axis folded onto 100 samples: more than the sampler keeps
+  // on its stack.
+  ImagePtr img(image_data_create(100, 100, 1, IMAGE_PIXEL_BYTE, 1));
+  image_data_fill(img.get(), 77.0);
+  ImagelibKernel k(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_WRAP);
+  for (int grants = 0; grants < 2; ++grants) {
+    double out[2] = {-5, -5};
+    int iout[2] = {-5, -5};
+    {
+      FailingHeap heap(grants);
+      EXPECT_FALSE(image_data_get_point_value(img.get(), 50, 50, 60, 60, out, 2, &k));
+      EXPECT_FALSE(image_data_get_point_value_int(img.get(), 50, 50, 60, 60, iout, 2, &k));
+    }
+    EXPECT_EQ(out[0], -5);
+    EXPECT_EQ(out[1], -5);
+    EXPECT_EQ(iout[0], -5);
+  }
+  double out[2] = {-5, -5};
+  ASSERT_TRUE(image_data_get_point_value(img.get(), 50, 50, 60, 60, out, 2, &k));
+  EXPECT_NEAR(out[0], 77.0, 1e-9);
+  EXPECT_EQ(out[1], 0.0);
 }
