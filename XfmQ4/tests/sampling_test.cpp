@@ -247,48 +247,91 @@ TEST(XfmSampling, UniformImagesComeBackExactly) {
   }
 }
 
-// Fixed-point weights of one axis written out from the table: entries at
-// distances 2 + f (fraction 0 only), 1 + f, f, 1 - f, 2 - f, with the tap
-// nearest the position (f for fractions up to one half, else 1 - f) taking
-// whatever the five entries miss of 8192.
-void reference_fixed_weights(const int* k, int f, long long* w) {
-  w[0] = f == 0 ? k[1024] : 0;
-  w[1] = k[512 + f];
-  w[2] = k[f];
-  w[3] = k[512 - f];
-  w[4] = k[1024 - f];
-  const long long sum = w[0] + w[1] + w[2] + w[3] + w[4];
-  w[f <= 256 ? 2 : 3] += 8192 - sum;
+// The kernels of modes 3..6 at distance x, from their definitions.
+double kernel_definition(int mode, double x) {
+  x = std::fabs(x);
+  if (x >= 2.0) return 0.0;
+  const double a = mode == 3 ? -0.5 : -1.0;
+  switch (mode) {
+    case 3:
+    case 4:
+      return x < 1.0 ? (a + 2) * x * x * x - (a + 3) * x * x + 1 : a * x * x * x - 5 * a * x * x + 8 * a * x - 4 * a;
+    case 5:
+      return x < 1.0 ? (3 * x * x * x - 6 * x * x + 4) / 6 : (2 - x) * (2 - x) * (2 - x) / 6;
+    default:
+      return x == 0.0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x) * std::sin(M_PI * x / 2) / (M_PI * x / 2);
+  }
+}
+
+// Fixed point, 8192 = 1: the value times 8192 plus one half, truncated
+// toward zero.
+long long fixed_definition(int mode, double x) { return (long long)(kernel_definition(mode, x) * 8192.0 + 0.5); }
+
+// Weights of the taps at offsets -2..2 for the fraction f/512, made to add up
+// to one: the tap nearest the position (offset 0 up to one half, else +1)
+// takes what the kernel misses.
+template <typename T>
+void five_tap_definition(int mode, int f, T unity, T (*weigh)(int, double), T* w) {
+  const double d = f / 512.0;
+  const double distance[5] = {2 + d, 1 + d, d, 1 - d, 2 - d};
+  T sum = 0;
+  for (int t = 0; t < 5; t++) sum += w[t] = weigh(mode, distance[t]);
+  w[f <= 256 ? 2 : 3] += unity - sum;
 }
 
 long long round_down_13(long long v) { return (long long)std::floor((v + 4096) / 8192.0); }
 
-TEST(XfmSampling, FiveTapIntegerMatchesPerChannelFormula) {
-  // Full-range noise, positions inside and across the border: rows summed
-  // and rounded to whole levels first, then the rows, then clamped.
+TEST(XfmSampling, FiveTapMatchesTheKernelDefinitions) {
+  // The tables hold the definitions, in floating and in fixed point.
+  for (int mode = 3; mode <= 6; mode++) {
+    ImageXfmQ4 xfm;
+    xfm.sampleMode(mode);
+    for (int i = 0; i <= 1024; i++) {
+      ASSERT_NEAR(xfm.kernel_table[i], kernel_definition(mode, i / 512.0), 1e-12) << mode << " " << i;
+      ASSERT_EQ(xfm.kernel_table_fixed[i], fixed_definition(mode, i / 512.0)) << mode << " " << i;
+    }
+  }
+  // Full-range noise, positions inside and across the border (taps outside
+  // count as 0). Floating point: the weighted sum rounded. Fixed point: rows
+  // summed and rounded to whole levels first, then the rows, then clamped.
   ImagePtr img = random_image(23, 17, 78);
   std::mt19937 rng(12);
   std::uniform_real_distribution<double> px(-2.5, 25.0), py(-2.5, 19.0);
   for (int mode = 3; mode <= 6; mode++) {
-    ImageXfmQ4 xfm;
-    xfm.sampleMode(mode);
+    ImageXfmQ4 fixed, floating;
+    fixed.sampleMode(mode);
+    floating.sampleMode(mode);
+    floating.sample_arithmetic = 1;
     for (int i = 0; i < 3000; i++) {
       const double x = px(rng), y = py(rng);
       const int x0 = (int)std::floor(x), y0 = (int)std::floor(y);
       const int fx = std::min((int)((x - x0) * 512), 511), fy = std::min((int)((y - y0) * 512), 511);
-      long long wx[5], wy[5];
-      reference_fixed_weights(xfm.kernel_table_fixed, fx, wx);
-      reference_fixed_weights(xfm.kernel_table_fixed, fy, wy);
-      const PixelQ4 got = xfm.sample(img.get(), x, y);
+      double wx[5], wy[5];
+      long long kx[5], ky[5];
+      five_tap_definition<double>(mode, fx, 1.0, kernel_definition, wx);
+      five_tap_definition<double>(mode, fy, 1.0, kernel_definition, wy);
+      five_tap_definition<long long>(mode, fx, 8192, fixed_definition, kx);
+      five_tap_definition<long long>(mode, fy, 8192, fixed_definition, ky);
+      const PixelQ4 got_fixed = fixed.sample(img.get(), x, y), got_floating = floating.sample(img.get(), x, y);
       for (int ch = 0; ch < 4; ch++) {
-        long long total = 0;
+        double total = 0.0;
+        long long itotal = 0;
         for (int j = 0; j < 5; j++) {
-          long long row = 0;
-          for (int t = 0; t < 5; t++) row += channel(pixel_or_zero(*img, x0 - 2 + t, y0 - 2 + j), ch) * wx[t];
-          total += round_down_13(row) * wy[j];
+          double row = 0.0;
+          long long irow = 0;
+          for (int t = 0; t < 5; t++) {
+            const int v = channel(pixel_or_zero(*img, x0 - 2 + t, y0 - 2 + j), ch);
+            row += v * wx[t];
+            irow += v * kx[t];
+          }
+          total += row * wy[j];
+          itotal += round_down_13(irow) * ky[j];
         }
-        const long long expected = std::min(std::max(round_down_13(total), 0LL), 32767LL);
-        ASSERT_EQ(channel(got, ch), expected) << "mode " << mode << " at " << x << ", " << y << " channel " << ch;
+        const double level = std::min(std::max(total, 0.0), 32767.0);
+        ASSERT_NEAR(channel(got_floating, ch), level, 0.5 + 1e-6)
+            << "mode " << mode << " at " << x << ", " << y << " channel " << ch;
+        const long long expected = std::min(std::max(round_down_13(itotal), 0LL), 32767LL);
+        ASSERT_EQ(channel(got_fixed, ch), expected) << "mode " << mode << " at " << x << ", " << y << " channel " << ch;
       }
     }
   }
