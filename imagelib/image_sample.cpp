@@ -1,5 +1,6 @@
 #include "image_sample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
@@ -42,9 +43,9 @@ acc_t normalised(acc_t v, bool normalise, acc_t sum, int shift) {
 // sample: the stored index and weight of each tap that maps inside the
 // image, in tap order. When the window holds more taps than the axis has
 // samples, the edge mode folds several onto one index; their weights are
-// then summed per index, so a huge footprint costs the window once per
-// axis and the image once, not the window squared. `sum` is the weight of
-// every tap of the window, those mapping outside included.
+// then summed per index, so the two-dimensional sum costs at most the
+// image. `sum` is the weight of every tap of the window, those mapping
+// outside included.
 template <bool Fixed, typename acc_t>
 class AxisTaps {
  public:
@@ -57,12 +58,16 @@ class AxisTaps {
 
   // False when the taps do not fit the local store and memory is short.
   bool gather(const ImagelibKernel* kernel, double centre, double fp, double step, int size, int mode) {
-    const int top = kernel->radius * kernel->samples_per_unit;
+    kernel_ = kernel;
+    centre_ = centre;
+    step_ = step;
+    size_ = size;
+    mode_ = mode;
     const int lo = static_cast<int>(std::ceil(centre - kernel->radius * fp));
     const int hi = static_cast<int>(std::floor(centre + kernel->radius * fp));
     const int64_t taps = static_cast<int64_t>(hi) - lo + 1;
-    const bool fold = taps > size;
-    const int capacity = fold ? size : static_cast<int>(taps < 0 ? 0 : taps);
+    fold_ = taps > size;
+    const int capacity = fold_ ? size : static_cast<int>(taps < 0 ? 0 : taps);
     weight = local_weight_;
     at = local_at_;
     if (capacity > kLocal) {
@@ -72,26 +77,29 @@ class AxisTaps {
       at = reinterpret_cast<int*>(weight + capacity);
     }
     count = 0;
-    if (fold) {
+    sum = 0;
+    everywhere_ = 0;
+    if (fold_) {
       for (int k = 0; k < size; ++k) {
         weight[k] = 0;
         at[k] = k;
       }
       count = size;
     }
-    sum = 0;
-    for (int i = lo; i <= hi; ++i) {
-      const int t = table_index(i - centre, step, top);
-      const acc_t w = Fixed ? static_cast<acc_t>(kernel->fixed_table[t]) : static_cast<acc_t>(kernel->table[t]);
-      sum += w;
-      const int m = imagelib_edge_map(i, size, mode);
-      if (m < 0) continue;
-      if (fold) {
-        weight[m] += w;
-      } else {
-        at[count] = m;
-        weight[count++] = w;
-      }
+    // A stretched kernel gives long runs of taps the same table entry; a
+    // long folded window is taken a run at a time (the index only grows
+    // with the distance from the centre, on either side of it).
+    const bool runs = fold_ && taps > kLongWindow;
+    const int right = static_cast<int>(std::min(std::max(std::ceil(centre), static_cast<double>(lo)), hi + 1.0));
+    for (int i = lo; i <= hi;) {
+      const int t = entry(i);
+      const int last = runs ? last_with_entry(i, i < right ? right - 1 : hi, t) : i;
+      add_run(i, last, Fixed ? static_cast<acc_t>(kernel->fixed_table[t]) : static_cast<acc_t>(kernel->table[t]));
+      i = last + 1;
+    }
+    if (everywhere_ != 0) {
+      const acc_t share = mode == IMAGELIB_EDGE_MIRROR ? 2 * everywhere_ : everywhere_;
+      for (int k = 0; k < size; ++k) weight[k] += share;
     }
     return true;
   }
@@ -102,7 +110,59 @@ class AxisTaps {
   acc_t* weight = nullptr;
 
  private:
-  enum { kLocal = 64 };
+  enum { kLocal = 64, kLongWindow = 4096 };
+
+  int entry(int i) const { return table_index(i - centre_, step_, kernel_->radius * kernel_->samples_per_unit); }
+
+  // The last tap of first..end with table entry t; the entries of the
+  // range only grow or only shrink, and first has entry t.
+  int last_with_entry(int first, int end, int t) const {
+    while (first < end) {
+      const int mid = first + (end - first + 1) / 2;
+      if (entry(mid) == t)
+        first = mid;
+      else
+        end = mid - 1;
+    }
+    return first;
+  }
+
+  // Taps a..b, all of weight w.
+  void add_run(int a, int b, acc_t w) {
+    sum += w * static_cast<acc_t>(static_cast<int64_t>(b) - a + 1);
+    if (!fold_) {
+      const int m = imagelib_edge_map(a, size_, mode_);
+      if (m >= 0) {
+        at[count] = m;
+        weight[count++] = w;
+      }
+      return;
+    }
+    for (int m = std::max(a, 0); m <= std::min(b, size_ - 1); ++m) weight[m] += w;
+    if (a < 0) add_outside(a, std::min(b, -1), w);
+    if (b >= size_) add_outside(std::max(a, size_), b, w);
+  }
+
+  // Taps a..b, all on one side outside the image.
+  void add_outside(int a, int b, acc_t w) {
+    const int64_t length = static_cast<int64_t>(b) - a + 1;
+    if (mode_ == IMAGELIB_EDGE_ZERO) return;
+    if (mode_ != IMAGELIB_EDGE_WRAP && mode_ != IMAGELIB_EDGE_MIRROR) {
+      weight[imagelib_edge_map(a, size_, mode_)] += w * static_cast<acc_t>(length);
+      return;
+    }
+    // Outside, the wrap repeats every size taps and the mirror every two
+    // sizes, each sample once or twice a period.
+    const int period = mode_ == IMAGELIB_EDGE_WRAP ? size_ : 2 * size_;
+    everywhere_ += w * static_cast<acc_t>(length / period);
+    for (int k = 0; k < length % period; ++k) weight[imagelib_edge_map(a + k, size_, mode_)] += w;
+  }
+
+  const ImagelibKernel* kernel_ = nullptr;
+  double centre_ = 0.0, step_ = 0.0;
+  int size_ = 0, mode_ = 0;
+  bool fold_ = false;
+  acc_t everywhere_ = 0;  // weight every sample takes once a period
   int local_at_[kLocal];
   acc_t local_weight_[kLocal];
   void* heap_ = nullptr;

@@ -9,8 +9,9 @@
 // larger than one pixel (then normalised by the weight sum). out[0..n-1] is
 // cleared and out[0..min(n, channels)-1] written; a null image or out, an
 // invalid kernel, or a window too wide for the memory left gives false with
-// out untouched. The cost is the footprint once per axis plus at most every
-// pixel once, however far the edge mode folds the window over the image.
+// out untouched. A window that the edge mode folds over a smaller image
+// costs its runs of equal kernel entries (a thousand or so per axis) plus
+// at most every pixel once, however large the footprint.
 bool image_data_get_point_value(image_data* img, double x, double y, double sx, double sy, double* out,
                                 int n, ImagelibKernel* kernel);
 bool image_data_get_point_value(image_data* img, double x, double y, double* out, int n,

@@ -420,6 +420,32 @@ TEST(PointSampler, EveryKernelEdgeModeAndFootprintMatchesTheDefinition) {
   EXPECT_GT(folded, 100);
 }
 
+TEST(PointSampler, LongFoldedWindowsMatchTheDefinition) {
+  // Thousands of taps along x over rows of up to seven pixels: the sampler
+  // takes such windows a run of equal table entries at a time.
+  std::mt19937 rng(77);
+  const double positions[] = {0.0, 2.3, -4999.5, 1e5 + 0.25};
+  const double footprints[] = {1500.0, 2600.5};
+  for (int width = 1; width <= 7; width += 3) {
+    ImagePtr row(image_data_create(width, 1, 1, IMAGE_PIXEL_WORD, 1));
+    for (int x = 0; x < width; ++x) static_cast<uint16_t*>(row->pixels)[x] = static_cast<uint16_t>(rng() % 65536);
+    for (int kernel_type = 0; kernel_type <= 5; ++kernel_type)
+      for (int mode = 0; mode < 4; ++mode)
+        for (double x : positions)
+          for (double sx : footprints) {
+            ImagelibKernel k(kernel_type, mode);
+            SCOPED_TRACE(testing::Message() << "width " << width << " kernel " << kernel_type << " mode " << mode
+                                            << " at " << x << " footprint " << sx);
+            double out[1];
+            int iout[1];
+            ASSERT_TRUE(image_data_get_point_value(row.get(), x, 0.0, sx, 1.0, out, 1, &k));
+            ASSERT_TRUE(image_data_get_point_value_int(row.get(), x, 0.0, sx, 1.0, iout, 1, &k));
+            EXPECT_NEAR(out[0], reference_sample(row.get(), x, 0.0, sx, 1.0, 0, k, false), 1e-9 * 65535);
+            EXPECT_EQ(iout[0], reference_sample(row.get(), x, 0.0, sx, 1.0, 0, k, true));
+          }
+  }
+}
+
 TEST(PointSampler, HugeFootprintsOnTinyImages) {
   // Windows of up to four million taps per axis folded onto one or two
   // pixels. Every edge mode but zero maps each tap onto the image, so a
