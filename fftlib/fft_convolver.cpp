@@ -16,8 +16,13 @@ namespace {
 
 const char* const kWisdomFile = "fftw3_wisdom_q4.dat";
 
-void wisdom_path(char* out, size_t size) {
-  snprintf(out, size, "%s%s%s", get_standard_directory(Q4_DIR_SETTINGS), "/", kWisdomFile);
+// False when the settings folder has no name (its path would not fit) or the
+// file's name would be cut: a cut name would be another file.
+bool wisdom_path(char* out, size_t size) {
+  const char* settings = get_standard_directory(Q4_DIR_SETTINGS);
+  if (!settings) return false;
+  const int n = snprintf(out, size, "%s%s%s", settings, "/", kWisdomFile);
+  return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 }  // namespace
@@ -126,7 +131,7 @@ bool FFTConvolver::write_fftw_wisdom() {
 bool FFTConvolver::read_wisdom_locked() {
   wisdom_loaded = 0;
   char path[4096];
-  wisdom_path(path, sizeof path);
+  if (!wisdom_path(path, sizeof path)) return false;
   FILE* file = fopen(path, "r");
   if (!file) return false;
   wisdom_loaded = fftw_import_wisdom_from_file(file) != 0;
@@ -136,7 +141,7 @@ bool FFTConvolver::read_wisdom_locked() {
 
 bool FFTConvolver::write_wisdom_locked() {
   char path[4096];
-  wisdom_path(path, sizeof path);
+  if (!wisdom_path(path, sizeof path)) return false;
   FILE* file = fopen(path, "w+");
   if (!file) return false;
   fftw_export_wisdom_to_file(file);

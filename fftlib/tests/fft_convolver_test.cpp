@@ -206,4 +206,14 @@ TEST(FftConvolver, WisdomIsWrittenOnlyWhenAsked) {
     EXPECT_FALSE(fft.fftw_wisdom_loaded());
   }
   fs::remove(file);
+
+  // A settings folder whose name cannot be held names no file at all.
+  const std::string home = std::getenv("Q4_HOME_DIR");
+  setenv("Q4_HOME_DIR", ("/" + std::string(4090, 'h')).c_str(), 1);
+  {
+    FFTConvolver fft;
+    EXPECT_FALSE(fft.read_fftw_wisdom());
+    EXPECT_FALSE(fft.write_fftw_wisdom());
+  }
+  setenv("Q4_HOME_DIR", home.c_str(), 1);
 }
