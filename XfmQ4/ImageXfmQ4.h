@@ -36,6 +36,9 @@ public:
   PixelQ4 sample_image(ImageQ4* img, double x, double y, double sx, double sy);
   PixelQ4 bilinear_sample(ImageQ4* img, double x, double y);
   PixelQ4 bilinear_sample_integer(ImageQ4* img, double x, double y);
+  // bilinear_sample_integer at n positions (x[i], y[i]) into out[i], the
+  // points inside the image without a call each (a row of a warp).
+  void bilinear_sample_integer_row(ImageQ4* img, const float* x, const float* y, int n, PixelQ4* out);
   PixelQ4 general_5_point_sample(ImageQ4* img, double x, double y);
   PixelQ4 general_5_point_sample_integer(ImageQ4* img, double x, double y);
   PixelQ4 triangle_sample_down(ImageQ4* img, double x, double y, double sx, double sy);

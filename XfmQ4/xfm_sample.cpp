@@ -166,6 +166,24 @@ PixelQ4 ImageXfmQ4::bilinear_sample_integer(ImageQ4* img, double x, double y) {
   return bilinear_mix_fixed(p00, p10, p01, p11, f, g);
 }
 
+void ImageXfmQ4::bilinear_sample_integer_row(ImageQ4* img, const float* xs, const float* ys, int n, PixelQ4* out) {
+  const float last_x = (float)(img->width - 1), last_y = (float)(img->height - 1);
+  for (int i = 0; i < n; i++) {
+    const float x = xs[i], y = ys[i];
+    // All four neighbours inside (NaN is not): floor is truncation and the
+    // fractions come out as in double, since x - floor(x) is exact.
+    if (x >= 0.0f && x < last_x && y >= 0.0f && y < last_y) {
+      const int x0 = (int)x, y0 = (int)y;
+      const PixelQ4* top = img->rows[y0] + x0;
+      const PixelQ4* bottom = img->rows[y0 + 1] + x0;
+      out[i] = bilinear_mix_fixed(top[0], top[1], bottom[0], bottom[1], (int)((x - (float)x0) * 8192.0f),
+                                  (int)((y - (float)y0) * 8192.0f));
+    } else {
+      out[i] = bilinear_sample_integer(img, x, y);
+    }
+  }
+}
+
 namespace {
 
 // Sums the 5 x 5 neighbourhood of (x0, y0) with separable weights: rows

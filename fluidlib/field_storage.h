@@ -42,4 +42,10 @@ void field_ghost_corners(float* d, int nx, int ny);
 // Ghost rows and columns copy their interior neighbours, then the corners.
 void field_continuity_boundaries(float* d, int nx, int ny);
 
+// The value range a rendering computed, kept for the next one.
+struct FieldRenderRange {
+  float min, max;
+  unsigned char valid;
+};
+
 #endif

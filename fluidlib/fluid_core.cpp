@@ -1,5 +1,6 @@
 #include <initializer_list>
 
+#include "colour_ramp.h"
 #include "fluid_flow_core.h"
 #include "fluid_numeric.h"
 #include "q4_memory.h"
@@ -205,20 +206,8 @@ void FluidFlowCore::apply_colour_map(float value, float& r, float& g, float& b, 
     r = g = b = t;
     return;
   }
-  if (pos[0] >= t) {
-    r = R[0], g = G[0], b = B[0];
-    return;
-  }
-  if (pos[n - 1] <= t) {
-    r = R[n - 1], g = G[n - 1], b = B[n - 1];
-    return;
-  }
-  // pos[0] < t < pos[n - 1]: some k >= 1 has pos[k] > t >= pos[k - 1] (the
-  // bound only matters for positions that are not ascending).
-  int k = 1;
-  while (k < n - 1 && !(pos[k] > t)) ++k;
-  const float w = (t - pos[k - 1]) / (pos[k] - pos[k - 1]);
-  r = R[k - 1] + (R[k] - R[k - 1]) * w;
-  g = G[k - 1] + (G[k] - G[k - 1]) * w;
-  b = B[k - 1] + (B[k] - B[k - 1]) * w;
+  const RampPoint p = ramp_point(t, pos, n);
+  r = ramp_value(p, R);
+  g = ramp_value(p, G);
+  b = ramp_value(p, B);
 }

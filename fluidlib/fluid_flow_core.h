@@ -77,6 +77,13 @@ class FluidFlowCore {
   float evaluate_scalar_field(int i, float x, float y, bool cubic, bool clamp, float lo, float hi) const;
 
   void evaluate_velocity(float x, float y, float& u, float& v) const;
+  // Renderings of a slot field and of the force and velocity fields (see
+  // ScalarField::magnitude_image); null for an invalid or empty slot.
+  image_data* scalar_field_magnitude_image(int i, bool recompute, bool fixed_range, float lo, float hi, int type);
+  image_data* force_magnitude_image(bool recompute, int type);
+  image_data* force_vector_image(bool recompute, int type);
+  image_data* velocity_magnitude_image(bool recompute, int type);
+  image_data* velocity_vector_image(bool recompute, int type);
   bool get_ats_timing_info(double& total, double& velocity_part, double& scalar_part, int& count) const;
   // Half-sweeps of the last pressure solve.
   int get_sor_half_sweeps() const { return sor.pass; }

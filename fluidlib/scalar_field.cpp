@@ -25,7 +25,8 @@ ScalarField::ScalarField(int nx_, int ny_, int method_)
       is_texture_field(0),
       hook_context(nullptr),
       executor(nullptr),
-      abort_test(nullptr) {}
+      abort_test(nullptr),
+      render_range{0.0f, 0.0f, 0} {}
 
 ScalarField::~ScalarField() {
   field_storage_free(data);

@@ -7,6 +7,7 @@
 
 class FFTConvolver;
 struct complex4;
+struct image_data;
 
 // One float per cell of an nx x ny grid, in the FFT or the DIRECT layout
 // (field_storage.h), with a label, the role flags the solver sets, the
@@ -57,6 +58,23 @@ class ScalarField {
   void get_range(float& min, float& max) const;
   bool dump(const char* path) const;
 
+  // Renderings: a new image_data of one pixel per interior cell, rows in
+  // field order, pixel type 0 (bytes) or 1 (words); null for another type or
+  // short memory. The caller deletes it. The heat map reuses the range of
+  // the last auto-ranged rendering unless asked to recompute it. The mapped
+  // renderings look t = (value - lo) / (hi - lo) up in n control points
+  // (none: a grey ramp); the _transp forms multiply by a weight field of the
+  // same grid, mapped from w_lo..w_hi to 0..1.
+  image_data* magnitude_image(bool recompute, bool fixed_range, float lo, float hi, int type);
+  image_data* magnitude_image_mono_map(float lo, float hi, const float* pos, const float* val, int n, int type);
+  image_data* magnitude_image_mono_map_transp(float lo, float hi, const float* pos, const float* val, int n,
+                                              const ScalarField* weight, float w_lo, float w_hi, int type);
+  image_data* magnitude_image_colour_map(float lo, float hi, const float* r, const float* g, const float* b,
+                                         const float* pos, int n, int type);
+  image_data* magnitude_image_colour_map_transp(float lo, float hi, const float* r, const float* g,
+                                                const float* b, const float* pos, int n,
+                                                const ScalarField* weight, float w_lo, float w_hi, int type);
+
   int method;
   int nx, ny;
   float* data;
@@ -69,6 +87,7 @@ class ScalarField {
   void* hook_context;
   mp_exec_fn executor;
   abort_test_fn abort_test;
+  FieldRenderRange render_range;
 
  private:
   // Visits every interior cell of this field's layout with its index.

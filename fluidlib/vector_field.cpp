@@ -34,7 +34,9 @@ VectorField::VectorField(int nx_, int ny_, int method_)
       random_seed(54321),
       kolmogorov(nullptr),
       kolmogorov_seed(12345),
-      kolmogorov_k(4.0f) {
+      kolmogorov_k(4.0f),
+      magnitude_range{0.0f, 0.0f, 0},
+      vector_range{0.0f, 0.0f, 0} {
   const int cells = cell_count();
   u = field_storage_new(cells);
   v = u ? field_storage_new(cells) : nullptr;

@@ -8,6 +8,7 @@
 class FFTConvolver;
 class KRVFT;
 struct complex4;
+struct image_data;
 
 // Two float components per cell of an nx x ny grid in the FFT or DIRECT
 // layout, with the painters that put forces and velocities into it. Grid
@@ -62,6 +63,11 @@ class VectorField {
   void get_range(float& umin, float& umax, float& vmin, float& vmax) const;
   bool dump(const char* path) const;
 
+  // Heat maps of the magnitude (see ScalarField::magnitude_image), from 0 to
+  // the largest magnitude; each keeps its own range between renderings.
+  image_data* magnitude_image(bool recompute, int type);
+  image_data* vector_image(bool recompute, int type);
+
   int method;
   int nx, ny;
   float* u;
@@ -77,6 +83,8 @@ class VectorField {
   KRVFT* kolmogorov;
   int kolmogorov_seed;
   float kolmogorov_k;
+  FieldRenderRange magnitude_range;
+  FieldRenderRange vector_range;
 
  private:
   bool aborted() const { return abort_test && abort_test(hook_context); }

@@ -474,3 +474,28 @@ TEST(XfmExecutor, InlineUnlessBothContextAndExecutorAreSet) {
 }
 
 }  // namespace
+
+TEST(XfmSampling, RowSamplerMatchesThePointSampler) {
+  ImageXfmQ4 xfm;
+  ImagePtr img = random_image(23, 17, 31);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> across(-2.0f, 25.0f), down(-2.0f, 19.0f);
+  std::vector<float> xs, ys;
+  for (int i = 0; i < 4000; i++) {
+    xs.push_back(across(rng));
+    ys.push_back(down(rng));
+  }
+  // Whole pixels, the last row and column, the edges of the image and
+  // positions no pixel can answer.
+  const float special[][2] = {{0, 0},      {22, 16},   {21.999998f, 15.999999f}, {-1, 3},      {-1.0000001f, 3},
+                              {22.5f, 16}, {23, 0},    {0, 17},                  {NAN, 2},     {2, NAN},
+                              {INFINITY, 1}, {1e30f, 1}, {-0.0f, -0.0f},          {0.99999994f, 5}};
+  for (const auto& s : special) {
+    xs.push_back(s[0]);
+    ys.push_back(s[1]);
+  }
+  std::vector<PixelQ4> row(xs.size());
+  xfm.bilinear_sample_integer_row(img.get(), xs.data(), ys.data(), (int)xs.size(), row.data());
+  for (size_t i = 0; i < xs.size(); i++)
+    ASSERT_TRUE(same_pixel(row[i], xfm.bilinear_sample_integer(img.get(), xs[i], ys[i]))) << xs[i] << ", " << ys[i];
+}

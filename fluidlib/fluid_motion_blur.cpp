@@ -1,0 +1,264 @@
+// Sources added into the texture image, plain or blurred along the flow,
+// and the motion blur itself: each pixel is the mean of bilinear samples
+// along the trail the flow carried it down, back to where it came from.
+#include <cmath>
+#include <cstdint>
+
+#include <immintrin.h>
+
+#include "fluid_flow.h"
+#include "fluid_numeric.h"
+#include "image_line_taps.h"
+#include "q4_simd.h"
+
+namespace {
+
+// A flow so fast that its trail would need more samples than this has
+// diverged; the cap keeps one pixel from holding up its band.
+const int kMaxTrailSamples = 65536;
+
+// The trail of one pixel: n samples from (fx, fy) to (fx, fy) + (dx, dy),
+// positions 0..1 of a w x h image.
+struct TrailPath {
+  float fx, fy, dx, dy;
+  int n;
+  float span_x, span_y;  // w - 1, h - 1
+  int w, h;
+};
+
+// Adds the trail's bilinear samples to sums (R, G, B, A), each sample with
+// the arithmetic of ImageQ4::PointSampleB: sample k at t = k / (n - 1),
+// position clamped to the image, weights in 32768ths (the first three
+// truncated, the fourth the rest), the sum shifted down by 15. The right
+// (lower) neighbour is clamped into the image: it lies outside only on
+// the last column (row), where its weight is 0. Samples are integers, so
+// the sums are exact in any order.
+void trail_sums_portable(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
+  const float steps = static_cast<float>(p.n - 1);
+  for (int k = 0; k < p.n; ++k) {
+    const float t = static_cast<float>(k) / steps;
+    const float x = clamped(p.fx + p.dx * t, 0.0f, 1.0f) * p.span_x;
+    const float y = clamped(p.fy + p.dy * t, 0.0f, 1.0f) * p.span_y;
+    // x, y >= 0: truncation is the floor, and the fraction is exact.
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const int ax = static_cast<int>((x - static_cast<float>(x0)) * 32768.0f);
+    const int ay = static_cast<int>((y - static_cast<float>(y0)) * 32768.0f);
+    const uint32_t w00 = ((32768 - ax) * (32768 - ay)) >> 15;
+    const uint32_t w10 = (ax * (32768 - ay)) >> 15;
+    const uint32_t w01 = ((32768 - ax) * ay) >> 15;
+    const uint32_t w11 = 32768 - (w00 + w10 + w01);
+    const int x1 = x0 + 1 < p.w ? x0 + 1 : p.w - 1;
+    const PixelQ4* r0 = rows[y0];
+    const PixelQ4* r1 = rows[y0 + 1 < p.h ? y0 + 1 : p.h - 1];
+    const PixelQ4 &p00 = r0[x0], &p10 = r0[x1], &p01 = r1[x0], &p11 = r1[x1];
+    sums[0] += (w00 * p00.r + w10 * p10.r + w01 * p01.r + w11 * p11.r) >> 15;
+    sums[1] += (w00 * p00.g + w10 * p10.g + w01 * p01.g + w11 * p11.g) >> 15;
+    sums[2] += (w00 * p00.b + w10 * p10.b + w01 * p01.b + w11 * p11.b) >> 15;
+    sums[3] += (w00 * p00.a + w10 * p10.a + w01 * p01.a + w11 * p11.a) >> 15;
+  }
+}
+
+// clamped(v, 0, 1) of eight values (NaN to 0).
+Q4_SIMD_TARGET_AVX2 inline __m256 unit8(__m256 v) {
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256 positive = _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_GT_OQ);
+  return _mm256_and_ps(_mm256_blendv_ps(one, v, _mm256_cmp_ps(v, one, _CMP_LT_OQ)), positive);
+}
+
+// A pixel's four channels times a weight, as 32-bit lanes.
+Q4_SIMD_TARGET_AVX2 inline __m128i weighted(const PixelQ4* px, int weight) {
+  return _mm_mullo_epi32(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(px))),
+                         _mm_set1_epi32(weight));
+}
+
+// The same: positions and weights of eight samples at a time, then each
+// sample's four channels at once. Compares are ordered (NaN false) and no
+// product is fused with a sum.
+Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
+  const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
+  const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256 fx = _mm256_set1_ps(p.fx), fy = _mm256_set1_ps(p.fy), dx = _mm256_set1_ps(p.dx),
+               dy = _mm256_set1_ps(p.dy);
+  const __m256 span_x = _mm256_set1_ps(p.span_x), span_y = _mm256_set1_ps(p.span_y);
+  const __m256 scale = _mm256_set1_ps(32768.0f);
+  const __m256i full = _mm256_set1_epi32(32768), step = _mm256_set1_epi32(1);
+  const __m256i last_x = _mm256_set1_epi32(p.w - 1), last_y = _mm256_set1_epi32(p.h - 1);
+  alignas(32) int x0[8], x1[8], y0[8], y1[8], w00[8], w10[8], w01[8], w11[8];
+  __m128i total = _mm_setzero_si128();
+  for (int k = 0; k < p.n; k += 8) {
+    // k + lane is below 2^24: exact in float, as the int converted alone.
+    const __m256 t = _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
+    const __m256 x = _mm256_mul_ps(unit8(_mm256_add_ps(fx, _mm256_mul_ps(dx, t))), span_x);
+    const __m256 y = _mm256_mul_ps(unit8(_mm256_add_ps(fy, _mm256_mul_ps(dy, t))), span_y);
+    const __m256i ix = _mm256_cvttps_epi32(x), iy = _mm256_cvttps_epi32(y);
+    const __m256i ax = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(x, _mm256_cvtepi32_ps(ix)), scale));
+    const __m256i ay = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(y, _mm256_cvtepi32_ps(iy)), scale));
+    const __m256i bx = _mm256_sub_epi32(full, ax), by = _mm256_sub_epi32(full, ay);
+    const __m256i v00 = _mm256_srli_epi32(_mm256_mullo_epi32(bx, by), 15);
+    const __m256i v10 = _mm256_srli_epi32(_mm256_mullo_epi32(ax, by), 15);
+    const __m256i v01 = _mm256_srli_epi32(_mm256_mullo_epi32(bx, ay), 15);
+    const __m256i v11 = _mm256_sub_epi32(full, _mm256_add_epi32(v00, _mm256_add_epi32(v10, v01)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(x0), ix);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(x1), _mm256_min_epi32(_mm256_add_epi32(ix, step), last_x));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w00), v00);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w10), v10);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w01), v01);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w11), v11);
+    const int count = p.n - k < 8 ? p.n - k : 8;
+    for (int l = 0; l < count; ++l) {
+      const PixelQ4* r0 = rows[y0[l]];
+      const PixelQ4* r1 = rows[y1[l]];
+      const __m128i sum =
+          _mm_add_epi32(_mm_add_epi32(weighted(r0 + x0[l], w00[l]), weighted(r0 + x1[l], w10[l])),
+                        _mm_add_epi32(weighted(r1 + x0[l], w01[l]), weighted(r1 + x1[l], w11[l])));
+      total = _mm_add_epi32(total, _mm_srli_epi32(sum, 15));
+    }
+  }
+  uint32_t lane_sums[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lane_sums), total);
+  for (int c = 0; c < 4; ++c) sums[c] += lane_sums[c];
+}
+
+void trail_sums(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
+  if (q4_simd_use_avx2())
+    trail_sums_avx2(p, rows, sums);
+  else
+    trail_sums_portable(p, rows, sums);
+}
+
+// c + v * amount, rounded and held to the channel range; a sink never
+// wraps below 0.
+unsigned short added(unsigned short c, float v, float amount) {
+  return static_cast<unsigned short>(clamped(static_cast<float>(c) + v * amount + 0.5f, 0.0f, 32767.0f));
+}
+
+}  // namespace
+
+bool FluidFlow::add_source_for_texture_method(ImageQ4* src, ImageQ4* texture, float amount) {
+  if (!(std::fabs(amount) >= 1e-6f)) return true;
+  if (!image_usable(src) || !image_usable(texture) || src->width != texture->width ||
+      src->height != texture->height)
+    return false;
+  for (int y = 0; y < texture->height && !stopped(); ++y) {
+    const PixelQ4* in = src->rows[y];
+    PixelQ4* out = texture->rows[y];
+    for (int x = 0; x < texture->width; ++x) {
+      const PixelQ4 s = in[x];
+      PixelQ4& t = out[x];
+      t = PixelQ4{added(t.r, s.r, amount), added(t.g, s.g, amount), added(t.b, s.b, amount),
+                  added(t.a, s.a, amount)};
+    }
+  }
+  return true;
+}
+
+bool FluidFlow::motion_blur_image(ImageQ4* src, ImageQ4* dst) { return blur_along_flow(src, dst, 1.0f, false); }
+
+bool FluidFlow::add_source_for_texture_method_with_motion_blur(ImageQ4* src, ImageQ4* texture, float amount) {
+  if (!(std::fabs(amount) >= 1e-6f)) return true;
+  return blur_along_flow(src, texture, amount, true);
+}
+
+bool FluidFlow::blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool add) {
+  if (!image_usable(src) || !image_usable(dst) || src->width != dst->width || src->height != dst->height ||
+      !velocity->has_storage())
+    return false;
+  const int w = dst->width, h = dst->height;
+  const bool fft = velocity->method == FIELD_FFT;
+  // The velocity at a pixel is evaluate_velocity at its 0..1 position.
+  ImageLines lines;
+  const bool made = image_lines_make(lines, w, h, nx, ny, [fft](float unit, int n) {
+    const float g = static_cast<float>(n) * unit + 1.0f;
+    return fft ? field_sampling::vector_fft(g, n) : field_sampling::vector_direct(g, n);
+  });
+  if (!made) return false;
+  // A trail reaches into other bands' rows: in place, bands read a copy.
+  ImageQ4* copy = src == dst ? new ImageQ4(*src) : nullptr;
+  if (copy && !image_usable(copy)) {
+    delete copy;
+    image_lines_free(lines);
+    return false;
+  }
+  worker_source = copy ? copy : src;
+  worker_target = dst;
+  worker_amount = amount;
+  blur_block = BlurBlock{lines};
+  mp_exec(add ? mp_motion_blur_core_add : mp_motion_blur_core, h);
+  worker_source = worker_target = nullptr;
+  delete copy;
+  image_lines_free(lines);
+  return true;
+}
+
+void FluidFlow::mp_motion_blur_core(void* flow, int first_row, int last_row) {
+  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row, false);
+}
+
+void FluidFlow::mp_motion_blur_core_add(void* flow, int first_row, int last_row) {
+  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row, true);
+}
+
+void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add) {
+  const ImageLines& lines = self->blur_block.lines;
+  const ImageQ4* src = self->worker_source;
+  const int w = src->width, h = src->height;
+  const float longest = static_cast<float>(w > h ? w : h);
+  const float amount = self->worker_amount;
+  const VectorField* vel = self->velocity;
+  const int stride = vel->stride();
+  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h};
+
+  for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
+    PixelQ4* out = self->worker_target->rows[y];
+    const float fy = lines.f[w + y], gy = 1.0f - fy;
+    const float* u0 = vel->u + lines.a[w + y] * stride;
+    const float* u1 = vel->u + lines.b[w + y] * stride;
+    const float* v0 = vel->v + lines.a[w + y] * stride;
+    const float* v1 = vel->v + lines.b[w + y] * stride;
+    // Image columns advance through the grid cells in order: the row blend
+    // of a cell's two columns serves every pixel in it. The arithmetic of
+    // VectorField::evaluate.
+    int cell = -1;
+    float u_a = 0.0f, u_b = 0.0f, v_a = 0.0f, v_b = 0.0f;
+    for (int x = 0; x < w; ++x) {
+      const int a = lines.a[x], b = lines.b[x];
+      if (a != cell) {
+        cell = a;
+        u_a = gy * u0[a] + fy * u1[a];
+        u_b = gy * u0[b] + fy * u1[b];
+        v_a = gy * v0[a] + fy * v1[a];
+        v_b = gy * v0[b] + fy * v1[b];
+      }
+      const float fx = lines.f[x], gx = 1.0f - fx;
+      float vx = gx * u_a + fx * u_b;
+      float vy = gx * v_a + fx * v_b;
+      // A diverged flow has no direction to blur along.
+      if (!std::isfinite(vx) || !std::isfinite(vy)) vx = vy = 0.0f;
+      // The trail runs backwards, against the flow.
+      path.fx = lines.unit[x];
+      path.fy = lines.unit[w + y];
+      path.dx = -vx;
+      path.dy = -vy;
+      const int wanted = truncated_within(3.0f * std::sqrt(vx * vx + vy * vy) * longest, 0, kMaxTrailSamples);
+      path.n = wanted > 2 ? wanted : 2;
+      uint32_t sums[4] = {0, 0, 0, 0};
+      trail_sums(path, src->rows, sums);
+      const float samples = static_cast<float>(path.n);
+      PixelQ4& t = out[x];
+      if (add) {
+        t = PixelQ4{added(t.r, static_cast<float>(sums[0]) / samples, amount),
+                    added(t.g, static_cast<float>(sums[1]) / samples, amount),
+                    added(t.b, static_cast<float>(sums[2]) / samples, amount),
+                    added(t.a, static_cast<float>(sums[3]) / samples, amount)};
+      } else {
+        auto mean = [samples](uint32_t sum) {
+          const float m = static_cast<float>(sum) / samples;
+          return static_cast<unsigned short>(m < 32767.0f ? m : 32767.0f);
+        };
+        t = PixelQ4{mean(sums[0]), mean(sums[1]), mean(sums[2]), mean(sums[3])};
+      }
+    }
+  }
+}
