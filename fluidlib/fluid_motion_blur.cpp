@@ -17,10 +17,11 @@ namespace {
 // diverged; the cap keeps one pixel from holding up its band.
 const int kMaxTrailSamples = 65536;
 
-// The trail of one pixel: n samples from (fx, fy) to (fx, fy) + (dx, dy),
-// positions 0..1 of a w x h image.
+// The trail of one pixel of a w x h image: n samples from the pixel (x, y)
+// to (x, y) + (dx, dy) * (span_x, span_y), the offsets (dx, dy) in 0..1
+// units of the image.
 struct TrailPath {
-  float fx, fy, dx, dy;
+  float x, y, dx, dy;
   int n;
   float span_x, span_y;  // w - 1, h - 1
   int w, h;
@@ -29,7 +30,9 @@ struct TrailPath {
 // Adds the trail's bilinear samples to sums (R, G, B, A), each sample with
 // the arithmetic of ImageQ4::PointSampleB: sample k at t = k / (n - 1),
 // position clamped to the image, weights in 32768ths (the first three
-// truncated, the fourth the rest), the sum shifted down by 15. The right
+// truncated, the fourth the rest), the sum shifted down by 15. Positions
+// start from the pixel itself, not from its 0..1 position scaled back,
+// which can land a hair beside it: a still flow copies exactly. The right
 // (lower) neighbour is clamped into the image: it lies outside only on
 // the last column (row), where its weight is 0. Samples are integers, so
 // the sums are exact in any order.
@@ -37,8 +40,8 @@ void trail_sums_portable(const TrailPath& p, PixelQ4* const* rows, uint32_t* sum
   const float steps = static_cast<float>(p.n - 1);
   for (int k = 0; k < p.n; ++k) {
     const float t = static_cast<float>(k) / steps;
-    const float x = clamped(p.fx + p.dx * t, 0.0f, 1.0f) * p.span_x;
-    const float y = clamped(p.fy + p.dy * t, 0.0f, 1.0f) * p.span_y;
+    const float x = clamped(p.x + p.dx * t * p.span_x, 0.0f, p.span_x);
+    const float y = clamped(p.y + p.dy * t * p.span_y, 0.0f, p.span_y);
     // x, y >= 0: truncation is the floor, and the fraction is exact.
     const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
     const int ax = static_cast<int>((x - static_cast<float>(x0)) * 32768.0f);
@@ -58,11 +61,10 @@ void trail_sums_portable(const TrailPath& p, PixelQ4* const* rows, uint32_t* sum
   }
 }
 
-// clamped(v, 0, 1) of eight values (NaN to 0).
-Q4_SIMD_TARGET_AVX2 inline __m256 unit8(__m256 v) {
-  const __m256 one = _mm256_set1_ps(1.0f);
+// clamped(v, 0, top) of eight values (NaN to 0).
+Q4_SIMD_TARGET_AVX2 inline __m256 within8(__m256 v, __m256 top) {
   const __m256 positive = _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_GT_OQ);
-  return _mm256_and_ps(_mm256_blendv_ps(one, v, _mm256_cmp_ps(v, one, _CMP_LT_OQ)), positive);
+  return _mm256_and_ps(_mm256_blendv_ps(top, v, _mm256_cmp_ps(v, top, _CMP_LT_OQ)), positive);
 }
 
 // A pixel's four channels times a weight, as 32-bit lanes.
@@ -77,7 +79,7 @@ Q4_SIMD_TARGET_AVX2 inline __m128i weighted(const PixelQ4* px, int weight) {
 Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
   const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
   const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256 fx = _mm256_set1_ps(p.fx), fy = _mm256_set1_ps(p.fy), dx = _mm256_set1_ps(p.dx),
+  const __m256 px = _mm256_set1_ps(p.x), py = _mm256_set1_ps(p.y), dx = _mm256_set1_ps(p.dx),
                dy = _mm256_set1_ps(p.dy);
   const __m256 span_x = _mm256_set1_ps(p.span_x), span_y = _mm256_set1_ps(p.span_y);
   const __m256 scale = _mm256_set1_ps(32768.0f);
@@ -88,8 +90,8 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
   for (int k = 0; k < p.n; k += 8) {
     // k + lane is below 2^24: exact in float, as the int converted alone.
     const __m256 t = _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
-    const __m256 x = _mm256_mul_ps(unit8(_mm256_add_ps(fx, _mm256_mul_ps(dx, t))), span_x);
-    const __m256 y = _mm256_mul_ps(unit8(_mm256_add_ps(fy, _mm256_mul_ps(dy, t))), span_y);
+    const __m256 x = within8(_mm256_add_ps(px, _mm256_mul_ps(_mm256_mul_ps(dx, t), span_x)), span_x);
+    const __m256 y = within8(_mm256_add_ps(py, _mm256_mul_ps(_mm256_mul_ps(dy, t), span_y)), span_y);
     const __m256i ix = _mm256_cvttps_epi32(x), iy = _mm256_cvttps_epi32(y);
     const __m256i ax = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(x, _mm256_cvtepi32_ps(ix)), scale));
     const __m256i ay = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(y, _mm256_cvtepi32_ps(iy)), scale));
@@ -237,8 +239,8 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
       // A diverged flow has no direction to blur along.
       if (!std::isfinite(vx) || !std::isfinite(vy)) vx = vy = 0.0f;
       // The trail runs backwards, against the flow.
-      path.fx = lines.unit[x];
-      path.fy = lines.unit[w + y];
+      path.x = static_cast<float>(x);
+      path.y = static_cast<float>(y);
       path.dx = -vx;
       path.dy = -vy;
       const int wanted = truncated_within(3.0f * std::sqrt(vx * vx + vy * vy) * longest, 0, kMaxTrailSamples);
