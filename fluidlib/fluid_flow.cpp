@@ -33,7 +33,8 @@ FluidFlow::FluidFlow(int nx_, int ny_, int method_, int scalar_nx, int scalar_ny
       worker_amount(0.0f),
       resample_block{},
       blur_block{},
-      composite_block{} {}
+      composite_block{},
+      diffusion_block{} {}
 
 FluidFlow::~FluidFlow() {
   delete scalar_grid_image;

@@ -83,6 +83,14 @@ class FluidFlow : public FluidFlowCore {
   static void mp_motion_blur_core(void* flow, int first_row, int last_row);
   static void mp_motion_blur_core_add(void* flow, int first_row, int last_row);
 
+  // Blurs img by three box passes along rows and then columns, at a radius
+  // of the texture diffusion rate times half the width (a fraction mixing
+  // the two whole radii around it), and fades it by 1 / (1 + the texture
+  // dissipation rate) on the way into the column passes.
+  void texture_diffuse_dissipate(ImageQ4* img);
+  static void mp_box_gauss_hor_4(void* flow, int first_row, int last_row);
+  static void mp_box_gauss_vert_4(void* flow, int first_col, int last_col);
+
   // fg over bg into out (which may be either input); false, out untouched,
   // when the sizes differ.
   bool composite_over_by_alpha(ImageQ4* bg, ImageQ4* fg, ImageQ4* out, bool premultiply);
@@ -104,6 +112,14 @@ class FluidFlow : public FluidFlowCore {
   struct BlurBlock {
     ImageLines lines;
   };
+  // A whole radius r and the weight k (in 1024ths) of r + 1.
+  struct DiffusionRadius {
+    int r, k;
+  };
+  struct DiffusionBlock {
+    DiffusionRadius radius[2];  // rows, columns
+    float keep;                 // dissipation factor
+  };
   struct CompositeBlock {
     ImageQ4* bg;
     ImageQ4* fg;
@@ -119,6 +135,9 @@ class FluidFlow : public FluidFlowCore {
   bool resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool footprint);
   bool blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool add);
   bool composite(ImageQ4* bg, ImageQ4* fg, ImageQ4* out, int alpha_scale, bool premultiply, bool matte);
+  static DiffusionRadius diffusion_radius(float radius, int limit);
+  template <bool Columns>
+  static void diffuse_band(FluidFlow* self, int first, int last);
   static void mp_resample(void* flow, int first_row, int last_row);
   static void mp_composite(void* flow, int first_row, int last_row);
   static void blur_band(FluidFlow* self, int first_row, int last_row, bool add);
@@ -126,6 +145,7 @@ class FluidFlow : public FluidFlowCore {
   ResampleBlock resample_block;
   BlurBlock blur_block;
   CompositeBlock composite_block;
+  DiffusionBlock diffusion_block;
 };
 
 #endif

@@ -1,0 +1,104 @@
+// Texture diffusion and dissipation: the picture carried by the flow is
+// blurred by three integer box passes along rows, then along columns, a
+// fractional radius mixing the whole radii around it, and faded on its way
+// into the column passes.
+#include <cstring>
+
+#include "box_pass.h"
+#include "fluid_flow.h"
+#include "line_filter.h"
+#include "q4_simd.h"
+
+namespace {
+
+// Lines filtered side by side: 16 lanes of four channels.
+const int kLines = 4;
+const int kLanes = kLines * RgbaChannels::count;
+
+// (1024 - k) * at_r + k * at_r1, shifted down by 10, into at_r.
+Q4_SIMD_BODY void mix_body(int* at_r, const int* at_r1, long count, int k) {
+  const int keep = 1024 - k;
+  for (long i = 0; i < count; ++i) at_r[i] = (keep * at_r[i] + k * at_r1[i]) >> 10;
+}
+Q4_SIMD_DISPATCH(void, mix, (int* at_r, const int* at_r1, long count, int k), (at_r, at_r1, count, k))
+
+// Each value times the dissipation factor, truncated.
+Q4_SIMD_BODY void fade_body(int* v, long count, float keep) {
+  for (long i = 0; i < count; ++i) v[i] = static_cast<int>(static_cast<float>(v[i]) * keep);
+}
+Q4_SIMD_DISPATCH(void, fade, (int* v, long count, float keep), (v, count, keep))
+
+}  // namespace
+
+FluidFlow::DiffusionRadius FluidFlow::diffusion_radius(float radius, int limit) {
+  float R = radius > 0.0f ? radius : 0.0f;  // not-a-number too
+  if (R > static_cast<float>(limit)) R = static_cast<float>(limit);
+  const int r = static_cast<int>(R);
+  return DiffusionRadius{r, static_cast<int>((R - static_cast<float>(r)) * 1024.0f)};
+}
+
+void FluidFlow::texture_diffuse_dissipate(ImageQ4* img) {
+  if (!image_usable(img)) return;
+  // Both rates at 0 make every pass the identity (radius 0, the whole weight
+  // on it, a factor of 1).
+  if (!(texture_diffusion > 0.0f) && !(texture_dissipation > 0.0f)) return;
+  const int w = img->width, h = img->height;
+  // The width sets the radius both ways; each direction holds it to half
+  // its own length.
+  const float radius = static_cast<float>(w) * texture_diffusion * 0.5f;
+  diffusion_block = DiffusionBlock{{diffusion_radius(radius, w / 2), diffusion_radius(radius, h / 2)},
+                                   1.0f / (1.0f + texture_dissipation)};
+  // Every line is gathered whole before it is written and bands own whole
+  // lines: the passes read and write the picture in place, as they would
+  // a copy.
+  worker_source = worker_target = img;
+  mp_exec(mp_box_gauss_hor_4, h);
+  mp_exec(mp_box_gauss_vert_4, w);
+  worker_source = worker_target = nullptr;
+}
+
+void FluidFlow::mp_box_gauss_hor_4(void* flow, int first_row, int last_row) {
+  diffuse_band<false>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row);
+}
+
+void FluidFlow::mp_box_gauss_vert_4(void* flow, int first_col, int last_col) {
+  diffuse_band<true>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_col, last_col);
+}
+
+// Rows go from the source image into the target, columns back; a band
+// whose working lines cannot be had leaves its lines as they were.
+template <bool Columns>
+void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
+  const DiffusionBlock& job = self->diffusion_block;
+  const ImageQ4& from = Columns ? *self->worker_target : *self->worker_source;
+  ImageQ4& to = Columns ? *self->worker_source : *self->worker_target;
+  const int n = line_length<Columns>(from);
+  const DiffusionRadius b = job.radius[Columns ? 1 : 0];
+  const float keep = Columns ? job.keep : 1.0f;
+  const long values = static_cast<long>(n) * kLanes;
+  BandScratch<int> scratch(3 * static_cast<uint64_t>(values));
+  int* in = scratch.get();
+  if (!in) return;
+  int* at_r = in + values;
+  int* at_r1 = at_r + values;
+  if (first < 0) first = 0;
+  if (last > line_count<Columns>(from) - 1) last = static_cast<int>(line_count<Columns>(from)) - 1;
+  for (int line = first; line <= last && !self->stopped(); line += kLines) {
+    const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
+    if (lines < kLines)  // lanes of missing lines carry zeros
+      for (long i = 0; i < values; ++i) in[i] = 0;
+    gather_lanes<Columns>(from, line, lines, n, kLanes, RgbaChannels{}, in);
+    if (keep != 1.0f) fade(in, values, keep);
+    // With no weight on r + 1 the mix gives the passes at r back: the
+    // others are not run. The passes overwrite their input, so the second
+    // run starts from a copy.
+    if (b.k > 0) std::memcpy(at_r1, in, sizeof(int) * values);
+    box_pass_lanes(b.r, 3, n, kLanes, in, at_r);
+    if (b.k > 0) {
+      box_pass_lanes(b.r + 1, 3, n, kLanes, at_r1, in);
+      mix(at_r, in, values, b.k);
+    }
+    scatter_lanes<Columns>(to, line, lines, n, kLanes, RgbaChannels{}, at_r,
+                           [](int v) { return static_cast<unsigned short>(v); });
+  }
+}
