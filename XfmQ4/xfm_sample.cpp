@@ -5,9 +5,10 @@
 #include <cstring>
 #include <type_traits>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "ImageXfmQ4.h"
+#include "q4_simd.h"
 
 namespace {
 
@@ -166,12 +167,15 @@ PixelQ4 ImageXfmQ4::bilinear_sample_integer(ImageQ4* img, double x, double y) {
   return bilinear_mix_fixed(p00, p10, p01, p11, f, g);
 }
 
-void ImageXfmQ4::bilinear_sample_integer_row(ImageQ4* img, const float* xs, const float* ys, int n, PixelQ4* out) {
+namespace {
+
+// The row sampler, a point at a time. All four neighbours inside (NaN is
+// not): floor is truncation and the fractions come out as in double, since
+// x - floor(x) is exact.
+void bilinear_row_portable(ImageXfmQ4& xfm, ImageQ4* img, const float* xs, const float* ys, int n, PixelQ4* out) {
   const float last_x = (float)(img->width - 1), last_y = (float)(img->height - 1);
   for (int i = 0; i < n; i++) {
     const float x = xs[i], y = ys[i];
-    // All four neighbours inside (NaN is not): floor is truncation and the
-    // fractions come out as in double, since x - floor(x) is exact.
     if (x >= 0.0f && x < last_x && y >= 0.0f && y < last_y) {
       const int x0 = (int)x, y0 = (int)y;
       const PixelQ4* top = img->rows[y0] + x0;
@@ -179,9 +183,70 @@ void ImageXfmQ4::bilinear_sample_integer_row(ImageQ4* img, const float* xs, cons
       out[i] = bilinear_mix_fixed(top[0], top[1], bottom[0], bottom[1], (int)((x - (float)x0) * 8192.0f),
                                   (int)((y - (float)y0) * 8192.0f));
     } else {
-      out[i] = bilinear_sample_integer(img, x, y);
+      out[i] = xfm.bilinear_sample_integer(img, x, y);
     }
   }
+}
+
+// The same eight points at a time when all eight are inside: positions and
+// fractions side by side, then bilinear_mix_fixed's steps on two points at
+// once, one in each 128-bit half. Any other group goes point by point.
+Q4_SIMD_TARGET_AVX2 void bilinear_row_avx2(ImageXfmQ4& xfm, ImageQ4* img, const float* xs, const float* ys, int n,
+                                           PixelQ4* out) {
+  const __m256 zero_ps = _mm256_setzero_ps(), scale = _mm256_set1_ps(8192.0f);
+  const __m256 last_x = _mm256_set1_ps((float)(img->width - 1)), last_y = _mm256_set1_ps((float)(img->height - 1));
+  const __m256i zero = _mm256_setzero_si256();
+  alignas(32) int ix[8], iy[8], fx[8], fy[8];
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 x = _mm256_loadu_ps(xs + i), y = _mm256_loadu_ps(ys + i);
+    const __m256 inside = _mm256_and_ps(
+        _mm256_and_ps(_mm256_cmp_ps(x, zero_ps, _CMP_GE_OQ), _mm256_cmp_ps(x, last_x, _CMP_LT_OQ)),
+        _mm256_and_ps(_mm256_cmp_ps(y, zero_ps, _CMP_GE_OQ), _mm256_cmp_ps(y, last_y, _CMP_LT_OQ)));
+    if (_mm256_movemask_ps(inside) != 0xff) {
+      bilinear_row_portable(xfm, img, xs + i, ys + i, 8, out + i);
+      continue;
+    }
+    const __m256i x0 = _mm256_cvttps_epi32(x), y0 = _mm256_cvttps_epi32(y);
+    _mm256_store_si256((__m256i*)ix, x0);
+    _mm256_store_si256((__m256i*)iy, y0);
+    _mm256_store_si256((__m256i*)fx, _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(x, _mm256_cvtepi32_ps(x0)), scale)));
+    _mm256_store_si256((__m256i*)fy, _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(y, _mm256_cvtepi32_ps(y0)), scale)));
+    for (int k = 0; k < 8; k += 2) {
+      // Each half: the pixel and its right neighbour on the top row, then
+      // on the bottom row.
+      const __m256i top = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)(img->rows[iy[k]] + ix[k]))),
+          _mm_loadu_si128((const __m128i*)(img->rows[iy[k + 1]] + ix[k + 1])), 1);
+      const __m256i bottom = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)(img->rows[iy[k] + 1] + ix[k]))),
+          _mm_loadu_si128((const __m128i*)(img->rows[iy[k + 1] + 1] + ix[k + 1])), 1);
+      const __m256i left = _mm256_unpacklo_epi64(top, bottom), right = _mm256_unpackhi_epi64(top, bottom);
+      const __m256i f = _mm256_inserti128_si256(_mm256_set1_epi16((short)fx[k]), _mm_set1_epi16((short)fx[k + 1]), 1);
+      const __m256i g = _mm256_inserti128_si256(_mm256_set1_epi16((short)fy[k]), _mm_set1_epi16((short)fy[k + 1]), 1);
+      const __m256i dx = _mm256_sub_epi16(right, left);
+      const __m256i lo = _mm256_mullo_epi16(dx, f), hi = _mm256_mulhi_epi16(dx, f);
+      const __m256i upper = _mm256_add_epi32(_mm256_unpacklo_epi16(left, zero),
+                                             _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 13));
+      const __m256i lower = _mm256_add_epi32(_mm256_unpackhi_epi16(left, zero),
+                                             _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 13));
+      const __m256i dy = _mm256_packs_epi32(_mm256_sub_epi32(lower, upper), zero);
+      const __m256i prod = _mm256_unpacklo_epi16(_mm256_mullo_epi16(dy, g), _mm256_mulhi_epi16(dy, g));
+      const __m256i v = _mm256_packs_epi32(_mm256_add_epi32(upper, _mm256_srai_epi32(prod, 13)), zero);
+      // The two results sit in the low quarter of each half.
+      _mm_storeu_si128((__m128i*)(out + i + k), _mm256_castsi256_si128(_mm256_permute4x64_epi64(v, 0x08)));
+    }
+  }
+  if (i < n) bilinear_row_portable(xfm, img, xs + i, ys + i, n - i, out + i);
+}
+
+}  // namespace
+
+void ImageXfmQ4::bilinear_sample_integer_row(ImageQ4* img, const float* xs, const float* ys, int n, PixelQ4* out) {
+  if (q4_simd_use_avx2())
+    bilinear_row_avx2(*this, img, xs, ys, n, out);
+  else
+    bilinear_row_portable(*this, img, xs, ys, n, out);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageXfmQ4.h"
+#include "simd_paths.h"
 #include "xfm_test_images.h"
 
 namespace {
@@ -494,8 +495,19 @@ TEST(XfmSampling, RowSamplerMatchesThePointSampler) {
     xs.push_back(s[0]);
     ys.push_back(s[1]);
   }
-  std::vector<PixelQ4> row(xs.size());
-  xfm.bilinear_sample_integer_row(img.get(), xs.data(), ys.data(), (int)xs.size(), row.data());
-  for (size_t i = 0; i < xs.size(); i++)
-    ASSERT_TRUE(same_pixel(row[i], xfm.bilinear_sample_integer(img.get(), xs[i], ys[i]))) << xs[i] << ", " << ys[i];
+  // Runs of points all inside, then the edge cases among them.
+  for (int i = 0; i < 400; i++) {
+    xs.push_back(0.5f + 21.0f * (float)i / 400.0f);
+    ys.push_back(15.9f * (float)((i * 7) % 400) / 400.0f);
+  }
+  const auto paths = run_on_both_simd_paths([&] {
+    std::vector<PixelQ4> row(xs.size());
+    xfm.bilinear_sample_integer_row(img.get(), xs.data(), ys.data(), (int)xs.size(), row.data());
+    return row;
+  });
+  for (size_t i = 0; i < xs.size(); i++) {
+    const PixelQ4 want = xfm.bilinear_sample_integer(img.get(), xs[i], ys[i]);
+    ASSERT_TRUE(same_pixel(paths.first[i], want)) << xs[i] << ", " << ys[i];
+    ASSERT_TRUE(same_pixel(paths.second[i], want)) << xs[i] << ", " << ys[i];
+  }
 }
