@@ -2,7 +2,6 @@
 #define FLUID_FLOW_H
 
 #include "ImageQ4.h"
-#include "field_sampling.h"
 #include "fluid_flow_core.h"
 
 class ImageXfmQ4;
@@ -32,7 +31,8 @@ void image_lines_free(ImageLines& lines);
 // and composited.
 //
 // Pixels are the 15-bit channels of ImageQ4; a field value of 1.0 is a
-// channel of 32768 (luminance: a sum R + G + B of 98304).
+// channel of 32768 (luminance: a sum R + G + B of 98304), held to 32767 on
+// the way back into a frame.
 //
 // Orientation: image row 0 is the first interior row of a field, and the
 // renderings come back the same way up.

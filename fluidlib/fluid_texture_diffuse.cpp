@@ -6,6 +6,7 @@
 
 #include "box_pass.h"
 #include "fluid_flow.h"
+#include "fluid_numeric.h"
 #include "line_filter.h"
 #include "q4_simd.h"
 
@@ -46,8 +47,10 @@ void FluidFlow::texture_diffuse_dissipate(ImageQ4* img) {
   // The width sets the radius both ways; each direction holds it to half
   // its own length.
   const float radius = static_cast<float>(w) * texture_diffusion * 0.5f;
+  // The setters hold both rates to 0 and up; a rate written past them
+  // must not make the factor grow channels past 16 bits.
   diffusion_block = DiffusionBlock{{diffusion_radius(radius, w / 2), diffusion_radius(radius, h / 2)},
-                                   1.0f / (1.0f + texture_dissipation)};
+                                   1.0f / (1.0f + at_least(texture_dissipation, 0.0f))};
   // Every line is gathered whole before it is written and bands own whole
   // lines: the passes read and write the picture in place, as they would
   // a copy.
