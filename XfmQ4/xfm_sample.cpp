@@ -210,8 +210,9 @@ Q4_SIMD_TARGET_AVX2 void bilinear_row_avx2(ImageXfmQ4& xfm, ImageQ4* img, const 
     const __m256i x0 = _mm256_cvttps_epi32(x), y0 = _mm256_cvttps_epi32(y);
     _mm256_store_si256((__m256i*)ix, x0);
     _mm256_store_si256((__m256i*)iy, y0);
-    _mm256_store_si256((__m256i*)fx, _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(x, _mm256_cvtepi32_ps(x0)), scale)));
-    _mm256_store_si256((__m256i*)fy, _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(y, _mm256_cvtepi32_ps(y0)), scale)));
+    const __m256 frac_x = _mm256_sub_ps(x, _mm256_cvtepi32_ps(x0)), frac_y = _mm256_sub_ps(y, _mm256_cvtepi32_ps(y0));
+    _mm256_store_si256((__m256i*)fx, _mm256_cvttps_epi32(_mm256_mul_ps(frac_x, scale)));
+    _mm256_store_si256((__m256i*)fy, _mm256_cvttps_epi32(_mm256_mul_ps(frac_y, scale)));
     for (int k = 0; k < 8; k += 2) {
       // Each half: the pixel and its right neighbour on the top row, then
       // on the bottom row.

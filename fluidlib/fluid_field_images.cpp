@@ -111,9 +111,11 @@ bool FluidFlow::combine_scalar_fields_to_image(int colour_slot, int alpha_slot, 
 
 bool FluidFlow::get_velocity_grid_image(ImageQ4* img) {
   if (!image_usable(img)) return false;
-  // Cells across per pixel; an image one pixel wide has no spacing.
+  // Cells per pixel, (n - 1) / (w - 1) as image_unit works it out: an image
+  // one pixel wide has no spacing and lies in the first cell.
   const float sx = image_unit(nx - 1, img->width), sy = image_unit(ny - 1, img->height);
-  const unsigned short light = static_cast<unsigned short>(32767 * 0.7), dark = static_cast<unsigned short>(32767 * 0.2);
+  const unsigned short light = static_cast<unsigned short>(32767 * 0.7);
+  const unsigned short dark = static_cast<unsigned short>(32767 * 0.2);
   for (int y = 0; y < img->height; ++y) {
     const int row_parity = static_cast<int>(static_cast<float>(y) * sy) & 1;
     PixelQ4* out = img->rows[y];

@@ -92,7 +92,8 @@ TEST(FluidComposite, NaiveOverOnNoiseInPlaceAndInBands) {
       EXPECT_TRUE(same_pixels(*both.first, *both.second));
       for (int y = 0; y < 23; ++y)
         for (int x = 0; x < 301; ++x)
-          ASSERT_TRUE(same_pixel(both.first->rows[y][x], naive_over(bg->rows[y][x], fg->rows[y][x], premultiply, scale)))
+          ASSERT_TRUE(same_pixel(both.first->rows[y][x],
+                                 naive_over(bg->rows[y][x], fg->rows[y][x], premultiply, scale)))
               << x << "," << y;
       // Into the foreground or the background itself.
       ImagePtr into_fg = copy_of(*fg), into_bg = copy_of(*bg);

@@ -40,6 +40,23 @@ TEST(FluidImageLayer, LuminanceOfWhiteAndCentredGrey) {
   EXPECT_NEAR(at(f, 2, 2), (49149.0 + 2 * 98301.0) / 98304.0, 1e-6);
 }
 
+TEST(FluidImageLayer, InsertsResizeInTheSolversBands) {
+  // The resize of every insert runs through the solver's executor.
+  FluidFlow flow(32, 24, 2, 0, 0);
+  const int s = flow.create_scalar_field("s");
+  ImagePtr frame = random_image(301, 177, 12);
+  ASSERT_TRUE(flow.insert_imageQ4_LUM_as_scalar(frame.get(), s, 1.0f, false, false));
+  const std::vector<float> want = cells_of(flow.fields[s]);
+  BandSplits splits;
+  for (const auto& e : splits.all()) {
+    flow.set_mp_exec(e.first, e.second);
+    flow.fields[s]->set(0.0f);
+    ASSERT_TRUE(flow.insert_imageQ4_LUM_as_scalar(frame.get(), s, 1.0f, false, false));
+    EXPECT_TRUE(same_bits(cells_of(flow.fields[s]), want));
+  }
+  EXPECT_GT(splits.eight.calls.load(), 0);
+}
+
 TEST(FluidImageLayer, ImageRowsLandInFieldRowsOneForOne) {
   // The frame is the scalar grid's size, so the resize is a copy: row r of
   // the image must feed interior row r + 1, pixel c cell c + 1.

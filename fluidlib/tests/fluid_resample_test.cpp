@@ -108,7 +108,8 @@ TEST(FluidResample, FftLayoutTextureFields) {
     }
   ImagePtr src = random_image(37, 29, 3);
   for (bool edge_escape : {false, true})
-    EXPECT_TRUE(same_pixels(*resampled(flow, *src, edge_escape, false), *plain_resample(flow, *src, edge_escape, false)));
+    EXPECT_TRUE(
+        same_pixels(*resampled(flow, *src, edge_escape, false), *plain_resample(flow, *src, edge_escape, false)));
 }
 
 TEST(FluidResample, IdentityReproducesTheImageAndEdgeEscapeClearsTheRing) {
