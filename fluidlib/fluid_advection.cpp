@@ -42,6 +42,7 @@ struct PathMean {
 struct Trace {
   VectorSampler velocity;
   float gx, gy, offset;  // a normalised position p is at grid g p + offset
+  float centre;          // cell k of the layout starts its path at (k + centre) / n
   float h;               // length of a sub-step
   bool rk4;
   int steps;
@@ -52,6 +53,7 @@ Trace make_trace(const VectorField& f, float dt, bool rk4, bool cubic, int steps
                static_cast<float>(f.nx),
                static_cast<float>(f.ny),
                f.method == FIELD_FFT ? -0.5f : 1.0f,
+               f.method == FIELD_FFT ? 0.5f : 0.0f,
                dt / static_cast<float>(steps),
                rk4,
                steps};
@@ -73,17 +75,18 @@ Q4_SIMD_BODY void sample_velocity(const VectorSampler& s, float gx, float gy, fl
   }
 }
 
-// A scalar field at n normalised positions, sampled at grid n p + 1.
-Q4_SIMD_BODY void sample_scalar(const ScalarSampler& s, const float* px, const float* py, float* out, int n) {
+// A scalar field at n normalised positions, sampled at grid n p + offset.
+Q4_SIMD_BODY void sample_scalar(const ScalarSampler& s, float offset, const float* px, const float* py, float* out,
+                                int n) {
   const float gx = static_cast<float>(s.nx), gy = static_cast<float>(s.ny);
   if (!s.fft && !s.cubic) {
     for (int l = 0; l < n; ++l) {
-      const AxisTaps tx = field_sampling::scalar_direct(gx * px[l] + 1.0f, s.nx);
-      const AxisTaps ty = field_sampling::scalar_direct(gy * py[l] + 1.0f, s.ny);
+      const AxisTaps tx = field_sampling::scalar_direct(gx * px[l] + offset, s.nx);
+      const AxisTaps ty = field_sampling::scalar_direct(gy * py[l] + offset, s.ny);
       out[l] = field_sampling::bilinear(s.data, s.stride, tx, ty);
     }
   } else {
-    for (int l = 0; l < n; ++l) out[l] = s(gx * px[l] + 1.0f, gy * py[l] + 1.0f);
+    for (int l = 0; l < n; ++l) out[l] = s(gx * px[l] + offset, gy * py[l] + offset);
   }
 }
 
@@ -145,10 +148,11 @@ struct KeepPath {
   }
 };
 
-// Normalised x of `columns` cells from the cell at index first.
-Q4_SIMD_BODY void row_positions(int first, int n, int columns, float y, float* x, float* yy) {
+// Normalised x of `columns` cells from the cell at index first. A centre of
+// 0 adds nothing to any cell index, so the DIRECT positions keep their bits.
+Q4_SIMD_BODY void row_positions(int first, int n, int columns, float centre, float y, float* x, float* yy) {
   for (int l = 0; l < n; ++l) {
-    x[l] = static_cast<float>(first + l) / static_cast<float>(columns);
+    x[l] = (static_cast<float>(first + l) + centre) / static_cast<float>(columns);
     yy[l] = y;
   }
 }
@@ -157,35 +161,67 @@ Q4_SIMD_BODY void wrap_once(float* p, int n) {
   for (int l = 0; l < n; ++l) p[l] = p[l] < 0.0f ? p[l] + 1.0f : (p[l] > 1.0f ? p[l] - 1.0f : p[l]);
 }
 
-// One target row of the velocity advection: the velocity found at the end
-// of each cell's path, from column 1 on.
-Q4_SIMD_BODY void advect_velocity_row_body(const Trace* t, float y, int columns, bool wrap_x, bool wrap_y,
-                                           float* out_u, float* out_v) {
-  float x[kBlock], yy[kBlock], u[kBlock], v[kBlock];
+// One target row of an end-point advection: each cell traced back from its
+// start, the end wrapped once where asked, and end(c0, x, y, n) handed the
+// path ends of each block of cells.
+template <typename End>
+Q4_SIMD_BODY void advect_row(const Trace& t, float y, int columns, bool wrap_x, bool wrap_y, const End& end) {
+  float x[kBlock], yy[kBlock];
   for (int c0 = 0; c0 < columns; c0 += kBlock) {
     const int n = columns - c0 < kBlock ? columns - c0 : kBlock;
-    row_positions(c0, n, columns, y, x, yy);
-    trace_block(*t, x, yy, n, IgnorePath());
+    row_positions(c0, n, columns, t.centre, y, x, yy);
+    trace_block(t, x, yy, n, IgnorePath());
     if (wrap_x) wrap_once(x, n);
     if (wrap_y) wrap_once(yy, n);
-    sample_velocity(t->velocity, t->gx, t->gy, 1.0f, x, yy, u, v, n);
-    for (int l = 0; l < n; ++l) {
-      out_u[c0 + l] = u[l];
-      out_v[c0 + l] = v[l];
-    }
+    end(c0, x, yy, n);
   }
+}
+
+// The traced field's own velocity where each path ends, read in the
+// layout's grid positions as the trace reads it.
+struct VelocityAtEnd {
+  const Trace* t;
+  float* u;
+  float* v;
+  __attribute__((always_inline)) void operator()(int c0, const float* x, const float* y, int n) const {
+    sample_velocity(t->velocity, t->gx, t->gy, t->offset, x, y, u + c0, v + c0, n);
+  }
+};
+
+// A scalar field of the trace's layout where each path ends.
+struct ScalarAtEnd {
+  const Trace* t;
+  const ScalarSampler* s;
+  float* out;
+  __attribute__((always_inline)) void operator()(int c0, const float* x, const float* y, int n) const {
+    sample_scalar(*s, t->offset, x, y, out + c0, n);
+  }
+};
+
+Q4_SIMD_BODY void advect_velocity_row_body(const Trace* t, float y, int columns, bool wrap_x, bool wrap_y,
+                                           float* out_u, float* out_v) {
+  advect_row(*t, y, columns, wrap_x, wrap_y, VelocityAtEnd{t, out_u, out_v});
 }
 
 Q4_SIMD_DISPATCH(void, advect_velocity_row,
                  (const Trace* t, float y, int columns, bool wrap_x, bool wrap_y, float* out_u, float* out_v),
                  (t, y, columns, wrap_x, wrap_y, out_u, out_v))
 
+Q4_SIMD_BODY void advect_scalar_row_body(const Trace* t, const ScalarSampler* s, float y, int columns, bool wrap_x,
+                                         bool wrap_y, float* out) {
+  advect_row(*t, y, columns, wrap_x, wrap_y, ScalarAtEnd{t, s, out});
+}
+
+Q4_SIMD_DISPATCH(void, advect_scalar_row,
+                 (const Trace* t, const ScalarSampler* s, float y, int columns, bool wrap_x, bool wrap_y, float* out),
+                 (t, s, y, columns, wrap_x, wrap_y, out))
+
 // The kept positions of one row of scalar cells.
 Q4_SIMD_BODY void trace_row_body(const Trace* t, float y, int columns, int first_kept, float* out) {
   float x[kBlock], yy[kBlock];
   for (int c0 = 0; c0 < columns; c0 += kBlock) {
     const int n = columns - c0 < kBlock ? columns - c0 : kBlock;
-    row_positions(c0, n, columns, y, x, yy);
+    row_positions(c0, n, columns, t->centre, y, x, yy);
     trace_block(*t, x, yy, n, KeepPath{out, columns, first_kept, c0});
   }
 }
@@ -203,7 +239,7 @@ Q4_SIMD_BODY void path_mean_row_body(const ScalarSampler* s, const float* path, 
     for (int k = first_kept; k < steps; ++k) {
       const float w = trace_weight(k, steps, fraction);
       const float* px = path + static_cast<size_t>(k - first_kept) * 2 * columns + c0;
-      sample_scalar(*s, px, px + columns, value, n);
+      sample_scalar(*s, 1.0f, px, px + columns, value, n);
       for (int l = 0; l < n; ++l) {
         sum[l] += w * value[l];
         total[l] += w;
@@ -228,7 +264,7 @@ struct SampleAlong {
     const float w = trace_weight(k, steps, fraction);
     if (w == 0.0f) return;
     float value;
-    sample_scalar(field, x, y, &value, 1);
+    sample_scalar(field, 1.0f, x, y, &value, 1);
     mean->add(w, value);
   }
 };
@@ -256,19 +292,34 @@ float FluidFlowCore::trace_position_thru_velocity(float x, float y, float& xo, f
   return mean.mean();
 }
 
+// Rows first..last of the interior, in either layout.
 void FluidFlowCore::mp_DSV_Advect(void* object, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(object);
   const VelocityAdvectionBlock& b = self->velocity_advection;
   const Trace t = make_trace(*b.source, self->dt, self->rk4 != 0, b.cubic != 0, 5);
   VectorField& dst = *b.target;
-  const int w = dst.stride();
+  const int w = dst.stride(), ghost = dst.method == FIELD_DIRECT ? 1 : 0;
   // With the texture flow present, positions stay where they were traced:
   // the image layer reads the same flow unwrapped.
   const bool wrap_x = b.wrap_x && !b.texture_flow, wrap_y = b.wrap_y && !b.texture_flow;
-  for (int r = first + 1; r <= last + 1; ++r) {
+  for (int r = first; r <= last; ++r) {
     if (self->aborted()) return;
-    const float y = static_cast<float>(r - 1) / static_cast<float>(b.rows);
-    advect_velocity_row(&t, y, b.columns, wrap_x, wrap_y, dst.u + r * w + 1, dst.v + r * w + 1);
+    const float y = (static_cast<float>(r) + t.centre) / static_cast<float>(b.rows);
+    const int row = (r + ghost) * w + ghost;
+    advect_velocity_row(&t, y, b.columns, wrap_x, wrap_y, dst.u + row, dst.v + row);
+  }
+}
+
+void FluidFlowCore::FFT_advect_scalar(const ScalarField* s, ScalarField* target) {
+  const Trace t = make_trace(*velocity, dt, rk4 != 0, cubic != 0, 5);
+  const ScalarSampler sampler = sampler_of(*s, cubic != 0);
+  const bool texture_flow = texture_u != nullptr;
+  const bool wx = wrap_x && !texture_flow, wy = wrap_y && !texture_flow;
+  const int w = target->stride();
+  for (int j = 0; j < target->ny; ++j) {
+    if (aborted()) return;
+    const float y = (static_cast<float>(j) + t.centre) / static_cast<float>(target->ny);
+    advect_scalar_row(&t, &sampler, y, target->nx, wx, wy, target->data + j * w);
   }
 }
 

@@ -1,6 +1,7 @@
 #include <initializer_list>
 
 #include "colour_ramp.h"
+#include "fft_convolver.h"
 #include "fluid_flow_core.h"
 #include "fluid_numeric.h"
 #include "q4_memory.h"
@@ -85,6 +86,7 @@ FluidFlowCore::~FluidFlowCore() {
   delete scalar_scratch2;
   delete grid_scratch1;
   delete grid_scratch2;
+  delete fft;
   for (ScalarField* f : fields) delete f;
   delete texture_u;
   delete texture_v;

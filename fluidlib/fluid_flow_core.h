@@ -9,10 +9,11 @@
 
 // The two-dimensional fluid solver: a velocity grid (force, velocity and
 // advected velocity), up to sixteen named scalar fields in slots with their
-// roles, two texture-coordinate fields, and the finite-difference (DIRECT,
-// method 2) step that advances them. Positions and sizes given to the public
-// operations are fractions 0..1 of the grid; velocities are fractions of the
-// grid per unit of time.
+// roles, two texture-coordinate fields, and the two steps that advance
+// them: the finite-difference one (DIRECT, method 2) and the spectral one
+// (FFT, method 1, on a square periodic grid of a power-of-two side).
+// Positions and sizes given to the public operations are fractions 0..1 of
+// the grid; velocities are fractions of the grid per unit of time.
 //
 // Band work: every banded stage fills one of the private blocks below and
 // starts its worker through mp_exec; each band writes only its own rows or
@@ -144,6 +145,19 @@ class FluidFlowCore {
   bool create_texture_flow();
   bool init_texture_field();
 
+  // The spectral step. Each solver returns false before any field changes
+  // when the method, the grid or the FFT service does not allow it, and
+  // false after a transform the service refused. After a refused transform,
+  // or one the abort test stopped, the velocity keeps its advected value
+  // and a scalar field its value from before the step.
+  bool FFT_Velocity_Solver();
+  bool FFT_Scalar_Solver(ScalarField* s, ScalarField* source, float diffusion, float dissipation);
+  // Walls negate the normal velocity of the edge cells (the high walls that
+  // of the second-to-last column and row); cells whose barrier value
+  // exceeds 0.01 come to rest, except in the outermost column or row on a
+  // side with a wall.
+  void FFT_fix_velocities(VectorField* f);
+
   bool advance_time_step(bool reset_texture);
 
   // Band workers: (solver, first, last), bounds inclusive.
@@ -164,6 +178,8 @@ class FluidFlowCore {
   float viscosity;
   float dt;
   float vorticity;
+  // The spectral method's FFT service, made on its first step.
+  FFTConvolver* fft = nullptr;
   ScalarField* scalar_scratch1;
   ScalarField* scalar_scratch2;
   ScalarField* grid_scratch1;
@@ -289,6 +305,21 @@ class FluidFlowCore {
                         float hi, float min_radius, float max_radius);
   bool ensure_sor_planes(int nx, int ny);
   bool prepare_trace_cache();
+
+  // Method 1 on a square grid the FFT service takes, with the service made
+  // and given the solver's hooks.
+  bool spectral_ready();
+  // An FFT-layout field of the velocity grid with its storage.
+  bool on_spectral_grid(const ScalarField* f) const {
+    return f && f->has_storage() && f->method == FIELD_FFT && f->nx == nx && f->ny == ny;
+  }
+  // Viscosity and projection of f in one pass over its spectra.
+  bool FFT_project(VectorField* f);
+  // Calls visit(index, kx, ky, k2) for every spectrum cell of non-zero
+  // frequency, asking the abort test before each row.
+  template <typename Visit>
+  void for_nonzero_frequencies(int n, Visit visit);
+  void FFT_advect_scalar(const ScalarField* s, ScalarField* target);
 
   static void box_band(FluidFlowCore* self, int first, int last, bool columns);
   static void mp_vorticity_curl(void* solver, int first, int last);

@@ -8,9 +8,9 @@ bool FluidFlowCore::advance_time_step(bool reset_texture) {
   const double start = q4mp_getclock();
   if (reset_texture && texture_u && texture_v) init_texture_field();
 
-  // The finite-difference method is the one this solver steps; a step it
-  // cannot take is a failure, not a quiet success.
-  if (method != METHOD_DIRECT || !DIRECT_Velocity_Solver()) return false;
+  // A method without a solver takes no step: a failure, not a quiet success.
+  const bool spectral = method == METHOD_FFT;
+  if (spectral ? !FFT_Velocity_Solver() : (method != METHOD_DIRECT || !DIRECT_Velocity_Solver())) return false;
   velocity_time = q4mp_getclock() - start;
 
   // Every scalar solve of this step traces the same paths through the same
@@ -19,7 +19,7 @@ bool FluidFlowCore::advance_time_step(bool reset_texture) {
   bool ok = true;
   auto solve = [&](ScalarField* f, ScalarField* source, float rate, float fade) {
     const double t0 = q4mp_getclock();
-    ok = ok && DIRECT_Scalar_Solver(f, source, rate, fade);
+    ok = ok && (spectral ? FFT_Scalar_Solver(f, source, rate, fade) : DIRECT_Scalar_Solver(f, source, rate, fade));
     scalar_time += q4mp_getclock() - t0;
     ++scalar_solves;
   };

@@ -7,11 +7,12 @@
 #include "q4_heap.h"
 
 // While in scope, the normal heap (or the image heap) grants `grants`
-// allocations and then refuses every further one.
+// allocations and then refuses every further one; with `once`, it refuses
+// only the next one and grants all later ones again.
 class FailingHeap {
 public:
   enum Heap { normal, image };
-  explicit FailingHeap(int grants, Heap heap = normal) : left(grants), heap(heap) {
+  explicit FailingHeap(int grants, Heap heap = normal, bool once = false) : left(grants), heap(heap), once(once) {
     set_q4_heap_memory_enable(true);
     if (heap == image)
       set_q4_heap_image_memory_overrides(this, allocate, reallocate, release);
@@ -29,7 +30,11 @@ public:
   FailingHeap& operator=(const FailingHeap&) = delete;
 
 private:
-  static bool grant(void* context) { return static_cast<FailingHeap*>(context)->left-- > 0; }
+  static bool grant(void* context) {
+    FailingHeap* self = static_cast<FailingHeap*>(context);
+    const int k = self->left--;
+    return k > 0 || (self->once && k < 0);
+  }
   static void* allocate(void* context, unsigned size) {
     return grant(context) ? malloc(size) : nullptr;
   }
@@ -43,6 +48,7 @@ private:
 
   int left;
   Heap heap;
+  bool once;
 };
 
 #endif
