@@ -216,6 +216,39 @@ Q4_SIMD_DISPATCH(void, advect_scalar_row,
                  (const Trace* t, const ScalarSampler* s, float y, int columns, bool wrap_x, bool wrap_y, float* out),
                  (t, s, y, columns, wrap_x, wrap_y, out))
 
+// The path ends of a row kept for every scalar field of a step: the x of
+// every column, then the y.
+struct KeepEnd {
+  float* out;
+  int columns;
+  __attribute__((always_inline)) void operator()(int c0, const float* x, const float* y, int n) const {
+    for (int l = 0; l < n; ++l) {
+      out[c0 + l] = x[l];
+      out[columns + c0 + l] = y[l];
+    }
+  }
+};
+
+Q4_SIMD_BODY void trace_ends_row_body(const Trace* t, float y, int columns, bool wrap_x, bool wrap_y, float* out) {
+  advect_row(*t, y, columns, wrap_x, wrap_y, KeepEnd{out, columns});
+}
+
+Q4_SIMD_DISPATCH(void, trace_ends_row, (const Trace* t, float y, int columns, bool wrap_x, bool wrap_y, float* out),
+                 (t, y, columns, wrap_x, wrap_y, out))
+
+// A scalar field at a row of kept path ends.
+Q4_SIMD_BODY void sample_ends_row_body(const Trace* t, const ScalarSampler* s, const float* ends, int columns,
+                                       float* out) {
+  for (int c0 = 0; c0 < columns; c0 += kBlock) {
+    const int n = columns - c0 < kBlock ? columns - c0 : kBlock;
+    ScalarAtEnd{t, s, out}(c0, ends + c0, ends + columns + c0, n);
+  }
+}
+
+Q4_SIMD_DISPATCH(void, sample_ends_row,
+                 (const Trace* t, const ScalarSampler* s, const float* ends, int columns, float* out),
+                 (t, s, ends, columns, out))
+
 // The kept positions of one row of scalar cells.
 Q4_SIMD_BODY void trace_row_body(const Trace* t, float y, int columns, int first_kept, float* out) {
   float x[kBlock], yy[kBlock];
@@ -315,12 +348,44 @@ void FluidFlowCore::FFT_advect_scalar(const ScalarField* s, ScalarField* target)
   const ScalarSampler sampler = sampler_of(*s, cubic != 0);
   const bool texture_flow = texture_u != nullptr;
   const bool wx = wrap_x && !texture_flow, wy = wrap_y && !texture_flow;
-  const int w = target->stride();
-  for (int j = 0; j < target->ny; ++j) {
-    if (aborted()) return;
-    const float y = (static_cast<float>(j) + t.centre) / static_cast<float>(target->ny);
-    advect_scalar_row(&t, &sampler, y, target->nx, wx, wy, target->data + j * w);
+  const int w = target->stride(), columns = target->nx, rows = target->ny;
+  TraceCache& cache = trace_cache;
+  // The first scalar of a step traces the paths for all (the velocity does
+  // not change between them) and keeps their wrapped ends.
+  if (cache.state == TraceCache::WANTED) {
+    cache.state = TraceCache::OFF;
+    if (reserve_trace_cache(2LL * columns * rows)) {
+      int j = 0;
+      for (; j < rows && !aborted(); ++j) {
+        const float y = (static_cast<float>(j) + t.centre) / static_cast<float>(rows);
+        trace_ends_row(&t, y, columns, wx, wy, cache.positions + static_cast<size_t>(j) * 2 * columns);
+      }
+      if (j == rows) cache.state = TraceCache::READY;
+    }
   }
+  for (int j = 0; j < rows; ++j) {
+    if (aborted()) return;
+    float* out = target->data + j * w;
+    if (cache.state == TraceCache::READY) {
+      sample_ends_row(&t, &sampler, cache.positions + static_cast<size_t>(j) * 2 * columns, columns, out);
+      continue;
+    }
+    const float y = (static_cast<float>(j) + t.centre) / static_cast<float>(rows);
+    advect_scalar_row(&t, &sampler, y, columns, wx, wy, out);
+  }
+}
+
+bool FluidFlowCore::reserve_trace_cache(long long floats) {
+  TraceCache& t = trace_cache;
+  if (floats > 0x7fffffff / static_cast<long long>(sizeof(float))) return false;
+  if (floats > t.capacity) {
+    if (t.positions) q4_free(t.positions, __FILE__, __LINE__);
+    t.capacity = 0;
+    t.positions = static_cast<float*>(q4_malloc(static_cast<unsigned>(floats * sizeof(float)), __FILE__, __LINE__));
+    if (!t.positions) return false;
+    t.capacity = static_cast<int>(floats);
+  }
+  return true;
 }
 
 bool FluidFlowCore::prepare_trace_cache() {
@@ -329,15 +394,7 @@ bool FluidFlowCore::prepare_trace_cache() {
   t.first_kept = 0;
   while (t.first_kept < steps - 1 && trace_weight(t.first_kept, steps, trace_weight_start) == 0.0f) ++t.first_kept;
   t.kept = steps - t.first_kept;
-  const long long needed = 2LL * snx * sny * t.kept;
-  if (needed > 0x7fffffff / static_cast<long long>(sizeof(float))) return false;
-  if (needed > t.capacity) {
-    if (t.positions) q4_free(t.positions, __FILE__, __LINE__);
-    t.capacity = 0;
-    t.positions = static_cast<float*>(q4_malloc(static_cast<unsigned>(needed * sizeof(float)), __FILE__, __LINE__));
-    if (!t.positions) return false;
-    t.capacity = static_cast<int>(needed);
-  }
+  if (!reserve_trace_cache(2LL * snx * sny * t.kept)) return false;
   t.incomplete = 0;
   mp_exec(mp_trace_cache, sny);
   return t.incomplete == 0;

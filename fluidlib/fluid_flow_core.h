@@ -260,7 +260,8 @@ class FluidFlowCore {
   };
   // Traced positions of every scalar cell, shared by all scalar solves of
   // one step: the velocity and the trace parameters do not change between
-  // them. Only sub-steps of non-zero weight are kept.
+  // them. Only sub-steps of non-zero weight are kept; the spectral step
+  // keeps only each path's wrapped end.
   struct TraceCache {
     enum State { OFF, WANTED, READY };
     State state;
@@ -304,6 +305,8 @@ class FluidFlowCore {
   void variable_lowpass(ScalarField* viscon, float* src, float* dst, int width, int height, float lo,
                         float hi, float min_radius, float max_radius);
   bool ensure_sor_planes(int nx, int ny);
+  // Room for `floats` positions in the trace cache.
+  bool reserve_trace_cache(long long floats);
   bool prepare_trace_cache();
 
   // Method 1 on a square grid the FFT service takes, with the service made
