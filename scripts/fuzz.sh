@@ -2,7 +2,7 @@
 # fuzz.sh [seconds] [name-filter]: builds every fuzz harness as a libFuzzer
 # program (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs each
 # for the given time (default 60 s) on a working copy of its seed corpus.
-# Not part of CI. New inputs stay in build/fuzz/work/; crashes, leaks and
+# Not part of CI. New inputs stay in build/fuzz/scratch/; crashes, leaks and
 # timeouts land in build/fuzz/findings/ and make the script fail: add such
 # an input to the harness's corpus with its fix.
 set -euo pipefail
@@ -22,13 +22,13 @@ fi
 
 CC=clang CXX=clang++ scripts/build.sh build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQ4_FUZZ=ON
 
-mkdir -p build/fuzz/work build/fuzz/findings
+mkdir -p build/fuzz/scratch build/fuzz/findings
 status=0
 while read -r program corpus; do
   [ -n "$program" ] || continue
   name=$(basename "$program")
   [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
-  work=build/fuzz/work/$name
+  work=build/fuzz/scratch/$name
   mkdir -p "$work"
   [ -d "$corpus" ] && cp -n "$corpus"/* "$work"/ 2>/dev/null || true
   echo "== $name: ${seconds} s"
