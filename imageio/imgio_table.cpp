@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "imgio_internal.h"
+#include "imgio_jpeg.h"
 #include "imgio_messages.h"
 #include "imgio_test_hook.h"
+#include "imgio_tiff.h"
 #include "imgio_yuv.h"
 #include "q4_memory.h"
 
@@ -35,14 +37,14 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"yuv", "yuv", "%s.%d", IMGIO_BOTTOM_FIRST, "YUV", nullptr},
     {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", nullptr},
     {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", nullptr},
-    {"tiff", "tif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "TIFF", nullptr},
+    {"tiff", "tif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "TIFF", &tiff_driver},
     {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", nullptr},
     {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", nullptr},
     {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", nullptr},
     {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", nullptr},
     {"cin", "", "%s%4.4d", IMGIO_TOP_FIRST, "CIN", nullptr},
     {"sgisgi", "sgi", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "SGISGI", nullptr},
-    {"jpeg", "jpg", "%s.%4.4d", IMGIO_TOP_FIRST, "JPEG", nullptr},
+    {"jpeg", "jpg", "%s.%4.4d", IMGIO_TOP_FIRST, "JPEG", &jpeg_driver},
 };
 
 const imgio_driver* plugged[IMGIO_FORMATS];

@@ -65,7 +65,14 @@ class ImgioUse {
   bool ok;
 };
 
-int image_row_of(int index, int line, int height) { return invy[index] ? height - 1 - line : line; }
+// Whether file line 0 is the image's top row. A TIFF file says which way it
+// runs (its Orientation), and its driver tells the handle; the table's
+// flag holds for the other formats.
+bool top_first(const imginfo* h, int index) {
+  return index == kTiff ? h->line_order == IMGIO_TOP_FIRST : invy[index] != 0;
+}
+
+int image_row_of(bool top, int line, int height) { return top ? height - 1 - line : line; }
 
 // Line samples (four a pixel) into an image row: channels 0-3 where the
 // image has them, channel 3 again into every further channel.
@@ -152,12 +159,13 @@ void load_line(const image_data* image, int y, void* line) {
 // Every file line of an open handle into the image's rows.
 bool read_lines(imginfo* h, image_data* image, int index) {
   const bool deep = h->bits16 != 0;
+  const bool top = top_first(h, index);
   const int height = image->height;
   const bool direct = image->channels == 4 &&
                       image->pixel_type == (deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE);
   if (direct) {
     for (int i = 0; i < height; ++i) {
-      unsigned char* row = image_row(image, image_row_of(index, i, height));
+      unsigned char* row = image_row(image, image_row_of(top, i, height));
       const int failed = deep ? readline16(h, reinterpret_cast<unsigned short*>(row))
                               : readline(h, reinterpret_cast<unsigned int*>(row));
       if (failed) return false;
@@ -169,7 +177,7 @@ bool read_lines(imginfo* h, image_data* image, int index) {
   for (int i = 0; ok && i < height; ++i) {
     ok = (deep ? readline16(h, static_cast<unsigned short*>(line))
                : readline(h, static_cast<unsigned int*>(line))) == 0;
-    if (ok) store_line(line, deep, image, image_row_of(index, i, height));
+    if (ok) store_line(line, deep, image, image_row_of(top, i, height));
   }
   if (line) q4_free(line, __FILE__, __LINE__);
   return ok;
@@ -177,11 +185,12 @@ bool read_lines(imginfo* h, image_data* image, int index) {
 
 bool write_lines(imginfo* h, image_data* image, int index) {
   const bool deep = image->pixel_type != IMAGE_PIXEL_BYTE;
+  const bool top = top_first(h, index);
   const int height = image->height;
   const bool direct = image->channels == 4 && image->pixel_type <= IMAGE_PIXEL_WORD;
   if (direct) {
     for (int i = 0; i < height; ++i) {
-      unsigned char* row = image_row(image, image_row_of(index, i, height));
+      unsigned char* row = image_row(image, image_row_of(top, i, height));
       const int failed = deep ? writeline16(h, reinterpret_cast<unsigned short*>(row))
                               : writeline(h, reinterpret_cast<unsigned int*>(row));
       if (failed) return false;
@@ -191,7 +200,7 @@ bool write_lines(imginfo* h, image_data* image, int index) {
   void* line = q4_malloc(static_cast<unsigned>(image->width) * 4 * (deep ? 2 : 1), __FILE__, __LINE__);
   bool ok = line != nullptr;
   for (int i = 0; ok && i < height; ++i) {
-    load_line(image, image_row_of(index, i, height), line);
+    load_line(image, image_row_of(top, i, height), line);
     ok = (deep ? writeline16(h, static_cast<unsigned short*>(line))
                : writeline(h, static_cast<unsigned int*>(line))) == 0;
   }

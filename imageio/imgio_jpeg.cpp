@@ -1,0 +1,253 @@
+// JPEG files through libjpeg. The library reports a fatal error by calling
+// error_exit_override, which jumps back to the operation that started it;
+// the functions a jump may leave hold nothing that needs unwinding, and the
+// functions that set the jump change no local after it.
+#include "imgio_jpeg.h"
+
+#include <climits>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+#include "imgio_messages.h"
+#include "imgio_pixel.h"
+#include "imgio_whole_lines.h"
+#include "q4_memory.h"
+
+const imgio_driver jpeg_driver = {JpegOpenf,  JpegCreatef, JpegReadl,  JpegWritel,   JpegReadl16,
+                                  JpegWritel16, JpegClosef, JpegReadb,  JpegWriteb,   JpegReadb16,
+                                  JpegWriteb16, nullptr,     JpegMakeSeek, JpegSeekTo};
+
+namespace {
+
+struct JpegRecord {
+  FILE* file;
+  int width;
+  int height;
+  int components;
+  int row;                // the next line read or written
+  unsigned char* pixels;  // width x height x components, scanline 0 first
+  jpeg_compress_struct compress;
+  jpeg_decompress_struct decompress;
+  jpeg_error_mgr errors;
+  jmp_buf jump;
+};
+
+JpegRecord* record(imginfo* h) { return static_cast<JpegRecord*>(h->driver); }
+
+size_t stride(const JpegRecord* r) { return static_cast<size_t>(r->width) * r->components; }
+
+void error_exit_override(j_common_ptr object) {
+  char text[JMSG_LENGTH_MAX];
+  object->err->format_message(object, text);
+  messprintf(IMSSYS_INFO, "JPEG: %s\n", text);
+  longjmp(static_cast<JpegRecord*>(object->client_data)->jump, 1);
+}
+
+JpegRecord* new_record() {
+  JpegRecord* r = static_cast<JpegRecord*>(q4_calloc_c(1, sizeof(JpegRecord), __FILE__, __LINE__));
+  if (!r) messprintf(IMSSYS_FATAL, "JPEG: No space for the driver record.\n");
+  return r;
+}
+
+// Fatal errors of the library object come back to the record's jump buffer.
+void attach(j_common_ptr object, JpegRecord* r) {
+  object->err = jpeg_std_error(&r->errors);
+  r->errors.error_exit = error_exit_override;
+  object->client_data = r;
+}
+
+// Destroys both library objects (one never created or already destroyed is
+// left as it is), frees the pixels, closes the file and frees the record.
+// False when the file could not be closed: for a written file, the last
+// bytes did not reach it.
+bool discard(JpegRecord* r) {
+  jpeg_destroy_compress(&r->compress);
+  jpeg_destroy_decompress(&r->decompress);
+  if (r->pixels) q4_image_free_c(r->pixels, __FILE__, __LINE__);
+  const bool closed = !r->file || fclose(r->file) == 0;
+  q4_free_c(r, __FILE__, __LINE__);
+  return closed;
+}
+
+// Allocates the record's pixels; false with the message when the picture
+// may not be held or there is no room.
+bool allocate_pixels(JpegRecord* r, int64_t width, int64_t height, int components) {
+  const int64_t bytes = width * height * components;
+  if (!imgsizeok(width, height) || bytes > UINT_MAX) {
+    messprintf(IMSSYS_INFO, "JPEG: Image size %lldx%lld is out of range.\n", static_cast<long long>(width),
+               static_cast<long long>(height));
+    return false;
+  }
+  r->pixels = static_cast<unsigned char*>(q4_image_malloc_c(static_cast<unsigned>(bytes), __FILE__, __LINE__));
+  if (!r->pixels) {
+    messprintf(IMSSYS_FATAL, "JPEG: No space for the image buffer.\n");
+    return false;
+  }
+  r->width = static_cast<int>(width);
+  r->height = static_cast<int>(height);
+  r->components = components;
+  return true;
+}
+
+// The whole file into the record's pixels, under the record's jump buffer.
+bool decode(const char* name, JpegRecord* r) {
+  jpeg_decompress_struct* d = &r->decompress;
+  attach(reinterpret_cast<j_common_ptr>(d), r);
+  jpeg_create_decompress(d);
+  r->file = fopen(name, "rb");
+  if (!r->file) {
+    messprintf(IMSSYS_INFO, "JPEG: Cannot open input file: %s\n", name);
+    return false;
+  }
+  jpeg_stdio_src(d, r->file);
+  jpeg_read_header(d, TRUE);
+  // Refused before the library sets up for a picture it may not hold.
+  if (!imgsizeok(d->image_width, d->image_height)) {
+    messprintf(IMSSYS_INFO, "JPEG: Image size %ux%u is out of range.\n", d->image_width, d->image_height);
+    return false;
+  }
+  jpeg_start_decompress(d);
+  if (!allocate_pixels(r, d->output_width, d->output_height, d->output_components)) return false;
+  while (d->output_scanline < d->output_height) {
+    JSAMPROW row = r->pixels + stride(r) * d->output_scanline;
+    if (jpeg_read_scanlines(d, &row, 1) != 1) return false;
+  }
+  jpeg_finish_decompress(d);
+  jpeg_destroy_decompress(d);
+  return true;
+}
+
+// The record's pixels into its file, under the record's jump buffer.
+void encode(JpegRecord* r) {
+  jpeg_compress_struct* c = &r->compress;
+  attach(reinterpret_cast<j_common_ptr>(c), r);
+  jpeg_create_compress(c);
+  jpeg_stdio_dest(c, r->file);
+  c->image_width = static_cast<JDIMENSION>(r->width);
+  c->image_height = static_cast<JDIMENSION>(r->height);
+  c->input_components = 3;
+  c->in_color_space = JCS_RGB;
+  jpeg_set_defaults(c);
+  jpeg_start_compress(c, TRUE);
+  while (c->next_scanline < c->image_height) {
+    JSAMPROW row = r->pixels + stride(r) * c->next_scanline;
+    jpeg_write_scanlines(c, &row, 1);
+  }
+  jpeg_finish_compress(c);
+  jpeg_destroy_compress(c);
+}
+
+bool compress_file(JpegRecord* r) {
+  if (setjmp(r->jump)) return false;
+  encode(r);
+  return true;
+}
+
+// Grey gives R = G = B; other pictures give their first four components,
+// 255 (65535) where they have fewer.
+template <typename Out>
+int read_row(imginfo* h, Out* line) {
+  JpegRecord* r = record(h);
+  if (!r || !r->pixels || !line || r->row < 0 || r->row >= r->height) return 0;
+  const unsigned scale = sizeof(Out) == sizeof(unsigned short) ? 257 : 1;
+  const unsigned opaque = 255 * scale;
+  const int n = r->components;
+  const unsigned char* p = r->pixels + stride(r) * r->row;
+  for (int x = 0; x < r->width; ++x, p += n) {
+    if (n == 1)
+      imgio_put_pixel(line, x, p[0] * scale, p[0] * scale, p[0] * scale, opaque);
+    else
+      imgio_put_pixel(line, x, p[0] * scale, p[1] * scale, n > 2 ? p[2] * scale : opaque,
+                      n > 3 ? p[3] * scale : opaque);
+  }
+  ++r->row;
+  return 1;
+}
+
+// R, G and B of each pixel (high bytes of a 16-bit line); alpha is dropped.
+template <typename In>
+int write_row(imginfo* h, const In* line) {
+  JpegRecord* r = record(h);
+  if (!r || !r->pixels || !line || r->row < 0 || r->row >= r->height) return 0;
+  unsigned char* p = r->pixels + stride(r) * r->row;
+  for (int x = 0; x < r->width; ++x, p += 3) {
+    if (sizeof(In) == sizeof(unsigned short)) {
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(line[4 * x + c] >> 8);
+    } else {
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(line[x] >> (8 * c));
+    }
+  }
+  ++r->row;
+  return 1;
+}
+
+}  // namespace
+
+int JpegOpenf(imginfo* h) {
+  JpegRecord* r = new_record();
+  if (!r) return 0;
+  if (setjmp(r->jump)) {
+    discard(r);
+    return 0;
+  }
+  if (!decode(h->file_name, r)) {
+    discard(r);
+    return 0;
+  }
+  h->driver = r;
+  h->file_width = r->width;
+  h->file_height = r->height;
+  h->bits16 = 0;
+  return 1;
+}
+
+int JpegCreatef(imginfo* h) {
+  JpegRecord* r = new_record();
+  if (!r) return 0;
+  if (!allocate_pixels(r, h->file_width, h->file_height, 3)) {
+    discard(r);
+    return 0;
+  }
+  // Lines never written go out black, not as whatever the heap held.
+  memset(r->pixels, 0, stride(r) * r->height);
+  r->file = fopen(h->file_name, "w+");
+  if (!r->file) {
+    messprintf(IMSSYS_INFO, "JPEG: Cannot open input file: %s\n", h->file_name);
+    discard(r);
+    return 0;
+  }
+  h->driver = r;
+  return 1;
+}
+
+int JpegReadl(imginfo* h) { return read_row(h, h->line); }
+int JpegReadl16(imginfo* h) { return read_row(h, h->line16); }
+int JpegWritel(imginfo* h) { return write_row(h, h->line); }
+int JpegWritel16(imginfo* h) { return write_row(h, h->line16); }
+
+int JpegClosef(imginfo* h) {
+  JpegRecord* r = record(h);
+  if (!r) return 0;
+  h->driver = nullptr;
+  bool ok = r->pixels && r->file;
+  if (ok && h->mode == IMGIO_WRITE) ok = compress_file(r);
+  return discard(r) && ok ? 1 : 0;
+}
+
+int JpegReadb(imginfo* h) { return imgio_whole_read(h, jpeg_driver, false); }
+int JpegReadb16(imginfo* h) { return imgio_whole_read(h, jpeg_driver, true); }
+int JpegWriteb(imginfo* h) { return imgio_whole_write(h, jpeg_driver, false); }
+int JpegWriteb16(imginfo* h) { return imgio_whole_write(h, jpeg_driver, true); }
+
+int JpegMakeSeek(imginfo*) { return 1; }
+
+int JpegSeekTo(imginfo* h) {
+  JpegRecord* r = record(h);
+  if (!r || h->seek_line < 0 || h->seek_line >= h->file_height) return 0;
+  r->row = h->seek_line;
+  return 1;
+}

@@ -1,0 +1,28 @@
+#ifndef IMGIO_JPEG_H
+#define IMGIO_JPEG_H
+
+// The driver of the "jpeg" entry, on libjpeg (API 62, stdio source and
+// destination). The whole picture lives in memory: a file is decoded
+// completely at open, and a file being written is compressed at close with
+// the library's default settings. Operations return 1 for success and 0
+// for failure.
+
+#include "imgio.h"
+
+extern const imgio_driver jpeg_driver;
+
+int JpegOpenf(imginfo* handle);
+int JpegCreatef(imginfo* handle);
+int JpegReadl(imginfo* handle);
+int JpegWritel(imginfo* handle);
+int JpegReadl16(imginfo* handle);
+int JpegWritel16(imginfo* handle);
+int JpegClosef(imginfo* handle);
+int JpegReadb(imginfo* handle);
+int JpegWriteb(imginfo* handle);
+int JpegReadb16(imginfo* handle);
+int JpegWriteb16(imginfo* handle);
+int JpegMakeSeek(imginfo* handle);
+int JpegSeekTo(imginfo* handle);
+
+#endif

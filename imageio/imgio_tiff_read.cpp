@@ -1,0 +1,350 @@
+// Reading TIFF files: what the open accepts, the line sources (the direct
+// path and the strip buffer) and the conversion to 8-bit and 16-bit lines.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+#include "imgio_messages.h"
+#include "imgio_pixel.h"
+#include "imgio_tiff.h"
+#include "imgio_tiff_record.h"
+#include "q4_memory.h"
+
+namespace {
+
+bool no_space(const char* what) {
+  messprintf(IMSSYS_FATAL, "TIFF: No space for %s.\n", what);
+  return false;
+}
+
+// A combination of photometric, bits and samples that the lines below turn
+// into RGBA; every other one is refused at open.
+bool readable(int photometric, int bits, int samples) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK: return samples == 1;
+    case PHOTOMETRIC_RGB: return (samples == 3 || samples == 4) && bits >= 8;
+    case PHOTOMETRIC_PALETTE: return samples == 1 && bits <= 8;
+    case PHOTOMETRIC_SEPARATED: return samples == 4 && bits >= 8;
+    default: return false;
+  }
+}
+
+// The sample tables of files of up to 8 bits: each sample value through the
+// photometric map, which spreads MinSampleValue..MaxSampleValue over 0..255
+// (reversed for min-is-white); values outside the range clamp to its ends.
+bool build_sample_tables(TiffRecord* t) {
+  const int full = (1 << t->bits) - 1;
+  uint16_t low = 0, high = static_cast<uint16_t>(full);
+  TIFFGetField(t->tif, TIFFTAG_MINSAMPLEVALUE, &low);
+  TIFFGetField(t->tif, TIFFTAG_MAXSAMPLEVALUE, &high);
+  const bool grey = t->photometric == PHOTOMETRIC_MINISWHITE || t->photometric == PHOTOMETRIC_MINISBLACK;
+  // RGB and CMYK files keep their samples unless their range is narrowed.
+  const bool mapped = grey || low != 0 || high != 255;
+  if (mapped && low >= high) {
+    messprintf(IMSSYS_INFO, "TIFF: Sample values from %d to %d leave no range to map.\n", low, high);
+    return false;
+  }
+  const int range = high - low;
+  for (int v = 0; v < 256; ++v) {
+    const int i = std::min(std::max(v, int(low)), int(high)) - low;
+    const int m = !mapped ? v : t->photometric == PHOTOMETRIC_MINISWHITE ? (range - i) * 255 / range : i * 255 / range;
+    t->map[v] = static_cast<uint8_t>(m);
+    // Packed grey widens by a shift: the 16-bit reading these files always had.
+    t->map16[v] = static_cast<uint16_t>(grey && t->bits < 8 ? m << 8 : m * 257);
+  }
+  return true;
+}
+
+bool read_palette(TiffRecord* t) {
+  uint16_t* colours[3] = {nullptr, nullptr, nullptr};
+  if (!TIFFGetField(t->tif, TIFFTAG_COLORMAP, &colours[0], &colours[1], &colours[2])) {
+    messprintf(IMSSYS_INFO, "TIFF: Missing required \"Colormap\" tag.\n");
+    return false;
+  }
+  const int entries = 1 << t->bits;
+  bool eight = true;
+  for (const uint16_t* colour : colours)
+    for (int i = 0; i < entries; ++i) eight = eight && colour[i] <= 255;
+  if (eight) messprintf(IMSSYS_INFO, "TIFF: Warning, assuming 8-bit colormap.\n");
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < entries; ++i) {
+      const unsigned v = colours[c][i];
+      // 65535 * 256 / 65535 is 256: white stays white at 255.
+      t->palette[c][i] = static_cast<uint8_t>(eight ? v : std::min(v * 256 / 65535, 255u));
+      t->palette16[c][i] = static_cast<uint16_t>(t->palette[c][i] * 257);
+    }
+  return true;
+}
+
+// 1 (line_order 2) for top-first orientations, 4 (line_order 1) for
+// bottom-first ones; the flipped and transposed forms are read as the
+// nearest of the two.
+void read_orientation(imginfo* h, TiffRecord* t) {
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetField(t->tif, TIFFTAG_ORIENTATION, &orientation);
+  t->orientation = orientation;
+  const bool bottom = orientation == ORIENTATION_BOTRIGHT || orientation == ORIENTATION_BOTLEFT ||
+                      orientation == ORIENTATION_RIGHTBOT || orientation == ORIENTATION_LEFTBOT;
+  if (orientation != ORIENTATION_TOPLEFT && orientation != ORIENTATION_BOTLEFT)
+    messprintf(IMSSYS_INFO, bottom ? "TIFF: Warning, using bottom-left orientation.\n"
+                                   : "TIFF: Warning, using top-left orientation.\n");
+  h->line_order = bottom ? IMGIO_BOTTOM_FIRST : IMGIO_TOP_FIRST;
+}
+
+// Rows per strip, from the tag or else from the strip count; a value above
+// the height means one strip.
+bool read_rows_per_strip(TiffRecord* t) {
+  uint32_t rows = 0;
+  if (!TIFFGetField(t->tif, TIFFTAG_ROWSPERSTRIP, &rows)) {
+    messprintf(IMSSYS_INFO, "TIFF: Warning: RowsPerStrip tag is missing. Trying to fix...\n");
+    const uint32_t strips = TIFFNumberOfStrips(t->tif) / t->planes;
+    rows = strips > 0 ? t->height / strips : 0;
+  }
+  if (rows == 0) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read strips of 0 rows.\n");
+    return false;
+  }
+  t->rows_per_strip = std::min(rows, t->height);
+  return true;
+}
+
+// The direct path reads height lines from the first strip offset on; they
+// must all lie in the file.
+bool prepare_direct_path(TiffRecord* t) {
+  uint64_t* offsets = nullptr;
+  struct stat status;
+  const bool inside = TIFFGetField(t->tif, TIFFTAG_STRIPOFFSETS, &offsets) && offsets &&
+                      fstat(TIFFFileno(t->tif), &status) == 0 &&
+                      offsets[0] <= static_cast<uint64_t>(status.st_size) &&
+                      uint64_t(t->height) * t->scanline_size <= status.st_size - offsets[0];
+  if (!inside) {
+    messprintf(IMSSYS_INFO, "TIFF: The image data lies beyond the end of the file.\n");
+    return false;
+  }
+  t->first_offset = offsets[0];
+  uint16_t fill = FILLORDER_MSB2LSB;
+  TIFFGetField(t->tif, TIFFTAG_FILLORDER, &fill);
+  // libtiff hands strips over in the bit order it was opened for; so does
+  // the direct path.
+  t->reverse_bits = fill != (TIFFIsMSB2LSB(t->tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB);
+  t->swapped = TIFFIsByteSwapped(t->tif) != 0;
+  t->scanline = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(t->scanline_size), __FILE__, __LINE__));
+  return t->scanline || no_space("the scanline buffer");
+}
+
+bool allocate_strip_buffer(TiffRecord* t) {
+  t->plane_bytes = int64_t(t->rows_per_strip) * t->scanline_size;
+  const int64_t bytes = t->plane_bytes * t->planes;
+  if (bytes <= UINT_MAX)
+    t->strip = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(bytes), __FILE__, __LINE__));
+  return t->strip || no_space("the strip buffer");
+}
+
+// Everything the lines need, from the open file's tags; false with the
+// message when the file cannot be read.
+bool read_layout(imginfo* h, TiffRecord* t) {
+  TIFF* tif = t->tif;
+  t->bits = 1;
+  TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &t->bits);
+  if (t->bits != 1 && t->bits != 2 && t->bits != 4 && t->bits != 8 && t->bits != 16) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read images with %d bits per sample.\n", t->bits);
+    return false;
+  }
+  h->bits16 = t->bits == 16;
+  t->samples = 1;
+  TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &t->samples);
+  if (t->samples != 1 && t->samples != 3 && t->samples != 4) {
+    messprintf(IMSSYS_INFO, "Cannot read images with %d samples per pixel.\n", t->samples);
+    return false;
+  }
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t->width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t->height);
+  if (!imgsizeok(t->width, t->height)) {
+    messprintf(IMSSYS_INFO, "TIFF: Image size %ux%u is out of range.\n", t->width, t->height);
+    return false;
+  }
+  h->file_width = static_cast<int>(t->width);
+  h->file_height = static_cast<int>(t->height);
+  if (TIFFIsTiled(tif)) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read tiled images.\n");
+    return false;
+  }
+  if (!TIFFGetField(tif, TIFFTAG_COMPRESSION, &t->compression)) {
+    messprintf(IMSSYS_INFO, "TIFF: Warning: Compression tag is missing. Assuming uncompressed.\n");
+    t->compression = COMPRESSION_NONE;
+  }
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t->photometric)) {
+    const bool grey = t->samples == 1;
+    t->photometric = grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    messprintf(IMSSYS_INFO, "TIFF: No \"PhotometricInterpretation\" tag, assuming %s.\n",
+               grey ? "min-is-black" : "RGB");
+  }
+  if (t->photometric == PHOTOMETRIC_SEPARATED && t->samples != 4) {
+    messprintf(IMSSYS_INFO, "TIFF: Samples per pixel of %d is incompatible with CMYK photometric.\n",
+               t->samples);
+    return false;
+  }
+  if (!readable(t->photometric, t->bits, t->samples)) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read photometric %d with %d bits and %d samples per pixel.\n",
+               t->photometric, t->bits, t->samples);
+    return false;
+  }
+  t->planar = PLANARCONFIG_CONTIG;
+  TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &t->planar);
+  // One sample lies the same way in either configuration.
+  t->planes = t->planar == PLANARCONFIG_SEPARATE && t->samples > 1 ? t->samples : 1;
+  if (t->planes > 1 && t->photometric != PHOTOMETRIC_RGB) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read separate planes with photometric %d.\n", t->photometric);
+    return false;
+  }
+  if (t->photometric == PHOTOMETRIC_SEPARATED) messprintf(IMSSYS_INFO, "TIFF: File has CMYK photometric.\n");
+  // Sixteen-bit samples are taken whole, whatever range the tags claim.
+  if (t->bits <= 8 && !build_sample_tables(t)) return false;
+  t->invert16 = t->photometric == PHOTOMETRIC_MINISWHITE;
+  if (t->photometric == PHOTOMETRIC_PALETTE && !read_palette(t)) return false;
+  read_orientation(h, t);
+  t->scanline_size = (int64_t(t->width) * t->bits * (t->planes > 1 ? 1 : t->samples) + 7) / 8;
+  if (!read_rows_per_strip(t)) return false;
+  if (t->rows_per_strip == t->height && t->compression != COMPRESSION_NONE) {
+    messprintf(IMSSYS_INFO, "TIFF: Warning: Entire image is in one strip AND it is compressed.\n");
+    messprintf(IMSSYS_INFO, "TIFF: We MAY run out of memory when we decompress it!\n");
+  }
+  t->one_strip = t->rows_per_strip == t->height && t->compression == COMPRESSION_NONE && t->planes == 1;
+  return t->one_strip ? prepare_direct_path(t) : allocate_strip_buffer(t);
+}
+
+// The first byte of file line y (of its first plane), or null when it
+// cannot be read.
+const uint8_t* fetch_line(TiffRecord* t, int y) {
+  if (t->one_strip) {
+    const int fd = TIFFFileno(t->tif);
+    const size_t size = static_cast<size_t>(t->scanline_size);
+    const off_t at = static_cast<off_t>(t->first_offset + uint64_t(y) * size);
+    for (size_t done = 0; done < size;) {
+      const ssize_t got = pread(fd, t->scanline + done, size - done, at + static_cast<off_t>(done));
+      if (got <= 0) return nullptr;
+      done += static_cast<size_t>(got);
+    }
+    if (t->reverse_bits) TIFFReverseBits(t->scanline, t->scanline_size);
+    if (t->swapped && t->bits == 16) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
+    return t->scanline;
+  }
+  const int64_t strip = y / t->rows_per_strip;
+  const int64_t first = strip * t->rows_per_strip;
+  if (strip != t->strip_index) {
+    t->strip_index = -1;
+    const int64_t strips_per_plane = (int64_t(t->height) + t->rows_per_strip - 1) / t->rows_per_strip;
+    // The last strip may hold fewer rows; each plane's strip must hold them all.
+    const int64_t rows = std::min<int64_t>(t->rows_per_strip, t->height - first);
+    for (int plane = 0; plane < t->planes; ++plane) {
+      const uint32_t number = static_cast<uint32_t>(plane * strips_per_plane + strip);
+      const tmsize_t got = TIFFReadEncodedStrip(t->tif, number, t->strip + plane * t->plane_bytes, t->plane_bytes);
+      if (got < rows * t->scanline_size) return nullptr;
+    }
+    t->strip_index = strip;
+  }
+  return t->strip + (y - first) * t->scanline_size;
+}
+
+// The tables of one line width: 8-bit values for 8-bit lines, 16-bit ones
+// for 16-bit lines.
+template <typename V>
+struct Tables {
+  const V* map;
+  const V (*palette)[256];
+  unsigned opaque;
+};
+
+inline Tables<uint8_t> tables(const TiffRecord& t, unsigned int*) { return {t.map, t.palette, 255}; }
+inline Tables<uint16_t> tables(const TiffRecord& t, unsigned short*) { return {t.map16, t.palette16, 65535}; }
+
+// Samples of up to 8 bits. Sample s of pixel x is row[x * step + s * plane].
+template <typename Out, typename V>
+void bytes_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width, const Tables<V>& look) {
+  const size_t step = t.planes > 1 ? 1 : t.samples;
+  const size_t plane = t.planes > 1 ? static_cast<size_t>(t.plane_bytes) : 1;
+  const bool palette = t.photometric == PHOTOMETRIC_PALETTE;
+  auto single = [&](int x, unsigned v) {
+    if (palette)
+      imgio_put_pixel(line, x, look.palette[0][v], look.palette[1][v], look.palette[2][v], look.opaque);
+    else
+      imgio_put_pixel(line, x, look.map[v], look.map[v], look.map[v], look.opaque);
+  };
+  if (t.bits < 8) {
+    // Packed values, the first in the high bits of a byte; the row ends
+    // at the file's width, whatever the last byte holds beyond it.
+    const int bits = t.bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (int x = 0; x < width; ++x) {
+      const size_t bit = static_cast<size_t>(x) * bits;
+      single(x, (row[bit >> 3] >> (8 - bits - (bit & 7))) & mask);
+    }
+  } else if (t.samples == 1) {
+    for (int x = 0; x < width; ++x) single(x, row[x]);
+  } else {
+    const V* m = look.map;
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* p = row + x * step;
+      imgio_put_pixel(line, x, m[p[0]], m[p[plane]], m[p[2 * plane]], t.samples == 4 ? m[p[3 * plane]] : look.opaque);
+    }
+  }
+}
+
+// Sixteen-bit samples, whole in 16-bit lines, their high bytes in 8-bit ones.
+template <typename Out>
+void words_to_line(const TiffRecord& t, const uint16_t* row, Out* line, int width) {
+  const int shift = sizeof(Out) == sizeof(unsigned short) ? 0 : 8;
+  const size_t step = t.planes > 1 ? 1 : t.samples;
+  const size_t plane = t.planes > 1 ? static_cast<size_t>(t.plane_bytes) / 2 : 1;
+  const unsigned opaque = 65535u >> shift;
+  if (t.samples == 1) {
+    const unsigned flip = t.invert16 ? 65535u : 0u;
+    for (int x = 0; x < width; ++x) {
+      const unsigned v = (row[x] ^ flip) >> shift;
+      imgio_put_pixel(line, x, v, v, v, opaque);
+    }
+    return;
+  }
+  for (int x = 0; x < width; ++x) {
+    const uint16_t* p = row + x * step;
+    imgio_put_pixel(line, x, p[0] >> shift, p[plane] >> shift, p[2 * plane] >> shift,
+        t.samples == 4 ? p[3 * plane] >> shift : opaque);
+  }
+}
+
+template <typename Out>
+int read_line(imginfo* h, Out* line) {
+  TiffRecord* t = tiff_record(h);
+  if (!t || !line || !t->tif || h->current_line < 0 || h->current_line >= h->file_height) return 0;
+  const uint8_t* row = fetch_line(t, h->current_line);
+  if (!row) return 0;
+  if (t->bits == 16)
+    words_to_line(*t, reinterpret_cast<const uint16_t*>(row), line, h->file_width);
+  else
+    bytes_to_line(*t, row, line, h->file_width, tables(*t, line));
+  return 1;
+}
+
+}  // namespace
+
+int TiffOpenf(imginfo* h) {
+  TiffRecord* t = tiff_new_record();
+  if (!t) return no_space("the driver record");
+  // "c": strips as the file has them, so that one strip is seen as one.
+  t->tif = TIFFOpen(h->file_name, "rc");
+  if (!t->tif || !read_layout(h, t)) {
+    tiff_release(t);
+    return 0;
+  }
+  h->driver = t;
+  return 1;
+}
+
+int TiffReadl(imginfo* h) { return read_line(h, h->line); }
+
+int TiffReadl16(imginfo* h) { return read_line(h, h->line16); }

@@ -1,0 +1,51 @@
+#ifndef IMGIO_TIFF_RECORD_H
+#define IMGIO_TIFF_RECORD_H
+
+// The TIFF driver's record, hung on the handle's driver field.
+
+#include <tiffio.h>
+
+#include <cstdint>
+
+#include "imgio.h"
+
+struct TiffRecord {
+  TIFF* tif;
+  uint16_t bits;
+  uint16_t samples;
+  uint16_t photometric;
+  uint16_t orientation;
+  uint16_t planar;
+  uint16_t compression;
+  uint32_t width;
+  uint32_t height;
+  int64_t scanline_size;  // bytes of one file line; of one plane's when planes > 1
+  uint8_t* scanline;      // a line read on the direct path, or packed for writing
+  // Reading. Samples of up to 8 bits, and palette indices, become line values
+  // through these tables, built once at open for both line widths: map holds
+  // the photometric map with the sample range clamped (the identity when the
+  // file needs none).
+  uint8_t map[256];
+  uint16_t map16[256];
+  uint8_t palette[3][256];
+  uint16_t palette16[3][256];
+  bool invert16;  // 16-bit min-is-white
+  int planes;     // 1 for contiguous samples, else one plane a sample
+  uint32_t rows_per_strip;
+  int64_t plane_bytes;  // rows_per_strip lines of one plane
+  int64_t strip_index;  // strip in the strip buffer, -1 for none
+  uint8_t* strip;
+  // The direct path: one uncompressed strip, read line by line from the
+  // file descriptor.
+  bool one_strip;
+  uint64_t first_offset;
+  bool reverse_bits;
+  bool swapped;
+};
+
+TiffRecord* tiff_new_record();
+// Closes the libtiff handle and frees the record with its buffers.
+void tiff_release(TiffRecord* record);
+inline TiffRecord* tiff_record(imginfo* handle) { return static_cast<TiffRecord*>(handle->driver); }
+
+#endif
