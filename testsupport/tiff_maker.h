@@ -65,8 +65,11 @@ struct TiffMaker {
             } else if (bits == 8) {
               line[index] = uint8_t(v);
             } else {
-              const size_t bit = index * bits;
-              line[bit / 8] |= uint8_t(v << (8 - bits - bit % 8));
+              // Packed, the first value in the high bits.
+              for (int b = 0; b < bits; ++b) {
+                const size_t bit = index * bits + b;
+                if (v >> (bits - 1 - b) & 1) line[bit / 8] |= uint8_t(0x80 >> bit % 8);
+              }
             }
           }
         ok = TIFFWriteScanline(tif, line.data(), y, uint16_t(plane)) == 1;

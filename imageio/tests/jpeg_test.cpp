@@ -1,0 +1,333 @@
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include <gtest/gtest.h>
+
+#include "failing_heap.h"
+#include "imgio.h"
+#include "imgio_memory_driver.h"
+#include "imgio_message_capture.h"
+#include "peer_images.h"
+#include "temp_dir.h"
+
+namespace {
+
+const int kWidth = 45;  // not a multiple of the 8 or 16 pixel blocks
+const int kHeight = 37;
+
+// A smooth picture with some edges, as a camera might see it.
+int smooth(int x, int y, int c) {
+  const double v = 128 + 90 * std::sin(x * 0.11 + c) * std::cos(y * 0.07 - c) + (x > 30 ? 20 : 0);
+  return static_cast<int>(std::lround(v));
+}
+
+std::vector<uint8_t> smooth_samples(int channels) {
+  std::vector<uint8_t> samples;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < channels; ++c) samples.push_back(static_cast<uint8_t>(smooth(x, y, c)));
+  return samples;
+}
+
+struct JpegSession {
+  ImgioSession session;
+  MessageCapture capture;
+  TempDir dir;
+  JpegSession() { setimageformat("jpeg"); }
+};
+
+struct Read {
+  int width = 0, height = 0;
+  std::vector<unsigned> narrow;        // 8-bit lines, file line 0 first
+  std::vector<unsigned short> wide;    // 16-bit lines
+};
+
+bool read_lines(const std::string& path, Read* read) {
+  imginfo* h = openimg(path.c_str());
+  if (!h) return false;
+  read->width = h->file_width;
+  read->height = h->file_height;
+  const size_t pixels = size_t(h->file_width) * h->file_height;
+  read->narrow.assign(pixels, 0);
+  read->wide.assign(4 * pixels, 0);
+  bool ok = h->bits16 == 0 && h->line_order == IMGIO_TOP_FIRST;
+  for (int y = 0; y < h->file_height && ok; ++y)
+    ok = readline(h, read->narrow.data() + size_t(y) * h->file_width) == 0;
+  ok = ok && makeseekable(h) == 0 && seekline(h, 0) == 0;
+  for (int y = 0; y < h->file_height && ok; ++y)
+    ok = readline16(h, read->wide.data() + 4 * size_t(y) * h->file_width) == 0;
+  closeimg(h);
+  return ok;
+}
+
+// Line values of pixel i, channel c, against a peer's sample v (grey peers
+// fill R, G and B); absent alpha reads opaque.
+void expect_peer_pixels(const Read& read, const PeerImage& peer) {
+  ASSERT_EQ(read.width, peer.width);
+  ASSERT_EQ(read.height, peer.height);
+  for (int y = 0; y < peer.height; ++y)
+    for (int x = 0; x < peer.width; ++x) {
+      const size_t i = size_t(y) * peer.width + x;
+      for (int c = 0; c < 4; ++c) {
+        const int v = c == 3 ? 255 : peer.at(x, y, peer.channels == 1 ? 0 : c);
+        ASSERT_EQ(read.narrow[i] >> (8 * c) & 255, unsigned(v)) << x << "," << y << "," << c;
+        ASSERT_EQ(read.wide[4 * i + c], v * 257) << x << "," << y << "," << c;
+      }
+    }
+}
+
+// A CMYK file written with libjpeg at full quality.
+void write_cmyk(const std::string& path, const std::vector<uint8_t>& samples) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr errors;
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  jpeg_stdio_dest(&c, file);
+  c.image_width = kWidth;
+  c.image_height = kHeight;
+  c.input_components = 4;
+  c.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 100, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(samples.data()) + size_t(c.next_scanline) * kWidth * 4;
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  fclose(file);
+}
+
+// Writes the smooth picture through the handle, in 8-bit or 16-bit lines
+// (whose low bytes and alpha are noise the file must not show).
+bool write_own(const std::string& path, bool deep) {
+  imginfo* h = createimg(path.c_str(), kWidth, kHeight, deep ? 16 : 8);
+  if (!h) return false;
+  bool ok = h->line_order == IMGIO_TOP_FIRST;
+  std::vector<unsigned> narrow(kWidth);
+  std::vector<unsigned short> wide(4 * kWidth);
+  for (int y = 0; y < kHeight && ok; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      narrow[x] = unsigned((x * 31 + y) & 255) << 24;
+      for (int c = 0; c < 3; ++c) {
+        narrow[x] |= unsigned(smooth(x, y, c)) << (8 * c);
+        wide[4 * x + c] = static_cast<unsigned short>(smooth(x, y, c) << 8 | ((x * 7 + y * 3 + c) & 255));
+      }
+      wide[4 * x + 3] = static_cast<unsigned short>(x * 1000 + y);
+    }
+    ok = (deep ? writeline16(h, wide.data()) : writeline(h, narrow.data())) == 0;
+  }
+  return closeimg(h) == 0 && ok;
+}
+
+}  // namespace
+
+TEST(Jpeg, ReadsEqualDjpegOnCjpegFiles) {
+  JpegSession s;
+  const std::string source = s.dir / "source.ppm";
+  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
+  for (const char* options : {"", "-progressive", "-restart 1", "-sample 1x1", "-grayscale", "-optimize -quality 95"}) {
+    SCOPED_TRACE(options);
+    const std::string path = s.dir / "peer.jpg";
+    ASSERT_TRUE(run_command(std::string("/usr/bin/cjpeg ") + options + " -outfile " + shell_quoted(path) + " " +
+                            shell_quoted(source)));
+    PeerImage peer;
+    ASSERT_TRUE(djpeg(path, &peer));
+    EXPECT_EQ(peer.channels, std::string(options) == "-grayscale" ? 1 : 3);
+    Read read;
+    ASSERT_TRUE(read_lines(path, &read));
+    expect_peer_pixels(read, peer);
+  }
+}
+
+TEST(Jpeg, CmykFilesGiveTheirFourComponents) {
+  JpegSession s;
+  // Flat 8x8 blocks come back within a step or two at full quality.
+  std::vector<uint8_t> samples;
+  auto block = [](int x, int y, int c) { return (x / 8 * 40 + y / 8 * 25 + c * 60) & 255; };
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < 4; ++c) samples.push_back(static_cast<uint8_t>(block(x, y, c)));
+  const std::string path = s.dir / "cmyk.jpg";
+  write_cmyk(path, samples);
+  Read read;
+  ASSERT_TRUE(read_lines(path, &read));
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < 4; ++c) {
+        const size_t i = size_t(y) * kWidth + x;
+        const int v = int(read.narrow[i] >> (8 * c) & 255);
+        EXPECT_NEAR(v, block(x, y, c), 2) << x << "," << y << "," << c;
+        EXPECT_EQ(read.wide[4 * i + c], v * 257);
+      }
+}
+
+TEST(Jpeg, OwnFilesAreThreeComponentJpegsThatPeersRead) {
+  JpegSession s;
+  const std::string narrow = s.dir / "narrow.jpg", wide = s.dir / "wide.jpg";
+  ASSERT_TRUE(write_own(narrow, false));
+  ASSERT_TRUE(write_own(wide, true));
+  // Only the high bytes of 16-bit lines count, and alpha not at all.
+  EXPECT_EQ(read_text(narrow), read_text(wide));
+  PeerImage peer;
+  ASSERT_TRUE(djpeg(narrow, &peer));
+  EXPECT_EQ(peer.channels, 3);
+  Read read;
+  ASSERT_TRUE(read_lines(narrow, &read));
+  expect_peer_pixels(read, peer);
+  double error = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const double d = peer.at(x, y, c) - smooth(x, y, c);
+        error += d * d;
+      }
+  const double psnr = 10 * std::log10(255.0 * 255.0 / (error / (kWidth * kHeight * 3)));
+  EXPECT_GE(psnr, 30.0);
+  PeerImage pillow;
+  ASSERT_TRUE(pillow_decode(narrow, &pillow));
+  EXPECT_EQ(pillow.mode, "RGB");
+  EXPECT_EQ(pillow.width, kWidth);
+  EXPECT_EQ(pillow.height, kHeight);
+}
+
+TEST(Jpeg, SeeksAndWholeBuffersCountRowsFromTheTop) {
+  JpegSession s;
+  const std::string path = s.dir / "rows.jpg";
+  ASSERT_TRUE(write_own(path, false));
+  PeerImage peer;
+  ASSERT_TRUE(djpeg(path, &peer));
+  imginfo* h = openimg(path.c_str());
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(makeseekable(h), 0);
+  std::vector<unsigned> line(kWidth);
+  for (int row : {10, 3, kHeight - 1}) {
+    ASSERT_EQ(seekline(h, row), 0);
+    ASSERT_EQ(readline(h, line.data()), 0);
+    for (int x = 0; x < kWidth; ++x) EXPECT_EQ(line[x] & 255, unsigned(peer.at(x, row, 0))) << row;
+  }
+  closeimg(h);
+  // Whole buffers hold the picture from its bottom row up.
+  int w = 0, height = 0;
+  unsigned* buffer = readbuf(path.c_str(), &w, &height);
+  unsigned short* buffer16 = readbuf16(path.c_str(), &w, &height);
+  ASSERT_NE(buffer, nullptr);
+  ASSERT_NE(buffer16, nullptr);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const size_t i = size_t(kHeight - 1 - y) * kWidth + x;
+      EXPECT_EQ(buffer[i] >> 8 & 255, unsigned(peer.at(x, y, 1)));
+      EXPECT_EQ(buffer16[4 * i + 2], peer.at(x, y, 2) * 257);
+    }
+  // Written back from the buffer, the picture keeps its way up.
+  ASSERT_EQ(writebuf(buffer, w, height, (s.dir / "again.jpg").c_str()), 0);
+  PeerImage again;
+  ASSERT_TRUE(djpeg(s.dir / "again.jpg", &again));
+  EXPECT_NEAR(again.at(40, 0, 0), peer.at(40, 0, 0), 8);
+  EXPECT_NEAR(again.at(40, kHeight - 1, 0), peer.at(40, kHeight - 1, 0), 8);
+  ASSERT_EQ(writebuf16(buffer16, w, height, (s.dir / "again16.jpg").c_str()), 0);
+  EXPECT_EQ(read_text(s.dir / "again.jpg"), read_text(s.dir / "again16.jpg"));
+  destroybuffer(buffer);
+  destroybuffer16(buffer16);
+}
+
+TEST(Jpeg, BrokenFilesFailTheOpenAndTheProcessGoesOn) {
+  JpegSession s;
+  const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
+  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
+  ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(good) + " " + shell_quoted(source)));
+  const std::string bytes = read_text(good);
+  const size_t huffman = bytes.find("\xff\xc4");
+  ASSERT_NE(huffman, std::string::npos);
+  std::string header = bytes;
+  for (size_t i = 2; i < 24; ++i) header[i] = static_cast<char>(i * 37);
+  struct {
+    const char* name;
+    std::string content;
+  } cases[] = {{"header.jpg", header},
+               {"huffman.jpg", bytes.substr(0, huffman + 10)},
+               {"empty.jpg", ""},
+               {"text.jpg", "not a picture at all"}};
+  for (const auto& c : cases) {
+    const std::string path = s.dir / c.name;
+    write_text(path, c.content);
+    s.capture.messages.clear();
+    EXPECT_EQ(openimg(path.c_str()), nullptr) << c.name;
+    ASSERT_GE(s.capture.messages.size(), 2u);
+    EXPECT_EQ(s.capture.messages[s.capture.messages.size() - 2].text.substr(0, 6), "JPEG: ") << c.name;
+    EXPECT_EQ(s.capture.last(), "ERROR: Failed to open file [" + path + "] format [jpeg]\n");
+  }
+  s.capture.messages.clear();
+  const std::string missing = s.dir / "missing.jpg";
+  EXPECT_EQ(openimg(missing.c_str()), nullptr);
+  EXPECT_TRUE(s.capture.has("JPEG: Cannot open input file: " + missing + "\n"));
+  EXPECT_EQ(createimg((s.dir / "no/such/folder.jpg").c_str(), 4, 4, 8), nullptr);
+  EXPECT_TRUE(s.capture.has("JPEG: Cannot open input file: " + s.dir / "no/such/folder.jpg\n"));
+  // Pictures beyond the pixel cap are refused before anything is decoded
+  // or allocated.
+  setkeyval("IMGIO_MAX_PIXELS", "1000");
+  EXPECT_EQ(openimg(good.c_str()), nullptr);
+  EXPECT_TRUE(s.capture.has("JPEG: Image size 45x37 is out of range.\n"));
+  EXPECT_EQ(createimg((s.dir / "big.jpg").c_str(), 100, 100, 8), nullptr);
+  EXPECT_TRUE(s.capture.has("JPEG: Image size 100x100 is out of range.\n"));
+}
+
+TEST(Jpeg, NoMemoryFailsTheOpenOrCreateAndLeavesNothingBehind) {
+  JpegSession s;
+  const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
+  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
+  ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(good) + " " + shell_quoted(source)));
+  for (FailingHeap::Heap heap : {FailingHeap::normal, FailingHeap::image}) {
+    int opened = -1, created = -1;
+    for (int grants = 0; grants < 10 && (opened < 0 || created < 0); ++grants) {
+      FailingHeap failing(grants, heap);
+      if (imginfo* h = openimg(good.c_str())) {
+        if (opened < 0) opened = grants;
+        closeimg(h);
+      }
+      if (imginfo* h = createimg((s.dir / "out.jpg").c_str(), 8, 8, 8)) {
+        if (created < 0) created = grants;
+        closeimg(h);
+      }
+    }
+    EXPECT_GE(opened, 1);
+    EXPECT_GE(created, 1);
+  }
+  EXPECT_TRUE(s.capture.has("JPEG: No space for the driver record.\n"));
+  EXPECT_TRUE(s.capture.has("JPEG: No space for the image buffer.\n"));
+}
+
+TEST(Jpeg, AFileThatCannotBeWrittenFailsTheClose) {
+  JpegSession s;
+  const std::string path = s.dir / "limited.jpg";
+  imginfo* h = createimg(path.c_str(), 200, 200, 8);
+  ASSERT_NE(h, nullptr);
+  std::vector<unsigned> line(200);
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 200; ++x) line[x] = unsigned(x * y * 2654435761u);
+    ASSERT_EQ(writeline(h, line.data()), 0);
+  }
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = old;
+  limited.rlim_cur = 2000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const int closed = closeimg(h);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(closed, 1);
+  EXPECT_TRUE(s.capture.has("JPEG: Output file write error --- out of disk space?\n"));
+  EXPECT_EQ(s.capture.last(), "ERROR: Failed to close file [" + path + "] format [jpeg]\n");
+}
