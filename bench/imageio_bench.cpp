@@ -1,8 +1,12 @@
-// ".tq4" write and read of a 2048x1556 word RGB frame beside a plain write
-// and read of the same bytes with stdio (the floor), from the start of the
-// file and from the ".tq4" data offset. Single-threaded: the
-// image-file library keeps global state. Files go to a private temporary
-// folder.
+// Image files: ".tq4" writes and reads of a 2048x1556 word RGB frame beside
+// a plain write and read of the same bytes with stdio (the floor), from the
+// start of the file and from the ".tq4" data offset; TIFF files of the same
+// frame through the image-file library (uncompressed and LZW, by
+// writeline16 and readline16, and one uncompressed strip on the direct
+// path) beside bare libtiff with the same tags; a 1920x1080 JPEG written
+// and read by lines beside bare libjpeg with the same settings.
+// Single-threaded: the image-file library keeps global state. Files go to
+// a private temporary folder.
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,9 +16,15 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <tiffio.h>
+
+#include <cmath>
+#include <vector>
 
 #include "image_data.h"
 #include "imagelib_fileio.h"
+#include "imgio.h"
 
 namespace {
 
@@ -102,6 +112,281 @@ void plain_read(benchmark::State& state, long offset) {
 void BM_PlainRead(benchmark::State& state) { plain_read(state, 0); }
 void BM_PlainReadAtTq4DataOffset(benchmark::State& state) { plain_read(state, 216); }
 
+// The frame as 16-bit RGBA lines, alpha opaque: what writeline16 takes.
+const std::vector<unsigned short>& frame_lines() {
+  static std::vector<unsigned short> lines;
+  if (lines.empty()) {
+    const uint16_t* p = static_cast<const uint16_t*>(scratch().frame->pixels);
+    lines.resize(size_t(kWidth) * kHeight * 4);
+    for (size_t i = 0; i < size_t(kWidth) * kHeight; ++i) {
+      for (int c = 0; c < 3; ++c) lines[4 * i + c] = p[3 * i + c];
+      lines[4 * i + 3] = 65535;
+    }
+  }
+  return lines;
+}
+
+const char* const compressions[] = {"none", "lzw"};
+
+std::string tiff_path(bool lzw) { return scratch().dir + (lzw ? "/frame_lzw.tif" : "/frame.tif"); }
+
+// One use of the image-file library for TIFF files of 3 channels.
+struct TiffUse {
+  explicit TiffUse(bool lzw) {
+    initimg();
+    setkeyval("IMGIO_TIFF_CHAN", "3");
+    setkeyval("IMGIO_TIFF_COMPRESS", compressions[lzw]);
+    setimageformat("tiff");
+  }
+  ~TiffUse() { finishimg(); }
+};
+
+bool write_tiff(bool lzw) {
+  TiffUse use(lzw);
+  imginfo* h = createimg(tiff_path(lzw).c_str(), kWidth, kHeight, 16);
+  if (!h) return false;
+  const std::vector<unsigned short>& lines = frame_lines();
+  bool ok = true;
+  for (int y = 0; y < kHeight; ++y)
+    ok = writeline16(h, const_cast<unsigned short*>(lines.data()) + size_t(y) * kWidth * 4) == 0 && ok;
+  return closeimg(h) == 0 && ok;
+}
+
+bool read_tiff(const std::string& path, std::vector<unsigned short>& into) {
+  TiffUse use(false);
+  imginfo* h = openimg(path.c_str());
+  if (!h) return false;
+  bool ok = true;
+  for (int y = 0; y < kHeight; ++y) ok = readline16(h, into.data() + size_t(y) * kWidth * 4) == 0 && ok;
+  return closeimg(h) == 0 && ok;
+}
+
+void BM_TiffWrite(benchmark::State& state) {
+  const bool lzw = state.range(0) != 0;
+  frame_lines();
+  for (auto _ : state)
+    if (!write_tiff(lzw)) state.SkipWithError("write failed");
+  state.SetLabel(compressions[lzw]);
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+void BM_TiffRead(benchmark::State& state) {
+  const bool lzw = state.range(0) != 0;
+  if (!write_tiff(lzw)) state.SkipWithError("write failed");
+  std::vector<unsigned short> into(size_t(kWidth) * kHeight * 4);
+  for (auto _ : state)
+    if (!read_tiff(tiff_path(lzw), into)) state.SkipWithError("read failed");
+  state.SetLabel(compressions[lzw]);
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+// The frame with the library's tags, as bare libtiff writes it; rows per
+// strip 0 gives the library's own choice, max(1, 8192 / scanline).
+bool libtiff_write(const std::string& path, bool lzw, uint32_t rows) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  const size_t scanline = size_t(kWidth) * 6;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_BOTLEFT);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows ? rows : uint32_t(std::max<size_t>(1, 8192 / scanline)));
+  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0);
+  TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0);
+  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  uint8_t* pixels = static_cast<uint8_t*>(scratch().frame->pixels);
+  bool ok = true;
+  for (int y = 0; y < kHeight; ++y) ok = TIFFWriteScanline(tif, pixels + y * scanline, y, 0) == 1 && ok;
+  TIFFClose(tif);
+  return ok;
+}
+
+void BM_LibtiffWrite(benchmark::State& state) {
+  const bool lzw = state.range(0) != 0;
+  const std::string path = scratch().dir + "/bare.tif";
+  for (auto _ : state)
+    if (!libtiff_write(path, lzw, 0)) state.SkipWithError("write failed");
+  state.SetLabel(compressions[lzw]);
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+bool libtiff_read(const std::string& path, image_data* into) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return false;
+  bool ok = true;
+  for (int y = 0; y < kHeight; ++y)
+    ok = TIFFReadScanline(tif, static_cast<uint8_t*>(into->pixels) + size_t(y) * into->row_bytes, y, 0) == 1 && ok;
+  TIFFClose(tif);
+  return ok;
+}
+
+void BM_LibtiffRead(benchmark::State& state) {
+  const bool lzw = state.range(0) != 0;
+  const std::string path = scratch().dir + "/bare.tif";
+  libtiff_write(path, lzw, 0);
+  image_data* into = image_data_create(kWidth, kHeight, 3, IMAGE_PIXEL_WORD, 1);
+  for (auto _ : state)
+    if (!libtiff_read(path, into)) state.SkipWithError("read failed");
+  image_data_delete(into);
+  state.SetLabel(compressions[lzw]);
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+// One uncompressed strip: the library reads it line by line from the file
+// descriptor, bare libtiff through its own scanline reading.
+void BM_TiffReadOneStrip(benchmark::State& state) {
+  const std::string path = scratch().dir + "/one_strip.tif";
+  if (!libtiff_write(path, false, kHeight)) state.SkipWithError("write failed");
+  std::vector<unsigned short> into(size_t(kWidth) * kHeight * 4);
+  for (auto _ : state)
+    if (!read_tiff(path, into)) state.SkipWithError("read failed");
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+void BM_LibtiffReadOneStrip(benchmark::State& state) {
+  const std::string path = scratch().dir + "/one_strip.tif";
+  libtiff_write(path, false, kHeight);
+  image_data* into = image_data_create(kWidth, kHeight, 3, IMAGE_PIXEL_WORD, 1);
+  for (auto _ : state)
+    if (!libtiff_read(path, into)) state.SkipWithError("read failed");
+  image_data_delete(into);
+  state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
+}
+
+const int kJpegWidth = 1920;
+const int kJpegHeight = 1080;
+
+// Smooth shading with fine noise and a few edges, as a camera frame has:
+// the coder's work depends on it.
+const std::vector<uint8_t>& jpeg_source() {
+  static std::vector<uint8_t> rgb;
+  if (rgb.empty()) {
+    rgb.resize(size_t(kJpegWidth) * kJpegHeight * 3);
+    uint32_t noise = 12345;
+    for (int y = 0; y < kJpegHeight; ++y)
+      for (int x = 0; x < kJpegWidth; ++x)
+        for (int c = 0; c < 3; ++c) {
+          noise = noise * 1664525u + 1013904223u;
+          const double shade = 120 + 80 * std::sin(x * 0.004 + c) * std::cos(y * 0.006 - c) +
+                               ((x / 240 + y / 180) % 2 ? 25 : -25);
+          const int v = int(shade) + int(noise >> 28) - 8;
+          rgb[(size_t(y) * kJpegWidth + x) * 3 + c] = uint8_t(std::min(255, std::max(0, v)));
+        }
+  }
+  return rgb;
+}
+
+const std::vector<unsigned>& jpeg_lines() {
+  static std::vector<unsigned> lines;
+  if (lines.empty()) {
+    const std::vector<uint8_t>& rgb = jpeg_source();
+    lines.resize(size_t(kJpegWidth) * kJpegHeight);
+    for (size_t i = 0; i < lines.size(); ++i)
+      lines[i] = rgb[3 * i] | rgb[3 * i + 1] << 8 | rgb[3 * i + 2] << 16 | 255u << 24;
+  }
+  return lines;
+}
+
+struct JpegUse {
+  JpegUse() {
+    initimg();
+    setimageformat("jpeg");
+  }
+  ~JpegUse() { finishimg(); }
+};
+
+bool write_jpeg(const std::string& path) {
+  JpegUse use;
+  imginfo* h = createimg(path.c_str(), kJpegWidth, kJpegHeight, 8);
+  if (!h) return false;
+  unsigned* lines = const_cast<unsigned*>(jpeg_lines().data());
+  bool ok = true;
+  for (int y = 0; y < kJpegHeight; ++y) ok = writeline(h, lines + size_t(y) * kJpegWidth) == 0 && ok;
+  return closeimg(h) == 0 && ok;
+}
+
+void BM_JpegWrite(benchmark::State& state) {
+  const std::string path = scratch().dir + "/frame.jpg";
+  jpeg_lines();
+  for (auto _ : state)
+    if (!write_jpeg(path)) state.SkipWithError("write failed");
+  state.SetItemsProcessed(int64_t(state.iterations()) * kJpegWidth * kJpegHeight);
+}
+
+void BM_JpegRead(benchmark::State& state) {
+  const std::string path = scratch().dir + "/frame.jpg";
+  if (!write_jpeg(path)) state.SkipWithError("write failed");
+  std::vector<unsigned> into(size_t(kJpegWidth) * kJpegHeight);
+  for (auto _ : state) {
+    JpegUse use;
+    imginfo* h = openimg(path.c_str());
+    if (!h) {
+      state.SkipWithError("open failed");
+      break;
+    }
+    for (int y = 0; y < kJpegHeight; ++y) readline(h, into.data() + size_t(y) * kJpegWidth);
+    closeimg(h);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kJpegWidth * kJpegHeight);
+}
+
+// Bare libjpeg with the library's defaults, row by row from and to an RGB
+// buffer.
+void BM_LibjpegWrite(benchmark::State& state) {
+  const std::string path = scratch().dir + "/bare.jpg";
+  const std::vector<uint8_t>& rgb = jpeg_source();
+  for (auto _ : state) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr errors;
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    FILE* file = fopen(path.c_str(), "wb");
+    jpeg_stdio_dest(&c, file);
+    c.image_width = kJpegWidth;
+    c.image_height = kJpegHeight;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+      JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + size_t(c.next_scanline) * kJpegWidth * 3;
+      jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    fclose(file);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kJpegWidth * kJpegHeight);
+}
+
+void BM_LibjpegRead(benchmark::State& state) {
+  const std::string path = scratch().dir + "/frame.jpg";
+  if (!write_jpeg(path)) state.SkipWithError("write failed");
+  std::vector<uint8_t> rgb(size_t(kJpegWidth) * kJpegHeight * 3);
+  for (auto _ : state) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr errors;
+    d.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&d);
+    FILE* file = fopen(path.c_str(), "rb");
+    jpeg_stdio_src(&d, file);
+    jpeg_read_header(&d, TRUE);
+    jpeg_start_decompress(&d);
+    while (d.output_scanline < d.output_height) {
+      JSAMPROW row = rgb.data() + size_t(d.output_scanline) * kJpegWidth * 3;
+      jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    fclose(file);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kJpegWidth * kJpegHeight);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Tq4Write)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -110,3 +395,13 @@ BENCHMARK(BM_PlainWriteAtTq4DataOffset)->Unit(benchmark::kMillisecond)->UseRealT
 BENCHMARK(BM_Tq4Read)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainReadAtTq4DataOffset)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TiffWrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibtiffWrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TiffRead)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibtiffRead)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TiffReadOneStrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibtiffReadOneStrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibjpegWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibjpegRead)->Unit(benchmark::kMillisecond)->UseRealTime();

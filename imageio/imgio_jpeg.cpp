@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include <jpeglib.h>
 
@@ -157,6 +158,13 @@ int read_row(imginfo* h, Out* line) {
   const unsigned opaque = 255 * scale;
   const int n = r->components;
   const unsigned char* p = r->pixels + stride(r) * r->row;
+  ++r->row;
+  if constexpr (std::is_same<Out, unsigned int>::value) {
+    if (n == 3) {
+      imgio_rgb_to_line(p, line, r->width);
+      return 1;
+    }
+  }
   for (int x = 0; x < r->width; ++x, p += n) {
     if (n == 1)
       imgio_put_pixel(line, x, p[0] * scale, p[0] * scale, p[0] * scale, opaque);
@@ -164,7 +172,6 @@ int read_row(imginfo* h, Out* line) {
       imgio_put_pixel(line, x, p[0] * scale, p[1] * scale, n > 2 ? p[2] * scale : opaque,
                       n > 3 ? p[3] * scale : opaque);
   }
-  ++r->row;
   return 1;
 }
 

@@ -6,6 +6,8 @@
 // the line's width.
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 inline void imgio_put_pixel(unsigned int* line, int x, unsigned r, unsigned g, unsigned b, unsigned a) {
   line[x] = r | g << 8 | b << 16 | a << 24;
@@ -17,6 +19,36 @@ inline void imgio_put_pixel(unsigned short* line, int x, unsigned r, unsigned g,
   p[1] = static_cast<unsigned short>(g);
   p[2] = static_cast<unsigned short>(b);
   p[3] = static_cast<unsigned short>(a);
+}
+
+// Opaque RGB pixels into lines, the common case of reading: each pixel's
+// samples are loaded as one word that also holds the next pixel's first
+// sample, whose place alpha then takes. The last pixel reads only its own.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a pixel's first sample is its word's low part");
+
+inline void imgio_rgb_to_line(const uint8_t* rgb, unsigned int* line, int width) {
+  for (int x = 0; x + 1 < width; ++x) {
+    uint32_t v;
+    memcpy(&v, rgb + 3 * static_cast<size_t>(x), sizeof v);
+    line[x] = v | 0xFF000000u;
+  }
+  if (width > 0) {
+    const uint8_t* p = rgb + 3 * static_cast<size_t>(width - 1);
+    imgio_put_pixel(line, width - 1, p[0], p[1], p[2], 255);
+  }
+}
+
+inline void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width) {
+  for (int x = 0; x + 1 < width; ++x) {
+    uint64_t v;
+    memcpy(&v, rgb + 3 * static_cast<size_t>(x), sizeof v);
+    v |= uint64_t(0xFFFF) << 48;
+    memcpy(line + 4 * static_cast<size_t>(x), &v, sizeof v);
+  }
+  if (width > 0) {
+    const uint16_t* p = rgb + 3 * static_cast<size_t>(width - 1);
+    imgio_put_pixel(line, width - 1, p[0], p[1], p[2], 65535);
+  }
 }
 
 #endif

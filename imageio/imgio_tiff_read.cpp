@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "imgio_messages.h"
 #include "imgio_pixel.h"
@@ -263,11 +264,24 @@ struct Tables {
 inline Tables<uint8_t> tables(const TiffRecord& t, unsigned int*) { return {t.map, t.palette, 255}; }
 inline Tables<uint16_t> tables(const TiffRecord& t, unsigned short*) { return {t.map16, t.palette16, 65535}; }
 
-// Samples of up to 8 bits. Sample s of pixel x is row[x * step + s * plane].
+// Sample s of pixel x is row[x * step + s * plane]: step is the sample
+// count and plane 1 for contiguous samples, step 1 and plane one plane's
+// length in the strip buffer for separate ones. Both are fixed at compile
+// time for contiguous pixels, so those loops are plain copies the compiler
+// can widen.
+template <int Samples, bool Planar, typename Out, typename V>
+void map_pixels(const uint8_t* row, size_t plane_length, Out* line, int width, const V* m, unsigned opaque) {
+  const size_t step = Planar ? 1 : Samples;
+  const size_t plane = Planar ? plane_length : 1;
+  for (int x = 0; x < width; ++x) {
+    const uint8_t* p = row + x * step;
+    imgio_put_pixel(line, x, m[p[0]], m[p[plane]], m[p[2 * plane]], Samples == 4 ? m[p[3 * plane]] : opaque);
+  }
+}
+
+// Samples of up to 8 bits, through the tables.
 template <typename Out, typename V>
 void bytes_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width, const Tables<V>& look) {
-  const size_t step = t.planes > 1 ? 1 : t.samples;
-  const size_t plane = t.planes > 1 ? static_cast<size_t>(t.plane_bytes) : 1;
   const bool palette = t.photometric == PHOTOMETRIC_PALETTE;
   auto single = [&](int x, unsigned v) {
     if (palette)
@@ -275,6 +289,7 @@ void bytes_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width
     else
       imgio_put_pixel(line, x, look.map[v], look.map[v], look.map[v], look.opaque);
   };
+  const size_t plane = static_cast<size_t>(t.plane_bytes);
   if (t.bits < 8) {
     // Packed values, the first in the high bits of a byte; the row ends
     // at the file's width, whatever the last byte holds beyond it.
@@ -286,35 +301,49 @@ void bytes_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width
     }
   } else if (t.samples == 1) {
     for (int x = 0; x < width; ++x) single(x, row[x]);
+  } else if (t.planes > 1) {
+    (t.samples == 3 ? map_pixels<3, true, Out, V> : map_pixels<4, true, Out, V>)(row, plane, line, width, look.map,
+                                                                                  look.opaque);
   } else {
-    const V* m = look.map;
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* p = row + x * step;
-      imgio_put_pixel(line, x, m[p[0]], m[p[plane]], m[p[2 * plane]], t.samples == 4 ? m[p[3 * plane]] : look.opaque);
+    (t.samples == 3 ? map_pixels<3, false, Out, V> : map_pixels<4, false, Out, V>)(row, plane, line, width,
+                                                                                    look.map, look.opaque);
+  }
+}
+
+// Sixteen-bit samples, whole in 16-bit lines, their high bytes in 8-bit
+// ones; grey flipped for min-is-white.
+template <int Samples, bool Planar, typename Out>
+void word_pixels(const uint16_t* row, size_t plane_length, Out* line, int width, unsigned flip) {
+  const int shift = sizeof(Out) == sizeof(unsigned short) ? 0 : 8;
+  const unsigned opaque = 65535u >> shift;
+  const size_t step = Planar ? 1 : Samples;
+  const size_t plane = Planar ? plane_length : 1;
+  for (int x = 0; x < width; ++x) {
+    const uint16_t* p = row + x * step;
+    if (Samples == 1) {
+      const unsigned v = (p[0] ^ flip) >> shift;
+      imgio_put_pixel(line, x, v, v, v, opaque);
+    } else {
+      imgio_put_pixel(line, x, p[0] >> shift, p[plane] >> shift, p[2 * plane] >> shift,
+                      Samples == 4 ? p[3 * plane] >> shift : opaque);
     }
   }
 }
 
-// Sixteen-bit samples, whole in 16-bit lines, their high bytes in 8-bit ones.
 template <typename Out>
 void words_to_line(const TiffRecord& t, const uint16_t* row, Out* line, int width) {
-  const int shift = sizeof(Out) == sizeof(unsigned short) ? 0 : 8;
-  const size_t step = t.planes > 1 ? 1 : t.samples;
-  const size_t plane = t.planes > 1 ? static_cast<size_t>(t.plane_bytes) / 2 : 1;
-  const unsigned opaque = 65535u >> shift;
-  if (t.samples == 1) {
-    const unsigned flip = t.invert16 ? 65535u : 0u;
-    for (int x = 0; x < width; ++x) {
-      const unsigned v = (row[x] ^ flip) >> shift;
-      imgio_put_pixel(line, x, v, v, v, opaque);
-    }
-    return;
-  }
-  for (int x = 0; x < width; ++x) {
-    const uint16_t* p = row + x * step;
-    imgio_put_pixel(line, x, p[0] >> shift, p[plane] >> shift, p[2 * plane] >> shift,
-        t.samples == 4 ? p[3 * plane] >> shift : opaque);
-  }
+  const size_t plane = static_cast<size_t>(t.plane_bytes) / 2;
+  const unsigned flip = t.invert16 ? 65535u : 0u;
+  if (t.samples == 1)
+    word_pixels<1, false>(row, plane, line, width, flip);
+  else if (t.planes > 1)
+    (t.samples == 3 ? word_pixels<3, true, Out> : word_pixels<4, true, Out>)(row, plane, line, width, flip);
+  else if (t.samples == 4)
+    word_pixels<4, false>(row, plane, line, width, flip);
+  else if constexpr (std::is_same<Out, unsigned short>::value)
+    imgio_rgb_to_line(row, line, width);
+  else
+    word_pixels<3, false>(row, plane, line, width, flip);
 }
 
 template <typename Out>
