@@ -54,6 +54,11 @@ class ImagelibPyramid {
   // false for a level that does not exist or as lookup fails.
   bool interpolate_level_point_norm(int k, double x, double y, double* out, int n) const;
 
+  // Every level k from 0 up into "<prefix>kk.tif" (k in two digits),
+  // uncompressed. False at the first file that cannot be written, or whose
+  // name would pass 4095 characters; the later levels are not written.
+  bool dumplevels(const char* prefix) const;
+
   // Index of the coarsest level; -1 when there is no level.
   int top_level() const { return top_; }
   // Level 0's width - 1 and height - 1.

@@ -9,7 +9,7 @@ packages=(
   libopencv-dev
   uuid-dev procps
   libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
-  libjpeg-turbo-progs netpbm python3-pil
+  libjpeg-turbo-progs python3-pil
   libosmesa6-dev hershey-fonts-data
   libpng-dev netpbm
 )
