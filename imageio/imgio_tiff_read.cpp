@@ -22,6 +22,12 @@ bool no_space(const char* what) {
   return false;
 }
 
+// A block of bytes from the normal heap; null beyond what one block holds.
+uint8_t* allocate(int64_t bytes) {
+  if (bytes > UINT_MAX) return nullptr;
+  return static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(bytes), __FILE__, __LINE__));
+}
+
 // A combination of photometric, bits and samples that the lines below turn
 // into RGBA; every other one is refused at open.
 bool readable(int photometric, int bits, int samples) {
@@ -55,7 +61,8 @@ bool build_sample_tables(TiffRecord* t) {
     const int i = std::min(std::max(v, int(low)), int(high)) - low;
     const int m = !mapped ? v : t->photometric == PHOTOMETRIC_MINISWHITE ? (range - i) * 255 / range : i * 255 / range;
     t->map[v] = static_cast<uint8_t>(m);
-    // Packed grey widens by a shift: the 16-bit reading these files always had.
+    // Packed grey widens by a shift, so its white reads 65280 in 16-bit
+    // lines, as these files have always read.
     t->map16[v] = static_cast<uint16_t>(grey && t->bits < 8 ? m << 8 : m * 257);
   }
   return true;
@@ -134,15 +141,13 @@ bool prepare_direct_path(TiffRecord* t) {
   // the direct path.
   t->reverse_bits = fill != (TIFFIsMSB2LSB(t->tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB);
   t->swapped = TIFFIsByteSwapped(t->tif) != 0;
-  t->scanline = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(t->scanline_size), __FILE__, __LINE__));
+  t->scanline = allocate(t->scanline_size);
   return t->scanline || no_space("the scanline buffer");
 }
 
 bool allocate_strip_buffer(TiffRecord* t) {
   t->plane_bytes = int64_t(t->rows_per_strip) * t->scanline_size;
-  const int64_t bytes = t->plane_bytes * t->planes;
-  if (bytes <= UINT_MAX)
-    t->strip = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(bytes), __FILE__, __LINE__));
+  t->strip = allocate(t->plane_bytes * t->planes);
   return t->strip || no_space("the strip buffer");
 }
 
@@ -165,7 +170,8 @@ bool read_layout(imginfo* h, TiffRecord* t) {
   }
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t->width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t->height);
-  if (!imgsizeok(t->width, t->height)) {
+  // Sides are ints on the handle, whatever the cap allows.
+  if (t->width > INT_MAX || t->height > INT_MAX || !imgsizeok(t->width, t->height)) {
     messprintf(IMSSYS_INFO, "TIFF: Image size %ux%u is out of range.\n", t->width, t->height);
     return false;
   }
