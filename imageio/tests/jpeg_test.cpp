@@ -180,6 +180,11 @@ TEST(Jpeg, OwnFilesAreThreeComponentJpegsThatPeersRead) {
   ASSERT_TRUE(write_own(wide, true));
   // Only the high bytes of 16-bit lines count, and alpha not at all.
   EXPECT_EQ(read_text(narrow), read_text(wide));
+  // The library's defaults, as cjpeg uses them.
+  const std::string source = s.dir / "source.ppm", peer_file = s.dir / "peer.jpg";
+  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
+  ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(peer_file) + " " + shell_quoted(source)));
+  EXPECT_EQ(read_text(narrow), read_text(peer_file));
   PeerImage peer;
   ASSERT_TRUE(djpeg(narrow, &peer));
   EXPECT_EQ(peer.channels, 3);
