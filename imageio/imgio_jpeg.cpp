@@ -181,12 +181,11 @@ int write_row(imginfo* h, const In* line) {
   JpegRecord* r = record(h);
   if (!r || !r->pixels || !line || r->row < 0 || r->row >= r->height) return 0;
   unsigned char* p = r->pixels + stride(r) * r->row;
-  for (int x = 0; x < r->width; ++x, p += 3) {
-    if (sizeof(In) == sizeof(unsigned short)) {
+  if constexpr (std::is_same<In, unsigned int>::value) {
+    imgio_rgba_to_rgb(reinterpret_cast<const uint8_t*>(line), p, r->width);
+  } else {
+    for (int x = 0; x < r->width; ++x, p += 3)
       for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(line[4 * x + c] >> 8);
-    } else {
-      for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(line[x] >> (8 * c));
-    }
   }
   ++r->row;
   return 1;

@@ -51,4 +51,17 @@ inline void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int wid
   }
 }
 
+// Lines into packed RGB samples, the common case of writing: each pixel's
+// four samples are stored whole, the next pixel's red then taking the place
+// of its alpha; the last pixel stores three. S is a byte (an 8-bit line
+// seen as bytes) or a 16-bit sample.
+template <typename S>
+inline void imgio_rgba_to_rgb(const S* rgba, S* rgb, int width) {
+  for (size_t x = 0; x + 1 < static_cast<size_t>(width); ++x) memcpy(rgb + 3 * x, rgba + 4 * x, 4 * sizeof(S));
+  if (width > 0) {
+    const size_t last = static_cast<size_t>(width) - 1;
+    memcpy(rgb + 3 * last, rgba + 4 * last, 3 * sizeof(S));
+  }
+}
+
 #endif

@@ -238,7 +238,8 @@ const uint8_t* fetch_line(TiffRecord* t, int y) {
       done += static_cast<size_t>(got);
     }
     if (t->reverse_bits) TIFFReverseBits(t->scanline, t->scanline_size);
-    if (t->swapped && t->bits == 16) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
+    if (t->swapped && t->bits == 16)
+      TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
     return t->scanline;
   }
   const int64_t strip = y / t->rows_per_strip;

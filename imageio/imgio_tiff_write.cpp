@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "imgio_messages.h"
+#include "imgio_pixel.h"
 #include "imgio_tiff.h"
 #include "imgio_tiff_record.h"
 #include "q4_memory.h"
@@ -100,15 +101,10 @@ int write_line(imginfo* h, const In* line) {
   const Sample* in = reinterpret_cast<const Sample*>(line);
   Sample* out = reinterpret_cast<Sample*>(t->scanline);
   const size_t width = static_cast<size_t>(h->file_width);
-  if (t->samples == 4) {
+  if (t->samples == 4)
     memcpy(out, in, width * 4 * sizeof(Sample));
-  } else {
-    for (size_t x = 0; x < width; ++x, in += 4, out += 3) {
-      out[0] = in[0];
-      out[1] = in[1];
-      out[2] = in[2];
-    }
-  }
+  else
+    imgio_rgba_to_rgb(in, out, h->file_width);
   if (TIFFWriteScanline(t->tif, t->scanline, static_cast<uint32_t>(h->current_line), 0) < 0) {
     messprintf(IMSSYS_INFO, "TIFF: Error writing TIFF scanline.\n");
     return 0;
