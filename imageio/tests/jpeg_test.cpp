@@ -336,3 +336,17 @@ TEST(Jpeg, AFileThatCannotBeWrittenFailsTheClose) {
   EXPECT_TRUE(s.capture.has("JPEG: Output file write error --- out of disk space?\n"));
   EXPECT_EQ(s.capture.last(), "ERROR: Failed to close file [" + path + "] format [jpeg]\n");
 }
+
+TEST(Jpeg, LinesNeverWrittenGoOutBlack) {
+  JpegSession s;
+  const std::string path = s.dir / "short.jpg";
+  imginfo* h = createimg(path.c_str(), 16, 16, 8);
+  ASSERT_NE(h, nullptr);
+  std::vector<unsigned> white(16, 0xFFFFFFFFu);
+  for (int y = 0; y < 4; ++y) ASSERT_EQ(writeline(h, white.data()), 0);
+  ASSERT_EQ(closeimg(h), 0);
+  PeerImage peer;
+  ASSERT_TRUE(djpeg(path, &peer));
+  EXPECT_GT(peer.at(5, 1, 0), 240);
+  EXPECT_LT(peer.at(5, 12, 0), 16);
+}

@@ -216,6 +216,10 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
       {"rows_max", rows(with(maker(8, 3, PHOTOMETRIC_RGB), [](TiffMaker& t) { t.compression = COMPRESSION_LZW; }),
                         0xFFFFFFFFu),
        nullptr, Peer::byrow, false, false},
+      // Without RowsPerStrip the strips are counted (libtiff makes the
+      // three contiguous strips one).
+      {"rows_missing", rows(maker(8, 3, PHOTOMETRIC_RGB), 2), "/usr/bin/tiffset -u 278 %s 2>/dev/null", Peer::byrow,
+       false, true},
       // One sample lies the same way whatever the planar configuration says.
       {"grey_planar", planar(maker(8, 1, PHOTOMETRIC_MINISBLACK)), nullptr, Peer::byrow, false, true},
       {"strips", rows(mapped(maker(8, 1, PHOTOMETRIC_PALETTE), palette16(8)), 4), nullptr, Peer::pillow, false, false},
@@ -253,6 +257,8 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
     EXPECT_EQ(h->file_height, peer.height);
     EXPECT_EQ(h->bits16, c.make.bits == 16);
     EXPECT_EQ(tiff_record(h)->one_strip, c.one_strip);
+    EXPECT_EQ(s.capture.has("TIFF: Warning: RowsPerStrip tag is missing. Trying to fix...\n"),
+              std::string(c.name) == "rows_missing");
     EXPECT_EQ(TiffGetCsp(h), c.make.photometric == PHOTOMETRIC_SEPARATED ? 2 : 1);
     const bool top = h->line_order == IMGIO_TOP_FIRST;
     EXPECT_EQ(top, c.make.orientation == 0 && std::string(c.name) != "orient4");
