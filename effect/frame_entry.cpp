@@ -170,6 +170,11 @@ void* process_frame(const SparkHostInfo& info) {
     DL_Sync_Ctrl = 0;
   }
   Instance.ProcessFrame();
+  // The simulation has let go of what it made and restarts next frame.
+  if (Instance.frame_failed) {
+    sparkError("4-Tidewright: not enough memory for the simulation.");
+    return nullptr;
+  }
 
   const double blend = SparkFloat27.value / 100.0;
   if (blend > 0.0) result->InBlend(static_cast<float>(blend), Instance.Input.image);

@@ -4,6 +4,7 @@
 // The effect object: everything that lives between host calls.
 
 #include "ControlQ4.h"
+#include "ImageQ4.h"
 #include "OverlayQ4.h"
 #include "OverlayWidgetsQ4.h"
 #include "PluginQ4.h"
@@ -62,8 +63,22 @@ class TidewrightInfo {
   TIDEWRIGHT_CONTROLS(TIDEWRIGHT_MEMBER)
 };
 
+class FluidFlow;
+
 class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
  public:
+  Tidewright() = default;
+  ~Tidewright() override;
+  Tidewright(const Tidewright&) = delete;
+  Tidewright& operator=(const Tidewright&) = delete;
+
+  // One frame of the flow: the rates of this frame's controls, a new
+  // simulation when a restart is due, the forces, one time step, the chosen
+  // output into the Result image and the sources and sinks for the next
+  // frame. Reads only the inputs the frame entry converted for it.
+  void ProcessFrame() override;
+  // Frees the simulation and the texture image.
+  void DropSimulation();
   // Shows the controls that matter for the current values and hides the
   // rest, every rule in a fixed order (frame 0).
   void SyncControls() override;
@@ -90,8 +105,34 @@ class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
   void SinkModeCB(ControlQ4& control, double frame);
   void SourceModeCB(ControlQ4& control, double frame);
 
+  // The simulation state. Sizes and slots are -1 until the first restart;
+  // the barrier slot keeps its number across restarts made without
+  // barriers (it then names no field, and what takes it does nothing).
+  int current_width = -1, current_height = -1;
+  int restart_width = -1, restart_height = -1;
+  int grid_width = -1, grid_height = -1;
+  int density_field = -1, temperature_field = -1, barrier_field = -1;
+  // The picture carried along by the flow from frame to frame.
+  ImageQ4* texture = nullptr;
+  float texture_diffusion_rate = 0.0f;
+  float texture_dissipation_rate = 0.0f;
+  float source_strength = 0.0f;
+  float sink_strength = 0.0f;
+  float viscosity = 0.0f;
+  int random_type = 0;  // of "Random Force", latched at the last restart
+  FluidFlow* simulation = nullptr;
   // Non-zero: the next frame rebuilds the simulation.
   unsigned char restart = 1;
+  // Set by ProcessFrame when memory ran out before the frame was made:
+  // the frame is refused and the next one restarts.
+  bool frame_failed = false;
+
+ private:
+  bool Restart();
+  void AddForces();
+  bool Step();
+  bool Output();
+  bool AddSourcesAndSinks();
 };
 
 // The one effect object, built when the library is loaded.

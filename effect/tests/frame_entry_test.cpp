@@ -89,10 +89,12 @@ TEST_F(EffectTest, BlendOneHundredRoundTrips) {
   }
 }
 
-// The result starts black, so outputs that write nothing show black rather
-// than what the memory held; Blend 50 mixes the input with it evenly.
+// The result starts black, so outputs that write nothing (an item beyond
+// the "Output" list) show black rather than what the memory held; Blend 50
+// mixes the input with it evenly.
 TEST_F(EffectTest, ResultStartsBlackAndBlendMixes) {
   StartUp(16, 9);
+  SparkPup29.value = 6;
   std::memset(standin_buffer_pixels(host_output), 0xAB, standin_frame_bytes());
   ASSERT_NE(Process(0), nullptr);
   for (uint8_t v : buffer_copy<uint8_t>(host_output)) ASSERT_EQ(v, 0);
@@ -263,36 +265,48 @@ TEST_F(EffectTest, FirstFrameAppliesTheRulesAtTheDefaults) {
   EXPECT_EQ(standin_log_count("sparkDisableParameter") + standin_log_count("sparkEnableParameter"), 0);
 }
 
-// An allocation that fails at any point of the frame is reported, frees
-// what the call made, asks for a restart and returns null; the next frame
-// renders.
+// An allocation that fails at any point of the frame, the images' or the
+// simulation's, is reported, frees everything the call made, asks for a
+// restart and returns null; the next frame then renders as a first frame
+// does. "Matte" with self sources and sinks and the input's buoyancy makes
+// a restart frame run every stage.
 TEST_F(EffectTest, FailedAllocationsReturnNullAndRestart) {
   StartUp(24, 16);
-  SparkFloat27.value = 100.0f;
-  SparkPup29.value = 1;  // Input, BackG and the result: six blocks
-  int failures = 0;
-  for (int grants = 0; grants < 8; ++grants) {
-    Instance.restart = 0;
+  SparkPup29.value = 2;
+  SparkPup66.value = SparkPup68.value = 1;
+  SparkFloat67.value = 0.5f;
+  SparkFloat69.value = 0.25f;
+  ASSERT_NE(Process(7), nullptr);
+  const std::vector<uint8_t> first_frame = buffer_copy<uint8_t>(host_output);
+  int image_failures = 0, simulation_failures = 0;
+  bool made = false;
+  for (int grants = 0; grants < 400 && !made; ++grants) {
+    Instance.DropSimulation();
+    Instance.restart = 1;
     standin_clear_log();
-    void* output;
-    int left;
     {
       CountingHeaps heaps(grants);
-      output = Process(static_cast<unsigned>(grants));
-      left = heaps.out();
+      made = Process(7) != nullptr;
+      // A frame made holds the simulation; let it go to count the rest.
+      if (made) Instance.DropSimulation();
+      EXPECT_EQ(heaps.out(), 0) << grants;  // every block given back
     }
-    EXPECT_EQ(left, 0) << grants;  // every block given back
     EXPECT_EQ(standin_log().back(), "sparkViewingCursor(1)") << grants;
-    if (output) {
-      EXPECT_EQ(Instance.restart, 0) << grants;
+    if (made) {
       EXPECT_EQ(standin_log_count("sparkError"), 0) << grants;
-      continue;
+      EXPECT_EQ(buffer_copy<uint8_t>(host_output), first_frame) << grants;
+      break;
     }
-    ++failures;
-    EXPECT_EQ(standin_log_count("sparkError(4-Tidewright: not enough memory for the frame images.)"), 1);
+    image_failures += standin_log_count("sparkError(4-Tidewright: not enough memory for the frame images.)");
+    simulation_failures += standin_log_count("sparkError(4-Tidewright: not enough memory for the simulation.)");
     EXPECT_EQ(Instance.restart, 1) << grants;
-    EXPECT_EQ(Process(99), standin_buffer_pixels(host_output)) << grants;
-    EXPECT_EQ(buffer_copy<uint8_t>(host_output), buffer_copy<uint8_t>(2)) << grants;
+    EXPECT_EQ(Instance.simulation, nullptr) << grants;
+    EXPECT_EQ(Instance.texture, nullptr) << grants;
+    // The next frame starts afresh, as the first did.
+    ASSERT_EQ(Process(7), standin_buffer_pixels(host_output)) << grants;
+    EXPECT_EQ(buffer_copy<uint8_t>(host_output), first_frame) << grants;
   }
-  EXPECT_EQ(failures, 6);  // a pixel block and a row table for each image
+  EXPECT_TRUE(made);
+  EXPECT_EQ(image_failures, 6);  // a pixel block and a row table for each image
+  EXPECT_GT(simulation_failures, 10);
 }

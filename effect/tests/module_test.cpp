@@ -250,9 +250,12 @@ TEST(Module, ExportsOnlyWhatTheHostLooksUp) {
   std::istringstream needed(run(std::string("/usr/bin/ldd ") + TIDEWRIGHT_PLUGIN_PATH, status));
   ASSERT_EQ(status, 0);
   for (std::string line; std::getline(needed, line);) {
+    // "name => /path (address)", or the dynamic loader (which provides
+    // __tls_get_addr to thread-local storage) as "/path (address)".
     const size_t arrow = line.find("=> /");
-    if (arrow == std::string::npos) continue;
-    const std::string path = line.substr(arrow + 3, line.find(" (") - arrow - 3);
+    const size_t start = arrow != std::string::npos ? arrow + 3 : line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] != '/') continue;
+    const std::string path = line.substr(start, line.find(" (", start) - start);
     for (const DynamicSymbol& symbol : dynamic_symbols(path))
       if (symbol.defined) provided.insert(symbol.name);
   }
