@@ -61,7 +61,7 @@ void Tidewright::ProcessFrame() {
     made = Restart();
     // The restart frame of the plain outputs is the input itself.
     if (made && c29.value <= 2) {
-      result->CopyValues(Input.image, 1.0f, 1.0f, 1.0f, 1.0f);
+      image_copy(this, result, Input.image);
       return;
     }
   }
@@ -96,7 +96,7 @@ bool Tidewright::Restart() {
 
   texture = new (std::nothrow) ImageQ4(restart_width, restart_height, 1.0f, nullptr, nullptr);
   if (!image_usable(texture)) return false;
-  texture->CopyValues(Input.image, 1.0f, 1.0f, 1.0f, 1.0f);
+  image_copy(this, texture, Input.image);
 
   density_field = simulation->create_scalar_field("density");
   temperature_field = simulation->create_scalar_field("temperature");
@@ -230,22 +230,25 @@ bool Tidewright::Output() {
     image_copy(this, texture, result);
   }
   switch (output) {
+    case 1: return true;
     case 2: return flow.composite_over_by_alpha(BackG.image, result, result, c30.value != 0);
     case 3: return flow.composite_over_extract_matte(BackG.image, result, result);
     case 4: return flow.reduce_to_velocity_grid_resolution(result, false);
     case 5: return flow.get_velocity_grid_image(result);
     case 6:
       if (!c36.value) {
-        result->CopyValues(Barrier.image, 1.0f, 1.0f, 1.0f, 1.0f);
+        image_copy(this, result, Barrier.image);
         return true;
       }
-      // Without a barrier field the Result stays as the frame entry made
-      // it: black.
-      return !has_field(flow, barrier_field) ||
-             flow.get_scalar_field_magnitude_image(barrier_field, result, true, false, 0.0f, 0.0f);
+      if (has_field(flow, barrier_field))
+        return flow.get_scalar_field_magnitude_image(barrier_field, result, true, false, 0.0f, 0.0f);
+      break;  // no barrier field until the next restart
     default:
-      return true;
+      break;
   }
+  // What no output draws is black, never what the memory held.
+  result->Fill(0, 0, 0, 0);
+  return true;
 }
 
 // After the output, so that what they add shows from the next frame on. A

@@ -161,8 +161,8 @@ void* process_frame(const SparkHostInfo& info) {
     Instance.restart = 1;
     return nullptr;
   }
-  // Outputs that write nothing (or only part) show black, never stale memory.
-  result->Fill(0, 0, 0, 0);
+  // Not cleared here: ProcessFrame writes every pixel, black where its
+  // output draws nothing, so no stale memory reaches the host.
   Instance.Result.image = result;
 
   if (DL_Sync_Ctrl == 1) {

@@ -4,6 +4,7 @@
 // A fresh stand-in host and the effect as loaded for every test: every
 // record back to its default, the globals to their load-time values.
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 
 #include "control_records.h"
 #include "host_state.h"
+#include "q4_heap.h"
 #include "standin_host.h"
 #include "tidewright.h"
 
@@ -20,19 +22,23 @@ namespace effect_test {
 struct RecordCopy {
   void* record;
   std::vector<unsigned char> bytes;
+  int number;
+  StandinControlKind kind;
 };
 
 #define EFFECT_TEST_COPY_None(n)
-#define EFFECT_TEST_COPY_OF(record) \
-  {&record, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(&record), \
-                                       reinterpret_cast<unsigned char*>(&record) + sizeof record)},
-#define EFFECT_TEST_COPY_Float(n) EFFECT_TEST_COPY_OF(SparkFloat##n)
-#define EFFECT_TEST_COPY_UserFloat(n) EFFECT_TEST_COPY_OF(SparkUserFloat##n)
-#define EFFECT_TEST_COPY_Int(n) EFFECT_TEST_COPY_OF(SparkInt##n)
-#define EFFECT_TEST_COPY_Boolean(n) EFFECT_TEST_COPY_OF(SparkBoolean##n)
-#define EFFECT_TEST_COPY_Pup(n) EFFECT_TEST_COPY_OF(SparkPup##n)
-#define EFFECT_TEST_COPY_Push(n) EFFECT_TEST_COPY_OF(SparkPush##n)
-#define EFFECT_TEST_COPY_String(n) EFFECT_TEST_COPY_OF(SparkString##n)
+#define EFFECT_TEST_COPY_OF(n, kind, record)                                              \
+  {&record,                                                                               \
+   std::vector<unsigned char>(reinterpret_cast<unsigned char*>(&record),                  \
+                              reinterpret_cast<unsigned char*>(&record) + sizeof record), \
+   n, kind},
+#define EFFECT_TEST_COPY_Float(n) EFFECT_TEST_COPY_OF(n, standin_float, SparkFloat##n)
+#define EFFECT_TEST_COPY_UserFloat(n) EFFECT_TEST_COPY_OF(n, standin_user_float, SparkUserFloat##n)
+#define EFFECT_TEST_COPY_Int(n) EFFECT_TEST_COPY_OF(n, standin_int, SparkInt##n)
+#define EFFECT_TEST_COPY_Boolean(n) EFFECT_TEST_COPY_OF(n, standin_boolean, SparkBoolean##n)
+#define EFFECT_TEST_COPY_Pup(n) EFFECT_TEST_COPY_OF(n, standin_pup, SparkPup##n)
+#define EFFECT_TEST_COPY_Push(n) EFFECT_TEST_COPY_OF(n, standin_push, SparkPush##n)
+#define EFFECT_TEST_COPY_String(n) EFFECT_TEST_COPY_OF(n, standin_string, SparkString##n)
 #define EFFECT_TEST_COPY(n, record, object, member, page, def, low, high, step, flags, title, \
                          callback)                                                           \
   EFFECT_TEST_COPY_##record(n)
@@ -45,6 +51,47 @@ inline std::vector<RecordCopy>& loaded_records() {
 
 }  // namespace effect_test
 
+// Both heaps grant `grants` blocks in all, then refuse; counts the blocks
+// still out.
+class CountingHeaps {
+ public:
+  explicit CountingHeaps(int grants) : left_(grants) {
+    set_q4_heap_memory_enable(true);
+    set_q4_heap_normal_memory_overrides(this, allocate, reallocate, duplicate, release);
+    set_q4_heap_image_memory_overrides(this, allocate, reallocate, release);
+  }
+  ~CountingHeaps() {
+    set_q4_heap_normal_memory_overrides(nullptr, nullptr, nullptr, nullptr, nullptr);
+    set_q4_heap_image_memory_overrides(nullptr, nullptr, nullptr, nullptr);
+    set_q4_heap_memory_enable(false);
+  }
+  CountingHeaps(const CountingHeaps&) = delete;
+  CountingHeaps& operator=(const CountingHeaps&) = delete;
+  int out() const { return out_; }
+
+ private:
+  static CountingHeaps* of(void* context) { return static_cast<CountingHeaps*>(context); }
+  static void* allocate(void* context, unsigned size) {
+    if (of(context)->left_-- <= 0) return nullptr;
+    ++of(context)->out_;
+    return std::malloc(size ? size : 1);
+  }
+  static void* reallocate(void* context, void* block, unsigned size) {
+    return of(context)->left_-- > 0 ? std::realloc(block, size) : nullptr;
+  }
+  static char* duplicate(void* context, const char* text) {
+    if (of(context)->left_-- <= 0) return nullptr;
+    ++of(context)->out_;
+    return strdup(text);
+  }
+  static void release(void* context, void* block) {
+    if (block) --of(context)->out_;
+    std::free(block);
+  }
+  int left_;
+  int out_ = 0;
+};
+
 class EffectTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,8 +101,16 @@ class EffectTest : public ::testing::Test {
     deep12 = 0;
     no_buffers = 0;
     TempID = 0;
+    Instance.DropSimulation();
     Instance.restart = 1;
     standin_reset();
+  }
+
+  // The records made known to the host by number, as a host finds them by
+  // name, so that its setups reach them.
+  static void RegisterControls() {
+    for (const effect_test::RecordCopy& copy : effect_test::loaded_records())
+      standin_register_control(copy.number, copy.kind, copy.record);
   }
 
   // Start-up as the host does it, with frames of this size and depth.

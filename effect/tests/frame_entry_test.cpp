@@ -1,15 +1,12 @@
 // SparkProcess: buffers, preview scales, inputs converted only when read,
 // the zeroed result, Blend, and every early return.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "dl_image_exchange.h"
 #include "effect_fixture.h"
-#include "failing_heap.h"
-#include "q4_heap.h"
 
 namespace {
 
@@ -20,47 +17,6 @@ std::vector<Sample> buffer_copy(int id) {
   const Sample* p = static_cast<const Sample*>(standin_buffer_pixels(id));
   return std::vector<Sample>(p, p + standin_frame_bytes() / sizeof(Sample));
 }
-
-// Both heaps grant `grants` blocks in all, then refuse; counts the blocks
-// still out.
-class CountingHeaps {
- public:
-  explicit CountingHeaps(int grants) : left_(grants) {
-    set_q4_heap_memory_enable(true);
-    set_q4_heap_normal_memory_overrides(this, allocate, reallocate, duplicate, release);
-    set_q4_heap_image_memory_overrides(this, allocate, reallocate, release);
-  }
-  ~CountingHeaps() {
-    set_q4_heap_normal_memory_overrides(nullptr, nullptr, nullptr, nullptr, nullptr);
-    set_q4_heap_image_memory_overrides(nullptr, nullptr, nullptr, nullptr);
-    set_q4_heap_memory_enable(false);
-  }
-  CountingHeaps(const CountingHeaps&) = delete;
-  CountingHeaps& operator=(const CountingHeaps&) = delete;
-  int out() const { return out_; }
-
- private:
-  static CountingHeaps* of(void* context) { return static_cast<CountingHeaps*>(context); }
-  static void* allocate(void* context, unsigned size) {
-    if (of(context)->left_-- <= 0) return nullptr;
-    ++of(context)->out_;
-    return std::malloc(size ? size : 1);
-  }
-  static void* reallocate(void* context, void* block, unsigned size) {
-    return of(context)->left_-- > 0 ? std::realloc(block, size) : nullptr;
-  }
-  static char* duplicate(void* context, const char* text) {
-    if (of(context)->left_-- <= 0) return nullptr;
-    ++of(context)->out_;
-    return strdup(text);
-  }
-  static void release(void* context, void* block) {
-    if (block) --of(context)->out_;
-    std::free(block);
-  }
-  int left_;
-  int out_ = 0;
-};
 
 }  // namespace
 

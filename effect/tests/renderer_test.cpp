@@ -54,3 +54,46 @@ TEST(EffectRenderer, BlendOneHundredGivesBackTheClip) {
             << x << "," << y;
   }
 }
+
+// Frames P..A-1 processed unwritten make a part of a range render as it
+// does in the whole range, through the real simulation with the busy
+// setup; without the preroll the simulation starts later and the frames
+// differ.
+TEST(EffectRenderer, PrerollMatchesTheFullRender) {
+  const std::string host = std::string(TIDEWRIGHT_HOST_PATH) + " --size 48x30 --procs 3 --setup " +
+                           TIDEWRIGHT_SETUPS + "/busy.setup --output ";
+  int status = 0;
+  run(host + home_file("full.0000.png") + " --frames 0-4 2>&1", status);
+  ASSERT_EQ(status, 0);
+  run(host + home_file("part.0000.png") + " --frames 3-4 --preroll 0 2>&1", status);
+  ASSERT_EQ(status, 0);
+  run(host + home_file("cold.0000.png") + " --frames 3-4 2>&1", status);
+  ASSERT_EQ(status, 0);
+  for (const char* frame : {"0003", "0004"}) {
+    const std::vector<int> full = decode(home_file(std::string("full.") + frame + ".png")).samples;
+    EXPECT_EQ(decode(home_file(std::string("part.") + frame + ".png")).samples, full) << frame;
+    EXPECT_NE(decode(home_file(std::string("cold.") + frame + ".png")).samples, full) << frame;
+  }
+}
+
+// The first look a new user takes (scripts/run.sh, smaller): the default
+// clip through the demo setup. The first frame is the clip itself, and
+// the flow then moves it further every frame.
+TEST(EffectRenderer, DemoSetupMovesTheDefaultClip) {
+  int status = 0;
+  const std::string err = run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 96x54 --frames 1-3 --setup " +
+                                  TIDEWRIGHT_SETUPS + "/demo.setup --output " + home_file("demo.0001.png") + " 2>&1",
+                              status);
+  ASSERT_EQ(status, 0) << err;
+  EXPECT_NE(err.find("output: " + home_file("demo.0001.png") + " .. " + home_file("demo.0003.png")),
+            std::string::npos)
+      << err;
+  FrameImage clip;
+  draw_builtin_clip(1, 96, 54, clip);
+  std::vector<std::vector<int>> frames;
+  for (const char* frame : {"0001", "0002", "0003"})
+    frames.push_back(decode(home_file(std::string("demo.") + frame + ".png")).samples);
+  EXPECT_EQ(frames[0], std::vector<int>(clip.samples.begin(), clip.samples.end()));
+  EXPECT_NE(frames[1], frames[0]);
+  EXPECT_NE(frames[2], frames[1]);
+}

@@ -1,0 +1,260 @@
+// Whole frames of the effect as a host renders them: SparkProcess of the
+// effect's own code (the objects libtidewright.so is linked from) with the
+// stand-in host's buffers and its persistent worker pool, after 10 warm-up
+// frames, at 1920x1080 (128 grid) and 2048x1556 ("Finer Grid", 256), at
+// the default controls and at the busy setup (every force, sources, sinks,
+// barriers, diffusion, dissipation, over the background), on 1 and 8
+// workers.
+//
+// Counters, in ms a frame: the step as the solver times it (step_ms, of it
+// velocity_ms and scalar_ms for all scalar solves), and the other stages,
+// each run again on the state the last frame left: in_ms (host buffers into
+// frame images, every input the frame reads), zero_ms (the black result),
+// insert_ms (pictures into fields: buoyancy, barriers), diffuse_ms,
+// resample_ms, copy_ms (the resampled picture kept for the next frame),
+// composite_ms, sources_ms (sources and sinks) and out_ms (the result into
+// the host buffer). other_ms is what the frame took beyond them all
+// (controls, forces, restart bookkeeping, fork overheads).
+//
+// Beside them: the peer OpenCV's bilinear remap of a frame of the same size
+// and channels (the resampling stage's counterpart), and the floor, one
+// frame copied through the same workers.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "control_records.h"
+#include "dl_image_exchange.h"
+#include "fluid_flow.h"
+#include "host_state.h"
+#include "image_copy.h"
+#include "q4_sysinfo.h"
+#include "standin_host.h"
+#include "tidewright.h"
+
+namespace {
+
+struct Size {
+  int width, height;
+  bool finer;
+};
+const Size sizes[2] = {{1920, 1080, false}, {2048, 1556, true}};
+
+// Every record with its kind, as the host finds them by name, and its
+// bytes as loaded, so that every run starts from the defaults whatever the
+// run before it loaded.
+struct Record {
+  int number;
+  StandinControlKind kind;
+  void* record;
+  std::vector<unsigned char> loaded;
+};
+#define BENCH_RECORD(n, kind, record)                                                       \
+  {n, kind, &record,                                                                        \
+   std::vector<unsigned char>(reinterpret_cast<unsigned char*>(&record),                    \
+                              reinterpret_cast<unsigned char*>(&record) + sizeof record)},
+#define BENCH_RECORD_None(n)
+#define BENCH_RECORD_Float(n) BENCH_RECORD(n, standin_float, SparkFloat##n)
+#define BENCH_RECORD_UserFloat(n) BENCH_RECORD(n, standin_user_float, SparkUserFloat##n)
+#define BENCH_RECORD_Int(n) BENCH_RECORD(n, standin_int, SparkInt##n)
+#define BENCH_RECORD_Boolean(n) BENCH_RECORD(n, standin_boolean, SparkBoolean##n)
+#define BENCH_RECORD_Pup(n) BENCH_RECORD(n, standin_pup, SparkPup##n)
+#define BENCH_RECORD_Push(n) BENCH_RECORD(n, standin_push, SparkPush##n)
+#define BENCH_RECORD_String(n) BENCH_RECORD(n, standin_string, SparkString##n)
+#define BENCH_RECORD_ROW(n, record, object, member, page, def, low, high, step, flags, title, callback) \
+  BENCH_RECORD_##record(n)
+const std::vector<Record> records = {TIDEWRIGHT_CONTROLS(BENCH_RECORD_ROW)};
+
+// Start-up prints its banner; the benchmark's table is the output here.
+void quietly(const std::function<void()>& call) {
+  std::fflush(stdout);
+  const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+  if (saved >= 0 && null >= 0) dup2(null, 1);
+  call();
+  std::fflush(stdout);
+  if (saved >= 0) dup2(saved, 1);
+  if (saved >= 0) close(saved);
+  if (null >= 0) close(null);
+}
+
+double ms_since(double start) { return (q4mp_getclock() - start) * 1000.0; }
+
+// Mean ms of `reps` runs of `stage`.
+double stage_ms(const std::function<void()>& stage, int reps = 5) {
+  const double start = q4mp_getclock();
+  for (int k = 0; k < reps; ++k) stage();
+  return ms_since(start) / reps;
+}
+
+void fork_exchange(void (*worker)(void*, void*, void*, void*, void*), void* buffer, ImageQ4* image) {
+  sparkMpFork(reinterpret_cast<SparkMpRoutine>(worker), 5, buffer, static_cast<void*>(image),
+              reinterpret_cast<void*>(static_cast<intptr_t>(DLnumProc)),
+              reinterpret_cast<void*>(static_cast<intptr_t>(DLheight)),
+              reinterpret_cast<void*>(static_cast<intptr_t>(DLwidth)));
+}
+
+class EffectRun {
+ public:
+  EffectRun(const Size& size, bool busy, int workers) : size_(size) {
+    Instance.DropSimulation();
+    Instance.restart = 1;
+    DL_Sync_Ctrl = 1;
+    standin_reset();
+    for (const Record& r : records) {
+      std::memcpy(r.record, r.loaded.data(), r.loaded.size());
+      standin_register_control(r.number, r.kind, r.record);
+    }
+    standin_set_logging(false);
+    standin_set_frame(size.width, size.height, 24);
+    standin_set_processes(workers);
+    standin_set_setup_paths(busy ? TIDEWRIGHT_SETUPS "/busy.setup" : "", "");
+    quietly([] { SparkInitialise(standin_info()); });
+    if (!standin_setup_error().empty()) std::fprintf(stderr, "%s\n", standin_setup_error().c_str());
+    SparkMemoryTempBuffers();
+    SparkChannelEditor();
+    SparkProcessStart();
+    SparkBoolean18.value = size.finer ? 1 : 0;
+    for (int clip = 0; clip < 6; ++clip) standin_fill_buffer(clip + 2, clip, 0);
+    // Inputs the frame converts: one fork each, the output one more.
+    standin_set_logging(true);
+    Frame();
+    inputs_read_ = standin_log_count("sparkMpFork(5,") - 1;
+    standin_set_logging(false);
+    for (int k = 0; k < 9; ++k) Frame();
+  }
+
+  bool Frame() {
+    standin_set_frame_number(frame_++);
+    return SparkProcess(standin_info()) != nullptr;
+  }
+
+  // Each stage but the step run again on what the last frame left, timed.
+  void CountStages(benchmark::State& state, double frame_ms) {
+    FluidFlow& flow = *Instance.simulation;
+    double step = 0.0, velocity = 0.0, scalar = 0.0;
+    int solves = 0;
+    flow.get_ats_timing_info(step, velocity, scalar, solves);
+    std::map<std::string, double> ms;
+    ms["step_ms"] = step * 1000.0;
+    ms["velocity_ms"] = velocity * 1000.0;
+    ms["scalar_ms"] = scalar * 1000.0 * solves;
+
+    const int w = size_.width, h = size_.height;
+    std::unique_ptr<ImageQ4> input(new ImageQ4(w, h, 1.0f, nullptr, nullptr));
+    std::unique_ptr<ImageQ4> scratch(new ImageQ4(w, h, 1.0f, nullptr, nullptr));
+    ConvertFromDLImage8(standin_buffer_pixels(2), w, h, 1.0, 1, input.get(), 0);
+    ConvertFromDLImage8(standin_buffer_pixels(2), w, h, 1.0, 1, scratch.get(), 0);
+    std::vector<unsigned char> host(standin_frame_bytes());
+    ms["in_ms"] = inputs_read_ * stage_ms([&] {
+      fork_exchange(&mp_copy_pixel_data_scale, standin_buffer_pixels(2), input.get());
+    });
+    ms["zero_ms"] = stage_ms([&] { scratch->Fill(0, 0, 0, 0); });
+    const int inserts = (Instance.c10.value >= 2 && Instance.c10.value <= 5) + (Instance.c36.value != 0);
+    ms["insert_ms"] = inserts * stage_ms([&] {
+      flow.insert_imageQ4_LUM_as_scalar(input.get(), Instance.temperature_field, 1.0f, false, false);
+    });
+    ms["diffuse_ms"] = stage_ms([&] { flow.texture_diffuse_dissipate(scratch.get()); });
+    ms["resample_ms"] = stage_ms([&] {
+      flow.resample_image_using_texture_field(Instance.texture, scratch.get(), Instance.c19.value != 0);
+    });
+    ms["copy_ms"] = stage_ms([&] { image_copy(&Instance, scratch.get(), Instance.texture); });
+    ms["composite_ms"] = Instance.c29.value != 2 ? 0.0 : stage_ms([&] {
+      flow.composite_over_by_alpha(input.get(), scratch.get(), scratch.get(), Instance.c30.value != 0);
+    });
+    const int feeds = (Instance.c66.value == 2 || Instance.c66.value == 3) +
+                      (Instance.c68.value == 2 || Instance.c68.value == 3);
+    ms["sources_ms"] = feeds * stage_ms([&] {
+      flow.add_source_for_texture_method_with_motion_blur(input.get(), scratch.get(), 0.1f);
+    });
+    ms["out_ms"] = stage_ms([&] { fork_exchange(&mp_paste_pixel_data_scale, host.data(), scratch.get()); });
+
+    double other = frame_ms;
+    for (const auto& stage : ms) {
+      state.counters[stage.first] = stage.second;
+      if (stage.first != "velocity_ms" && stage.first != "scalar_ms") other -= stage.second;
+    }
+    state.counters["other_ms"] = other;
+  }
+
+ private:
+  Size size_;
+  unsigned frame_ = 0;
+  int inputs_read_ = 0;
+};
+
+void BM_EffectFrame(benchmark::State& state) {
+  const Size& size = sizes[state.range(0)];
+  EffectRun run(size, state.range(1) != 0, static_cast<int>(state.range(2)));
+  double start = q4mp_getclock();
+  int frames = 0;
+  for (auto _ : state) {
+    if (!run.Frame()) {
+      state.SkipWithError("the effect refused a frame");
+      return;
+    }
+    ++frames;
+  }
+  const double frame_ms = ms_since(start) / (frames ? frames : 1);
+  run.CountStages(state, frame_ms);
+  state.counters["grid"] = size.finer ? 256 : 128;
+}
+BENCHMARK(BM_EffectFrame)
+    ->ArgNames({"size", "busy", "workers"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The peer of the resampling stage: OpenCV's bilinear remap of four 16-bit
+// channels through a gently turning map.
+void BM_PeerRemap(benchmark::State& state) {
+  const Size& size = sizes[state.range(0)];
+  const int w = size.width, h = size.height;
+  cv::setNumThreads(static_cast<int>(state.range(1)));
+  cv::Mat src(h, w, CV_16UC4), dst(h, w, CV_16UC4), mx(h, w, CV_32FC1), my(h, w, CV_32FC1);
+  cv::randu(src, 0, 32768);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      mx.at<float>(y, x) = static_cast<float>(x) + 3.0f * std::sin(0.01f * y);
+      my.at<float>(y, x) = static_cast<float>(y) + 3.0f * std::cos(0.01f * x);
+    }
+  for (auto _ : state) cv::remap(src, dst, mx, my, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+  cv::setNumThreads(-1);
+}
+BENCHMARK(BM_PeerRemap)
+    ->ArgNames({"size", "workers"})
+    ->ArgsProduct({{0, 1}, {1, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The floor: one frame image copied through the effect's executor.
+void BM_FrameCopyFloor(benchmark::State& state) {
+  const Size& size = sizes[state.range(0)];
+  standin_reset();
+  standin_set_logging(false);
+  standin_set_processes(static_cast<int>(state.range(1)));
+  DLnumProc = static_cast<int>(state.range(1));
+  ImageQ4 a(size.width, size.height, 1.0f, nullptr, nullptr), b(size.width, size.height, 1.0f, nullptr, nullptr);
+  a.Fill(1, 2, 3, 4);
+  for (auto _ : state) image_copy(&Instance, &b, &a);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size.width * size.height * sizeof(PixelQ4));
+}
+BENCHMARK(BM_FrameCopyFloor)
+    ->ArgNames({"size", "workers"})
+    ->ArgsProduct({{0, 1}, {1, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
