@@ -42,6 +42,7 @@ void Tidewright::DropSimulation() {
   simulation = nullptr;
   delete texture;
   texture = nullptr;
+  restart = 1;
 }
 
 void Tidewright::ProcessFrame() {
@@ -65,12 +66,13 @@ void Tidewright::ProcessFrame() {
       return;
     }
   }
-  if (made && simulation) made = Step() && Output() && AddSourcesAndSinks();
+  // Without a restart due there is a simulation: only a restart or a
+  // failed frame drops it, and both leave a restart due.
+  if (made) made = Step() && Output() && AddSourcesAndSinks();
   if (!made) {
     // A half-made simulation is no state to go on from: let it go now,
     // while memory is short, and build afresh next frame.
     DropSimulation();
-    restart = 1;
     frame_failed = true;
   }
 }
@@ -260,7 +262,8 @@ bool Tidewright::AddSourcesAndSinks() {
     ImageQ4* clip;
     float strength;
   };
-  for (const Feed& feed : {Feed{c66.value, Sources.image, source_strength}, Feed{c68.value, Sinks.image, sink_strength}}) {
+  const Feed feeds[2] = {{c66.value, Sources.image, source_strength}, {c68.value, Sinks.image, sink_strength}};
+  for (const Feed& feed : feeds) {
     if (feed.mode != 2 && feed.mode != 3) continue;
     ImageQ4* from = feed.mode == 2 ? Input.image : feed.clip;
     if (!flow.add_source_for_texture_method_with_motion_blur(from, texture, feed.strength)) return false;

@@ -77,7 +77,8 @@ class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
   // output into the Result image and the sources and sinks for the next
   // frame. Reads only the inputs the frame entry converted for it.
   void ProcessFrame() override;
-  // Frees the simulation and the texture image.
+  // Frees the simulation and the texture image; the next frame builds them
+  // afresh.
   void DropSimulation();
   // Shows the controls that matter for the current values and hides the
   // rest, every rule in a fixed order (frame 0).

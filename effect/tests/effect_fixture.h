@@ -102,7 +102,6 @@ class EffectTest : public ::testing::Test {
     no_buffers = 0;
     TempID = 0;
     Instance.DropSimulation();
-    Instance.restart = 1;
     standin_reset();
   }
 

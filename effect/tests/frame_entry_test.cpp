@@ -238,7 +238,6 @@ TEST_F(EffectTest, FailedAllocationsReturnNullAndRestart) {
   bool made = false;
   for (int grants = 0; grants < 400 && !made; ++grants) {
     Instance.DropSimulation();
-    Instance.restart = 1;
     standin_clear_log();
     {
       CountingHeaps heaps(grants);
