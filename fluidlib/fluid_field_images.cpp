@@ -131,11 +131,12 @@ bool FluidFlow::get_velocity_grid_image(ImageQ4* img) {
 bool FluidFlow::reduce_to_velocity_grid_resolution(ImageQ4* img, bool two_level) {
   if (!image_usable(img)) return false;
   worker_target = new ImageQ4(*img);
-  // Without the copy there is nothing to read from: the image stays.
+  // Without the copy there is nothing to read from: the image stays, and
+  // the caller learns that it was not reduced.
   if (!image_usable(worker_target)) {
     delete worker_target;
     worker_target = nullptr;
-    return true;
+    return false;
   }
   const int w = img->width, h = img->height;
   const float a = image_unit(nx - 1, w), b = image_unit(ny - 1, h);

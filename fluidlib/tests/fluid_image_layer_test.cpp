@@ -202,10 +202,10 @@ TEST(FluidImageLayer, FailedTemporariesLeaveTheImageAsItWas) {
         << grants;
   }
   EXPECT_TRUE(same_pixels(*large, *before));
-  // Without its copy the grid reduction leaves the image as it was.
+  // Without its copy the grid reduction fails and leaves the image as it was.
   {
     FailingHeap heap(0, FailingHeap::image);
-    EXPECT_TRUE(flow.reduce_to_velocity_grid_resolution(large.get(), false));
+    EXPECT_FALSE(flow.reduce_to_velocity_grid_resolution(large.get(), false));
   }
   EXPECT_TRUE(same_pixels(*large, *before));
   EXPECT_EQ(flow.worker_target, nullptr);
