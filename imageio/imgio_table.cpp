@@ -4,11 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imgio_alias.h"
+#include "imgio_art24.h"
 #include "imgio_internal.h"
 #include "imgio_jpeg.h"
 #include "imgio_messages.h"
+#include "imgio_pixar.h"
+#include "imgio_rla.h"
+#include "imgio_soft.h"
+#include "imgio_symbolics.h"
 #include "imgio_test_hook.h"
 #include "imgio_tiff.h"
+#include "imgio_vertigo.h"
 #include "imgio_yuv.h"
 #include "q4_memory.h"
 
@@ -29,18 +36,18 @@ struct builtin_format {
 // whose driver is not built keep every operation null.
 const builtin_format builtin[IMGIO_FORMATS] = {
     {"unknown", "", "%s%d", IMGIO_BOTTOM_FIRST, nullptr, nullptr},
-    {"pixar", "pxr", "%s_%4.4d", IMGIO_TOP_FIRST, "PIXAR", nullptr},
-    {"rla", "rla", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "RLA", nullptr},
-    {"softimage", "pic", "%s.%d", IMGIO_TOP_FIRST, "SOFTIMAGE", nullptr},
-    {"alias", "als", "%s.%d", IMGIO_TOP_FIRST, "ALIAS", nullptr},
+    {"pixar", "pxr", "%s_%4.4d", IMGIO_TOP_FIRST, "PIXAR", &pixar_driver},
+    {"rla", "rla", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "RLA", &rla_driver},
+    {"softimage", "pic", "%s.%d", IMGIO_TOP_FIRST, "SOFTIMAGE", &soft_driver},
+    {"alias", "als", "%s.%d", IMGIO_TOP_FIRST, "ALIAS", &alias_driver},
     {"sgirgb", "rgb", "%s_%4.4d", IMGIO_BOTTOM_FIRST, "SGIRGB", nullptr},
-    {"yuv", "yuv", "%s.%d", IMGIO_BOTTOM_FIRST, "YUV", nullptr},
-    {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", nullptr},
+    {"yuv", "yuv", "%s.%d", IMGIO_BOTTOM_FIRST, "YUV", &yuv_driver},
+    {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", &vertigo_driver},
     {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", nullptr},
     {"tiff", "tif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "TIFF", &tiff_driver},
     {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", nullptr},
-    {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", nullptr},
-    {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", nullptr},
+    {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", &art24_driver},
+    {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", &symbolics_driver},
     {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", nullptr},
     {"cin", "", "%s%4.4d", IMGIO_TOP_FIRST, "CIN", nullptr},
     {"sgisgi", "sgi", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "SGISGI", nullptr},

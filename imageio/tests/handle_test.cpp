@@ -151,7 +151,8 @@ TEST(Handles, FailuresReportWhatFailed) {
     EXPECT_EQ(capture.last(), "ERROR: Image format not set at [openimgscaled()]\n");
     EXPECT_EQ(createimg("a.tif", 2, 2, 8), nullptr);
     EXPECT_EQ(capture.last(), "ERROR: Image format not set at [createimg()]\n");
-    // A format whose driver is not built.
+    // A format whose driver provides no operation.
+    PluggedMemoryDriver none(1, imgio_driver{});
     setimageformat("pixar");
     EXPECT_EQ(openimg("a"), nullptr);
     EXPECT_EQ(capture.last(), "UGH: No open file routine defined for format [pixar]!\n");

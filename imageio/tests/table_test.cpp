@@ -55,12 +55,15 @@ TEST(FormatTable, InitimgFillsEveryEntry) {
     EXPECT_EQ(text(entry.ext), rows[i].ext) << i;
     EXPECT_EQ(text(entry.seq), rows[i].seq) << i;
     EXPECT_EQ(entry.line_order, rows[i].order) << i;
-    // An entry whose driver is built has its operations; the rest have none.
+    // Entry 0 stands for no format: it has no driver. The table points the
+    // others at their drivers' operations.
+    if (i == 0) {
+      EXPECT_TRUE(no_operations(entry.ops));
+    }
     const imgio_driver* built = i == 9 ? &tiff_driver : i == 16 ? &jpeg_driver : nullptr;
-    if (built)
+    if (built) {
       EXPECT_EQ(memcmp(&entry.ops, built, sizeof *built), 0) << i;
-    else
-      EXPECT_TRUE(no_operations(entry.ops)) << i;
+    }
     if (rows[i].word) {
       EXPECT_EQ(text(entry.ext_key), std::string("IMGIO_") + rows[i].word + "_EXT");
       EXPECT_EQ(text(entry.seq_key), std::string("IMGIO_") + rows[i].word + "_SEQ");
