@@ -140,6 +140,12 @@ inline bool read_picture(const std::string& path, Picture* out, bool deep) {
   return closeimg(h) == 0 && ok;
 }
 
+// The message a driver files when it refuses the file at path.
+inline std::string refusal(const std::string& word, const std::string& path, const std::string& why) {
+  const std::string shown = path.size() > 40 ? path.substr(path.size() - 40) : path;
+  return "ERROR: " + word + " file [" + shown + "] refused: " + why + ".\n";
+}
+
 // Runs a shell command; its exit status.
 inline int run(const std::string& command) { return system(command.c_str()); }
 
