@@ -11,7 +11,8 @@ packages=(
   libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
   libjpeg-turbo-progs python3-pil
   libosmesa6-dev hershey-fonts-data
-  libpng-dev netpbm
+  # Peer programs the image-file tests run.
+  libpng-dev netpbm imagemagick
 )
 
 missing=()

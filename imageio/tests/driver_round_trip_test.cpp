@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "driver_files.h"
+#include "failing_heap.h"
 #include "imgio_alias.h"
 #include "imgio_art24.h"
 #include "imgio_pixar.h"
@@ -146,5 +147,34 @@ TEST(DriverRoundTrip, ClosesFailWhenTheLastWritesFail) {
     writeline(h, line.data());
     writeline(h, line.data());
     EXPECT_EQ(closeimg(h), 1) << f.name;
+  }
+}
+
+TEST(DriverRoundTrip, FailedAllocationsFailCleanly) {
+  std::vector<Format> formats(std::begin(kFormats), std::end(kFormats));
+  formats.push_back({"yuv", "yuv", &yuv_driver, true, false, 256});
+  for (const Format& f : formats) {
+    DriverSession s(f.name);
+    setkeyval("IMGIO_YUV_LINESIZE", "6");
+    setkeyval("IMGIO_YUV_LINES", "3");
+    const std::string good = s / (std::string("good.") + f.ext), path = s / (std::string("try.") + f.ext);
+    ASSERT_TRUE(write_picture(good, 6, 3, false)) << f.name;
+    for (FailingHeap::Heap which : {FailingHeap::normal, FailingHeap::image})
+      for (int grants = 0; grants < 24; ++grants) {
+        FailingHeap heap(grants, which);
+        bool wrote = write_picture(path, 6, 3, false);
+        Picture p;
+        bool read = read_picture(good, &p, grants % 2 == 1);
+        if (imginfo* h = openimg(good.c_str())) {
+          if (makeseekable(h) == 0) seekline(h, 1);
+          EXPECT_EQ(closeimg(h), 0);
+        }
+        int w = 0, h = 0;
+        destroybuffer(readbuf(good.c_str(), &w, &h));
+        if (grants == 23) {
+          EXPECT_TRUE(wrote) << f.name;
+          EXPECT_TRUE(read) << f.name;
+        }
+      }
   }
 }
