@@ -29,11 +29,15 @@ int refuse(const char* name, const char* why) {
   return imgio_refuse(name, "SOFTIMAGE", "%s", why);
 }
 
-// The channels a packet codes, in file order: their outputs and count.
+// The channels a packet codes, in file order: their buffers and count;
+// -1 when one of them has no buffer.
 int packet_channels(int mask, unsigned char* const all[4], unsigned char** out) {
   int n = 0;
   for (int c = 0; c < 4; ++c)
-    if (mask & kChannelBit[c]) out[n++] = all[c];
+    if (mask & kChannelBit[c]) {
+      if (!all[c]) return -1;
+      out[n++] = all[c];
+    }
   return n;
 }
 
@@ -41,6 +45,7 @@ template <typename Source>
 bool decode_packet(Source& in, int type, int mask, unsigned char* const all[4], int width) {
   unsigned char* out[4];
   const int n = packet_channels(mask, all, out);
+  if (n < 0) return false;
   unsigned char pixel[4];
   const auto store = [&](int x, int count) {
     for (int c = 0; c < n; ++c) memset(out[c] + x, pixel[c], count);
@@ -171,6 +176,7 @@ void encode_mixed(byte_sink& out, unsigned char* const* in, int n, int width) {
 bool encode_packet(FILE* file, const channel_packet* p, unsigned char* const all[4], int width) {
   unsigned char* in[4];
   const int n = packet_channels(p->mask, all, in);
+  if (n < 0) return false;
   byte_sink out{file, true};
   switch (p->type) {
     case SOFT_PLAIN:
@@ -429,8 +435,6 @@ int pictureWriteFile(const char* name, picture* pic, channel_packet* packets) {
   channel_packet* list = packets;
   FILE* file = pictureWriteFileHeader(name, pic, &list);
   bool ok = file != nullptr;
-  // Every coded channel needs its buffer.
-  for (int c = 0; ok && c < 4; ++c) ok = !(packet_mask(list) & kChannelBit[c]) || pic->channel[c];
   start_positions(pic);
   for (int y = 0; ok && y < pic->height; ++y) ok = pictureWriteScanline(file, pic, list) != 0;
   ok = imgio_close_stream(file, ok) && file;

@@ -65,7 +65,7 @@ FILE* pictureReadFileHeader(const char* name, picture* pic, channel_packet** pac
 // has an alpha buffer) and passed out. The stream, or null.
 FILE* pictureWriteFileHeader(const char* name, picture* pic, channel_packet** packets);
 // One scanline at the working positions; 1, or 0 when the file is cut
-// short or a packet's type is unknown.
+// short, a packet's type is unknown or a packet's channel has no buffer.
 int pictureReadScanline(FILE* file, picture* pic, const channel_packet* packets);
 int pictureWriteScanline(FILE* file, picture* pic, const channel_packet* packets);
 // A whole picture with whole-image channel buffers, or null.

@@ -239,6 +239,11 @@ TEST(Softimage, PictureLibraryReadsAndWritesWholeFiles) {
   ASSERT_NE(back, nullptr);
   for (int c = 0; c < 4; ++c) EXPECT_EQ(memcmp(back->channel[c], pic->channel[c], 15), 0) << c;
   pictureDispose(back);
+  // A packet whose channel has no buffer is not coded.
+  unsigned char* kept = pic->channel[3];
+  pic->channel[3] = nullptr;
+  EXPECT_EQ(pictureWriteFile((dir / "missing.pic").c_str(), pic, colour), 0);
+  pic->channel[3] = kept;
   channelPacketDispose(colour);
   pictureDispose(pic);
   EXPECT_EQ(pictureReadFile((dir / "missing").c_str()), nullptr);

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
@@ -164,6 +166,14 @@ TEST(Symbolics, OwnDumpAndDescriptor) {
             "                  :height 2\n"
             "                  :rle '(color:rle-array-1 color:rld-array-1)\n"
             "                  :binary-info '(:rle :rld :red :green :blue :alpha))\n");
+  // The descriptor replaces the extension of the last name component only.
+  imgextoverride("symbolics", "");
+  setimageformat("symbolics");
+  mkdir((s / "set.v2").c_str(), 0700);
+  ASSERT_TRUE(write_picture(s / "set.v2/take", 3, 2, false));
+  EXPECT_FALSE(read_text(s / "set.v2/take.image").empty());
+  imgextoverride("symbolics", "dump");
+  setimageformat("symbolics");
   // Nothing reaches the files before the close.
   imginfo* h = createimg((s / "late").c_str(), 2, 2, 8);
   ASSERT_NE(h, nullptr);
