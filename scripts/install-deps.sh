@@ -11,7 +11,7 @@ packages=(
   libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
   libjpeg-turbo-progs python3-pil
   libosmesa6-dev hershey-fonts-data
-  # Peer programs the image-file tests run.
+  # Image-file peers the tests run: netpbm's converters, ImageMagick.
   libpng-dev netpbm imagemagick
 )
 
