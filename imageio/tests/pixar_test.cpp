@@ -229,6 +229,14 @@ TEST(Pixar, SeeksOfASingleTileMatchSequentialReads) {
     }
   }
   EXPECT_EQ(closeimg(h), 0);
+  // Making the table leaves the tile at its first block, at its disk
+  // address (the block size, 8, points into the header).
+  h = openimg((s / "seek").c_str());
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(makeseekable(h), 0);
+  EXPECT_EQ(read8(h), lines[0]);
+  EXPECT_EQ(read8(h), lines[1]);
+  EXPECT_EQ(closeimg(h), 0);
 }
 
 TEST(Pixar, RefusesHeadersItCannotRead) {
