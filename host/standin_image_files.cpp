@@ -3,6 +3,7 @@
 #include "standin_image_files.h"
 
 #include <png.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "image_data.h"
 #include "imagelib_fileio.h"
@@ -359,6 +361,92 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
   return ok;
 }
 
+namespace {
+
+// The frame file's folder (with its slash, "" for none) and name.
+void split_path(const std::string& path, std::string& folder, std::string& name) {
+  const size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A frame as readable as any new file: mkstemps and mkdtemp make theirs
+// private.
+void make_public(const std::string& path, mode_t bits) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  chmod(path.c_str(), bits & ~mask);
+}
+
+// Our own formats: a temporary file beside the frame, renamed over it when
+// whole. The temporary lies in the same folder, so the rename cannot cross
+// file systems; its leading dot keeps it out of sequence listings, and it
+// keeps the extension, which names the format.
+bool write_own_format(const Format& format, const std::string& path, const FrameImage& image,
+                      std::string& reason) {
+  std::string folder, name;
+  split_path(path, folder, name);
+  const std::string extension = name.substr(name.size() - extension_of(path).size());
+  std::string temporary = folder + "." + name + ".XXXXXX" + extension;
+  const int fd = mkstemps(&temporary[0], static_cast<int>(extension.size()));
+  FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (!file) {
+    reason = system_reason();
+    if (fd >= 0) close(fd);
+    if (fd >= 0) unlink(temporary.c_str());
+    return false;
+  }
+  make_public(temporary, 0666);
+  bool ok = format.write(file, image, reason);
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    reason = system_reason();
+  }
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    reason = system_reason();
+  }
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
+
+// The library's formats: the frame is written under its own name inside a
+// temporary folder beside it, since some formats write companion files
+// named after it (a descriptor beside a dump). Companions move out first
+// and the frame last, so a listing never shows a frame without them.
+bool write_library_format(const std::string& path, const FrameImage& image, std::string& reason) {
+  std::string folder, name;
+  split_path(path, folder, name);
+  std::string temporary = folder + "." + name + ".XXXXXX";
+  if (!mkdtemp(&temporary[0])) {
+    reason = system_reason();
+    return false;
+  }
+  bool ok = write_library(temporary + "/" + name, image, reason);
+  if (!ok && reason.empty()) reason = system_reason();
+  std::vector<std::string> entries;
+  if (DIR* dir = opendir(temporary.c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 && entry->d_name != name)
+        entries.push_back(entry->d_name);
+    closedir(dir);
+  }
+  entries.push_back(name);
+  for (const std::string& entry : entries) {
+    const std::string from = temporary + "/" + entry;
+    if (ok) make_public(from, 0666);
+    if (ok && std::rename(from.c_str(), (folder + entry).c_str()) != 0) {
+      ok = false;
+      reason = system_reason();
+    }
+    if (!ok) unlink(from.c_str());
+  }
+  rmdir(temporary.c_str());
+  return ok;
+}
+
+}  // namespace
+
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error) {
   if (!image_file_known(path)) {
     error = path + ": unknown image file extension";
@@ -369,42 +457,9 @@ bool image_file_write(const std::string& path, const FrameImage& image, std::str
     error = path + ": not a whole image";
     return false;
   }
-  // The temporary lies in the same folder, so the rename cannot cross file
-  // systems; its leading dot keeps it out of sequence listings, and it keeps
-  // the extension, which names the format.
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string extension = name.substr(name.size() - extension_of(path).size());
-  std::string temporary = folder + "." + name + ".XXXXXX" + extension;
-  const int fd = mkstemps(&temporary[0], static_cast<int>(extension.size()));
-  FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
-  if (!file) {
-    error = path + ": " + system_reason();
-    if (fd >= 0) close(fd);
-    if (fd >= 0) unlink(temporary.c_str());
-    return false;
-  }
-  // mkstemps makes the file private; a frame is as readable as any new file.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
   std::string reason;
   const Format* format = format_of(path);
-  bool ok = format ? format->write(file, image, reason) : true;
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    reason = system_reason();
-  }
-  if (ok && !format) ok = write_library(temporary, image, reason);
-  if (!ok && reason.empty()) reason = system_reason();
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
-    reason = system_reason();
-  }
-  if (!ok) {
-    unlink(temporary.c_str());
-    error = path + ": " + reason;
-  }
+  const bool ok = format ? write_own_format(*format, path, image, reason) : write_library_format(path, image, reason);
+  if (!ok) error = path + ": " + reason;
   return ok;
 }

@@ -309,6 +309,13 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   EXPECT_FALSE(image_file_write(home_file("empty.png"), empty, error));
   EXPECT_FALSE(image_file_write(home_file("nofolder/x.png"), image, error));
   EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  // A format that writes a descriptor beside its frame: both arrive under
+  // the frame's name, the descriptor naming the frame, and read back.
+  ASSERT_TRUE(image_file_write(home_file("dump.0007.dump"), image, error)) << error;
+  const std::vector<unsigned char> descriptor = read_file(home_file("dump.0007.image"));
+  EXPECT_NE(std::string(descriptor.begin(), descriptor.end()).find(":name '\"dump.0007\""), std::string::npos);
+  ASSERT_TRUE(image_file_read(home_file("dump.0007.dump"), read, error)) << error;
+  EXPECT_EQ(read.width, 3);
   for (const auto& entry : std::filesystem::directory_iterator(std::getenv("Q4_HOME_DIR")))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
