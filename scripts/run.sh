@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything, and renders the
-# built-in clip through the effect with the demo setup (a vortex, a wind and
-# swirl) into renders/demo/ as PNG frames.
+# The main job: installs what is missing, builds everything, and renders a
+# clip through the effect with the demo setup (a vortex, a wind and swirl)
+# into renders/demo/ as PNG frames.
+#   run.sh            the built-in clip at 960x540
+#   run.sh SEQ [A-B]  a numbered sequence (shot.0001.png, any readable
+#                     format) or a still; frames A-B (default 1-48)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
+frames=${2:-1-48}
+if [ $# -ge 1 ]; then
+  clip=(--input "1=$1")
+else
+  clip=(--size 960x540)
+fi
 mkdir -p renders/demo
-build/release/host/tidewright_host --size 960x540 --frames 1-48 \
+build/release/host/tidewright_host "${clip[@]}" --frames "$frames" \
   --setup effect/setups/demo.setup --output renders/demo/demo.0001.png
-echo "48 frames of the default clip through 4-Tidewright: $PWD/renders/demo/demo.0001.png .. demo.0048.png"
+echo "Frames $frames through 4-Tidewright: $PWD/renders/demo/demo.NNNN.png"
