@@ -15,7 +15,10 @@ void clamp_to(float& v, const SparkFloat* record, float scale) {
 
 void clamp_percent(float& v, const SparkFloat* record) { clamp_to(v, record, 100.0f); }
 
+// Clamping turns infinities into range limits; a value that is not a number
+// (a drag in a degenerate view) stays off the record.
 void write_percent(SparkFloat* record, float v, int control) {
+  if (std::isnan(v)) return;
   record->value = v * 100.0f;
   sparkControlUpdate(control);
 }
@@ -47,6 +50,7 @@ void LineOverlayQ4::HandleInteractionPlat(InterType type, float, float) {
 void AngleOverlayQ4::HandleInteractionPlat(InterType type, float, float) {
   if (type != INTER_DRAG || !picked || !angle_record) return;
   clamp_to(angle, angle_record, 1.0f);
+  if (std::isnan(angle)) return;
   angle_record->value = angle;
   sparkControlUpdate(number);
 }

@@ -73,7 +73,8 @@ struct Record {
 #define BENCH_RECORD_Pup(n) BENCH_RECORD(n, standin_pup, SparkPup##n)
 #define BENCH_RECORD_Push(n) BENCH_RECORD(n, standin_push, SparkPush##n)
 #define BENCH_RECORD_String(n) BENCH_RECORD(n, standin_string, SparkString##n)
-#define BENCH_RECORD_ROW(n, record, object, member, page, def, low, high, step, flags, title, callback) \
+#define BENCH_RECORD_ROW(n, record, object, member, page, def, low, high, step, flags, title, \
+                         callback, form, rule)                                               \
   BENCH_RECORD_##record(n)
 const std::vector<Record> records = {TIDEWRIGHT_CONTROLS(BENCH_RECORD_ROW)};
 

@@ -54,7 +54,7 @@
 #define TIDEWRIGHT_AUX_OF_String TIDEWRIGHT_AUX_OF_RECORD
 
 #define TIDEWRIGHT_DEFINE(n, record, object, member, page, def, low, high, step, flags, title, \
-                          callback)                                                           \
+                          callback, form, rule)                                               \
   TIDEWRIGHT_RECORD_##record(n, def, low, high, step, flags, title, callback)                 \
       TIDEWRIGHT_AUX_OF_##record(n, object, def, low, high, title)
 

@@ -1,9 +1,9 @@
 #ifndef TIDEWRIGHT_CONTROL_RECORDS_H
 #define TIDEWRIGHT_CONTROL_RECORDS_H
 
-// The host control records and their auxiliary records, exported under
-// plain names (SparkFloat7, AuxQ4Float7, ...), expanded from the control
-// table.
+// The host control records, their auxiliary records and the callbacks the
+// records name, exported under plain names (SparkFloat7, AuxQ4Float7,
+// dlcb_7, ...), expanded from the control table.
 
 #include "control_table.h"
 #include "spark.h"
@@ -40,14 +40,41 @@
 #define TIDEWRIGHT_DECLARE_AUX_OF_Push TIDEWRIGHT_DECLARE_AUX_OF_RECORD
 #define TIDEWRIGHT_DECLARE_AUX_OF_String TIDEWRIGHT_DECLARE_AUX_OF_RECORD
 
+// Each row with a form defines its control's callback dlcb_<N>.
+#define TIDEWRIGHT_DECLARE_CALLBACK_None(callback)
+#define TIDEWRIGHT_DECLARE_CALLBACK_FORM(callback) void* callback(int reason, SparkHostInfo info);
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormV TIDEWRIGHT_DECLARE_CALLBACK_FORM
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormX TIDEWRIGHT_DECLARE_CALLBACK_FORM
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormXM TIDEWRIGHT_DECLARE_CALLBACK_FORM
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormL TIDEWRIGHT_DECLARE_CALLBACK_FORM
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormLM TIDEWRIGHT_DECLARE_CALLBACK_FORM
+#define TIDEWRIGHT_DECLARE_CALLBACK_FormB TIDEWRIGHT_DECLARE_CALLBACK_FORM
+
 #define TIDEWRIGHT_DECLARE(n, record, object, member, page, def, low, high, step, flags, title, \
-                           callback)                                                            \
-  TIDEWRIGHT_DECLARE_RECORD_##record(n) TIDEWRIGHT_DECLARE_AUX_OF_##record(n, object)
+                           callback, form, rule)                                                \
+  TIDEWRIGHT_DECLARE_CALLBACK_##form(callback) TIDEWRIGHT_DECLARE_RECORD_##record(n)           \
+      TIDEWRIGHT_DECLARE_AUX_OF_##record(n, object)
 
 extern "C" {
 TIDEWRIGHT_CONTROLS(TIDEWRIGHT_DECLARE)
 // 1 when the show/hide rules are to run before the next frame.
 extern int DL_Sync_Ctrl;
+
+// The common controls of pages 0 to 2 (common_callbacks.cpp).
+void* HelpCB(int reason, SparkHostInfo info);
+void* Blend1CB(int reason, SparkHostInfo info);
+void* SetRes1CB(int reason, SparkHostInfo info);
+void* SetRes2CB(int reason, SparkHostInfo info);
+void* SetRes3CB(int reason, SparkHostInfo info);
+void* Auto1CB(int reason, SparkHostInfo info);
+void* Auto2CB(int reason, SparkHostInfo info);
+void* Auto3CB(int reason, SparkHostInfo info);
+void* Overlay1CB(int reason, SparkHostInfo info);
+void* Overlay2CB(int reason, SparkHostInfo info);
+void* Overlay3CB(int reason, SparkHostInfo info);
+void* Reset1CB(int reason, SparkHostInfo info);
+void* Reset2CB(int reason, SparkHostInfo info);
+void* Reset3CB(int reason, SparkHostInfo info);
 }
 
 #endif

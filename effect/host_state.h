@@ -12,6 +12,17 @@ extern int deep12;
 // rendered until the library is loaded again.
 extern int no_buffers;
 
+// What SparkInteract keeps between pen events.
+struct OverlayInteraction {
+  // The view is known once a SparkOverlay has set it; until then the
+  // widgets have no size to hit-test or drag with.
+  bool view_set = false;
+  float last_pressure = 0.0f;
+  // A widget took the last press (kept through the release).
+  bool picked = false;
+};
+extern OverlayInteraction overlay_interaction;
+
 // An entry point some hosts call; it has nothing to do.
 extern "C" void render_string(void);
 

@@ -64,7 +64,7 @@ struct Title {
 #define TIDEWRIGHT_TITLE_Float(n, title) {n, title},
 #define TIDEWRIGHT_TITLE_Int(n, title) {n, title},
 #define TIDEWRIGHT_TITLE(n, record, object, member, page, def, low, high, step, flags, title, \
-                         callback)                                                           \
+                         callback, form, rule)                                               \
   TIDEWRIGHT_TITLE_##record(n, title)
 
 const Title titles[] = {TIDEWRIGHT_CONTROLS(TIDEWRIGHT_TITLE)};
@@ -118,6 +118,10 @@ int SparkInitialise(SparkHostInfo info) {
   sparkLoadSetup(&info);
   show_version_orvalle(info, "4-Tidewright", 2, 2, "1", 1);
   Instance.BindControls();
+  // The drawn widgets have their controls and owner before any pen event,
+  // and no handle anywhere until they are drawn.
+  Instance.BindWidgets();
+  Instance.ForgetWidgetHandles();
   sparkControlTitle(3, "Import AIFF");
   sparkControlTitle(0, "Tidewright");
   sparkControlTitle(1, "Forces1");

@@ -1,5 +1,6 @@
-// The effect object: binding and loading its control objects, and the
-// rules that show the controls a feature needs only while it is on.
+// The effect object: binding and loading its control objects, and its
+// member callbacks: the restart requests and the rules that show the
+// controls a feature needs only while it is on.
 #include "tidewright.h"
 
 #include <initializer_list>
@@ -62,47 +63,52 @@ void bind_common(ControlQ4& control, int number) {
 #define TIDEWRIGHT_BIND_String(n, object, member) \
   TIDEWRIGHT_BIND_OBJECT_##object(n, member, SparkString##n)
 #define TIDEWRIGHT_BIND(n, record, object, member, page, def, low, high, step, flags, title, \
-                        callback)                                                           \
+                        callback, form, rule)                                               \
   TIDEWRIGHT_BIND_##record(n, object, member)
 
 void Tidewright::BindControls() { TIDEWRIGHT_CONTROLS(TIDEWRIGHT_BIND) }
 
-// Loading: Sync gives every class its effect units, except a position's,
-// which the frame entry converts itself; buttons hold no value.
-#define TIDEWRIGHT_LOAD_OBJECT_None(member)
-#define TIDEWRIGHT_LOAD_OBJECT_Button(member)
-#define TIDEWRIGHT_LOAD_OBJECT_PositionY(member)
-#define TIDEWRIGHT_LOAD_OBJECT_Float(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_Angle(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_Size(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_Integer(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_List(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_Checkbox(member) member.Sync();
-#define TIDEWRIGHT_LOAD_OBJECT_Position(member) \
-  member.x = member.x_record->value / 100.0;    \
-  member.y = member.y_record->value / 100.0;
+namespace {
 
-#define TIDEWRIGHT_LOAD_None(object, member)
-#define TIDEWRIGHT_LOAD_RECORD(object, member) TIDEWRIGHT_LOAD_OBJECT_##object(member)
-#define TIDEWRIGHT_LOAD_Float TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_UserFloat TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_Int TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_Boolean TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_Pup TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_Push TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD_String TIDEWRIGHT_LOAD_RECORD
-#define TIDEWRIGHT_LOAD(n, record, object, member, page, def, low, high, step, flags, title, \
-                        callback)                                                           \
-  TIDEWRIGHT_LOAD_##record(object, member)
+// Sync gives every class its effect units, except a position's, which does
+// nothing: the position is converted here. A button holds no value.
+void load(ControlQ4& control) { control.Sync(); }
+void load(PositionControlQ4& position) {
+  position.x = position.x_record->value / 100.0;
+  position.y = position.y_record->value / 100.0;
+}
 
-void Tidewright::LoadControls() { TIDEWRIGHT_CONTROLS(TIDEWRIGHT_LOAD) }
+void load_numeric(ControlQ4& control) { load(control); }
+void load_numeric(PositionControlQ4& position) { load(position); }
+void load_numeric(CheckboxControlQ4&) {}
+void load_numeric(ListControlQ4&) {}
+
+}  // namespace
+
+void Tidewright::LoadControls() {
+  VisitBoundControls([](auto& control) { load(control); });
+}
+
+void Tidewright::LoadNumericControls() {
+  VisitBoundControls([](auto& control) { load_numeric(control); });
+}
+
+void Tidewright::SyncControlObjects() {
+  VisitBoundControls([](ControlQ4& control) { control.Sync(); });
+}
 
 namespace {
 
 // Shows the controls while `shown`, hides them otherwise, in the order
-// given.
+// given. An object no host control mirrors (number 0) only records it: its
+// Hide would show or hide host controls 0 and 1, which are none of its own.
 void show_while(bool shown, std::initializer_list<ControlQ4*> controls) {
-  for (ControlQ4* control : controls) control->Hide(!shown);
+  for (ControlQ4* control : controls) {
+    if (control->number)
+      control->Hide(!shown);
+    else
+      control->ControlQ4::Hide(!shown);
+  }
 }
 
 bool ticked(CheckboxControlQ4& box) {
@@ -119,12 +125,36 @@ long item(ListControlQ4& list) {
 
 }  // namespace
 
+void Tidewright::RestartCB(ControlQ4&, double) { restart = 1; }
+
+void Tidewright::RestartPCB(ControlQ4&, double) {
+  if (ticked(c13)) restart = 1;
+}
+
+// The three winds and the three vortices follow one rule each; only the
+// first of each has host controls.
 void Tidewright::WindOnACB(ControlQ4&, double) {
   show_while(ticked(c71), {&c72, &c74, &c76, &c77, &c65});
 }
 
+void Tidewright::WindOnBCB(ControlQ4&, double) {
+  show_while(ticked(wind2_on), {&wind2_start, &wind2_end, &wind2_strength, &wind2_tight, &wind2_local});
+}
+
+void Tidewright::WindOnCCB(ControlQ4&, double) {
+  show_while(ticked(wind3_on), {&wind3_start, &wind3_end, &wind3_strength, &wind3_tight, &wind3_local});
+}
+
 void Tidewright::VortexOnACB(ControlQ4&, double) {
   show_while(ticked(c78), {&c79, &c81, &c82});
+}
+
+void Tidewright::VortexOnBCB(ControlQ4&, double) {
+  show_while(ticked(vortex2_on), {&vortex2_centre, &vortex2_radius, &vortex2_strength});
+}
+
+void Tidewright::VortexOnCCB(ControlQ4&, double) {
+  show_while(ticked(vortex3_on), {&vortex3_centre, &vortex3_radius, &vortex3_strength});
 }
 
 void Tidewright::UseDiffCB(ControlQ4&, double) { show_while(ticked(c23), {&c24}); }

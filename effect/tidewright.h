@@ -3,6 +3,8 @@
 
 // The effect object: everything that lives between host calls.
 
+#include <array>
+
 #include "ControlQ4.h"
 #include "ImageQ4.h"
 #include "OverlayQ4.h"
@@ -22,7 +24,7 @@
 #define TIDEWRIGHT_MEMBER_Checkbox(member) CheckboxControlQ4 member;
 #define TIDEWRIGHT_MEMBER_Button(member) ButtonControlQ4 member;
 #define TIDEWRIGHT_MEMBER(n, record, object, member, page, def, low, high, step, flags, title, \
-                          callback)                                                           \
+                          callback, form, rule)                                               \
   TIDEWRIGHT_MEMBER_##object(member)
 
 // The clips, the output, the overlay widgets and the control objects, named
@@ -63,6 +65,33 @@ class TidewrightInfo {
   TIDEWRIGHT_CONTROLS(TIDEWRIGHT_MEMBER)
 };
 
+// Every control object mirroring a host control, in table order, handed
+// to `visit` by its own class (a position once, under its X row).
+#define TIDEWRIGHT_VISIT_OBJECT_None(member)
+#define TIDEWRIGHT_VISIT_OBJECT_PositionY(member)
+#define TIDEWRIGHT_VISIT_OBJECT_BOUND(member) visit(member);
+#define TIDEWRIGHT_VISIT_OBJECT_Float TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Angle TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Size TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Position TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Integer TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_List TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Checkbox TIDEWRIGHT_VISIT_OBJECT_BOUND
+#define TIDEWRIGHT_VISIT_OBJECT_Button TIDEWRIGHT_VISIT_OBJECT_BOUND
+// A row without a host record mirrors nothing, whatever its object.
+#define TIDEWRIGHT_VISIT_None(object, member)
+#define TIDEWRIGHT_VISIT_RECORD(object, member) TIDEWRIGHT_VISIT_OBJECT_##object(member)
+#define TIDEWRIGHT_VISIT_Float TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_UserFloat TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_Int TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_Boolean TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_Pup TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_Push TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT_String TIDEWRIGHT_VISIT_RECORD
+#define TIDEWRIGHT_VISIT(n, record, object, member, page, def, low, high, step, flags, title, \
+                         callback, form, rule)                                               \
+  TIDEWRIGHT_VISIT_##record(object, member)
+
 class FluidFlow;
 
 class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
@@ -90,11 +119,28 @@ class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
   // Each frame: every bound value object takes its control's host value in
   // effect units (positions and sizes / 100, lists 1-based).
   void LoadControls();
+  // Before a draw: the same for every bound object but the checkboxes and
+  // lists, which keep what the last frame or callback left in them.
+  void LoadNumericControls();
+  // Sync on every bound object (a position's and a button's do nothing).
+  void SyncControlObjects();
+  template <typename Visit>
+  void VisitBoundControls(Visit visit) {
+    TIDEWRIGHT_CONTROLS(TIDEWRIGHT_VISIT)
+  }
 
-  // The show/hide rules, each applied to the group its checkbox or list
-  // governs.
+  // The member callbacks of the controls. RestartCB asks for a restart;
+  // RestartPCB asks for one while "Restart On Process" is ticked; the rest
+  // show the controls a feature needs while it is on and hide them
+  // otherwise (SyncControls applies them all).
+  void RestartCB(ControlQ4& control, double frame);
+  void RestartPCB(ControlQ4& control, double frame);
   void WindOnACB(ControlQ4& control, double frame);
+  void WindOnBCB(ControlQ4& control, double frame);
+  void WindOnCCB(ControlQ4& control, double frame);
   void VortexOnACB(ControlQ4& control, double frame);
+  void VortexOnBCB(ControlQ4& control, double frame);
+  void VortexOnCCB(ControlQ4& control, double frame);
   void UseDiffCB(ControlQ4& control, double frame);
   void UseDissCB(ControlQ4& control, double frame);
   void UseVelocityACB(ControlQ4& control, double frame);
@@ -105,6 +151,21 @@ class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
   void RandomModeCB(ControlQ4& control, double frame);
   void SinkModeCB(ControlQ4& control, double frame);
   void SourceModeCB(ControlQ4& control, double frame);
+
+  // The viewer. Draws the enabled widgets of wind 1, vortex 1, the velocity
+  // regions and gravity at the view fields of the OverlayQ4 base, each
+  // placed from its control objects.
+  void RenderOverlay() override;
+  // One pen event in view units for the widgets; wind 1 and vortex 1 take it
+  // only while shown, the others always.
+  void HandleInteraction(InterType kind, float x, float y) override;
+  // The twelve drawn widgets' host controls, owner and colours.
+  void BindWidgets();
+  // Makes the twelve drawn widgets' handles lie nowhere, so that no press
+  // picks a widget before it has been drawn.
+  void ForgetWidgetHandles();
+  // The twelve drawn widgets in the order pen events reach them.
+  std::array<OverlayControlQ4*, 12> DrawnWidgets();
 
   // The simulation state. Sizes and slots are -1 until the first restart;
   // the barrier slot keeps its number across restarts made without

@@ -112,7 +112,7 @@ std::string control_name(const StandinControlEntry& control) {
 }
 
 bool find_control(const std::vector<StandinControlEntry>& controls, const std::string& name,
-                  StandinControlEntry& found, std::string& error) {
+                  StandinControlEntry& found, std::string& error, bool button) {
   std::vector<const StandinControlEntry*> matches;
   const bool by_number = all_digits(name);
   const std::string wanted = lower(trimmed(name));
@@ -132,8 +132,8 @@ bool find_control(const std::vector<StandinControlEntry>& controls, const std::s
     error += "; give a number";
     return false;
   }
-  if (matches[0]->kind == standin_push) {
-    error = describe(*matches[0]) + " is a button and holds no value";
+  if (button != (matches[0]->kind == standin_push)) {
+    error = describe(*matches[0]) + (button ? " is not a button" : " is a button and holds no value");
     return false;
   }
   found = *matches[0];
@@ -247,5 +247,94 @@ void list_controls(const std::vector<StandinControlEntry>& controls, FILE* out) 
     std::fprintf(out, "%6d  %-9s  %-24s  %-16s  %s\n", control.number,
                  standin_kind_name(control.kind), control_name(control).c_str(), value.c_str(),
                  range.c_str());
+  }
+}
+
+SparkCallback control_callback(const StandinControlEntry& control) {
+  switch (control.kind) {
+    case standin_float: return static_cast<const SparkFloat*>(control.record)->callback;
+    case standin_user_float: return static_cast<const SparkUserFloat*>(control.record)->callback;
+    case standin_int: return static_cast<const SparkInt*>(control.record)->callback;
+    case standin_boolean: return static_cast<const SparkBoolean*>(control.record)->callback;
+    case standin_pup: return pup(control)->callback;
+    case standin_push: return static_cast<const SparkPush*>(control.record)->callback;
+    case standin_string: return static_cast<const SparkString*>(control.record)->callback;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// Whether a title is a format taking exactly one value of a conversion in
+// `conversions` (flags, width and precision allowed, no length modifier),
+// so that the plug-in's text never decides what is read from the stack.
+bool takes_one(const char* format, const char* conversions) {
+  int taken = 0;
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%') continue;
+    if (p[1] == '%') {
+      ++p;
+      continue;
+    }
+    ++p;
+    while (*p && std::strchr("-+ #0", *p)) ++p;
+    while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+    if (*p == '.') ++p;
+    while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+    if (!*p || !std::strchr(conversions, *p)) return false;
+    ++taken;
+  }
+  return taken == 1;
+}
+
+template <typename Value>
+std::string filled(const char* title, const char* conversions, Value value, const std::string& plain) {
+  if (!title || !takes_one(title, conversions)) return trimmed(text_or_empty(title)) + " " + plain;
+  char text[512];
+  std::snprintf(text, sizeof text, title, value);
+  return trimmed(text);
+}
+
+std::string panel_text(const StandinControlEntry& control) {
+  switch (control.kind) {
+    case standin_float: {
+      const SparkFloat* r = static_cast<const SparkFloat*>(control.record);
+      return filled(r->title, "fFeEgGaA", static_cast<double>(r->value), number_text(r->value));
+    }
+    case standin_user_float: {
+      const SparkUserFloat* r = static_cast<const SparkUserFloat*>(control.record);
+      return filled(r->title, "fFeEgGaA", static_cast<double>(r->value), number_text(r->value));
+    }
+    case standin_int: {
+      const SparkInt* r = static_cast<const SparkInt*>(control.record);
+      return filled(r->title, "di", static_cast<int>(r->value), std::to_string(r->value));
+    }
+    case standin_boolean: {
+      const SparkBoolean* r = static_cast<const SparkBoolean*>(control.record);
+      return std::string(r->value & 0xFF ? "[x] " : "[ ] ") + trimmed(text_or_empty(r->title));
+    }
+    case standin_pup: {
+      const int index = pup(control)->value;
+      return index >= 0 && index < item_count(control) ? trimmed(text_or_empty(pup(control)->items[index]))
+                                                       : "? (item " + std::to_string(index) + ")";
+    }
+    case standin_push: return "<" + trimmed(title_of(control)) + ">";
+    case standin_string: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+void print_panel(const std::vector<StandinControlEntry>& controls, FILE* out) {
+  int page = -1;
+  for (const StandinControlEntry& control : controls) {
+    if (control.kind == standin_string) continue;
+    // Page p holds the numbers 6 + 29p to 34 + 29p.
+    const int on_page = control.number >= 6 ? (control.number - 6) / 29 : -1;
+    if (on_page != page && on_page >= 0) std::fprintf(out, "  page %d\n", on_page);
+    page = on_page;
+    std::fprintf(out, "  %5d  %s%s\n", control.number, panel_text(control).c_str(),
+                 standin_control_hidden(control.number) ? "  (hidden)" : "");
   }
 }

@@ -16,11 +16,12 @@
 // its items have no colon; a string's is its text.
 std::string control_name(const StandinControlEntry& control);
 
-// The value control NAME names: a number, or a name compared without case
-// and trailing blanks. False with a one-line reason for no control, a name
-// several controls share, and a push or string control.
+// The value control NAME names (with `button`, the push control): a
+// number, or a name compared without case and trailing blanks. False with a
+// one-line reason for no control, a name several controls share, and a
+// control of the other sort.
 bool find_control(const std::vector<StandinControlEntry>& controls, const std::string& name,
-                  StandinControlEntry& found, std::string& error);
+                  StandinControlEntry& found, std::string& error, bool button = false);
 
 // The record value TEXT gives the control: a number within the range for
 // floats and integers, an item name (case and trailing blanks ignored) for
@@ -32,7 +33,15 @@ bool parse_control_value(const StandinControlEntry& control, const std::string& 
 // Writes a value parse_control_value accepted into the record.
 void set_control_value(const StandinControlEntry& control, double value);
 
+// The callback the control's record names, or null.
+SparkCallback control_callback(const StandinControlEntry& control);
+
 // One line per control: number, kind, name, value, range or items.
 void list_controls(const std::vector<StandinControlEntry>& controls, FILE* out);
+
+// The panel as the artist sees it, page by page: each control's title
+// filled with its value (a list its chosen item, a checkbox ticked [x] or
+// not [ ]), the hidden ones marked.
+void print_panel(const std::vector<StandinControlEntry>& controls, FILE* out);
 
 #endif

@@ -66,6 +66,11 @@ const char* render_usage() {
          "  --save-setup FILE    where the plug-in saves its setup at the end\n"
          "  --list-controls      list the plug-in's controls and stop\n"
          "  --log FILE           write every host service call to FILE\n"
+         "  --events FILE        play an artist's actions: one a line, FRAME EVENT ARGS,\n"
+         "                       before that frame renders (set, push, confirm, pick,\n"
+         "                       press, drag, release, hover, zoom, pan, ratio, aspect,\n"
+         "                       interactive, viewer)\n"
+         "  --panel              print the panel after each event\n"
          "Without PLUGIN.so the built 4-Tidewright effect is loaded.\n";
 }
 
@@ -81,6 +86,10 @@ bool parse_render_options(int argc, const char* const* argv, RenderOptions& opti
       options.list_controls = true;
       continue;
     }
+    if (option == "--panel") {
+      options.panel = true;
+      continue;
+    }
     if (option.compare(0, 1, "-") != 0) {
       if (!options.plugin.empty()) {
         error = "more than one plug-in given: " + options.plugin + " and " + option;
@@ -92,7 +101,7 @@ bool parse_render_options(int argc, const char* const* argv, RenderOptions& opti
     static const char* const with_value[] = {"--input",  "--output", "--viewer", "--frames",
                                              "--preroll", "--set",   "--key",    "--res",
                                              "--depth",  "--size",   "--procs",  "--setup",
-                                             "--save-setup", "--log"};
+                                             "--save-setup", "--log", "--events"};
     bool known = false;
     for (const char* name : with_value) known = known || option == name;
     if (!known) {
@@ -182,6 +191,8 @@ bool parse_render_options(int argc, const char* const* argv, RenderOptions& opti
       options.setup = value;
     } else if (option == "--save-setup") {
       options.save_setup = value;
+    } else if (option == "--events") {
+      options.events = value;
     } else {
       options.log = value;
     }

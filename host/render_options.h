@@ -34,6 +34,8 @@ struct RenderOptions {
   std::string setup;
   std::string save_setup;
   std::string log;
+  std::string events;  // the artist's actions, played before their frames
+  bool panel = false;  // print the panel after each event
   bool list_controls = false;
   bool help = false;
 };

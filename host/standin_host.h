@@ -47,6 +47,9 @@ int standin_processes();
 void standin_set_info_procs_byte(int raw);
 void standin_set_pixel_aspect(float aspect);
 void standin_set_frame_number(unsigned frame);
+// The info record's byte 4120: 0 tells the plug-in pen events are not its
+// own. 1 after standin_reset.
+void standin_set_interactive(int interactive);
 
 // The info record the host passes with the current settings.
 SparkHostInfo standin_info();
@@ -120,9 +123,15 @@ void standin_set_viewer_ratio(float ratio);
 // queued the answer is 0 (no).
 void standin_push_confirm_answer(int answer);
 void standin_set_working_dir(const std::string& path);
-// Path the file browser picks; empty: the artist cancels.
+// Path the next file browser picks (once); empty: the artist cancels.
 void standin_set_browser_choice(const std::string& path);
-void standin_set_viewing_draw_hook(std::function<void()> hook);
+// One line for each confirmation answered no and each file browser
+// cancelled because nothing was scripted for it, since the last call.
+std::vector<std::string> standin_take_dialogue_warnings();
+// Whether sparkViewingDraw asked for a redraw since the last call. The
+// viewer is the host's: it redraws after the plug-in's call returns, never
+// inside it.
+bool standin_take_viewer_mark();
 int standin_cursor();
 
 // --- call log --------------------------------------------------------------

@@ -16,6 +16,9 @@ extern "C" int sparkMessageConfirm(const char* text) {
     if (!state.confirm_answers.empty()) {
       answer = state.confirm_answers.front();
       state.confirm_answers.pop_front();
+    } else {
+      state.dialogue_warnings.push_back(std::string("no answer scripted for \"") + (text ? text : "") +
+                                        "\": answered no");
     }
   }
   standin_logf("sparkMessageConfirm(%s) = %d", text ? text : "", answer);
@@ -105,9 +108,8 @@ extern "C" float sparkGetViewerRatio(void) {
 }
 
 extern "C" void sparkViewingDraw(void) {
-  const std::function<void()> hook = standin_read(&StandinState::viewing_draw_hook);
+  standin_write(&StandinState::viewer_marked, true);
   standin_logf("sparkViewingDraw()");
-  if (hook) hook();
 }
 
 extern "C" int sparkWorkingDir(char* path) {
@@ -126,7 +128,13 @@ extern "C" int sparkWorkingDir(char* path) {
 
 extern "C" int sparkFileBrowserDisplay(const char* start_dir, const char* extension,
                                        SparkFileCallback callback) {
-  const std::string choice = standin_read(&StandinState::browser_choice);
+  std::string choice;
+  {
+    StandinState& state = standin_state();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    choice.swap(state.browser_choice);
+    if (choice.empty()) state.dialogue_warnings.push_back("no file scripted for the file browser: cancelled");
+  }
   standin_logf("sparkFileBrowserDisplay(%s, %s)", start_dir ? start_dir : "",
                extension ? extension : "");
   if (choice.empty() || !callback) return 0;

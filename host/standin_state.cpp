@@ -68,7 +68,9 @@ void standin_reset() {
   char cwd[SPARK_PATH_MAX];
   state.working_dir = getcwd(cwd, sizeof cwd) ? cwd : "/";
   state.browser_choice.clear();
-  state.viewing_draw_hook = nullptr;
+  state.dialogue_warnings.clear();
+  state.viewer_marked = false;
+  state.interactive = 1;
   state.cursor = 1;
   state.logging = true;
   state.log.clear();
@@ -139,7 +141,7 @@ SparkHostInfo standin_info() {
   StandinState& state = standin_state();
   std::lock_guard<std::mutex> lock(state.mutex);
   SparkHostInfo info = {};
-  info.interactive = 1;
+  info.interactive = state.interactive;
   info.frame_no = state.frame_number;
   info.frame_next = state.frame_number + 1;
   info.frame_width = state.width;
@@ -185,8 +187,22 @@ void standin_set_browser_choice(const std::string& path) {
   standin_write(&StandinState::browser_choice, path);
 }
 
-void standin_set_viewing_draw_hook(std::function<void()> hook) {
-  standin_write(&StandinState::viewing_draw_hook, std::move(hook));
+std::vector<std::string> standin_take_dialogue_warnings() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  std::vector<std::string> warnings;
+  warnings.swap(standin_state().dialogue_warnings);
+  return warnings;
+}
+
+bool standin_take_viewer_mark() {
+  std::lock_guard<std::mutex> lock(standin_state().mutex);
+  const bool marked = standin_state().viewer_marked;
+  standin_state().viewer_marked = false;
+  return marked;
+}
+
+void standin_set_interactive(int interactive) {
+  standin_write(&StandinState::interactive, static_cast<uint8_t>(interactive));
 }
 
 int standin_cursor() { return standin_read(&StandinState::cursor); }

@@ -53,7 +53,9 @@ struct StandinState {
   std::deque<int> confirm_answers;
   std::string working_dir;
   std::string browser_choice;
-  std::function<void()> viewing_draw_hook;
+  std::vector<std::string> dialogue_warnings;
+  bool viewer_marked = false;
+  uint8_t interactive = 1;
   int cursor = 1;
   bool logging = true;
   std::vector<std::string> log;

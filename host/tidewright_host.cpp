@@ -15,6 +15,7 @@
 #include "q4_sysinfo.h"
 #include "render_clips.h"
 #include "render_controls.h"
+#include "render_events.h"
 #include "render_options.h"
 #include "standin_host.h"
 #include "standin_viewer.h"
@@ -63,14 +64,16 @@ std::string resolved(const std::string& path) {
 
 // Every file the run writes must differ from every file it reads.
 bool outputs_clear_of_inputs(const RenderOptions& options, const ClipInputs& inputs, int start,
-                             std::string& error) {
+                             const std::vector<RenderEvent>& events, std::string& error) {
   std::set<std::string> read;
   for (int clip = 1; clip <= 6; ++clip)
     for (int frame = start; frame <= options.last && !inputs.File(clip, frame).empty(); ++frame)
       read.insert(resolved(inputs.File(clip, frame)));
-  for (const std::string& file : {options.setup, options.plugin})
+  for (const std::string& file : {options.setup, options.plugin, options.events})
     if (!file.empty()) read.insert(resolved(file));
   std::vector<std::string> written;
+  for (const RenderEvent& event : events)
+    if (event.kind == RenderEvent::viewer) written.push_back(event.word);
   for (const std::string& name : {options.output, options.viewer}) {
     Sequence sequence;
     if (!name.empty() && parse_sequence(name, sequence))
@@ -105,6 +108,13 @@ class Renderer {
   bool Load(std::string& error);
   bool ApplyControls(std::string& error);
   bool RenderFrame(int frame, double& effect_seconds, std::string& error);
+  bool PlayEvents(int frame, std::string& error);
+  bool Play(const RenderEvent& event, void*& returned, bool& redraw, std::string& error);
+  // The viewer shows a frame buffer the plug-in returned.
+  void Show(const void* frame);
+  // Redraws the viewer (frame, then the plug-in's overlay) and, with
+  // --viewer, writes it as the current frame's file.
+  bool Redraw(std::string& error);
   void WriteLog();
 
   const RenderOptions& options_;
@@ -117,10 +127,18 @@ class Renderer {
   void* library_ = nullptr;
   SparkProcessFn process_ = nullptr;
   SparkOverlayFn overlay_ = nullptr;
+  SparkInteractFn interact_ = nullptr;
   int clips_ = 0;
   Sequence output_;
   Sequence viewer_files_;
   StandinViewer viewer_;
+  bool viewing_ = false;
+  int pan_x_ = 0;
+  int pan_y_ = 0;
+  float zoom_ = 1.0f;
+  std::vector<unsigned char> shown_;  // the frame the viewer shows
+  int frame_ = 0;                     // the frame being rendered
+  std::vector<RenderEvent> events_;
   std::string source_error_;
 };
 
@@ -129,7 +147,9 @@ bool Renderer::Prepare(std::string& error) {
   if (options_.inputs.empty()) inputs_.Set(1, "builtin");
   for (const RenderOptions::Input& input : options_.inputs) inputs_.Set(input.clip, input.name);
   plugin_ = options_.plugin.empty() ? TIDEWRIGHT_DEFAULT_PLUGIN : options_.plugin;
-  if (!outputs_clear_of_inputs(options_, inputs_, start_, error)) return false;
+  if (!options_.events.empty() && !read_events(options_.events, start_, options_.last, events_, error))
+    return false;
+  if (!outputs_clear_of_inputs(options_, inputs_, start_, events_, error)) return false;
   if (!options_.setup.empty()) {
     FILE* setup = std::fopen(options_.setup.c_str(), "r");
     if (!setup) {
@@ -158,7 +178,9 @@ bool Renderer::Prepare(std::string& error) {
   }
   parse_sequence(options_.output, output_);
   parse_sequence(options_.viewer, viewer_files_);
-  if (!options_.viewer.empty() && !viewer_.Open(width_, height_)) {
+  // Events need the viewer: pen events act on the widgets it last drew.
+  viewing_ = !options_.viewer.empty() || !options_.events.empty();
+  if (viewing_ && !viewer_.Open(width_, height_)) {
     error = "cannot open a viewer of " + std::to_string(width_) + "x" + std::to_string(height_);
     return false;
   }
@@ -187,12 +209,13 @@ bool Renderer::Load(std::string& error) {
   }
   process_ = entry<SparkProcessFn>(library_, "SparkProcess");
   overlay_ = entry<SparkOverlayFn>(library_, "SparkOverlay");
+  interact_ = entry<SparkInteractFn>(library_, "SparkInteract");
   if (!entry<SparkInitialiseFn>(library_, "SparkInitialise") || !process_) {
     error = plugin_ + " lacks SparkInitialise or SparkProcess";
     return false;
   }
   register_controls(library_);
-  return true;
+  return resolve_events(standin_controls(), options_.events, events_, error);
 }
 
 // After start-up, which loaded the setup: --set, --key and --res, checked
@@ -249,6 +272,8 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
   for (int clip = 1; clip <= clips_; ++clip)
     if (!inputs_.Fill(clip, frame, standin_buffer_pixels(clip + 1), width_, height_, deep12_, error))
       return false;
+  frame_ = frame;
+  if (!PlayEvents(frame, error)) return false;
   const Clock::time_point begin = Clock::now();
   void* result = process_(standin_info());
   effect_seconds = seconds_since(begin);
@@ -261,8 +286,7 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
                          : "the plug-in refused the frame");
     return false;
   }
-  if (frame < options_.first) return true;
-  if (!options_.output.empty()) {
+  if (frame >= options_.first && !options_.output.empty()) {
     FrameImage image;
     host_to_frame(result, width_, height_, deep12_, image);
     if (!image_file_write(sequence_file(output_, frame), image, error)) {
@@ -270,13 +294,112 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
       return false;
     }
   }
-  if (!options_.viewer.empty()) {
-    viewer_.SetView(0, 0, 1.0f);
-    viewer_.DrawFrame(result, width_, height_, deep12_);
-    viewer_.DrawOverlay(overlay_, standin_info());
-    if (!viewer_.Write(sequence_file(viewer_files_, frame).c_str(), &error)) {
+  // The host shows every frame it renders.
+  if (viewing_) {
+    Show(result);
+    if (!Redraw(error)) {
       error = at + error;
       return false;
+    }
+  }
+  return true;
+}
+
+void Renderer::Show(const void* frame) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(frame);
+  shown_.assign(bytes, bytes + standin_frame_bytes());
+}
+
+bool Renderer::Redraw(std::string& error) {
+  viewer_.DrawFrame(shown_.empty() ? nullptr : shown_.data(), width_, height_, deep12_);
+  viewer_.DrawOverlay(overlay_, standin_info());
+  // Asked for inside the overlay itself, a redraw is the one just made.
+  standin_take_viewer_mark();
+  if (options_.viewer.empty() || frame_ < options_.first) return true;
+  return viewer_.Write(sequence_file(viewer_files_, frame_).c_str(), &error);
+}
+
+// One event, as the artist's action reaches the plug-in: `returned` is the
+// frame a callback or pen event gave back, `redraw` whether the viewer
+// changed.
+bool Renderer::Play(const RenderEvent& event, void*& returned, bool& redraw, std::string& error) {
+  const float x = static_cast<float>(event.x), y = static_cast<float>(event.y);
+  switch (event.kind) {
+    case RenderEvent::set:
+      // As the panel writes it: any animation of the control gives way.
+      standin_clear_curve(event.control.number);
+      set_control_value(event.control, event.value);
+      [[fallthrough]];  // then the record's callback, as for a button
+    case RenderEvent::push:
+      if (SparkCallback callback = control_callback(event.control)) returned = callback(1, standin_info());
+      return true;
+    case RenderEvent::confirm: standin_push_confirm_answer(event.x != 0.0 ? 1 : 0); return true;
+    case RenderEvent::pick: standin_set_browser_choice(event.word); return true;
+    case RenderEvent::press:
+    case RenderEvent::drag:
+    case RenderEvent::release:
+    case RenderEvent::hover: {
+      const bool down = event.kind == RenderEvent::press || event.kind == RenderEvent::drag;
+      if (interact_) returned = interact_(standin_info(), 0, 0, down ? 1.0f : 0.0f, x, y);
+      return true;
+    }
+    case RenderEvent::zoom:
+    case RenderEvent::pan:
+      if (event.kind == RenderEvent::zoom) {
+        zoom_ = x;
+      } else {
+        pan_x_ = static_cast<int>(event.x);
+        pan_y_ = static_cast<int>(event.y);
+      }
+      viewer_.SetView(pan_x_, pan_y_, zoom_);
+      redraw = true;
+      return true;
+    case RenderEvent::ratio:
+      standin_set_viewer_ratio(x);
+      redraw = true;
+      return true;
+    case RenderEvent::aspect:
+      standin_set_pixel_aspect(x);
+      redraw = true;
+      return true;
+    case RenderEvent::interactive: standin_set_interactive(event.x != 0.0 ? 1 : 0); return true;
+    case RenderEvent::viewer: return viewer_.Write(event.word.c_str(), &error);
+  }
+  return true;
+}
+
+bool Renderer::PlayEvents(int frame, std::string& error) {
+  for (const RenderEvent& event : events_) {
+    if (event.frame != frame) continue;
+    const std::string at = options_.events + ":" + std::to_string(event.line) + ": ";
+    void* returned = nullptr;
+    bool redraw = false;
+    if (!Play(event, returned, redraw, error)) {
+      error = at + error;
+      return false;
+    }
+    for (const std::string& warning : standin_take_dialogue_warnings())
+      std::fprintf(stderr, "tidewright_host: warning: %s%s\n", at.c_str(), warning.c_str());
+    if (!source_error_.empty()) {
+      error = source_error_;
+      return false;
+    }
+    if (returned && returned != standin_buffer_pixels(1)) {
+      error = at + "the plug-in returned a buffer that is not its output";
+      return false;
+    }
+    // A frame given back is what the viewer shows; a redraw the plug-in
+    // asked for is made once its call has returned.
+    if (returned) Show(returned);
+    redraw = standin_take_viewer_mark() || redraw || returned;
+    if (redraw && !Redraw(error)) {
+      error = at + error;
+      return false;
+    }
+    if (options_.panel) {
+      std::printf("panel after %s:%d (frame %d: %s)\n", options_.events.c_str(), event.line, frame,
+                  event.text.substr(event.text.find_first_not_of("0123456789 \t")).c_str());
+      print_panel(standin_controls(), stdout);
     }
   }
   return true;
@@ -340,6 +463,12 @@ int Renderer::Run(std::string& error) {
   auto process_start = entry<SparkCountFn>(library_, "SparkProcessStart");
   if (process_start && process_start() == 0) {
     error = "the plug-in refused to start processing";
+    WriteLog();
+    return 1;
+  }
+  // The viewer is up before the artist's first action.
+  frame_ = start_;
+  if (!events_.empty() && !Redraw(error)) {
     WriteLog();
     return 1;
   }

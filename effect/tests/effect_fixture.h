@@ -40,7 +40,7 @@ struct RecordCopy {
 #define EFFECT_TEST_COPY_Push(n) EFFECT_TEST_COPY_OF(n, standin_push, SparkPush##n)
 #define EFFECT_TEST_COPY_String(n) EFFECT_TEST_COPY_OF(n, standin_string, SparkString##n)
 #define EFFECT_TEST_COPY(n, record, object, member, page, def, low, high, step, flags, title, \
-                         callback)                                                           \
+                         callback, form, rule)                                               \
   EFFECT_TEST_COPY_##record(n)
 
 // The records as the library was loaded: copied before any test runs.
@@ -102,6 +102,7 @@ class EffectTest : public ::testing::Test {
     no_buffers = 0;
     TempID = 0;
     Instance.DropSimulation();
+    overlay_interaction = OverlayInteraction();
     standin_reset();
   }
 

@@ -67,13 +67,50 @@ bool ends_in_blanks(const char* text, size_t blanks) {
   return true;
 }
 
+// The function each record's callback names, from the panel tables: the
+// generated dlcb_<N> of every control with an object (a position's Y record
+// calls its X's), the common controls' own and the amplitude import.
+std::map<int, std::string> callback_names() {
+  std::map<int, std::string> names;
+  for (int n : {7,  8,  23, 24, 20, 21, 22, 18, 19, 10, 12, 11, 14, 15, 16, 17, 66, 67,
+                68, 69, 29, 30, 13, 6,  35, 64, 56, 36, 37, 38, 39, 40, 42, 43, 45, 46,
+                47, 48, 49, 50, 52, 53, 54, 55, 71, 72, 74, 76, 77, 65, 78, 79, 81, 82})
+    names[n] = "dlcb_" + std::to_string(n);
+  for (int x : {43, 50, 72, 74, 79}) names[x + 1] = "dlcb_" + std::to_string(x);
+  const char* const pages[3][5] = {{"Overlay1CB", "HelpCB", "Reset1CB", "SetRes1CB", "Auto1CB"},
+                                   {"Overlay2CB", "HelpCB", "Reset2CB", "SetRes2CB", "Auto2CB"},
+                                   {"Overlay3CB", "HelpCB", "Reset3CB", "SetRes3CB", "Auto3CB"}};
+  for (int page = 0; page < 3; ++page) {
+    const int base = 29 * page;  // Clear Overlay 28, Help 31, Reset 32, resolution 33, Auto Preview 34
+    const int offsets[5] = {28, 31, 32, 33, 34};
+    for (int k = 0; k < 5; ++k) names[base + offsets[k]] = pages[page][k];
+  }
+  names[27] = "Blend1CB";
+  names[114] = "_Z14import_aiff_CBi13SparkHostInfo";
+  return names;
+}
+
 }  // namespace
 
-// Every record kind in its number, with sound defaults, ranges and titles.
+// Every record kind in its number, with sound defaults, ranges and titles,
+// and the callback of every record is the function of its name.
 TEST(Module, RecordsAsTheHostFindsThem) {
   standin_reset();
   Plugin plugin;
   ASSERT_TRUE(plugin.loaded()) << dlerror();
+  const std::map<int, std::string> named = callback_names();
+  int callbacks = 0;
+  auto expect_callback = [&](int n, SparkCallback callback) {
+    const auto name = named.find(n);
+    if (name == named.end()) {
+      EXPECT_EQ(callback, nullptr) << n;
+      return;
+    }
+    void* function = plugin.find<void>(name->second);
+    ASSERT_NE(function, nullptr) << name->second;
+    EXPECT_EQ(reinterpret_cast<void*>(callback), function) << n << " " << name->second;
+    ++callbacks;
+  };
   std::map<std::string, int> counts;
   std::set<int> checkboxes_ticked;
   for (int n = 0; n < 256; ++n) {
@@ -84,13 +121,14 @@ TEST(Module, RecordsAsTheHostFindsThem) {
       EXPECT_GT(f->step, 0.0f) << n;
       EXPECT_EQ(conversions(f->title), "f") << n << " " << f->title;
       EXPECT_EQ(f->flags, n == 15 ? 8 : 0) << n;
-      EXPECT_EQ(f->callback, nullptr) << n;
+      expect_callback(n, f->callback);
     }
     if (const SparkInt* i = plugin.find<SparkInt>("SparkInt", n)) {
       ++counts["int"];
       EXPECT_LE(i->min, i->value);
       EXPECT_LE(i->value, i->max);
       EXPECT_EQ(conversions(i->title), "d") << i->title;
+      expect_callback(n, i->callback);
     }
     if (const SparkUserFloat* u = plugin.find<SparkUserFloat>("SparkUserFloat", n)) {
       ++counts["userfloat"];
@@ -98,7 +136,7 @@ TEST(Module, RecordsAsTheHostFindsThem) {
       EXPECT_LE(u->min, u->value);
       EXPECT_LE(u->value, u->max);
       EXPECT_EQ(conversions(u->title), "f");
-      EXPECT_EQ(u->callback, nullptr);
+      expect_callback(n, u->callback);
     }
     if (const SparkBoolean* b = plugin.find<SparkBoolean>("SparkBoolean", n)) {
       ++counts["boolean"];
@@ -106,7 +144,7 @@ TEST(Module, RecordsAsTheHostFindsThem) {
       if (b->value) checkboxes_ticked.insert(n);
       const bool common = std::strcmp(b->title, "Clear Overlay") == 0 || std::strcmp(b->title, "Auto Preview") == 0;
       EXPECT_TRUE(common || ends_in_blanks(b->title, 3)) << n << " '" << b->title << "'";
-      EXPECT_EQ(b->callback, nullptr) << n;
+      expect_callback(n, b->callback);
     }
     if (const SparkPush* k = plugin.find<SparkPush>("SparkPush", n)) {
       ++counts["push"];
@@ -114,7 +152,7 @@ TEST(Module, RecordsAsTheHostFindsThem) {
       if (std::strncmp(k->title, "Restart", 7) == 0) {
         EXPECT_TRUE(ends_in_blanks(k->title, 3)) << n;
       }
-      EXPECT_EQ(k->callback != nullptr, n == 114) << n;  // the amplitude import
+      expect_callback(n, k->callback);
     }
     if (const SparkPup* p = plugin.find<SparkPup>("SparkPup", n)) {
       ++counts["pup"];
@@ -122,6 +160,7 @@ TEST(Module, RecordsAsTheHostFindsThem) {
       ASSERT_LE(p->count, SPARK_PUP_ITEMS);
       EXPECT_GE(p->value, 0) << n;
       EXPECT_LT(p->value, p->count) << n;
+      expect_callback(n, p->callback);
       EXPECT_EQ(p->value, n == 10 ? 1 : 0) << n;
       for (int k = 0; k < SPARK_PUP_ITEMS; ++k) {
         if (k >= p->count) {
@@ -149,6 +188,7 @@ TEST(Module, RecordsAsTheHostFindsThem) {
                                                  {"pup", 9}, {"push", 10}, {"string", 6},
                                                  {"userfloat", 1}}));
   EXPECT_EQ(checkboxes_ticked, (std::set<int>{19, 34, 63, 65, 92}));
+  EXPECT_EQ(callbacks, static_cast<int>(named.size()));  // 76 records name one
   // Ranges a slip would change.
   EXPECT_EQ(plugin.find<SparkFloat>("SparkFloat22")->min, 0.01f);
   EXPECT_EQ(plugin.find<SparkFloat>("SparkFloat22")->max, 99.99f);
@@ -275,15 +315,19 @@ TEST(Module, ExportsOnlyWhatTheHostLooksUp) {
     static const char* const entries[] = {"SparkInitialise", "SparkProcess", "SparkClips",
                                           "SparkMemoryTempBuffers", "SparkProcessStart",
                                           "SparkChannelEditor", "SparkUnInitialise",
+                                          "SparkOverlay", "SparkInteract",
                                           "render_string", "DL_Sync_Ctrl",
                                           "_Z14import_aiff_CBi13SparkHostInfo"};
-    bool known = name.compare(0, 5, "Spark") == 0 || name.compare(0, 5, "AuxQ4") == 0;
+    bool known = name.compare(0, 5, "Spark") == 0 || name.compare(0, 5, "AuxQ4") == 0 ||
+                 name.compare(0, 5, "dlcb_") == 0;
     for (const char* entry : entries) known = known || name == entry;
+    for (const auto& callback : callback_names()) known = known || name == callback.second;
     EXPECT_TRUE(known) << name;
   }
-  // 83 records, 51 auxiliary records, 7 entry points, render_string, the
-  // sync flag and the amplitude import.
-  EXPECT_EQ(defined, 83 + 51 + 7 + 3);
+  // 83 records, 51 auxiliary records, 9 entry points, render_string, the
+  // sync flag, the amplitude import, 54 control callbacks and the 14 of the
+  // common controls.
+  EXPECT_EQ(defined, 83 + 51 + 9 + 3 + 54 + 14);
   const std::string dynamic = run(std::string("/usr/bin/readelf -d ") + TIDEWRIGHT_PLUGIN_PATH, status);
   EXPECT_EQ(dynamic.find("NODELETE"), std::string::npos) << dynamic;
 }

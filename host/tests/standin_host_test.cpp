@@ -279,7 +279,11 @@ TEST_F(StandinTest, ScriptedAnswersAndDialogue) {
   standin_push_confirm_answer(0);
   EXPECT_EQ(sparkMessageConfirm("Sure?"), 1);
   EXPECT_EQ(sparkMessageConfirm("Sure?"), 0);
-  EXPECT_EQ(sparkMessageConfirm("Sure?"), 0);  // nothing queued: no
+  EXPECT_TRUE(standin_take_dialogue_warnings().empty());  // both answers were scripted
+  EXPECT_EQ(sparkMessageConfirm("Sure?"), 0);  // nothing queued: no, with a warning
+  EXPECT_EQ(standin_take_dialogue_warnings(),
+            std::vector<std::string>{"no answer scripted for \"Sure?\": answered no"});
+  EXPECT_TRUE(standin_take_dialogue_warnings().empty());
   sparkError("bad");
   sparkMessage("hello");
   sparkDisableParameter(1, 40);
@@ -290,10 +294,15 @@ TEST_F(StandinTest, ScriptedAnswersAndDialogue) {
   EXPECT_EQ(standin_cursor(), 0);
   sparkViewingCursor(14);
   EXPECT_EQ(standin_cursor(), 14);
-  int draws = 0;
-  standin_set_viewing_draw_hook([&draws] { ++draws; });
+  // A redraw is only marked for the host to do once the plug-in returns.
+  EXPECT_FALSE(standin_take_viewer_mark());
   sparkViewingDraw();
-  EXPECT_EQ(draws, 1);
+  sparkViewingDraw();
+  EXPECT_TRUE(standin_take_viewer_mark());
+  EXPECT_FALSE(standin_take_viewer_mark());
+  EXPECT_EQ(standin_info().interactive, 1);
+  standin_set_interactive(0);
+  EXPECT_EQ(standin_info().interactive, 0);
   sparkControlTitle(3, "Import AIFF");
   sparkClipControlTitle(0, "Input");
   sparkSetControlName(1, 7, "Viscosity");
@@ -328,9 +337,16 @@ TEST_F(StandinTest, WorkingDirAndFileBrowser) {
   chosen.clear();
   EXPECT_EQ(sparkFileBrowserDisplay("/tmp", "", &remember_path), 0);  // cancelled
   EXPECT_TRUE(chosen.empty());
+  EXPECT_EQ(standin_take_dialogue_warnings(),
+            std::vector<std::string>{"no file scripted for the file browser: cancelled"});
   standin_set_browser_choice("/tmp/amp.txt");
   EXPECT_EQ(sparkFileBrowserDisplay("/tmp", "", &remember_path), 1);
   EXPECT_EQ(chosen, "/tmp/amp.txt");
+  EXPECT_TRUE(standin_take_dialogue_warnings().empty());
+  // The choice serves one browser only.
+  chosen.clear();
+  EXPECT_EQ(sparkFileBrowserDisplay("/tmp", "", &remember_path), 0);
+  EXPECT_TRUE(chosen.empty());
 }
 
 
