@@ -103,6 +103,7 @@ class EffectTest : public ::testing::Test {
     TempID = 0;
     Instance.DropSimulation();
     overlay_interaction = OverlayInteraction();
+    for (OverlayControlQ4* widget : Instance.DrawnWidgets()) widget->picked = widget->hover = 0;
     standin_reset();
   }
 
