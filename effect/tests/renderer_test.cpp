@@ -261,3 +261,24 @@ TEST(EffectRenderer, EventsWithAFaultRenderNothing) {
     EXPECT_FALSE(std::filesystem::exists(home_file("bad.0001.png"))) << c.script;
   }
 }
+
+// "pick" answers the next file browser: the amplitude file a push of
+// Import Amplitude File opens keys control 93's curve, which the setup
+// keeps; a browser nothing was picked for is cancelled with a warning.
+TEST(EffectRenderer, EventsPickTheAmplitudeFile) {
+  const std::string amplitude = home_file("amplitude.txt"), events = home_file("pick.events"),
+                    setup = home_file("pick.setup");
+  write_file(amplitude, "Channel Amplitude 1: Size 2\nKey 0 Frame 1 Value 0.5 End\nKey 1 Frame 3 Value -2 End\n");
+  write_file(events, "1 pick " + amplitude + "\n1 push \"Import Amplitude File\"\n2 push 114\n");
+  int status = 0;
+  const std::string err = run(std::string(TIDEWRIGHT_HOST_PATH) + " --size 32x18 --frames 1-2 --events " + events +
+                                  " --save-setup " + setup + " 2>&1",
+                              status);
+  ASSERT_EQ(status, 0) << err;
+  const std::string saved = text_of(setup);
+  EXPECT_NE(saved.find("key 93 1 0.5\nkey 93 3 -2\n"), std::string::npos) << saved;
+  EXPECT_NE(err.find("tidewright_host: warning: " + events + ":3: no file scripted for the file browser: cancelled\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find(":2: no file scripted"), std::string::npos) << err;
+}
