@@ -38,10 +38,10 @@ TEST_F(ViewerTest, VortexAtPanZoomRatioAndAspect) {
     int pan_x, pan_y;
     float g, r;
   } cases[] = {
-      {1.0f, 1.0f, 0, 0, 1.0f, 1.0f},       {2.0f, 2.0f, 0, 0, 1.0f, 1.0f},
+      {1.0f, 1.0f, 0, 0, 1.0f, 1.0f},        {2.0f, 2.0f, 0, 0, 1.0f, 1.0f},
       {0.5f, 1.0f / 1.5f, 0, 0, 1.0f, 1.0f}, {0.0f, 0.5f, 0, 0, 1.0f, 1.0f},
-      {1.0f, 1.0f, 30, -20, 1.0f, 1.0f},    {2.0f, 2.0f, -50, 10, 1.0f, 1.0f},
-      {1.0f, 1.0f, 0, 0, 2.0f, 1.0f},       {1.0f, 1.0f, 0, 0, 1.0f, 0.5f},
+      {1.0f, 1.0f, 30, -20, 1.0f, 1.0f},     {2.0f, 2.0f, -50, 10, 1.0f, 1.0f},
+      {1.0f, 1.0f, 0, 0, 2.0f, 1.0f},        {1.0f, 1.0f, 0, 0, 1.0f, 0.5f},
   };
   for (const auto& c : cases) {
     standin_set_pixel_aspect(c.g);
@@ -81,7 +81,8 @@ TEST_F(ViewerTest, WindAndVortexShowOnlyWithStrength) {
   EXPECT_EQ(handles_at(drawn, 50, 85).size(), 1u);  // the line's, in its middle
   // The arrow's two strokes leave the end.
   int strokes = 0;
-  for (const FbPrimitive& line : only(drawn, GL_LINE_TOKEN)) strokes += at(line.v[0], 80, 90) && coloured(line, white);
+  for (const FbPrimitive& line : only(drawn, GL_LINE_TOKEN))
+    strokes += at(line.v[0], 80, 90) && coloured(line, white);
   EXPECT_EQ(strokes, 2);
   EXPECT_TRUE(Instance.wind1_start_widget.shown && Instance.wind1_end_widget.shown &&
               Instance.wind1_line_widget.shown);
@@ -98,7 +99,8 @@ TEST_F(ViewerTest, WindAndVortexShowOnlyWithStrength) {
 
 // Clear Overlay on any page draws nothing and leaves the view as it was.
 TEST_F(ViewerTest, ClearOverlayDrawsNothing) {
-  for (SparkBoolean* box : {&SparkBoolean71, &SparkBoolean78, &SparkBoolean42, &SparkBoolean49, &SparkBoolean38})
+  for (SparkBoolean* box :
+       {&SparkBoolean71, &SparkBoolean78, &SparkBoolean42, &SparkBoolean49, &SparkBoolean38})
     Tick(*box, true);
   EXPECT_GT(Draw(2.0f).size(), 30u);
   for (SparkBoolean* clear : {&SparkBoolean28, &SparkBoolean57, &SparkBoolean86}) {
@@ -116,19 +118,23 @@ TEST_F(ViewerTest, ClearOverlayDrawsNothing) {
 // white, the vortex red, region A white with a green direction, region B
 // yellow with a green direction, gravity red.
 TEST_F(ViewerTest, EachWidgetInItsColour) {
-  for (SparkBoolean* box : {&SparkBoolean71, &SparkBoolean78, &SparkBoolean42, &SparkBoolean49, &SparkBoolean38})
+  for (SparkBoolean* box :
+       {&SparkBoolean71, &SparkBoolean78, &SparkBoolean42, &SparkBoolean49, &SparkBoolean38})
     Tick(*box, true);
   const struct {
     SparkFloat* record;
     float value;
   } values[] = {
-      {&SparkFloat72, 10}, {&SparkFloat73, 80}, {&SparkFloat74, 40}, {&SparkFloat75, 90},  // wind
-      {&SparkFloat79, 70}, {&SparkFloat80, 75}, {&SparkFloat81, 20},                        // vortex
-      {&SparkFloat43, 25}, {&SparkFloat44, 30}, {&SparkFloat45, 20}, {&SparkFloat46, 20},
-      {&SparkFloat47, 0},                                                                    // region A
-      {&SparkFloat50, 75}, {&SparkFloat51, 30}, {&SparkFloat52, 10}, {&SparkFloat53, 40},
-      {&SparkFloat54, 90},                                                                   // region B
-      {&SparkFloat40, 270},                                                                  // gravity
+      // wind
+      {&SparkFloat72, 10}, {&SparkFloat73, 80}, {&SparkFloat74, 40}, {&SparkFloat75, 90},
+      // vortex
+      {&SparkFloat79, 70}, {&SparkFloat80, 75}, {&SparkFloat81, 20},
+      // region A
+      {&SparkFloat43, 25}, {&SparkFloat44, 30}, {&SparkFloat45, 20}, {&SparkFloat46, 20}, {&SparkFloat47, 0},
+      // region B
+      {&SparkFloat50, 75}, {&SparkFloat51, 30}, {&SparkFloat52, 10}, {&SparkFloat53, 40}, {&SparkFloat54, 90},
+      // gravity
+      {&SparkFloat40, 270},
   };
   for (const auto& v : values) v.record->value = v.value;
   const std::vector<FbPrimitive> drawn = Draw();

@@ -33,10 +33,10 @@ Calls pen_calls() {
 const Calls rendered = {"render", cursor(1)};
 
 bool float_records_finite() {
-  for (const SparkFloat* f : {&SparkFloat40, &SparkFloat43, &SparkFloat44, &SparkFloat45, &SparkFloat46,
-                              &SparkFloat47, &SparkFloat50, &SparkFloat51, &SparkFloat52, &SparkFloat53,
-                              &SparkFloat54, &SparkFloat72, &SparkFloat73, &SparkFloat74, &SparkFloat75,
-                              &SparkFloat79, &SparkFloat80, &SparkFloat81})
+  for (const SparkFloat* f :
+       {&SparkFloat40, &SparkFloat43, &SparkFloat44, &SparkFloat45, &SparkFloat46, &SparkFloat47,
+        &SparkFloat50, &SparkFloat51, &SparkFloat52, &SparkFloat53, &SparkFloat54, &SparkFloat72,
+        &SparkFloat73, &SparkFloat74, &SparkFloat75, &SparkFloat79, &SparkFloat80, &SparkFloat81})
     if (!std::isfinite(f->value)) return false;
   return true;
 }
@@ -61,7 +61,10 @@ TEST_F(ViewerTest, DragTheVortexCentre) {
     EXPECT_EQ(standin_cursor(), 14);
     const struct {
       float x, y, percent_x, percent_y;
-    } drags[] = {{100, 60, 50, 60}, {-200, 300, -50, 150}, {350, -80, 150, -50}, {1e30f, -1e30f, 150, -50},
+    } drags[] = {{100, 60, 50, 60},
+                 {-200, 300, -50, 150},
+                 {350, -80, 150, -50},
+                 {1e30f, -1e30f, 150, -50},
                  {20, 25, 10, 25}};
     for (const auto& d : drags) {
       standin_clear_log();
@@ -150,7 +153,8 @@ TEST_F(ViewerTest, PenBeforeTheFirstDrawIsIgnored) {
   Tick(SparkBoolean78, true);
   Tick(SparkBoolean42, true);
   standin_clear_log();
-  for (const auto& at : {std::make_pair(66.6f, 50.0f), std::make_pair(4.0f, 50.0f), std::make_pair(0.0f, 0.0f)}) {
+  for (const auto& at :
+       {std::make_pair(66.6f, 50.0f), std::make_pair(4.0f, 50.0f), std::make_pair(0.0f, 0.0f)}) {
     EXPECT_EQ(pen(1.0f, at.first, at.second), nullptr);
     EXPECT_EQ(pen(1.0f, 150, 90), nullptr);
     EXPECT_EQ(pen(0.0f, 150, 90), nullptr);

@@ -191,7 +191,8 @@ TEST(EffectRenderer, EventsDragTheVortexAndResetAPage) {
       status);
   ASSERT_EQ(status, 0);
   std::vector<Plain> keyed = {Plain()};
-  for (int frame = 1; frame <= 7; ++frame) keyed.push_back(decode(home_file("k.000" + std::to_string(frame) + ".png")));
+  for (int frame = 1; frame <= 7; ++frame)
+    keyed.push_back(decode(home_file("k.000" + std::to_string(frame) + ".png")));
   const Plain s1 = decode(home_file("s.0001.png")), s2 = decode(home_file("s.0002.png")),
               s3 = decode(home_file("s.0003.png"));
   EXPECT_EQ(s1.samples, decode(still).samples);  // the first frame is the clip
@@ -220,7 +221,8 @@ TEST(EffectRenderer, EventsDragTheVortexAndResetAPage) {
 
   // The release's redraw waits until SparkInteract has rendered and
   // returned.
-  EXPECT_NE(text_of(log).find("sparkViewingCursor(1)\nsparkViewingDraw()\nsparkCursorBusy()\n"), std::string::npos);
+  EXPECT_NE(text_of(log).find("sparkViewingCursor(1)\nsparkViewingDraw()\nsparkCursorBusy()\n"),
+            std::string::npos);
   EXPECT_NE(err.find("tidewright_host: warning: " + events +
                      ":21: no answer scripted for \"Are you sure you want to reset the current settings to "
                      "default values?\": answered no\n"),
@@ -228,8 +230,9 @@ TEST(EffectRenderer, EventsDragTheVortexAndResetAPage) {
       << err;
   // The panel after each event: the vortex's controls shown while it is on.
   for (const std::string& line :
-       {"panel after " + events + ":2 (frame 2: set \"Use Vortex1\" on)\n", std::string("     78  [x] Use Vortex1\n"),
-        std::string("     79  Vortex 1 Center X: 33.30\n"), "panel after " + events + ":15 (frame 2: release 72 40.5)\n",
+       {"panel after " + events + ":2 (frame 2: set \"Use Vortex1\" on)\n",
+        std::string("     78  [x] Use Vortex1\n"), std::string("     79  Vortex 1 Center X: 33.30\n"),
+        "panel after " + events + ":15 (frame 2: release 72 40.5)\n",
         std::string("     79  Vortex 1 Center X: 75.00\n"), std::string("     80  Vortex 1 Center Y: 75.00\n"),
         std::string("     79  Vortex 1 Center X: 33.30  (hidden)\n"), std::string("  page 2\n")})
     EXPECT_NE(out.find(line), std::string::npos) << line;

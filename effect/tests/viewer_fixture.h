@@ -47,21 +47,21 @@ inline std::vector<FbPrimitive> lines_between(const std::vector<FbPrimitive>& al
 inline std::vector<FbPrimitive> handles_at(const std::vector<FbPrimitive>& all, float x, float y) {
   std::vector<FbPrimitive> found;
   for (const FbPrimitive& p : only(all, GL_POLYGON_TOKEN))
-    if (p.v.size() == 4 && at(p.v[0], x - 5, y - 5) && at(p.v[1], x + 5, y - 5) &&
-        at(p.v[2], x + 5, y + 5) && at(p.v[3], x - 5, y + 5))
+    if (p.v.size() == 4 && at(p.v[0], x - 5, y - 5) && at(p.v[1], x + 5, y - 5) && at(p.v[2], x + 5, y + 5) &&
+        at(p.v[3], x - 5, y + 5))
       found.push_back(p);
   return found;
 }
 
 // One line between the points in the colour (widgets of other colours may
 // draw there too).
-inline ::testing::AssertionResult has_line(const std::vector<FbPrimitive>& all, float ax, float ay,
-                                           float bx, float by, Colour c) {
+inline ::testing::AssertionResult has_line(const std::vector<FbPrimitive>& all, float ax, float ay, float bx,
+                                           float by, Colour c) {
   int in_colour = 0;
   for (const FbPrimitive& line : lines_between(all, ax, ay, bx, by)) in_colour += coloured(line, c);
   if (in_colour != 1)
-    return ::testing::AssertionFailure() << in_colour << " lines (" << ax << "," << ay << ")-(" << bx << ","
-                                         << by << ") in the colour";
+    return ::testing::AssertionFailure()
+           << in_colour << " lines (" << ax << "," << ay << ")-(" << bx << "," << by << ") in the colour";
   return ::testing::AssertionSuccess();
 }
 
@@ -69,11 +69,10 @@ inline ::testing::AssertionResult has_line(const std::vector<FbPrimitive>& all, 
 // 10 to 25 pixels out and a handle square, in the colour.
 inline ::testing::AssertionResult has_crosshair(const std::vector<FbPrimitive>& all, float x, float y,
                                                 Colour c) {
-  for (const auto& arm : {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1),
-                          std::make_pair(0, -1)}) {
-    ::testing::AssertionResult line =
-        has_line(all, x + 10.0f * arm.first, y + 10.0f * arm.second, x + 25.0f * arm.first,
-                 y + 25.0f * arm.second, c);
+  for (const auto& arm :
+       {std::make_pair(1, 0), std::make_pair(-1, 0), std::make_pair(0, 1), std::make_pair(0, -1)}) {
+    ::testing::AssertionResult line = has_line(all, x + 10.0f * arm.first, y + 10.0f * arm.second,
+                                               x + 25.0f * arm.first, y + 25.0f * arm.second, c);
     if (!line) return line << " of the crosshair at " << x << "," << y;
   }
   const std::vector<FbPrimitive> handles = handles_at(all, x, y);

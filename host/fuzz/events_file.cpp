@@ -30,7 +30,9 @@ std::string temporary() {
   return path;
 }
 
-bool starts_with(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+bool starts_with(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
 
 SparkFloat viscosity = {0.01f, 0.00001f, 1.0f, 0.01f, 0, "Viscosity: %.3f", nullptr};
 SparkInt frames = {50, 2, 1000, 1, 0, "Frames: %d", nullptr};
@@ -53,19 +55,29 @@ void check_arguments(const RenderEvent& e) {
     case RenderEvent::hover:
       check(std::fabs(e.x) <= 1e9 && std::fabs(e.y) <= 1e9, "pen far off");
       break;
-    case RenderEvent::zoom: check(e.x >= 0.0 && e.x <= 64.0, "zoom out of bounds"); break;
+    case RenderEvent::zoom:
+      check(e.x >= 0.0 && e.x <= 64.0, "zoom out of bounds");
+      break;
     case RenderEvent::pan:
-      check(e.x == std::trunc(e.x) && e.y == std::trunc(e.y) && std::fabs(e.x) <= 1e6 && std::fabs(e.y) <= 1e6,
-            "pan not whole");
+      check(
+          e.x == std::trunc(e.x) && e.y == std::trunc(e.y) && std::fabs(e.x) <= 1e6 && std::fabs(e.y) <= 1e6,
+          "pan not whole");
       break;
     case RenderEvent::ratio:
-    case RenderEvent::aspect: check(e.x > 0.0 && e.x <= 16.0, "ratio or aspect out of bounds"); break;
+    case RenderEvent::aspect:
+      check(e.x > 0.0 && e.x <= 16.0, "ratio or aspect out of bounds");
+      break;
     case RenderEvent::confirm:
-    case RenderEvent::interactive: check(e.x == 0.0 || e.x == 1.0, "not 0 or 1"); break;
+    case RenderEvent::interactive:
+      check(e.x == 0.0 || e.x == 1.0, "not 0 or 1");
+      break;
     case RenderEvent::viewer:
-    case RenderEvent::pick: check(!e.word.empty() || e.kind == RenderEvent::pick, "no file"); break;
+    case RenderEvent::pick:
+      check(!e.word.empty() || e.kind == RenderEvent::pick, "no file");
+      break;
     case RenderEvent::set:
-    case RenderEvent::push: break;
+    case RenderEvent::push:
+      break;
   }
 }
 
@@ -101,11 +113,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (e.kind == RenderEvent::push) check(e.control.kind == standin_push, "push of a value control");
     if (e.kind != RenderEvent::set) continue;
     switch (e.control.kind) {
-      case standin_float: check(e.value >= 0.00001f && e.value <= 1.0, "float out of range"); break;
-      case standin_int: check(e.value >= 2 && e.value <= 1000 && e.value == std::trunc(e.value), "int out of range"); break;
-      case standin_boolean: check(e.value == 0.0 || e.value == 1.0, "boolean not on or off"); break;
-      case standin_pup: check(e.value >= 0 && e.value < 3 && e.value == std::trunc(e.value), "item out of range"); break;
-      default: check(false, "set of a control that holds no value");
+      case standin_float:
+        check(e.value >= 0.00001f && e.value <= 1.0, "float out of range");
+        break;
+      case standin_int:
+        check(e.value >= 2 && e.value <= 1000 && e.value == std::trunc(e.value), "int out of range");
+        break;
+      case standin_boolean:
+        check(e.value == 0.0 || e.value == 1.0, "boolean not on or off");
+        break;
+      case standin_pup:
+        check(e.value >= 0 && e.value < 3 && e.value == std::trunc(e.value), "item out of range");
+        break;
+      default:
+        check(false, "set of a control that holds no value");
     }
   }
   return 0;

@@ -1,16 +1,17 @@
 // The renderer's events script and panel: every event read with its
 // arguments, each fault refused with its file and line, controls and values
 // found as --set finds them, and the panel as the artist reads it.
+#include "render_events.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "program_run.h"
 #include "render_controls.h"
-#include "render_events.h"
 
 namespace {
 
@@ -27,24 +28,25 @@ bool read(const std::string& script, std::vector<RenderEvent>& events, std::stri
 TEST(RenderEvents, ReadsEveryEventAndItsArguments) {
   std::vector<RenderEvent> events;
   std::string error;
-  ASSERT_TRUE(read("# a session\n"
-                   "1 set \"Buoyancy Mode\" \"Alt Luma\"   # quoted words keep their blanks\n"
-                   "\n"
-                   "  2\tpush Restart\r\n"
-                   "2 confirm yes\n"
-                   "2 confirm no\n"
-                   "3 pick \"/tmp/amp file.txt\"\n"
-                   "3 press 10.5 -2\n"
-                   "3 drag 1e3 0\n"
-                   "3 release 0 0\n"
-                   "3 hover -7 8\n"
-                   "4 zoom 0.5\n"
-                   "4 pan -30 20\n"
-                   "4 ratio 1.5\n"
-                   "4 aspect 2\n"
-                   "4 interactive 0\n"
-                   "5 viewer out.png\n",
-                   events, error))
+  ASSERT_TRUE(
+      read("# a session\n"
+           "1 set \"Buoyancy Mode\" \"Alt Luma\"   # quoted words keep their blanks\n"
+           "\n"
+           "  2\tpush Restart\r\n"
+           "2 confirm yes\n"
+           "2 confirm no\n"
+           "3 pick \"/tmp/amp file.txt\"\n"
+           "3 press 10.5 -2\n"
+           "3 drag 1e3 0\n"
+           "3 release 0 0\n"
+           "3 hover -7 8\n"
+           "4 zoom 0.5\n"
+           "4 pan -30 20\n"
+           "4 ratio 1.5\n"
+           "4 aspect 2\n"
+           "4 interactive 0\n"
+           "5 viewer out.png\n",
+           events, error))
       << error;
   ASSERT_EQ(events.size(), 15u);
   const struct {
@@ -96,10 +98,11 @@ TEST(RenderEvents, RefusesEachFaultWithFileAndLine) {
       {"3 # nothing", at + "no event after the frame number"},
       {"6 hover 0 0", at + "frame 6 lies outside the frames rendered, 1-5"},
       {"0 hover 0 0", at + "frame 0 lies outside the frames rendered, 1-5"},
-      {"99999999999 hover 0 0", at + "expected FRAME EVENT ARGS, with FRAME a frame number: 99999999999 hover 0 0"},
-      {"1 Set Viscosity 1",
-       at + "unknown event Set (set, push, confirm, pick, press, drag, release, hover, zoom, pan, ratio, aspect, "
-            "interactive, viewer)"},
+      {"99999999999 hover 0 0",
+       at + "expected FRAME EVENT ARGS, with FRAME a frame number: 99999999999 hover 0 0"},
+      {"1 Set Viscosity 1", at + "unknown event Set (set, push, confirm, pick, press, drag, release, hover, "
+                                 "zoom, pan, ratio, aspect, "
+                                 "interactive, viewer)"},
       {"1 set Viscosity", at + "expected FRAME set NAME VALUE: 1 set Viscosity"},
       {"1 set \"Buoyancy Mode Alt", at + "a quote is left open"},
       {"1 push", at + "expected FRAME push NAME: 1 push"},
@@ -136,7 +139,8 @@ TEST(RenderEvents, RefusesEachFaultWithFileAndLine) {
 // a value control; values are checked against the control.
 TEST(RenderEvents, ResolvesControlsAndValues) {
   SparkFloat viscosity = {0.01f, 0.00001f, 1.0f, 0.01f, 0, "Viscosity: %.3f", nullptr};
-  SparkPup mode = {1, 3, nullptr, {"Buoyancy Mode: None  ", "Buoyancy Mode: Input Luma  ", "Buoyancy Mode: Alt Luma  "}};
+  SparkPup mode = {
+      1, 3, nullptr, {"Buoyancy Mode: None  ", "Buoyancy Mode: Input Luma  ", "Buoyancy Mode: Alt Luma  "}};
   SparkPush restart = {"Restart   ", nullptr};
   SparkPush reset1 = {"Reset", nullptr};
   SparkPush reset2 = {"Reset", nullptr};
@@ -159,7 +163,8 @@ TEST(RenderEvents, ResolvesControlsAndValues) {
       {"1 push Reset", 0, 0, path + ":1: ambiguous control name: Reset names controls 32 61; give a number"},
       {"1 set Restart 1", 0, 0, path + ":1: control 6 (Restart) is a button and holds no value"},
       {"1 push Viscosity", 0, 0, path + ":1: control 7 (Viscosity) is not a button"},
-      {"1 set Viscosity 2", 0, 0, path + ":1: value 2 of control 7 (Viscosity) is out of its range 1e-05 .. 1"},
+      {"1 set Viscosity 2", 0, 0,
+       path + ":1: value 2 of control 7 (Viscosity) is out of its range 1e-05 .. 1"},
       {"1 set Nonesuch 1", 0, 0, path + ":1: unknown control: Nonesuch"},
   };
   for (const auto& c : cases) {
@@ -186,16 +191,18 @@ TEST(RenderPanel, TitlesFilledAndHiddenMarked) {
   SparkInt frames = {50, 2, 1000, 1, 0, "Dissipation Frames: %d", nullptr};
   SparkBoolean edge = {0x101, "Edge Escape   ", nullptr};
   SparkBoolean gravity = {0x100, "Use Gravity   ", nullptr};
-  SparkPup mode = {2, 3, nullptr, {"Buoyancy Mode: None  ", "Buoyancy Mode: Input Luma  ", "Buoyancy Mode: Alt Luma  "}};
+  SparkPup mode = {
+      2, 3, nullptr, {"Buoyancy Mode: None  ", "Buoyancy Mode: Input Luma  ", "Buoyancy Mode: Alt Luma  "}};
   SparkPup beyond = {7, 3, nullptr, {"A", "B", "C"}};
   SparkPush restart = {"Restart   ", nullptr};
   SparkUserFloat amplitude = {-2.5f, -1000.0f, 1000.0f, 0.001f, 0, "Amplitude Import: %.1f", nullptr};
   SparkString clip = {"1: Flow Clip", "%s", 16, nullptr};
   const std::vector<StandinControlEntry> controls = {
-      {0, standin_string, &clip},     {6, standin_push, &restart},  {7, standin_float, &viscosity},
-      {10, standin_pup, &mode},       {19, standin_boolean, &edge}, {21, standin_int, &frames},
-      {38, standin_boolean, &gravity}, {39, standin_float, &odd},    {66, standin_pup, &beyond},
-      {93, standin_user_float, &amplitude}};
+      {0, standin_string, &clip},      {6, standin_push, &restart},
+      {7, standin_float, &viscosity},  {10, standin_pup, &mode},
+      {19, standin_boolean, &edge},    {21, standin_int, &frames},
+      {38, standin_boolean, &gravity}, {39, standin_float, &odd},
+      {66, standin_pup, &beyond},      {93, standin_user_float, &amplitude}};
   sparkDisableParameter(1, 21);
   sparkDisableParameter(1, 39);
   sparkEnableParameter(1, 39);
