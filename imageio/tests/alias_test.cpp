@@ -119,3 +119,46 @@ TEST(Alias, DecoderOnSpansAndSeeks) {
   }
   EXPECT_EQ(closeimg(h), 0);
 }
+
+// No program here writes Alias files, so the peer only reads ours. Its
+// reader looks for a further picture after the last one and drops them all
+// when none follows; asking for picture [0] stops it before that.
+TEST(Alias, ImageMagickReadsOwnFilesEqual) {
+  const std::string convert = peer("/usr/bin/convert");
+  DriverSession s("alias");
+  // Picture rows of blocks and runs, a 16-bit picture (stored as its high
+  // bytes) and lines whose runs pass 255 pixels.
+  ASSERT_TRUE(write_picture(s / "runs.als", 300, 7, false));
+  ASSERT_TRUE(write_picture(s / "deep.als", 33, 4, true));
+  imginfo* h = createimg((s / "long").c_str(), 700, 2, 8);
+  ASSERT_NE(h, nullptr);
+  std::vector<unsigned> long_line(700);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 700; ++x) long_line[x] = x < 600 ? rgb(9, 8, 7 + y) : pixel8(x, y);
+    ASSERT_EQ(writeline(h, long_line.data()), 0);
+  }
+  ASSERT_EQ(closeimg(h), 0);
+  const struct {
+    const char* name;
+    int width, height;
+    unsigned (*expected)(int x, int y);
+  } cases[] = {
+      {"runs", 300, 7, [](int x, int y) { return pixel8(x, y); }},
+      {"deep", 33, 4, [](int x, int y) { return sample(x, y, 0) | sample(x, y, 1) << 8 | sample(x, y, 2) << 16; }},
+      {"long", 700, 2, [](int x, int y) { return x < 600 ? rgb(9, 8, 7 + y) : pixel8(x, y); }},
+  };
+  for (const auto& c : cases) {
+    const std::string out = s / (std::string(c.name) + ".ppm");
+    ASSERT_EQ(run(convert + " 'pix:" + s / c.name + ".als[0]' -depth 8 ppm:" + out + " 2>/dev/null"), 0) << c.name;
+    Pnm pnm;
+    ASSERT_TRUE(read_pnm(out, &pnm)) << c.name;
+    ASSERT_EQ(pnm.width, c.width);
+    ASSERT_EQ(pnm.height, c.height);
+    int wrong = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        for (int k = 0; k < 3; ++k)
+          wrong += pnm.pixels[(size_t(y) * c.width + x) * 3 + k] != (c.expected(x, y) >> (8 * k) & 255u);
+    EXPECT_EQ(wrong, 0) << c.name;
+  }
+}
