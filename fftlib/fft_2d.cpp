@@ -1,5 +1,6 @@
 #include <cstddef>
 
+#include "fft_column_pass.h"
 #include "fft_convolver.h"
 #include "fft_columns.h"
 #include "fftw_plan_cache.h"
@@ -15,18 +16,6 @@
 // test defines what a stopped transform leaves behind row by row and column
 // by column of the full complex grid, so with one installed every row and
 // column is transformed as a complex sequence.
-
-namespace {
-
-// Columns gathered together, 256 bytes of each grid row at a time: a column
-// pass touches every row of the grid once per block, and on large grids each
-// touch of a row costs an address-cache miss, so wide blocks pay fewer.
-template <typename C>
-constexpr int column_block() {
-  return 256 / static_cast<int>(sizeof(C));
-}
-
-}  // namespace
 
 void FFTConvolver::set_work_grid(void* grid, int width, int height) {
   work_grid = grid;
@@ -146,27 +135,8 @@ void FFTConvolver::rows(void* object, int first, int last) {
 
 template <typename C, bool (*Op)(C*, int)>
 void FFTConvolver::columns(void* object, int first, int last) {
-  FFTConvolver* self = static_cast<FFTConvolver*>(object);
-  const int w = self->band_width, h = self->band_height;
-  if (!fft_pow2_size_ok(h)) return;
-  const int block = column_block<C>();
-  C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block, -1, false));
-  if (!buffer) {
-    self->error_code = FFT_ERR_MEMORY;
-    return;
-  }
-  C* grid = static_cast<C*>(self->work_grid);
-  for (int c = first; c <= last; c += block) {
-    const int count = last - c + 1 < block ? last - c + 1 : block;
-    // Each column is asked about once; the first stop answer ends the band.
-    int ready = 0;
-    while (ready < count && !self->aborted()) ++ready;
-    gather_columns(grid, w, h, c, ready, buffer);
-    for (int b = 0; b < ready; ++b) Op(buffer + b * h, h);
-    scatter_columns(grid, w, h, c, ready, buffer);
-    if (ready < count) break;
-  }
-  mem_align_free(buffer, false);
+  if (!fft_pow2_size_ok(static_cast<FFTConvolver*>(object)->band_height)) return;
+  column_pass<C>(object, first, last, false, [](C* column, const C*, int h) { Op(column, h); });
 }
 
 void FFTConvolver::mp_forward_fft_2D_rows_single(void* o, int f, int l) { rows<complex4, fftc4>(o, f, l); }

@@ -149,33 +149,26 @@ bool tiles_fit(int h, int count) {
 
 }  // namespace
 
-void gather_columns(const complex4* grid, int w, int h, int c, int count, complex4* buffer) {
-  if (tiles_fit<complex4>(h, count))
+template <typename C>
+void gather_columns(const C* grid, int w, int h, int c, int count, C* buffer) {
+  if (tiles_fit<C>(h, count))
     gather_avx2(grid, w, h, c, count, buffer);
   else
     gather_portable(grid, w, h, c, count, buffer);
 }
 
-void gather_columns(const complex8* grid, int w, int h, int c, int count, complex8* buffer) {
-  if (tiles_fit<complex8>(h, count))
-    gather_avx2(grid, w, h, c, count, buffer);
-  else
-    gather_portable(grid, w, h, c, count, buffer);
-}
-
-void scatter_columns(complex4* grid, int w, int h, int c, int count, const complex4* buffer) {
-  if (tiles_fit<complex4>(h, count))
+template <typename C>
+void scatter_columns(C* grid, int w, int h, int c, int count, const C* buffer) {
+  if (tiles_fit<C>(h, count))
     scatter_avx2(grid, w, h, c, count, buffer);
   else
     scatter_portable(grid, w, h, c, count, buffer);
 }
 
-void scatter_columns(complex8* grid, int w, int h, int c, int count, const complex8* buffer) {
-  if (tiles_fit<complex8>(h, count))
-    scatter_avx2(grid, w, h, c, count, buffer);
-  else
-    scatter_portable(grid, w, h, c, count, buffer);
-}
+template void gather_columns(const complex4*, int, int, int, int, complex4*);
+template void gather_columns(const complex8*, int, int, int, int, complex8*);
+template void scatter_columns(complex4*, int, int, int, int, const complex4*);
+template void scatter_columns(complex8*, int, int, int, int, const complex8*);
 
 void add_mirrored_columns(const complex4* grid, int w, int n, int c, int count, complex4* buffer) {
   if (c >= 1 && tiles_fit<complex4>(n, count))

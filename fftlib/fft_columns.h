@@ -8,10 +8,11 @@
 // Moves `count` columns, from column c on, of a grid of h rows with rows of
 // w samples to and from a buffer that holds each column as one line of h
 // samples: buffer[b * h + i] is grid[i * w + c + b].
-void gather_columns(const complex4* grid, int w, int h, int c, int count, complex4* buffer);
-void gather_columns(const complex8* grid, int w, int h, int c, int count, complex8* buffer);
-void scatter_columns(complex4* grid, int w, int h, int c, int count, const complex4* buffer);
-void scatter_columns(complex8* grid, int w, int h, int c, int count, const complex8* buffer);
+// C is complex4 or complex8.
+template <typename C>
+void gather_columns(const C* grid, int w, int h, int c, int count, C* buffer);
+template <typename C>
+void scatter_columns(C* grid, int w, int h, int c, int count, const C* buffer);
 
 // The mirror image of an n x n spectrum of real data: the conjugate of
 // buffer line b, sample i, goes to row (n - i) mod n, column n - c - b.

@@ -216,6 +216,7 @@ class FFTConvolver {
   template <typename C>
   bool convolve_complex(image_data* out, int channel_mask, bool yc);
   bool convolve_fftw(image_data* out, int channel_mask, bool yc);
+  bool convolve_by_mode(image_data* out, int channel_mask, bool yc);
   bool run_1D_pass(mp_worker_fn worker, int count);
   void filter_lines(int first, int last, bool rows);
   bool stretch_active() const;
@@ -231,6 +232,12 @@ class FFTConvolver {
   static void rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
   static void columns(void* object, int first, int last);
+  // line(column, psf_column, band_height) over the band's columns
+  // first..last of the work grid, gathered a block at a time into lines and
+  // scattered back; with_psf gathers the same columns of the PSF spectrum
+  // beside them (else psf_column is null). In fft_column_pass.h.
+  template <typename C, typename Line>
+  static void column_pass(void* object, int first, int last, bool with_psf, Line line);
   bool aborted() const { return abort_test && abort_test(exec_context); }
   bool run_stage(mp_worker_fn worker, int count);
   bool ensure_frequency_table(int n);

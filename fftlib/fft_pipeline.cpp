@@ -310,15 +310,18 @@ bool FFTConvolver::check_convolve(image_data* out, int backend) {
   return true;
 }
 
-bool FFTConvolver::convolve_2D(image_data* out, int channel_mask) {
+// The plain and the luma-chroma convolution pick the back-end alike.
+bool FFTConvolver::convolve_by_mode(image_data* out, int channel_mask, bool yc) {
   switch (mode) {
-    case MODE_POW2_DOUBLE: return convolve_2D_double(out, channel_mask);
+    case MODE_POW2_DOUBLE: return convolve_complex<complex8>(out, channel_mask, yc);
     case MODE_NONE: return false;
     case MODE_FFTW:
-    case MODE_FFTW_MIXED: return convolve_2D_fftw(out, channel_mask);
-    default: return convolve_2D_single(out, channel_mask);
+    case MODE_FFTW_MIXED: return convolve_fftw(out, channel_mask, yc);
+    default: return convolve_complex<complex4>(out, channel_mask, yc);
   }
 }
+
+bool FFTConvolver::convolve_2D(image_data* out, int channel_mask) { return convolve_by_mode(out, channel_mask, false); }
 
 bool FFTConvolver::convolve_2D_single(image_data* out, int mask) { return convolve_complex<complex4>(out, mask, false); }
 bool FFTConvolver::convolve_2D_double(image_data* out, int mask) { return convolve_complex<complex8>(out, mask, false); }

@@ -5,7 +5,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "fft_columns.h"
+#include "fft_column_pass.h"
 #include "fft_convolver.h"
 #include "q4_memory.h"
 
@@ -244,32 +244,11 @@ struct FFTPipeline {
   // spectrum and transformed back while it is in the band's buffer.
   template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
   static void convolve_columns(void* object, int first, int last) {
-    FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    const int w = self->band_width, h = self->band_height, block = 256 / static_cast<int>(sizeof(C));
-    C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block * 2, -1, false));
-    if (!buffer) {
-      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
-      return;
-    }
-    C* grid = static_cast<C*>(self->work_grid);
-    const C* psf = static_cast<const C*>(self->complex_buffers[0]);
-    C* psf_lines = buffer + block * h;
-    for (int c = first; c <= last; c += block) {
-      const int count = std::min(block, last - c + 1);
-      // Each column is asked about once; the first stop answer ends the band.
-      int ready = 0;
-      while (ready < count && !self->aborted()) ++ready;
-      gather_columns(grid, w, h, c, ready, buffer);
-      gather_columns(psf, w, h, c, ready, psf_lines);
-      for (int b = 0; b < ready; ++b) {
-        Forward(buffer + b * h, h);
-        Mul(buffer + b * h, psf_lines + b * h, h);
-        Inverse(buffer + b * h, h);
-      }
-      scatter_columns(grid, w, h, c, ready, buffer);
-      if (ready < count) break;
-    }
-    mem_align_free(buffer, false);
+    FFTConvolver::column_pass<C>(object, first, last, true, [](C* column, const C* psf_column, int h) {
+      Forward(column, h);
+      Mul(column, psf_column, h);
+      Inverse(column, h);
+    });
   }
 
   // FFTW's half spectra: rows of H/2 + 1 complex doubles.

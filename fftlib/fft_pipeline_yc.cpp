@@ -35,15 +35,7 @@ bool FFTConvolver::check_yc(image_data* out, int channel_mask, int backend) {
   return true;
 }
 
-bool FFTConvolver::convolve_2D_YC(image_data* out, int channel_mask) {
-  switch (mode) {
-    case MODE_POW2_DOUBLE: return convolve_2D_YC_double(out, channel_mask);
-    case MODE_NONE: return false;
-    case MODE_FFTW:
-    case MODE_FFTW_MIXED: return convolve_2D_YC_fftw(out, channel_mask);
-    default: return convolve_2D_YC_single(out, channel_mask);
-  }
-}
+bool FFTConvolver::convolve_2D_YC(image_data* out, int channel_mask) { return convolve_by_mode(out, channel_mask, true); }
 
 bool FFTConvolver::convolve_2D_YC_single(image_data* out, int mask) { return convolve_complex<complex4>(out, mask, true); }
 bool FFTConvolver::convolve_2D_YC_double(image_data* out, int mask) { return convolve_complex<complex8>(out, mask, true); }

@@ -43,6 +43,21 @@ void multiply(C* a, const C* b, int n) {
   }
 }
 
+template <typename C>
+bool scale_complex(C* a, int n) {
+  if (!fft_pow2_size_ok(n)) return false;
+  typedef decltype(a->re) R;
+  scale(&a->re, 2 * n, R(1) / n);
+  return true;
+}
+
+template <typename C>
+bool multiply_complex(C* a, const C* b, int n) {
+  if (!fft_pow2_size_ok(n)) return false;
+  multiply(a, b, n);
+  return true;
+}
+
 }  // namespace
 
 bool fft_pow2_size_ok(int n) { return n >= 2 && n <= kMaxSize && (n & (n - 1)) == 0; }
@@ -50,32 +65,14 @@ bool fft_pow2_size_ok(int n) { return n >= 2 && n <= kMaxSize && (n & (n - 1)) =
 bool fftc4(complex4* a, int n) { return complex_transform(a, n, FFT_PLAN_FORWARD); }
 bool fftc4_un(complex4* a, int n) { return complex_transform(a, n, FFT_PLAN_BACKWARD); }
 
-bool fftc4_scale(complex4* a, int n) {
-  if (!fft_pow2_size_ok(n)) return false;
-  scale(&a->re, 2 * n, 1.0f / n);
-  return true;
-}
-
-bool fftc4_mul(complex4* a, const complex4* b, int n) {
-  if (!fft_pow2_size_ok(n)) return false;
-  multiply(a, b, n);
-  return true;
-}
+bool fftc4_scale(complex4* a, int n) { return scale_complex(a, n); }
+bool fftc4_mul(complex4* a, const complex4* b, int n) { return multiply_complex(a, b, n); }
 
 bool fftc8(complex8* a, int n) { return complex_transform(a, n, FFT_PLAN_FORWARD); }
 bool fftc8_un(complex8* a, int n) { return complex_transform(a, n, FFT_PLAN_BACKWARD); }
 
-bool fftc8_scale(complex8* a, int n) {
-  if (!fft_pow2_size_ok(n)) return false;
-  scale(&a->re, 2 * n, 1.0 / n);
-  return true;
-}
-
-bool fftc8_mul(complex8* a, const complex8* b, int n) {
-  if (!fft_pow2_size_ok(n)) return false;
-  multiply(a, b, n);
-  return true;
-}
+bool fftc8_scale(complex8* a, int n) { return scale_complex(a, n); }
+bool fftc8_mul(complex8* a, const complex8* b, int n) { return multiply_complex(a, b, n); }
 
 // The packed spectrum of n reals needs n/2 + 1 complex values on the way
 // (FFTW's half spectrum), one more than fits in place: the half spectrum
