@@ -67,6 +67,15 @@ struct FFTConvolver::ColumnBlocks {
     transform(k);
     scatter_columns(grid, n, n, c, k, buffer);
   }
+
+  // One of the passes above over the band's columns first..last, a block
+  // at a time.
+  static void run(void* object, FftPlanKind kind, int first, int last, void (ColumnBlocks::*pass)(int, int)) {
+    ColumnBlocks blocks(object, kind);
+    if (!blocks.ready()) return;
+    const int block = column_block<complex4>();
+    for (int c = first; c <= last; c += block) (blocks.*pass)(c, last - c + 1 < block ? last - c + 1 : block);
+  }
 };
 
 void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) {
@@ -86,23 +95,11 @@ void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) {
 }
 
 void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
-  ColumnBlocks blocks(object, FFT_PLAN_FORWARD);
-  if (!blocks.ready()) return;
-  const int block = column_block<complex4>();
-  for (int c = first; c <= last; c += block) {
-    const int count = last - c + 1 < block ? last - c + 1 : block;
-    blocks.forward_columns(c, count);
-  }
+  ColumnBlocks::run(object, FFT_PLAN_FORWARD, first, last, &ColumnBlocks::forward_columns);
 }
 
 void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) {
-  ColumnBlocks blocks(object, FFT_PLAN_BACKWARD);
-  if (!blocks.ready()) return;
-  const int block = column_block<complex4>();
-  for (int c = first; c <= last; c += block) {
-    const int count = last - c + 1 < block ? last - c + 1 : block;
-    blocks.inverse_columns(c, count);
-  }
+  ColumnBlocks::run(object, FFT_PLAN_BACKWARD, first, last, &ColumnBlocks::inverse_columns);
 }
 
 void FFTConvolver::mp_inverse_real_rows(void* object, int first, int last) {
