@@ -5,10 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "band_split.h"
-#include "effect_services.h"
+#include "member_bands.h"
 #include "q4_memory.h"
-#include "spark.h"
 
 static const char* const kSourcePath = "Library/Q4Image";
 
@@ -72,25 +70,7 @@ ImageQ4::~ImageQ4() {
 
 int ImageQ4::AbortRender() { return 0; }
 
-namespace {
-
-// Host worker routine: runs the image's band worker over this worker's band
-// (possibly empty: workers handle first > last).
-void process_func_img(void* worker, void* image, void* count, void* processes) {
-  long first, last;
-  band_split(host_worker_index(), arg_int(count), arg_int(processes), first, last);
-  ImageQ4* target = static_cast<ImageQ4*>(image);
-  (target->*(*static_cast<ImageQ4::BandWorker*>(worker)))(first, last);
-}
-
-}  // namespace
-
-int ImageQ4::MultiProcess(BandWorker worker, long count) {
-  // The member pointer is wider than a pointer: pass its address.
-  return sparkMpFork(reinterpret_cast<SparkMpRoutine>(&process_func_img), 4,
-                     static_cast<void*>(&worker), static_cast<void*>(this), int_arg(count),
-                     int_arg(DLnumProc));
-}
+int ImageQ4::MultiProcess(BandWorker worker, long count) { return fork_member_bands(this, worker, count); }
 
 void ImageQ4::PointSampleB(float x, float y, PixelQ4& out) {
   out = PixelQ4{0, 0, 0, 0};

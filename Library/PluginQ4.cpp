@@ -4,9 +4,7 @@
 
 #include "ImageQ4.h"
 #include "SourceQ4.h"
-#include "band_split.h"
-#include "effect_services.h"
-#include "spark.h"
+#include "member_bands.h"
 
 PluginQ4::PluginQ4()
     : frame(0.0),
@@ -21,23 +19,7 @@ PluginQ4::PluginQ4()
 
 PluginQ4::~PluginQ4() {}
 
-namespace {
-
-void process_func(void* worker, void* plugin, void* count, void* processes) {
-  long first, last;
-  band_split(host_worker_index(), arg_int(count), arg_int(processes), first, last);
-  PluginQ4* target = static_cast<PluginQ4*>(plugin);
-  (target->*(*static_cast<PluginQ4::BandWorker*>(worker)))(first, last);
-}
-
-}  // namespace
-
-int PluginQ4::MultiProcess(BandWorker worker, long count) {
-  // The member pointer is wider than a pointer: pass its address.
-  return sparkMpFork(reinterpret_cast<SparkMpRoutine>(&process_func), 4,
-                     static_cast<void*>(&worker), static_cast<void*>(this), int_arg(count),
-                     int_arg(DLnumProc));
-}
+int PluginQ4::MultiProcess(BandWorker worker, long count) { return fork_member_bands(this, worker, count); }
 
 void PluginQ4::execute_library_mp_func(long first, long last) {
   lib_worker(lib_object, static_cast<int>(first), static_cast<int>(last));
