@@ -232,6 +232,9 @@ class ImageQ4 {
   // Separable filters: the horizontal worker over rows, the vertical one over
   // columns, or both one after the other (direction 0, 1, 2).
   void run_line_passes(ImageQ4* src, int direction, BandWorker horizontal, BandWorker vertical);
+  // A filter whose pixels read their neighbours: worker over all rows,
+  // reading src, or this image when src is null or this image.
+  void run_area_filter(ImageQ4* src, BandWorker worker);
   void exact_pass(float radius, int clamp_edges, ImageQ4* src, int first_channel, int end_channel,
                   bool one_channel, bool vertical);
 };

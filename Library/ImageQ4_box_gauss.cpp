@@ -69,10 +69,8 @@ void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
 
 void ImageQ4::Box_GaussianBlur(float box_radius, ImageQ4* src, int direction, int with_alpha) {
   op_box_radius = box_radius;
-  if (with_alpha)
-    run_line_passes(src, direction, &ImageQ4::mp_box_gauss_hor_4, &ImageQ4::mp_box_gauss_vert_4);
-  else
-    run_line_passes(src, direction, &ImageQ4::mp_box_gauss_hor_3, &ImageQ4::mp_box_gauss_vert_3);
+  run_line_passes(src, direction, with_alpha ? &ImageQ4::mp_box_gauss_hor_4 : &ImageQ4::mp_box_gauss_hor_3,
+                  with_alpha ? &ImageQ4::mp_box_gauss_vert_4 : &ImageQ4::mp_box_gauss_vert_3);
 }
 
 void ImageQ4::Box_GaussianBlur_Channel(float box_radius, ImageQ4* src, int direction, int channel,

@@ -186,34 +186,36 @@ void ImageQ4::mp_seperable_convolution(long first, long last) {
   });
 }
 
-void ImageQ4::mp_dxy_seperable_convolution_horz(long first, long last) {
-  if (!op_smx || !op_dx) return;
-  const int channels = op_alpha ? 4 : 3;
-  for_band_groups<false>(*this, first, last, 1, [&](long y, int) {
-    for (int x = 0; x < width; ++x)
+namespace {
+
+// The derivative of Gaussian of a smoothed plane along its rows, or with
+// Down along its columns, the plane wrapping around at its edges; the
+// middle tap is 0.
+template <bool Down>
+void derivative_band(ImageQ4& image, long first, long last, ImageQ4::floatCol** from, ImageQ4::floatCol** to) {
+  if (!from || !to) return;
+  const int w = image.width, h = image.height, channels = image.op_alpha ? 4 : 3;
+  for_band_groups<false>(image, first, last, 1, [&](long y, int) {
+    for (int x = 0; x < w; ++x)
       for (int c = 0; c < channels; ++c) {
         const PlaneChannel p = kPlaneChannels[c];
         float d = 0.0f;
-        for (int k = 1; k < op_mask_length; ++k)
-          d += op_dgau[k] * (op_smx[y][wrap(x - k, width)].*p - op_smx[y][wrap(x + k, width)].*p);
-        op_dx[y][x].*p = d;
+        for (int k = 1; k < image.op_mask_length; ++k)
+          d += image.op_dgau[k] * (Down ? from[wrap(y - k, h)][x].*p - from[wrap(y + k, h)][x].*p
+                                        : from[y][wrap(x - k, w)].*p - from[y][wrap(x + k, w)].*p);
+        to[y][x].*p = d;
       }
   });
 }
 
+}  // namespace
+
+void ImageQ4::mp_dxy_seperable_convolution_horz(long first, long last) {
+  derivative_band<false>(*this, first, last, op_smx, op_dx);
+}
+
 void ImageQ4::mp_dxy_seperable_convolution_vert(long first, long last) {
-  if (!op_smy || !op_dy) return;
-  const int channels = op_alpha ? 4 : 3;
-  for_band_groups<false>(*this, first, last, 1, [&](long y, int) {
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c) {
-        const PlaneChannel p = kPlaneChannels[c];
-        float d = 0.0f;
-        for (int k = 1; k < op_mask_length; ++k)
-          d += op_dgau[k] * (op_smy[wrap(y - k, height)][x].*p - op_smy[wrap(y + k, height)][x].*p);
-        op_dy[y][x].*p = d;
-      }
-  });
+  derivative_band<true>(*this, first, last, op_smy, op_dy);
 }
 
 // A pixel keeps its magnitude only where it beats both neighbours across the

@@ -179,10 +179,8 @@ void ImageQ4::Deriche_GaussianBlur(float sigma, ImageQ4* src, int direction, int
   if (!usable_sigma(sigma)) return;
   make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal,
               op_e_anticausal);
-  if (with_alpha)
-    run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz_4, &ImageQ4::mp_fgb_vert_4);
-  else
-    run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz_3, &ImageQ4::mp_fgb_vert_3);
+  run_line_passes(src, direction, with_alpha ? &ImageQ4::mp_fgb_horiz_4 : &ImageQ4::mp_fgb_horiz_3,
+                  with_alpha ? &ImageQ4::mp_fgb_vert_4 : &ImageQ4::mp_fgb_vert_3);
 }
 
 void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direction, int channel,

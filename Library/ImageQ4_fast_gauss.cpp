@@ -110,10 +110,8 @@ void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
 
 void ImageQ4::Fast_GaussianBlur(float radius, ImageQ4* src, int direction, int with_alpha) {
   op_sigma = yvv_sigma(radius);
-  if (with_alpha)
-    run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz_4, &ImageQ4::mp_vl_fgb_vert_4);
-  else
-    run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz_3, &ImageQ4::mp_vl_fgb_vert_3);
+  run_line_passes(src, direction, with_alpha ? &ImageQ4::mp_vl_fgb_horiz_4 : &ImageQ4::mp_vl_fgb_horiz_3,
+                  with_alpha ? &ImageQ4::mp_vl_fgb_vert_4 : &ImageQ4::mp_vl_fgb_vert_3);
 }
 
 void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int direction, int channel,

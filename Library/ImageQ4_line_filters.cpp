@@ -1,4 +1,5 @@
-// Source choice, copy-or-clear and pass order shared by the separable filters.
+// Source choice, copy-or-clear and pass order shared by the frame-image
+// filters.
 #include <cstring>
 
 #include "ImageQ4.h"
@@ -40,4 +41,18 @@ void ImageQ4::run_line_passes(ImageQ4* src, int direction, BandWorker horizontal
   if (direction == 0 || direction == 2) MultiProcess(horizontal, height);
   if (direction == 2) op_src = this;  // the columns of the horizontal result
   if (direction == 1 || direction == 2) MultiProcess(vertical, width);
+}
+
+// Every output pixel reads its neighbours in other bands' rows: this image is
+// read through a copy. A copy that could not be made is smaller than this
+// image, so nothing runs.
+void ImageQ4::run_area_filter(ImageQ4* src, BandWorker worker) {
+  if (width <= 0 || height <= 0) return;
+  ImageQ4* copy = !src || src == this ? new ImageQ4(*this) : nullptr;
+  ImageQ4* source = line_filter_source(this, copy ? copy : src);
+  if (source) {
+    op_src = source;
+    MultiProcess(worker, height);
+  }
+  delete copy;
 }

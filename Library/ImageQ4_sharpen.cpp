@@ -41,21 +41,13 @@ void ImageQ4::Sharpen(float radius, float amount, ImageQ4* src, int with_alpha) 
     PrintError("Cannot allocate memory for gaussian kernel :-( \n");
     return;
   }
-  // Every output pixel reads its neighbours in other bands' rows: this image
-  // is read through a copy.
-  ImageQ4* copy = !src || src == this ? new ImageQ4(*this) : nullptr;
-  ImageQ4* source = line_filter_source(this, copy ? copy : src);
-  if (source && source->width > 0 && width > 0 && height > 0) {
-    op_src = source;
-    op_kernel = weights;
-    op_kernel_count = side;
-    op_kernel_total = total;
-    op_amount = amount;
-    op_alpha = with_alpha;
-    MultiProcess(&ImageQ4::mp_sharpen, height);
-  }
+  op_kernel = weights;
+  op_kernel_count = side;
+  op_kernel_total = total;
+  op_amount = amount;
+  op_alpha = with_alpha;
+  run_area_filter(src, &ImageQ4::mp_sharpen);
   op_kernel = nullptr;
-  delete copy;
   q4_free(weights, kSourcePath, __LINE__);
 }
 

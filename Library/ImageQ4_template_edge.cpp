@@ -46,19 +46,11 @@ void ImageQ4::template_edge(int type, float size, float, ImageQ4* src, int alpha
       kernel[i * K + j] = j < R ? -k : k;
     }
   }
-  // Every output pixel reads its neighbours in other bands' rows: this image
-  // is read through a copy.
-  ImageQ4* copy = !src || src == this ? new ImageQ4(*this) : nullptr;
-  ImageQ4* source = line_filter_source(this, copy ? copy : src);
-  if (source) {
-    op_src = source;
-    op_kernel = kernel;
-    op_kernel_count = K;
-    op_alpha = alpha;
-    MultiProcess(&ImageQ4::mp_template_edge, height);
-  }
+  op_kernel = kernel;
+  op_kernel_count = K;
+  op_alpha = alpha;
+  run_area_filter(src, &ImageQ4::mp_template_edge);
   op_kernel = nullptr;
-  delete copy;
   q4_free(kernel, kSourcePath, __LINE__);
 }
 
