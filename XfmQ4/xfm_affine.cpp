@@ -15,27 +15,28 @@ void ImageXfmQ4::compose_op(double m0, double m1, double m2, double m3, double m
   compose();
 }
 
+namespace {
+
+// p = x y: the affine map y acts on a point first, then x. Matrices are
+// {a, b, c, d, e, f} for (x, y) -> (a x + c y + e, b x + d y + f).
+void affine_product(const double* x, const double* y, double* p) {
+  p[0] = x[0] * y[0] + x[2] * y[1];
+  p[1] = x[1] * y[0] + x[3] * y[1];
+  p[2] = x[0] * y[2] + x[2] * y[3];
+  p[3] = x[1] * y[2] + x[3] * y[3];
+  p[4] = x[0] * y[4] + x[2] * y[5] + x[4];
+  p[5] = x[1] * y[4] + x[3] * y[5] + x[5];
+}
+
+}  // namespace
+
 void ImageXfmQ4::compose() {
-  const double* m = op_matrix;
-  const double* a = matrix;
-  double* p = product_matrix;
-  if (compose_order == 1) {
-    // The new operation acts on a point first.
-    p[0] = a[0] * m[0] + a[2] * m[1];
-    p[1] = a[1] * m[0] + a[3] * m[1];
-    p[2] = a[0] * m[2] + a[2] * m[3];
-    p[3] = a[1] * m[2] + a[3] * m[3];
-    p[4] = a[0] * m[4] + a[2] * m[5] + a[4];
-    p[5] = a[1] * m[4] + a[3] * m[5] + a[5];
-  } else {
-    p[0] = m[0] * a[0] + m[2] * a[1];
-    p[1] = m[1] * a[0] + m[3] * a[1];
-    p[2] = m[0] * a[2] + m[2] * a[3];
-    p[3] = m[1] * a[2] + m[3] * a[3];
-    p[4] = m[0] * a[4] + m[2] * a[5] + m[4];
-    p[5] = m[1] * a[4] + m[3] * a[5] + m[5];
-  }
-  for (int i = 0; i < 6; i++) matrix[i] = p[i];
+  // Order 1: the new operation acts on a point first.
+  if (compose_order == 1)
+    affine_product(matrix, op_matrix, product_matrix);
+  else
+    affine_product(op_matrix, matrix, product_matrix);
+  for (int i = 0; i < 6; i++) matrix[i] = product_matrix[i];
 }
 
 void ImageXfmQ4::translate(double tx, double ty) { compose_op(1, 0, 0, 1, tx, ty); }
