@@ -68,14 +68,7 @@ void* allocate_chunk(size_t nb) {
     }
     return chunk_to_mem(p);
   }
-  if (nb < heap.top_size) {
-    Chunk* p = heap.top;
-    heap.top_size -= nb;
-    heap.top = at_offset(p, nb);
-    heap.top->head = heap.top_size | pinuse_bit;
-    set_size_and_pinuse_of_inuse_chunk(p, nb);
-    return chunk_to_mem(p);
-  }
+  if (nb < heap.top_size) return split_from_top(nb);
   return sys_alloc(nb);
 }
 

@@ -151,6 +151,17 @@ inline void set_inuse_and_pinuse(Chunk* p, size_t size) {
 }
 inline void set_size_and_pinuse_of_inuse_chunk(Chunk* p, size_t size) { p->head = size | pinuse_bit | cinuse_bit; }
 
+// The first nb bytes of the top chunk as an in-use chunk; the caller has
+// checked that nb < heap.top_size, so a top of at least one chunk remains.
+inline void* split_from_top(size_t nb) {
+  Chunk* p = heap.top;
+  heap.top_size -= nb;
+  heap.top = at_offset(p, nb);
+  heap.top->head = heap.top_size | pinuse_bit;
+  set_size_and_pinuse_of_inuse_chunk(p, nb);
+  return chunk_to_mem(p);
+}
+
 [[noreturn]] void corruption();
 void ensure_params();
 

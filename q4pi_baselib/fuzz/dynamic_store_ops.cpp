@@ -1,27 +1,12 @@
 // The buddy store under any sequence of requests, resizes and releases,
 // checked against what each slot must hold; when everything is released the
 // arena must be one free block again.
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "filled_slot.h"
 #include "q4_dynamic_store.h"
-
-namespace {
-
-struct Slot {
-  unsigned char* p;
-  unsigned size;
-  unsigned char fill;
-};
-
-void check(const Slot& s) {
-  for (unsigned i = 0; i < s.size; ++i)
-    if (s.p[i] != s.fill) abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -38,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (slot.p) {
       unsigned char* p = static_cast<unsigned char*>(store.resize_block(slot.p, n));
       if (p) {
-        for (unsigned i = 0; i < std::min(slot.size, n); ++i)
-          if (p[i] != slot.fill) abort();
+        check_kept(p, slot, n);
         slot = Slot{p, n, fill};
         memset(p, fill, n);
       }

@@ -6,20 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "filled_slot.h"
 #include "q4_lea_malloc.h"
 
 namespace {
-
-struct Slot {
-  unsigned char* p;
-  size_t size;
-  unsigned char fill;
-};
-
-void check(const Slot& s) {
-  for (size_t i = 0; i < s.size; ++i)
-    if (s.p[i] != s.fill) abort();
-}
 
 void hold(Slot& s, void* p, size_t size, size_t alignment, unsigned char fill) {
   if (!p) return;
@@ -52,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           const Slot old = slot;
           unsigned char* p = static_cast<unsigned char*>(dlrealloc(old.p, n));
           if (!p) break;
-          for (size_t i = 0; i < std::min(old.size, n); ++i)
-            if (p[i] != old.fill) abort();
+          check_kept(p, old, n);
           hold(slot, p, n, 16, fill);
         }
         break;
