@@ -232,6 +232,10 @@ class ImageQ4 {
   // Separable filters: the horizontal worker over rows, the vertical one over
   // columns, or both one after the other (direction 0, 1, 2).
   void run_line_passes(ImageQ4* src, int direction, BandWorker horizontal, BandWorker vertical);
+  // The same for the one-channel entries: `channel` alone (none when it
+  // names none), after the other channels are copied from src or cleared.
+  void run_channel_passes(ImageQ4* src, int direction, int channel, int keep_others, BandWorker horizontal,
+                          BandWorker vertical);
   // A filter whose pixels read their neighbours: worker over all rows,
   // reading src, or this image when src is null or this image.
   void run_area_filter(ImageQ4* src, BandWorker worker);

@@ -38,11 +38,9 @@ Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, 
 template <int K, bool Columns, typename Ch>
 void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
-  if (image.AbortRender()) return;
-  const ImageQ4* src = worker_source(image);
-  const int n = line_length<Columns>(image);
-  if (!src || n <= 0) return;
+  int n = 0;
+  const ImageQ4* src = band_source<K, Columns>(image, n);
+  if (!src) return;
   const BoxRadius b = box_radius_of(image.op_box_radius, n);
   const long values = static_cast<long>(n) * L;
   BandScratch<int> scratch(3 * static_cast<uint64_t>(values));
@@ -51,9 +49,7 @@ void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
   int* at_r = in + values;
   int* at_r1 = at_r + values;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    if (lines < K)  // lanes of missing lines carry zeros
-      for (long i = 0; i < values; ++i) in[i] = 0;
-    gather_lanes<Columns>(*src, line0, lines, n, L, ch, in);
+    gather_group<Columns>(*src, line0, lines, K, n, L, ch, in);
     box_pass_lanes(b.r, 3, n, L, in, at_r);
     if (b.blend) {
       gather_lanes<Columns>(*src, line0, lines, n, L, ch, in);  // the passes overwrote it
@@ -76,9 +72,8 @@ void ImageQ4::Box_GaussianBlur(float box_radius, ImageQ4* src, int direction, in
 void ImageQ4::Box_GaussianBlur_Channel(float box_radius, ImageQ4* src, int direction, int channel,
                                        int keep_others) {
   op_box_radius = box_radius;
-  channel_range(channel, op_first_channel, op_end_channel);
-  copy_or_clear_common(this, src, keep_others, channel);
-  run_line_passes(src, direction, &ImageQ4::mp_box_gauss_hor_1, &ImageQ4::mp_box_gauss_vert_1);
+  run_channel_passes(src, direction, channel, keep_others, &ImageQ4::mp_box_gauss_hor_1,
+                     &ImageQ4::mp_box_gauss_vert_1);
 }
 
 void ImageQ4::mp_box_gauss_hor_4(long first, long last) {

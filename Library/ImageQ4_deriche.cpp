@@ -146,11 +146,9 @@ void deriche_lines(const double* X, double* P, double* M, int n, const DericheTa
 template <int K, bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
-  if (image.AbortRender()) return;
-  const ImageQ4* src = worker_source(image);
-  const int n = line_length<Columns>(image);
-  if (!src || n <= 0) return;
+  int n = 0;
+  const ImageQ4* src = band_source<K, Columns>(image, n);
+  if (!src) return;
   const int count = n < 4 ? 4 : n;
   const DericheTaps taps = deriche_taps(image);
   const uint64_t line_values = static_cast<uint64_t>(count) * L;
@@ -160,9 +158,7 @@ void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   double* P = X + line_values;
   double* M = P + line_values;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    if (lines < K)  // lanes of missing lines carry zeros
-      for (long i = 0; i < static_cast<long>(n) * L; ++i) X[i] = 0.0;
-    gather_lanes<Columns>(*src, line0, lines, n, L, ch, X);
+    gather_group<Columns>(*src, line0, lines, K, n, L, ch, X);
     for (int i = n; i < count; ++i)
       for (int l = 0; l < L; ++l) X[static_cast<long>(i) * L + l] = X[static_cast<long>(n - 1) * L + l];
     deriche_lines<L>(X, P, M, count, taps);
@@ -188,9 +184,7 @@ void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direct
   if (!usable_sigma(sigma)) return;
   make_coeffs(sigma, op_n_causal, op_n_anticausal, op_d_causal, op_d_anticausal, op_e_causal,
               op_e_anticausal);
-  channel_range(channel, op_first_channel, op_end_channel);
-  copy_or_clear_common(this, src, keep_others, channel);
-  run_line_passes(src, direction, &ImageQ4::mp_fgb_horiz, &ImageQ4::mp_fgb_vert);
+  run_channel_passes(src, direction, channel, keep_others, &ImageQ4::mp_fgb_horiz, &ImageQ4::mp_fgb_vert);
 }
 
 void ImageQ4::mp_fgb_horiz_4(long first, long last) {

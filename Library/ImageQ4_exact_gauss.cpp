@@ -88,12 +88,10 @@ Q4_SIMD_DISPATCH(void, convolve,
 template <int K, bool Columns, typename Ch>
 void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
-  if (image.AbortRender()) return;
-  const ImageQ4* src = worker_source(image);
-  const int n = line_length<Columns>(image);
+  int n = 0;
+  const ImageQ4* src = band_source<K, Columns>(image, n);
   const long m = image.op_kernel_count;
-  if (!src || n <= 0 || !image.op_kernel || m < 1 || m > INT32_MAX - n) return;
+  if (!src || !image.op_kernel || m < 1 || m > INT32_MAX - n) return;
   const long h = m / 2;
   const uint64_t extended = (static_cast<uint64_t>(n) + 2 * h) * L;
   const long values = static_cast<long>(n) * L;
@@ -112,9 +110,7 @@ void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
   };
   uint32_t* inside = line + h * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    if (lines < K)  // lanes of missing lines carry zeros
-      for (long i = 0; i < values; ++i) inside[i] = 0;
-    gather_lanes<Columns>(*src, line0, lines, n, L, ch, inside);
+    gather_group<Columns>(*src, line0, lines, K, n, L, ch, inside);
     const uint32_t* head = inside;
     const uint32_t* tail = inside + values - L;
     for (long i = 0; i < h; ++i)

@@ -77,14 +77,12 @@ const double kLongestExtension = 1 << 28;
 template <int K, bool Columns, typename Ch>
 void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
-  if (image.AbortRender()) return;
-  const ImageQ4* src = worker_source(image);
-  const int n = line_length<Columns>(image);
+  int n = 0;
+  const ImageQ4* src = band_source<K, Columns>(image, n);
   // The line is extended by p samples of its first value before it and 2p of
   // its last after it, so that both recursions settle before they reach it.
   const double extension = std::trunc(image.op_sigma) + 4.0;
-  if (!src || n <= 0 || !(extension <= kLongestExtension)) return;
+  if (!src || !(extension <= kLongestExtension)) return;
   const int p = static_cast<int>(extension);
   const int count = 3 * p + n;
   const YvvCoefficients k = yvv_coefficients(image.op_sigma);
@@ -93,9 +91,7 @@ void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
   if (!w) return;
   double* line = w + static_cast<long>(p) * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    if (lines < K)  // lanes of missing lines carry zeros
-      for (long i = 0; i < static_cast<long>(n) * L; ++i) line[i] = 0.0;
-    gather_lanes<Columns>(*src, line0, lines, n, L, ch, line);
+    gather_group<Columns>(*src, line0, lines, K, n, L, ch, line);
     for (int i = 0; i < p; ++i)
       for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = line[l];
     const double* end = line + static_cast<long>(n - 1) * L;
@@ -117,9 +113,7 @@ void ImageQ4::Fast_GaussianBlur(float radius, ImageQ4* src, int direction, int w
 void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int direction, int channel,
                                         int keep_others) {
   op_sigma = yvv_sigma(radius);
-  channel_range(channel, op_first_channel, op_end_channel);
-  copy_or_clear_common(this, src, keep_others, channel);
-  run_line_passes(src, direction, &ImageQ4::mp_vl_fgb_horiz, &ImageQ4::mp_vl_fgb_vert);
+  run_channel_passes(src, direction, channel, keep_others, &ImageQ4::mp_vl_fgb_horiz, &ImageQ4::mp_vl_fgb_vert);
 }
 
 void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) {

@@ -43,6 +43,13 @@ void ImageQ4::run_line_passes(ImageQ4* src, int direction, BandWorker horizontal
   if (direction == 1 || direction == 2) MultiProcess(vertical, width);
 }
 
+void ImageQ4::run_channel_passes(ImageQ4* src, int direction, int channel, int keep_others, BandWorker horizontal,
+                                 BandWorker vertical) {
+  channel_range(channel, op_first_channel, op_end_channel);
+  copy_or_clear_common(this, src, keep_others, channel);
+  run_line_passes(src, direction, horizontal, vertical);
+}
+
 // Every output pixel reads its neighbours in other bands' rows: this image is
 // read through a copy. A copy that could not be made is smaller than this
 // image, so nothing runs.

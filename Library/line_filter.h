@@ -138,6 +138,27 @@ void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& 
   }
 }
 
+// What a band worker taking K lines at a time reads before its first group:
+// the source, and n the length of its lines; null when the render stops,
+// there is no usable source or the lines are empty.
+template <int K, bool Columns>
+const ImageQ4* band_source(ImageQ4& image, int& n) {
+  static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
+  if (image.AbortRender()) return nullptr;
+  n = line_length<Columns>(image);
+  const ImageQ4* src = worker_source(image);
+  return n > 0 ? src : nullptr;
+}
+
+// gather_lanes for a group of `group` lanes of which `lines` are read: the
+// lanes of the missing lines of a band's short last group carry zeros.
+template <bool Columns, typename T, typename Ch>
+void gather_group(const ImageQ4& src, long line0, int lines, int group, int n, int L, const Ch& ch, T* to) {
+  if (lines < group)
+    for (long i = 0; i < static_cast<long>(n) * L; ++i) to[i] = T(0);
+  gather_lanes<Columns>(src, line0, lines, n, L, ch, to);
+}
+
 // Runs fn(first_line, lines) over the band's lines in groups of at most
 // `group` adjacent lines, after clipping the band to the image, asking the
 // image's abort test before each group; a stop ends the band.
