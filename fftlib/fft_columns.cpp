@@ -56,9 +56,13 @@ Q4_SIMD_TARGET_AVX2 inline void transpose4(__m256d& r0, __m256d& r1, __m256d& r2
   r3 = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
+// Samples on a side of one register tile.
+template <typename C>
+constexpr int kTile = sizeof(C) == sizeof(complex4) ? 4 : 2;
+
 // One 4 x 4 tile: four rows of `from` (row stride from_stride, in samples)
 // into four rows of `to`.
-Q4_SIMD_TARGET_AVX2 inline void tile4(const complex4* from, ptrdiff_t from_stride, complex4* to, ptrdiff_t to_stride) {
+Q4_SIMD_TARGET_AVX2 inline void tile(const complex4* from, ptrdiff_t from_stride, complex4* to, ptrdiff_t to_stride) {
   __m256d r0 = _mm256_loadu_pd(reinterpret_cast<const double*>(from));
   __m256d r1 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + from_stride));
   __m256d r2 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + 2 * from_stride));
@@ -68,16 +72,6 @@ Q4_SIMD_TARGET_AVX2 inline void tile4(const complex4* from, ptrdiff_t from_strid
   _mm256_storeu_pd(reinterpret_cast<double*>(to + to_stride), r1);
   _mm256_storeu_pd(reinterpret_cast<double*>(to + 2 * to_stride), r2);
   _mm256_storeu_pd(reinterpret_cast<double*>(to + 3 * to_stride), r3);
-}
-
-Q4_SIMD_TARGET_AVX2 void gather_avx2(const complex4* grid, int w, int h, int c, int count, complex4* buffer) {
-  for (int i = 0; i < h; i += 4)
-    for (int b = 0; b < count; b += 4) tile4(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * h + i, h);
-}
-
-Q4_SIMD_TARGET_AVX2 void scatter_avx2(complex4* grid, int w, int h, int c, int count, const complex4* buffer) {
-  for (int i = 0; i < h; i += 4)
-    for (int b = 0; b < count; b += 4) tile4(buffer + b * h + i, h, grid + static_cast<ptrdiff_t>(i) * w + c + b, w);
 }
 
 // Conjugates, and reverses the order of four samples.
@@ -123,28 +117,31 @@ Q4_SIMD_TARGET_AVX2 void symmetric_avx2(const complex4* grid, int w, int n, int 
 }
 
 // 2 x 2 tiles of complex8 samples.
-Q4_SIMD_TARGET_AVX2 inline void tile2(const complex8* from, ptrdiff_t from_stride, complex8* to, ptrdiff_t to_stride) {
+Q4_SIMD_TARGET_AVX2 inline void tile(const complex8* from, ptrdiff_t from_stride, complex8* to, ptrdiff_t to_stride) {
   const __m256d r0 = _mm256_loadu_pd(reinterpret_cast<const double*>(from));
   const __m256d r1 = _mm256_loadu_pd(reinterpret_cast<const double*>(from + from_stride));
   _mm256_storeu_pd(reinterpret_cast<double*>(to), _mm256_permute2f128_pd(r0, r1, 0x20));
   _mm256_storeu_pd(reinterpret_cast<double*>(to + to_stride), _mm256_permute2f128_pd(r0, r1, 0x31));
 }
 
-Q4_SIMD_TARGET_AVX2 void gather_avx2(const complex8* grid, int w, int h, int c, int count, complex8* buffer) {
-  for (int i = 0; i < h; i += 2)
-    for (int b = 0; b < count; b += 2) tile2(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * h + i, h);
+template <typename C>
+Q4_SIMD_TARGET_AVX2 void gather_avx2(const C* grid, int w, int h, int c, int count, C* buffer) {
+  for (int i = 0; i < h; i += kTile<C>)
+    for (int b = 0; b < count; b += kTile<C>)
+      tile(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * h + i, h);
 }
 
-Q4_SIMD_TARGET_AVX2 void scatter_avx2(complex8* grid, int w, int h, int c, int count, const complex8* buffer) {
-  for (int i = 0; i < h; i += 2)
-    for (int b = 0; b < count; b += 2) tile2(buffer + b * h + i, h, grid + static_cast<ptrdiff_t>(i) * w + c + b, w);
+template <typename C>
+Q4_SIMD_TARGET_AVX2 void scatter_avx2(C* grid, int w, int h, int c, int count, const C* buffer) {
+  for (int i = 0; i < h; i += kTile<C>)
+    for (int b = 0; b < count; b += kTile<C>)
+      tile(buffer + b * h + i, h, grid + static_cast<ptrdiff_t>(i) * w + c + b, w);
 }
 
 // Tiles need whole tiles of rows and columns.
 template <typename C>
 bool tiles_fit(int h, int count) {
-  const int tile = sizeof(C) == sizeof(complex4) ? 4 : 2;
-  return q4_simd_use_avx2() && h % tile == 0 && count % tile == 0;
+  return q4_simd_use_avx2() && h % kTile<C> == 0 && count % kTile<C> == 0;
 }
 
 }  // namespace
