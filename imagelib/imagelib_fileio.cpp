@@ -156,56 +156,46 @@ void load_line(const image_data* image, int y, void* line) {
   }
 }
 
-// Every file line of an open handle into the image's rows.
-bool read_lines(imginfo* h, image_data* image, int index) {
-  const bool deep = h->bits16 != 0;
+// Every row of the image to (Write) or from an open handle, one file line at
+// a time in the handle's row order: in place when the rows are already file
+// lines (four channels of the file's depth), else through one line buffer
+// converted row by row.
+template <bool Write>
+bool move_lines(imginfo* h, image_data* image, int index, bool deep, bool direct) {
   const bool top = top_first(h, index);
   const int height = image->height;
-  const bool direct = image->channels == 4 &&
-                      image->pixel_type == (deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE);
+  auto move = [&](void* line) {
+    unsigned short* words = static_cast<unsigned short*>(line);
+    unsigned int* pixels = static_cast<unsigned int*>(line);
+    if (Write) return (deep ? writeline16(h, words) : writeline(h, pixels)) == 0;
+    return (deep ? readline16(h, words) : readline(h, pixels)) == 0;
+  };
   if (direct) {
-    for (int i = 0; i < height; ++i) {
-      unsigned char* row = image_row(image, image_row_of(top, i, height));
-      const int failed = deep ? readline16(h, reinterpret_cast<unsigned short*>(row))
-                              : readline(h, reinterpret_cast<unsigned int*>(row));
-      if (failed) return false;
-    }
+    for (int i = 0; i < height; ++i)
+      if (!move(image_row(image, image_row_of(top, i, height)))) return false;
     return true;
   }
   void* line = q4_malloc(static_cast<unsigned>(image->width) * 4 * (deep ? 2 : 1), __FILE__, __LINE__);
   bool ok = line != nullptr;
   for (int i = 0; ok && i < height; ++i) {
-    ok = (deep ? readline16(h, static_cast<unsigned short*>(line))
-               : readline(h, static_cast<unsigned int*>(line))) == 0;
-    if (ok) store_line(line, deep, image, image_row_of(top, i, height));
+    const int y = image_row_of(top, i, height);
+    if (Write) load_line(image, y, line);
+    ok = move(line);
+    if (!Write && ok) store_line(line, deep, image, y);
   }
   if (line) q4_free(line, __FILE__, __LINE__);
   return ok;
 }
 
+bool read_lines(imginfo* h, image_data* image, int index) {
+  const bool deep = h->bits16 != 0;
+  return move_lines<false>(h, image, index, deep,
+                           image->channels == 4 && image->pixel_type == (deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE));
+}
+
 bool write_lines(imginfo* h, image_data* image, int index) {
-  const bool deep = image->pixel_type != IMAGE_PIXEL_BYTE;
-  const bool top = top_first(h, index);
-  const int height = image->height;
-  const bool direct = image->channels == 4 && image->pixel_type <= IMAGE_PIXEL_WORD;
-  if (direct) {
-    for (int i = 0; i < height; ++i) {
-      unsigned char* row = image_row(image, image_row_of(top, i, height));
-      const int failed = deep ? writeline16(h, reinterpret_cast<unsigned short*>(row))
-                              : writeline(h, reinterpret_cast<unsigned int*>(row));
-      if (failed) return false;
-    }
-    return true;
-  }
-  void* line = q4_malloc(static_cast<unsigned>(image->width) * 4 * (deep ? 2 : 1), __FILE__, __LINE__);
-  bool ok = line != nullptr;
-  for (int i = 0; ok && i < height; ++i) {
-    load_line(image, image_row_of(top, i, height), line);
-    ok = (deep ? writeline16(h, static_cast<unsigned short*>(line))
-               : writeline(h, static_cast<unsigned int*>(line))) == 0;
-  }
-  if (line) q4_free(line, __FILE__, __LINE__);
-  return ok;
+  return move_lines<true>(h, image, index, image->pixel_type != IMAGE_PIXEL_BYTE,
+                          image->channels == 4 && image->pixel_type <= IMAGE_PIXEL_WORD);
 }
 
 // Opens a ".tq4" file and reads its header into size (width, height,
