@@ -159,11 +159,7 @@ bool FFTConvolver::convolve_1D(image_data* out, int channel_mask, int passes) {
     error_code = FFT_ERR_MISSING;
     return false;
   }
-  if (!out || !out->pixels || out->width != source_1d->width || out->height != source_1d->height ||
-      out->pixel_type != source_1d->pixel_type) {
-    error_code = FFT_ERR_OUTPUT;
-    return false;
-  }
+  if (!check_output(out, source_1d)) return false;
   // The lines must hold the current filter round the current image: a
   // filter set after the image, or none at registration, would otherwise
   // overrun them.

@@ -207,6 +207,7 @@ class FFTConvolver {
   bool read_wisdom_locked();
   bool write_wisdom_locked();
   bool check_convolve(image_data* out, int backend);
+  bool check_output(const image_data* out, const image_data* source);
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>

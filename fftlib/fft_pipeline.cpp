@@ -301,13 +301,18 @@ bool FFTConvolver::check_convolve(image_data* out, int backend) {
     error_code = FFT_ERR_MISSING;
     return false;
   }
-  if (!out || !out->pixels || out->width != source_image->width || out->height != source_image->height ||
-      out->pixel_type != source_image->pixel_type) {
-    error_code = FFT_ERR_OUTPUT;
-    return false;
-  }
+  if (!check_output(out, source_image)) return false;
   error_code = FFT_OK;
   return true;
+}
+
+// A result goes into pixels of the source's size and sample type.
+bool FFTConvolver::check_output(const image_data* out, const image_data* source) {
+  if (out && out->pixels && out->width == source->width && out->height == source->height &&
+      out->pixel_type == source->pixel_type)
+    return true;
+  error_code = FFT_ERR_OUTPUT;
+  return false;
 }
 
 // The plain and the luma-chroma convolution pick the back-end alike.
