@@ -11,6 +11,29 @@ const double closed_scale = 2.3283064370807974e-10;  // 1 / (2^32 - 1)
 const double open_scale = 1.0 / 4294967296.0;        // 2^-32
 const float below_one = 0.99999994f;                 // largest float under 1
 
+// The polar method in T: two deviates from a point drawn uniformly inside the
+// unit circle, one returned and one kept in `spare` for the next call. The
+// logarithm is taken in double for both widths. uniform() is in [0, 1).
+template <typename T, typename Uniform>
+T polar_gaussian(Uniform uniform, T& spare, bool& spare_valid) {
+  if (spare_valid) {
+    spare_valid = false;
+    return spare;
+  }
+  T x, y, s;
+  do {
+    const T u1 = static_cast<T>(uniform());
+    const T u2 = static_cast<T>(uniform());
+    x = T(2) * u1 - T(1);
+    y = T(2) * u2 - T(1);
+    s = x * x + y * y;
+  } while (!(s > T(0) && s < T(1)));
+  const T f = static_cast<T>(std::sqrt(-2.0 * std::log(static_cast<double>(s)) / s));
+  spare = x * f;
+  spare_valid = true;
+  return y * f;
+}
+
 }  // namespace
 
 MTRandom::MTRandom(unsigned seed)
@@ -78,22 +101,7 @@ float MTRandom::float_random_in_range_exclusive(float a, float b) {
 }
 
 double MTRandom::double_gaussian_random() {
-  if (double_spare_valid) {
-    double_spare_valid = false;
-    return double_spare;
-  }
-  double x, y, s;
-  do {
-    const double u1 = uint_random() * open_scale;
-    const double u2 = uint_random() * open_scale;
-    x = 2.0 * u1 - 1.0;
-    y = 2.0 * u2 - 1.0;
-    s = x * x + y * y;
-  } while (!(s > 0.0 && s < 1.0));
-  const double f = std::sqrt(-2.0 * std::log(s) / s);
-  double_spare = x * f;
-  double_spare_valid = true;
-  return y * f;
+  return polar_gaussian<double>([this] { return uint_random() * open_scale; }, double_spare, double_spare_valid);
 }
 
 double MTRandom::double_gaussian_random_in_range(double mean, double spread) {
@@ -101,22 +109,7 @@ double MTRandom::double_gaussian_random_in_range(double mean, double spread) {
 }
 
 float MTRandom::float_gaussian_random() {
-  if (float_spare_valid) {
-    float_spare_valid = false;
-    return float_spare;
-  }
-  float x, y, s;
-  do {
-    const float u1 = static_cast<float>(uint_random() * open_scale);
-    const float u2 = static_cast<float>(uint_random() * open_scale);
-    x = 2.0f * u1 - 1.0f;
-    y = 2.0f * u2 - 1.0f;
-    s = x * x + y * y;
-  } while (!(s > 0.0f && s < 1.0f));
-  const float f = static_cast<float>(std::sqrt(-2.0 * std::log(static_cast<double>(s)) / s));
-  float_spare = x * f;
-  float_spare_valid = true;
-  return y * f;
+  return polar_gaussian<float>([this] { return uint_random() * open_scale; }, float_spare, float_spare_valid);
 }
 
 float MTRandom::float_gaussian_random_in_range(float mean, float spread) {
