@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "failing_heap.h"
+#include "image_pattern.h"
 #include "image_ptr.h"
 #include "image_sample.h"
 #include "imagelib_kernel.h"
@@ -283,17 +284,6 @@ TEST(PointSampler, ZeroWeightSumGivesZero) {
 
 namespace {
 
-double stored_value(const image_data* img, int col, int row, int c) {
-  const unsigned char* line = image_row(img, row);
-  const int at = col * img->channels + c;
-  switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: return line[at];
-    case IMAGE_PIXEL_WORD: return reinterpret_cast<const uint16_t*>(line)[at];
-    case IMAGE_PIXEL_WORD32: return reinterpret_cast<const uint32_t*>(line)[at];
-    default: return reinterpret_cast<const float*>(line)[at];
-  }
-}
-
 int mapped(int i, int n, int mode) {
   if (i >= 0 && i < n) return i;
   switch (mode) {
@@ -327,8 +317,8 @@ double reference_sample(const image_data* img, double x, double y, double sx, do
       const int col = mapped(i, img->width, k.x_edge_mode);
       const double w = weight(i - x, fx);
       if (row >= 0 && col >= 0) {
-        racc += stored_value(img, col, row, c) * w;
-        iracc += static_cast<long long>(stored_value(img, col, row, c)) * static_cast<long long>(w);
+        racc += sample(img, col, row, c) * w;
+        iracc += static_cast<long long>(sample(img, col, row, c)) * static_cast<long long>(w);
       }
       xsum += w;
       ixsum += static_cast<long long>(w);
@@ -372,24 +362,17 @@ TEST(PointSampler, EveryKernelEdgeModeAndFootprintMatchesTheDefinition) {
   // definition.
   std::mt19937 rng(2024);
   const int sizes[][2] = {{1, 1}, {2, 2}, {3, 2}, {7, 5}, {16, 9}, {40, 3}};
-  const int types[] = {IMAGE_PIXEL_BYTE, IMAGE_PIXEL_WORD, IMAGE_PIXEL_WORD32, IMAGE_PIXEL_FLOAT};
   const double footprints[] = {0.5, 1.0, 1.7, 3.0, 9.5, 40.0};
   std::uniform_real_distribution<double> position(-20.0, 30.0);
   int exact = 0, folded = 0;
   for (const auto& size : sizes)
-    for (int type : types) {
+    for (int type : kAllTypes) {
       ImagePtr img(image_data_create(size[0], size[1], 2, type, 1));
       const double full = type == IMAGE_PIXEL_FLOAT ? 1.0 : image_full_scale(type);
       std::uniform_real_distribution<double> level(0.0, full);
       for (int y = 0; y < size[1]; ++y)
-        for (int x = 0; x < size[0] * 2; ++x) {
-          unsigned char* line = image_row(img.get(), y);
-          const double v = level(rng);
-          if (type == IMAGE_PIXEL_BYTE) line[x] = static_cast<uint8_t>(v);
-          if (type == IMAGE_PIXEL_WORD) reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(v);
-          if (type == IMAGE_PIXEL_WORD32) reinterpret_cast<uint32_t*>(line)[x] = static_cast<uint32_t>(v);
-          if (type == IMAGE_PIXEL_FLOAT) reinterpret_cast<float*>(line)[x] = static_cast<float>(v);
-        }
+        for (int x = 0; x < size[0]; ++x)
+          for (int c = 0; c < 2; ++c) set_sample(img.get(), x, y, c, level(rng));
       for (int kernel_type = 0; kernel_type <= 5; ++kernel_type)
         for (int round = 0; round < 6; ++round) {
           ImagelibKernel k(kernel_type, static_cast<int>(rng() % 4));
