@@ -38,8 +38,8 @@ Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, 
 template <int K, bool Columns, typename Ch>
 void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  int n = 0;
-  const ImageQ4* src = band_source<K, Columns>(image, n);
+  const int n = line_length<Columns>(image);
+  const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
   const BoxRadius b = box_radius_of(image.op_box_radius, n);
   const long values = static_cast<long>(n) * L;

@@ -146,8 +146,8 @@ void deriche_lines(const double* X, double* P, double* M, int n, const DericheTa
 template <int K, bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  int n = 0;
-  const ImageQ4* src = band_source<K, Columns>(image, n);
+  const int n = line_length<Columns>(image);
+  const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
   const int count = n < 4 ? 4 : n;
   const DericheTaps taps = deriche_taps(image);

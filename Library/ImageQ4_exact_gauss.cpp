@@ -88,8 +88,8 @@ Q4_SIMD_DISPATCH(void, convolve,
 template <int K, bool Columns, typename Ch>
 void exact_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  int n = 0;
-  const ImageQ4* src = band_source<K, Columns>(image, n);
+  const int n = line_length<Columns>(image);
+  const ImageQ4* src = band_source<K>(image, n);
   const long m = image.op_kernel_count;
   if (!src || !image.op_kernel || m < 1 || m > INT32_MAX - n) return;
   const long h = m / 2;

@@ -77,8 +77,8 @@ const double kLongestExtension = 1 << 28;
 template <int K, bool Columns, typename Ch>
 void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
   constexpr int L = K * Ch::count;
-  int n = 0;
-  const ImageQ4* src = band_source<K, Columns>(image, n);
+  const int n = line_length<Columns>(image);
+  const ImageQ4* src = band_source<K>(image, n);
   // The line is extended by p samples of its first value before it and 2p of
   // its last after it, so that both recursions settle before they reach it.
   const double extension = std::trunc(image.op_sigma) + 4.0;

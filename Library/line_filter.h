@@ -138,16 +138,14 @@ void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& 
   }
 }
 
-// What a band worker taking K lines at a time reads before its first group:
-// the source, and n the length of its lines; null when the render stops,
-// there is no usable source or the lines are empty.
-template <int K, bool Columns>
-const ImageQ4* band_source(ImageQ4& image, int& n) {
+// The source a band worker taking K lines of n positions at a time reads,
+// checked before its first group: null when the render stops, there is no
+// usable source or the lines are empty.
+template <int K>
+const ImageQ4* band_source(ImageQ4& image, int n) {
   static_assert(K <= kMaxGroup, "the gathers hold at most kMaxGroup row pointers");
-  if (image.AbortRender()) return nullptr;
-  n = line_length<Columns>(image);
-  const ImageQ4* src = worker_source(image);
-  return n > 0 ? src : nullptr;
+  if (image.AbortRender() || n <= 0) return nullptr;
+  return worker_source(image);
 }
 
 // gather_lanes for a group of `group` lanes of which `lines` are read: the
