@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "image_pattern.h"
 #include "image_ptr.h"
 #include "imagelib_fileio.h"
 #include "imgio.h"
@@ -32,26 +33,6 @@ double expected_sample(int v, bool deep, int type) {
     case IMAGE_PIXEL_WORD: return deep ? v : (v << 8 | v);
     case IMAGE_PIXEL_WORD32: return deep ? (double(uint32_t(v) << 16 | v)) : double(uint32_t(v) * 16843009u);
     default: return deep ? double(float(v) * 1.5259022e-5f) : double(float(v) * 0.003921569f);
-  }
-}
-
-double sample_at(const image_data* img, int x, int y, int c) {
-  const int i = (y * img->width + x) * img->channels + c;
-  switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: return static_cast<const uint8_t*>(img->pixels)[i];
-    case IMAGE_PIXEL_WORD: return static_cast<const uint16_t*>(img->pixels)[i];
-    case IMAGE_PIXEL_WORD32: return static_cast<const uint32_t*>(img->pixels)[i];
-    default: return static_cast<const float*>(img->pixels)[i];
-  }
-}
-
-void set_sample(image_data* img, int x, int y, int c, double v) {
-  const int i = (y * img->width + x) * img->channels + c;
-  switch (img->pixel_type) {
-    case IMAGE_PIXEL_BYTE: static_cast<uint8_t*>(img->pixels)[i] = static_cast<uint8_t>(v); break;
-    case IMAGE_PIXEL_WORD: static_cast<uint16_t*>(img->pixels)[i] = static_cast<uint16_t>(v); break;
-    case IMAGE_PIXEL_WORD32: static_cast<uint32_t*>(img->pixels)[i] = static_cast<uint32_t>(v); break;
-    default: static_cast<float*>(img->pixels)[i] = static_cast<float>(v); break;
   }
 }
 
@@ -95,7 +76,7 @@ TEST(FrontEnd, LinesIntoEveryTypeWithTheTablesConstants) {
               // sends the first line to row 0.
               const int from = ch < 3 ? ch : 3;
               const int v = deep ? sample16(x, y, from) : sample8(x, y, from);
-              EXPECT_EQ(sample_at(img.get(), x, y, ch), expected_sample(v, deep, type))
+              EXPECT_EQ(sample(img.get(), x, y, ch), expected_sample(v, deep, type))
                   << deep << " type " << type << " channels " << channels << " at " << x << "," << y << "," << ch;
             }
       }
@@ -104,7 +85,7 @@ TEST(FrontEnd, LinesIntoEveryTypeWithTheTablesConstants) {
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->channels, 4);
     EXPECT_EQ(fresh->pixel_type, deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE);
-    EXPECT_EQ(sample_at(fresh.get(), 3, 2, 1), deep ? sample16(3, 2, 1) : sample8(3, 2, 1));
+    EXPECT_EQ(sample(fresh.get(), 3, 2, 1), deep ? sample16(3, 2, 1) : sample8(3, 2, 1));
   }
 }
 
@@ -121,8 +102,8 @@ TEST(FrontEnd, TiffRowsFollowTheLineOrderOfTheHandle) {
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 2; ++x) {
         const int row = order == IMGIO_TOP_FIRST ? 2 - y : y;
-        EXPECT_EQ(sample_at(fresh.get(), x, row, 0), sample8(x, y, 0)) << order;
-        EXPECT_EQ(sample_at(words.get(), x, row, 2), sample8(x, y, 2) * 257) << order;
+        EXPECT_EQ(sample(fresh.get(), x, row, 0), sample8(x, y, 0)) << order;
+        EXPECT_EQ(sample(words.get(), x, row, 2), sample8(x, y, 2) * 257) << order;
       }
     // Written back in the order the driver takes, the rows return to their
     // file lines.
