@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "PluginQ4.h"
-#include "effect_services.h"
+#include "fluid_bench_flow.h"
 #include "fluid_flow_core.h"
 #include "q4_sysinfo.h"
-#include "standin_host.h"
 
 namespace {
 
@@ -30,16 +29,7 @@ struct Simulation {
   int frame = 0;
 
   Simulation(int n, int workers, int method) {
-    standin_reset();
-    standin_set_logging(false);
-    standin_set_processes(workers);
-    DLnumProc = workers;
-    flow = std::make_unique<FluidFlowCore>(n, n, method, 0, 0);
-    flow->set_mp_exec(&plugin, lib_mp_exec);
-    flow->set_abort_test(&plugin, lib_abort_render);
-    flow->set_time_step(1.0f);
-    flow->no_boundaries_mode(false);
-    flow->create_texture_flow();
+    flow = bench_flow<FluidFlowCore>(plugin, workers, n, n, method);
     density = flow->create_scalar_field("density");
     temperature = flow->create_scalar_field("temperature");
     flow->add_random_velocity_rectangle(0, 0, 1, 1, 0.0f);

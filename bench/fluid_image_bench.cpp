@@ -16,11 +16,11 @@
 #include "ImageXfmQ4.h"
 #include "PluginQ4.h"
 #include "effect_services.h"
+#include "fluid_bench_flow.h"
 #include "fluid_flow.h"
 #include "image_data.h"
 #include "image_porterduff.h"
 #include "image_q4.h"
-#include "standin_host.h"
 
 namespace {
 
@@ -50,16 +50,7 @@ struct Frame {
   int density = -1;
 
   explicit Frame(int workers) {
-    standin_reset();
-    standin_set_logging(false);
-    standin_set_processes(workers);
-    DLnumProc = workers;
-    flow = std::make_unique<FluidFlow>(128, 128, 2, 0, 0);
-    flow->set_mp_exec(&plugin, lib_mp_exec);
-    flow->set_abort_test(&plugin, lib_abort_render);
-    flow->set_time_step(1.0f);
-    flow->no_boundaries_mode(false);
-    flow->create_texture_flow();
+    flow = bench_flow<FluidFlow>(plugin, workers, 128, 128, 2);
     density = flow->create_scalar_field("density");
     // Three swirls of different sense and size, kept turning.
     for (int step = 0; step < 20; ++step) {
