@@ -198,20 +198,24 @@ bool write_lines(imginfo* h, image_data* image, int index) {
                           image->channels == 4 && image->pixel_type <= IMAGE_PIXEL_WORD);
 }
 
-// Opens a ".tq4" file and reads its header into size (width, height,
-// channels, type); false with nothing left open when either fails.
-bool open_own_tiff(const char* path, FILE** file, void** info, int size[4]) {
-  *file = fopen(path, "rb");
-  if (!*file) return false;
-  if (image_tiff_read_header(*file, size[0], size[1], size[2], size[3], info)) return true;
-  fclose(*file);
-  return false;
-}
-
-void close_own_tiff(FILE* file, void** info) {
-  image_tiff_free_info(info);
-  fclose(file);
-}
+// A ".tq4" file open for reading with its header read: size holds width,
+// height, channels and type when ok. Closed with its header at the end of
+// the scope.
+struct OwnTiffReader {
+  FILE* file;
+  void* info = nullptr;
+  int size[4] = {0, 0, 0, 0};
+  bool ok = false;
+  explicit OwnTiffReader(const char* path) : file(fopen(path, "rb")) {
+    ok = file && image_tiff_read_header(file, size[0], size[1], size[2], size[3], &info);
+  }
+  ~OwnTiffReader() {
+    image_tiff_free_info(&info);
+    if (file) fclose(file);
+  }
+  OwnTiffReader(const OwnTiffReader&) = delete;
+  OwnTiffReader& operator=(const OwnTiffReader&) = delete;
+};
 
 bool write_own_tiff(const char* path, image_data* image) {
   FILE* file = fopen(path, "wb+");
@@ -260,15 +264,12 @@ int image_read_file_info(const char* path, int& width, int& height, int& channel
   const int index = path ? format_index(path) : -1;
   if (index < 0) return 0;
   if (index == kOwnTiff) {
-    FILE* file = nullptr;
-    void* info = nullptr;
-    int size[4];
-    if (!open_own_tiff(path, &file, &info, size)) return 0;
-    close_own_tiff(file, &info);
-    width = size[0];
-    height = size[1];
-    channels = size[2];
-    type = size[3];
+    const OwnTiffReader own(path);
+    if (!own.ok) return 0;
+    width = own.size[0];
+    height = own.size[1];
+    channels = own.size[2];
+    type = own.size[3];
     return 1;
   }
   ImgioUse use(index, path, false, false);
@@ -286,15 +287,11 @@ int image_read_file(const char* path, image_data* image) {
   const int index = path ? format_index(path) : -1;
   if (index < 0 || !usable(image)) return 0;
   if (index == kOwnTiff) {
-    FILE* file = nullptr;
-    void* info = nullptr;
-    int size[4];
-    if (!open_own_tiff(path, &file, &info, size)) return 0;
-    const bool same = size[0] == image->width && size[1] == image->height &&
-                      size[2] == image->channels && size[3] == image->pixel_type;
-    const int result = same ? image_tiff_read_data(image, &info) : 0;
-    close_own_tiff(file, &info);
-    return result;
+    OwnTiffReader own(path);
+    if (!own.ok) return 0;
+    const bool same = own.size[0] == image->width && own.size[1] == image->height &&
+                      own.size[2] == image->channels && own.size[3] == image->pixel_type;
+    return same ? image_tiff_read_data(image, &own.info) : 0;
   }
   ImgioUse use(index, path, false, false);
   imginfo* h = use.ok ? openimg(path) : nullptr;
@@ -309,16 +306,13 @@ image_data* image_read_file(const char* path) {
   const int index = path ? format_index(path) : -1;
   if (index < 0) return nullptr;
   if (index == kOwnTiff) {
-    FILE* file = nullptr;
-    void* info = nullptr;
-    int size[4];
-    if (!open_own_tiff(path, &file, &info, size)) return nullptr;
-    image_data* image = image_data_create(size[0], size[1], size[2], size[3], 1);
-    if (image && !image_tiff_read_data(image, &info)) {
+    OwnTiffReader own(path);
+    if (!own.ok) return nullptr;
+    image_data* image = image_data_create(own.size[0], own.size[1], own.size[2], own.size[3], 1);
+    if (image && !image_tiff_read_data(image, &own.info)) {
       image_data_delete(image);
       image = nullptr;
     }
-    close_own_tiff(file, &info);
     return image;
   }
   ImgioUse use(index, path, false, false);
