@@ -78,21 +78,29 @@ struct FFTConvolver::ColumnBlocks {
   }
 };
 
-void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) {
+// Rows of the real field to half spectra in the work grid (Forward) or back,
+// one row at a time on its cached plan.
+template <bool Forward>
+void FFTConvolver::real_rows(void* object, int first, int last) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
   const int n = self->band_width;
   complex4* grid = static_cast<complex4*>(self->work_grid);
   for (int r = first; r <= last; ++r) {
-    float* in = self->real_field + static_cast<ptrdiff_t>(r) * n;
-    complex4* out = grid + static_cast<ptrdiff_t>(r) * n;
-    fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(in, out));
+    float* real = self->real_field + static_cast<ptrdiff_t>(r) * n;
+    fftwf_complex* half = reinterpret_cast<fftwf_complex*>(grid + static_cast<ptrdiff_t>(r) * n);
+    fftwf_plan plan = fft_cached_plan_single(Forward ? FFT_PLAN_R2C : FFT_PLAN_C2R, n, fft_plan_aligned(real, half));
     if (!plan) {
       self->error_code = FFT_ERR_MEMORY;
       return;
     }
-    fftwf_execute_dft_r2c(plan, in, reinterpret_cast<fftwf_complex*>(out));
+    if (Forward)
+      fftwf_execute_dft_r2c(plan, real, half);
+    else
+      fftwf_execute_dft_c2r(plan, half, real);
   }
 }
+
+void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) { real_rows<true>(object, first, last); }
 
 void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   ColumnBlocks::run(object, FFT_PLAN_FORWARD, first, last, &ColumnBlocks::forward_columns);
@@ -102,21 +110,7 @@ void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) {
   ColumnBlocks::run(object, FFT_PLAN_BACKWARD, first, last, &ColumnBlocks::inverse_columns);
 }
 
-void FFTConvolver::mp_inverse_real_rows(void* object, int first, int last) {
-  FFTConvolver* self = static_cast<FFTConvolver*>(object);
-  const int n = self->band_width;
-  complex4* grid = static_cast<complex4*>(self->work_grid);
-  for (int r = first; r <= last; ++r) {
-    complex4* in = grid + static_cast<ptrdiff_t>(r) * n;
-    float* out = self->real_field + static_cast<ptrdiff_t>(r) * n;
-    fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_C2R, n, fft_plan_aligned(in, out));
-    if (!plan) {
-      self->error_code = FFT_ERR_MEMORY;
-      return;
-    }
-    fftwf_execute_dft_c2r(plan, reinterpret_cast<fftwf_complex*>(in), out);
-  }
-}
+void FFTConvolver::mp_inverse_real_rows(void* object, int first, int last) { real_rows<false>(object, first, last); }
 
 template <typename C, bool (*Op)(C*, int)>
 void FFTConvolver::rows(void* object, int first, int last) {

@@ -229,6 +229,8 @@ class FFTConvolver {
   static void mp_forward_real_columns(void* object, int first, int last);
   static void mp_inverse_real_columns(void* object, int first, int last);
   static void mp_inverse_real_rows(void* object, int first, int last);
+  template <bool Forward>
+  static void real_rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
   static void rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
