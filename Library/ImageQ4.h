@@ -229,6 +229,8 @@ class ImageQ4 {
   void init(long width, long height, PixelQ4* storage, renderop_tag* op);
   int run_with_src(BandWorker worker, ImageQ4* src);
   void make_gamma_table(float gamma);
+  // worker from src through the gamma table of `gamma`; 0 without src or table.
+  int run_gamma_map(BandWorker worker, ImageQ4* src, float gamma);
   // Separable filters: the horizontal worker over rows, the vertical one over
   // columns, or both one after the other (direction 0, 1, 2).
   void run_line_passes(ImageQ4* src, int direction, BandWorker horizontal, BandWorker vertical);

@@ -46,90 +46,62 @@ void ImageQ4::make_gamma_table(float gamma) {
   }
 }
 
-int ImageQ4::MapGamma_RGBA(ImageQ4* src, float gamma) {
+int ImageQ4::run_gamma_map(BandWorker worker, ImageQ4* src, float gamma) {
   if (!src) return 0;
   make_gamma_table(gamma);
   if (!gamma_table) return 0;
-  return run_with_src(&ImageQ4::mp_map_gamma_rgba, src);
+  return run_with_src(worker, src);
 }
 
+int ImageQ4::MapGamma_RGBA(ImageQ4* src, float gamma) { return run_gamma_map(&ImageQ4::mp_map_gamma_rgba, src, gamma); }
 int ImageQ4::MapGamma_Alpha(ImageQ4* src, float gamma) {
-  if (!src) return 0;
-  make_gamma_table(gamma);
-  if (!gamma_table) return 0;
-  return run_with_src(&ImageQ4::mp_map_gamma_alpha, src);
+  return run_gamma_map(&ImageQ4::mp_map_gamma_alpha, src, gamma);
 }
 
 void ImageQ4::mp_copy_alpha(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) out[x].a = in[x].a;
-  });
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) { out.a = in.a; });
 }
 
 void ImageQ4::mp_copy_rgb(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) {
-      out[x].r = in[x].r;
-      out[x].g = in[x].g;
-      out[x].b = in[x].b;
-    }
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) {
+    out.r = in.r;
+    out.g = in.g;
+    out.b = in.b;
   });
 }
 
 void ImageQ4::mp_copy_r(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    for (int x = 0; x < cols; ++x) rows[y][x].r = op_src->rows[y][x].r;
-  });
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) { out.r = in.r; });
 }
 
 void ImageQ4::mp_copy_g(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    for (int x = 0; x < cols; ++x) rows[y][x].g = op_src->rows[y][x].g;
-  });
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) { out.g = in.g; });
 }
 
 void ImageQ4::mp_copy_b(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    for (int x = 0; x < cols; ++x) rows[y][x].b = op_src->rows[y][x].b;
-  });
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) { out.b = in.b; });
 }
 
 void ImageQ4::mp_copy_l2c(long first, long last) {
   unsigned short PixelQ4::*channel = channel_member(op_channel);
   if (!channel) return;
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) in[x].GetLuminance(out[x].*channel);
-  });
+  for_source_pixels(*this, first, last, [channel](const PixelQ4& in, PixelQ4& out) { in.GetLuminance(out.*channel); });
 }
 
 void ImageQ4::mp_usehsv(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) {
-      PixelQ4 p;
-      in[x].GetHSV(p.r, p.g, p.b);
-      p.a = in[x].a;
-      out[x] = p;
-    }
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) {
+    PixelQ4 p;
+    in.GetHSV(p.r, p.g, p.b);
+    p.a = in.a;
+    out = p;
   });
 }
 
 void ImageQ4::mp_replacehsv(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) {
-      PixelQ4 p = in[x];
-      p.SetHSV(in[x].r, in[x].g, in[x].b);
-      out[x] = p;
-    }
+  for_source_pixels(*this, first, last, [](const PixelQ4& in, PixelQ4& out) {
+    PixelQ4 p = in;
+    p.SetHSV(in.r, in.g, in.b);
+    out = p;
   });
 }
 
@@ -160,22 +132,16 @@ inline unsigned short gamma_of(const int* table, unsigned short value) {
 }  // namespace
 
 void ImageQ4::mp_map_gamma_rgba(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) {
-      out[x].r = gamma_of(gamma_table, in[x].r);
-      out[x].g = gamma_of(gamma_table, in[x].g);
-      out[x].b = gamma_of(gamma_table, in[x].b);
-      out[x].a = gamma_of(gamma_table, in[x].a);
-    }
+  const int* table = gamma_table;
+  for_source_pixels(*this, first, last, [table](const PixelQ4& in, PixelQ4& out) {
+    out.r = gamma_of(table, in.r);
+    out.g = gamma_of(table, in.g);
+    out.b = gamma_of(table, in.b);
+    out.a = gamma_of(table, in.a);
   });
 }
 
 void ImageQ4::mp_map_gamma_alpha(long first, long last) {
-  for_common_rows(*this, first, last, op_src, nullptr, [&](long y, int cols) {
-    const PixelQ4* in = op_src->rows[y];
-    PixelQ4* out = rows[y];
-    for (int x = 0; x < cols; ++x) out[x].a = gamma_of(gamma_table, in[x].a);
-  });
+  const int* table = gamma_table;
+  for_source_pixels(*this, first, last, [table](const PixelQ4& in, PixelQ4& out) { out.a = gamma_of(table, in.a); });
 }

@@ -23,6 +23,17 @@ void for_common_rows(ImageQ4& dst, long first, long last, const ImageQ4* a, cons
   for (long y = first; y <= last; ++y) fn(y, cols);
 }
 
+// fn(source pixel, pixel) along the rows first..last of dst that dst and its
+// source op_src share.
+template <typename Fn>
+void for_source_pixels(ImageQ4& dst, long first, long last, Fn fn) {
+  for_common_rows(dst, first, last, dst.op_src, nullptr, [&](long y, int cols) {
+    const PixelQ4* in = dst.op_src->rows[y];
+    PixelQ4* out = dst.rows[y];
+    for (int x = 0; x < cols; ++x) fn(in[x], out[x]);
+  });
+}
+
 inline unsigned short clamp15(long value) {
   return static_cast<unsigned short>(value < 0 ? 0 : (value > 32767 ? 32767 : value));
 }
