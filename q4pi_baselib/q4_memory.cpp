@@ -68,6 +68,17 @@ void raw_release(const Q4HeapOverrides& ov, void* block) {
     free(block);
 }
 
+// An untracked call: the overriding allocator's under the heap lock, the C
+// library's without it.
+template <typename Call>
+auto untracked(const Q4HeapOverrides& ov, Call call) {
+  if (!ov.defined) return call();
+  q4hm_acquire();
+  auto result = call();
+  q4hm_release();
+  return result;
+}
+
 char* copy_text(const char* text) {
   const size_t size = strlen(text) + 1;
   char* copy = static_cast<char*>(malloc(size));
@@ -93,12 +104,8 @@ void* heap_malloc(const Heap& heap, unsigned size, const char* file, int line) {
     result = raw_allocate(ov, size);
     if (result) q4hm_insert(info, result, size, file, line);
     end_tracked(info);
-  } else if (ov.defined) {
-    q4hm_acquire();
-    result = raw_allocate(ov, size);
-    q4hm_release();
   } else {
-    result = malloc(size);
+    result = untracked(ov, [&] { return raw_allocate(ov, size); });
   }
   trace_allocation(heap, size, result, file, line);
   return result;
@@ -130,12 +137,8 @@ void* heap_realloc(const Heap& heap, void* block, unsigned size, const char* fil
       q4hm_insert(info, result, size, file, line);
     }
     end_tracked(info);
-  } else if (ov.defined) {
-    q4hm_acquire();
-    result = raw_reallocate(ov, block, size);
-    q4hm_release();
   } else {
-    result = realloc(block, size);
+    result = untracked(ov, [&] { return raw_reallocate(ov, block, size); });
   }
   trace_reallocation(heap, block, size, result, file, line);
   return result;
@@ -219,12 +222,8 @@ char* q4_strdup(const char* text, const char* file, int line) {
     result = raw_duplicate(ov, text);
     if (result) q4hm_insert(info, result, static_cast<unsigned>(strlen(text) + 1), file, line);
     end_tracked(info);
-  } else if (ov.defined) {
-    q4hm_acquire();
-    result = ov.duplicate(ov.context, text);
-    q4hm_release();
   } else {
-    result = copy_text(text);
+    result = untracked(ov, [&] { return raw_duplicate(ov, text); });
   }
   if (q4hm_switches.trace)
     q4_notify(Q4_LOG_INFO, "Q4-HM-TRACE: q4_strdup(%p) ret (%p) at [%s(%d)]\n",
