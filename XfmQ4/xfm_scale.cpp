@@ -135,6 +135,11 @@ Q4_SIMD_TARGET_AVX2 void scale_columns_avx2(const TapLists& taps, int dst_size, 
   scale_columns_with<PixelSums>(taps, dst_size, in, out, first, last);
 }
 
+// Rows first..last of `from` into `to`, the first `pixels` pixels of each.
+void copy_rows(ImageQ4* to, const ImageQ4* from, int first, int last, int pixels) {
+  for (int y = first; y <= last; y++) std::memcpy(to->rows[y], from->rows[y], (size_t)pixels * sizeof(PixelQ4));
+}
+
 }  // namespace
 
 bool ImageXfmQ4::build_scale_taps(bool reduce) {
@@ -245,14 +250,12 @@ bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
 }
 void ImageXfmQ4::mp_copy_all(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  for (int y = first; y <= last; y++)
-    std::memcpy(self->scale_dst->rows[y], self->scale_src->rows[y], (size_t)self->scale_dst_size * sizeof(PixelQ4));
+  copy_rows(self->scale_dst, self->scale_src, first, last, self->scale_dst_size);
 }
 
 void ImageXfmQ4::mp_copy_horiz(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  for (int y = first; y <= last; y++)
-    std::memcpy(self->scale_tmp->rows[y], self->scale_src->rows[y], (size_t)self->scale_dst_size * sizeof(PixelQ4));
+  copy_rows(self->scale_tmp.get(), self->scale_src, first, last, self->scale_dst_size);
 }
 
 void ImageXfmQ4::mp_copy_vert(void* object, int first, int last) {
