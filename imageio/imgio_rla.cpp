@@ -13,7 +13,6 @@
 namespace {
 
 const int kHeader = 740;
-const int kLongest = 127;
 const int kMaxRecord = 65535;  // a record's length is a 16-bit number
 enum { CHANNELS = 4 };
 
@@ -129,7 +128,6 @@ bool write_channels(imginfo* h) {
 }
 
 // Worst case of a channel's code: every byte a literal.
-int64_t worst_code(int64_t n) { return n + (n + kLongest - 1) / kLongest; }
 
 }  // namespace
 
@@ -155,21 +153,7 @@ long rla_decode(const unsigned char* code, size_t size, unsigned char* out, size
 }
 
 size_t rla_encode(const unsigned char* in, int n, unsigned char* out) {
-  size_t size = 0;
-  for (int x = 0; x < n;) {
-    bool run = false;
-    const int length = imgio_next_segment(in + x, n - x, 2, kLongest, &run);
-    if (run) {
-      out[size++] = static_cast<unsigned char>(length - 1);
-      out[size++] = in[x];
-    } else {
-      out[size++] = static_cast<unsigned char>(256 - length);
-      memcpy(out + size, in + x, length);
-      size += length;
-    }
-    x += length;
-  }
-  return size;
+  return imgio_pack_bytes(in, n, 2, out);
 }
 
 int RlaOpenf(imginfo* h) {
@@ -249,7 +233,7 @@ int RlaReadl16(imginfo* h) {
 
 int RlaCreatef(imginfo* h) {
   const int bytes = h->bits16 ? 2 : 1;
-  if (h->file_width > 32768 || h->file_height > 32768 || bytes * worst_code(h->file_width) > kMaxRecord)
+  if (h->file_width > 32768 || h->file_height > 32768 || bytes * imgio_pack_bytes_worst(h->file_width) > kMaxRecord)
     return imgio_refuse(h->file_name, "RLA", "size %dx%d beyond the window or record fields", h->file_width, h->file_height);
   rla_record* r = static_cast<rla_record*>(imgio_zalloc(1, sizeof(rla_record)));
   if (!r) return 0;

@@ -12,7 +12,6 @@ namespace {
 
 const int kHeader = 232;
 const uint32_t kMagic = 458;
-const int kLongest = 127;
 const int kMaxLength = 65535;  // a line's stored length is a 16-bit number
 // Plane flags: first (red or luma), second, third, alpha.
 const int kPlaneFlag[4] = {8, 4, 2, 1};
@@ -121,7 +120,6 @@ bool write_planes(imginfo* h) {
   return true;
 }
 
-int64_t worst_code(int64_t n) { return n + (n + kLongest - 1) / kLongest; }
 
 }  // namespace
 
@@ -148,21 +146,7 @@ void vertigo_decode_plane(const unsigned char* in, size_t size, size_t* used, un
 }
 
 size_t vertigo_encode_plane(const unsigned char* in, int n, unsigned char* out) {
-  size_t size = 0;
-  for (int x = 0; x < n;) {
-    bool run = false;
-    const int length = imgio_next_segment(in + x, n - x, 3, kLongest, &run);
-    if (run) {
-      out[size++] = static_cast<unsigned char>(length - 1);
-      out[size++] = in[x];
-    } else {
-      out[size++] = static_cast<unsigned char>(256 - length);
-      memcpy(out + size, in + x, length);
-      size += length;
-    }
-    x += length;
-  }
-  return size;
+  return imgio_pack_bytes(in, n, 3, out);
 }
 
 int VertigoOpenf(imginfo* h) {
@@ -227,7 +211,7 @@ int VertigoReadl16(imginfo* h) {
 }
 
 int VertigoCreatef(imginfo* h) {
-  if (h->file_width > 65535 || h->file_height > 65535 || 4 * worst_code(h->file_width) > kMaxLength)
+  if (h->file_width > 65535 || h->file_height > 65535 || 4 * imgio_pack_bytes_worst(h->file_width) > kMaxLength)
     return imgio_refuse(h->file_name, "VERTIGO", "line of %d pixels too long to store", h->file_width);
   vertigo_record* r = static_cast<vertigo_record*>(imgio_zalloc(1, sizeof(vertigo_record)));
   if (!r) return 0;
