@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "imgio_fields.h"
+#include "imgio_held.h"
 #include "imgio_messages.h"
 #include "imgio_stamp.h"
 #include "q4_memory.h"
@@ -17,12 +18,6 @@ enum { KIND_ARRAY = 1, KIND_SYMBOL = 2, KIND_STRING = 3, KIND_PAINT = 4, KIND_IN
 const int kArrayHeader = 32;
 // A repeat count beyond any picture: nested repeats saturate here.
 const uint64_t kCountCeiling = uint64_t(1) << 40;
-
-struct sym_record {
-  unsigned int* buffer;
-};
-
-sym_record* record_of(imginfo* h) { return static_cast<sym_record*>(h->driver); }
 
 // 32-bit values are two little-endian 16-bit words, the high word first.
 uint32_t get32(const unsigned char* p) { return uint32_t(imgio_le16(p)) << 16 | imgio_le16(p + 2); }
@@ -441,72 +436,17 @@ int write_symbolics(const char* path, const unsigned int* pixels, int width, int
   return imgio_close_stream(file, written) ? 1 : 0;
 }
 
-int SymOpenf(imginfo* h) {
-  sym_record* r = static_cast<sym_record*>(imgio_zalloc(1, sizeof(sym_record)));
-  if (!r) return 0;
-  int width = 0, height = 0;
-  r->buffer = read_symbolics(h->file_name, &width, &height);
-  if (!r->buffer) {
-    imgio_free(r);
-    return 0;
-  }
-  h->driver = r;
-  h->file_width = width;
-  h->file_height = height;
-  h->bits16 = 0;
-  return 1;
-}
-
-int SymCreatef(imginfo* h) {
-  sym_record* r = static_cast<sym_record*>(imgio_zalloc(1, sizeof(sym_record)));
-  if (!r) return 0;
-  r->buffer = createbuffer(h->file_width, h->file_height);
-  if (!r->buffer) {
-    imgio_free(r);
-    return 0;
-  }
-  h->driver = r;
-  return 1;
-}
-
-namespace {
-unsigned int* row_of(imginfo* h) { return record_of(h)->buffer + size_t(h->current_line) * h->file_width; }
-}  // namespace
-
-int SymReadl(imginfo* h) {
-  memcpy(h->line, row_of(h), sizeof(unsigned int) * h->file_width);
-  return 1;
-}
-
-int SymReadl16(imginfo* h) {
-  const unsigned int* row = row_of(h);
-  for (int x = 0; x < h->file_width; ++x)
-    for (int c = 0; c < 4; ++c) h->line16[4 * x + c] = static_cast<unsigned short>((row[x] >> (8 * c) & 255u) << 8);
-  return 1;
-}
-
-int SymWritel(imginfo* h) {
-  memcpy(row_of(h), h->line, sizeof(unsigned int) * h->file_width);
-  return 1;
-}
-
-int SymWritel16(imginfo* h) {
-  unsigned int* row = row_of(h);
-  for (int x = 0; x < h->file_width; ++x) {
-    const unsigned short* p = h->line16 + 4 * x;
-    row[x] = unsigned(p[0] >> 8) | unsigned(p[1] >> 8) << 8 | unsigned(p[2] >> 8) << 16 | unsigned(p[3] >> 8) << 24;
-  }
-  return 1;
-}
+int SymOpenf(imginfo* h) { return imgio_held_open(h, read_symbolics); }
+int SymCreatef(imginfo* h) { return imgio_held_create(h); }
+int SymReadl(imginfo* h) { return imgio_held_readl(h); }
+int SymReadl16(imginfo* h) { return imgio_held_readl16(h); }
+int SymWritel(imginfo* h) { return imgio_held_writel(h); }
+int SymWritel16(imginfo* h) { return imgio_held_writel16(h); }
 
 int SymClosef(imginfo* h) {
-  sym_record* r = record_of(h);
-  if (!r) return 0;
-  const bool ok = h->mode != IMGIO_WRITE || write_symbolics(h->file_name, r->buffer, h->file_width, h->file_height);
-  destroybuffer(r->buffer);
-  imgio_free(r);
-  h->driver = nullptr;
-  return ok ? 1 : 0;
+  return imgio_held_close(h, [](const char* path, const unsigned int* pixels, int width, int height) {
+    return write_symbolics(path, pixels, width, height) != 0;
+  });
 }
 
 int SymReadb(imginfo* h) { return imgio_read_whole(h, symbolics_driver, false); }

@@ -6,16 +6,11 @@
 #include <cstring>
 
 #include "imgio_fields.h"
+#include "imgio_held.h"
 #include "imgio_utils.h"
 #include "q4_memory.h"
 
 namespace {
-
-struct yuv_record {
-  unsigned int* buffer;
-};
-
-yuv_record* record_of(imginfo* h) { return static_cast<yuv_record*>(h->driver); }
 
 unsigned char* frame_block(int line_size, int lines) {
   return static_cast<unsigned char*>(q4_image_malloc_c(unsigned(line_size) * lines * 2, __FILE__, __LINE__));
@@ -140,72 +135,17 @@ int writeyuvimage(const unsigned int* buffer, int width, int height, const char*
   return ok ? 0 : 1;
 }
 
-int YuvOpenf(imginfo* h) {
-  yuv_record* r = static_cast<yuv_record*>(imgio_zalloc(1, sizeof(yuv_record)));
-  if (!r) return 0;
-  int width = 0, height = 0;
-  r->buffer = readyuvimage(h->file_name, &width, &height);
-  if (!r->buffer) {
-    imgio_free(r);
-    return 0;
-  }
-  h->driver = r;
-  h->file_width = width;
-  h->file_height = height;
-  h->bits16 = 0;
-  return 1;
-}
-
-int YuvCreatef(imginfo* h) {
-  yuv_record* r = static_cast<yuv_record*>(imgio_zalloc(1, sizeof(yuv_record)));
-  if (!r) return 0;
-  r->buffer = createbuffer(h->file_width, h->file_height);
-  if (!r->buffer) {
-    imgio_free(r);
-    return 0;
-  }
-  h->driver = r;
-  return 1;
-}
-
-int YuvReadl(imginfo* h) {
-  memcpy(h->line, record_of(h)->buffer + size_t(h->current_line) * h->file_width,
-         sizeof(unsigned int) * h->file_width);
-  return 1;
-}
-
-int YuvReadl16(imginfo* h) {
-  const unsigned int* row = record_of(h)->buffer + size_t(h->current_line) * h->file_width;
-  for (int x = 0; x < h->file_width; ++x)
-    for (int c = 0; c < 4; ++c) h->line16[4 * x + c] = static_cast<unsigned short>((row[x] >> (8 * c) & 255u) << 8);
-  return 1;
-}
-
-int YuvWritel(imginfo* h) {
-  memcpy(record_of(h)->buffer + size_t(h->current_line) * h->file_width, h->line,
-         sizeof(unsigned int) * h->file_width);
-  return 1;
-}
-
-int YuvWritel16(imginfo* h) {
-  unsigned int* row = record_of(h)->buffer + size_t(h->current_line) * h->file_width;
-  for (int x = 0; x < h->file_width; ++x) {
-    const unsigned short* p = h->line16 + 4 * x;
-    row[x] = unsigned(p[0] >> 8) | unsigned(p[1] >> 8) << 8 | unsigned(p[2] >> 8) << 16 | unsigned(p[3] >> 8) << 24;
-  }
-  return 1;
-}
+int YuvOpenf(imginfo* h) { return imgio_held_open(h, readyuvimage); }
+int YuvCreatef(imginfo* h) { return imgio_held_create(h); }
+int YuvReadl(imginfo* h) { return imgio_held_readl(h); }
+int YuvReadl16(imginfo* h) { return imgio_held_readl16(h); }
+int YuvWritel(imginfo* h) { return imgio_held_writel(h); }
+int YuvWritel16(imginfo* h) { return imgio_held_writel16(h); }
 
 int YuvClosef(imginfo* h) {
-  yuv_record* r = record_of(h);
-  if (!r) return 0;
-  const bool ok = h->mode != IMGIO_WRITE || writeyuvimage(r->buffer, h->file_width, h->file_height, h->file_name) == 0;
-  // The handle goes whether or not the write succeeded, so the buffer goes
-  // with it.
-  destroybuffer(r->buffer);
-  imgio_free(r);
-  h->driver = nullptr;
-  return ok ? 1 : 0;
+  return imgio_held_close(h, [](const char* path, const unsigned int* pixels, int width, int height) {
+    return writeyuvimage(pixels, width, height, path) == 0;
+  });
 }
 
 int YuvReadb(imginfo* h) { return imgio_read_whole(h, yuv_driver, false); }
