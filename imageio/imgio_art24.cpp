@@ -218,25 +218,13 @@ int Art24Writeb(imginfo* h) { return imgio_write_whole(h, art24_driver, false); 
 int Art24Writeb16(imginfo* h) { return imgio_write_whole(h, art24_driver, true); }
 
 int Art24MakeSeek(imginfo* h) {
-  art24_record* r = record_of(h);
-  if (!r) return 0;
-  imgio_free(h->extra);
-  int64_t* table = static_cast<int64_t*>(imgio_zalloc(h->file_height, sizeof(int64_t)));
-  h->extra = table;
-  const long start = r->large ? kLargeStart : kSmallStart;
-  if (!table || fseek(r->file, start, SEEK_SET) != 0) return 0;
-  for (int y = 0; y < h->file_height; ++y) {
-    table[y] = ftell(r->file);
-    if (table[y] < 0 || !read_line(h)) return 0;
-  }
-  return fseek(r->file, start, SEEK_SET) == 0 ? 1 : 0;
+  const auto* r = record_of(h);
+  return r ? imgio_scan_line_offsets(h, r->file, r->large ? kLargeStart : kSmallStart, read_line) : 0;
 }
 
 int Art24SeekTo(imginfo* h) {
-  art24_record* r = record_of(h);
-  const int64_t* table = static_cast<const int64_t*>(h->extra);
-  if (!r || !h->seekable || !table || h->seek_line < 0 || h->seek_line >= h->file_height) return 0;
-  return fseek(r->file, static_cast<long>(table[h->seek_line]), SEEK_SET) == 0 ? 1 : 0;
+  const auto* r = record_of(h);
+  return r ? imgio_seek_scanned_line(h, r->file) : 0;
 }
 
 const imgio_driver art24_driver = {Art24Openf,   Art24Createf, Art24Readl,  Art24Writel,   Art24Readl16,

@@ -109,3 +109,21 @@ void* imgio_zalloc(int64_t count, int64_t size) {
 void imgio_free(void* block) {
   if (block) q4_free_c(block, __FILE__, __LINE__);
 }
+
+int imgio_scan_line_offsets(imginfo* h, FILE* file, long start, bool (*read_line)(imginfo*)) {
+  imgio_free(h->extra);
+  int64_t* table = static_cast<int64_t*>(imgio_zalloc(h->file_height, sizeof(int64_t)));
+  h->extra = table;
+  if (!table || fseek(file, start, SEEK_SET) != 0) return 0;
+  for (int y = 0; y < h->file_height; ++y) {
+    table[y] = ftell(file);
+    if (table[y] < 0 || !read_line(h)) return 0;
+  }
+  return fseek(file, start, SEEK_SET) == 0 ? 1 : 0;
+}
+
+int imgio_seek_scanned_line(imginfo* h, FILE* file) {
+  const int64_t* table = static_cast<const int64_t*>(h->extra);
+  if (!h->seekable || !table || h->seek_line < 0 || h->seek_line >= h->file_height) return 0;
+  return fseek(file, static_cast<long>(table[h->seek_line]), SEEK_SET) == 0 ? 1 : 0;
+}

@@ -86,6 +86,13 @@ inline int imgio_buffer_row(const imginfo* handle, int i) {
 int imgio_read_whole(imginfo* handle, const imgio_driver& driver, bool deep);
 int imgio_write_whole(imginfo* handle, const imgio_driver& driver, bool deep);
 
+// Seek tables of files whose lines carry no offsets: every line is read
+// once from start through read_line and its offset kept in the handle's
+// extra block; the file is left at start. Seeking puts the file at the
+// kept offset of seek_line. 1 or 0.
+int imgio_scan_line_offsets(imginfo* handle, FILE* file, long start, bool (*read_line)(imginfo*));
+int imgio_seek_scanned_line(imginfo* handle, FILE* file);
+
 // Heap blocks of the normal heap for driver records and tables: zeroed,
 // null for a count below 1 or a size beyond one block.
 void* imgio_zalloc(int64_t count, int64_t size);

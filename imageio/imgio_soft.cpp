@@ -526,24 +526,13 @@ int SoftWriteb(imginfo* h) { return imgio_write_whole(h, soft_driver, false); }
 int SoftWriteb16(imginfo* h) { return imgio_write_whole(h, soft_driver, true); }
 
 int SoftMakeSeek(imginfo* h) {
-  soft_record* r = record_of(h);
-  if (!r) return 0;
-  imgio_free(h->extra);
-  int64_t* table = static_cast<int64_t*>(imgio_zalloc(h->file_height, sizeof(int64_t)));
-  h->extra = table;
-  if (!table || fseek(r->file, r->data_start, SEEK_SET) != 0) return 0;
-  for (int y = 0; y < h->file_height; ++y) {
-    table[y] = ftell(r->file);
-    if (table[y] < 0 || !read_scanline(h)) return 0;
-  }
-  return fseek(r->file, r->data_start, SEEK_SET) == 0 ? 1 : 0;
+  const auto* r = record_of(h);
+  return r ? imgio_scan_line_offsets(h, r->file, r->data_start, read_scanline) : 0;
 }
 
 int SoftSeekTo(imginfo* h) {
-  soft_record* r = record_of(h);
-  const int64_t* table = static_cast<const int64_t*>(h->extra);
-  if (!r || !h->seekable || !table || h->seek_line < 0 || h->seek_line >= h->file_height) return 0;
-  return fseek(r->file, static_cast<long>(table[h->seek_line]), SEEK_SET) == 0 ? 1 : 0;
+  const auto* r = record_of(h);
+  return r ? imgio_seek_scanned_line(h, r->file) : 0;
 }
 
 const imgio_driver soft_driver = {SoftOpenf,   SoftCreatef, SoftReadl,   SoftWritel,   SoftReadl16,
