@@ -82,10 +82,12 @@ class WorkerPool {
     run_task(task, context, 0, workers);
     for (int index = threaded; index < workers; ++index) run_task(task, context, index, workers);
 
-    auto all_done = [this] { return pending_.load(std::memory_order_acquire) == 0; };
+    auto all_done = [this] { return pending_.load() == 0; };
     if (!spin_until(all_done)) {
       std::unique_lock<std::mutex> lock(mutex_);
+      caller_waits_.store(true);
       done_.wait(lock, all_done);
+      caller_waits_.store(false, std::memory_order_relaxed);
     }
     return threaded;
   }
@@ -119,36 +121,41 @@ class WorkerPool {
 
   // A run is published as one word, its number above its worker count, so a
   // thread that slept through some runs reads a matching pair.
+  //
+  // The store and the look at sleepers_ are sequentially consistent, as are
+  // a sleeper's count and its look at state_ under the lock: either this
+  // thread sees the sleeper and wakes it through the lock, or the sleeper
+  // sees the run. A run with every thread awake takes no lock.
   void publish(unsigned long state) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_.store(state, std::memory_order_release);
+    state_.store(state);
+    if (sleepers_.load() > 0) {
+      { std::lock_guard<std::mutex> lock(mutex_); }
+      start_.notify_all();
     }
-    if (sleepers_.load(std::memory_order_acquire) > 0) start_.notify_all();
   }
 
   void serve(int index, unsigned long seen) {
     for (;;) {
       unsigned long state = seen;
       auto started = [&] {
-        state = state_.load(std::memory_order_acquire);
+        state = state_.load();
         return state != seen;
       };
       if (!spin_until(started)) {
         std::unique_lock<std::mutex> lock(mutex_);
-        sleepers_.fetch_add(1, std::memory_order_acq_rel);
+        sleepers_.fetch_add(1);
         start_.wait(lock, started);
-        sleepers_.fetch_sub(1, std::memory_order_acq_rel);
+        sleepers_.fetch_sub(1);
       }
       seen = state;
       const int workers = static_cast<int>(state & 0xffff);
       if (workers == 0) return;
       if (index >= workers) continue;
       run_task(task_, context_, index, workers);
-      if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        // Taking the lock orders this notice after a caller's check of
-        // pending_ that found work still running.
-        std::lock_guard<std::mutex> lock(mutex_);
+      // The same handshake with a caller that stopped spinning: it raises
+      // caller_waits_ under the lock before it looks at pending_ again.
+      if (pending_.fetch_sub(1) == 1 && caller_waits_.load()) {
+        { std::lock_guard<std::mutex> lock(mutex_); }
         done_.notify_all();
       }
     }
@@ -159,11 +166,15 @@ class WorkerPool {
   std::condition_variable start_;
   std::condition_variable done_;
   std::vector<pthread_t> threads_;
-  std::atomic<unsigned long> state_{0};
-  std::atomic<int> pending_{0};
-  std::atomic<int> sleepers_{0};
+  // What idle threads watch shares no cache line with what finishing
+  // threads write: each finish would otherwise pull the line away from
+  // every watcher.
+  alignas(64) std::atomic<unsigned long> state_{0};
   q4_pool_task task_ = nullptr;
   void* context_ = nullptr;
+  alignas(64) std::atomic<int> pending_{0};
+  alignas(64) std::atomic<int> sleepers_{0};
+  std::atomic<bool> caller_waits_{false};
 };
 
 }  // namespace
