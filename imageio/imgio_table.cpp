@@ -12,6 +12,7 @@
 #include "imgio_pixar.h"
 #include "imgio_rla.h"
 #include "imgio_soft.h"
+#include "imgio_sun.h"
 #include "imgio_symbolics.h"
 #include "imgio_test_hook.h"
 #include "imgio_tiff.h"
@@ -45,7 +46,7 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", &vertigo_driver},
     {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", nullptr},
     {"tiff", "tif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "TIFF", &tiff_driver},
-    {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", nullptr},
+    {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", &sun_driver},
     {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", &art24_driver},
     {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", &symbolics_driver},
     {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", nullptr},

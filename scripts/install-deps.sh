@@ -11,8 +11,8 @@ packages=(
   libfftw3-dev libtiff-dev libtiff-tools libjpeg62-turbo-dev libeigen3-dev
   libjpeg-turbo-progs python3-pil
   libosmesa6-dev hershey-fonts-data
-  # Image-file peers the tests run: netpbm's converters, ImageMagick.
-  libpng-dev netpbm imagemagick
+  # Image-file peers the tests run: netpbm's converters, ImageMagick, giflib's.
+  libpng-dev netpbm imagemagick giflib-tools
 )
 
 missing=()
