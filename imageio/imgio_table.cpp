@@ -14,6 +14,7 @@
 #include "imgio_soft.h"
 #include "imgio_sun.h"
 #include "imgio_symbolics.h"
+#include "imgio_targa.h"
 #include "imgio_test_hook.h"
 #include "imgio_tiff.h"
 #include "imgio_vertigo.h"
@@ -44,7 +45,7 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"sgirgb", "rgb", "%s_%4.4d", IMGIO_BOTTOM_FIRST, "SGIRGB", nullptr},
     {"yuv", "yuv", "%s.%d", IMGIO_BOTTOM_FIRST, "YUV", &yuv_driver},
     {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", &vertigo_driver},
-    {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", nullptr},
+    {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", &targa_driver},
     {"tiff", "tif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "TIFF", &tiff_driver},
     {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", &sun_driver},
     {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", &art24_driver},

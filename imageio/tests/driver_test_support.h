@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <istream>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -129,14 +131,31 @@ struct Pnm {
   std::vector<uint16_t> samples;
 };
 
+// The next header number of a netpbm file, past blanks and comments.
+inline int pnm_number(std::istream& in) {
+  for (int c = in.peek(); c != EOF; c = in.peek()) {
+    if (c == '#')
+      in.ignore(1 << 20, '\n');
+    else if (isspace(c))
+      in.get();
+    else
+      break;
+  }
+  int v = 0;
+  in >> v;
+  return v;
+}
+
 inline bool read_pnm(const std::string& path, Pnm& out) {
   std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  in >> magic;
+  std::string magic(2, ' ');
+  in.read(&magic[0], 2);
   out = Pnm{};
   if (magic == "P5" || magic == "P6") {
     out.depth = magic == "P5" ? 1 : 3;
-    in >> out.width >> out.height >> out.maxval;
+    out.width = pnm_number(in);
+    out.height = pnm_number(in);
+    out.maxval = pnm_number(in);
   } else if (magic == "P7") {
     std::string key;
     while (in >> key && key != "ENDHDR") {

@@ -16,6 +16,7 @@
 #include "imgio_soft.h"
 #include "imgio_sun.h"
 #include "imgio_symbolics.h"
+#include "imgio_targa.h"
 #include "imgio_tiff.h"
 #include "imgio_vertigo.h"
 #include "imgio_yuv.h"
@@ -56,8 +57,8 @@ TEST(FormatTable, InitimgFillsEveryEntry) {
   const std::map<std::string, const imgio_driver*> built = {
       {"alias", &alias_driver}, {"art24", &art24_driver}, {"jpeg", &jpeg_driver},
       {"pixar", &pixar_driver}, {"rla", &rla_driver}, {"softimage", &soft_driver},
-      {"sun", &sun_driver}, {"symbolics", &symbolics_driver}, {"tiff", &tiff_driver},
-      {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
+      {"sun", &sun_driver}, {"symbolics", &symbolics_driver}, {"targa2", &targa_driver},
+      {"tiff", &tiff_driver}, {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
   ImgioSession session;
   EXPECT_EQ(imgsystem.current, 0);
   EXPECT_EQ(imgsystem.filter, 1);
