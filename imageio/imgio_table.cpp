@@ -11,6 +11,7 @@
 #include "imgio_messages.h"
 #include "imgio_pixar.h"
 #include "imgio_rla.h"
+#include "imgio_sgi.h"
 #include "imgio_soft.h"
 #include "imgio_sun.h"
 #include "imgio_symbolics.h"
@@ -42,7 +43,7 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"rla", "rla", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "RLA", &rla_driver},
     {"softimage", "pic", "%s.%d", IMGIO_TOP_FIRST, "SOFTIMAGE", &soft_driver},
     {"alias", "als", "%s.%d", IMGIO_TOP_FIRST, "ALIAS", &alias_driver},
-    {"sgirgb", "rgb", "%s_%4.4d", IMGIO_BOTTOM_FIRST, "SGIRGB", nullptr},
+    {"sgirgb", "rgb", "%s_%4.4d", IMGIO_BOTTOM_FIRST, "SGIRGB", &sgi_driver},
     {"yuv", "yuv", "%s.%d", IMGIO_BOTTOM_FIRST, "YUV", &yuv_driver},
     {"vertigo", "pic", "%s@%d", IMGIO_BOTTOM_FIRST, "VERTIGO", &vertigo_driver},
     {"targa2", "tga", "%s.%d", IMGIO_BOTTOM_FIRST, "TARGA2", &targa_driver},
@@ -52,7 +53,7 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", &symbolics_driver},
     {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", nullptr},
     {"cin", "", "%s%4.4d", IMGIO_TOP_FIRST, "CIN", nullptr},
-    {"sgisgi", "sgi", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "SGISGI", nullptr},
+    {"sgisgi", "sgi", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "SGISGI", &sgi_driver},
     {"jpeg", "jpg", "%s.%4.4d", IMGIO_TOP_FIRST, "JPEG", &jpeg_driver},
 };
 

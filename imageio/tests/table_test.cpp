@@ -13,6 +13,7 @@
 #include "imgio_message_capture.h"
 #include "imgio_pixar.h"
 #include "imgio_rla.h"
+#include "imgio_sgi.h"
 #include "imgio_soft.h"
 #include "imgio_sun.h"
 #include "imgio_symbolics.h"
@@ -56,9 +57,10 @@ TEST(FormatTable, InitimgFillsEveryEntry) {
   };
   const std::map<std::string, const imgio_driver*> built = {
       {"alias", &alias_driver}, {"art24", &art24_driver}, {"jpeg", &jpeg_driver},
-      {"pixar", &pixar_driver}, {"rla", &rla_driver}, {"softimage", &soft_driver},
-      {"sun", &sun_driver}, {"symbolics", &symbolics_driver}, {"targa2", &targa_driver},
-      {"tiff", &tiff_driver}, {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
+      {"pixar", &pixar_driver}, {"rla", &rla_driver}, {"sgirgb", &sgi_driver},
+      {"sgisgi", &sgi_driver}, {"softimage", &soft_driver}, {"sun", &sun_driver},
+      {"symbolics", &symbolics_driver}, {"targa2", &targa_driver}, {"tiff", &tiff_driver},
+      {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
   ImgioSession session;
   EXPECT_EQ(imgsystem.current, 0);
   EXPECT_EQ(imgsystem.filter, 1);
