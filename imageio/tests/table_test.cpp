@@ -8,6 +8,7 @@
 #include "imgio.h"
 #include "imgio_alias.h"
 #include "imgio_art24.h"
+#include "imgio_dpx.h"
 #include "imgio_jpeg.h"
 #include "imgio_memory_driver.h"
 #include "imgio_message_capture.h"
@@ -56,11 +57,11 @@ TEST(FormatTable, InitimgFillsEveryEntry) {
       {"jpeg", "jpg", "%s.%4.4d", 2, "JPEG"},
   };
   const std::map<std::string, const imgio_driver*> built = {
-      {"alias", &alias_driver}, {"art24", &art24_driver}, {"jpeg", &jpeg_driver},
-      {"pixar", &pixar_driver}, {"rla", &rla_driver}, {"sgirgb", &sgi_driver},
-      {"sgisgi", &sgi_driver}, {"softimage", &soft_driver}, {"sun", &sun_driver},
-      {"symbolics", &symbolics_driver}, {"targa2", &targa_driver}, {"tiff", &tiff_driver},
-      {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
+      {"alias", &alias_driver}, {"art24", &art24_driver}, {"cin", &dpx_driver},
+      {"jpeg", &jpeg_driver}, {"pixar", &pixar_driver}, {"rla", &rla_driver},
+      {"sgirgb", &sgi_driver}, {"sgisgi", &sgi_driver}, {"softimage", &soft_driver},
+      {"sun", &sun_driver}, {"symbolics", &symbolics_driver}, {"targa2", &targa_driver},
+      {"tiff", &tiff_driver}, {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};
   ImgioSession session;
   EXPECT_EQ(imgsystem.current, 0);
   EXPECT_EQ(imgsystem.filter, 1);
