@@ -7,6 +7,7 @@
 #include "imgio_alias.h"
 #include "imgio_art24.h"
 #include "imgio_dpx.h"
+#include "imgio_gif.h"
 #include "imgio_internal.h"
 #include "imgio_jpeg.h"
 #include "imgio_messages.h"
@@ -52,7 +53,7 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"sun", "ras", "%s.%4.4d", IMGIO_TOP_FIRST, "SUN", &sun_driver},
     {"art24", "r", "%s%d", IMGIO_TOP_FIRST, "ART24", &art24_driver},
     {"symbolics", "dump", "%s-%4.4d", IMGIO_BOTTOM_FIRST, "SYMBOLICS", &symbolics_driver},
-    {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", nullptr},
+    {"gif", "gif", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "GIF", &gif_driver},
     {"cin", "", "%s%4.4d", IMGIO_TOP_FIRST, "CIN", &dpx_driver},
     {"sgisgi", "sgi", "%s.%4.4d", IMGIO_BOTTOM_FIRST, "SGISGI", &sgi_driver},
     {"jpeg", "jpg", "%s.%4.4d", IMGIO_TOP_FIRST, "JPEG", &jpeg_driver},

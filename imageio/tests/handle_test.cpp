@@ -422,6 +422,10 @@ TEST(WholeBuffers, MissingFormatOrOperations) {
   EXPECT_EQ(capture.last(), "ERROR: Image format not set at [writebuf()]\n");
   EXPECT_EQ(writebuf16(pixel16, 1, 1, "a.tif"), 1);
   EXPECT_EQ(capture.last(), "ERROR: Image format not set at [writebuf16()]\n");
+  // A driver without whole-buffer operations.
+  imgio_driver lines_only = memory_driver_ops::all;
+  lines_only.Readb = lines_only.Readb16 = lines_only.Writeb = lines_only.Writeb16 = nullptr;
+  PluggedMemoryDriver plugged(13, lines_only);
   setimageformat("gif");
   EXPECT_EQ(readbuf("a", &width, &height), nullptr);
   EXPECT_EQ(capture.last(), "UGH: No read whole buffer routine defined for format [gif]!\n");

@@ -9,6 +9,7 @@
 #include "imgio_alias.h"
 #include "imgio_art24.h"
 #include "imgio_dpx.h"
+#include "imgio_gif.h"
 #include "imgio_jpeg.h"
 #include "imgio_memory_driver.h"
 #include "imgio_message_capture.h"
@@ -58,7 +59,7 @@ TEST(FormatTable, InitimgFillsEveryEntry) {
   };
   const std::map<std::string, const imgio_driver*> built = {
       {"alias", &alias_driver}, {"art24", &art24_driver}, {"cin", &dpx_driver},
-      {"jpeg", &jpeg_driver}, {"pixar", &pixar_driver}, {"rla", &rla_driver},
+      {"gif", &gif_driver}, {"jpeg", &jpeg_driver}, {"pixar", &pixar_driver}, {"rla", &rla_driver},
       {"sgirgb", &sgi_driver}, {"sgisgi", &sgi_driver}, {"softimage", &soft_driver},
       {"sun", &sun_driver}, {"symbolics", &symbolics_driver}, {"targa2", &targa_driver},
       {"tiff", &tiff_driver}, {"vertigo", &vertigo_driver}, {"yuv", &yuv_driver}};

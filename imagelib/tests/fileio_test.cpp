@@ -224,7 +224,10 @@ TEST(FrontEnd, ExtensionsSelectTheFormat) {
     EXPECT_EQ(image_read_file_info(path, w, h, c, t), 0) << path;
   }
   EXPECT_TRUE(memory_driver().files.size() == 1u);
-  // A format without a built driver fails like a file that is not there.
+  // A format without a create operation fails like a file that is not there.
+  imgio_driver no_create = memory_driver_ops::all;
+  no_create.Createf = nullptr;
+  PluggedMemoryDriver gif(13, no_create);
   MessageCapture capture;
   EXPECT_FALSE(image_write_file("a.gif", img.get(), false));
   EXPECT_EQ(capture.last(), "UGH: No create file routine defined for format [gif]!\n");
