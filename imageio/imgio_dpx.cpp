@@ -15,8 +15,70 @@
 #include "imgio_messages.h"
 #include "imgio_whole_lines.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
+
+// The kernels take cells as host words: their bytes are reversed.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "cells are loaded as little-endian words");
 
 namespace {
+
+// The direct layout's kernels, each a plain loop both SIMD copies widen.
+// shifts: of red, green and blue in a cell; mask: of a value.
+Q4_SIMD_BODY void unpack16_body(const uint8_t* cells, unsigned short* out, int n, const int* shifts,
+                                uint32_t mask, int up, unsigned short alpha) {
+  const int s0 = shifts[0], s1 = shifts[1], s2 = shifts[2];
+  for (int x = 0; x < n; ++x) {
+    uint32_t word;
+    memcpy(&word, cells + 4 * x, 4);
+    const uint32_t cell = __builtin_bswap32(word);
+    out[4 * x] = static_cast<unsigned short>(((cell >> s0) & mask) << up);
+    out[4 * x + 1] = static_cast<unsigned short>(((cell >> s1) & mask) << up);
+    out[4 * x + 2] = static_cast<unsigned short>(((cell >> s2) & mask) << up);
+    out[4 * x + 3] = alpha;
+  }
+}
+Q4_SIMD_DISPATCH(void, unpack16,
+                 (const uint8_t* cells, unsigned short* out, int n, const int* shifts, uint32_t mask, int up,
+                  unsigned short alpha),
+                 (cells, out, n, shifts, mask, up, alpha))
+
+// 8-bit lines: values above 8 bits lose their low bits (down), values
+// below move up.
+Q4_SIMD_BODY void unpack8_body(const uint8_t* cells, unsigned int* out, int n, const int* shifts, uint32_t mask,
+                               int down, int up) {
+  const int s0 = shifts[0], s1 = shifts[1], s2 = shifts[2];
+  for (int x = 0; x < n; ++x) {
+    uint32_t word;
+    memcpy(&word, cells + 4 * x, 4);
+    const uint32_t cell = __builtin_bswap32(word);
+    out[x] = (((cell >> s0) & mask) >> down << up) | (((cell >> s1) & mask) >> down << up) << 8 |
+             (((cell >> s2) & mask) >> down << up) << 16 | 0xFF000000u;
+  }
+}
+Q4_SIMD_DISPATCH(void, unpack8,
+                 (const uint8_t* cells, unsigned int* out, int n, const int* shifts, uint32_t mask, int down, int up),
+                 (cells, out, n, shifts, mask, down, up))
+
+// The written layout: red in bits 22-31, green 12-21, blue 2-11.
+Q4_SIMD_BODY void pack16_body(const unsigned short* line, uint8_t* cells, int n) {
+  for (int x = 0; x < n; ++x) {
+    const uint32_t cell = uint32_t(line[4 * x] >> 6) << 22 | uint32_t(line[4 * x + 1] >> 6) << 12 |
+                          uint32_t(line[4 * x + 2] >> 6) << 2;
+    const uint32_t word = __builtin_bswap32(cell);
+    memcpy(cells + 4 * x, &word, 4);
+  }
+}
+Q4_SIMD_DISPATCH(void, pack16, (const unsigned short* line, uint8_t* cells, int n), (line, cells, n))
+
+Q4_SIMD_BODY void pack8_body(const unsigned int* line, uint8_t* cells, int n) {
+  for (int x = 0; x < n; ++x) {
+    const uint32_t p = line[x];
+    const uint32_t cell = (p & 255) << 24 | ((p >> 8) & 255) << 14 | ((p >> 16) & 255) << 4;
+    const uint32_t word = __builtin_bswap32(cell);
+    memcpy(cells + 4 * x, &word, 4);
+  }
+}
+Q4_SIMD_DISPATCH(void, pack8, (const unsigned int* line, uint8_t* cells, int n), (line, cells, n))
 
 // Where each channel's values go: red, green, blue, all three (black and
 // white), or nowhere.
@@ -40,6 +102,11 @@ struct Layout {
   // Every line starts on a cell: the lines have a stride and can be sought.
   bool aligned;
   int64_t line_cells;  // cells a line ends on when aligned
+  // One 32-bit cell a pixel holding red, green and blue in that order, lines
+  // left to right: the layout this system and most others write, unpacked
+  // straight into the caller's line.
+  bool direct;
+  int shifts[3];  // of the three fields
 };
 
 // Black and white fills all three in a file of one channel; other writers
@@ -120,6 +187,10 @@ bool layout_of(const uint8_t* generic, Layout* out, int level) {
   const int64_t cells_a_pixel = (l.channels + l.fields - 1) / l.fields;
   l.line_cells = l.pixel_cells ? l.width * cells_a_pixel : (fields + l.fields - 1) / l.fields;
   l.aligned = l.pixel_cells || l.eol_pad > 0 || fields % l.fields == 0;
+  for (int c = 0; c < 3; ++c) l.shifts[c] = (l.fields - 1 - c) * l.bits + l.unused_low;
+  l.direct = !l.line_interleave && !l.mirrored && l.cell_bytes == 4 && l.channels == 3 && l.fields >= 3 &&
+             (l.pixel_cells || l.fields == 3) && l.targets[0] == kRed && l.targets[1] == kGreen &&
+             l.targets[2] == kBlue;
   *out = l;
   return true;
 }
@@ -134,7 +205,18 @@ struct DpxRecord {
   uint32_t cell;
   uint8_t* bytes;  // one line of cells as stored
   uint16_t* planes[3];  // red, green, blue: width values each
+  char* stream;  // the file's stdio buffer
 };
+
+// Lines go to and come from the file many at a time: a system call per line
+// costs more than its bytes.
+const size_t kStreamBytes = size_t(1) << 20;
+
+// Gives the stream the larger buffer; without it the stream keeps its own.
+void buffer_stream(DpxRecord* r) {
+  r->stream = static_cast<char*>(q4_malloc_c(kStreamBytes, __FILE__, __LINE__));
+  if (r->stream) setvbuf(r->file, r->stream, _IOFBF, kStreamBytes);
+}
 
 DpxRecord* record(imginfo* h) { return static_cast<DpxRecord*>(h->driver); }
 
@@ -144,6 +226,7 @@ void release(imginfo* h) {
   if (r->bytes) q4_free_c(r->bytes, __FILE__, __LINE__);
   for (uint16_t* plane : r->planes)
     if (plane) q4_free_c(plane, __FILE__, __LINE__);
+  if (r->stream) q4_free_c(r->stream, __FILE__, __LINE__);
   q4_free_c(r, __FILE__, __LINE__);
   h->driver = nullptr;
 }
@@ -168,7 +251,6 @@ bool allocate_lines(DpxRecord* r) {
   return ok;
 }
 
-bool skip(FILE* file, uint32_t bytes) { return bytes == 0 || fseeko(file, off_t(bytes), SEEK_CUR) == 0; }
 
 int DpxOpenf(imginfo* h) {
   FILE* file = fopen(h->file_name, "rb");
@@ -184,6 +266,7 @@ int DpxOpenf(imginfo* h) {
   }
   h->driver = r;
   r->file = file;
+  buffer_stream(r);
   if (fread(r->generic, 1, DPX_HEADER_BYTES, file) != DPX_HEADER_BYTES) {
     messprintf(IMSSYS_INFO, "Cineon: Failed to read generic header.\n");
     close_and_release(h);
@@ -226,10 +309,8 @@ int DpxOpenf(imginfo* h) {
   return 1;
 }
 
-// The next line's values into the planes; false at a short read.
-bool read_planes(imginfo* h) {
-  DpxRecord* r = record(h);
-  if (!r) return false;
+// The next line's cells, past its padding; null at a short read.
+const uint8_t* read_cells(DpxRecord* r) {
   const Layout& l = r->layout;
   const int64_t values = int64_t(l.width) * l.channels;
   const int64_t waiting = r->index < l.fields ? l.fields - r->index : 0;
@@ -237,8 +318,15 @@ bool read_planes(imginfo* h) {
                         : values > waiting ? (values - waiting + l.fields - 1) / l.fields
                                            : 0;
   const size_t bytes = size_t(cells) * l.cell_bytes;
-  if (fread(r->bytes, 1, bytes, r->file) != bytes) return false;
-  const uint8_t* next = r->bytes;
+  if (fread(r->bytes, 1, bytes, r->file) != bytes) return nullptr;
+  // Padding ends the line's last cell.
+  if (l.eol_pad && fseeko(r->file, off_t(l.eol_pad), SEEK_CUR) != 0) return nullptr;
+  return r->bytes;
+}
+
+// The cells' values into the planes, by channel semantics and direction.
+void unpack_planes(DpxRecord* r, const uint8_t* next) {
+  const Layout& l = r->layout;
   const uint32_t mask = (1u << l.bits) - 1;
   auto value = [&]() {
     if (r->index == l.fields) {
@@ -266,37 +354,51 @@ bool read_planes(imginfo* h) {
       if (l.pixel_cells) r->index = l.fields;
     }
   }
-  // Padding ends the line's last cell.
-  if (l.eol_pad) {
-    r->index = l.fields;
-    return skip(r->file, l.eol_pad);
-  }
-  return true;
+  if (l.eol_pad) r->index = l.fields;
+}
+
+// The next line's cells, unpacked into the planes unless the layout is
+// direct; null at a short read.
+const uint8_t* next_line(imginfo* h) {
+  DpxRecord* r = record(h);
+  if (!r) return nullptr;
+  const uint8_t* cells = read_cells(r);
+  if (cells && !r->layout.direct) unpack_planes(r, cells);
+  return cells;
 }
 
 int DpxReadl(imginfo* h) {
-  if (!read_planes(h)) return 0;
-  const DpxRecord* r = record(h);
-  const int bits = r->layout.bits;
-  const uint16_t *red = r->planes[0], *green = r->planes[1], *blue = r->planes[2];
+  const uint8_t* cells = next_line(h);
+  if (!cells) return 0;
+  const Layout& l = record(h)->layout;
   // Below 8 bits values move up, above they lose their low bits.
-  const int down = bits > 8 ? bits - 8 : 0, up = bits < 8 ? 8 - bits : 0;
+  const int down = l.bits > 8 ? l.bits - 8 : 0, up = l.bits < 8 ? 8 - l.bits : 0;
+  if (l.direct) {
+    unpack8(cells, h->line, h->file_width, l.shifts, (1u << l.bits) - 1, down, up);
+    return 1;
+  }
+  uint16_t* const* planes = record(h)->planes;
   for (int x = 0; x < h->file_width; ++x)
-    h->line[x] = unsigned(red[x] >> down << up) | unsigned(green[x] >> down << up) << 8 |
-                 unsigned(blue[x] >> down << up) << 16 | 0xFF000000u;
+    h->line[x] = unsigned(planes[0][x] >> down << up) | unsigned(planes[1][x] >> down << up) << 8 |
+                 unsigned(planes[2][x] >> down << up) << 16 | 0xFF000000u;
   return 1;
 }
 
 int DpxReadl16(imginfo* h) {
-  if (!read_planes(h)) return 0;
-  const DpxRecord* r = record(h);
-  const int up = 16 - r->layout.bits;
-  const unsigned short alpha = static_cast<unsigned short>(((1u << r->layout.bits) - 1) << up);
+  const uint8_t* cells = next_line(h);
+  if (!cells) return 0;
+  const Layout& l = record(h)->layout;
+  const int up = 16 - l.bits;
+  const uint32_t mask = (1u << l.bits) - 1;
+  const unsigned short alpha = static_cast<unsigned short>(mask << up);
+  if (l.direct) {
+    unpack16(cells, h->line16, h->file_width, l.shifts, mask, up, alpha);
+    return 1;
+  }
+  uint16_t* const* planes = record(h)->planes;
   unsigned short* out = h->line16;
   for (int x = 0; x < h->file_width; ++x, out += 4) {
-    out[0] = static_cast<unsigned short>(r->planes[0][x] << up);
-    out[1] = static_cast<unsigned short>(r->planes[1][x] << up);
-    out[2] = static_cast<unsigned short>(r->planes[2][x] << up);
+    for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned short>(planes[c][x] << up);
     out[3] = alpha;
   }
   return 1;
@@ -370,6 +472,7 @@ int DpxCreatef(imginfo* h) {
     release(h);
     return 0;
   }
+  buffer_stream(r);
   if (fwrite(r->generic, 1, DPX_HEADER_BYTES, r->file) != DPX_HEADER_BYTES) {
     messprintf(IMSSYS_FATAL, "Cineon: Failed to write generic header.\n");
     close_and_release(h);
@@ -383,34 +486,24 @@ int DpxCreatef(imginfo* h) {
   return 1;
 }
 
-// The planes as the written layout's cells, one a pixel: red in bits
-// 22-31, green 12-21, blue 2-11.
-bool write_planes(imginfo* h) {
-  DpxRecord* r = record(h);
-  const Layout& l = r->layout;
-  uint8_t* out = r->bytes;
-  for (uint32_t x = 0; x < l.width; ++x, out += 4)
-    imgio_put_be32(out, uint32_t(r->planes[0][x]) << 22 | uint32_t(r->planes[1][x]) << 12 |
-                            uint32_t(r->planes[2][x]) << 2);
-  const size_t bytes = size_t(l.width) * 4;
+// The packed line goes to the file; false when short.
+bool write_cells(DpxRecord* r, int width) {
+  const size_t bytes = size_t(width) * 4;
   return fwrite(r->bytes, 1, bytes, r->file) == bytes;
 }
 
 int DpxWritel(imginfo* h) {
   DpxRecord* r = record(h);
   if (!r) return 0;
-  for (int x = 0; x < h->file_width; ++x)
-    for (int c = 0; c < 3; ++c) r->planes[c][x] = static_cast<uint16_t>(((h->line[x] >> (8 * c)) & 255) << 2);
-  return write_planes(h) ? 1 : 0;
+  pack8(h->line, r->bytes, h->file_width);
+  return write_cells(r, h->file_width) ? 1 : 0;
 }
 
 int DpxWritel16(imginfo* h) {
   DpxRecord* r = record(h);
   if (!r) return 0;
-  const unsigned short* in = h->line16;
-  for (int x = 0; x < h->file_width; ++x, in += 4)
-    for (int c = 0; c < 3; ++c) r->planes[c][x] = in[c] >> 6;
-  return write_planes(h) ? 1 : 0;
+  pack16(h->line16, r->bytes, h->file_width);
+  return write_cells(r, h->file_width) ? 1 : 0;
 }
 
 int DpxClosef(imginfo* h) { return close_and_release(h); }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -301,12 +302,16 @@ int putrow(SgiImage* image, const uint16_t* buffer, unsigned y, unsigned z) {
     return -1;
   }
   const size_t xsize = image->xsize;
-  const unsigned mask = bpc(image) == 1 ? 0xFF : 0xFFFF;
+  // The header's range of the values as written: a byte of each for 1-byte
+  // files.
+  const uint16_t mask = bpc(image) == 1 ? 0xFF : 0xFFFF;
+  uint16_t lo = 0xFFFF, hi = 0;
   for (size_t i = 0; i < xsize; ++i) {
-    const uint32_t v = buffer[i] & mask;
-    if (v < image->min) image->min = v;
-    if (v > image->max) image->max = v;
+    lo = std::min<uint16_t>(lo, buffer[i] & mask);
+    hi = std::max<uint16_t>(hi, buffer[i] & mask);
   }
+  image->min = std::min<uint32_t>(image->min, lo);
+  image->max = std::max<uint32_t>(image->max, hi);
   size_t bytes = xsize * bpc(image);
   if (is_rle(image)) {
     bytes = size_t(img_rle_compact(buffer, 2, image->tmpbuf, int(bpc(image)), xsize)) * bpc(image);

@@ -1,4 +1,5 @@
 // Run-length coding of SGI image rows and the byte-order helpers.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -6,6 +7,35 @@
 #include "sgi_image.h"
 
 namespace {
+
+// The first k from i with v[k] == v[k + 1] == v[k + 2], or n - 2 when
+// there is none (i when fewer than three values remain).
+template <typename In>
+size_t triple(const In* v, size_t i, size_t n) {
+  size_t k = i;
+  while (k + 2 < n && (v[k] != v[k + 1] || v[k + 1] != v[k + 2])) ++k;
+  return k + 2 < n ? k : std::max(i, n >= 2 ? n - 2 : i);
+}
+
+// 16-bit values four at a time: a lane of (a ^ b) | (b ^ c) that is zero
+// marks three equal values.
+template <>
+size_t triple(const uint16_t* v, size_t i, size_t n) {
+  const uint64_t ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
+  size_t k = i;
+  for (; k + 6 < n; k += 4) {
+    uint64_t a, b, c;
+    memcpy(&a, v + k, 8);
+    memcpy(&b, v + k + 1, 8);
+    memcpy(&c, v + k + 2, 8);
+    const uint64_t t = (a ^ b) | (b ^ c);
+    const uint64_t zero = (t - ones) & ~t & highs;
+    // The lowest flagged lane is exact; borrows only flag lanes above it.
+    if (zero) return k + __builtin_ctzll(zero) / 16;
+  }
+  while (k + 2 < n && (v[k] != v[k + 1] || v[k + 1] != v[k + 2])) ++k;
+  return k + 2 < n ? k : std::max(i, n >= 2 ? n - 2 : i);
+}
 
 // Packets of at most 126 values: literal stretches until three equal values
 // begin or two values remain, then the run of the value there.
@@ -27,9 +57,7 @@ long compact(const In* v, Out* out, size_t n) {
   size_t i = 0;
   while (i < n) {
     const size_t start = i;
-    size_t j = i + 2;
-    while (j < n && (v[j - 2] != v[j - 1] || v[j - 1] != v[j])) ++j;
-    j -= 2;
+    const size_t j = triple(v, i, n);
     emit(j - start, true, v + start);
     i = j + 1;
     while (i < n && v[i] == v[j]) ++i;
