@@ -204,7 +204,7 @@ struct DpxRecord {
   int index;      // of the next field in cell; layout.fields: a new cell is due
   uint32_t cell;
   uint8_t* bytes;  // one line of cells as stored
-  uint16_t* planes[3];  // red, green, blue: width values each
+  uint16_t* planes[3];  // reading: red, green, blue, width values each
   char* stream;  // the file's stdio buffer
 };
 
@@ -240,14 +240,17 @@ int close_and_release(imginfo* h) {
 }
 
 // The record's line buffers for its layout; false when memory is short.
-bool allocate_lines(DpxRecord* r) {
+// The record's line of cells, and for reading the planes; false when
+// memory is short.
+bool allocate_lines(DpxRecord* r, bool reading) {
   const Layout& l = r->layout;
   const uint64_t bytes = uint64_t(l.line_cells + 1) * l.cell_bytes;
   if (bytes > UINT32_MAX) return false;
   r->bytes = static_cast<uint8_t*>(q4_malloc_c(unsigned(bytes), __FILE__, __LINE__));
   bool ok = r->bytes != nullptr;
-  for (uint16_t*& plane : r->planes)
-    ok = (plane = static_cast<uint16_t*>(q4_calloc_c(l.width, 2, __FILE__, __LINE__))) && ok;
+  if (reading)
+    for (uint16_t*& plane : r->planes)
+      ok = (plane = static_cast<uint16_t*>(q4_calloc_c(l.width, 2, __FILE__, __LINE__))) && ok;
   return ok;
 }
 
@@ -296,7 +299,7 @@ int DpxOpenf(imginfo* h) {
     close_and_release(h);
     return 0;
   }
-  if (!allocate_lines(r)) {
+  if (!allocate_lines(r, true)) {
     messprintf(IMSSYS_FATAL, "Cineon: Cannot allocate the lines of %s\n", h->file_name);
     close_and_release(h);
     return 0;
@@ -462,7 +465,7 @@ int DpxCreatef(imginfo* h) {
   h->driver = r;
   make_header(h, r->generic, r->industry);
   // The writer takes its own header through the reader's checks.
-  if (!layout_of(r->generic, &r->layout, IMSSYS_FATAL) || !allocate_lines(r)) {
+  if (!layout_of(r->generic, &r->layout, IMSSYS_FATAL) || !allocate_lines(r, false)) {
     release(h);
     return 0;
   }
