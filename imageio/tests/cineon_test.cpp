@@ -441,8 +441,8 @@ TEST(CineonDriver, ImageMagickPassesCodeValuesBothWays) {
     });
     ASSERT_TRUE(write_picture(ramp, p, true));
     ASSERT_TRUE(peer_convert("/usr/bin/convert", "cin:" + ramp + " -set colorspace sRGB -depth 16 ppm:-", ppm));
-    Pnm pnm;
-    ASSERT_TRUE(read_pnm(ppm, pnm));
+    PeerImage pnm;
+    ASSERT_TRUE(read_pnm(ppm, &pnm));
     ASSERT_EQ(pnm.maxval, 65535);
     const Picture seen = map_samples(pnm_picture(pnm), [](int v, int c) {
       return c == 3 ? 65535 : (v * 1023 + 32767) / 65535 << 6;

@@ -2,26 +2,24 @@
 #define IMAGEIO_TESTS_DRIVER_TEST_SUPPORT_H
 
 // What the file driver tests share: pictures as RGBA samples top row first,
-// written and read through the library's handles; netpbm files; peer
-// programs run by their Debian paths.
+// written and read through the library's handles; netpbm files of them;
+// peer programs run by their Debian paths.
 
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <istream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "imgio.h"
+#include "peer_images.h"
 #include "q4_memory.h"
 #include "temp_dir.h"
 
@@ -121,63 +119,6 @@ inline bool read_picture(const std::string& path, Picture& p, bool deep) {
   return closeimg(h) == 0 && ok;
 }
 
-// A netpbm picture: depth samples a pixel (1 grey, 3 RGB, 4 RGBA), top row
-// first.
-struct Pnm {
-  int width = 0;
-  int height = 0;
-  int depth = 0;
-  int maxval = 0;
-  std::vector<uint16_t> samples;
-};
-
-// The next header number of a netpbm file, past blanks and comments.
-inline int pnm_number(std::istream& in) {
-  for (int c = in.peek(); c != EOF; c = in.peek()) {
-    if (c == '#')
-      in.ignore(1 << 20, '\n');
-    else if (isspace(c))
-      in.get();
-    else
-      break;
-  }
-  int v = 0;
-  in >> v;
-  return v;
-}
-
-inline bool read_pnm(const std::string& path, Pnm& out) {
-  std::ifstream in(path, std::ios::binary);
-  std::string magic(2, ' ');
-  in.read(&magic[0], 2);
-  out = Pnm{};
-  if (magic == "P5" || magic == "P6") {
-    out.depth = magic == "P5" ? 1 : 3;
-    out.width = pnm_number(in);
-    out.height = pnm_number(in);
-    out.maxval = pnm_number(in);
-  } else if (magic == "P7") {
-    std::string key;
-    while (in >> key && key != "ENDHDR") {
-      if (key == "WIDTH") in >> out.width;
-      else if (key == "HEIGHT") in >> out.height;
-      else if (key == "DEPTH") in >> out.depth;
-      else if (key == "MAXVAL") in >> out.maxval;
-      else in.ignore(1 << 20, '\n');
-    }
-  } else {
-    return false;
-  }
-  in.get();
-  const size_t count = size_t(out.width) * out.height * out.depth;
-  out.samples.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const int hi = in.get();
-    out.samples[i] = static_cast<uint16_t>(out.maxval > 255 ? hi << 8 | in.get() : hi);
-  }
-  return bool(in) && out.width > 0 && out.height > 0;
-}
-
 // A P6 (or P5 for grey) file of the picture's R, G, B (or R) samples.
 inline void write_pnm(const std::string& path, const Picture& p, int maxval, bool grey = false) {
   std::ofstream out(path, std::ios::binary);
@@ -191,13 +132,14 @@ inline void write_pnm(const std::string& path, const Picture& p, int maxval, boo
       }
 }
 
-// The picture that a netpbm file shows, alpha full: grey fills R, G, B.
-inline Picture pnm_picture(const Pnm& pnm) {
+// The picture that a peer's grey or RGB(A) image shows, alpha full when it
+// has none: grey fills R, G, B.
+inline Picture pnm_picture(const PeerImage& pnm) {
   const int full = pnm.maxval;
   return make_picture(pnm.width, pnm.height, [&](int x, int y, int c) {
-    const uint16_t* s = pnm.samples.data() + (size_t(y) * pnm.width + x) * pnm.depth;
-    if (c == 3) return pnm.depth == 4 ? int(s[3]) : full;
-    return int(s[pnm.depth >= 3 ? c : 0]);
+    const uint16_t* s = pnm.samples.data() + (size_t(y) * pnm.width + x) * pnm.channels;
+    if (c == 3) return pnm.channels == 4 ? int(s[3]) : full;
+    return int(s[pnm.channels >= 3 ? c : 0]);
   });
 }
 

@@ -365,9 +365,9 @@ TEST(GifEncoder, LayoutPaletteAndTableResets) {
   }
   EXPECT_GE(clears, 3);
   // Peers agree on the codes.
-  Pnm pnm;
+  PeerImage pnm;
   ASSERT_TRUE(peer_convert("/usr/bin/giftopnm", path, dir / "e.ppm"));
-  ASSERT_TRUE(read_pnm(dir / "e.ppm", pnm));
+  ASSERT_TRUE(read_pnm(dir / "e.ppm", &pnm));
   ASSERT_EQ(pnm.samples.size(), 3u * 200 * 150);
   for (size_t i = 0; i < s.indices.size(); ++i)
     for (int c = 0; c < 3; ++c) ASSERT_EQ(pnm.samples[3 * i + c], static_cast<unsigned char>(f[13 + 3 * s.indices[i] + c]));
@@ -502,15 +502,15 @@ TEST(GifDriver, PeersReadOurFilesAndWeReadTheirs) {
     ASSERT_TRUE(write_picture(ours, any, false));
     Picture ours_back;
     ASSERT_TRUE(read_picture(ours, ours_back, false));
-    Pnm pnm;
+    PeerImage pnm;
     ASSERT_TRUE(peer_convert("/usr/bin/giftopnm", ours, ppm));
-    ASSERT_TRUE(read_pnm(ppm, pnm));
+    ASSERT_TRUE(read_pnm(ppm, &pnm));
     EXPECT_EQ(pnm_picture(pnm), ours_back) << "giftopnm " << width;
     ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", ppm));
-    ASSERT_TRUE(read_pnm(ppm, pnm));
+    ASSERT_TRUE(read_pnm(ppm, &pnm));
     EXPECT_EQ(pnm_picture(pnm), ours_back) << "ImageMagick " << width;
     ASSERT_TRUE(pillow_to_ppm(ours, ppm));
-    ASSERT_TRUE(read_pnm(ppm, pnm));
+    ASSERT_TRUE(read_pnm(ppm, &pnm));
     EXPECT_EQ(pnm_picture(pnm), ours_back) << "Pillow " << width;
     ASSERT_TRUE(peer_convert("/usr/bin/gif2rgb", "-1 " + ours, s.dir / "raw.rgb"));
     const std::string raw = read_text(s.dir / "raw.rgb");

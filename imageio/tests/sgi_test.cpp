@@ -498,15 +498,15 @@ TEST(SgiDriver, PeersReadOurFilesAndWeReadTheirs) {
   for (int width : {1, 2, 7, 640}) {
     const Picture p = pattern8(width, 3);
     ASSERT_TRUE(write_picture(ours, p, false));
-    Pnm pnm;
+    PeerImage pnm;
     ASSERT_TRUE(peer_convert("/usr/bin/sgitopnm", ours, pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, pnm));
+    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "sgitopnm " << width;
     ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, pnm));
+    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << width;
     ASSERT_TRUE(pillow_to_ppm(ours, pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, pnm));
+    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << width;
 
     const Picture deep = pattern16(width, 3);

@@ -94,15 +94,15 @@ TEST(SunDriver, PeersReadOurFilesAndWeReadTheirs) {
       ASSERT_EQ(mapped, few || width == 2);
 
       ASSERT_TRUE(write_picture(ours, p, false));
-      Pnm pnm;
+      PeerImage pnm;
       ASSERT_TRUE(peer_convert("/usr/bin/rasttopnm", ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "rasttopnm " << width;
       ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << width;
       ASSERT_TRUE(pillow_to_ppm(ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << width;
 
       write_pnm(ppm, p, 255);

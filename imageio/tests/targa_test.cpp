@@ -254,16 +254,16 @@ TEST(TargaLibrary, EveryOriginLoadsToTheSameImage) {
     EXPECT_EQ(image.pixel(0, 0), std::vector<int>({p.at(0, 2)[0], p.at(0, 2)[1], p.at(0, 2)[2], 255}));
     // Peers agree: ImageMagick on every origin, Pillow and netpbm on the
     // left ones (they ignore right origins).
-    Pnm pnm;
+    PeerImage pnm;
     ASSERT_TRUE(peer_convert("/usr/bin/convert", path + " -auto-orient -depth 8 ppm:-", dir / "o.ppm"));
-    ASSERT_TRUE(read_pnm(dir / "o.ppm", pnm));
+    ASSERT_TRUE(read_pnm(dir / "o.ppm", &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << origin;
     if (origin & 1) continue;
     ASSERT_TRUE(pillow_to_ppm(path, dir / "o.ppm"));
-    ASSERT_TRUE(read_pnm(dir / "o.ppm", pnm));
+    ASSERT_TRUE(read_pnm(dir / "o.ppm", &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << origin;
     ASSERT_TRUE(peer_convert("/usr/bin/tgatoppm", path, dir / "o.ppm"));
-    ASSERT_TRUE(read_pnm(dir / "o.ppm", pnm));
+    ASSERT_TRUE(read_pnm(dir / "o.ppm", &pnm));
     EXPECT_EQ(pnm_picture(pnm), p) << "tgatoppm " << origin;
   }
 }
@@ -408,16 +408,16 @@ TEST(TargaDriver, PeersReadOurFilesAndWeReadTheirs) {
     for (const char* compress : {"no", "yes"}) {
       setkeyval("IMGIO_TARGA_COMPRESS", compress);
       ASSERT_TRUE(write_picture(ours, p, false));
-      Pnm pnm;
+      PeerImage pnm;
       ASSERT_TRUE(peer_convert("/usr/bin/tgatoppm", ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "tgatoppm " << width << " " << compress;
       // ImageMagick applies the origin only when asked to.
       ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -auto-orient -depth 8 ppm:-", ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << width << " " << compress;
       ASSERT_TRUE(pillow_to_ppm(ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, pnm));
+      ASSERT_TRUE(read_pnm(ppm, &pnm));
       EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << width << " " << compress;
     }
     // Their true colour, grey and mapped files, raw and packed. ImageMagick
