@@ -239,7 +239,6 @@ int close_and_release(imginfo* h) {
   return closed ? 1 : 0;
 }
 
-// The record's line buffers for its layout; false when memory is short.
 // The record's line of cells, and for reading the planes; false when
 // memory is short.
 bool allocate_lines(DpxRecord* r, bool reading) {
@@ -254,6 +253,17 @@ bool allocate_lines(DpxRecord* r, bool reading) {
   return ok;
 }
 
+// Whether the image data fits the bytes the file holds from its offset
+// on; the last line's padding may be missing. Sizes stay below 2^64: a
+// picture has fewer than 2^59 pixels.
+bool data_fits(const Layout& l, uint64_t available) {
+  if (!l.aligned) {
+    const uint64_t fields = uint64_t(l.width) * l.height * l.channels;
+    return (fields + l.fields - 1) / l.fields * l.cell_bytes <= available;
+  }
+  const uint64_t line = uint64_t(l.line_cells) * l.cell_bytes, stride = line + l.eol_pad;
+  return line <= available && l.height - 1 <= (available - line) / stride;
+}
 
 int DpxOpenf(imginfo* h) {
   FILE* file = fopen(h->file_name, "rb");
@@ -296,6 +306,13 @@ int DpxOpenf(imginfo* h) {
     return 0;
   }
   if (!layout_of(r->generic, &r->layout, IMSSYS_INFO)) {
+    close_and_release(h);
+    return 0;
+  }
+  // The lines must be in the file before buffers of their width are
+  // allocated.
+  if (!data_fits(r->layout, uint64_t(info.st_size - r->data_offset))) {
+    messprintf(IMSSYS_INFO, "Cineon: The image data passes the end of the file.\n");
     close_and_release(h);
     return 0;
   }

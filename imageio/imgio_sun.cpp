@@ -4,6 +4,7 @@
 // count: files of this library have always been written so.
 #include "imgio_sun.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -116,6 +117,21 @@ int SunOpenf(imginfo* h) {
     fclose(file);
     return 0;
   }
+  uint8_t map[kMaxMapBytes];
+  const size_t map_bytes = header[kMapType] != 0 ? header[kMapLength] : 0;
+  if (fread(map, 1, map_bytes, file) != map_bytes) {
+    messprintf(IMSSYS_INFO, "SUN: Cannot read colour map.\n");
+    fclose(file);
+    return 0;
+  }
+  // Every line must be in the file before a line buffer of the width the
+  // header claims is allocated.
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || first_line + int64_t(header[kHeight]) * line_bytes > info.st_size) {
+    messprintf(IMSSYS_INFO, "SUN: The image data passes the end of the file.\n");
+    fclose(file);
+    return 0;
+  }
   SunRecord* r = new_record(h, header[kWidth]);
   if (!r) {
     fclose(file);
@@ -123,19 +139,11 @@ int SunOpenf(imginfo* h) {
   }
   r->file = file;
   memcpy(r->header, header, sizeof header);
+  memcpy(r->map, map, map_bytes);
   r->line_bytes = line_bytes;
   r->first_line = first_line;
   r->map_entries = map_entries;
-  r->position = kHeaderBytes;
-  if (header[kMapType] != 0) {
-    const size_t map_bytes = header[kMapLength];
-    if (fread(r->map, 1, map_bytes, file) != map_bytes) {
-      messprintf(IMSSYS_INFO, "SUN: Cannot read colour map.\n");
-      close_and_release(h);
-      return 0;
-    }
-    r->position += map_bytes;
-  }
+  r->position = first_line;
   h->file_width = static_cast<int>(header[kWidth]);
   h->file_height = static_cast<int>(header[kHeight]);
   h->bits16 = 0;

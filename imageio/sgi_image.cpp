@@ -205,13 +205,22 @@ SgiImage* imgopen(int file, const char* path, const char* mode, unsigned type, u
   }
   image->file = file;
   if (!layout_ok(image)) return fail_open(image, file, own_file);
+  struct stat info;
+  const bool sized = !writing && fstat(file, &info) == 0;
+  if (!writing && !is_rle(image)) {
+    // Verbatim rows lie one after another: all of them must be there.
+    const uint64_t rows = image->dim == 1 ? 1 : image->dim == 2 ? image->ysize : uint64_t(image->ysize) * image->zsize;
+    if (!sized || uint64_t(info.st_size) < SGI_HEADER_BYTES + rows * image->xsize * bpc(image)) {
+      error("iopen: image data passes the end of the file\n");
+      return fail_open(image, file, own_file);
+    }
+  }
   if (is_rle(image)) {
     const size_t entries = size_t(image->ysize) * image->zsize;
     const uint64_t end = SGI_HEADER_BYTES + uint64_t(entries) * 8;
-    struct stat info;
     // Tables are read whole: they must lie in the file before they are
     // allocated, and fit 32-bit offsets.
-    if (end > UINT32_MAX || (!writing && (fstat(file, &info) != 0 || uint64_t(info.st_size) < end))) {
+    if (end > UINT32_MAX || (!writing && (!sized || uint64_t(info.st_size) < end))) {
       error("iopen: row tables of %zu entries pass the end of the file\n", entries);
       return fail_open(image, file, own_file);
     }

@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -282,6 +283,9 @@ TEST(CineonDriver, ReadsEveryCellLayout) {
   cases.push_back({"end-of-line padding", padded,
                    cells(32, 10, false, {{4, 8, 12}}) + "pad" + cells(32, 10, false, {{16, 20, 1023}}) + "pad",
                    {grey(1), grey(2), grey(3), grey(4), grey(5), grey(255)}});
+  cases.push_back({"the last line's padding missing", padded,
+                   cells(32, 10, false, {{4, 8, 12}}) + "pad" + cells(32, 10, false, {{16, 20, 1023}}),
+                   {grey(1), grey(2), grey(3), grey(4), grey(5), grey(255)}});
   CinSpec lines = grey8;
   lines.channels = 2;
   lines.interleave = 1;
@@ -400,6 +404,22 @@ TEST(CineonDriver, RefusesWhatItCannotRead) {
   cases.push_back({with([](CinSpec& c) { c.orientation = 8; }), "Cineon: Orientation 8 is not supported.\n"});
   cases.push_back({with([](CinSpec& c) { c.width = 0; }), "Cineon: Bad image size 0x1.\n"});
   cases.push_back({with([](CinSpec& c) { c.width = 100000; c.height = 100000; }), "Cineon: Bad image size 100000x100000.\n"});
+  // Lines the file does not hold: padded ones (the last line's padding may
+  // be missing), fields running on across lines, a width of 2^28.
+  CinSpec padded;
+  padded.width = 2;
+  padded.height = 3;
+  padded.eol_pad = 4;
+  cases.push_back({cin_header(padded) + std::string(2 + 4 + 2 + 4 + 1, '\0'),
+                   "Cineon: The image data passes the end of the file.\n"});
+  CinSpec spanning;
+  spanning.width = 3;
+  spanning.height = 3;
+  spanning.bits = 10;
+  spanning.code = 5;
+  spanning.span = true;
+  cases.push_back({cin_header(spanning) + std::string(8, '\0'), "Cineon: The image data passes the end of the file.\n"});
+  cases.push_back({with([](CinSpec& c) { c.width = (1 << 28) - 1; }), "Cineon: The image data passes the end of the file.\n"});
   std::string differ = with([](CinSpec& c) { c.channels = 2; });
   differ[196 + 28 + 2] = 10;
   cases.push_back({differ, "Cineon: Channels differ in bits or resolution. This is not supported.\n"});
@@ -412,16 +432,22 @@ TEST(CineonDriver, RefusesWhatItCannotRead) {
   }
   EXPECT_EQ(openimg((s.dir / "missing").c_str()), nullptr);
   EXPECT_TRUE(s.capture.has("Cineon: Cannot open: " + (s.dir / "missing") + " for read.\n"));
-  // A file that ends inside its lines.
+  // A file that ends inside its lines is refused before buffers of their
+  // width are taken; one cut after its open fails the lines that are gone.
   CinSpec two;
   two.width = 4;
   two.height = 2;
-  write_text(path, cin_header(two) + "abcdef");
+  write_text(path, cin_header(two) + "abcdefg");
+  s.capture.messages.clear();
   EXPECT_TRUE(read_lines8(path).empty());
+  EXPECT_EQ(s.capture.messages[0].text, "Cineon: The image data passes the end of the file.\n");
+  // More than the stream's buffer of 1 MB, cut after 280 lines.
+  ASSERT_TRUE(write_picture(path, pattern8(1024, 300), false));
   imginfo* h = openimg(path.c_str());
   ASSERT_NE(h, nullptr);
-  std::vector<unsigned int> line(4);
-  EXPECT_EQ(readline(h, line.data()), 0);
+  ASSERT_EQ(truncate(path.c_str(), 2048 + 4096 * 280 + 6), 0);
+  std::vector<unsigned int> line(1024);
+  for (int y = 0; y < 280; ++y) ASSERT_EQ(readline(h, line.data()), 0) << y;
   EXPECT_EQ(readline(h, line.data()), 1);
   EXPECT_EQ(closeimg(h), 0);
 }

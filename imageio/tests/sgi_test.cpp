@@ -322,7 +322,6 @@ TEST(SgiLibrary, TwoByteRowsOfEveryWidthRoundTrip) {
 TEST(SgiLibrary, RefusesWhatItCannotRead) {
   TempDir dir;
   const std::string path = dir / "bad.sgi";
-  const std::vector<std::vector<uint16_t>> one = {{1, 2}};
   SgiFile swapped = sgi_header(false, 1, 1, 2, 1, 1);
   swapped.bytes[0] = 0x01;
   swapped.bytes[1] = 0xdb;
@@ -338,6 +337,13 @@ TEST(SgiLibrary, RefusesWhatItCannotRead) {
       {sgi_header(false, 1, 1, 0, 1, 1).bytes + "ab", "iopen: empty image 0x1x1\n"},
       {sgi_header(false, 0x101, 3, 2, 100, 100).bytes + std::string(1000, '\0'),
        "iopen: row tables of 10000 entries pass the end of the file\n"},
+      // Verbatim rows that the file does not hold: one row, a channel of
+      // rows, channels of rows.
+      {verbatim_file(false, 2, 1, 2, 9, 9, {{1}}).bytes + "a", "iopen: image data passes the end of the file\n"},
+      {verbatim_file(false, 1, 2, 2, 3, 9, {{1, 2}, {3, 4}}).bytes + "a",
+       "iopen: image data passes the end of the file\n"},
+      {verbatim_file(false, 1, 3, 2, 2, 2, {{1, 2}, {3, 4}, {5, 6}}).bytes + "a",
+       "iopen: image data passes the end of the file\n"},
   };
   for (const Case& c : cases) {
     write_text(path, c.file);
@@ -374,10 +380,12 @@ TEST(SgiLibrary, RefusesWhatItCannotRead) {
     EXPECT_TRUE(row_of(image, 0, 0).empty());
     EXPECT_EQ(std::string(g_errbuf), c.error);
   }
-  write_text(path, verbatim_file(false, 1, 2, 2, 2, 1, one).bytes);
+  // A file cut after its open: the row that is gone fails.
+  write_text(path, verbatim_file(false, 1, 2, 2, 2, 1, {{1, 2}, {3, 4}}).bytes);
   SgiImage* image = iopen(path.c_str(), "r", 0, 0, 0, 0, 0);
   Closer closer{image};
   ASSERT_NE(image, nullptr);
+  ASSERT_EQ(truncate(path.c_str(), 514), 0);
   EXPECT_EQ(row_of(image, 0, 0), std::vector<uint16_t>({1, 2}));
   EXPECT_TRUE(row_of(image, 1, 0).empty());
   EXPECT_TRUE(row_of(image, 2, 0).empty());

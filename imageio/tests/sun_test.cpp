@@ -176,6 +176,11 @@ TEST(SunDriver, RefusesWhatItCannotRead) {
        "SUN: Bad colour map length 771.\n"},
       {header(2, 1, 8, 1, 1, 4) + pixels, "SUN: Bad colour map length 4.\n"},
       {header(2, 1, 8, 1, 1, 6) + "\x01\x02", "SUN: Cannot read colour map.\n"},
+      // Lines the file does not hold, before a buffer of their width is
+      // taken.
+      {header(2, 3, 24, 1, 0, 0) + std::string(17, '\x22'), "SUN: The image data passes the end of the file.\n"},
+      {header(3, 2, 8, 1, 1, 6) + std::string(6 + 5, '\x01'), "SUN: The image data passes the end of the file.\n"},
+      {header((1 << 28) - 1, 1, 24, 1, 0, 0) + pixels, "SUN: The image data passes the end of the file.\n"},
   };
   for (const Case& c : cases) {
     write_text(path, c.file);
@@ -189,14 +194,15 @@ TEST(SunDriver, RefusesWhatItCannotRead) {
   EXPECT_EQ(s.capture.messages[s.capture.messages.size() - 2].text,
             "SUN: Could not open input file " + (s.dir / "missing.ras") + "\n");
 
-  // A file that ends inside its lines: the lines there fail, earlier ones
-  // are read.
-  write_text(path, header(2, 3, 24, 1, 0, 0) + std::string(6 + 4, '\x22'));
+  // A file cut after its open: the lines that are gone fail, the first is
+  // read. Lines longer than the stream's buffer are not held in it.
+  write_text(path, header(20000, 3, 24, 1, 0, 0) + std::string(3 * 60000, '\x22'));
   imginfo* h = openimg(path.c_str());
   ASSERT_NE(h, nullptr);
-  std::vector<unsigned int> line(2);
+  ASSERT_EQ(truncate(path.c_str(), 32 + 60000 + 10), 0);
+  std::vector<unsigned int> line(20000);
   EXPECT_EQ(readline(h, line.data()), 0);
-  EXPECT_EQ(line[0], 0xFF222222u);
+  EXPECT_EQ(line[19999], 0xFF222222u);
   EXPECT_EQ(readline(h, line.data()), 1);
   EXPECT_EQ(readline(h, line.data()), 1);
   EXPECT_EQ(closeimg(h), 0);
