@@ -1,6 +1,7 @@
 // GIF decoding: the screen descriptor and colour table, blocks up to the
 // first image, then the published variable-length LZW decoder over the
 // image's sub-blocks.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -237,20 +238,25 @@ unsigned int* read_image(Decoder& d) {
     return nullptr;
   }
   if ((desc[8] & 0x80) && !read_colour_table(d, 1u << ((desc[8] & 7) + 1))) return nullptr;
-  unsigned int* image = createbuffer(int(d.width), int(d.height));
-  if (!image) {
-    messprintf(IMSSYS_FATAL, "GIF: cannot allocate image buffer.\n");
-    return nullptr;
-  }
   const int code_size = getc(d.file);
   if (code_size == EOF) {
     info("GIF: Invalid image data -- EOF\n");
-    destroybuffer(image);
     return nullptr;
   }
   if (code_size > 8) {
     messprintf(IMSSYS_INFO, "GIF: Invalid LZW code size %d.\n", code_size);
-    destroybuffer(image);
+    return nullptr;
+  }
+  // A code of code_size + 1 bits or more stands for at most kMaxCodes
+  // pixels: a screen larger than the rest of the file could code is not
+  // allocated.
+  if (uint64_t(d.width) * d.height > imgio_bytes_left(d.file) * 8 / (code_size + 1) * kMaxCodes) {
+    messprintf(IMSSYS_INFO, "GIF: Too little image data for a screen of %ux%u.\n", d.width, d.height);
+    return nullptr;
+  }
+  unsigned int* image = createbuffer(int(d.width), int(d.height));
+  if (!image) {
+    messprintf(IMSSYS_FATAL, "GIF: cannot allocate image buffer.\n");
     return nullptr;
   }
   start_lzw(d, code_size);

@@ -311,7 +311,7 @@ int DpxOpenf(imginfo* h) {
   }
   // The lines must be in the file before buffers of their width are
   // allocated.
-  if (!data_fits(r->layout, uint64_t(info.st_size - r->data_offset))) {
+  if (!data_fits(r->layout, imgio_bytes_left(file))) {
     messprintf(IMSSYS_INFO, "Cineon: The image data passes the end of the file.\n");
     close_and_release(h);
     return 0;

@@ -4,7 +4,6 @@
 // count: files of this library have always been written so.
 #include "imgio_sun.h"
 
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -126,8 +125,7 @@ int SunOpenf(imginfo* h) {
   }
   // Every line must be in the file before a line buffer of the width the
   // header claims is allocated.
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || first_line + int64_t(header[kHeight]) * line_bytes > info.st_size) {
+  if (uint64_t(header[kHeight]) * line_bytes > imgio_bytes_left(file)) {
     messprintf(IMSSYS_INFO, "SUN: The image data passes the end of the file.\n");
     fclose(file);
     return 0;

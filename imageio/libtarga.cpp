@@ -72,6 +72,12 @@ uint32_t colour_of(uint32_t v, unsigned depth, unsigned alpha_bits, bool grey) {
   return rgba((v >> 16) & 255, (v >> 8) & 255, v & 255, opaque ? 255 : v >> 24);
 }
 
+// Whether the bytes left can code the pixels: raw, bytes a pixel each;
+// packed, at most 128 pixels for every packet of a header and one pixel.
+bool could_code(uint64_t bytes, uint64_t pixels, unsigned pixel_bytes, bool packets) {
+  return packets ? bytes / (1 + pixel_bytes) * 128 >= pixels : bytes / pixel_bytes >= pixels;
+}
+
 unsigned char* allocate(int width, int height, unsigned format) {
   const uint64_t bytes = uint64_t(width) * height * format;
   if (width < 1 || height < 1 || bytes > UINT32_MAX) return nullptr;
@@ -150,6 +156,8 @@ unsigned char* load(FILE* file, int* width, int* height, unsigned format) {
     if (grey) return failure(TGA_GREY_WITH_MAP);
     const unsigned bits = header.map_bits;
     if (bits != 15 && bits != 16 && bits != 24 && bits != 32) return failure(TGA_BAD_MAP_ENTRY_SIZE);
+    // The map must be in the file before it is allocated.
+    if (!could_code(imgio_bytes_left(file), header.map_length, (bits + 7) / 8, false)) return failure(TGA_BAD_MAP);
     map = static_cast<uint32_t*>(q4_malloc_c(header.map_length * 4 + 4, __FILE__, __LINE__));
     if (!map) return nullptr;
     for (unsigned i = 0; i < header.map_length; ++i)
@@ -158,12 +166,19 @@ unsigned char* load(FILE* file, int* width, int* height, unsigned format) {
         return failure(TGA_BAD_MAP);
       }
   }
+  const unsigned pixel_bytes = header.depth > 8 ? (header.depth + 7) / 8 : 1;
+  // No more pixels are allocated than the rest of the file could code: its
+  // end would come first.
+  const uint64_t pixels = uint64_t(header.width) * header.height;
+  if (!could_code(imgio_bytes_left(file), pixels, pixel_bytes, type > 8)) {
+    if (map) q4_free_c(map, __FILE__, __LINE__);
+    return failure(TGA_EOF);
+  }
   unsigned char* image = allocate(header.width, header.height, format);
   if (image) {
     // A map in a file of true colours is not the pixels' concern.
     const Decoder decoder{&header, mapped ? map : nullptr, mapped ? header.map_bits : header.depth, grey,
                           image, format};
-    const unsigned pixel_bytes = header.depth > 8 ? (header.depth + 7) / 8 : 1;
     if (!decode(file, decoder, pixel_bytes)) {
       q4_image_free_c(image, __FILE__, __LINE__);
       image = failure(TGA_EOF);

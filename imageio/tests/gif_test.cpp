@@ -286,6 +286,10 @@ TEST(GifDecoder, ScreensStreamsAndBlocks) {
       {gif_file(GifSpec(), {0}).substr(0, 35), "GIF: Invalid image data -- EOF\n"},
       {[] { std::string f = gif_file(GifSpec(), {0}); f[35] = 9; return f; }(), "GIF: Invalid LZW code size 9.\n"},
       {[] { GifSpec s; s.screen_w = 0; return gif_file(s, {0}); }(), "GIF: Bad screen size 0x1.\n"},
+      // A screen larger than the rest of the file could code, 4096 pixels a
+      // code at most.
+      {[] { GifSpec s; s.screen_w = s.screen_h = 4000; return gif_file(s, {0}); }(),
+       "GIF: Too little image data for a screen of 4000x4000.\n"},
   };
   for (const Refusal& r : refusals) {
     write_text(path, r.file);

@@ -313,7 +313,37 @@ TEST(TargaLibrary, RefusalsSetTheirCodeAndTheNextCallClearsIt) {
     EXPECT_NE(image.pixels, nullptr);
     EXPECT_EQ(tga_get_last_error(), TGA_NO_ERROR);
   }
+  // Files too short for the pixels (or the map) their header claims fail
+  // before any of them is allocated: the code is not a lost allocation's 0.
+  setkeyval("IMGIO_MAX_PIXELS", "100000000");
+  struct Short {
+    std::string file;
+    int code;
+  } shorts[] = {
+      {tga_header(tga(2, 24, 10000, 10000)) + "abc", TGA_EOF},
+      {tga_header(tga(2, 16, 3)) + "abcde", TGA_EOF},
+      // A packet of a header and a pixel codes at most 128 pixels.
+      {tga_header(tga(10, 24, 257)) + "\xff" + "abc" + "\xff" + "abc", TGA_EOF},
+      {tga_header(tga(10, 24, 10000, 10000)) + "\xff" + "abc", TGA_EOF},
+      {tga_header(with_map(tga(1, 8), 0, 60000, 32)) + "abcdabcd", TGA_BAD_MAP},
+  };
+  for (const Short& c : shorts) {
+    write_text(path, c.file);
+    Image image;
+    {
+      FailingHeap no_images(0, FailingHeap::image);
+      FailingHeap no_maps(0);
+      load(path, image);
+    }
+    EXPECT_EQ(image.pixels, nullptr);
+    EXPECT_EQ(tga_get_last_error(), c.code) << c.file.size();
+  }
+  // Exactly enough: two packets of 128.
+  write_text(path, tga_header(tga(10, 24, 256)) + "\xff" + "abc" + "\xff" + "abc");
   Image image;
+  load(path, image);
+  ASSERT_NE(image.pixels, nullptr);
+  EXPECT_EQ(image.pixel(255, 0), std::vector<int>({'c', 'b', 'a', 255}));
   load(dir / "missing.tga", image);
   EXPECT_EQ(tga_get_last_error(), TGA_CANNOT_OPEN);
   // A packet that passes the last pixel is cut there.
