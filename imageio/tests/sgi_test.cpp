@@ -504,7 +504,10 @@ TEST(SgiDriver, PeersReadOurFilesAndWeReadTheirs) {
   SgiSession s;
   const std::string ours = s.dir / "ours.sgi", pnm_path = s.dir / "peer.ppm", theirs = s.dir / "theirs.sgi";
   for (int width : {1, 2, 7, 640}) {
+    // The pattern starts at 0: sgitopnm subtracts the header's minimum,
+    // which is that of the values written.
     const Picture p = pattern8(width, 3);
+    ASSERT_EQ(p.samples[0], 0);
     ASSERT_TRUE(write_picture(ours, p, false));
     PeerImage pnm;
     ASSERT_TRUE(peer_convert("/usr/bin/sgitopnm", ours, pnm_path));
