@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "gif_codec.h"
-#include "imgio_bytes.h"
 #include "imgio_driver_support.h"
+#include "imgio_fields.h"
 #include "imgio_messages.h"
 #include "q4_memory.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "gif_codec.h"
-#include "imgio_bytes.h"
+#include "imgio_fields.h"
 #include "imgio_messages.h"
 #include "median_cut.h"
 #include "q4_memory.h"

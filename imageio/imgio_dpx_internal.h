@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "imgio_bytes.h"
+#include "imgio_fields.h"
 
 enum { DPX_MAGIC = 0x802A5FD7u, DPX_HEADER_BYTES = 1024 };
 

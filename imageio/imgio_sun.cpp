@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "imgio_bytes.h"
 #include "imgio_driver_support.h"
+#include "imgio_fields.h"
 #include "imgio_messages.h"
 #include "imgio_whole_lines.h"
 #include "q4_memory.h"

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "imgio_bytes.h"
 #include "imgio_driver_support.h"
+#include "imgio_fields.h"
 #include "q4_memory.h"
 
 int TargaError = TGA_NO_ERROR;

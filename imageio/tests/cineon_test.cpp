@@ -1,5 +1,3 @@
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -98,18 +96,6 @@ std::vector<uint32_t> read_lines8(const std::string& path) {
 
 uint32_t grey(unsigned v) { return v | v << 8 | v << 16 | 0xFF000000u; }
 uint32_t rgb(unsigned r, unsigned g, unsigned b) { return r | g << 8 | b << 16 | 0xFF000000u; }
-
-struct FileSizeLimit {
-  rlimit old;
-  explicit FileSizeLimit(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limit = old;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-};
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 // written and read through the library's handles; netpbm files of them;
 // peer programs run by their Debian paths.
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -173,6 +175,20 @@ inline bool pillow_to_ppm(const std::string& in, const std::string& out) {
   EXPECT_EQ(status, 0) << "Pillow reading " << in << ": " << read_text(log);
   return status == 0;
 }
+
+// While in scope, files of the process cannot grow beyond bytes: writes
+// past that fail as on a full disk.
+struct FileSizeLimit {
+  rlimit old;
+  explicit FileSizeLimit(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+};
 
 // The first bytes of a file.
 inline std::string file_head(const std::string& path, size_t bytes) { return read_text(path).substr(0, bytes); }

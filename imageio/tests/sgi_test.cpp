@@ -1,5 +1,3 @@
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,19 +100,6 @@ std::vector<uint8_t> as_bytes(const std::vector<uint16_t>& units, int unit) {
   }
   return out;
 }
-
-// Runs a file write with the process's file size limited to bytes.
-struct FileSizeLimit {
-  rlimit old;
-  explicit FileSizeLimit(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limit = old;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-};
 
 }  // namespace
 
