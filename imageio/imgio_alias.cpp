@@ -192,15 +192,7 @@ int AliasWritel16(imginfo* h) {
   return putalias(r->packed, r->file, r->red, r->green, r->blue, h->file_width);
 }
 
-int AliasClosef(imginfo* h) {
-  alias_record* r = record_of(h);
-  if (!r) return 0;
-  const bool ok = imgio_close_stream(r->file, true);
-  r->file = nullptr;
-  release(r);
-  h->driver = nullptr;
-  return ok ? 1 : 0;
-}
+int AliasClosef(imginfo* h) { return imgio_close_record(h, release); }
 
 int AliasReadb(imginfo* h) { return imgio_read_whole(h, alias_driver, false); }
 int AliasReadb16(imginfo* h) { return imgio_read_whole(h, alias_driver, true); }

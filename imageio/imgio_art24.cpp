@@ -202,15 +202,7 @@ int Art24Writel16(imginfo* h) {
   return write_line(r) ? 1 : 0;
 }
 
-int Art24Closef(imginfo* h) {
-  art24_record* r = record_of(h);
-  if (!r) return 0;
-  const bool ok = imgio_close_stream(r->file, true);
-  r->file = nullptr;
-  release(r);
-  h->driver = nullptr;
-  return ok ? 1 : 0;
-}
+int Art24Closef(imginfo* h) { return imgio_close_record(h, release); }
 
 int Art24Readb(imginfo* h) { return imgio_read_whole(h, art24_driver, false); }
 int Art24Readb16(imginfo* h) { return imgio_read_whole(h, art24_driver, true); }

@@ -49,6 +49,19 @@ int64_t imgio_file_size(FILE* file);
 // stream holds an error or the close itself fails. A null stream is ok.
 bool imgio_close_stream(FILE* file, bool ok);
 
+// The close of a driver whose record holds its stream as file: the stream
+// closed (a failed close fails), the record released, the handle cleared.
+template <typename Record>
+int imgio_close_record(imginfo* handle, void (*release)(Record*)) {
+  Record* r = static_cast<Record*>(handle->driver);
+  if (!r) return 0;
+  const bool ok = imgio_close_stream(r->file, true);
+  r->file = nullptr;
+  release(r);
+  handle->driver = nullptr;
+  return ok ? 1 : 0;
+}
+
 // Files "ERROR: <word> file [<name>] refused: <why>.\n" at level INFO, the
 // name cut to fit the message line; returns 0 so a driver can return it.
 int imgio_refuse(const char* file_name, const char* word, const char* why, ...)

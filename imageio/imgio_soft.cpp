@@ -510,15 +510,7 @@ int SoftWritel16(imginfo* h) {
   return write_scanline(h) ? 1 : 0;
 }
 
-int SoftClosef(imginfo* h) {
-  soft_record* r = record_of(h);
-  if (!r) return 0;
-  const bool ok = imgio_close_stream(r->file, true);
-  r->file = nullptr;
-  release(r);
-  h->driver = nullptr;
-  return ok ? 1 : 0;
-}
+int SoftClosef(imginfo* h) { return imgio_close_record(h, release); }
 
 int SoftReadb(imginfo* h) { return imgio_read_whole(h, soft_driver, false); }
 int SoftReadb16(imginfo* h) { return imgio_read_whole(h, soft_driver, true); }
