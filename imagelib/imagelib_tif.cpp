@@ -1,10 +1,11 @@
 #include "imagelib_tif.h"
 
+#include <sys/uio.h>
+
 #include <cstdarg>
 #include <cstring>
 #include <initializer_list>
 
-#include "image_mirror.h"
 #include "imgio.h"
 #include "imgio_messages.h"
 #include "q4_byteorder.h"
@@ -83,6 +84,65 @@ int64_t data_bytes(int64_t width, int64_t height, int64_t channels, int type) {
 bool read_exact(FILE* file, int64_t offset, void* out, size_t bytes) {
   return fseek(file, offset, SEEK_SET) == 0 && fread(out, 1, bytes, file) == bytes;
 }
+
+// Reads strips of whole rows into an image's rows, in order or from the
+// bottom up, with one vectored read per batch of rows. A strip that does
+// not end on a row is refused.
+class RowScatter {
+ public:
+  RowScatter(FILE* file, unsigned char* pixels, size_t row_bytes, int rows, bool mirrored)
+      : fd_(fileno(file)), pixels_(pixels), row_bytes_(row_bytes), rows_(rows), mirrored_(mirrored) {}
+
+  bool read(int64_t offset, size_t bytes) {
+    if (row_bytes_ == 0 || bytes % row_bytes_ != 0 || bytes / row_bytes_ > static_cast<size_t>(rows_ - next_))
+      return false;
+    for (size_t left = bytes / row_bytes_; left > 0;) {
+      const int batch = left < kBatch ? static_cast<int>(left) : kBatch;
+      iovec rows[kBatch];
+      for (int k = 0; k < batch; ++k) rows[k] = {row(next_ + k), row_bytes_};
+      if (!read_rows(rows, batch, offset)) return false;
+      offset += static_cast<int64_t>(batch * row_bytes_);
+      next_ += batch;
+      left -= batch;
+    }
+    return true;
+  }
+
+ private:
+  static const int kBatch = 512;
+
+  unsigned char* row(int file_row) const {
+    const int y = mirrored_ ? rows_ - 1 - file_row : file_row;
+    return pixels_ + static_cast<size_t>(y) * row_bytes_;
+  }
+
+  // preadv may stop short; what is left of the batch is asked for again.
+  bool read_rows(iovec* rows, int count, int64_t offset) {
+    while (count > 0) {
+      const ssize_t got = preadv(fd_, rows, count, offset);
+      if (got <= 0) return false;
+      offset += got;
+      for (size_t done = static_cast<size_t>(got); done > 0;) {
+        const size_t take = done < rows->iov_len ? done : rows->iov_len;
+        rows->iov_base = static_cast<unsigned char*>(rows->iov_base) + take;
+        rows->iov_len -= take;
+        done -= take;
+        if (rows->iov_len == 0) {
+          ++rows;
+          --count;
+        }
+      }
+    }
+    return true;
+  }
+
+  int fd_;
+  unsigned char* pixels_;
+  size_t row_bytes_;
+  int rows_;
+  bool mirrored_;
+  int next_ = 0;
+};
 
 // Entry value as the fix-up rules have it: values that fit in 4 bytes are
 // decoded from the first bytes in the file's order, larger ones are an
@@ -415,12 +475,15 @@ int image_tiff_read_header(FILE* file, int& width, int& height, int& channels, i
 int image_tiff_read_data(image_data* image, void** info) {
   TiffInfo* record = info ? static_cast<TiffInfo*>(*info) : nullptr;
   if (!record || !matches(record, image)) return 0;
-  unsigned char* at = static_cast<unsigned char*>(image->pixels);
+  const bool mirrored = record->orientation == 1;
+  const size_t row_bytes = image->row_bytes;
+  // The file's rows land in image rows from the bottom when the
+  // orientation mirrors them, straight from the file: no second pass.
+  RowScatter scatter(record->file, static_cast<unsigned char*>(image->pixels), row_bytes, image->height, mirrored);
   for (uint32_t i = 0; i < record->strip_count; ++i) {
     const uint32_t offset = record->strip_count == 1 ? record->strip_offset : record->strip_offsets[i];
     const uint32_t bytes = record->strip_count == 1 ? record->strip_bytes : record->strip_byte_counts[i];
-    if (!read_exact(record->file, offset, at, bytes)) return 0;
-    at += bytes;
+    if (!scatter.read(offset, bytes)) return 0;
   }
   if (record->byte_order == ORDER_MM) {
     // image_data holds at most INT_MAX bytes, so the count fits an int.
@@ -430,7 +493,6 @@ int image_tiff_read_data(image_data* image, void** info) {
     else if (image->pixel_type != IMAGE_PIXEL_BYTE)
       word32_swab_vec(static_cast<unsigned*>(image->pixels), count);
   }
-  if (record->orientation == 1) image_mirror_in_y(image);
   return 1;
 }
 
