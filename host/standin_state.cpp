@@ -11,6 +11,7 @@ StandinState& standin_state() {
 
 void standin_logf(const char* format, ...) {
   StandinState& state = standin_state();
+  if (!state.logging) return;
   char line[512];
   va_list args;
   va_start(args, format);
@@ -207,7 +208,7 @@ void standin_set_interactive(int interactive) {
 
 int standin_cursor() { return standin_read(&StandinState::cursor); }
 
-void standin_set_logging(bool enabled) { standin_write(&StandinState::logging, enabled); }
+void standin_set_logging(bool enabled) { standin_state().logging = enabled; }
 
 std::vector<std::string> standin_log() { return standin_read(&StandinState::log); }
 

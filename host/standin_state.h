@@ -4,6 +4,7 @@
 // The stand-in host's state, shared by its service files. Every access holds
 // the mutex; the services never call back into the plug-in while holding it.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -57,7 +58,8 @@ struct StandinState {
   bool viewer_marked = false;
   uint8_t interactive = 1;
   int cursor = 1;
-  bool logging = true;
+  // Read without the mutex: a call that is not logged formats nothing.
+  std::atomic<bool> logging{true};
   std::vector<std::string> log;
 };
 
