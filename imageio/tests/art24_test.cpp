@@ -18,12 +18,6 @@ Bytes art24_file(int type, int width, int height, const Bytes& data) {
   return b;
 }
 
-std::vector<unsigned> read_line8(imginfo* h) {
-  std::vector<unsigned> line(h->width);
-  EXPECT_EQ(readline(h, line.data()), 0);
-  return line;
-}
-
 }  // namespace
 
 TEST(Art24, OwnFilesHeaderAndValueCountPairs) {

@@ -117,6 +117,13 @@ inline bool write_picture(const std::string& path, int width, int height, bool d
   return closeimg(h) == 0 && ok;
 }
 
+// The handle's next 8-bit line; the read must succeed.
+inline std::vector<unsigned> read_line8(imginfo* h) {
+  std::vector<unsigned> line(h->width);
+  EXPECT_EQ(readline(h, line.data()), 0);
+  return line;
+}
+
 // Every line of a file through the handles: 8-bit lines or 16-bit samples.
 struct Picture {
   int width = 0;

@@ -36,12 +36,6 @@ Bytes soft_file(int width, int height, const std::vector<std::array<int, 3>>& pa
   return b;
 }
 
-std::vector<unsigned> read_line8(imginfo* h) {
-  std::vector<unsigned> line(h->width);
-  EXPECT_EQ(readline(h, line.data()), 0);
-  return line;
-}
-
 // Everything a file holds, read back with the stream.
 Bytes stream_bytes(FILE* f) {
   fflush(f);

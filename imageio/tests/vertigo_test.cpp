@@ -39,12 +39,6 @@ Bytes vertigo_file(int width, int height, int flags, int x_min, int x_max, int y
   return b;
 }
 
-std::vector<unsigned> read_line8(imginfo* h) {
-  std::vector<unsigned> line(h->width);
-  EXPECT_EQ(readline(h, line.data()), 0);
-  return line;
-}
-
 }  // namespace
 
 TEST(Vertigo, PlanesCodeRunsOfThreeAndMore) {
