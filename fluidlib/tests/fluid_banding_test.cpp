@@ -64,15 +64,9 @@ TEST(FluidBanding, TenStepsGiveTheSameBitsForEverySplitAndThreshold) {
     moved += std::fabs(v);
   }
   EXPECT_GT(moved, 0.0);
-  ThreadBandExecutor one(1), three(3), eight(8), uneven(5, true);
-  EmptyBandExecutor empty(4);
-  const std::pair<void*, mp_exec_fn> executors[] = {{&one, ThreadBandExecutor::exec},
-                                                    {&three, ThreadBandExecutor::exec},
-                                                    {&eight, ThreadBandExecutor::exec},
-                                                    {&uneven, ThreadBandExecutor::exec},
-                                                    {&empty, EmptyBandExecutor::exec}};
-  for (const auto& e : executors) EXPECT_TRUE(same_bits(ten_steps(e.first, e.second, 0), want));
+  BandSplits splits;
+  for (const auto& e : splits.all()) EXPECT_TRUE(same_bits(ten_steps(e.first, e.second, 0), want));
   // The pressure sweeps on the calling thread, or in bands whatever the width.
   for (int threshold : {16, 100000})
-    EXPECT_TRUE(same_bits(ten_steps(&three, ThreadBandExecutor::exec, threshold), want)) << threshold;
+    EXPECT_TRUE(same_bits(ten_steps(&splits.three, ThreadBandExecutor::exec, threshold), want)) << threshold;
 }

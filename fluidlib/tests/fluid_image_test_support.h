@@ -48,20 +48,6 @@ inline bool same_pixels(const ImageQ4& a, const ImageQ4& b) {
 
 inline int channel(const PixelQ4& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : c == 2 ? p.b : p.a; }
 
-// The executors every banded operation is checked with: one, three and
-// eight even bands, uneven bands, and empty bands before the real ones.
-struct BandSplits {
-  ThreadBandExecutor one{1}, three{3}, eight{8}, uneven{5, true};
-  EmptyBandExecutor empty{4};
-  std::vector<std::pair<void*, mp_exec_fn>> all() {
-    return {{&one, ThreadBandExecutor::exec},
-            {&three, ThreadBandExecutor::exec},
-            {&eight, ThreadBandExecutor::exec},
-            {&uneven, ThreadBandExecutor::exec},
-            {&empty, EmptyBandExecutor::exec}};
-  }
-};
-
 // A flow of a few steps of two opposite swirls, the texture coordinates
 // carried along without restarting, so that they wander well off the
 // identity.

@@ -2,6 +2,7 @@
 #define FLUID_TEST_SUPPORT_H
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "fluid_flow_core.h"
@@ -51,6 +52,20 @@ inline std::vector<float> state_of(const FluidFlowCore& s) {
     if (f) append(cells_of(f));
   return out;
 }
+
+// The executors every banded operation is checked with: one, three and
+// eight even bands, uneven bands, and empty bands before the real ones.
+struct BandSplits {
+  ThreadBandExecutor one{1}, three{3}, eight{8}, uneven{5, true};
+  EmptyBandExecutor empty{4};
+  std::vector<std::pair<void*, mp_exec_fn>> all() {
+    return {{&one, ThreadBandExecutor::exec},
+            {&three, ThreadBandExecutor::exec},
+            {&eight, ThreadBandExecutor::exec},
+            {&uneven, ThreadBandExecutor::exec},
+            {&empty, EmptyBandExecutor::exec}};
+  }
+};
 
 inline bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
