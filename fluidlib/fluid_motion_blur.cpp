@@ -67,15 +67,20 @@ Q4_SIMD_TARGET_AVX2 inline __m256 within8(__m256 v, __m256 top) {
   return _mm256_and_ps(_mm256_blendv_ps(top, v, _mm256_cmp_ps(v, top, _CMP_LT_OQ)), positive);
 }
 
-// A pixel's four channels times a weight, as 32-bit lanes.
-Q4_SIMD_TARGET_AVX2 inline __m128i weighted(const PixelQ4* px, int weight) {
-  return _mm_mullo_epi32(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(px))),
-                         _mm_set1_epi32(weight));
+// Two horizontally adjacent pixels (eight channels) times their weights:
+// the left pixel's four channels by the low half of w, the right's by the
+// high half.
+Q4_SIMD_TARGET_AVX2 inline __m256i weighted_pair(const PixelQ4* left, __m256i w) {
+  return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))), w);
 }
 
 // The same: positions and weights of eight samples at a time, then each
-// sample's four channels at once. Compares are ordered (NaN false) and no
-// product is fused with a sum.
+// sample's two rows of two pixels as two 8-lane products. Compares are
+// ordered (NaN false) and no product is fused with a sum. The pixel pair
+// starts at x0, or at w - 2 on the last column, where the right weight is 0
+// and the weights swap sides: the load stays inside the row, and integer
+// sums are the same in any order. Lines one pixel wide take the portable
+// copy.
 Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
   const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
   const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
@@ -84,8 +89,10 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
   const __m256 span_x = _mm256_set1_ps(p.span_x), span_y = _mm256_set1_ps(p.span_y);
   const __m256 scale = _mm256_set1_ps(32768.0f);
   const __m256i full = _mm256_set1_epi32(32768), step = _mm256_set1_epi32(1);
-  const __m256i last_x = _mm256_set1_epi32(p.w - 1), last_y = _mm256_set1_epi32(p.h - 1);
-  alignas(32) int x0[8], x1[8], y0[8], y1[8], w00[8], w10[8], w01[8], w11[8];
+  const __m256i last_pair = _mm256_set1_epi32(p.w - 2), last_y = _mm256_set1_epi32(p.h - 1);
+  // Sample l's weights from [left of samples l0..l0+3 | right of them].
+  const __m256i first_index = _mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4);
+  alignas(32) int x0[8], y0[8], y1[8];
   __m128i total = _mm_setzero_si128();
   for (int k = 0; k < p.n; k += 8) {
     // k + lane is below 2^24: exact in float, as the int converted alone.
@@ -100,22 +107,29 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
     const __m256i v10 = _mm256_srli_epi32(_mm256_mullo_epi32(ax, by), 15);
     const __m256i v01 = _mm256_srli_epi32(_mm256_mullo_epi32(bx, ay), 15);
     const __m256i v11 = _mm256_sub_epi32(full, _mm256_add_epi32(v00, _mm256_add_epi32(v10, v01)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x0), ix);
+    const __m256i pair = _mm256_min_epi32(ix, last_pair);
+    const __m256i swap = _mm256_cmpgt_epi32(ix, last_pair);
+    const __m256i left0 = _mm256_blendv_epi8(v00, v10, swap), right0 = _mm256_blendv_epi8(v10, v00, swap);
+    const __m256i left1 = _mm256_blendv_epi8(v01, v11, swap), right1 = _mm256_blendv_epi8(v11, v01, swap);
+    const __m256i row0[2] = {_mm256_permute2x128_si256(left0, right0, 0x20),
+                             _mm256_permute2x128_si256(left0, right0, 0x31)};
+    const __m256i row1[2] = {_mm256_permute2x128_si256(left1, right1, 0x20),
+                             _mm256_permute2x128_si256(left1, right1, 0x31)};
+    _mm256_store_si256(reinterpret_cast<__m256i*>(x0), pair);
     _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x1), _mm256_min_epi32(_mm256_add_epi32(ix, step), last_x));
     _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w00), v00);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w10), v10);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w01), v01);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w11), v11);
     const int count = p.n - k < 8 ? p.n - k : 8;
+    __m256i index = first_index;
     for (int l = 0; l < count; ++l) {
-      const PixelQ4* r0 = rows[y0[l]];
-      const PixelQ4* r1 = rows[y1[l]];
-      const __m128i sum =
-          _mm_add_epi32(_mm_add_epi32(weighted(r0 + x0[l], w00[l]), weighted(r0 + x1[l], w10[l])),
-                        _mm_add_epi32(weighted(r1 + x0[l], w01[l]), weighted(r1 + x1[l], w11[l])));
-      total = _mm_add_epi32(total, _mm_srli_epi32(sum, 15));
+      if (l == 4) index = first_index;
+      const __m256i w0 = _mm256_permutevar8x32_epi32(row0[l >> 2], index);
+      const __m256i w1 = _mm256_permutevar8x32_epi32(row1[l >> 2], index);
+      index = _mm256_add_epi32(index, step);
+      const __m256i sum =
+          _mm256_add_epi32(weighted_pair(rows[y0[l]] + x0[l], w0), weighted_pair(rows[y1[l]] + x0[l], w1));
+      // The left and right halves join before the shift, as in one sum.
+      const __m128i channels = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+      total = _mm_add_epi32(total, _mm_srli_epi32(channels, 15));
     }
   }
   uint32_t lane_sums[4];
@@ -124,7 +138,7 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
 }
 
 void trail_sums(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
-  if (q4_simd_use_avx2())
+  if (q4_simd_use_avx2() && p.w > 1)
     trail_sums_avx2(p, rows, sums);
   else
     trail_sums_portable(p, rows, sums);
