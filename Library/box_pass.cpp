@@ -165,7 +165,7 @@ Q4_SIMD_BODY void lanes_from_rows_body(const unsigned short* const* rows, int li
 Q4_SIMD_DISPATCH(void, lanes_from_rows, (const unsigned short* const* rows, int lines, int n, int L, int* to),
                  (rows, lines, n, L, to))
 
-Q4_SIMD_BODY void lanes_to_rows_body(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+void lanes_to_rows_portable(const int* from, int lines, int n, int L, unsigned short* const* rows) {
   for (int i = 0; i < n; ++i)
     for (int q = 0; q < lines; ++q) {
       const int* s = from + static_cast<long>(i) * L + 4 * q;
@@ -173,8 +173,24 @@ Q4_SIMD_BODY void lanes_to_rows_body(const int* from, int lines, int n, int L, u
       for (int c = 0; c < 4; ++c) d[c] = static_cast<unsigned short>(s[c]);
     }
 }
-Q4_SIMD_DISPATCH(void, lanes_to_rows, (const int* from, int lines, int n, int L, unsigned short* const* rows),
-                 (from, lines, n, L, rows))
+
+// The compiler narrows the way back sample by sample: here the low halves
+// of a pixel's four values are picked by one shuffle.
+Q4_SIMD_TARGET_AVX2 void lanes_to_rows_avx2(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+  const __m128i low_halves = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  for (int i = 0; i < n; ++i)
+    for (int q = 0; q < lines; ++q) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + static_cast<long>(i) * L + 4 * q));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[q] + 4 * static_cast<long>(i)), _mm_shuffle_epi8(v, low_halves));
+    }
+}
+
+void lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+  if (q4_simd_use_avx2())
+    lanes_to_rows_avx2(from, lines, n, L, rows);
+  else
+    lanes_to_rows_portable(from, lines, n, L, rows);
+}
 
 Q4_SIMD_BODY int bits_above_15_body(const int* line, long count) {
   int outside = 0;
