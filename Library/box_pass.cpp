@@ -5,14 +5,20 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "box_walk.h"
 #include "q4_simd.h"
 
 BoxDivisor box_divisor(uint32_t divisor) {
-  BoxDivisor d{divisor, 0, 0, false};
+  BoxDivisor d{divisor, 0, 0, false, 0.0f};
   if (divisor < 2) return d;
+  if (divisor <= kFloatDivisors) {
+    // The least float not below 1 / d: c * d is exact in double.
+    d.reciprocal = 1.0f / static_cast<float>(divisor);
+    if (static_cast<double>(d.reciprocal) * divisor < 1.0) d.reciprocal = std::nextafter(d.reciprocal, 2.0f);
+  }
   // (S * m) >> k = floor(S / d + S * e / (d * 2^k)) with e = m * d - 2^k in
   // 0..d-1; the added term stays below 1 / d, so the floor cannot move past
   // the next multiple of d, exactly when S * e < 2^k for the largest S.
@@ -77,6 +83,16 @@ Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
   return _mm256_blend_epi32(even, odd, 0xAA);
 }
 
+// The same for divisors with a float reciprocal (box_float_divide), in half
+// the steps.
+struct DivideFloat8 {
+  __m256 reciprocal;
+};
+
+Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const DivideFloat8& d) {
+  return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), d.reciprocal));
+}
+
 Q4_SIMD_TARGET_AVX2 inline __m256i load8(const int* at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
@@ -114,10 +130,10 @@ Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R,
 
 // One position of V x 8 lanes: the outputs from the sums, then the sums
 // moved on by the samples entering and leaving.
-template <int V>
+template <int V, typename Divide>
 Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void lanes_step(__m256i* S, const int* entering,
                                                                            const int* leaving, int* o,
-                                                                           const Divide8& d) {
+                                                                           const Divide& d) {
   for (int v = 0; v < V; ++v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), divide8(S[v], d));
     S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
@@ -128,10 +144,8 @@ Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void lanes_step(__m256
 // steps, the sums held in registers from position to position. Positions
 // whose window lies inside the line walk plain pointers; only the ends
 // clamp their indices.
-template <int V>
-Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
-                                           const BoxDivisor& dv) {
-  const Divide8 d = divide8_for(dv);
+template <int V, typename Divide>
+Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, int stride, int R, const Divide& d) {
   const long s = stride;
   __m256i S[V];
   const __m256i radius = _mm256_set1_epi32(R);
@@ -140,14 +154,23 @@ Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int s
     for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + j * s + 8 * v));
   int i = 0;
   for (; i < R && i < n; ++i)
-    lanes_step<V>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
+    lanes_step<V, Divide>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
   if (i + R + 1 <= n - 1) {
     const int* entering = in + (i + R + 1) * s;
     const int* leaving = in + (i - R) * s;
     int* o = out + i * s;
-    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s) lanes_step<V>(S, entering, leaving, o, d);
+    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s) lanes_step<V, Divide>(S, entering, leaving, o, d);
   }
-  for (; i < n; ++i) lanes_step<V>(S, in + (n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
+  for (; i < n; ++i) lanes_step<V, Divide>(S, in + (n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
+}
+
+template <int V>
+Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
+                                           const BoxDivisor& dv) {
+  if (dv.reciprocal > 0.0f)
+    box_lanes_divided_avx2<V>(in, out, n, stride, R, DivideFloat8{_mm256_set1_ps(dv.reciprocal)});
+  else
+    box_lanes_divided_avx2<V>(in, out, n, stride, R, divide8_for(dv));
 }
 
 // Sample i of channel c of row q into lane [i * L + 4 * q + c], and back

@@ -47,16 +47,28 @@ void box_lanes_to_rows(const int* from, int lines, int n, int L, unsigned short*
 // 15-bit samples can reach. `exact` is false when no 32-bit multiplier with a
 // shift of at least 32 achieves that (d = 1, and some d from 93385 up);
 // such lines divide as written.
+//
+// Divisors up to kFloatDivisors also have a float reciprocal c, the least
+// float not below 1 / d (else 0), with which trunc(float(S) * c) equals S / d
+// for the same sums: S < 2^24 converts exactly; c >= 1 / d keeps the
+// product from falling below the quotient k, and for S = k d + j, j < d,
+// the product stays below k + 1 - 1 / d + (k + 1) 2^-23 <= k + 1 - 2^-8,
+// which rounding (by at most 2^-10 below 2^15) cannot carry to k + 1.
+const uint32_t kFloatDivisors = 127;
 struct BoxDivisor {
   uint32_t divisor;
   uint32_t multiplier;
   int shift;
   bool exact;
+  float reciprocal;
 };
 BoxDivisor box_divisor(uint32_t divisor);
 
 inline uint32_t box_divide(uint32_t sum, const BoxDivisor& d) {
   return static_cast<uint32_t>((static_cast<uint64_t>(sum) * d.multiplier) >> d.shift);
+}
+inline uint32_t box_float_divide(uint32_t sum, const BoxDivisor& d) {
+  return static_cast<uint32_t>(static_cast<float>(sum) * d.reciprocal);
 }
 
 #endif

@@ -269,6 +269,25 @@ TEST(BoxPass, MultiplyDividesExactlyUpToTheLargestSums) {
   EXPECT_FALSE(box_divisor(93385).exact);
 }
 
+// The float reciprocal: trunc(float(S) * c) never decreases as S grows, so
+// the first and last sum of each quotient settle every sum between; every
+// divisor that has one is checked at every quotient up to 32767, and the
+// first without one has none.
+TEST(BoxPass, FloatReciprocalDividesExactlyUpToTheLargestSums) {
+  for (uint32_t d = 3; d <= kFloatDivisors; d += 2) {
+    const BoxDivisor dv = box_divisor(d);
+    ASSERT_GT(dv.reciprocal, 0.0f) << d;
+    for (uint32_t q = 0; q <= 32767; ++q) {
+      ASSERT_EQ(box_float_divide(q * d, dv), q) << "d " << d;
+      if (q < 32767) {
+        ASSERT_EQ(box_float_divide(q * d + d - 1, dv), q) << "d " << d;
+      }
+    }
+  }
+  EXPECT_EQ(box_divisor(kFloatDivisors + 2).reciprocal, 0.0f);
+  EXPECT_EQ(box_divisor(1).reciprocal, 0.0f);
+}
+
 // A window too wide for the multiply (2R + 1 = 93385) divides as written.
 TEST(BoxPass, WindowsWithoutAMultiplierDivideAsWritten) {
   const int n = 100000, R = 46692;
