@@ -25,7 +25,20 @@ struct TrailPath {
   int n;
   float span_x, span_y;  // w - 1, h - 1
   int w, h;
+  // k / (n - 1) for k below n rounded up to a multiple of 8, or null.
+  const float* t;
 };
+
+// Trails up to this long take their t from a table kept while n repeats,
+// as it does from pixel to pixel in a smooth flow.
+const int kTabledSamples = 1024;
+
+// Fills table with k / (n - 1) for k below n rounded up to a multiple of 8
+// (the division of the per-sample form, so the values are the same).
+void fill_trail_table(float* table, int n) {
+  const float steps = static_cast<float>(n - 1);
+  for (int k = 0; k < (n + 7) / 8 * 8; ++k) table[k] = static_cast<float>(k) / steps;
+}
 
 // Adds the trail's bilinear samples to sums (R, G, B, A), each sample with
 // the arithmetic of ImageQ4::PointSampleB: sample k at t = k / (n - 1),
@@ -74,6 +87,18 @@ Q4_SIMD_TARGET_AVX2 inline __m256i weighted_pair(const PixelQ4* left, __m256i w)
   return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))), w);
 }
 
+// Sample l of a block of eight: its two rows of pixel pairs weighted, [left
+// pixel | right]. Weights of samples 0..3 come from the first vector of each
+// row ([left weights | right weights]), of 4..7 from the second.
+Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) __m256i sample_pairs(int l, const __m256i* row0,
+                                                                              const __m256i* row1,
+                                                                              const PixelQ4* at0,
+                                                                              const PixelQ4* at1) {
+  const __m256i index = _mm256_add_epi32(_mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4), _mm256_set1_epi32(l & 3));
+  return _mm256_add_epi32(weighted_pair(at0, _mm256_permutevar8x32_epi32(row0[l >> 2], index)),
+                          weighted_pair(at1, _mm256_permutevar8x32_epi32(row1[l >> 2], index)));
+}
+
 // The same: positions and weights of eight samples at a time, then each
 // sample's two rows of two pixels as two 8-lane products. Compares are
 // ordered (NaN false) and no product is fused with a sum. The pixel pair
@@ -90,13 +115,12 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
   const __m256 scale = _mm256_set1_ps(32768.0f);
   const __m256i full = _mm256_set1_epi32(32768), step = _mm256_set1_epi32(1);
   const __m256i last_pair = _mm256_set1_epi32(p.w - 2), last_y = _mm256_set1_epi32(p.h - 1);
-  // Sample l's weights from [left of samples l0..l0+3 | right of them].
-  const __m256i first_index = _mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4);
   alignas(32) int x0[8], y0[8], y1[8];
-  __m128i total = _mm_setzero_si128();
+  __m256i total = _mm256_setzero_si256();  // [even samples | odd samples]
   for (int k = 0; k < p.n; k += 8) {
     // k + lane is below 2^24: exact in float, as the int converted alone.
-    const __m256 t = _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
+    const __m256 t = p.t ? _mm256_loadu_ps(p.t + k)
+                         : _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
     const __m256 x = within8(_mm256_add_ps(px, _mm256_mul_ps(_mm256_mul_ps(dx, t), span_x)), span_x);
     const __m256 y = within8(_mm256_add_ps(py, _mm256_mul_ps(_mm256_mul_ps(dy, t), span_y)), span_y);
     const __m256i ix = _mm256_cvttps_epi32(x), iy = _mm256_cvttps_epi32(y);
@@ -119,22 +143,28 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
     _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
     _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y));
     const int count = p.n - k < 8 ? p.n - k : 8;
-    __m256i index = first_index;
-    for (int l = 0; l < count; ++l) {
-      if (l == 4) index = first_index;
-      const __m256i w0 = _mm256_permutevar8x32_epi32(row0[l >> 2], index);
-      const __m256i w1 = _mm256_permutevar8x32_epi32(row1[l >> 2], index);
-      index = _mm256_add_epi32(index, step);
-      const __m256i sum =
-          _mm256_add_epi32(weighted_pair(rows[y0[l]] + x0[l], w0), weighted_pair(rows[y1[l]] + x0[l], w1));
-      // The left and right halves join before the shift, as in one sum.
-      const __m128i channels = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
-      total = _mm_add_epi32(total, _mm_srli_epi32(channels, 15));
+    // The left and right halves of a sample join before its shift, as in
+    // one sum: two samples at a time, [a | b] from [a left | a right] and
+    // [b left | b right].
+    int l = 0;
+    for (; l + 1 < count; l += 2) {
+      const __m256i a = sample_pairs(l, row0, row1, rows[y0[l]] + x0[l], rows[y1[l]] + x0[l]);
+      const __m256i b = sample_pairs(l + 1, row0, row1, rows[y0[l + 1]] + x0[l + 1], rows[y1[l + 1]] + x0[l + 1]);
+      const __m256i joined =
+          _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+      total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
+    }
+    if (l < count) {
+      const __m256i a = sample_pairs(l, row0, row1, rows[y0[l]] + x0[l], rows[y1[l]] + x0[l]);
+      // [a left | 0] + [a right | 0]
+      const __m256i joined =
+          _mm256_add_epi32(_mm256_permute2x128_si256(a, a, 0x80), _mm256_permute2x128_si256(a, a, 0x81));
+      total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
     }
   }
-  uint32_t lane_sums[4];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lane_sums), total);
-  for (int c = 0; c < 4; ++c) sums[c] += lane_sums[c];
+  uint32_t lane_sums[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane_sums), total);
+  for (int c = 0; c < 4; ++c) sums[c] += lane_sums[c] + lane_sums[4 + c];
 }
 
 void trail_sums(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
@@ -224,7 +254,9 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
   const float amount = self->worker_amount;
   const VectorField* vel = self->velocity;
   const int stride = vel->stride();
-  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h};
+  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h, nullptr};
+  float t_table[kTabledSamples + 8];
+  int tabled_n = 0;
 
   for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
     PixelQ4* out = self->worker_target->rows[y];
@@ -259,6 +291,11 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
       path.dy = -vy;
       const int wanted = truncated_within(3.0f * std::sqrt(vx * vx + vy * vy) * longest, 0, kMaxTrailSamples);
       path.n = wanted > 2 ? wanted : 2;
+      if (path.n <= kTabledSamples && path.n != tabled_n) {
+        fill_trail_table(t_table, path.n);
+        tabled_n = path.n;
+      }
+      path.t = path.n == tabled_n ? t_table : nullptr;
       uint32_t sums[4] = {0, 0, 0, 0};
       trail_sums(path, src->rows, sums);
       const float samples = static_cast<float>(path.n);
