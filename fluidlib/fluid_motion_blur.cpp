@@ -27,6 +27,9 @@ struct TrailPath {
   int w, h;
   // k / (n - 1) for k below n rounded up to a multiple of 8, or null.
   const float* t;
+  // The first row when every row follows the one before in one block of
+  // fewer than 2^31 pixels, else null.
+  const PixelQ4* block;
 };
 
 // Trails up to this long take their t from a table kept while n repeats,
@@ -87,6 +90,14 @@ Q4_SIMD_TARGET_AVX2 inline __m256i weighted_pair(const PixelQ4* left, __m256i w)
   return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))), w);
 }
 
+// Where sample l's pixel pair starts in one of its rows: at[l] pixels into
+// the block, or column x0[l] of row at[l].
+template <bool Block>
+inline __attribute__((always_inline)) const PixelQ4* pair_at(const TrailPath& p, PixelQ4* const* rows,
+                                                             const int* at, const int* x0, int l) {
+  return Block ? p.block + at[l] : rows[at[l]] + x0[l];
+}
+
 // Sample l of a block of eight: its two rows of pixel pairs weighted, [left
 // pixel | right]. Weights of samples 0..3 come from the first vector of each
 // row ([left weights | right weights]), of 4..7 from the second.
@@ -106,6 +117,7 @@ Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) __m256i sample_pairs(i
 // and the weights swap sides: the load stays inside the row, and integer
 // sums are the same in any order. Lines one pixel wide take the portable
 // copy.
+template <bool Block>
 Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
   const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
   const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
@@ -115,6 +127,9 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
   const __m256 scale = _mm256_set1_ps(32768.0f);
   const __m256i full = _mm256_set1_epi32(32768), step = _mm256_set1_epi32(1);
   const __m256i last_pair = _mm256_set1_epi32(p.w - 2), last_y = _mm256_set1_epi32(p.h - 1);
+  const __m256i width = _mm256_set1_epi32(p.w);
+  // Where each sample's pixel pairs start: pixel offsets into the block of
+  // rows, or a column and two rows.
   alignas(32) int x0[8], y0[8], y1[8];
   __m256i total = _mm256_setzero_si256();  // [even samples | odd samples]
   for (int k = 0; k < p.n; k += 8) {
@@ -139,23 +154,30 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
                              _mm256_permute2x128_si256(left0, right0, 0x31)};
     const __m256i row1[2] = {_mm256_permute2x128_si256(left1, right1, 0x20),
                              _mm256_permute2x128_si256(left1, right1, 0x31)};
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x0), pair);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y));
+    const __m256i below = _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y);
+    if (Block) {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y0), _mm256_add_epi32(_mm256_mullo_epi32(iy, width), pair));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_add_epi32(_mm256_mullo_epi32(below, width), pair));
+    } else {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(x0), pair);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y1), below);
+    }
     const int count = p.n - k < 8 ? p.n - k : 8;
     // The left and right halves of a sample join before its shift, as in
     // one sum: two samples at a time, [a | b] from [a left | a right] and
     // [b left | b right].
     int l = 0;
     for (; l + 1 < count; l += 2) {
-      const __m256i a = sample_pairs(l, row0, row1, rows[y0[l]] + x0[l], rows[y1[l]] + x0[l]);
-      const __m256i b = sample_pairs(l + 1, row0, row1, rows[y0[l + 1]] + x0[l + 1], rows[y1[l + 1]] + x0[l + 1]);
+      const __m256i a = sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
+      const __m256i b = sample_pairs(l + 1, row0, row1, pair_at<Block>(p, rows, y0, x0, l + 1),
+                                     pair_at<Block>(p, rows, y1, x0, l + 1));
       const __m256i joined =
           _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
       total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
     }
     if (l < count) {
-      const __m256i a = sample_pairs(l, row0, row1, rows[y0[l]] + x0[l], rows[y1[l]] + x0[l]);
+      const __m256i a = sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
       // [a left | 0] + [a right | 0]
       const __m256i joined =
           _mm256_add_epi32(_mm256_permute2x128_si256(a, a, 0x80), _mm256_permute2x128_si256(a, a, 0x81));
@@ -168,8 +190,10 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
 }
 
 void trail_sums(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
-  if (q4_simd_use_avx2() && p.w > 1)
-    trail_sums_avx2(p, rows, sums);
+  if (q4_simd_use_avx2() && p.w > 1 && p.block)
+    trail_sums_avx2<true>(p, rows, sums);
+  else if (q4_simd_use_avx2() && p.w > 1)
+    trail_sums_avx2<false>(p, rows, sums);
   else
     trail_sums_portable(p, rows, sums);
 }
@@ -254,7 +278,10 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
   const float amount = self->worker_amount;
   const VectorField* vel = self->velocity;
   const int stride = vel->stride();
-  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h, nullptr};
+  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h, nullptr, nullptr};
+  bool block = static_cast<long>(w) * h < (1L << 31);
+  for (int y = 0; y < h && block; ++y) block = src->rows[y] == src->rows[0] + static_cast<long>(y) * w;
+  path.block = block ? src->rows[0] : nullptr;
   float t_table[kTabledSamples + 8];
   int tabled_n = 0;
 
