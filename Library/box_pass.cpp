@@ -145,7 +145,8 @@ Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void lanes_step(__m256
 // whose window lies inside the line walk plain pointers; only the ends
 // clamp their indices.
 template <int V, typename Divide>
-Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, int stride, int R, const Divide& d) {
+Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, int stride, int R,
+                                                const Divide& d) {
   const long s = stride;
   __m256i S[V];
   const __m256i radius = _mm256_set1_epi32(R);
@@ -154,12 +155,14 @@ Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, 
     for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + j * s + 8 * v));
   int i = 0;
   for (; i < R && i < n; ++i)
-    lanes_step<V, Divide>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
+    lanes_step<V, Divide>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s,
+                          d);
   if (i + R + 1 <= n - 1) {
     const int* entering = in + (i + R + 1) * s;
     const int* leaving = in + (i - R) * s;
     int* o = out + i * s;
-    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s) lanes_step<V, Divide>(S, entering, leaving, o, d);
+    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s)
+      lanes_step<V, Divide>(S, entering, leaving, o, d);
   }
   for (; i < n; ++i) lanes_step<V, Divide>(S, in + (n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
 }
@@ -199,12 +202,15 @@ void lanes_to_rows_portable(const int* from, int lines, int n, int L, unsigned s
 
 // The compiler narrows the way back sample by sample: here the low halves
 // of a pixel's four values are picked by one shuffle.
-Q4_SIMD_TARGET_AVX2 void lanes_to_rows_avx2(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+Q4_SIMD_TARGET_AVX2 void lanes_to_rows_avx2(const int* from, int lines, int n, int L,
+                                            unsigned short* const* rows) {
   const __m128i low_halves = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
   for (int i = 0; i < n; ++i)
     for (int q = 0; q < lines; ++q) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + static_cast<long>(i) * L + 4 * q));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[q] + 4 * static_cast<long>(i)), _mm_shuffle_epi8(v, low_halves));
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + static_cast<long>(i) * L + 4 * q));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[q] + 4 * static_cast<long>(i)),
+                       _mm_shuffle_epi8(v, low_halves));
     }
 }
 
@@ -261,8 +267,8 @@ bool samples_15(int n, int lanes, int lines, int* const* in) {
 // `passes` passes at radius R: the first reads `from` and writes a, the
 // others alternate between a and b (b -> a, then a -> b, ...). A pass keeps
 // its samples' range, so the check of `from` serves every pass.
-void run_passes(int R, int passes, int n, int lanes, int lines, int* const* from, int* const* a, int* const* b,
-                bool fast_samples) {
+void run_passes(int R, int passes, int n, int lanes, int lines, int* const* from, int* const* a,
+                int* const* b, bool fast_samples) {
   const BoxDivisor dv = box_divisor(static_cast<uint32_t>(2 * R + 1));
   const bool fast = fast_samples && dv.exact;
   const bool avx2 = q4_simd_use_avx2();

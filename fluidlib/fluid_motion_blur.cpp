@@ -87,7 +87,8 @@ Q4_SIMD_TARGET_AVX2 inline __m256 within8(__m256 v, __m256 top) {
 // the left pixel's four channels by the low half of w, the right's by the
 // high half.
 Q4_SIMD_TARGET_AVX2 inline __m256i weighted_pair(const PixelQ4* left, __m256i w) {
-  return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))), w);
+  return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))),
+                            w);
 }
 
 // Where sample l's pixel pair starts in one of its rows: at[l] pixels into
@@ -116,7 +117,9 @@ Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) __m256i sample_pairs(i
 // starts at x0, or at w - 2 on the last column, where the right weight is 0
 // and the weights swap sides: the load stays inside the row, and integer
 // sums are the same in any order. Lines one pixel wide take the portable
-// copy.
+// copy. With Block, a sample's pairs are found from one pixel offset per
+// row (below 2^31, so 32-bit products hold it) instead of through the row
+// table.
 template <bool Block>
 Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
   const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
@@ -156,8 +159,10 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
                              _mm256_permute2x128_si256(left1, right1, 0x31)};
     const __m256i below = _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y);
     if (Block) {
-      _mm256_store_si256(reinterpret_cast<__m256i*>(y0), _mm256_add_epi32(_mm256_mullo_epi32(iy, width), pair));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_add_epi32(_mm256_mullo_epi32(below, width), pair));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y0),
+                         _mm256_add_epi32(_mm256_mullo_epi32(iy, width), pair));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y1),
+                         _mm256_add_epi32(_mm256_mullo_epi32(below, width), pair));
     } else {
       _mm256_store_si256(reinterpret_cast<__m256i*>(x0), pair);
       _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
@@ -169,7 +174,8 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
     // [b left | b right].
     int l = 0;
     for (; l + 1 < count; l += 2) {
-      const __m256i a = sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
+      const __m256i a =
+          sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
       const __m256i b = sample_pairs(l + 1, row0, row1, pair_at<Block>(p, rows, y0, x0, l + 1),
                                      pair_at<Block>(p, rows, y1, x0, l + 1));
       const __m256i joined =
@@ -177,7 +183,8 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
       total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
     }
     if (l < count) {
-      const __m256i a = sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
+      const __m256i a =
+          sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
       // [a left | 0] + [a right | 0]
       const __m256i joined =
           _mm256_add_epi32(_mm256_permute2x128_si256(a, a, 0x80), _mm256_permute2x128_si256(a, a, 0x81));
@@ -278,7 +285,8 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
   const float amount = self->worker_amount;
   const VectorField* vel = self->velocity;
   const int stride = vel->stride();
-  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h, nullptr, nullptr};
+  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1),
+                 w, h, nullptr, nullptr};
   bool block = static_cast<long>(w) * h < (1L << 31);
   for (int y = 0; y < h && block; ++y) block = src->rows[y] == src->rows[0] + static_cast<long>(y) * w;
   path.block = block ? src->rows[0] : nullptr;

@@ -187,7 +187,8 @@ TEST(BoxPass, RowsIntoLanesAndBack) {
     std::vector<std::vector<unsigned short>> rows(lines, std::vector<unsigned short>(4 * n));
     unsigned seed = 5;
     for (auto& row : rows)
-      for (unsigned short& v : row) v = static_cast<unsigned short>((seed = seed * 1664525u + 1013904223u) >> 16);
+      for (unsigned short& v : row)
+        v = static_cast<unsigned short>((seed = seed * 1664525u + 1013904223u) >> 16);
     const auto lanes = run_on_both_simd_paths([&] {
       std::vector<const unsigned short*> from;
       for (auto& row : rows) from.push_back(row.data());
@@ -198,7 +199,8 @@ TEST(BoxPass, RowsIntoLanesAndBack) {
     ASSERT_EQ(lanes.first, lanes.second);
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < L; ++j)
-        ASSERT_EQ(lanes.second[i * L + j], j < 4 * lines ? rows[j / 4][4 * i + j % 4] : -3) << lines << " " << i;
+        ASSERT_EQ(lanes.second[i * L + j], j < 4 * lines ? rows[j / 4][4 * i + j % 4] : -3)
+            << lines << " " << i;
     Line values = lanes.second;
     for (int& v : values) v = v * 3 + 65536 * (v % 5) - 70000 * (v % 2);
     const auto back = run_on_both_simd_paths([&] {
