@@ -2,10 +2,12 @@
 // column in integers, a fractional radius blending the two whole radii
 // around it. Rows, like columns, go through the passes a few at a time side
 // by side, which gives every pass whole vector steps.
+#include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "ImageQ4.h"
-#include "box_pass.h"
+#include "box_lanes.h"
 #include "box_radius.h"
 #include "line_filter.h"
 #include "q4_simd.h"
@@ -49,15 +51,20 @@ void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
   int* at_r = in + values;
   int* at_r1 = at_r + values;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    gather_group<Columns>(*src, line0, lines, K, n, L, ch, in);
-    box_pass_lanes(b.r, 3, n, L, in, at_r);
-    if (b.blend) {
-      gather_lanes<Columns>(*src, line0, lines, n, L, ch, in);  // the passes overwrote it
-      box_pass_lanes(b.r + 1, 3, n, L, in, at_r1);
-      blend(at_r, at_r1, values, b.w0, b.w1);
-    }
-    scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r,
-                           [](int v) { return static_cast<unsigned short>(v); });
+    // All four channels of rows go pixel by pixel.
+    constexpr bool rgba = std::is_same<Ch, RgbaChannels>::value;
+    if (rgba && lines < K) std::fill(in, in + values, 0);
+    if (rgba)
+      gather_rgba_lanes<Columns>(*src, line0, lines, n, L, in);
+    else
+      gather_group<Columns>(*src, line0, lines, K, n, L, ch, in);
+    box_pass_lanes_3(b.r, n, L, in, at_r, b.blend ? at_r1 : nullptr);
+    if (b.blend) blend(at_r, at_r1, values, b.w0, b.w1);
+    if (rgba)
+      scatter_rgba_lanes<Columns>(image, line0, lines, n, L, at_r);
+    else
+      scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r,
+                             [](int v) { return static_cast<unsigned short>(v); });
   });
 }
 
@@ -77,16 +84,16 @@ void ImageQ4::Box_GaussianBlur_Channel(float box_radius, ImageQ4* src, int direc
 }
 
 void ImageQ4::mp_box_gauss_hor_4(long first, long last) {
-  box_band<4, false>(*this, first, last, RgbaChannels());
+  box_band<8, false>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_box_gauss_hor_3(long first, long last) {
-  box_band<4, false>(*this, first, last, RgbChannels());
+  box_band<8, false>(*this, first, last, RgbChannels());
 }
 void ImageQ4::mp_box_gauss_vert_4(long first, long last) {
-  box_band<4, true>(*this, first, last, RgbaChannels());
+  box_band<8, true>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_box_gauss_vert_3(long first, long last) {
-  box_band<4, true>(*this, first, last, RgbChannels());
+  box_band<8, true>(*this, first, last, RgbChannels());
 }
 
 // The channel loop runs outside the line loop: one channel of the whole band

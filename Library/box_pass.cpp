@@ -5,14 +5,20 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "box_walk.h"
 #include "q4_simd.h"
 
 BoxDivisor box_divisor(uint32_t divisor) {
-  BoxDivisor d{divisor, 0, 0, false};
+  BoxDivisor d{divisor, 0, 0, false, 0.0f};
   if (divisor < 2) return d;
+  if (divisor <= kFloatDivisors) {
+    // The least float not below 1 / d: c * d is exact in double.
+    d.reciprocal = 1.0f / static_cast<float>(divisor);
+    if (static_cast<double>(d.reciprocal) * divisor < 1.0) d.reciprocal = std::nextafter(d.reciprocal, 2.0f);
+  }
   // (S * m) >> k = floor(S / d + S * e / (d * 2^k)) with e = m * d - 2^k in
   // 0..d-1; the added term stays below 1 / d, so the floor cannot move past
   // the next multiple of d, exactly when S * e < 2^k for the largest S.
@@ -77,6 +83,16 @@ Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
   return _mm256_blend_epi32(even, odd, 0xAA);
 }
 
+// The same for divisors with a float reciprocal (box_float_divide), in half
+// the steps.
+struct DivideFloat8 {
+  __m256 reciprocal;
+};
+
+Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const DivideFloat8& d) {
+  return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), d.reciprocal));
+}
+
 Q4_SIMD_TARGET_AVX2 inline __m256i load8(const int* at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
@@ -112,27 +128,97 @@ Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R,
   box_walk(in, out, n, 1, 1, R, i, n, &S, divide);
 }
 
+// One position of V x 8 lanes: the outputs from the sums, then the sums
+// moved on by the samples entering and leaving.
+template <int V, typename Divide>
+Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void lanes_step(__m256i* S, const int* entering,
+                                                                           const int* leaving, int* o,
+                                                                           const Divide& d) {
+  for (int v = 0; v < V; ++v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), divide8(S[v], d));
+    S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
+  }
+}
+
 // V x 8 lanes of 15-bit samples side by side: each position is V vector
-// steps, the sums held in registers from position to position.
-template <int V>
-Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
-                                           const BoxDivisor& dv) {
-  const Divide8 d = divide8_for(dv);
+// steps, the sums held in registers from position to position. Positions
+// whose window lies inside the line walk plain pointers; only the ends
+// clamp their indices.
+template <int V, typename Divide>
+Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, int stride, int R,
+                                                const Divide& d) {
+  const long s = stride;
   __m256i S[V];
   const __m256i radius = _mm256_set1_epi32(R);
   for (int v = 0; v < V; ++v) S[v] = _mm256_mullo_epi32(radius, load8(in + 8 * v));
   for (int j = 0; j <= R; ++j)
-    for (int v = 0; v < V; ++v)
-      S[v] = _mm256_add_epi32(S[v], load8(in + static_cast<long>(j) * stride + 8 * v));
-  for (int i = 0; i < n; ++i) {
-    const int* entering = in + static_cast<long>(std::min(i + R + 1, n - 1)) * stride;
-    const int* leaving = in + static_cast<long>(std::max(i - R, 0)) * stride;
-    int* o = out + static_cast<long>(i) * stride;
-    for (int v = 0; v < V; ++v) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), divide8(S[v], d));
-      S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
-    }
+    for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + j * s + 8 * v));
+  int i = 0;
+  for (; i < R && i < n; ++i)
+    lanes_step<V, Divide>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s,
+                          d);
+  if (i + R + 1 <= n - 1) {
+    const int* entering = in + (i + R + 1) * s;
+    const int* leaving = in + (i - R) * s;
+    int* o = out + i * s;
+    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s)
+      lanes_step<V, Divide>(S, entering, leaving, o, d);
   }
+  for (; i < n; ++i) lanes_step<V, Divide>(S, in + (n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
+}
+
+template <int V>
+Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
+                                           const BoxDivisor& dv) {
+  if (dv.reciprocal > 0.0f)
+    box_lanes_divided_avx2<V>(in, out, n, stride, R, DivideFloat8{_mm256_set1_ps(dv.reciprocal)});
+  else
+    box_lanes_divided_avx2<V>(in, out, n, stride, R, divide8_for(dv));
+}
+
+// Sample i of channel c of row q into lane [i * L + 4 * q + c], and back
+// (the low 16 bits of each value). Each pixel's four channels are one
+// short vector step, where a gather through generic channel maps goes
+// sample by sample.
+Q4_SIMD_BODY void lanes_from_rows_body(const unsigned short* const* rows, int lines, int n, int L, int* to) {
+  for (int i = 0; i < n; ++i)
+    for (int q = 0; q < lines; ++q) {
+      const unsigned short* s = rows[q] + 4 * static_cast<long>(i);
+      int* d = to + static_cast<long>(i) * L + 4 * q;
+      for (int c = 0; c < 4; ++c) d[c] = s[c];
+    }
+}
+Q4_SIMD_DISPATCH(void, lanes_from_rows, (const unsigned short* const* rows, int lines, int n, int L, int* to),
+                 (rows, lines, n, L, to))
+
+void lanes_to_rows_portable(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+  for (int i = 0; i < n; ++i)
+    for (int q = 0; q < lines; ++q) {
+      const int* s = from + static_cast<long>(i) * L + 4 * q;
+      unsigned short* d = rows[q] + 4 * static_cast<long>(i);
+      for (int c = 0; c < 4; ++c) d[c] = static_cast<unsigned short>(s[c]);
+    }
+}
+
+// The compiler narrows the way back sample by sample: here the low halves
+// of a pixel's four values are picked by one shuffle.
+Q4_SIMD_TARGET_AVX2 void lanes_to_rows_avx2(const int* from, int lines, int n, int L,
+                                            unsigned short* const* rows) {
+  const __m128i low_halves = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  for (int i = 0; i < n; ++i)
+    for (int q = 0; q < lines; ++q) {
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + static_cast<long>(i) * L + 4 * q));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[q] + 4 * static_cast<long>(i)),
+                       _mm_shuffle_epi8(v, low_halves));
+    }
+}
+
+void lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+  if (q4_simd_use_avx2())
+    lanes_to_rows_avx2(from, lines, n, L, rows);
+  else
+    lanes_to_rows_portable(from, lines, n, L, rows);
 }
 
 Q4_SIMD_BODY int bits_above_15_body(const int* line, long count) {
@@ -171,21 +257,35 @@ void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDi
   }
 }
 
+// Whether every sample of the lines is 15-bit.
+bool samples_15(int n, int lanes, int lines, int* const* in) {
+  for (int l = 0; l < lines; ++l)
+    if (bits_above_15(in[l], static_cast<long>(n) * lanes) != 0) return false;
+  return true;
+}
+
+// `passes` passes at radius R: the first reads `from` and writes a, the
+// others alternate between a and b (b -> a, then a -> b, ...). A pass keeps
+// its samples' range, so the check of `from` serves every pass.
+void run_passes(int R, int passes, int n, int lanes, int lines, int* const* from, int* const* a,
+                int* const* b, bool fast_samples) {
+  const BoxDivisor dv = box_divisor(static_cast<uint32_t>(2 * R + 1));
+  const bool fast = fast_samples && dv.exact;
+  const bool avx2 = q4_simd_use_avx2();
+  int* const* to = a;
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int l = 0; l < lines; ++l) box_pass_line(from[l], to[l], n, lanes, R, dv, fast, avx2);
+    from = to;
+    to = to == a ? b : a;
+  }
+}
+
 // The one body behind every box pass: `lines` separate lines, each of n
 // positions of `lanes` samples.
 void box_pass_lines(int radius, int passes, int n, int lanes, int lines, int* const* in, int* const* out) {
   if (passes < 1 || n < 1 || lanes < 1) return;
   const int R = box_walk_radius(radius, n);
-  const BoxDivisor dv = box_divisor(static_cast<uint32_t>(2 * R + 1));
-  bool fast = dv.exact;
-  for (int l = 0; l < lines && fast; ++l) fast = bits_above_15(in[l], static_cast<long>(n) * lanes) == 0;
-  const bool avx2 = q4_simd_use_avx2();
-  int* const* from = in;
-  int* const* to = out;
-  for (int pass = 0; pass < passes; ++pass) {
-    for (int l = 0; l < lines; ++l) box_pass_line(from[l], to[l], n, lanes, R, dv, fast, avx2);
-    std::swap(from, to);
-  }
+  run_passes(R, passes, n, lanes, lines, in, out, in, samples_15(n, lanes, lines, in));
 }
 
 }  // namespace
@@ -214,4 +314,25 @@ void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out)
   int* const in_lines[1] = {in};
   int* const out_lines[1] = {out};
   box_pass_lines(radius, passes, n, lanes, 1, in_lines, out_lines);
+}
+
+void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1) {
+  if (n < 1 || lanes < 1) return;
+  int* const in_lines[1] = {in};
+  int* const r_lines[1] = {at_r};
+  int* const r1_lines[1] = {at_r1};
+  const int R = box_walk_radius(radius, n);
+  const int R1 = box_walk_radius(radius < n ? radius + 1 : radius, n);
+  const bool fast = samples_15(n, lanes, 1, in_lines);
+  // With at_r1 as the spare line, the first run leaves in as it was.
+  run_passes(R, 3, n, lanes, 1, in_lines, r_lines, at_r1 ? r1_lines : in_lines, fast);
+  if (at_r1) run_passes(R1, 3, n, lanes, 1, in_lines, r1_lines, in_lines, fast);
+}
+
+void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to) {
+  lanes_from_rows(rows, lines, n, L, to);
+}
+
+void box_lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows) {
+  lanes_to_rows(from, lines, n, L, rows);
 }

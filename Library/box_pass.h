@@ -29,21 +29,46 @@ void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int
 // each line.
 void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out);
 
+// Three passes of lanes side by side, as box_pass_lanes, at `radius` into
+// at_r and, unless at_r1 is null, at radius + 1 into at_r1, both from the
+// samples in `in`: the fractional-radius blurs mix the two. One check of the
+// samples serves both. `in` is overwritten when at_r1 is given.
+void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1);
+
+// Rows of n four-channel pixels of 16-bit samples (R G B A) as lanes side
+// by side and back: sample i of channel c of row q of `lines` rows at
+// [i * L + 4 * q + c]; the way back stores the low 16 bits of each value.
+// Lanes from 4 * lines up to L are neither read nor written.
+void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to);
+void box_lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows);
+
 // The fast path divides a window sum S by d = 2R + 1 as (S * multiplier) >>
 // shift, which equals S / d for every S from 0 to 32767 * d: the sums that
 // 15-bit samples can reach. `exact` is false when no 32-bit multiplier with a
 // shift of at least 32 achieves that (d = 1, and some d from 93385 up);
 // such lines divide as written.
+//
+// Divisors up to kFloatDivisors also have a float reciprocal c, the least
+// float not below 1 / d (else 0), with which trunc(float(S) * c) equals S / d
+// for the same sums: S < 2^24 converts exactly; c >= 1 / d keeps the
+// product from falling below the quotient k, and for S = k d + j, j < d,
+// the product stays below k + 1 - 1 / d + (k + 1) 2^-23 <= k + 1 - 2^-8,
+// which rounding (by at most 2^-10 below 2^15) cannot carry to k + 1.
+const uint32_t kFloatDivisors = 127;
 struct BoxDivisor {
   uint32_t divisor;
   uint32_t multiplier;
   int shift;
   bool exact;
+  float reciprocal;
 };
 BoxDivisor box_divisor(uint32_t divisor);
 
 inline uint32_t box_divide(uint32_t sum, const BoxDivisor& d) {
   return static_cast<uint32_t>((static_cast<uint64_t>(sum) * d.multiplier) >> d.shift);
+}
+inline uint32_t box_float_divide(uint32_t sum, const BoxDivisor& d) {
+  return static_cast<uint32_t>(static_cast<float>(sum) * d.reciprocal);
 }
 
 #endif

@@ -25,7 +25,23 @@ struct TrailPath {
   int n;
   float span_x, span_y;  // w - 1, h - 1
   int w, h;
+  // k / (n - 1) for k below n rounded up to a multiple of 8, or null.
+  const float* t;
+  // The first row when every row follows the one before in one block of
+  // fewer than 2^31 pixels, else null.
+  const PixelQ4* block;
 };
+
+// Trails up to this long take their t from a table kept while n repeats,
+// as it does from pixel to pixel in a smooth flow.
+const int kTabledSamples = 1024;
+
+// Fills table with k / (n - 1) for k below n rounded up to a multiple of 8
+// (the division of the per-sample form, so the values are the same).
+void fill_trail_table(float* table, int n) {
+  const float steps = static_cast<float>(n - 1);
+  for (int k = 0; k < (n + 7) / 8 * 8; ++k) table[k] = static_cast<float>(k) / steps;
+}
 
 // Adds the trail's bilinear samples to sums (R, G, B, A), each sample with
 // the arithmetic of ImageQ4::PointSampleB: sample k at t = k / (n - 1),
@@ -67,15 +83,44 @@ Q4_SIMD_TARGET_AVX2 inline __m256 within8(__m256 v, __m256 top) {
   return _mm256_and_ps(_mm256_blendv_ps(top, v, _mm256_cmp_ps(v, top, _CMP_LT_OQ)), positive);
 }
 
-// A pixel's four channels times a weight, as 32-bit lanes.
-Q4_SIMD_TARGET_AVX2 inline __m128i weighted(const PixelQ4* px, int weight) {
-  return _mm_mullo_epi32(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(px))),
-                         _mm_set1_epi32(weight));
+// Two horizontally adjacent pixels (eight channels) times their weights:
+// the left pixel's four channels by the low half of w, the right's by the
+// high half.
+Q4_SIMD_TARGET_AVX2 inline __m256i weighted_pair(const PixelQ4* left, __m256i w) {
+  return _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left))),
+                            w);
+}
+
+// Where sample l's pixel pair starts in one of its rows: at[l] pixels into
+// the block, or column x0[l] of row at[l].
+template <bool Block>
+inline __attribute__((always_inline)) const PixelQ4* pair_at(const TrailPath& p, PixelQ4* const* rows,
+                                                             const int* at, const int* x0, int l) {
+  return Block ? p.block + at[l] : rows[at[l]] + x0[l];
+}
+
+// Sample l of a block of eight: its two rows of pixel pairs weighted, [left
+// pixel | right]. Weights of samples 0..3 come from the first vector of each
+// row ([left weights | right weights]), of 4..7 from the second.
+Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) __m256i sample_pairs(int l, const __m256i* row0,
+                                                                              const __m256i* row1,
+                                                                              const PixelQ4* at0,
+                                                                              const PixelQ4* at1) {
+  const __m256i index = _mm256_add_epi32(_mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4), _mm256_set1_epi32(l & 3));
+  return _mm256_add_epi32(weighted_pair(at0, _mm256_permutevar8x32_epi32(row0[l >> 2], index)),
+                          weighted_pair(at1, _mm256_permutevar8x32_epi32(row1[l >> 2], index)));
 }
 
 // The same: positions and weights of eight samples at a time, then each
-// sample's four channels at once. Compares are ordered (NaN false) and no
-// product is fused with a sum.
+// sample's two rows of two pixels as two 8-lane products. Compares are
+// ordered (NaN false) and no product is fused with a sum. The pixel pair
+// starts at x0, or at w - 2 on the last column, where the right weight is 0
+// and the weights swap sides: the load stays inside the row, and integer
+// sums are the same in any order. Lines one pixel wide take the portable
+// copy. With Block, a sample's pairs are found from one pixel offset per
+// row (below 2^31, so 32-bit products hold it) instead of through the row
+// table.
+template <bool Block>
 Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
   const __m256 steps = _mm256_set1_ps(static_cast<float>(p.n - 1));
   const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
@@ -84,12 +129,16 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
   const __m256 span_x = _mm256_set1_ps(p.span_x), span_y = _mm256_set1_ps(p.span_y);
   const __m256 scale = _mm256_set1_ps(32768.0f);
   const __m256i full = _mm256_set1_epi32(32768), step = _mm256_set1_epi32(1);
-  const __m256i last_x = _mm256_set1_epi32(p.w - 1), last_y = _mm256_set1_epi32(p.h - 1);
-  alignas(32) int x0[8], x1[8], y0[8], y1[8], w00[8], w10[8], w01[8], w11[8];
-  __m128i total = _mm_setzero_si128();
+  const __m256i last_pair = _mm256_set1_epi32(p.w - 2), last_y = _mm256_set1_epi32(p.h - 1);
+  const __m256i width = _mm256_set1_epi32(p.w);
+  // Where each sample's pixel pairs start: pixel offsets into the block of
+  // rows, or a column and two rows.
+  alignas(32) int x0[8], y0[8], y1[8];
+  __m256i total = _mm256_setzero_si256();  // [even samples | odd samples]
   for (int k = 0; k < p.n; k += 8) {
     // k + lane is below 2^24: exact in float, as the int converted alone.
-    const __m256 t = _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
+    const __m256 t = p.t ? _mm256_loadu_ps(p.t + k)
+                         : _mm256_div_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(k)), lanes), steps);
     const __m256 x = within8(_mm256_add_ps(px, _mm256_mul_ps(_mm256_mul_ps(dx, t), span_x)), span_x);
     const __m256 y = within8(_mm256_add_ps(py, _mm256_mul_ps(_mm256_mul_ps(dy, t), span_y)), span_y);
     const __m256i ix = _mm256_cvttps_epi32(x), iy = _mm256_cvttps_epi32(y);
@@ -100,32 +149,58 @@ Q4_SIMD_TARGET_AVX2 void trail_sums_avx2(const TrailPath& p, PixelQ4* const* row
     const __m256i v10 = _mm256_srli_epi32(_mm256_mullo_epi32(ax, by), 15);
     const __m256i v01 = _mm256_srli_epi32(_mm256_mullo_epi32(bx, ay), 15);
     const __m256i v11 = _mm256_sub_epi32(full, _mm256_add_epi32(v00, _mm256_add_epi32(v10, v01)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x0), ix);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x1), _mm256_min_epi32(_mm256_add_epi32(ix, step), last_x));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(y1), _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w00), v00);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w10), v10);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w01), v01);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(w11), v11);
+    const __m256i pair = _mm256_min_epi32(ix, last_pair);
+    const __m256i swap = _mm256_cmpgt_epi32(ix, last_pair);
+    const __m256i left0 = _mm256_blendv_epi8(v00, v10, swap), right0 = _mm256_blendv_epi8(v10, v00, swap);
+    const __m256i left1 = _mm256_blendv_epi8(v01, v11, swap), right1 = _mm256_blendv_epi8(v11, v01, swap);
+    const __m256i row0[2] = {_mm256_permute2x128_si256(left0, right0, 0x20),
+                             _mm256_permute2x128_si256(left0, right0, 0x31)};
+    const __m256i row1[2] = {_mm256_permute2x128_si256(left1, right1, 0x20),
+                             _mm256_permute2x128_si256(left1, right1, 0x31)};
+    const __m256i below = _mm256_min_epi32(_mm256_add_epi32(iy, step), last_y);
+    if (Block) {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y0),
+                         _mm256_add_epi32(_mm256_mullo_epi32(iy, width), pair));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y1),
+                         _mm256_add_epi32(_mm256_mullo_epi32(below, width), pair));
+    } else {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(x0), pair);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y0), iy);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(y1), below);
+    }
     const int count = p.n - k < 8 ? p.n - k : 8;
-    for (int l = 0; l < count; ++l) {
-      const PixelQ4* r0 = rows[y0[l]];
-      const PixelQ4* r1 = rows[y1[l]];
-      const __m128i sum =
-          _mm_add_epi32(_mm_add_epi32(weighted(r0 + x0[l], w00[l]), weighted(r0 + x1[l], w10[l])),
-                        _mm_add_epi32(weighted(r1 + x0[l], w01[l]), weighted(r1 + x1[l], w11[l])));
-      total = _mm_add_epi32(total, _mm_srli_epi32(sum, 15));
+    // The left and right halves of a sample join before its shift, as in
+    // one sum: two samples at a time, [a | b] from [a left | a right] and
+    // [b left | b right].
+    int l = 0;
+    for (; l + 1 < count; l += 2) {
+      const __m256i a =
+          sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
+      const __m256i b = sample_pairs(l + 1, row0, row1, pair_at<Block>(p, rows, y0, x0, l + 1),
+                                     pair_at<Block>(p, rows, y1, x0, l + 1));
+      const __m256i joined =
+          _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+      total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
+    }
+    if (l < count) {
+      const __m256i a =
+          sample_pairs(l, row0, row1, pair_at<Block>(p, rows, y0, x0, l), pair_at<Block>(p, rows, y1, x0, l));
+      // [a left | 0] + [a right | 0]
+      const __m256i joined =
+          _mm256_add_epi32(_mm256_permute2x128_si256(a, a, 0x80), _mm256_permute2x128_si256(a, a, 0x81));
+      total = _mm256_add_epi32(total, _mm256_srli_epi32(joined, 15));
     }
   }
-  uint32_t lane_sums[4];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lane_sums), total);
-  for (int c = 0; c < 4; ++c) sums[c] += lane_sums[c];
+  uint32_t lane_sums[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane_sums), total);
+  for (int c = 0; c < 4; ++c) sums[c] += lane_sums[c] + lane_sums[4 + c];
 }
 
 void trail_sums(const TrailPath& p, PixelQ4* const* rows, uint32_t* sums) {
-  if (q4_simd_use_avx2())
-    trail_sums_avx2(p, rows, sums);
+  if (q4_simd_use_avx2() && p.w > 1 && p.block)
+    trail_sums_avx2<true>(p, rows, sums);
+  else if (q4_simd_use_avx2() && p.w > 1)
+    trail_sums_avx2<false>(p, rows, sums);
   else
     trail_sums_portable(p, rows, sums);
 }
@@ -210,7 +285,13 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
   const float amount = self->worker_amount;
   const VectorField* vel = self->velocity;
   const int stride = vel->stride();
-  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1), w, h};
+  TrailPath path{0.0f, 0.0f, 0.0f, 0.0f, 2, static_cast<float>(w - 1), static_cast<float>(h - 1),
+                 w, h, nullptr, nullptr};
+  bool block = static_cast<long>(w) * h < (1L << 31);
+  for (int y = 0; y < h && block; ++y) block = src->rows[y] == src->rows[0] + static_cast<long>(y) * w;
+  path.block = block ? src->rows[0] : nullptr;
+  float t_table[kTabledSamples + 8];
+  int tabled_n = 0;
 
   for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
     PixelQ4* out = self->worker_target->rows[y];
@@ -245,6 +326,11 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
       path.dy = -vy;
       const int wanted = truncated_within(3.0f * std::sqrt(vx * vx + vy * vy) * longest, 0, kMaxTrailSamples);
       path.n = wanted > 2 ? wanted : 2;
+      if (path.n <= kTabledSamples && path.n != tabled_n) {
+        fill_trail_table(t_table, path.n);
+        tabled_n = path.n;
+      }
+      path.t = path.n == tabled_n ? t_table : nullptr;
       uint32_t sums[4] = {0, 0, 0, 0};
       trail_sums(path, src->rows, sums);
       const float samples = static_cast<float>(path.n);

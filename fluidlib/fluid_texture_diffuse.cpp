@@ -2,9 +2,8 @@
 // blurred by three integer box passes along rows, then along columns, a
 // fractional radius mixing the whole radii around it, and faded on its way
 // into the column passes.
-#include <cstring>
 
-#include "box_pass.h"
+#include "box_lanes.h"
 #include "fluid_flow.h"
 #include "fluid_numeric.h"
 #include "line_filter.h"
@@ -12,8 +11,8 @@
 
 namespace {
 
-// Lines filtered side by side: 16 lanes of four channels.
-const int kLines = 4;
+// Lines filtered side by side: 32 lanes of four channels.
+const int kLines = 8;
 const int kLanes = kLines * RgbaChannels::count;
 
 // (1024 - k) * at_r + k * at_r1, shifted down by 10, into at_r.
@@ -90,18 +89,12 @@ void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
     const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
     if (lines < kLines)  // lanes of missing lines carry zeros
       for (long i = 0; i < values; ++i) in[i] = 0;
-    gather_lanes<Columns>(from, line, lines, n, kLanes, RgbaChannels{}, in);
+    gather_rgba_lanes<Columns>(from, line, lines, n, kLanes, in);
     if (keep != 1.0f) fade(in, values, keep);
     // With no weight on r + 1 the mix gives the passes at r back: the
-    // others are not run. The passes overwrite their input, so the second
-    // run starts from a copy.
-    if (b.k > 0) std::memcpy(at_r1, in, sizeof(int) * values);
-    box_pass_lanes(b.r, 3, n, kLanes, in, at_r);
-    if (b.k > 0) {
-      box_pass_lanes(b.r + 1, 3, n, kLanes, at_r1, in);
-      mix(at_r, in, values, b.k);
-    }
-    scatter_lanes<Columns>(to, line, lines, n, kLanes, RgbaChannels{}, at_r,
-                           [](int v) { return static_cast<unsigned short>(v); });
+    // others are not run.
+    box_pass_lanes_3(b.r, n, kLanes, in, at_r, b.k > 0 ? at_r1 : nullptr);
+    if (b.k > 0) mix(at_r, at_r1, values, b.k);
+    scatter_rgba_lanes<Columns>(to, line, lines, n, kLanes, at_r);
   }
 }

@@ -141,6 +141,83 @@ TEST(BoxPass, LanesSideBySideMatchBruteForce) {
       }
 }
 
+// Both radii from one input, as two separate runs of three brute-force
+// passes would give them: on both kernel copies, lanes of one to a few
+// sweeps, short and long lines, 15-bit samples and wider ones, radii up to
+// past half the line; without at_r1 only at_r is written.
+TEST(BoxPass, ThreePassesAtTwoRadiiMatchBruteForce) {
+  unsigned seed = 19;
+  for (const Range& range : {Range{0, 32767}, Range{-5, 70000}})
+    for (int n : {1, 2, 9, 40, 131})
+      for (int lanes : {4, 32, 40, 64}) {
+        std::vector<Line> input;
+        for (int l = 0; l < lanes; ++l) input.push_back(random_line(n, seed, range.low, range.high));
+        Line side_by_side(static_cast<size_t>(n) * lanes);
+        for (int i = 0; i < n; ++i)
+          for (int l = 0; l < lanes; ++l) side_by_side[i * lanes + l] = input[l][i];
+        for (int radius : {0, 1, 4, n / 2 - 1, n / 2, n + 3})
+          for (bool both : {false, true}) {
+            const auto paths = run_on_both_simd_paths([&] {
+              Line in = side_by_side, at_r(in.size(), -7), at_r1(in.size(), -7);
+              box_pass_lanes_3(radius, n, lanes, in.data(), at_r.data(), both ? at_r1.data() : nullptr);
+              return std::vector<Line>{at_r, at_r1};
+            });
+            ASSERT_EQ(paths.first, paths.second);
+            for (int l = 0; l < lanes; ++l) {
+              Line r = input[l], r1 = input[l];
+              for (int p = 0; p < 3; ++p) {
+                r = window_mean(r, radius);
+                r1 = window_mean(r1, radius + 1);
+              }
+              for (int i = 0; i < n; ++i) {
+                ASSERT_EQ(paths.second[0][i * lanes + l], r[i]) << n << " lanes " << lanes << " r" << radius;
+                ASSERT_EQ(paths.second[1][i * lanes + l], both ? r1[i] : -7) << n << " lanes " << lanes;
+              }
+            }
+          }
+      }
+}
+
+// Rows of pixels into lanes and back, on both kernel copies: every sample
+// lands at its lane, lanes past the rows' stay as they were, and the way
+// back keeps the low 16 bits.
+TEST(BoxPass, RowsIntoLanesAndBack) {
+  const int n = 37, L = 40;
+  for (int lines : {1, 3, 8, 10}) {
+    std::vector<std::vector<unsigned short>> rows(lines, std::vector<unsigned short>(4 * n));
+    unsigned seed = 5;
+    for (auto& row : rows)
+      for (unsigned short& v : row)
+        v = static_cast<unsigned short>((seed = seed * 1664525u + 1013904223u) >> 16);
+    const auto lanes = run_on_both_simd_paths([&] {
+      std::vector<const unsigned short*> from;
+      for (auto& row : rows) from.push_back(row.data());
+      Line to(static_cast<size_t>(n) * L, -3);
+      box_lanes_from_rows(from.data(), lines, n, L, to.data());
+      return to;
+    });
+    ASSERT_EQ(lanes.first, lanes.second);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < L; ++j)
+        ASSERT_EQ(lanes.second[i * L + j], j < 4 * lines ? rows[j / 4][4 * i + j % 4] : -3)
+            << lines << " " << i;
+    Line values = lanes.second;
+    for (int& v : values) v = v * 3 + 65536 * (v % 5) - 70000 * (v % 2);
+    const auto back = run_on_both_simd_paths([&] {
+      std::vector<std::vector<unsigned short>> out(lines + 1, std::vector<unsigned short>(4 * n, 9));
+      std::vector<unsigned short*> to;
+      for (auto& row : out) to.push_back(row.data());
+      box_lanes_to_rows(values.data(), lines, n, L, to.data());
+      return out;
+    });
+    ASSERT_EQ(back.first, back.second);
+    for (int q = 0; q < lines; ++q)
+      for (int i = 0; i < 4 * n; ++i)
+        ASSERT_EQ(back.second[q][i], static_cast<unsigned short>(values[(i / 4) * L + 4 * q + i % 4]));
+    EXPECT_EQ(back.second[lines], std::vector<unsigned short>(4 * n, 9));
+  }
+}
+
 TEST(BoxPass, NoPassesAndEmptyLinesTouchNothing) {
   Line in = {5, 6, 7}, out = {1, 2, 3};
   box_pass_1(1, 0, 3, in.data(), out.data());
@@ -192,6 +269,25 @@ TEST(BoxPass, MultiplyDividesExactlyUpToTheLargestSums) {
   }
   EXPECT_FALSE(box_divisor(1).exact);
   EXPECT_FALSE(box_divisor(93385).exact);
+}
+
+// The float reciprocal: trunc(float(S) * c) never decreases as S grows, so
+// the first and last sum of each quotient settle every sum between; every
+// divisor that has one is checked at every quotient up to 32767, and the
+// first without one has none.
+TEST(BoxPass, FloatReciprocalDividesExactlyUpToTheLargestSums) {
+  for (uint32_t d = 3; d <= kFloatDivisors; d += 2) {
+    const BoxDivisor dv = box_divisor(d);
+    ASSERT_GT(dv.reciprocal, 0.0f) << d;
+    for (uint32_t q = 0; q <= 32767; ++q) {
+      ASSERT_EQ(box_float_divide(q * d, dv), q) << "d " << d;
+      if (q < 32767) {
+        ASSERT_EQ(box_float_divide(q * d + d - 1, dv), q) << "d " << d;
+      }
+    }
+  }
+  EXPECT_EQ(box_divisor(kFloatDivisors + 2).reciprocal, 0.0f);
+  EXPECT_EQ(box_divisor(1).reciprocal, 0.0f);
 }
 
 // A window too wide for the multiply (2R + 1 = 93385) divides as written.

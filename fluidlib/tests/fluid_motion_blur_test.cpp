@@ -1,5 +1,6 @@
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,15 @@ TEST(FluidMotionBlur, DevelopedFlowMatchesNaiveTrailsForEveryBandSplit) {
   ImagePtr self = copy_of(*src);
   EXPECT_TRUE(flow.motion_blur_image(self.get(), self.get()));
   EXPECT_TRUE(same_pixels(*self, *want));
+  // Rows that do not follow one another in one block are found through
+  // the row table, on both kernel copies.
+  ImagePtr shuffled = copy_of(*src);
+  std::swap(shuffled->rows[3], shuffled->rows[20]);
+  const ImagePtr want_shuffled = naive_trails(flow, *shuffled, *shuffled, false, 1.0f);
+  EXPECT_FALSE(same_pixels(*want_shuffled, *want));
+  const auto both = run_on_both_simd_paths([&] { return blurred(flow, *shuffled); });
+  EXPECT_TRUE(same_pixels(*both.first, *want_shuffled));
+  EXPECT_TRUE(same_pixels(*both.second, *want_shuffled));
 }
 
 TEST(FluidMotionBlur, TinyAmountsSinksAndRefusals) {
