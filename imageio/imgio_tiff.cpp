@@ -65,6 +65,7 @@ TiffRecord* tiff_new_record() {
 void tiff_release(TiffRecord* t) {
   if (!t) return;
   if (t->tif) TIFFClose(t->tif);
+  tiff_output_release(&t->output);
   free_block(t->scanline);
   free_block(t->strip);
   free_block(t);
@@ -76,7 +77,8 @@ int TiffClosef(imginfo* h) {
   h->driver = nullptr;
   // TIFFClose reports nothing: a strip or directory that cannot be written
   // shows only here.
-  const bool flushed = h->mode != IMGIO_WRITE || !t->tif || TIFFFlush(t->tif) == 1;
+  const bool flushed =
+      h->mode != IMGIO_WRITE || !t->tif || (TIFFFlush(t->tif) == 1 && tiff_output_flush(&t->output));
   tiff_release(t);
   return flushed ? 1 : 0;
 }

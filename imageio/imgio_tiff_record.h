@@ -8,9 +8,11 @@
 #include <cstdint>
 
 #include "imgio.h"
+#include "imgio_tiff_output.h"
 
 struct TiffRecord {
   TIFF* tif;
+  TiffOutput output;  // writing: where libtiff's writes go
   uint16_t bits;
   uint16_t samples;
   uint16_t photometric;

@@ -122,7 +122,7 @@ int TiffCreatef(imginfo* h) {
   }
   t->width = static_cast<uint32_t>(h->file_width);
   t->height = static_cast<uint32_t>(h->file_height);
-  bool ok = read_settings(h, t) && (t->tif = TIFFOpen(h->file_name, "w")) != nullptr && set_tags(t);
+  bool ok = read_settings(h, t) && (t->tif = tiff_output_create(h->file_name, &t->output)) != nullptr && set_tags(t);
   if (ok) {
     t->scanline = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(t->scanline_size), __FILE__, __LINE__));
     ok = t->scanline != nullptr;
