@@ -2,6 +2,8 @@
 // entry's operation record.
 #include "imgio_tiff.h"
 
+#include <sys/mman.h>
+
 #include "imgio_messages.h"
 #include "imgio_tiff_record.h"
 #include "imgio_whole_lines.h"

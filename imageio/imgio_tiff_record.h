@@ -22,7 +22,7 @@ struct TiffRecord {
   uint32_t width;
   uint32_t height;
   int64_t scanline_size;  // bytes of one file line; of one plane's when planes > 1
-  uint8_t* scanline;      // a line read on the direct path, or packed for writing
+  uint8_t* scanline;      // a direct line put in bit and byte order, or packed for writing
   // Reading. Samples of up to 8 bits, and palette indices, become line values
   // through these tables, built once at open for both line widths: map holds
   // the photometric map with the sample range clamped (the identity when the
@@ -35,12 +35,15 @@ struct TiffRecord {
   int planes;     // 1 for contiguous samples, else one plane a sample
   uint32_t rows_per_strip;
   int64_t plane_bytes;  // rows_per_strip lines of one plane
-  int64_t strip_index;  // strip in the strip buffer, -1 for none
+  int64_t strip_index;  // strip in the strip buffer, or found by the direct path; -1 for none
   uint8_t* strip;
-  // The direct path: one uncompressed strip, read line by line from the
-  // file descriptor.
-  bool one_strip;
-  uint64_t first_offset;
+  // The direct path: uncompressed lines of one plane, taken from a map of
+  // the file rather than strip by strip through libtiff, whose calls and
+  // copies cost more than the bytes of short strips.
+  bool direct;
+  const uint8_t* mapped;
+  uint64_t file_size;
+  uint64_t strip_offset;  // of strip_index
   bool reverse_bits;
   bool swapped;
 };
