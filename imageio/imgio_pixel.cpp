@@ -1,4 +1,4 @@
-// Opaque 16-bit RGB pixels into lines.
+// Sixteen-bit RGB samples into opaque lines and back.
 #include <immintrin.h>
 
 #include "imgio_pixel.h"
@@ -40,6 +40,23 @@ Q4_SIMD_TARGET_AVX2 void rgb_to_line16_avx2(const uint16_t* rgb, unsigned short*
   rgb_to_line16_portable(rgb + 3 * static_cast<size_t>(x), line + 4 * static_cast<size_t>(x), width - x);
 }
 
+// The first three samples of each pixel, two pixels from each half of a
+// load, gathered to the low 24 bytes; the store's last 8 bytes are written
+// again by the next step.
+Q4_SIMD_TARGET_AVX2 void rgba_to_rgb16_avx2(const uint16_t* rgba, uint16_t* rgb, int width) {
+  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 8,
+                                        9, 10, 11, 12, 13, -1, -1, -1, -1);
+  const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  int x = 0;
+  // A step stores 16 samples from its first: a fifth pixel must follow.
+  for (; x + 5 <= width; x += 4) {
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * static_cast<size_t>(x)));
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(pixels, pack), gather);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + 3 * static_cast<size_t>(x)), packed);
+  }
+  imgio_rgba_to_rgb<uint16_t>(rgba + 4 * static_cast<size_t>(x), rgb + 3 * static_cast<size_t>(x), width - x);
+}
+
 }  // namespace
 
 void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width) {
@@ -47,4 +64,11 @@ void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width) {
     rgb_to_line16_avx2(rgb, line, width);
   else
     rgb_to_line16_portable(rgb, line, width);
+}
+
+void imgio_rgba_to_rgb(const uint16_t* rgba, uint16_t* rgb, int width) {
+  if (q4_simd_use_avx2())
+    rgba_to_rgb16_avx2(rgba, rgb, width);
+  else
+    imgio_rgba_to_rgb<uint16_t>(rgba, rgb, width);
 }
