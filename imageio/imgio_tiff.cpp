@@ -80,7 +80,8 @@ int TiffClosef(imginfo* h) {
   // TIFFClose reports nothing: a strip or directory that cannot be written
   // shows only here.
   const bool flushed =
-      h->mode != IMGIO_WRITE || !t->tif || (TIFFFlush(t->tif) == 1 && tiff_output_flush(&t->output));
+      h->mode != IMGIO_WRITE || !t->tif ||
+      (tiff_write_pending(t) && TIFFFlush(t->tif) == 1 && tiff_output_flush(&t->output));
   tiff_release(t);
   return flushed ? 1 : 0;
 }

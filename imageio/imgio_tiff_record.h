@@ -35,8 +35,11 @@ struct TiffRecord {
   int planes;     // 1 for contiguous samples, else one plane a sample
   uint32_t rows_per_strip;
   int64_t plane_bytes;  // rows_per_strip lines of one plane
-  int64_t strip_index;  // strip in the strip buffer, or found by the direct path; -1 for none
+  // The strip in the strip buffer, or found by the direct path; -1 for none.
+  // Writing, the strip being gathered, pending_rows of its lines so far.
+  int64_t strip_index;
   uint8_t* strip;
+  int64_t pending_rows;
   // The direct path: uncompressed lines of one plane, taken from a map of
   // the file rather than strip by strip through libtiff, whose calls and
   // copies cost more than the bytes of short strips.
@@ -51,6 +54,9 @@ struct TiffRecord {
 TiffRecord* tiff_new_record();
 // Closes the libtiff handle and frees the record with its buffers.
 void tiff_release(TiffRecord* record);
+// Writes the lines gathered in the strip buffer as their strip; true when
+// there are none.
+bool tiff_write_pending(TiffRecord* t);
 inline TiffRecord* tiff_record(imginfo* handle) { return static_cast<TiffRecord*>(handle->driver); }
 
 #endif
