@@ -68,6 +68,7 @@ void tiff_release(TiffRecord* t) {
   if (!t) return;
   if (t->tif) TIFFClose(t->tif);
   tiff_output_release(&t->output);
+  if (t->mapped) munmap(const_cast<uint8_t*>(t->mapped), t->file_size);
   free_block(t->scanline);
   free_block(t->strip);
   free_block(t);

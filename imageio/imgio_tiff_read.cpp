@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "imgio_messages.h"

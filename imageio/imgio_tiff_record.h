@@ -48,7 +48,7 @@ struct TiffRecord {
   uint64_t file_size;
   uint64_t strip_offset;  // of strip_index
   bool reverse_bits;
-  bool swapped;
+  bool swapped;  // 16-bit samples in the other byte order
 };
 
 TiffRecord* tiff_new_record();

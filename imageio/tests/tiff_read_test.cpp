@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -640,6 +641,19 @@ TEST(TiffRead, NoMemoryFailsTheOpenAndLeavesNothingBehind) {
     }
     EXPECT_GT(needed, 0) << f.name;
   }
+  // Nor does a close leave the file mapped.
+  auto mappings = [] {
+    std::ifstream maps("/proc/self/maps");
+    return std::count(std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>(), '\n');
+  };
+  const auto before = mappings();
+  for (int i = 0; i < 20; ++i) {
+    imginfo* h = openimg((s.dir / "direct.tif").c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(tiff_record(h)->direct);
+    closeimg(h);
+  }
+  EXPECT_EQ(mappings(), before);
   EXPECT_TRUE(s.capture.has("TIFF: No space for the driver record.\n"));
   EXPECT_TRUE(s.capture.has("TIFF: No space for the scanline buffer.\n"));
   EXPECT_TRUE(s.capture.has("TIFF: No space for the strip buffer.\n"));
