@@ -48,8 +48,9 @@ Q4_SIMD_TARGET_AVX2 void rgba_to_rgb16_avx2(const uint16_t* rgba, uint16_t* rgb,
                                         9, 10, 11, 12, 13, -1, -1, -1, -1);
   const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
   int x = 0;
-  // A step stores 16 samples from its first: a fifth pixel must follow.
-  for (; x + 5 <= width; x += 4) {
+  // A step stores 16 samples from its first, four past its own twelve: two
+  // more pixels must follow.
+  for (; x + 6 <= width; x += 4) {
     const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * static_cast<size_t>(x)));
     const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(pixels, pack), gather);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + 3 * static_cast<size_t>(x)), packed);
