@@ -2,8 +2,8 @@
 // a plain write and read of the same bytes with stdio (the floor), from the
 // start of the file and from the ".tq4" data offset; TIFF files of the same
 // frame through the image-file library (uncompressed and LZW, by
-// writeline16 and readline16, and one uncompressed strip on the direct
-// path) beside bare libtiff with the same tags; a 1920x1080 JPEG written
+// writeline16 and readline16, and a copy in one strip) beside bare libtiff
+// with the same tags; a 1920x1080 JPEG written
 // and read by lines beside bare libjpeg with the same settings; the same
 // 2048x1556 frame through the line calls as Cineon and run-length SGI files
 // written and read, and a verbatim 16-bit SGI file read, each beside a plain
@@ -257,8 +257,9 @@ void BM_LibtiffRead(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
 }
 
-// One uncompressed strip: the library reads it line by line from the file
-// descriptor, bare libtiff through its own scanline reading.
+// One uncompressed strip, written by bare libtiff: the library takes its
+// lines from a map of the file, bare libtiff reads them through its own
+// scanline reading.
 void BM_TiffReadOneStrip(benchmark::State& state) {
   const std::string path = scratch().dir + "/one_strip.tif";
   if (!libtiff_write(path, false, kHeight)) state.SkipWithError("write failed");

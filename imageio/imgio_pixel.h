@@ -38,23 +38,14 @@ inline void imgio_rgb_to_line(const uint8_t* rgb, unsigned int* line, int width)
   }
 }
 
-inline void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width) {
-  for (int x = 0; x + 1 < width; ++x) {
-    uint64_t v;
-    memcpy(&v, rgb + 3 * static_cast<size_t>(x), sizeof v);
-    v |= uint64_t(0xFFFF) << 48;
-    memcpy(line + 4 * static_cast<size_t>(x), &v, sizeof v);
-  }
-  if (width > 0) {
-    const uint16_t* p = rgb + 3 * static_cast<size_t>(width - 1);
-    imgio_put_pixel(line, width - 1, p[0], p[1], p[2], 65535);
-  }
-}
+// Sixteen-bit samples, four pixels a step on processors with AVX2; the same
+// values either way.
+void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width);
 
 // Lines into packed RGB samples, the common case of writing: each pixel's
 // four samples are stored whole, the next pixel's red then taking the place
 // of its alpha; the last pixel stores three. S is a byte (an 8-bit line
-// seen as bytes) or a 16-bit sample.
+// seen as bytes); 16-bit samples take the overload below.
 template <typename S>
 inline void imgio_rgba_to_rgb(const S* rgba, S* rgb, int width) {
   for (size_t x = 0; x + 1 < static_cast<size_t>(width); ++x) memcpy(rgb + 3 * x, rgba + 4 * x, 4 * sizeof(S));
@@ -63,5 +54,9 @@ inline void imgio_rgba_to_rgb(const S* rgba, S* rgb, int width) {
     memcpy(rgb + 3 * last, rgba + 4 * last, 3 * sizeof(S));
   }
 }
+
+// Sixteen-bit samples, four pixels a step on processors with AVX2; the same
+// values either way.
+void imgio_rgba_to_rgb(const uint16_t* rgba, uint16_t* rgb, int width);
 
 #endif

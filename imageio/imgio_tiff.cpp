@@ -2,6 +2,8 @@
 // entry's operation record.
 #include "imgio_tiff.h"
 
+#include <sys/mman.h>
+
 #include "imgio_messages.h"
 #include "imgio_tiff_record.h"
 #include "imgio_whole_lines.h"
@@ -65,6 +67,8 @@ TiffRecord* tiff_new_record() {
 void tiff_release(TiffRecord* t) {
   if (!t) return;
   if (t->tif) TIFFClose(t->tif);
+  tiff_output_release(&t->output);
+  if (t->mapped) munmap(const_cast<uint8_t*>(t->mapped), t->file_size);
   free_block(t->scanline);
   free_block(t->strip);
   free_block(t);
@@ -76,7 +80,9 @@ int TiffClosef(imginfo* h) {
   h->driver = nullptr;
   // TIFFClose reports nothing: a strip or directory that cannot be written
   // shows only here.
-  const bool flushed = h->mode != IMGIO_WRITE || !t->tif || TIFFFlush(t->tif) == 1;
+  const bool flushed =
+      h->mode != IMGIO_WRITE || !t->tif ||
+      (tiff_write_pending(t) && TIFFFlush(t->tif) == 1 && tiff_output_flush(&t->output));
   tiff_release(t);
   return flushed ? 1 : 0;
 }

@@ -1,12 +1,13 @@
 // Reading TIFF files: what the open accepts, the line sources (the direct
 // path and the strip buffer) and the conversion to 8-bit and 16-bit lines.
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "imgio_messages.h"
@@ -121,34 +122,55 @@ bool read_rows_per_strip(TiffRecord* t) {
   return true;
 }
 
-// The direct path reads height lines from the first strip offset on; they
-// must all lie in the file.
-bool prepare_direct_path(TiffRecord* t) {
-  uint64_t* offsets = nullptr;
-  struct stat status;
-  const bool inside = TIFFGetField(t->tif, TIFFTAG_STRIPOFFSETS, &offsets) && offsets &&
-                      fstat(TIFFFileno(t->tif), &status) == 0 &&
-                      offsets[0] <= static_cast<uint64_t>(status.st_size) &&
-                      uint64_t(t->height) * t->scanline_size <= status.st_size - offsets[0];
-  if (!inside) {
-    messprintf(IMSSYS_INFO, "TIFF: The image data lies beyond the end of the file.\n");
-    return false;
-  }
-  t->first_offset = offsets[0];
-  uint16_t fill = FILLORDER_MSB2LSB;
-  TIFFGetField(t->tif, TIFFTAG_FILLORDER, &fill);
-  // libtiff hands strips over in the bit order it was opened for; so does
-  // the direct path.
-  t->reverse_bits = fill != (TIFFIsMSB2LSB(t->tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB);
-  t->swapped = TIFFIsByteSwapped(t->tif) != 0;
-  t->scanline = allocate(t->scanline_size);
-  return t->scanline || no_space("the scanline buffer");
+// The offset of a strip for the direct path; false when its lines do not all
+// lie in the file or, in a file of several strips, do not all lie within the
+// byte count libtiff would read them from.
+bool find_strip(TiffRecord* t, int64_t strip) {
+  t->strip_index = -1;
+  const uint32_t number = static_cast<uint32_t>(strip);
+  const int64_t rows = std::min<int64_t>(t->rows_per_strip, int64_t(t->height) - strip * t->rows_per_strip);
+  const uint64_t bytes = uint64_t(rows) * uint64_t(t->scanline_size);
+  int error = 0;
+  const uint64_t offset = TIFFGetStrileOffsetWithErr(t->tif, number, &error);
+  if (error || offset > t->file_size || bytes > t->file_size - offset) return false;
+  if (t->rows_per_strip < t->height && TIFFGetStrileByteCountWithErr(t->tif, number, &error) < bytes) return false;
+  t->strip_offset = offset;
+  t->strip_index = strip;
+  return !error;
 }
 
 bool allocate_strip_buffer(TiffRecord* t) {
   t->plane_bytes = int64_t(t->rows_per_strip) * t->scanline_size;
   t->strip = allocate(t->plane_bytes * t->planes);
   return t->strip || no_space("the strip buffer");
+}
+
+// One strip must lie in the file for the open to succeed; the strips of a
+// file of several are checked as they are reached, as libtiff checks them.
+// A file that cannot be mapped is read through libtiff's strips.
+bool prepare_direct_path(TiffRecord* t) {
+  const int fd = TIFFFileno(t->tif);
+  struct stat status;
+  t->file_size = fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+  if (t->rows_per_strip == t->height && !find_strip(t, 0)) {
+    messprintf(IMSSYS_INFO, "TIFF: The image data lies beyond the end of the file.\n");
+    return false;
+  }
+  void* mapped = mmap(nullptr, t->file_size, PROT_READ, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) {
+    t->direct = false;
+    return allocate_strip_buffer(t);
+  }
+  t->mapped = static_cast<const uint8_t*>(mapped);
+  uint16_t fill = FILLORDER_MSB2LSB;
+  TIFFGetField(t->tif, TIFFTAG_FILLORDER, &fill);
+  // libtiff hands strips over in the bit order it was opened for; so does
+  // the direct path.
+  t->reverse_bits = fill != (TIFFIsMSB2LSB(t->tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB);
+  t->swapped = TIFFIsByteSwapped(t->tif) != 0 && t->bits == 16;
+  if (!t->reverse_bits && !t->swapped) return true;
+  t->scanline = allocate(t->scanline_size);
+  return t->scanline || no_space("the scanline buffer");
 }
 
 // Everything the lines need, from the open file's tags; false with the
@@ -221,27 +243,28 @@ bool read_layout(imginfo* h, TiffRecord* t) {
     messprintf(IMSSYS_INFO, "TIFF: Warning: Entire image is in one strip AND it is compressed.\n");
     messprintf(IMSSYS_INFO, "TIFF: We MAY run out of memory when we decompress it!\n");
   }
-  t->one_strip = t->rows_per_strip == t->height && t->compression == COMPRESSION_NONE && t->planes == 1;
-  return t->one_strip ? prepare_direct_path(t) : allocate_strip_buffer(t);
+  t->direct = t->compression == COMPRESSION_NONE && t->planes == 1;
+  return t->direct ? prepare_direct_path(t) : allocate_strip_buffer(t);
+}
+
+// File line y on the direct path, in the map, or put in bit and byte
+// order in the scanline buffer.
+const uint8_t* direct_line(TiffRecord* t, int y) {
+  const int64_t strip = y / t->rows_per_strip;
+  if (strip != t->strip_index && !find_strip(t, strip)) return nullptr;
+  const size_t size = static_cast<size_t>(t->scanline_size);
+  const uint8_t* line = t->mapped + t->strip_offset + uint64_t(y - strip * t->rows_per_strip) * size;
+  if (!t->scanline) return line;
+  memcpy(t->scanline, line, size);
+  if (t->reverse_bits) TIFFReverseBits(t->scanline, t->scanline_size);
+  if (t->swapped) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
+  return t->scanline;
 }
 
 // The first byte of file line y (of its first plane), or null when it
 // cannot be read.
 const uint8_t* fetch_line(TiffRecord* t, int y) {
-  if (t->one_strip) {
-    const int fd = TIFFFileno(t->tif);
-    const size_t size = static_cast<size_t>(t->scanline_size);
-    const off_t at = static_cast<off_t>(t->first_offset + uint64_t(y) * size);
-    for (size_t done = 0; done < size;) {
-      const ssize_t got = pread(fd, t->scanline + done, size - done, at + static_cast<off_t>(done));
-      if (got <= 0) return nullptr;
-      done += static_cast<size_t>(got);
-    }
-    if (t->reverse_bits) TIFFReverseBits(t->scanline, t->scanline_size);
-    if (t->swapped && t->bits == 16)
-      TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
-    return t->scanline;
-  }
+  if (t->direct) return direct_line(t, y);
   const int64_t strip = y / t->rows_per_strip;
   const int64_t first = strip * t->rows_per_strip;
   if (strip != t->strip_index) {

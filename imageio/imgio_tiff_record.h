@@ -8,9 +8,11 @@
 #include <cstdint>
 
 #include "imgio.h"
+#include "imgio_tiff_output.h"
 
 struct TiffRecord {
   TIFF* tif;
+  TiffOutput output;  // writing: where libtiff's writes go
   uint16_t bits;
   uint16_t samples;
   uint16_t photometric;
@@ -20,7 +22,7 @@ struct TiffRecord {
   uint32_t width;
   uint32_t height;
   int64_t scanline_size;  // bytes of one file line; of one plane's when planes > 1
-  uint8_t* scanline;      // a line read on the direct path, or packed for writing
+  uint8_t* scanline;      // a direct line put in bit and byte order, or packed for writing
   // Reading. Samples of up to 8 bits, and palette indices, become line values
   // through these tables, built once at open for both line widths: map holds
   // the photometric map with the sample range clamped (the identity when the
@@ -33,19 +35,28 @@ struct TiffRecord {
   int planes;     // 1 for contiguous samples, else one plane a sample
   uint32_t rows_per_strip;
   int64_t plane_bytes;  // rows_per_strip lines of one plane
-  int64_t strip_index;  // strip in the strip buffer, -1 for none
+  // The strip in the strip buffer, or found by the direct path; -1 for none.
+  // Writing, the strip being gathered, pending_rows of its lines so far.
+  int64_t strip_index;
   uint8_t* strip;
-  // The direct path: one uncompressed strip, read line by line from the
-  // file descriptor.
-  bool one_strip;
-  uint64_t first_offset;
+  int64_t pending_rows;
+  // The direct path: uncompressed lines of one plane, taken from a map of
+  // the file rather than strip by strip through libtiff, whose calls and
+  // copies cost more than the bytes of short strips.
+  bool direct;
+  const uint8_t* mapped;
+  uint64_t file_size;
+  uint64_t strip_offset;  // of strip_index
   bool reverse_bits;
-  bool swapped;
+  bool swapped;  // 16-bit samples in the other byte order
 };
 
 TiffRecord* tiff_new_record();
 // Closes the libtiff handle and frees the record with its buffers.
 void tiff_release(TiffRecord* record);
+// Writes the lines gathered in the strip buffer as their strip; true when
+// there are none.
+bool tiff_write_pending(TiffRecord* t);
 inline TiffRecord* tiff_record(imginfo* handle) { return static_cast<TiffRecord*>(handle->driver); }
 
 #endif

@@ -86,30 +86,51 @@ bool set_tags(TiffRecord* t) {
             TIFFSetField(tif, TIFFTAG_ORIENTATION, t->orientation);
   t->scanline_size = static_cast<int64_t>(TIFFScanlineSize64(tif));
   // Strips of about 8 KB, at least one line.
-  const uint32_t rows = static_cast<uint32_t>(std::max<int64_t>(1, 8192 / std::max<int64_t>(1, t->scanline_size)));
-  return ok && t->scanline_size > 0 && t->scanline_size <= UINT_MAX && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows) &&
-         TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0) && TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0) &&
-         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  t->rows_per_strip = static_cast<uint32_t>(std::max<int64_t>(1, 8192 / std::max<int64_t>(1, t->scanline_size)));
+  return ok && t->scanline_size > 0 && t->scanline_size <= UINT_MAX &&
+         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, t->rows_per_strip) && TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0) &&
+         TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0) && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
 }
 
-// Line samples 0 to samples - 1 of each pixel into the scanline, then the
-// scanline into the file at the handle's line.
+// Uncompressed lines gather in the strip buffer and go to libtiff a whole
+// strip at a time as its raw bytes: the scanline calls would copy each line
+// once more on the way. Compressed lines go through the scanline buffer and
+// libtiff's coder.
+uint8_t* allocate_line_buffer(TiffRecord* t) {
+  const int64_t bytes = t->compression == COMPRESSION_NONE ? t->rows_per_strip * t->scanline_size : t->scanline_size;
+  uint8_t* block =
+      bytes <= UINT_MAX ? static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(bytes), __FILE__, __LINE__)) : nullptr;
+  if (!block) messprintf(IMSSYS_FATAL, "TIFF: No space for the scanline buffer.\n");
+  (t->compression == COMPRESSION_NONE ? t->strip : t->scanline) = block;
+  return block;
+}
+
+// Line samples 0 to samples - 1 of each pixel into the file's line, then
+// the line, or the strip it completes, to libtiff.
 template <typename Sample, typename In>
 int write_line(imginfo* h, const In* line) {
   TiffRecord* t = tiff_record(h);
   if (!t || !line || !t->tif) return 0;
+  const uint32_t y = static_cast<uint32_t>(h->current_line);
+  const uint32_t row = y % t->rows_per_strip;
+  uint8_t* bytes = t->strip ? t->strip + row * t->scanline_size : t->scanline;
   const Sample* in = reinterpret_cast<const Sample*>(line);
-  Sample* out = reinterpret_cast<Sample*>(t->scanline);
+  Sample* out = reinterpret_cast<Sample*>(bytes);
   const size_t width = static_cast<size_t>(h->file_width);
   if (t->samples == 4)
     memcpy(out, in, width * 4 * sizeof(Sample));
   else
     imgio_rgba_to_rgb(in, out, h->file_width);
-  if (TIFFWriteScanline(t->tif, t->scanline, static_cast<uint32_t>(h->current_line), 0) < 0) {
-    messprintf(IMSSYS_INFO, "TIFF: Error writing TIFF scanline.\n");
-    return 0;
+  bool ok = true;
+  if (t->strip) {
+    t->strip_index = y / t->rows_per_strip;
+    t->pending_rows = row + 1;
+    if (t->pending_rows == t->rows_per_strip || y + 1 == t->height) ok = tiff_write_pending(t);
+  } else {
+    ok = TIFFWriteScanline(t->tif, bytes, y, 0) >= 0;
   }
-  return 1;
+  if (!ok) messprintf(IMSSYS_INFO, "TIFF: Error writing TIFF scanline.\n");
+  return ok ? 1 : 0;
 }
 
 }  // namespace
@@ -122,12 +143,8 @@ int TiffCreatef(imginfo* h) {
   }
   t->width = static_cast<uint32_t>(h->file_width);
   t->height = static_cast<uint32_t>(h->file_height);
-  bool ok = read_settings(h, t) && (t->tif = TIFFOpen(h->file_name, "w")) != nullptr && set_tags(t);
-  if (ok) {
-    t->scanline = static_cast<uint8_t*>(q4_malloc_c(static_cast<unsigned>(t->scanline_size), __FILE__, __LINE__));
-    ok = t->scanline != nullptr;
-    if (!ok) messprintf(IMSSYS_FATAL, "TIFF: No space for the scanline buffer.\n");
-  }
+  bool ok = read_settings(h, t) && (t->tif = tiff_output_create(h->file_name, &t->output)) != nullptr && set_tags(t);
+  ok = ok && allocate_line_buffer(t);
   if (!ok) {
     tiff_release(t);
     return 0;
@@ -139,3 +156,10 @@ int TiffCreatef(imginfo* h) {
 int TiffWritel(imginfo* h) { return write_line<uint8_t>(h, h->line); }
 
 int TiffWritel16(imginfo* h) { return write_line<uint16_t>(h, h->line16); }
+
+bool tiff_write_pending(TiffRecord* t) {
+  if (t->pending_rows == 0) return true;
+  const tmsize_t bytes = static_cast<tmsize_t>(t->pending_rows * t->scanline_size);
+  t->pending_rows = 0;
+  return TIFFWriteRawStrip(t->tif, static_cast<uint32_t>(t->strip_index), t->strip, bytes) == bytes;
+}

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -136,15 +138,19 @@ struct TiffSession {
   TiffSession() { setimageformat("tiff"); }
 };
 
-void patch_entry(const std::string& path, int tag, uint32_t value) {
+// Sets a tag's value in the first directory of a little-endian file; for a
+// tag of several LONG values, value number index of them.
+void patch_entry(const std::string& path, int tag, uint32_t value, unsigned index = 0) {
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
   std::vector<unsigned char> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   auto u16 = [&b](size_t at) { return unsigned(b[at] | b[at + 1] << 8); };
-  const size_t directory = u16(4) | size_t(u16(6)) << 16;
+  auto u32 = [&u16](size_t at) { return u16(at) | size_t(u16(at + 2)) << 16; };
+  const size_t directory = u32(4);
   for (unsigned i = 0; i < u16(directory); ++i) {
     const size_t entry = directory + 2 + 12 * i;
-    if (u16(entry) == unsigned(tag))
-      for (int k = 0; k < 4; ++k) b[entry + 8 + k] = static_cast<unsigned char>(value >> (8 * k));
+    if (u16(entry) != unsigned(tag)) continue;
+    const size_t at = u32(entry + 4) > 1 ? u32(entry + 8) + 4 * index : entry + 8;
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<unsigned char>(value >> (8 * k));
   }
   file.seekp(0);
   file.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
@@ -161,7 +167,7 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
     // Samples the peer does not decode whole: 16-bit lines (and alpha)
     // compared with what was written.
     bool source16;
-    bool one_strip;  // the file is read on the direct path
+    bool direct;  // the file is read on the direct path
   };
   auto with = [](TiffMaker m, std::function<void(TiffMaker&)> change) {
     change(m);
@@ -222,11 +228,15 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
        false, true},
       // One sample lies the same way whatever the planar configuration says.
       {"grey_planar", planar(maker(8, 1, PHOTOMETRIC_MINISBLACK)), nullptr, Peer::byrow, false, true},
-      {"strips", rows(mapped(maker(8, 1, PHOTOMETRIC_PALETTE), palette16(8)), 4), nullptr, Peer::pillow, false, false},
+      {"strips", rows(mapped(maker(8, 1, PHOTOMETRIC_PALETTE), palette16(8)), 4), nullptr, Peer::pillow, false, true},
       // One uncompressed strip in either byte order and either fill order.
       {"big16", maker(16, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffcp -B %s %s.c && mv %s.c %s", Peer::byrow, false, true},
       {"little16", maker(16, 1, PHOTOMETRIC_MINISWHITE), "/usr/bin/tiffcp -L %s %s.c && mv %s.c %s", Peer::byrow,
        false, true},
+      {"big16strips", rows(with(maker(16, 3, PHOTOMETRIC_RGB), [](TiffMaker& t) { t.mode = "wb"; }), 4), nullptr,
+       Peer::byrow, false, true},
+      {"lsb1strips", rows(with(maker(1, 1, PHOTOMETRIC_MINISBLACK), [](TiffMaker& t) { t.fill_order = FILLORDER_LSB2MSB; }), 4),
+       nullptr, Peer::byrow, false, true},
       {"lsb1", maker(1, 1, PHOTOMETRIC_MINISBLACK), "/usr/bin/tiffcp -f lsb2msb %s %s.c && mv %s.c %s", Peer::byrow,
        false, true},
       {"lsb8big", maker(8, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffcp -B -f lsb2msb %s %s.c && mv %s.c %s", Peer::byrow,
@@ -256,7 +266,7 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
     EXPECT_EQ(h->file_width, peer.width);
     EXPECT_EQ(h->file_height, peer.height);
     EXPECT_EQ(h->bits16, c.make.bits == 16);
-    EXPECT_EQ(tiff_record(h)->one_strip, c.one_strip);
+    EXPECT_EQ(tiff_record(h)->direct, c.direct);
     EXPECT_EQ(s.capture.has("TIFF: Warning: RowsPerStrip tag is missing. Trying to fix...\n"),
               std::string(c.name) == "rows_missing");
     EXPECT_EQ(TiffGetCsp(h), c.make.photometric == PHOTOMETRIC_SEPARATED ? 2 : 1);
@@ -279,6 +289,78 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
       }
     EXPECT_EQ(closeimg(h), 0);
   }
+}
+
+TEST(TiffRead, DirectLinesAreFoundWhereverTheirStripsLieAndOnlyWhereTheyAreWhole) {
+  // Strips of two lines written last first, so that the file holds them in
+  // reverse order; strip 1 holds one of its lines.
+  TiffSession s;
+  TiffMaker m = maker(8, 3, PHOTOMETRIC_RGB);
+  const std::string path = s.dir / "reversed.tif";
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, m.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, m.height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
+  const int scanline = m.width * 3;
+  for (int strip = 2; strip >= 0; --strip) {
+    std::vector<uint8_t> bytes;
+    for (int y = 2 * strip; y < 2 * strip + (strip == 1 ? 1 : 2); ++y)
+      for (int x = 0; x < m.width; ++x)
+        for (int c = 0; c < 3; ++c) bytes.push_back(static_cast<uint8_t>(sample_of(8, x, y, c)));
+    ASSERT_EQ(TIFFWriteRawStrip(tif, strip, bytes.data(), static_cast<tmsize_t>(bytes.size())),
+              static_cast<tmsize_t>(bytes.size()));
+  }
+  TIFFClose(tif);
+  // Every line reads as libtiff reads its strip, and fails where libtiff
+  // fails the strip.
+  auto check_lines = [&](std::vector<bool> want_readable) {
+    TIFF* peer = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(peer, nullptr);
+    std::vector<std::vector<uint8_t>> strips(3, std::vector<uint8_t>(2 * scanline));
+    std::vector<bool> readable;
+    for (int i = 0; i < 3; ++i) {
+      const tmsize_t whole = static_cast<tmsize_t>(strips[i].size());
+      readable.push_back(TIFFReadEncodedStrip(peer, i, strips[i].data(), whole) == whole);
+    }
+    TIFFClose(peer);
+    EXPECT_EQ(readable, want_readable);
+    imginfo* h = openimg(path.c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(tiff_record(h)->direct);
+    ASSERT_EQ(makeseekable(h), 0);
+    std::vector<unsigned> line(m.width);
+    // Backwards, so that every line comes from a strip other than the last.
+    for (int y = m.height - 1; y >= 0; --y) {
+      ASSERT_EQ(seekline(h, y), 0);
+      ASSERT_EQ(readline(h, line.data()), readable[y / 2] ? 0 : 1) << y;
+      if (!readable[y / 2]) continue;
+      for (int x = 0; x < m.width; ++x)
+        for (int c = 0; c < 3; ++c)
+          ASSERT_EQ(line[x] >> (8 * c) & 255, strips[y / 2][(y % 2) * scanline + 3 * x + c]) << x << "," << y;
+    }
+    closeimg(h);
+  };
+  check_lines({true, true, true});
+  // The whole strips hold what was written; libtiff takes the short one as
+  // whole, its second line from the strip after it in the file.
+  imginfo* h = openimg(path.c_str());
+  ASSERT_NE(h, nullptr);
+  std::vector<unsigned> line(m.width);
+  for (int y = 0; y < m.height; ++y) {
+    ASSERT_EQ(readline(h, line.data()), 0);
+    if (y != 3) {
+      EXPECT_EQ(int(line[5] >> 8 & 255), sample_of(8, 5, y, 1)) << y;
+    }
+  }
+  closeimg(h);
+  // A strip whose lines would run past the end of the file is refused; the
+  // others still read.
+  patch_entry(path, TIFFTAG_STRIPOFFSETS, 1000000, 2);
+  check_lines({true, true, false});
 }
 
 TEST(TiffRead, TransposedOrientationsReadAsTheNearestUnturnedOne) {
@@ -456,7 +538,7 @@ TEST(TiffRead, OneCompressedStripIsDecodedOnceWhateverRowsPerStripSays) {
   ASSERT_NE(h, nullptr);
   EXPECT_TRUE(s.capture.has("TIFF: Warning: Entire image is in one strip AND it is compressed.\n"));
   const TiffRecord* t = tiff_record(h);
-  EXPECT_FALSE(t->one_strip);
+  EXPECT_FALSE(t->direct);
   EXPECT_EQ(t->rows_per_strip, 6u);
   EXPECT_EQ(t->plane_bytes, 6 * 13 * 3 * 2);
   closeimg(h);
@@ -465,11 +547,13 @@ TEST(TiffRead, OneCompressedStripIsDecodedOnceWhateverRowsPerStripSays) {
 TEST(TiffRead, WholeBuffersSeeksAndTheHeader) {
   TiffSession s;
   for (int orientation : {ORIENTATION_TOPLEFT, ORIENTATION_BOTLEFT}) {
-    for (int rows : {0, 2}) {
+    for (int rows : {0, 2, -2}) {
       SCOPED_TRACE(testing::Message() << "orientation " << orientation << " rows " << rows);
+      // Negative rows: the strips are compressed, and read through libtiff.
       TiffMaker m = maker(16, 4, PHOTOMETRIC_RGB);
       m.orientation = orientation;
-      m.rows_per_strip = static_cast<uint32_t>(rows);
+      m.rows_per_strip = static_cast<uint32_t>(std::abs(rows));
+      m.compression = rows < 0 ? COMPRESSION_LZW : COMPRESSION_NONE;
       const std::string path = s.dir / "whole.tif";
       ASSERT_TRUE(m.write(path));
       int w = 0, h = 0;
@@ -531,10 +615,16 @@ TEST(TiffRead, NoMemoryFailsTheOpenAndLeavesNothingBehind) {
   struct {
     const char* name;
     int rows;
-  } files[] = {{"direct.tif", 0}, {"strips.tif", 2}};
+    int compression;
+    const char* mode;
+  } files[] = {{"direct.tif", 0, COMPRESSION_NONE, "w"},
+               {"swapped.tif", 2, COMPRESSION_NONE, "wb"},
+               {"strips.tif", 2, COMPRESSION_LZW, "w"}};
   for (const auto& f : files) {
-    TiffMaker m = maker(8, 3, PHOTOMETRIC_RGB);
+    TiffMaker m = maker(16, 3, PHOTOMETRIC_RGB);
     m.rows_per_strip = static_cast<uint32_t>(f.rows);
+    m.compression = f.compression;
+    m.mode = f.mode;
     const std::string path = s.dir / f.name;
     ASSERT_TRUE(m.write(path));
     // Enough grants open it; every smaller number fails one allocation on
@@ -551,6 +641,19 @@ TEST(TiffRead, NoMemoryFailsTheOpenAndLeavesNothingBehind) {
     }
     EXPECT_GT(needed, 0) << f.name;
   }
+  // Nor does a close leave the file mapped.
+  auto mappings = [] {
+    std::ifstream maps("/proc/self/maps");
+    return std::count(std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>(), '\n');
+  };
+  const auto before = mappings();
+  for (int i = 0; i < 20; ++i) {
+    imginfo* h = openimg((s.dir / "direct.tif").c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(tiff_record(h)->direct);
+    closeimg(h);
+  }
+  EXPECT_EQ(mappings(), before);
   EXPECT_TRUE(s.capture.has("TIFF: No space for the driver record.\n"));
   EXPECT_TRUE(s.capture.has("TIFF: No space for the scanline buffer.\n"));
   EXPECT_TRUE(s.capture.has("TIFF: No space for the strip buffer.\n"));

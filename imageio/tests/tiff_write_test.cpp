@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,72 @@ TEST(TiffWrite, EveryCombinationOfTheSettingsAsThePeersSeeIt) {
                   ASSERT_EQ(peer.at(x, y, c), want) << x << "," << y << "," << c;
                 }
               }
+          }
+}
+
+TEST(TiffWrite, FilesHoldTheBytesLibtiffsScanlineWriterMakes) {
+  // Strips of one line and of several (the last one short), whole files and
+  // files closed after some of their lines.
+  std::vector<char> (*bytes_of)(const std::string&) = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  for (int chan : {3, 4})
+    for (const char* compress : {"none", "lzw"})
+      for (bool deep : {false, true})
+        for (int width : {7, 700, 1500})
+          for (int lines : {10, 4}) {
+            SCOPED_TRACE(testing::Message() << chan << " " << compress << " " << (deep ? 16 : 8) << " bits, width "
+                                            << width << ", " << lines << " lines");
+            const int height = 10;
+            ImgioSession session;
+            MessageCapture capture;
+            TempDir dir;
+            setkeyval("IMGIO_TIFF_CHAN", std::to_string(chan).c_str());
+            setkeyval("IMGIO_TIFF_COMPRESS", compress);
+            setimageformat("tiff");
+            const std::string own = dir / "own.tif", bare = dir / "bare.tif";
+            imginfo* h = createimg(own.c_str(), width, height, deep ? 16 : 8);
+            ASSERT_NE(h, nullptr);
+            const bool lzw = std::string(compress) == "lzw";
+            TIFF* tif = TIFFOpen(bare.c_str(), "w");
+            ASSERT_NE(tif, nullptr);
+            const int bytes = (deep ? 2 : 1) * chan * width;
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, chan);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_BOTLEFT);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max(1, 8192 / bytes));
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0);
+            TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0);
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+            for (int line = 0; line < lines; ++line) {
+              std::vector<unsigned> narrow(width);
+              std::vector<unsigned short> wide(4 * width);
+              std::vector<uint8_t> scanline(bytes);
+              for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c) {
+                  const int v = written(x, line, c, deep);
+                  wide[4 * x + c] = static_cast<unsigned short>(v);
+                  narrow[x] |= static_cast<unsigned>(v) << (8 * c);
+                  if (c >= chan) continue;
+                  if (deep)
+                    reinterpret_cast<uint16_t*>(scanline.data())[x * chan + c] = static_cast<uint16_t>(v);
+                  else
+                    scanline[x * chan + c] = static_cast<uint8_t>(v);
+                }
+              ASSERT_EQ(deep ? writeline16(h, wide.data()) : writeline(h, narrow.data()), 0);
+              ASSERT_EQ(TIFFWriteScanline(tif, scanline.data(), static_cast<uint32_t>(line), 0), 1);
+            }
+            EXPECT_EQ(closeimg(h), 0);
+            TIFFClose(tif);
+            const std::vector<char> want = bytes_of(bare);
+            EXPECT_GT(want.size(), size_t(lines * bytes) / (lzw ? 4 : 1));
+            EXPECT_TRUE(bytes_of(own) == want);
           }
 }
 
