@@ -26,75 +26,78 @@ void FFTConvolver::set_work_grid(void* grid, int width, int height) {
 }
 
 // The column blocks of the inverse real path: the first N/2 + 1 columns of
-// an N x N grid, gathered block by block into a per-band buffer
-// (page-aligned, so every column in it suits the aligned plan).
+// an N x N grid, gathered block by block into a per-band buffer.
 struct FFTConvolver::ColumnBlocks {
   FFTConvolver* self;
   int n;
   complex4* buffer;
-  fftwf_plan plan;
   explicit ColumnBlocks(void* object) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
     buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * column_block<complex4>(), -1, false));
-    plan = fft_cached_plan_single(FFT_PLAN_BACKWARD, n, true);
-    if (!buffer || !plan) self->error_code = FFT_ERR_MEMORY;
+    if (!buffer) self->error_code = FFT_ERR_MEMORY;
   }
   ~ColumnBlocks() {
     if (buffer) mem_align_free(buffer, false);
   }
-  bool ready() const { return buffer && plan; }
-  void transform(int count) {
-    for (int b = 0; b < count; ++b) {
-      fftwf_complex* column = reinterpret_cast<fftwf_complex*>(buffer + b * n);
-      fftwf_execute_dft(plan, column, column);
-    }
+  bool transform(int count) {
+    for (int b = 0; b < count; ++b)
+      if (!fftc4_un(buffer + b * n, n)) {
+        self->error_code = FFT_ERR_MEMORY;
+        return false;
+      }
+    return true;
   }
 
   // The symmetric part (S[i][c] + conj S[n-i][n-c]) / 2 of each column;
   // columns above n/2 are only read, and only by the band of their mirror.
-  void inverse_columns(int c, int k) {
+  bool inverse_columns(int c, int k) {
     complex4* grid = static_cast<complex4*>(self->work_grid);
     gather_columns(grid, n, n, c, k, buffer, n);
     add_mirrored_columns(grid, n, n, c, k, buffer);
-    transform(k);
+    if (!transform(k)) return false;
     scatter_columns(grid, n, n, c, k, buffer, n);
+    return true;
   }
 
   // The pass above over the band's columns first..last, a block at a time.
   static void run(void* object, int first, int last) {
     ColumnBlocks blocks(object);
-    if (!blocks.ready()) return;
     const int block = column_block<complex4>();
-    for (int c = first; c <= last; c += block) blocks.inverse_columns(c, last - c + 1 < block ? last - c + 1 : block);
+    for (int c = first; blocks.buffer && c <= last; c += block)
+      if (!blocks.inverse_columns(c, last - c + 1 < block ? last - c + 1 : block)) return;
   }
 };
 
 // Forward: rows 0 .. N/2 of half spectra to spectra in place, each row r
 // between them mirrored into row N - r (rows 0 and N/2 are their own
 // mirrors). Inverse: half-spectrum rows of the work grid back to the real
-// field. The band looks its plan up once: rows lie a whole row apart, so
+// field, on one plan looked up for the band: rows lie a whole row apart, so
 // the first two decide the alignment of all.
 template <bool Forward>
 void FFTConvolver::real_rows(void* object, int first, int last) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
   const int n = self->band_width;
   complex4* grid = static_cast<complex4*>(self->work_grid);
+  if (Forward) {
+    for (int r = first; r <= last; ++r) {
+      complex4* row = grid + static_cast<ptrdiff_t>(r) * n;
+      if (!fftc4(row, n)) {
+        self->error_code = FFT_ERR_MEMORY;
+        return;
+      }
+      if (r > 0 && r < n / 2) mirror_row(row, grid + static_cast<ptrdiff_t>(n - r) * n, n);
+    }
+    return;
+  }
   float* real = self->real_field;
-  const bool aligned = fft_plan_aligned(grid, grid + n) && (Forward || fft_plan_aligned(real, real + n));
-  fftwf_plan plan = fft_cached_plan_single(Forward ? FFT_PLAN_FORWARD : FFT_PLAN_C2R, n, aligned);
+  const bool aligned = fft_plan_aligned(grid, grid + n) && fft_plan_aligned(real, real + n);
+  fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_C2R, n, aligned);
   if (!plan) {
     self->error_code = FFT_ERR_MEMORY;
     return;
   }
-  for (int r = first; r <= last; ++r) {
-    complex4* row = grid + static_cast<ptrdiff_t>(r) * n;
-    fftwf_complex* spectrum = reinterpret_cast<fftwf_complex*>(row);
-    if (!Forward) {
-      fftwf_execute_dft_c2r(plan, spectrum, real + static_cast<ptrdiff_t>(r) * n);
-      continue;
-    }
-    fftwf_execute_dft(plan, spectrum, spectrum);
-    if (r > 0 && r < n / 2) mirror_row(row, grid + static_cast<ptrdiff_t>(n - r) * n, n);
-  }
+  for (int r = first; r <= last; ++r)
+    fftwf_execute_dft_c2r(plan, reinterpret_cast<fftwf_complex*>(grid + static_cast<ptrdiff_t>(r) * n),
+                          real + static_cast<ptrdiff_t>(r) * n);
 }
 
 void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) { real_rows<true>(object, first, last); }
