@@ -31,8 +31,8 @@ struct FFTConvolver::ColumnBlocks {
   FFTConvolver* self;
   int n;
   complex4* buffer;
-  explicit ColumnBlocks(void* object) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
-    buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * column_block<complex4>(), -1, false));
+  ColumnBlocks(void* object, int block) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
+    buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * block, -1, false));
     if (!buffer) self->error_code = FFT_ERR_MEMORY;
   }
   ~ColumnBlocks() {
@@ -58,10 +58,12 @@ struct FFTConvolver::ColumnBlocks {
     return true;
   }
 
-  // The pass above over the band's columns first..last, a block at a time.
+  // The pass above over the band's columns first..last, a block at a time
+  // (narrow bands need no more room than their own columns).
   static void run(void* object, int first, int last) {
-    ColumnBlocks blocks(object);
-    const int block = column_block<complex4>();
+    if (last < first) return;
+    const int block = last - first + 1 < column_block<complex4>() ? last - first + 1 : column_block<complex4>();
+    ColumnBlocks blocks(object, block);
     for (int c = first; blocks.buffer && c <= last; c += block)
       if (!blocks.inverse_columns(c, last - c + 1 < block ? last - c + 1 : block)) return;
   }
@@ -108,14 +110,20 @@ void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) { rea
 // scattered into rows 0 .. N/2 of the work grid.
 void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
-  const int n = self->band_width, half = n / 2 + 1, line = (half + 7) & ~7, block = column_block<float>();
-  float* lines = static_cast<float*>(
-      mem_align_alloc(static_cast<unsigned>(sizeof(float) * n + sizeof(complex4) * line) * block, -1, false));
+  if (last < first) return;
+  // Narrow bands need no more room than their own columns.
+  const int n = self->band_width, half = n / 2 + 1, line = (half + 7) & ~7;
+  const int block = last - first + 1 < column_block<float>() ? last - first + 1 : column_block<float>();
+  // The half spectra start on a 64-byte boundary whatever the block, so
+  // every band takes the same plan.
+  const int floats = (n * block + 15) & ~15;
+  float* lines = static_cast<float*>(mem_align_alloc(
+      static_cast<unsigned>(sizeof(float) * floats + sizeof(complex4) * line * block), -1, false));
   if (!lines) {
     self->error_code = FFT_ERR_MEMORY;
     return;
   }
-  complex4* halves = reinterpret_cast<complex4*>(lines + static_cast<ptrdiff_t>(n) * block);
+  complex4* halves = reinterpret_cast<complex4*>(lines + floats);
   fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(lines + n, halves + line));
   if (!plan) self->error_code = FFT_ERR_MEMORY;
   complex4* grid = static_cast<complex4*>(self->work_grid);

@@ -89,8 +89,9 @@ TEST(Fft2D, ConstantFieldHasOnlyTheZeroFrequency) {
 }
 
 TEST(Fft2D, BandedResultsAreBitIdenticalToUnbanded) {
-  // 256 columns span several column blocks, so bands cut blocks anywhere.
-  for (int n : {64, 256}) {
+  // 256 columns span several column blocks, so bands cut blocks anywhere;
+  // on the smallest grids bands of one column meet partial tiles.
+  for (int n : {2, 8, 64, 256}) {
     const auto field = random_field(n, 77);
     FFTConvolver plain;
     std::vector<complex4> ref(n * n);
@@ -116,6 +117,20 @@ TEST(Fft2D, BandedResultsAreBitIdenticalToUnbanded) {
       EXPECT_EQ(std::memcmp(spec.data(), ref_copy.data(), sizeof(complex4) * n * n), 0) << n << " " << bands;
       EXPECT_EQ(std::memcmp(back.data(), ref_back.data(), sizeof(float) * n * n), 0) << n << " " << bands;
     }
+    // Empty bands beside two uneven ones, run one after another.
+    FFTConvolver fft;
+    fft.set_mp_exec(nullptr, [](void*, mp_worker_fn worker, int count, void* object) {
+      worker(object, 0, -1);
+      worker(object, 0, count / 3);
+      worker(object, count, count - 1);
+      worker(object, count / 3 + 1, count - 1);
+    });
+    std::vector<complex4> spec(n * n);
+    std::vector<float> back(n * n);
+    ASSERT_TRUE(fft.forward_fft_2D_r4_to_c4(n, field.data(), spec.data()));
+    EXPECT_EQ(std::memcmp(spec.data(), ref.data(), sizeof(complex4) * n * n), 0) << n << " with empty bands";
+    ASSERT_TRUE(fft.inverse_fft_2D_c4_to_r4(n, spec.data(), back.data()));
+    EXPECT_EQ(std::memcmp(back.data(), ref_back.data(), sizeof(float) * n * n), 0) << n << " with empty bands";
   }
 }
 
