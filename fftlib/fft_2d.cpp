@@ -106,8 +106,7 @@ void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) { rea
 
 // The band's columns of the real field, a block at a time: gathered into
 // lines, each line to its half spectrum (N/2 + 1 values, kept in lines
-// rounded up to 64 bytes so every line suits the aligned plan from N = 8 on),
-// scattered into rows 0 .. N/2 of the work grid.
+// rounded up to 64 bytes), scattered into rows 0 .. N/2 of the work grid.
 void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
   if (last < first) return;
@@ -115,7 +114,7 @@ void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   const int n = self->band_width, half = n / 2 + 1, line = (half + 7) & ~7;
   const int block = last - first + 1 < column_block<float>() ? last - first + 1 : column_block<float>();
   // The half spectra start on a 64-byte boundary whatever the block, so
-  // every band takes the same plan.
+  // every band takes the same plan (the aligned one from N = 4 on).
   const int floats = (n * block + 15) & ~15;
   float* lines = static_cast<float*>(mem_align_alloc(
       static_cast<unsigned>(sizeof(float) * floats + sizeof(complex4) * line * block), -1, false));
