@@ -9,13 +9,15 @@
 // Separable 2-D transforms: every row in bands, then every column in bands.
 //
 // A real field has a conjugate-symmetric spectrum, X[N-r][N-c] = conj X[r][c],
-// so without an abort test the square service transforms half of it: real
-// rows to half spectra, the N/2 + 1 columns of that half, and the other half
-// written as mirror images (the inverse takes the symmetric part of its
-// spectrum, whose transform is exactly the real part it returns). An abort
-// test defines what a stopped transform leaves behind row by row and column
-// by column of the full complex grid, so with one installed every row and
-// column is transformed as a complex sequence.
+// so without an abort test the square service transforms half of it. The
+// forward path takes the real columns to half spectra (rows 0 .. N/2 of the
+// grid), transforms those rows, and writes each other row as the mirror
+// image of one of them: every pass but the first runs along contiguous rows.
+// The inverse takes the symmetric part of the first N/2 + 1 columns of its
+// spectrum, whose transform is exactly the real part it returns, and the
+// rows back to real. An abort test defines what a stopped transform leaves
+// behind row by row and column by column of the full complex grid, so with
+// one installed every row and column is transformed as a complex sequence.
 
 void FFTConvolver::set_work_grid(void* grid, int width, int height) {
   work_grid = grid;
@@ -23,92 +25,118 @@ void FFTConvolver::set_work_grid(void* grid, int width, int height) {
   band_height = height;
 }
 
-// The column blocks of the real paths: the first N/2 + 1 columns of an N x N
-// grid, gathered block by block into a per-band buffer (page-aligned, so
-// every column in it suits the aligned plan).
+// The column blocks of the inverse real path: the first N/2 + 1 columns of
+// an N x N grid, gathered block by block into a per-band buffer.
 struct FFTConvolver::ColumnBlocks {
   FFTConvolver* self;
   int n;
   complex4* buffer;
-  fftwf_plan plan;
-  ColumnBlocks(void* object, FftPlanKind kind) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
-    buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * column_block<complex4>(), -1, false));
-    plan = fft_cached_plan_single(kind, n, true);
-    if (!buffer || !plan) self->error_code = FFT_ERR_MEMORY;
+  ColumnBlocks(void* object, int block) : self(static_cast<FFTConvolver*>(object)), n(self->band_width) {
+    buffer = static_cast<complex4*>(mem_align_alloc(static_cast<unsigned>(sizeof(complex4)) * n * block, -1, false));
+    if (!buffer) self->error_code = FFT_ERR_MEMORY;
   }
   ~ColumnBlocks() {
     if (buffer) mem_align_free(buffer, false);
   }
-  bool ready() const { return buffer && plan; }
-  void transform(int count) {
-    for (int b = 0; b < count; ++b) {
-      fftwf_complex* column = reinterpret_cast<fftwf_complex*>(buffer + b * n);
-      fftwf_execute_dft(plan, column, column);
-    }
-  }
-
-  void forward_columns(int c, int k) {
-    complex4* grid = static_cast<complex4*>(self->work_grid);
-    gather_columns(grid, n, n, c, k, buffer);
-    transform(k);
-    scatter_columns(grid, n, n, c, k, buffer);
-    // Column n - c of row n - i (mod n) mirrors column c of row i; columns
-    // 0 and n/2 are their own mirrors.
-    const int lowest = c == 0 ? 1 : c, end = c + k < n / 2 ? c + k : n / 2;
-    if (end > lowest) scatter_mirrored_columns(grid, n, n, lowest, end - lowest, buffer + (lowest - c) * n);
+  bool transform(int count) {
+    for (int b = 0; b < count; ++b)
+      if (!fftc4_un(buffer + b * n, n)) {
+        self->error_code = FFT_ERR_MEMORY;
+        return false;
+      }
+    return true;
   }
 
   // The symmetric part (S[i][c] + conj S[n-i][n-c]) / 2 of each column;
   // columns above n/2 are only read, and only by the band of their mirror.
-  void inverse_columns(int c, int k) {
+  bool inverse_columns(int c, int k) {
     complex4* grid = static_cast<complex4*>(self->work_grid);
-    gather_columns(grid, n, n, c, k, buffer);
+    gather_columns(grid, n, n, c, k, buffer, n);
     add_mirrored_columns(grid, n, n, c, k, buffer);
-    transform(k);
-    scatter_columns(grid, n, n, c, k, buffer);
+    if (!transform(k)) return false;
+    scatter_columns(grid, n, n, c, k, buffer, n);
+    return true;
   }
 
-  // One of the passes above over the band's columns first..last, a block
-  // at a time.
-  static void run(void* object, FftPlanKind kind, int first, int last, void (ColumnBlocks::*pass)(int, int)) {
-    ColumnBlocks blocks(object, kind);
-    if (!blocks.ready()) return;
-    const int block = column_block<complex4>();
-    for (int c = first; c <= last; c += block) (blocks.*pass)(c, last - c + 1 < block ? last - c + 1 : block);
+  // The pass above over the band's columns first..last, a block at a time
+  // (narrow bands need no more room than their own columns).
+  static void run(void* object, int first, int last) {
+    if (last < first) return;
+    const int block = last - first + 1 < column_block<complex4>() ? last - first + 1 : column_block<complex4>();
+    ColumnBlocks blocks(object, block);
+    for (int c = first; blocks.buffer && c <= last; c += block)
+      if (!blocks.inverse_columns(c, last - c + 1 < block ? last - c + 1 : block)) return;
   }
 };
 
-// Rows of the real field to half spectra in the work grid (Forward) or back,
-// one row at a time on its cached plan.
+// Forward: rows 0 .. N/2 of half spectra to spectra in place, each row r
+// between them mirrored into row N - r (rows 0 and N/2 are their own
+// mirrors). Inverse: half-spectrum rows of the work grid back to the real
+// field, on one plan looked up for the band: rows lie a whole row apart, so
+// the first two decide the alignment of all.
 template <bool Forward>
 void FFTConvolver::real_rows(void* object, int first, int last) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
   const int n = self->band_width;
   complex4* grid = static_cast<complex4*>(self->work_grid);
-  for (int r = first; r <= last; ++r) {
-    float* real = self->real_field + static_cast<ptrdiff_t>(r) * n;
-    fftwf_complex* half = reinterpret_cast<fftwf_complex*>(grid + static_cast<ptrdiff_t>(r) * n);
-    fftwf_plan plan = fft_cached_plan_single(Forward ? FFT_PLAN_R2C : FFT_PLAN_C2R, n, fft_plan_aligned(real, half));
-    if (!plan) {
-      self->error_code = FFT_ERR_MEMORY;
-      return;
+  if (Forward) {
+    for (int r = first; r <= last; ++r) {
+      complex4* row = grid + static_cast<ptrdiff_t>(r) * n;
+      if (!fftc4(row, n)) {
+        self->error_code = FFT_ERR_MEMORY;
+        return;
+      }
+      if (r > 0 && r < n / 2) mirror_row(row, grid + static_cast<ptrdiff_t>(n - r) * n, n);
     }
-    if (Forward)
-      fftwf_execute_dft_r2c(plan, real, half);
-    else
-      fftwf_execute_dft_c2r(plan, half, real);
+    return;
   }
+  float* real = self->real_field;
+  const bool aligned = fft_plan_aligned(grid, grid + n) && fft_plan_aligned(real, real + n);
+  fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_C2R, n, aligned);
+  if (!plan) {
+    self->error_code = FFT_ERR_MEMORY;
+    return;
+  }
+  for (int r = first; r <= last; ++r)
+    fftwf_execute_dft_c2r(plan, reinterpret_cast<fftwf_complex*>(grid + static_cast<ptrdiff_t>(r) * n),
+                          real + static_cast<ptrdiff_t>(r) * n);
 }
 
 void FFTConvolver::mp_forward_real_rows(void* object, int first, int last) { real_rows<true>(object, first, last); }
 
+// The band's columns of the real field, a block at a time: gathered into
+// lines, each line to its half spectrum (N/2 + 1 values, kept in lines
+// rounded up to 64 bytes), scattered into rows 0 .. N/2 of the work grid.
 void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
-  ColumnBlocks::run(object, FFT_PLAN_FORWARD, first, last, &ColumnBlocks::forward_columns);
+  FFTConvolver* self = static_cast<FFTConvolver*>(object);
+  if (last < first) return;
+  // Narrow bands need no more room than their own columns.
+  const int n = self->band_width, half = n / 2 + 1, line = (half + 7) & ~7;
+  const int block = last - first + 1 < column_block<float>() ? last - first + 1 : column_block<float>();
+  // The half spectra start on a 64-byte boundary whatever the block, so
+  // every band takes the same plan (the aligned one from N = 4 on).
+  const int floats = (n * block + 15) & ~15;
+  float* lines = static_cast<float*>(mem_align_alloc(
+      static_cast<unsigned>(sizeof(float) * floats + sizeof(complex4) * line * block), -1, false));
+  if (!lines) {
+    self->error_code = FFT_ERR_MEMORY;
+    return;
+  }
+  complex4* halves = reinterpret_cast<complex4*>(lines + floats);
+  fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(lines + n, halves + line));
+  if (!plan) self->error_code = FFT_ERR_MEMORY;
+  complex4* grid = static_cast<complex4*>(self->work_grid);
+  for (int c = first; plan && c <= last; c += block) {
+    const int count = last - c + 1 < block ? last - c + 1 : block;
+    gather_columns<float>(self->real_field, n, n, c, count, lines, n);
+    for (int b = 0; b < count; ++b)
+      fftwf_execute_dft_r2c(plan, lines + b * n, reinterpret_cast<fftwf_complex*>(halves + b * line));
+    scatter_columns(grid, n, half, c, count, halves, line);
+  }
+  mem_align_free(lines, false);
 }
 
-void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) {
-  ColumnBlocks::run(object, FFT_PLAN_BACKWARD, first, last, &ColumnBlocks::inverse_columns);
-}
+void FFTConvolver::mp_inverse_real_columns(void* object, int first, int last) { ColumnBlocks::run(object, first, last); }
 
 void FFTConvolver::mp_inverse_real_rows(void* object, int first, int last) { real_rows<false>(object, first, last); }
 
@@ -186,7 +214,7 @@ bool FFTConvolver::forward_fft_2D_r4_to_c4(int N, const float* in, complex4* out
   if (!abort_test) {
     // The real transform reads the field and keeps it (FFTW's r2c does).
     real_field = const_cast<float*>(in);
-    return run_stage(mp_forward_real_rows, N) && run_stage(mp_forward_real_columns, N / 2 + 1);
+    return run_stage(mp_forward_real_columns, N) && run_stage(mp_forward_real_rows, N / 2 + 1);
   }
   const ptrdiff_t cells = static_cast<ptrdiff_t>(N) * N;
   for (ptrdiff_t k = 0; k < cells; ++k) out[k] = {in[k], 0.0f};

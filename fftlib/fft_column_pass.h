@@ -32,10 +32,10 @@ void FFTConvolver::column_pass(void* object, int first, int last, bool with_psf,
     const int count = last - c + 1 < block ? last - c + 1 : block;
     int ready = 0;
     while (ready < count && !self->aborted()) ++ready;
-    gather_columns(grid, w, h, c, ready, buffer);
-    if (with_psf) gather_columns(psf, w, h, c, ready, psf_lines);
+    gather_columns(grid, w, h, c, ready, buffer, h);
+    if (with_psf) gather_columns(psf, w, h, c, ready, psf_lines, h);
     for (int b = 0; b < ready; ++b) line(buffer + b * h, with_psf ? psf_lines + b * h : nullptr, h);
-    scatter_columns(grid, w, h, c, ready, buffer);
+    scatter_columns(grid, w, h, c, ready, buffer, h);
     if (ready < count) break;
   }
   mem_align_free(buffer, false);

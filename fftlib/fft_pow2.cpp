@@ -1,5 +1,7 @@
 #include "fft_pow2.h"
 
+#include <cstring>
+
 #include "fftw_plan_cache.h"
 
 // The transforms run on FFTW's cached single-threaded plans through the
@@ -12,19 +14,35 @@ const int kMaxSize = 8192;
 fftwf_complex* as_fftw(complex4* a) { return reinterpret_cast<fftwf_complex*>(a); }
 fftw_complex* as_fftw(complex8* a) { return reinterpret_cast<fftw_complex*>(a); }
 
-bool complex_transform(complex4* a, int n, FftPlanKind kind) {
-  if (!fft_pow2_size_ok(n)) return false;
-  fftwf_plan plan = fft_cached_plan_single(kind, n, fft_plan_aligned(a, a));
-  if (!plan) return false;
-  fftwf_execute_dft(plan, as_fftw(a), as_fftw(a));
-  return true;
+fftwf_plan cached_plan(complex4*, FftPlanKind kind, int n, bool aligned) {
+  return fft_cached_plan_single(kind, n, aligned);
 }
+fftw_plan cached_plan(complex8*, FftPlanKind kind, int n, bool aligned) {
+  return fft_cached_plan_double(kind, n, aligned);
+}
+void execute(fftwf_plan plan, complex4* in, complex4* out) { fftwf_execute_dft(plan, as_fftw(in), as_fftw(out)); }
+void execute(fftw_plan plan, complex8* in, complex8* out) { fftw_execute_dft(plan, as_fftw(in), as_fftw(out)); }
 
-bool complex_transform(complex8* a, int n, FftPlanKind kind) {
+// FFTW's in-place plans copy through a buffer of their own, allocated on
+// every run. Up to this size the sequence is copied to the stack instead and
+// transformed out of place back into a: the out-of-place plan then reads
+// its scattered inputs from the L1 cache.
+const int kStackSamples = 1024;
+
+template <typename C>
+bool complex_transform(C* a, int n, bool forward) {
   if (!fft_pow2_size_ok(n)) return false;
-  fftw_plan plan = fft_cached_plan_double(kind, n, fft_plan_aligned(a, a));
+  if (n > kStackSamples) {
+    auto plan = cached_plan(a, forward ? FFT_PLAN_FORWARD : FFT_PLAN_BACKWARD, n, fft_plan_aligned(a, a));
+    if (!plan) return false;
+    execute(plan, a, a);
+    return true;
+  }
+  alignas(64) C copy[kStackSamples];
+  auto plan = cached_plan(a, forward ? FFT_PLAN_FORWARD_OUT : FFT_PLAN_BACKWARD_OUT, n, fft_plan_aligned(copy, a));
   if (!plan) return false;
-  fftw_execute_dft(plan, as_fftw(a), as_fftw(a));
+  std::memcpy(copy, a, sizeof(C) * n);
+  execute(plan, copy, a);
   return true;
 }
 
@@ -62,14 +80,14 @@ bool multiply_complex(C* a, const C* b, int n) {
 
 bool fft_pow2_size_ok(int n) { return n >= 2 && n <= kMaxSize && (n & (n - 1)) == 0; }
 
-bool fftc4(complex4* a, int n) { return complex_transform(a, n, FFT_PLAN_FORWARD); }
-bool fftc4_un(complex4* a, int n) { return complex_transform(a, n, FFT_PLAN_BACKWARD); }
+bool fftc4(complex4* a, int n) { return complex_transform(a, n, true); }
+bool fftc4_un(complex4* a, int n) { return complex_transform(a, n, false); }
 
 bool fftc4_scale(complex4* a, int n) { return scale_complex(a, n); }
 bool fftc4_mul(complex4* a, const complex4* b, int n) { return multiply_complex(a, b, n); }
 
-bool fftc8(complex8* a, int n) { return complex_transform(a, n, FFT_PLAN_FORWARD); }
-bool fftc8_un(complex8* a, int n) { return complex_transform(a, n, FFT_PLAN_BACKWARD); }
+bool fftc8(complex8* a, int n) { return complex_transform(a, n, true); }
+bool fftc8_un(complex8* a, int n) { return complex_transform(a, n, false); }
 
 bool fftc8_scale(complex8* a, int n) { return scale_complex(a, n); }
 bool fftc8_mul(complex8* a, const complex8* b, int n) { return multiply_complex(a, b, n); }

@@ -18,8 +18,8 @@ struct Fftw<float> {
   typedef fftwf_complex Complex;
   static void* alloc(size_t bytes) { return fftwf_malloc(bytes); }
   static void release(void* p) { fftwf_free(p); }
-  static Plan c2c(int n, void* a, int sign, unsigned flags) {
-    return fftwf_plan_dft_1d(n, static_cast<Complex*>(a), static_cast<Complex*>(a), sign, flags);
+  static Plan c2c(int n, void* in, void* out, int sign, unsigned flags) {
+    return fftwf_plan_dft_1d(n, static_cast<Complex*>(in), static_cast<Complex*>(out), sign, flags);
   }
   static Plan r2c(int n, void* in, void* out, unsigned flags) {
     return fftwf_plan_dft_r2c_1d(n, static_cast<float*>(in), static_cast<Complex*>(out), flags);
@@ -35,8 +35,8 @@ struct Fftw<double> {
   typedef fftw_complex Complex;
   static void* alloc(size_t bytes) { return fftw_malloc(bytes); }
   static void release(void* p) { fftw_free(p); }
-  static Plan c2c(int n, void* a, int sign, unsigned flags) {
-    return fftw_plan_dft_1d(n, static_cast<Complex*>(a), static_cast<Complex*>(a), sign, flags);
+  static Plan c2c(int n, void* in, void* out, int sign, unsigned flags) {
+    return fftw_plan_dft_1d(n, static_cast<Complex*>(in), static_cast<Complex*>(out), sign, flags);
   }
   static Plan r2c(int n, void* in, void* out, unsigned flags) {
     return fftw_plan_dft_r2c_1d(n, static_cast<double*>(in), static_cast<Complex*>(out), flags);
@@ -62,8 +62,10 @@ typename Fftw<R>::Plan make_plan(FftPlanKind kind, int n, bool aligned) {
     // default of one thread, as fftlib never sets up its threads.
     if (fftw_planner_nthreads() != 1) fftw_plan_with_nthreads(1);
     switch (kind) {
-      case FFT_PLAN_FORWARD: plan = F::c2c(n, a, FFTW_FORWARD, flags); break;
-      case FFT_PLAN_BACKWARD: plan = F::c2c(n, a, FFTW_BACKWARD, flags); break;
+      case FFT_PLAN_FORWARD: plan = F::c2c(n, a, a, FFTW_FORWARD, flags); break;
+      case FFT_PLAN_BACKWARD: plan = F::c2c(n, a, a, FFTW_BACKWARD, flags); break;
+      case FFT_PLAN_FORWARD_OUT: plan = F::c2c(n, a, b, FFTW_FORWARD, flags); break;
+      case FFT_PLAN_BACKWARD_OUT: plan = F::c2c(n, a, b, FFTW_BACKWARD, flags); break;
       case FFT_PLAN_R2C: plan = F::r2c(n, a, b, flags); break;
       case FFT_PLAN_C2R: plan = F::c2r(n, a, b, flags); break;
       default: break;

@@ -14,6 +14,8 @@ enum FftPlanKind {
   FFT_PLAN_BACKWARD,  // complex, in place, unscaled inverse
   FFT_PLAN_R2C,       // n reals to n/2 + 1 complex, out of place, input kept
   FFT_PLAN_C2R,       // n/2 + 1 complex to n reals, out of place, input lost
+  FFT_PLAN_FORWARD_OUT,   // complex, out of place, input kept
+  FFT_PLAN_BACKWARD_OUT,  // complex, out of place, input kept
   FFT_PLAN_KINDS
 };
 
