@@ -101,6 +101,119 @@ Q4_SIMD_BODY void scale_line_with(const TapLists& taps, int dst_size, const Pixe
   }
 }
 
+// An enlarging output (norm 1) whose weights are all whole numbers of
+// 1/512, as every tent weight is, has an exact double sum: it is S / 512 for
+// the integer S = sum of k p over its taps (|S| < 2^31 within these
+// bounds). Clamping S / 512 to 0..32767, adding 0.5 and truncating then
+// equals clamp((S + 256) >> 9, 0, 32767), so integers give the same bits
+// without the round trip through double.
+const int kFixedOne = 512;
+const int kMaxFixedTaps = 3;
+
+bool fixed_weights(const TapLists& taps, int i, int* k) {
+  const int k0 = taps.first[i], count = taps.first[i + 1] - k0;
+  if (taps.norm[i] != 1.0 || count < 2 || count > kMaxFixedTaps) return false;
+  for (int j = 0; j < count; j++) {
+    const double scaled = taps.weight[k0 + j] * kFixedOne;
+    if (!(scaled >= -kFixedOne && scaled <= kFixedOne)) return false;
+    k[j] = (int)scaled;
+    if (k[j] != scaled) return false;
+  }
+  return true;
+}
+
+// The rounded, clamped channel of a fixed sum that already holds the 256.
+Q4_SIMD_BODY unsigned short fixed_channel(int sum) {
+  sum >>= 9;
+  return (unsigned short)(sum < 0 ? 0 : (sum > 32767 ? 32767 : sum));
+}
+
+// Fixed taps of a run of outputs along a line, each output padded to
+// kMaxFixedTaps taps by zero weights on its last source: they add nothing,
+// and every output then takes the same steps. Tap j of output i is
+// source[j][i], weight[j][i], so neighbouring outputs' weights load together.
+const int kRun = 256;
+struct FixedRun {
+  int source[kMaxFixedTaps][kRun];
+  int weight[kMaxFixedTaps][kRun];
+};
+
+bool fixed_run(const TapLists& taps, int from, int count, FixedRun& run) {
+  for (int i = 0; i < count; i++) {
+    int k[kMaxFixedTaps];
+    if (!fixed_weights(taps, from + i, k)) return false;
+    const int k0 = taps.first[from + i], n = taps.first[from + i + 1] - k0;
+    for (int j = 0; j < kMaxFixedTaps; j++) {
+      run.source[j][i] = taps.source[k0 + std::min(j, n - 1)];
+      run.weight[j][i] = j < n ? k[j] : 0;
+    }
+  }
+  return true;
+}
+
+// Outputs from..count-1 of the run.
+void fixed_line_portable(const FixedRun& run, int from, int count, const PixelQ4* src, PixelQ4* dst) {
+  const unsigned short* in = reinterpret_cast<const unsigned short*>(src);
+  unsigned short* out = reinterpret_cast<unsigned short*>(dst);
+  for (int i = from; i < count; i++)
+    for (int c = 0; c < 4; c++) {
+      int sum = kFixedOne / 2;
+      for (int j = 0; j < kMaxFixedTaps; j++) sum += run.weight[j][i] * in[4 * run.source[j][i] + c];
+      out[4 * i + c] = fixed_channel(sum);
+    }
+}
+
+// Two outputs a register, four 32-bit channels each; the compiler keeps the
+// loop above scalar.
+Q4_SIMD_TARGET_AVX2 void fixed_line_avx2(const FixedRun& run, int count, const PixelQ4* src, PixelQ4* dst) {
+  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  const __m256i top = _mm256_set1_epi16(32767);
+  int i = 0;
+  for (; i + 2 <= count; i += 2) {
+    __m256i sum = _mm256_set1_epi32(kFixedOne / 2);
+    for (int j = 0; j < kMaxFixedTaps; j++) {
+      const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i]));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i + 1]));
+      const __m128i pair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&run.weight[j][i]));
+      const __m256i weights = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(pair), spread);
+      sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_unpacklo_epi64(a, b)), weights));
+    }
+    // packus clamps below at 0, the min above at 32767.
+    const __m256i shifted = _mm256_srai_epi32(sum, 9);
+    const __m256i words = _mm256_min_epu16(_mm256_packus_epi32(shifted, shifted), top);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(words, 0x08)));
+  }
+  fixed_line_portable(run, i, count, src, dst);
+}
+
+template <int Taps>
+Q4_SIMD_BODY void blend_fixed(const unsigned short* const* in, const int* k, int n, unsigned short* __restrict out) {
+  const unsigned short* __restrict line[Taps];
+  int weight[Taps];
+  for (int j = 0; j < Taps; j++) {
+    line[j] = in[j];
+    weight[j] = k[j];
+  }
+  for (int x = 0; x < n; x++) {
+    int sum = kFixedOne / 2;
+    for (int j = 0; j < Taps; j++) sum += weight[j] * line[j][x];
+    out[x] = fixed_channel(sum);
+  }
+}
+
+// n channels of the taps' lines blended into out; taps is 2 or 3.
+Q4_SIMD_BODY void blend_lines_body(const unsigned short* const* in, const int* k, int taps, int n,
+                                   unsigned short* out) {
+  if (taps == 2)
+    blend_fixed<2>(in, k, n, out);
+  else
+    blend_fixed<3>(in, k, n, out);
+}
+Q4_SIMD_DISPATCH(void, blend_lines,
+                 (const unsigned short* const* in, const int* k, int taps, int n, unsigned short* out),
+                 (in, k, taps, n, out))
+
 // Output row by output row, so the band's columns are read along rows.
 template <typename Sums>
 Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
@@ -108,6 +221,13 @@ Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4
   for (int i = 0; i < dst_size; i++) {
     PixelQ4* row = out[i];
     const int k0 = taps.first[i], k1 = taps.first[i + 1];
+    int fixed[kMaxFixedTaps];
+    if (fixed_weights(taps, i, fixed)) {
+      const unsigned short* lines[kMaxFixedTaps];
+      for (int k = k0; k < k1; k++) lines[k - k0] = reinterpret_cast<const unsigned short*>(in[taps.source[k]] + first);
+      blend_lines(lines, fixed, k1 - k0, 4 * (last - first + 1), reinterpret_cast<unsigned short*>(row + first));
+      continue;
+    }
     const double norm = taps.norm[i];
     int x = first;
     for (; x + kGroup - 1 <= last; x += kGroup) {
@@ -276,8 +396,27 @@ void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* 
 
 void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  for (int y = first; y <= last; y++)
-    scale_line(self->scale_taps, self->scale_dst_size, self->scale_src->rows[y], self->scale_tmp->rows[y]);
+  const ScaleTaps& taps = self->scale_taps;
+  const TapLists lists{taps.tap_first, taps.tap_source, taps.tap_weight, taps.tap_norm};
+  if (first > last) return;
+  // Run by run of outputs, each run's fixed taps worked out once for the band.
+  FixedRun run;
+  const bool avx2 = q4_simd_use_avx2();
+  for (int from = 0; from < self->scale_dst_size; from += kRun) {
+    const int count = std::min(kRun, self->scale_dst_size - from);
+    const bool fixed = fixed_run(lists, from, count, run);
+    // The tap lists from output `from` on; tap_first holds absolute indexes.
+    const ScaleTaps part{taps.tap_first + from, taps.tap_source, taps.tap_weight, taps.tap_norm + from};
+    for (int y = first; y <= last; y++) {
+      PixelQ4* dst = self->scale_tmp->rows[y] + from;
+      if (fixed && avx2)
+        fixed_line_avx2(run, count, self->scale_src->rows[y], dst);
+      else if (fixed)
+        fixed_line_portable(run, 0, count, self->scale_src->rows[y], dst);
+      else
+        scale_line(part, count, self->scale_src->rows[y], dst);
+    }
+  }
 }
 
 void ImageXfmQ4::mp_scale_image_horiz_down(void* object, int first, int last) {
