@@ -214,23 +214,23 @@ Q4_SIMD_DISPATCH(void, blend_lines,
                  (const unsigned short* const* in, const int* k, int taps, int n, unsigned short* out),
                  (in, k, taps, n, out))
 
-// Output row by output row, so the band's columns are read along rows.
+// Output rows first..last, each written once along its whole width.
 template <typename Sums>
-Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
-                                     int first, int last) {
-  for (int i = 0; i < dst_size; i++) {
+Q4_SIMD_BODY void scale_rows_with(const TapLists& taps, int first, int last, int width, PixelQ4* const* in,
+                                  PixelQ4* const* out) {
+  for (int i = first; i <= last; i++) {
     PixelQ4* row = out[i];
     const int k0 = taps.first[i], k1 = taps.first[i + 1];
     int fixed[kMaxFixedTaps];
     if (fixed_weights(taps, i, fixed)) {
       const unsigned short* lines[kMaxFixedTaps];
-      for (int k = k0; k < k1; k++) lines[k - k0] = reinterpret_cast<const unsigned short*>(in[taps.source[k]] + first);
-      blend_lines(lines, fixed, k1 - k0, 4 * (last - first + 1), reinterpret_cast<unsigned short*>(row + first));
+      for (int k = k0; k < k1; k++) lines[k - k0] = reinterpret_cast<const unsigned short*>(in[taps.source[k]]);
+      blend_lines(lines, fixed, k1 - k0, 4 * width, reinterpret_cast<unsigned short*>(row));
       continue;
     }
     const double norm = taps.norm[i];
-    int x = first;
-    for (; x + kGroup - 1 <= last; x += kGroup) {
+    int x = 0;
+    for (; x + kGroup <= width; x += kGroup) {
       Sums sums[kGroup];
       for (int k = k0; k < k1; k++) {
         const PixelQ4* line = in[taps.source[k]] + x;
@@ -238,7 +238,7 @@ Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4
       }
       for (int g = 0; g < kGroup; g++) row[x + g] = sums[g].store(norm);
     }
-    for (; x <= last; x++) {
+    for (; x < width; x++) {
       Sums sums;
       for (int k = k0; k < k1; k++) sums.add(in[taps.source[k]][x], taps.weight[k]);
       row[x] = sums.store(norm);
@@ -250,9 +250,9 @@ Q4_SIMD_TARGET_AVX2 void scale_line_avx2(const TapLists& taps, int dst_size, con
   scale_line_with<PixelSums>(taps, dst_size, src, dst);
 }
 
-Q4_SIMD_TARGET_AVX2 void scale_columns_avx2(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
-                                            int first, int last) {
-  scale_columns_with<PixelSums>(taps, dst_size, in, out, first, last);
+Q4_SIMD_TARGET_AVX2 void scale_rows_avx2(const TapLists& taps, int first, int last, int width, PixelQ4* const* in,
+                                         PixelQ4* const* out) {
+  scale_rows_with<PixelSums>(taps, first, last, width, in, out);
 }
 
 // Rows first..last of `from` into `to`, the first `pixels` pixels of each.
@@ -364,7 +364,7 @@ bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
     scale_dst_size = dst->height;
     scale_src_size = tmp->height;
     scale_ratio = ratio(src->height, dst->height);
-    ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, tmp->width);
+    ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, dst->height);
   }
   return ok;
 }
@@ -380,10 +380,7 @@ void ImageXfmQ4::mp_copy_horiz(void* object, int first, int last) {
 
 void ImageXfmQ4::mp_copy_vert(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  if (first > last) return;
-  for (int y = 0; y < self->scale_dst_size; y++)
-    std::memcpy(self->scale_dst->rows[y] + first, self->scale_tmp->rows[y] + first,
-                (size_t)(last - first + 1) * sizeof(PixelQ4));
+  copy_rows(self->scale_dst, self->scale_tmp.get(), first, last, self->scale_tmp->width);
 }
 
 void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
@@ -431,9 +428,9 @@ void ImageXfmQ4::mp_scale_image_vert_up(void* object, int first, int last) {
   PixelQ4* const* in = self->scale_tmp->rows;
   PixelQ4* const* out = self->scale_dst->rows;
   if (q4_simd_use_avx2())
-    scale_columns_avx2(lists, self->scale_dst_size, in, out, first, last);
+    scale_rows_avx2(lists, first, last, self->scale_tmp->width, in, out);
   else
-    scale_columns_with<ChannelSums>(lists, self->scale_dst_size, in, out, first, last);
+    scale_rows_with<ChannelSums>(lists, first, last, self->scale_tmp->width, in, out);
 }
 
 void ImageXfmQ4::mp_scale_image_vert_down(void* object, int first, int last) {
