@@ -187,32 +187,68 @@ Q4_SIMD_TARGET_AVX2 void fixed_line_avx2(const FixedRun& run, int count, const P
   fixed_line_portable(run, i, count, src, dst);
 }
 
+// Channels from..n-1 of the taps' lines blended into out.
 template <int Taps>
-Q4_SIMD_BODY void blend_fixed(const unsigned short* const* in, const int* k, int n, unsigned short* __restrict out) {
+void blend_fixed(const unsigned short* const* in, const int* k, int from, int n, unsigned short* __restrict out) {
   const unsigned short* __restrict line[Taps];
   int weight[Taps];
   for (int j = 0; j < Taps; j++) {
     line[j] = in[j];
     weight[j] = k[j];
   }
-  for (int x = 0; x < n; x++) {
+  for (int x = from; x < n; x++) {
     int sum = kFixedOne / 2;
     for (int j = 0; j < Taps; j++) sum += weight[j] * line[j][x];
     out[x] = fixed_channel(sum);
   }
 }
 
-// n channels of the taps' lines blended into out; taps is 2 or 3.
-Q4_SIMD_BODY void blend_lines_body(const unsigned short* const* in, const int* k, int taps, int n,
-                                   unsigned short* out) {
+void blend_lines_portable(const unsigned short* const* in, const int* k, int taps, int from, int n,
+                          unsigned short* out) {
   if (taps == 2)
-    blend_fixed<2>(in, k, n, out);
+    blend_fixed<2>(in, k, from, n, out);
   else
-    blend_fixed<3>(in, k, n, out);
+    blend_fixed<3>(in, k, from, n, out);
 }
-Q4_SIMD_DISPATCH(void, blend_lines,
-                 (const unsigned short* const* in, const int* k, int taps, int n, unsigned short* out),
-                 (in, k, taps, n, out))
+
+// Sixteen channels a step, two taps to one multiply-add: the channels are
+// taken as signed p - 32768 so that any 16-bit value fits, and the bias puts
+// back 32768 times the weights' sum (and the 256 that rounds).
+template <bool Three>
+Q4_SIMD_TARGET_AVX2 void blend_lines_avx2(const unsigned short* const* in, const int* k, int n,
+                                          unsigned short* out) {
+  const int k2 = Three ? k[2] : 0;
+  const __m256i flip = _mm256_set1_epi16(-32768), top = _mm256_set1_epi16(32767);
+  const __m256i w01 = _mm256_set1_epi32((int)(((unsigned)k[1] << 16) | ((unsigned)k[0] & 0xffff)));
+  const __m256i w2 = _mm256_set1_epi32(k2 & 0xffff);
+  const __m256i bias = _mm256_set1_epi32(kFixedOne / 2 + 32768 * (k[0] + k[1] + k2));
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m256i a = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[0] + x)), flip);
+    const __m256i b = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[1] + x)), flip);
+    __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w01), bias);
+    __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w01), bias);
+    if (Three) {
+      const __m256i c = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[2] + x)), flip);
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(c, c), w2));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(c, c), w2));
+    }
+    // packus clamps below at 0 and keeps the channel order within each half.
+    const __m256i words = _mm256_packus_epi32(_mm256_srai_epi32(lo, 9), _mm256_srai_epi32(hi, 9));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_min_epu16(words, top));
+  }
+  blend_lines_portable(in, k, Three ? 3 : 2, x, n, out);
+}
+
+// n channels of the taps' lines blended into out; taps is 2 or 3.
+void blend_lines(const unsigned short* const* in, const int* k, int taps, int n, unsigned short* out) {
+  if (!q4_simd_use_avx2())
+    blend_lines_portable(in, k, taps, 0, n, out);
+  else if (taps == 2)
+    blend_lines_avx2<false>(in, k, n, out);
+  else
+    blend_lines_avx2<true>(in, k, n, out);
+}
 
 // Output rows first..last, each written once along its whole width.
 template <typename Sums>
