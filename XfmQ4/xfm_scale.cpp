@@ -132,17 +132,23 @@ Q4_SIMD_BODY unsigned short fixed_channel(int sum) {
 // kMaxFixedTaps taps by zero weights on its last source: they add nothing,
 // and every output then takes the same steps. Tap j of output i is
 // source[j][i], weight[j][i], so neighbouring outputs' weights load together.
+// Only the run's first and last outputs of an enlarging tent pass can sit
+// on a source and take 3 taps; `taps` (the most of any output) lets the
+// others skip the padding.
 const int kRun = 256;
 struct FixedRun {
+  int taps;
   int source[kMaxFixedTaps][kRun];
   int weight[kMaxFixedTaps][kRun];
 };
 
 bool fixed_run(const TapLists& taps, int from, int count, FixedRun& run) {
+  run.taps = 0;
   for (int i = 0; i < count; i++) {
     int k[kMaxFixedTaps];
     if (!fixed_weights(taps, from + i, k)) return false;
     const int k0 = taps.first[from + i], n = taps.first[from + i + 1] - k0;
+    run.taps = std::max(run.taps, n);
     for (int j = 0; j < kMaxFixedTaps; j++) {
       run.source[j][i] = taps.source[k0 + std::min(j, n - 1)];
       run.weight[j][i] = j < n ? k[j] : 0;
@@ -165,13 +171,14 @@ void fixed_line_portable(const FixedRun& run, int from, int count, const PixelQ4
 
 // Two outputs a register, four 32-bit channels each; the compiler keeps the
 // loop above scalar.
+template <int Taps>
 Q4_SIMD_TARGET_AVX2 void fixed_line_avx2(const FixedRun& run, int count, const PixelQ4* src, PixelQ4* dst) {
   const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
   const __m256i top = _mm256_set1_epi16(32767);
   int i = 0;
   for (; i + 2 <= count; i += 2) {
     __m256i sum = _mm256_set1_epi32(kFixedOne / 2);
-    for (int j = 0; j < kMaxFixedTaps; j++) {
+    for (int j = 0; j < Taps; j++) {
       const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i]));
       const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i + 1]));
       const __m128i pair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&run.weight[j][i]));
@@ -442,8 +449,10 @@ void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
     const ScaleTaps part{taps.tap_first + from, taps.tap_source, taps.tap_weight, taps.tap_norm + from};
     for (int y = first; y <= last; y++) {
       PixelQ4* dst = self->scale_tmp->rows[y] + from;
-      if (fixed && avx2)
-        fixed_line_avx2(run, count, self->scale_src->rows[y], dst);
+      if (fixed && avx2 && run.taps == 2)
+        fixed_line_avx2<2>(run, count, self->scale_src->rows[y], dst);
+      else if (fixed && avx2)
+        fixed_line_avx2<kMaxFixedTaps>(run, count, self->scale_src->rows[y], dst);
       else if (fixed)
         fixed_line_portable(run, 0, count, self->scale_src->rows[y], dst);
       else
