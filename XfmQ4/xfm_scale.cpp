@@ -1,7 +1,9 @@
 // Separable whole-image scaling of ImageXfmQ4: a horizontal pass into an
 // intermediate image, then a vertical pass into the target. The tap lists of
 // a pass (sources clamped to the line, table weights, normalisation) are
-// worked out once per pass, so the band workers only multiply and add.
+// worked out once per pass, so the band workers only multiply and add. The
+// first pass runs in bands of source rows, the second in bands of target
+// rows, so every band writes whole rows.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -101,12 +103,12 @@ Q4_SIMD_BODY void scale_line_with(const TapLists& taps, int dst_size, const Pixe
   }
 }
 
-// An enlarging output (norm 1) whose weights are all whole numbers of
+// An enlarging output (norm 1) whose weights are all whole numbers k of
 // 1/512, as every tent weight is, has an exact double sum: it is S / 512 for
-// the integer S = sum of k p over its taps (|S| < 2^31 within these
-// bounds). Clamping S / 512 to 0..32767, adding 0.5 and truncating then
-// equals clamp((S + 256) >> 9, 0, 32767), so integers give the same bits
-// without the round trip through double.
+// the integer S = sum of k p over its taps, and with |k| <= 512, p < 65536
+// and at most 3 taps |S| < 2^27. Clamping S / 512 to 0..32767, adding 0.5
+// and truncating then equals clamp((S + 256) >> 9, 0, 32767), so integers
+// give the same bits without the round trip through double.
 const int kFixedOne = 512;
 const int kMaxFixedTaps = 3;
 
@@ -132,9 +134,9 @@ Q4_SIMD_BODY unsigned short fixed_channel(int sum) {
 // kMaxFixedTaps taps by zero weights on its last source: they add nothing,
 // and every output then takes the same steps. Tap j of output i is
 // source[j][i], weight[j][i], so neighbouring outputs' weights load together.
-// Only the run's first and last outputs of an enlarging tent pass can sit
-// on a source and take 3 taps; `taps` (the most of any output) lets the
-// others skip the padding.
+// A tent output takes 3 taps only where it sits on a source (at least the
+// first and the last of a line); `taps`, the most of any output, lets a run
+// without one skip the padding.
 const int kRun = 256;
 struct FixedRun {
   int taps;
@@ -436,9 +438,9 @@ void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* 
 
 void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
+  if (first > last) return;
   const ScaleTaps& taps = self->scale_taps;
   const TapLists lists{taps.tap_first, taps.tap_source, taps.tap_weight, taps.tap_norm};
-  if (first > last) return;
   // Run by run of outputs, each run's fixed taps worked out once for the band.
   FixedRun run;
   const bool avx2 = q4_simd_use_avx2();
