@@ -1,7 +1,9 @@
 // Separable whole-image scaling of ImageXfmQ4: a horizontal pass into an
 // intermediate image, then a vertical pass into the target. The tap lists of
 // a pass (sources clamped to the line, table weights, normalisation) are
-// worked out once per pass, so the band workers only multiply and add.
+// worked out once per pass, so the band workers only multiply and add. The
+// first pass runs in bands of source rows, the second in bands of target
+// rows, so every band writes whole rows.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -101,16 +103,179 @@ Q4_SIMD_BODY void scale_line_with(const TapLists& taps, int dst_size, const Pixe
   }
 }
 
-// Output row by output row, so the band's columns are read along rows.
+// An enlarging output (norm 1) whose weights are all whole numbers k of
+// 1/512, as every tent weight is, has an exact double sum: it is S / 512 for
+// the integer S = sum of k p over its taps, and with |k| <= 512, p < 65536
+// and at most 3 taps |S| < 2^27. Clamping S / 512 to 0..32767, adding 0.5
+// and truncating then equals clamp((S + 256) >> 9, 0, 32767), so integers
+// give the same bits without the round trip through double.
+const int kFixedOne = 512;
+const int kMaxFixedTaps = 3;
+
+bool fixed_weights(const TapLists& taps, int i, int* k) {
+  const int k0 = taps.first[i], count = taps.first[i + 1] - k0;
+  if (taps.norm[i] != 1.0 || count < 2 || count > kMaxFixedTaps) return false;
+  for (int j = 0; j < count; j++) {
+    const double scaled = taps.weight[k0 + j] * kFixedOne;
+    if (!(scaled >= -kFixedOne && scaled <= kFixedOne)) return false;
+    k[j] = (int)scaled;
+    if (k[j] != scaled) return false;
+  }
+  return true;
+}
+
+// The rounded, clamped channel of a fixed sum that already holds the 256.
+Q4_SIMD_BODY unsigned short fixed_channel(int sum) {
+  sum >>= 9;
+  return (unsigned short)(sum < 0 ? 0 : (sum > 32767 ? 32767 : sum));
+}
+
+// Fixed taps of a run of outputs along a line, each output padded to
+// kMaxFixedTaps taps by zero weights on its last source: they add nothing,
+// and every output then takes the same steps. Tap j of output i is
+// source[j][i], weight[j][i], so neighbouring outputs' weights load together.
+// A tent output takes 3 taps only where it sits on a source (at least the
+// first and the last of a line); `taps`, the most of any output, lets a run
+// without one skip the padding.
+const int kRun = 256;
+struct FixedRun {
+  int taps;
+  int source[kMaxFixedTaps][kRun];
+  int weight[kMaxFixedTaps][kRun];
+};
+
+bool fixed_run(const TapLists& taps, int from, int count, FixedRun& run) {
+  run.taps = 0;
+  for (int i = 0; i < count; i++) {
+    int k[kMaxFixedTaps];
+    if (!fixed_weights(taps, from + i, k)) return false;
+    const int k0 = taps.first[from + i], n = taps.first[from + i + 1] - k0;
+    run.taps = std::max(run.taps, n);
+    for (int j = 0; j < kMaxFixedTaps; j++) {
+      run.source[j][i] = taps.source[k0 + std::min(j, n - 1)];
+      run.weight[j][i] = j < n ? k[j] : 0;
+    }
+  }
+  return true;
+}
+
+// Outputs from..count-1 of the run.
+void fixed_line_portable(const FixedRun& run, int from, int count, const PixelQ4* src, PixelQ4* dst) {
+  const unsigned short* in = reinterpret_cast<const unsigned short*>(src);
+  unsigned short* out = reinterpret_cast<unsigned short*>(dst);
+  for (int i = from; i < count; i++)
+    for (int c = 0; c < 4; c++) {
+      int sum = kFixedOne / 2;
+      for (int j = 0; j < kMaxFixedTaps; j++) sum += run.weight[j][i] * in[4 * run.source[j][i] + c];
+      out[4 * i + c] = fixed_channel(sum);
+    }
+}
+
+// Two outputs a register, four 32-bit channels each; the compiler keeps the
+// loop above scalar.
+template <int Taps>
+Q4_SIMD_TARGET_AVX2 void fixed_line_avx2(const FixedRun& run, int count, const PixelQ4* src, PixelQ4* dst) {
+  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  const __m256i top = _mm256_set1_epi16(32767);
+  int i = 0;
+  for (; i + 2 <= count; i += 2) {
+    __m256i sum = _mm256_set1_epi32(kFixedOne / 2);
+    for (int j = 0; j < Taps; j++) {
+      const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i]));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + run.source[j][i + 1]));
+      const __m128i pair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&run.weight[j][i]));
+      const __m256i weights = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(pair), spread);
+      sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(_mm256_cvtepu16_epi32(_mm_unpacklo_epi64(a, b)), weights));
+    }
+    // packus clamps below at 0, the min above at 32767.
+    const __m256i shifted = _mm256_srai_epi32(sum, 9);
+    const __m256i words = _mm256_min_epu16(_mm256_packus_epi32(shifted, shifted), top);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(words, 0x08)));
+  }
+  fixed_line_portable(run, i, count, src, dst);
+}
+
+// Channels from..n-1 of the taps' lines blended into out.
+template <int Taps>
+void blend_fixed(const unsigned short* const* in, const int* k, int from, int n, unsigned short* __restrict out) {
+  const unsigned short* __restrict line[Taps];
+  int weight[Taps];
+  for (int j = 0; j < Taps; j++) {
+    line[j] = in[j];
+    weight[j] = k[j];
+  }
+  for (int x = from; x < n; x++) {
+    int sum = kFixedOne / 2;
+    for (int j = 0; j < Taps; j++) sum += weight[j] * line[j][x];
+    out[x] = fixed_channel(sum);
+  }
+}
+
+void blend_lines_portable(const unsigned short* const* in, const int* k, int taps, int from, int n,
+                          unsigned short* out) {
+  if (taps == 2)
+    blend_fixed<2>(in, k, from, n, out);
+  else
+    blend_fixed<3>(in, k, from, n, out);
+}
+
+// Sixteen channels a step, two taps to one multiply-add: the channels are
+// taken as signed p - 32768 so that any 16-bit value fits, and the bias puts
+// back 32768 times the weights' sum (and the 256 that rounds).
+template <bool Three>
+Q4_SIMD_TARGET_AVX2 void blend_lines_avx2(const unsigned short* const* in, const int* k, int n,
+                                          unsigned short* out) {
+  const int k2 = Three ? k[2] : 0;
+  const __m256i flip = _mm256_set1_epi16(-32768), top = _mm256_set1_epi16(32767);
+  const __m256i w01 = _mm256_set1_epi32((int)(((unsigned)k[1] << 16) | ((unsigned)k[0] & 0xffff)));
+  const __m256i w2 = _mm256_set1_epi32(k2 & 0xffff);
+  const __m256i bias = _mm256_set1_epi32(kFixedOne / 2 + 32768 * (k[0] + k[1] + k2));
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m256i a = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[0] + x)), flip);
+    const __m256i b = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[1] + x)), flip);
+    __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w01), bias);
+    __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w01), bias);
+    if (Three) {
+      const __m256i c = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[2] + x)), flip);
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(c, c), w2));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(c, c), w2));
+    }
+    // packus clamps below at 0 and keeps the channel order within each half.
+    const __m256i words = _mm256_packus_epi32(_mm256_srai_epi32(lo, 9), _mm256_srai_epi32(hi, 9));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_min_epu16(words, top));
+  }
+  blend_lines_portable(in, k, Three ? 3 : 2, x, n, out);
+}
+
+// n channels of the taps' lines blended into out; taps is 2 or 3.
+void blend_lines(const unsigned short* const* in, const int* k, int taps, int n, unsigned short* out) {
+  if (!q4_simd_use_avx2())
+    blend_lines_portable(in, k, taps, 0, n, out);
+  else if (taps == 2)
+    blend_lines_avx2<false>(in, k, n, out);
+  else
+    blend_lines_avx2<true>(in, k, n, out);
+}
+
+// Output rows first..last, each written once along its whole width.
 template <typename Sums>
-Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
-                                     int first, int last) {
-  for (int i = 0; i < dst_size; i++) {
+Q4_SIMD_BODY void scale_rows_with(const TapLists& taps, int first, int last, int width, PixelQ4* const* in,
+                                  PixelQ4* const* out) {
+  for (int i = first; i <= last; i++) {
     PixelQ4* row = out[i];
     const int k0 = taps.first[i], k1 = taps.first[i + 1];
+    int fixed[kMaxFixedTaps];
+    if (fixed_weights(taps, i, fixed)) {
+      const unsigned short* lines[kMaxFixedTaps];
+      for (int k = k0; k < k1; k++) lines[k - k0] = reinterpret_cast<const unsigned short*>(in[taps.source[k]]);
+      blend_lines(lines, fixed, k1 - k0, 4 * width, reinterpret_cast<unsigned short*>(row));
+      continue;
+    }
     const double norm = taps.norm[i];
-    int x = first;
-    for (; x + kGroup - 1 <= last; x += kGroup) {
+    int x = 0;
+    for (; x + kGroup <= width; x += kGroup) {
       Sums sums[kGroup];
       for (int k = k0; k < k1; k++) {
         const PixelQ4* line = in[taps.source[k]] + x;
@@ -118,7 +283,7 @@ Q4_SIMD_BODY void scale_columns_with(const TapLists& taps, int dst_size, PixelQ4
       }
       for (int g = 0; g < kGroup; g++) row[x + g] = sums[g].store(norm);
     }
-    for (; x <= last; x++) {
+    for (; x < width; x++) {
       Sums sums;
       for (int k = k0; k < k1; k++) sums.add(in[taps.source[k]][x], taps.weight[k]);
       row[x] = sums.store(norm);
@@ -130,9 +295,9 @@ Q4_SIMD_TARGET_AVX2 void scale_line_avx2(const TapLists& taps, int dst_size, con
   scale_line_with<PixelSums>(taps, dst_size, src, dst);
 }
 
-Q4_SIMD_TARGET_AVX2 void scale_columns_avx2(const TapLists& taps, int dst_size, PixelQ4* const* in, PixelQ4* const* out,
-                                            int first, int last) {
-  scale_columns_with<PixelSums>(taps, dst_size, in, out, first, last);
+Q4_SIMD_TARGET_AVX2 void scale_rows_avx2(const TapLists& taps, int first, int last, int width, PixelQ4* const* in,
+                                         PixelQ4* const* out) {
+  scale_rows_with<PixelSums>(taps, first, last, width, in, out);
 }
 
 // Rows first..last of `from` into `to`, the first `pixels` pixels of each.
@@ -244,7 +409,7 @@ bool ImageXfmQ4::scale_image(ImageQ4* src, ImageQ4* dst) {
     scale_dst_size = dst->height;
     scale_src_size = tmp->height;
     scale_ratio = ratio(src->height, dst->height);
-    ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, tmp->width);
+    ok = scale_pass(mp_copy_vert, mp_scale_image_vert_up, mp_scale_image_vert_down, dst->height);
   }
   return ok;
 }
@@ -260,10 +425,7 @@ void ImageXfmQ4::mp_copy_horiz(void* object, int first, int last) {
 
 void ImageXfmQ4::mp_copy_vert(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  if (first > last) return;
-  for (int y = 0; y < self->scale_dst_size; y++)
-    std::memcpy(self->scale_dst->rows[y] + first, self->scale_tmp->rows[y] + first,
-                (size_t)(last - first + 1) * sizeof(PixelQ4));
+  copy_rows(self->scale_dst, self->scale_tmp.get(), first, last, self->scale_tmp->width);
 }
 
 void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* src, PixelQ4* dst) {
@@ -276,8 +438,29 @@ void ImageXfmQ4::scale_line(const ScaleTaps& taps, int dst_size, const PixelQ4* 
 
 void ImageXfmQ4::mp_scale_image_horiz_up(void* object, int first, int last) {
   ImageXfmQ4* self = static_cast<ImageXfmQ4*>(object);
-  for (int y = first; y <= last; y++)
-    scale_line(self->scale_taps, self->scale_dst_size, self->scale_src->rows[y], self->scale_tmp->rows[y]);
+  if (first > last) return;
+  const ScaleTaps& taps = self->scale_taps;
+  const TapLists lists{taps.tap_first, taps.tap_source, taps.tap_weight, taps.tap_norm};
+  // Run by run of outputs, each run's fixed taps worked out once for the band.
+  FixedRun run;
+  const bool avx2 = q4_simd_use_avx2();
+  for (int from = 0; from < self->scale_dst_size; from += kRun) {
+    const int count = std::min(kRun, self->scale_dst_size - from);
+    const bool fixed = fixed_run(lists, from, count, run);
+    // The tap lists from output `from` on; tap_first holds absolute indexes.
+    const ScaleTaps part{taps.tap_first + from, taps.tap_source, taps.tap_weight, taps.tap_norm + from};
+    for (int y = first; y <= last; y++) {
+      PixelQ4* dst = self->scale_tmp->rows[y] + from;
+      if (fixed && avx2 && run.taps == 2)
+        fixed_line_avx2<2>(run, count, self->scale_src->rows[y], dst);
+      else if (fixed && avx2)
+        fixed_line_avx2<kMaxFixedTaps>(run, count, self->scale_src->rows[y], dst);
+      else if (fixed)
+        fixed_line_portable(run, 0, count, self->scale_src->rows[y], dst);
+      else
+        scale_line(part, count, self->scale_src->rows[y], dst);
+    }
+  }
 }
 
 void ImageXfmQ4::mp_scale_image_horiz_down(void* object, int first, int last) {
@@ -292,9 +475,9 @@ void ImageXfmQ4::mp_scale_image_vert_up(void* object, int first, int last) {
   PixelQ4* const* in = self->scale_tmp->rows;
   PixelQ4* const* out = self->scale_dst->rows;
   if (q4_simd_use_avx2())
-    scale_columns_avx2(lists, self->scale_dst_size, in, out, first, last);
+    scale_rows_avx2(lists, first, last, self->scale_tmp->width, in, out);
   else
-    scale_columns_with<ChannelSums>(lists, self->scale_dst_size, in, out, first, last);
+    scale_rows_with<ChannelSums>(lists, first, last, self->scale_tmp->width, in, out);
 }
 
 void ImageXfmQ4::mp_scale_image_vert_down(void* object, int first, int last) {

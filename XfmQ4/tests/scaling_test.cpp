@@ -1,5 +1,9 @@
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <random>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +147,69 @@ TEST(XfmScaling, CubicOvershootIsClamped) {
   EXPECT_EQ(dst->rows[0][20].r, 32767);
 }
 
+// Enlarging with the tent by a naive loop: the table weight of each tap
+// (1 - d for d cut down to a whole 1/512), a double sum, clamped and rounded
+// after each pass.
+unsigned short tent_sum(const std::vector<double>& values, double centre) {
+  const int last = (int)values.size() - 1;
+  double sum = 0.0;
+  for (int t = (int)std::ceil(centre - 1.0); t <= (int)std::floor(centre + 1.0); t++) {
+    const double weight = 1.0 - (int)(std::fabs(t - centre) * 512.0) / 512.0;
+    sum += weight * values[t < 0 ? 0 : (t > last ? last : t)];
+  }
+  return (unsigned short)(std::min(std::max(sum, 0.0), 32767.0) + 0.5);
+}
+
+ImagePtr naive_tent_enlargement(const ImageQ4& src, int width, int height) {
+  auto centre = [](int i, int from, int to) { return to > 1 ? i * ((from - 1) / (double)(to - 1)) : 0.0; };
+  auto along = [&](int from, int to, int i, const std::function<int(int)>& value) {
+    if (from == to) return (unsigned short)value(i);
+    std::vector<double> line(from);
+    for (int t = 0; t < from; t++) line[t] = value(t);
+    return tent_sum(line, centre(i, from, to));
+  };
+  ImagePtr across = make_image(width, src.height, [&](int x, int y) {
+    PixelQ4 p;
+    unsigned short* c = &p.r;
+    for (int ch = 0; ch < 4; ch++)
+      c[ch] = along(src.width, width, x, [&](int t) { return channel(src.rows[y][t], ch); });
+    return p;
+  });
+  return make_image(width, height, [&](int x, int y) {
+    PixelQ4 p;
+    unsigned short* c = &p.r;
+    for (int ch = 0; ch < 4; ch++)
+      c[ch] = along(src.height, height, y, [&](int t) { return channel(across->rows[t][x], ch); });
+    return p;
+  });
+}
+
+TEST(XfmScaling, TentEnlargementMatchesANaiveDoubleSum) {
+  // Channels over the whole 16-bit range: with an equal width the vertical
+  // pass reads the source's own values, above 32767 too. Widths past a
+  // multiple of 256 outputs and of 4 pixels reach the ends of every loop;
+  // the first and last outputs sit on a source (3 taps).
+  std::mt19937 rng(17);
+  ImagePtr src = make_image(37, 23, [&](int, int) {
+    const int r = (int)(rng() % 8);
+    const int g = r == 0 ? 65535 : (r == 1 ? 32767 : (int)(rng() & 32767));
+    return make_pixel(rng() & 65535, g, r == 2 ? 0 : rng() & 65535, 32768 + (rng() & 32767));
+  });
+  const int sizes[][2] = {{37, 90}, {300, 23}, {261, 61}, {37, 24}, {38, 23}, {40, 700}, {1920, 31}};
+  for (int mode : {1, 2}) {
+    for (const auto& s : sizes) {
+      ImagePtr want = naive_tent_enlargement(*src, s[0], s[1]);
+      const auto paths = run_on_both_simd_paths([&] {
+        ImageXfmQ4 xfm;
+        xfm.sampleMode(mode);
+        return scaled(xfm, src.get(), s[0], s[1]);
+      });
+      EXPECT_TRUE(same_pixels(*paths.first, *want)) << "portable " << mode << " " << s[0] << "x" << s[1];
+      EXPECT_TRUE(same_pixels(*paths.second, *want)) << "best " << mode << " " << s[0] << "x" << s[1];
+    }
+  }
+}
+
 TEST(XfmScaling, BandedAndSerialIdentical) {
   ImagePtr src = random_image(53, 41, 12);
   const int sizes[][2] = {{17, 90}, {120, 13}, {53, 20}, {31, 41}, {2, 3}};
@@ -179,23 +246,28 @@ TEST(XfmScaling, VectorAndPortablePathsGiveTheSameBytes) {
 
 TEST(XfmScaling, PoolBandsMatchSerial) {
   // Both passes in bands running at once, as the solver's executor runs
-  // them: even splits of 1, 3 and 8 bands, an uneven one, and 8 bands over
-  // 2 columns (empty bands).
-  ImagePtr src = random_image(150, 90, 5);
-  const int sizes[][2] = {{37, 211}, {128, 20}, {2, 40}};
+  // them: even splits of 1, 3 and 8 bands and an uneven one, over rows of
+  // the source (first pass) and of the target (second pass), fewer rows
+  // than bands among them.
+  ImagePtr large = random_image(150, 90, 5), small = random_image(9, 3, 6);
+  const struct {
+    ImageQ4* src;
+    int width, height;
+  } sizes[] = {{large.get(), 37, 211}, {large.get(), 128, 20}, {large.get(), 2, 40}, {large.get(), 300, 5},
+               {small.get(), 40, 6}, {small.get(), 9, 7}};
   const std::pair<int, bool> splits[] = {{1, false}, {3, false}, {8, false}, {5, true}};
   for (int mode : {2, 3, 6}) {
     ImageXfmQ4 serial;
     serial.sampleMode(mode);
-    for (const auto& s : sizes) {
-      ImagePtr expect = scaled(serial, src.get(), s[0], s[1]);
+    for (const auto& c : sizes) {
+      ImagePtr expect = scaled(serial, c.src, c.width, c.height);
       for (const auto& split : splits) {
         ThreadBandExecutor executor(split.first, split.second);
         ImageXfmQ4 banded;
         banded.sampleMode(mode);
         banded.set_mp_exec(&executor, ThreadBandExecutor::exec);
-        EXPECT_TRUE(same_pixels(*scaled(banded, src.get(), s[0], s[1]), *expect))
-            << mode << " " << s[0] << "x" << s[1] << " bands " << split.first << (split.second ? " uneven" : "");
+        EXPECT_TRUE(same_pixels(*scaled(banded, c.src, c.width, c.height), *expect))
+            << mode << " " << c.width << "x" << c.height << " bands " << split.first << (split.second ? " uneven" : "");
         EXPECT_GT(executor.calls.load(), 0);
       }
     }
