@@ -124,46 +124,74 @@ Q4_SIMD_BODY void deriche_lanes(const double* X, double* P, double* M, int n, co
   }
 }
 
-#define DERICHE_KERNEL(L)                                                                                   \
-  Q4_SIMD_BODY void deriche##L##_body(const double* X, double* P, double* M, int n, const DericheTaps& t) { \
-    deriche_lanes<L>(X, P, M, n, t);                                                                        \
-  }                                                                                                         \
-  Q4_SIMD_DISPATCH(void, deriche##L, (const double* X, double* P, double* M, int n, const DericheTaps& t),  \
-                   (X, P, M, n, t))
-DERICHE_KERNEL(16)
-DERICHE_KERNEL(12)
-#undef DERICHE_KERNEL
-
-template <int L>
-void deriche_lines(const double* X, double* P, double* M, int n, const DericheTaps& t) {
-  static_assert(L == 16 || L == 12, "one dispatched kernel per lane count");
-  if constexpr (L == 16) deriche16(X, P, M, n, t);
-  if constexpr (L == 12) deriche12(X, P, M, n, t);
+// One group of lines: read straight from the image, both recursions, their
+// sum written straight back. Lines of fewer than 4 samples are filtered as
+// if their last sample went on to 4.
+template <bool Columns, int K, typename Ch>
+Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* X) {
+  constexpr int L = K * lanes_per_line<Ch>();
+  const int count = n < 4 ? 4 : n;
+  double* P = X + static_cast<long>(count) * L;
+  double* M = P + static_cast<long>(count) * L;
+  for (int i = 0; i < count; ++i) load_group_position<Columns, K>(g, i < n ? i : n - 1, ch, X + static_cast<long>(i) * L);
+  deriche_lanes<L>(X, P, M, count, t);
+  double sum[L];
+  for (int i = 0; i < n; ++i) {
+    const double* p = P + static_cast<long>(i) * L;
+    const double* m = M + static_cast<long>(i) * L;
+    for (int l = 0; l < L; ++l) sum[l] = p[l] + m[l];
+    store_group_position<Columns, K>(g, i, ch, sum);
+  }
 }
 
-// One band of lines, K at a time, carrying the channels `ch`. Lines of
-// fewer than 4 samples are filtered as if their last sample went on to 4.
-template <int K, bool Columns, typename Ch>
+// One dispatched copy per direction and channel choice.
+#define DERICHE_KERNEL(name, Columns, K, Ch)                                                                  \
+  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* X) { \
+    deriche_group<Columns, K>(g, n, ch, t, X);                                                                 \
+  }                                                                                                           \
+  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* X),   \
+                   (g, n, ch, t, X))
+DERICHE_KERNEL(deriche_rows_rgba, false, 4, RgbaChannels)
+DERICHE_KERNEL(deriche_rows_rgb, false, 4, RgbChannels)
+DERICHE_KERNEL(deriche_rows_one, false, 16, OneChannel)
+DERICHE_KERNEL(deriche_columns_rgba, true, 4, RgbaChannels)
+DERICHE_KERNEL(deriche_columns_rgb, true, 4, RgbChannels)
+DERICHE_KERNEL(deriche_columns_one, true, 16, OneChannel)
+#undef DERICHE_KERNEL
+
+// The lines each kernel takes side by side.
+template <typename Ch>
+constexpr int deriche_group_lines() {
+  return Ch::count == 1 ? 16 : 4;
+}
+
+template <bool Columns, typename Ch>
+void deriche_lines(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* X) {
+  if constexpr (Columns) {
+    if constexpr (Ch::count == 4) deriche_columns_rgba(g, n, ch, t, X);
+    if constexpr (Ch::count == 3) deriche_columns_rgb(g, n, ch, t, X);
+    if constexpr (Ch::count == 1) deriche_columns_one(g, n, ch, t, X);
+  } else {
+    if constexpr (Ch::count == 4) deriche_rows_rgba(g, n, ch, t, X);
+    if constexpr (Ch::count == 3) deriche_rows_rgb(g, n, ch, t, X);
+    if constexpr (Ch::count == 1) deriche_rows_one(g, n, ch, t, X);
+  }
+}
+
+// One band of lines, a group at a time, carrying the channels `ch`.
+template <bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int L = K * Ch::count;
+  constexpr int K = deriche_group_lines<Ch>();
+  constexpr int L = K * lanes_per_line<Ch>();
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
-  const int count = n < 4 ? 4 : n;
   const DericheTaps taps = deriche_taps(image);
-  const uint64_t line_values = static_cast<uint64_t>(count) * L;
-  BandScratch<double> buffer(3 * line_values);
+  BandScratch<double> buffer(3 * static_cast<uint64_t>(n < 4 ? 4 : n) * L);
   double* X = buffer.get();
   if (!X) return;
-  double* P = X + line_values;
-  double* M = P + line_values;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    gather_group<Columns>(*src, line0, lines, K, n, L, ch, X);
-    for (int i = n; i < count; ++i)
-      for (int l = 0; l < L; ++l) X[static_cast<long>(i) * L + l] = X[static_cast<long>(n - 1) * L + l];
-    deriche_lines<L>(X, P, M, count, taps);
-    for (long i = 0; i < static_cast<long>(n) * L; ++i) P[i] += M[i];
-    scatter_lanes<Columns>(image, line0, lines, n, L, ch, P, clamp_truncate);
+    deriche_lines<Columns>(LineGroup{src, &image, line0, lines}, n, ch, taps, X);
   });
 }
 
@@ -188,24 +216,24 @@ void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direct
 }
 
 void ImageQ4::mp_fgb_horiz_4(long first, long last) {
-  deriche_band<4, false>(*this, first, last, RgbaChannels());
+  deriche_band<false>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_fgb_horiz_3(long first, long last) {
-  deriche_band<4, false>(*this, first, last, RgbChannels());
+  deriche_band<false>(*this, first, last, RgbChannels());
 }
 void ImageQ4::mp_fgb_vert_4(long first, long last) {
-  deriche_band<4, true>(*this, first, last, RgbaChannels());
+  deriche_band<true>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_fgb_vert_3(long first, long last) {
-  deriche_band<4, true>(*this, first, last, RgbChannels());
+  deriche_band<true>(*this, first, last, RgbChannels());
 }
 
 void ImageQ4::mp_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { deriche_band<16, false>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { deriche_band<false>(*this, first, last, ch); });
 }
 
 void ImageQ4::mp_fgb_vert(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { deriche_band<16, true>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { deriche_band<true>(*this, first, last, ch); });
 }
