@@ -221,17 +221,16 @@ inline unsigned short* group_samples(ImageQ4& image, long line0, int q, int i) {
 }
 
 // One pixel's four samples as four doubles and back, in vector steps on
-// either kernel copy. The way back is clamp_truncate lane by lane: selects
-// first (not-a-number goes to 0), then truncation toward zero.
+// either kernel copy (the compiler widens the way in written as a loop
+// through int, the way back only written in vector types). The way back is
+// clamp_truncate lane by lane: selects first (not-a-number goes to 0), then
+// truncation toward zero.
 typedef unsigned short PixelSamples __attribute__((vector_size(8)));
 typedef int PixelInts __attribute__((vector_size(16)));
 typedef double PixelLanes __attribute__((vector_size(32)));
 
 Q4_SIMD_BODY void load_pixel_lanes(const unsigned short* s, double* x) {
-  PixelSamples v;
-  std::memcpy(&v, s, sizeof v);
-  const PixelLanes d = __builtin_convertvector(__builtin_convertvector(v, PixelInts), PixelLanes);
-  std::memcpy(x, &d, sizeof d);
+  for (int c = 0; c < 4; ++c) x[c] = static_cast<double>(static_cast<int>(s[c]));
 }
 
 // Writes the first `count` (3 or 4) samples of the pixel.
