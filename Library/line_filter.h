@@ -260,7 +260,7 @@ Q4_SIMD_BODY void load_group_position(const LineGroup& g, int i, const Ch& ch, d
   for (int q = 0; q < K; ++q) {
     if (q < g.lines) {
       const unsigned short* s = group_samples<Columns>(*g.src, g.line0, q, i);
-      if (P == 4)
+      if constexpr (P == 4)
         load_pixel_lanes(s, x + 4 * q);
       else
         x[q] = static_cast<double>(s[ch[0]]);
@@ -281,8 +281,8 @@ Q4_SIMD_BODY void store_group_position(const LineGroup& g, int i, const Ch& ch, 
   }
   for (int q = 0; q < K && q < g.lines; ++q) {
     unsigned short* s = group_samples<Columns>(*g.dst, g.line0, q, i);
-    if (P == 4)
-      store_pixel_lanes<Ch::count == 1 ? 4 : Ch::count>(v + 4 * q, s);
+    if constexpr (P == 4)
+      store_pixel_lanes<Ch::count>(v + 4 * q, s);
     else
       s[ch[0]] = clamp_truncate(v[q]);
   }
