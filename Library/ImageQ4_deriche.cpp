@@ -81,89 +81,143 @@ DericheTaps deriche_taps(const ImageQ4& image) {
   return t;
 }
 
-// Lines side by side as in the Young-van Vliet filter: position i of lane l
-// at i * L + l. The causal and the anti-causal recursion advance in the same
-// loop, two independent chains. n is at least 4.
-template <int L>
-Q4_SIMD_BODY void deriche_lanes(const double* X, double* P, double* M, int n, const DericheTaps& t) {
+// Positions a recursion reads from the image at once, into a window that
+// keeps the four positions before them.
+const int kChunk = 32;
+
+// One group of lines side by side as in the Young-van Vliet filter: lane l
+// of position i at i * L + l. The causal recursion runs forward from the
+// image into P; the anti-causal one runs back, reading the image again a
+// chunk at a time before any of the chunk is written (a pass may run in
+// place), and writes the sum of both as it goes. Lines of fewer than 4
+// samples are filtered as if their last sample went on to 4.
+template <bool Columns, int K, typename Ch>
+Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
+  constexpr int L = K * lanes_per_line<Ch>();
+  constexpr int W = kChunk;
   const double N0 = t.np[0], N1 = t.np[1], N2 = t.np[2], N3 = t.np[3];
   const double R1 = t.nm[1], R2 = t.nm[2], R3 = t.nm[3], R4 = t.nm[4];
   const double D1 = t.d[1], D2 = t.d[2], D3 = t.d[3], D4 = t.d[4];
-  const long e = n - 1;
-  const double* x = X;
-  const double* xe = X + e * L;
-  for (int l = 0; l < L; ++l) {
-    const double x0 = x[l], *X0 = x, *X1 = x + L, *X2 = x + 2 * L, *X3 = x + 3 * L;
-    double* Pl = P + l;
-    Pl[0] = N0 * X0[l] + t.sp[1] * x0;
-    Pl[L] = N0 * X1[l] + N1 * X0[l] - D1 * Pl[0] + t.sp[2] * x0;
-    Pl[2 * L] = N0 * X2[l] + N1 * X1[l] + N2 * X0[l] - D1 * Pl[L] - D2 * Pl[0] + t.sp[3] * x0;
-    Pl[3 * L] = N0 * X3[l] + N1 * X2[l] + N2 * X1[l] + N3 * X0[l] - D1 * Pl[2 * L] - D2 * Pl[L] - D3 * Pl[0] +
+  const int count = n < 4 ? 4 : n;
+  const int e = count - 1;
+  double xw[(W + 4) * L], mw[(W + 4) * L], sum[L];
+  // Causal: position i0 + k of a chunk in slot k + 4, the four before it in
+  // slots 0 to 3.
+  for (int i0 = 0; i0 < count; i0 += W) {
+    const int c = count - i0 < W ? count - i0 : W;
+    for (int k = 0; k < c; ++k)
+      load_group_position<Columns, K>(g, i0 + k < n ? i0 + k : n - 1, ch, xw + (k + 4) * L);
+    int k = 0;
+    if (i0 == 0) {
+      const double *X0 = xw + 4 * L, *X1 = X0 + L, *X2 = X0 + 2 * L, *X3 = X0 + 3 * L;
+      double *P0 = P, *P1 = P + L, *P2 = P + 2 * L, *P3 = P + 3 * L;
+      for (int l = 0; l < L; ++l) {
+        const double x0 = X0[l];
+        P0[l] = N0 * X0[l] + t.sp[1] * x0;
+        P1[l] = N0 * X1[l] + N1 * X0[l] - D1 * P0[l] + t.sp[2] * x0;
+        P2[l] = N0 * X2[l] + N1 * X1[l] + N2 * X0[l] - D1 * P1[l] - D2 * P0[l] + t.sp[3] * x0;
+        P3[l] = N0 * X3[l] + N1 * X2[l] + N2 * X1[l] + N3 * X0[l] - D1 * P2[l] - D2 * P1[l] - D3 * P0[l] +
                 t.sp[4] * x0;
-    const double xl = xe[l];
-    double* Ml = M + e * L + l;
-    const double* Xe = xe + l;
-    Ml[0] = t.sm[1] * xl;
-    Ml[-L] = R1 * Xe[0] - D1 * Ml[0] + t.sm[2] * xl;
-    Ml[-2 * L] = R1 * Xe[-L] + R2 * Xe[0] - D1 * Ml[-L] - D2 * Ml[0] + t.sm[3] * xl;
-    Ml[-3 * L] = R1 * Xe[-2 * L] + R2 * Xe[-L] + R3 * Xe[0] - D1 * Ml[-2 * L] - D2 * Ml[-L] - D3 * Ml[0] +
-                 t.sm[4] * xl;
+      }
+      k = 4;
+    }
+    for (; k < c; ++k) {
+      const double* xi = xw + (k + 4) * L;
+      double* pi = P + static_cast<long>(i0 + k) * L;
+      for (int l = 0; l < L; ++l)
+        pi[l] = N0 * xi[l] + N1 * xi[l - L] + N2 * xi[l - 2 * L] + N3 * xi[l - 3 * L] - D1 * pi[l - L] -
+                D2 * pi[l - 2 * L] - D3 * pi[l - 3 * L] - D4 * pi[l - 4 * L];
+    }
+    for (int l = 0; l < 4 * L; ++l) xw[l] = xw[W * L + l];
   }
-  for (long i = 4; i < n; ++i) {
-    const long j = n - 1 - i;
-    const double* xi = X + i * L;
-    double* pi = P + i * L;
-    for (int l = 0; l < L; ++l)
-      pi[l] = N0 * xi[l] + N1 * xi[l - L] + N2 * xi[l - 2 * L] + N3 * xi[l - 3 * L] - D1 * pi[l - L] -
-              D2 * pi[l - 2 * L] - D3 * pi[l - 3 * L] - D4 * pi[l - 4 * L];
-    const double* xj = X + j * L;
-    double* mj = M + j * L;
-    for (int l = 0; l < L; ++l)
-      mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] + R4 * xj[l + 4 * L] - D1 * mj[l + L] -
-              D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] - D4 * mj[l + 4 * L];
+  // Anti-causal: chunks start at multiples of W, the top one partial;
+  // position j0 + k in slot k, the four after the chunk in slots W to W + 3.
+  for (int j0 = e / W * W; j0 >= 0; j0 -= W) {
+    const int c = count - j0 < W ? count - j0 : W;
+    for (int k = 0; k < c; ++k)
+      load_group_position<Columns, K>(g, j0 + k < n ? j0 + k : n - 1, ch, xw + k * L);
+    for (int k = c - 1; k >= 0; --k) {
+      const int j = j0 + k;
+      const double* xj = xw + k * L;
+      double* mj = mw + k * L;
+      const double* xe = xj + (j > e - 4 ? e - j : 0) * L;  // the last sample, near the end
+      if (j == e) {
+        for (int l = 0; l < L; ++l) mj[l] = t.sm[1] * xe[l];
+      } else if (j == e - 1) {
+        for (int l = 0; l < L; ++l) mj[l] = R1 * xj[l + L] - D1 * mj[l + L] + t.sm[2] * xe[l];
+      } else if (j == e - 2) {
+        for (int l = 0; l < L; ++l)
+          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] - D1 * mj[l + L] - D2 * mj[l + 2 * L] + t.sm[3] * xe[l];
+      } else if (j == e - 3) {
+        for (int l = 0; l < L; ++l)
+          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] - D1 * mj[l + L] -
+                  D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] + t.sm[4] * xe[l];
+      } else {
+        for (int l = 0; l < L; ++l)
+          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] + R4 * xj[l + 4 * L] -
+                  D1 * mj[l + L] - D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] - D4 * mj[l + 4 * L];
+      }
+      if (j < n) {
+        const double* pj = P + static_cast<long>(j) * L;
+        for (int l = 0; l < L; ++l) sum[l] = pj[l] + mj[l];
+        store_group_position<Columns, K>(g, j, ch, sum);
+      }
+    }
+    for (int l = 0; l < 4 * L; ++l) {
+      xw[W * L + l] = xw[l];
+      mw[W * L + l] = mw[l];
+    }
   }
 }
 
-#define DERICHE_KERNEL(L)                                                                                   \
-  Q4_SIMD_BODY void deriche##L##_body(const double* X, double* P, double* M, int n, const DericheTaps& t) { \
-    deriche_lanes<L>(X, P, M, n, t);                                                                        \
-  }                                                                                                         \
-  Q4_SIMD_DISPATCH(void, deriche##L, (const double* X, double* P, double* M, int n, const DericheTaps& t),  \
-                   (X, P, M, n, t))
-DERICHE_KERNEL(16)
-DERICHE_KERNEL(12)
+// One dispatched copy per direction and channel choice.
+#define DERICHE_KERNEL(name, Columns, K, Ch)                                                                  \
+  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) { \
+    deriche_group<Columns, K>(g, n, ch, t, P);                                                                 \
+  }                                                                                                           \
+  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P),   \
+                   (g, n, ch, t, P))
+DERICHE_KERNEL(deriche_rows_rgba, false, 8, RgbaChannels)
+DERICHE_KERNEL(deriche_rows_rgb, false, 8, RgbChannels)
+DERICHE_KERNEL(deriche_rows_one, false, 16, OneChannel)
+DERICHE_KERNEL(deriche_columns_rgba, true, 8, RgbaChannels)
+DERICHE_KERNEL(deriche_columns_rgb, true, 8, RgbChannels)
+DERICHE_KERNEL(deriche_columns_one, true, 16, OneChannel)
 #undef DERICHE_KERNEL
 
-template <int L>
-void deriche_lines(const double* X, double* P, double* M, int n, const DericheTaps& t) {
-  static_assert(L == 16 || L == 12, "one dispatched kernel per lane count");
-  if constexpr (L == 16) deriche16(X, P, M, n, t);
-  if constexpr (L == 12) deriche12(X, P, M, n, t);
+// The lines each kernel takes side by side.
+template <typename Ch>
+constexpr int deriche_group_lines() {
+  return Ch::count == 1 ? 16 : 8;
 }
 
-// One band of lines, K at a time, carrying the channels `ch`. Lines of
-// fewer than 4 samples are filtered as if their last sample went on to 4.
-template <int K, bool Columns, typename Ch>
+template <bool Columns, typename Ch>
+void deriche_lines(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
+  if constexpr (Columns) {
+    if constexpr (Ch::count == 4) deriche_columns_rgba(g, n, ch, t, P);
+    if constexpr (Ch::count == 3) deriche_columns_rgb(g, n, ch, t, P);
+    if constexpr (Ch::count == 1) deriche_columns_one(g, n, ch, t, P);
+  } else {
+    if constexpr (Ch::count == 4) deriche_rows_rgba(g, n, ch, t, P);
+    if constexpr (Ch::count == 3) deriche_rows_rgb(g, n, ch, t, P);
+    if constexpr (Ch::count == 1) deriche_rows_one(g, n, ch, t, P);
+  }
+}
+
+// One band of lines, a group at a time, carrying the channels `ch`.
+template <bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int L = K * Ch::count;
+  constexpr int K = deriche_group_lines<Ch>();
+  constexpr int L = K * lanes_per_line<Ch>();
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
-  const int count = n < 4 ? 4 : n;
   const DericheTaps taps = deriche_taps(image);
-  const uint64_t line_values = static_cast<uint64_t>(count) * L;
-  BandScratch<double> buffer(3 * line_values);
-  double* X = buffer.get();
-  if (!X) return;
-  double* P = X + line_values;
-  double* M = P + line_values;
+  BandScratch<double> buffer(static_cast<uint64_t>(n < 4 ? 4 : n) * L);
+  double* P = buffer.get();
+  if (!P) return;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    gather_group<Columns>(*src, line0, lines, K, n, L, ch, X);
-    for (int i = n; i < count; ++i)
-      for (int l = 0; l < L; ++l) X[static_cast<long>(i) * L + l] = X[static_cast<long>(n - 1) * L + l];
-    deriche_lines<L>(X, P, M, count, taps);
-    for (long i = 0; i < static_cast<long>(n) * L; ++i) P[i] += M[i];
-    scatter_lanes<Columns>(image, line0, lines, n, L, ch, P, clamp_truncate);
+    deriche_lines<Columns>(LineGroup{src, &image, line0, lines}, n, ch, taps, P);
   });
 }
 
@@ -188,24 +242,24 @@ void ImageQ4::Deriche_GaussianBlur_Channel(float sigma, ImageQ4* src, int direct
 }
 
 void ImageQ4::mp_fgb_horiz_4(long first, long last) {
-  deriche_band<4, false>(*this, first, last, RgbaChannels());
+  deriche_band<false>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_fgb_horiz_3(long first, long last) {
-  deriche_band<4, false>(*this, first, last, RgbChannels());
+  deriche_band<false>(*this, first, last, RgbChannels());
 }
 void ImageQ4::mp_fgb_vert_4(long first, long last) {
-  deriche_band<4, true>(*this, first, last, RgbaChannels());
+  deriche_band<true>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_fgb_vert_3(long first, long last) {
-  deriche_band<4, true>(*this, first, last, RgbChannels());
+  deriche_band<true>(*this, first, last, RgbChannels());
 }
 
 void ImageQ4::mp_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { deriche_band<16, false>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { deriche_band<false>(*this, first, last, ch); });
 }
 
 void ImageQ4::mp_fgb_vert(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { deriche_band<16, true>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { deriche_band<true>(*this, first, last, ch); });
 }

@@ -33,72 +33,93 @@ double yvv_sigma(float radius) { return 0.25 * static_cast<double>(radius > 0.0f
 
 namespace {
 
-// Lines processed side by side: each position holds L lanes (lines x
-// channels) in a row, so every step of a recursion is one loop over
-// independent lanes that the compiler widens. Both recursions run in place:
-// the causal result replaces the input it was made from, the anti-causal one
-// the causal result.
-template <int L>
-Q4_SIMD_BODY void yvv_lanes(double* w, int count, const YvvCoefficients& k) {
+// Lines processed side by side, straight from and to the images: each
+// position holds L lanes (lines x channels) in a row, so every step of a
+// recursion is one loop over independent lanes that the compiler widens.
+// The line is extended by p samples of its first value before it and 2p of
+// its last after it, so that both recursions settle before they reach it;
+// w holds 3p + n positions. The causal recursion starts from rest three
+// positions in and keeps its results; the anti-causal one starts from rest
+// at the far end, replaces them going back and writes each position of the
+// line as it reaches it. The positions before the line feed nothing the line
+// needs on the way back, so it stops there.
+template <bool Columns, int K, typename Ch>
+Q4_SIMD_BODY void yvv_group(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
+  constexpr int L = K * lanes_per_line<Ch>();
   const double B = k.B, a1 = k.a1, a2 = k.a2, a3 = k.a3;
-  for (int l = 0; l < 3 * L; ++l) w[l] = 0.0;  // the causal result starts from rest
+  const int count = 3 * p + n;
+  double x[L];
+  for (int l = 0; l < 3 * L; ++l) w[l] = 0.0;
   for (int i = 3; i < count; ++i) {
+    load_group_position<Columns, K>(g, i < p ? 0 : (i < p + n ? i - p : n - 1), ch, x);
     double* cur = w + static_cast<long>(i) * L;
     for (int l = 0; l < L; ++l)
-      cur[l] = B * cur[l] + a1 * cur[l - L] + a2 * cur[l - 2 * L] + a3 * cur[l - 3 * L];
+      cur[l] = B * x[l] + a1 * cur[l - L] + a2 * cur[l - 2 * L] + a3 * cur[l - 3 * L];
   }
-  for (int l = 0; l < 3 * L; ++l) w[static_cast<long>(count - 3) * L + l] = 0.0;  // so does the backward one
-  for (int i = count - 4; i >= 0; --i) {
+  for (int l = 0; l < 3 * L; ++l) w[static_cast<long>(count - 3) * L + l] = 0.0;
+  for (int i = count - 4; i >= p; --i) {
     double* cur = w + static_cast<long>(i) * L;
     for (int l = 0; l < L; ++l)
       cur[l] = B * cur[l] + a1 * cur[l + L] + a2 * cur[l + 2 * L] + a3 * cur[l + 3 * L];
+    if (i < p + n) store_group_position<Columns, K>(g, i - p, ch, cur);
   }
 }
 
-Q4_SIMD_BODY void yvv32_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<32>(w, count, k); }
-Q4_SIMD_BODY void yvv24_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<24>(w, count, k); }
-Q4_SIMD_BODY void yvv16_body(double* w, int count, const YvvCoefficients& k) { yvv_lanes<16>(w, count, k); }
-Q4_SIMD_DISPATCH(void, yvv32, (double* w, int count, const YvvCoefficients& k), (w, count, k))
-Q4_SIMD_DISPATCH(void, yvv24, (double* w, int count, const YvvCoefficients& k), (w, count, k))
-Q4_SIMD_DISPATCH(void, yvv16, (double* w, int count, const YvvCoefficients& k), (w, count, k))
+// One dispatched copy per direction and channel choice.
+#define YVV_KERNEL(name, Columns, K, Ch)                                                                 \
+  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
+                                double* w) {                                                             \
+    yvv_group<Columns, K>(g, n, p, ch, k, w);                                                             \
+  }                                                                                                      \
+  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
+                                double* w),                                                              \
+                   (g, n, p, ch, k, w))
+YVV_KERNEL(yvv_rows_rgba, false, 8, RgbaChannels)
+YVV_KERNEL(yvv_rows_rgb, false, 8, RgbChannels)
+YVV_KERNEL(yvv_rows_one, false, 16, OneChannel)
+YVV_KERNEL(yvv_columns_rgba, true, 8, RgbaChannels)
+YVV_KERNEL(yvv_columns_rgb, true, 8, RgbChannels)
+YVV_KERNEL(yvv_columns_one, true, 16, OneChannel)
+#undef YVV_KERNEL
 
-template <int L>
-void yvv_lines(double* w, int count, const YvvCoefficients& k) {
-  static_assert(L == 32 || L == 24 || L == 16, "one dispatched kernel per lane count");
-  if constexpr (L == 32) yvv32(w, count, k);
-  if constexpr (L == 24) yvv24(w, count, k);
-  if constexpr (L == 16) yvv16(w, count, k);
+// The lines each kernel takes side by side.
+template <typename Ch>
+constexpr int yvv_group_lines() {
+  return Ch::count == 1 ? 16 : 8;
+}
+
+template <bool Columns, typename Ch>
+void yvv_lines(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
+  if constexpr (Columns) {
+    if constexpr (Ch::count == 4) yvv_columns_rgba(g, n, p, ch, k, w);
+    if constexpr (Ch::count == 3) yvv_columns_rgb(g, n, p, ch, k, w);
+    if constexpr (Ch::count == 1) yvv_columns_one(g, n, p, ch, k, w);
+  } else {
+    if constexpr (Ch::count == 4) yvv_rows_rgba(g, n, p, ch, k, w);
+    if constexpr (Ch::count == 3) yvv_rows_rgb(g, n, p, ch, k, w);
+    if constexpr (Ch::count == 1) yvv_rows_one(g, n, p, ch, k, w);
+  }
 }
 
 // Beyond this the line buffers could not be allocated anyway.
 const double kLongestExtension = 1 << 28;
 
-// One band of lines, K at a time, carrying the channels `ch`.
-template <int K, bool Columns, typename Ch>
+// One band of lines, a group at a time, carrying the channels `ch`.
+template <bool Columns, typename Ch>
 void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int L = K * Ch::count;
+  constexpr int K = yvv_group_lines<Ch>();
+  constexpr int L = K * lanes_per_line<Ch>();
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);
-  // The line is extended by p samples of its first value before it and 2p of
-  // its last after it, so that both recursions settle before they reach it.
   const double extension = std::trunc(image.op_sigma) + 4.0;
   if (!src || !(extension <= kLongestExtension)) return;
   const int p = static_cast<int>(extension);
-  const int count = 3 * p + n;
   const YvvCoefficients k = yvv_coefficients(image.op_sigma);
-  BandScratch<double> buffer(static_cast<uint64_t>(count) * L);
+  BandScratch<double> buffer((3 * static_cast<uint64_t>(p) + n) * L);
   double* w = buffer.get();
   if (!w) return;
-  double* line = w + static_cast<long>(p) * L;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    gather_group<Columns>(*src, line0, lines, K, n, L, ch, line);
-    for (int i = 0; i < p; ++i)
-      for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = line[l];
-    const double* end = line + static_cast<long>(n - 1) * L;
-    for (int i = p + n; i < count; ++i)
-      for (int l = 0; l < L; ++l) w[static_cast<long>(i) * L + l] = end[l];
-    yvv_lines<L>(w, count, k);
-    scatter_lanes<Columns>(image, line0, lines, n, L, ch, line, clamp_truncate);
+    yvv_lines<Columns>(LineGroup{src, &image, line0, lines}, n, p, ch, k, w);
   });
 }
 
@@ -117,24 +138,24 @@ void ImageQ4::Fast_GaussianBlur_Channel(float radius, ImageQ4* src, int directio
 }
 
 void ImageQ4::mp_vl_fgb_horiz_4(long first, long last) {
-  yvv_band<8, false>(*this, first, last, RgbaChannels());
+  yvv_band<false>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_vl_fgb_horiz_3(long first, long last) {
-  yvv_band<8, false>(*this, first, last, RgbChannels());
+  yvv_band<false>(*this, first, last, RgbChannels());
 }
 void ImageQ4::mp_vl_fgb_vert_4(long first, long last) {
-  yvv_band<8, true>(*this, first, last, RgbaChannels());
+  yvv_band<true>(*this, first, last, RgbaChannels());
 }
 void ImageQ4::mp_vl_fgb_vert_3(long first, long last) {
-  yvv_band<8, true>(*this, first, last, RgbChannels());
+  yvv_band<true>(*this, first, last, RgbChannels());
 }
 
 void ImageQ4::mp_vl_fgb_horiz(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { yvv_band<16, false>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { yvv_band<false>(*this, first, last, ch); });
 }
 
 void ImageQ4::mp_vl_fgb_vert(long first, long last) {
   for_each_channel(op_first_channel, op_end_channel,
-                   [&](const OneChannel& ch) { yvv_band<16, true>(*this, first, last, ch); });
+                   [&](const OneChannel& ch) { yvv_band<true>(*this, first, last, ch); });
 }

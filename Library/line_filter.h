@@ -6,9 +6,11 @@
 // carries, the lines of a band and their per-band scratch.
 
 #include <cstdint>
+#include <cstring>
 
 #include "ImageQ4.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 // The image a pass into dst reads: src, or dst itself when src is null or dst
 // (every worker gathers a line whole before writing it, and bands own whole
@@ -185,6 +187,105 @@ inline unsigned short clamp_truncate(double v) {
   v = v > 0.0 ? v : 0.0;
   v = v < 32767.0 ? v : 32767.0;
   return static_cast<unsigned short>(static_cast<int>(v));
+}
+
+// A group of adjacent lines that a recursive filter reads from src and
+// writes to dst position by position, straight from and to the images. A
+// pixel's channels travel together: with more than one channel a line has
+// four lanes at each position, all of the pixel's channels (alpha is carried
+// along and not written when only R G B are asked for); with one it has
+// that channel alone. Lane q * lanes + c of position i is then channel c (or
+// the chosen one) of line line0 + q at i. Lanes of the lines a band's short
+// last group lacks read as zeros and are never written.
+struct LineGroup {
+  const ImageQ4* src;
+  ImageQ4* dst;
+  long line0;
+  int lines;
+};
+
+template <typename Ch>
+constexpr int lanes_per_line() {
+  return Ch::count == 1 ? 1 : 4;
+}
+
+// Where position i of line line0 + q starts: along rows pixel i of that row,
+// down columns pixel line0 + q of row i.
+template <bool Columns>
+inline const unsigned short* group_samples(const ImageQ4& image, long line0, int q, int i) {
+  return Columns ? samples_of(image.rows[i] + line0 + q) : samples_of(image.rows[line0 + q] + i);
+}
+template <bool Columns>
+inline unsigned short* group_samples(ImageQ4& image, long line0, int q, int i) {
+  return Columns ? samples_of(image.rows[i] + line0 + q) : samples_of(image.rows[line0 + q] + i);
+}
+
+// One pixel's four samples as four doubles and back, in vector steps on
+// either kernel copy (the compiler widens the way in written as a loop
+// through int, the way back only written in vector types). The way back is
+// clamp_truncate lane by lane: selects first (not-a-number goes to 0), then
+// truncation toward zero.
+typedef unsigned short PixelSamples __attribute__((vector_size(8)));
+typedef int PixelInts __attribute__((vector_size(16)));
+typedef double PixelLanes __attribute__((vector_size(32)));
+
+Q4_SIMD_BODY void load_pixel_lanes(const unsigned short* s, double* x) {
+  for (int c = 0; c < 4; ++c) x[c] = static_cast<double>(static_cast<int>(s[c]));
+}
+
+// Writes the first `count` (3 or 4) samples of the pixel.
+template <int count>
+Q4_SIMD_BODY void store_pixel_lanes(const double* x, unsigned short* s) {
+  PixelLanes v;
+  std::memcpy(&v, x, sizeof v);
+  const PixelLanes zero = {0.0, 0.0, 0.0, 0.0}, top = {32767.0, 32767.0, 32767.0, 32767.0};
+  v = v > zero ? v : zero;
+  v = v < top ? v : top;
+  const PixelSamples out = __builtin_convertvector(__builtin_convertvector(v, PixelInts), PixelSamples);
+  std::memcpy(s, &out, count * sizeof(unsigned short));
+}
+
+// The K * lanes_per_line lanes of position i of a group, as doubles.
+// Inlined into the kernels that call it, so that each of their copies takes
+// its own vector steps. Going down columns every row is a page or more from
+// the last: the run of the next group in the same row (both ends, as a run
+// need not start on a cache line) is asked for early and waits in the cache.
+template <bool Columns, int K, typename Ch>
+Q4_SIMD_BODY void load_group_position(const LineGroup& g, int i, const Ch& ch, double* x) {
+  constexpr int P = lanes_per_line<Ch>();
+  if (Columns && g.line0 + 2 * K <= g.src->width) {
+    __builtin_prefetch(g.src->rows[i] + g.line0 + K, 0, 2);
+    __builtin_prefetch(g.src->rows[i] + g.line0 + 2 * K - 1, 0, 2);
+  }
+  for (int q = 0; q < K; ++q) {
+    if (q < g.lines) {
+      const unsigned short* s = group_samples<Columns>(*g.src, g.line0, q, i);
+      if constexpr (P == 4)
+        load_pixel_lanes(s, x + 4 * q);
+      else
+        x[q] = static_cast<double>(s[ch[0]]);
+    } else {
+      for (int c = 0; c < P; ++c) x[q * P + c] = 0.0;
+    }
+  }
+}
+
+// The reverse into dst, each lane of a channel asked for through
+// clamp_truncate.
+template <bool Columns, int K, typename Ch>
+Q4_SIMD_BODY void store_group_position(const LineGroup& g, int i, const Ch& ch, const double* v) {
+  constexpr int P = lanes_per_line<Ch>();
+  if (Columns && g.line0 + 2 * K <= g.dst->width) {
+    __builtin_prefetch(g.dst->rows[i] + g.line0 + K, 1, 2);
+    __builtin_prefetch(g.dst->rows[i] + g.line0 + 2 * K - 1, 1, 2);
+  }
+  for (int q = 0; q < K && q < g.lines; ++q) {
+    unsigned short* s = group_samples<Columns>(*g.dst, g.line0, q, i);
+    if constexpr (P == 4)
+      store_pixel_lanes<Ch::count>(v + 4 * q, s);
+    else
+      s[ch[0]] = clamp_truncate(v[q]);
+  }
 }
 
 // A band's working lines: count elements from the normal heap, or none when
