@@ -87,46 +87,113 @@ void blend_pixels(const T* a, const T* b, T* out, int pixels, int ch, const frac
 // The same for four byte or word channels, one pixel to a vector of four
 // doubles: the compiler keeps the scalar loop scalar. Each lane does the
 // scalar loop's operations in its order, so both give the same bits.
+//
+// A sample v below 2^52 in the low bits of 2^52's pattern reads as 2^52 + v,
+// so one exact subtraction converts it, cheaper than a conversion
+// instruction.
+Q4_SIMD_TARGET_AVX2 inline __m256d from_low_bits(__m256i samples) {
+  const __m256i two52 = _mm256_set1_epi64x(0x4330000000000000);
+  return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(samples, two52)), _mm256_castsi256_pd(two52));
+}
+
 Q4_SIMD_TARGET_AVX2 inline __m256d load_pixel(const uint16_t* p) {
-  return _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+  return from_low_bits(_mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
 
 Q4_SIMD_TARGET_AVX2 inline __m256d load_pixel(const uint8_t* p) {
   int32_t v;
   std::memcpy(&v, p, 4);
-  return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(v)));
+  return from_low_bits(_mm256_cvtepu8_epi64(_mm_cvtsi32_si128(v)));
 }
 
-Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint16_t* p, __m256d v) {
-  const __m128i i = _mm256_cvttpd_epi32(v);
+Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint16_t* p, __m128i i) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi32(i, i));
 }
 
-Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint8_t* p, __m256d v) {
-  __m128i i = _mm256_cvttpd_epi32(v);
+Q4_SIMD_TARGET_AVX2 inline void store_pixel(uint8_t* p, __m128i i) {
   i = _mm_packus_epi32(i, i);
   const int32_t w = _mm_cvtsi128_si32(_mm_packus_epi16(i, i));
   std::memcpy(p, &w, 4);
 }
 
+// Alphas of four pixels, pixel i in lane i.
+Q4_SIMD_TARGET_AVX2 inline __m256d load_alphas4(const uint16_t* p) {
+  const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  return _mm256_cvtepi32_pd(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_srli_epi64(raw, 48), even)));
+}
+
+Q4_SIMD_TARGET_AVX2 inline __m256d load_alphas4(const uint8_t* p) {
+  return _mm256_cvtepi32_pd(_mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 24));
+}
+
+// Four pixels' results, truncated to 32-bit lanes, packed and stored.
+Q4_SIMD_TARGET_AVX2 inline void store_pixels4(uint16_t* p, const __m128i* v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packus_epi32(v[0], v[1]));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 8), _mm_packus_epi32(v[2], v[3]));
+}
+
+Q4_SIMD_TARGET_AVX2 inline void store_pixels4(uint8_t* p, const __m128i* v) {
+  const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(v[0], v[1]), _mm_packus_epi32(v[2], v[3]));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), bytes);
+}
+
+// The weights Fa = p + q ab or Fb = r + s aa of the vector's lanes.
+Q4_SIMD_TARGET_AVX2 inline __m256d weights(__m256d alpha, __m256d k, __m256d offset, __m256d slope) {
+  const __m256d fraction = _mm256_min_pd(_mm256_mul_pd(alpha, k), _mm256_set1_pd(1.0));
+  return _mm256_add_pd(offset, _mm256_mul_pd(slope, fraction));
+}
+
+template <typename T, bool AlphaOfB, bool AlphaOfA>
+struct blend4_avx2 {
+  __m256d k, full, p, q, r, s;
+
+  Q4_SIMD_TARGET_AVX2 explicit blend4_avx2(const fractions& f)
+      : k(_mm256_set1_pd(alpha_scale<T>::k())),
+        full(_mm256_set1_pd(alpha_scale<T>::full())),
+        p(_mm256_set1_pd(f.p)),
+        q(_mm256_set1_pd(f.q)),
+        r(_mm256_set1_pd(f.r)),
+        s(_mm256_set1_pd(f.s)) {}
+
+  // One pixel whose weights are given in every lane, truncated to 32 bits.
+  Q4_SIMD_TARGET_AVX2 __m128i pixel(const T* a, const T* b, __m256d fa, __m256d fb) const {
+    const __m256d sum = _mm256_add_pd(_mm256_mul_pd(load_pixel(a), fa), _mm256_mul_pd(load_pixel(b), fb));
+    return _mm256_cvttpd_epi32(_mm256_min_pd(sum, full));
+  }
+
+  // Pixel I of four whose weights lie in the lanes of fa4 and fb4.
+  template <int I>
+  Q4_SIMD_TARGET_AVX2 __m128i of_four(const T* a, const T* b, __m256d fa4, __m256d fb4) const {
+    return pixel(a + 4 * I, b + 4 * I, AlphaOfB ? _mm256_permute4x64_pd(fa4, I * 0x55) : p,
+                 AlphaOfA ? _mm256_permute4x64_pd(fb4, I * 0x55) : r);
+  }
+
+  // The weights are worked out for four pixels at a time; every lane still
+  // does the scalar loop's operations in its order, so both give the same
+  // bits.
+  Q4_SIMD_TARGET_AVX2 void row(const T* a, const T* b, T* out, int pixels) const {
+    int x = 0;
+    for (; x + 4 <= pixels; x += 4, a += 16, b += 16, out += 16) {
+      const __m256d fa4 = AlphaOfB ? weights(load_alphas4(b), k, p, q) : p;
+      const __m256d fb4 = AlphaOfA ? weights(load_alphas4(a), k, r, s) : r;
+      const __m128i v[4] = {of_four<0>(a, b, fa4, fb4), of_four<1>(a, b, fa4, fb4), of_four<2>(a, b, fa4, fb4),
+                            of_four<3>(a, b, fa4, fb4)};
+      store_pixels4(out, v);
+    }
+    for (; x < pixels; ++x, a += 4, b += 4, out += 4) {
+      const __m256d alpha_b = _mm256_permute4x64_pd(load_pixel(b), 0xFF);
+      const __m256d alpha_a = _mm256_permute4x64_pd(load_pixel(a), 0xFF);
+      const __m256d fa = AlphaOfB ? weights(alpha_b, k, p, q) : p;
+      const __m256d fb = AlphaOfA ? weights(alpha_a, k, r, s) : r;
+      store_pixel(out, pixel(a, b, fa, fb));
+    }
+  }
+};
+
 template <typename T, bool AlphaOfB, bool AlphaOfA>
 Q4_SIMD_TARGET_AVX2 void blend_pixels4_avx2(const T* a, const T* b, T* out, int pixels, const fractions& f) {
-  const __m256d k = _mm256_set1_pd(alpha_scale<T>::k()), one = _mm256_set1_pd(1.0);
-  const __m256d full = _mm256_set1_pd(alpha_scale<T>::full());
-  const __m256d p = _mm256_set1_pd(f.p), q = _mm256_set1_pd(f.q), r = _mm256_set1_pd(f.r), s = _mm256_set1_pd(f.s);
-  for (int x = 0; x < pixels; ++x, a += 4, b += 4, out += 4) {
-    const __m256d va = load_pixel(a), vb = load_pixel(b);
-    __m256d fa = p, fb = r;
-    if (AlphaOfB) {
-      const __m256d ab = _mm256_min_pd(_mm256_mul_pd(_mm256_permute4x64_pd(vb, 0xFF), k), one);
-      fa = _mm256_add_pd(p, _mm256_mul_pd(q, ab));
-    }
-    if (AlphaOfA) {
-      const __m256d aa = _mm256_min_pd(_mm256_mul_pd(_mm256_permute4x64_pd(va, 0xFF), k), one);
-      fb = _mm256_add_pd(r, _mm256_mul_pd(s, aa));
-    }
-    store_pixel(out, _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(va, fa), _mm256_mul_pd(vb, fb)), full));
-  }
+  blend4_avx2<T, AlphaOfB, AlphaOfA>(f).row(a, b, out, pixels);
 }
 
 template <typename T, bool AlphaOfB, bool AlphaOfA>

@@ -1,19 +1,22 @@
 #include "image_transpose.h"
 
+#include <immintrin.h>
+
 #include <cstring>
 
+#include "q4_simd.h"
 #include "q4_sysinfo.h"
 
 namespace {
 
-// Bands are groups of kBlockRows source rows. A band walks its rows in
-// strips of kStripColumns columns, kRun rows at a time: each destination row
-// of the strip then receives kRun consecutive pixels (whole cache lines) from
-// kRun source rows read a strip at a time, and the strip's destination rows
-// keep their lines and pages open until they are full.
+// Bands are groups of kBlockRows source rows. A band walks its rows a run at
+// a time and each run along its whole width: the run's pixels of one source
+// column become consecutive pixels of one destination row, a whole cache
+// line (8 pixels of 8 bytes, 16 of 4) that is written at once and not
+// revisited, while the run's source rows stream in order. Strips of columns
+// walked down the rows instead keep a line of every strip column open at
+// once, more than the hardware tracks.
 const int kBlockRows = 16;
-const int kStripColumns = 64;
-const int kRun = 8;
 
 struct transpose_block {
   const image_data* src;
@@ -21,13 +24,47 @@ struct transpose_block {
   int x0, w, y0, h;
 };
 
-// Run: the number of source rows when known at compile time (0: n).
-template <int Run>
-inline void copy_run(const unsigned char* s, unsigned char* d, int columns, int n, int64_t pb, int64_t src_row,
+// Rows: the run's source rows when known at compile time (0: rows);
+// PixelBytes likewise (0: pb).
+template <int Rows, int PixelBytes>
+inline void copy_run(const unsigned char* s, unsigned char* d, int columns, int rows, int64_t pb, int64_t src_row,
                      int64_t dst_row) {
-  if (Run) n = Run;
+  if (Rows) rows = Rows;
+  if (PixelBytes) pb = PixelBytes;
   for (int x = 0; x < columns; ++x, s += pb, d += dst_row)
-    for (int k = 0; k < n; ++k) std::memcpy(d + k * pb, s + k * src_row, pb);
+    for (int k = 0; k < rows; ++k) std::memcpy(d + k * pb, s + k * src_row, pb);
+}
+
+// Eight rows of 8-byte pixels, 8 columns at a time: the 8 x 8 tile is moved
+// through registers as four 4 x 4 transposes of 64-bit lanes, and each
+// destination row of the tile is stored as one 64-byte line. Returns the
+// columns done (whole tiles); the scalar copy finishes the rest.
+Q4_SIMD_TARGET_AVX2 int transpose_run8_avx2(const unsigned char* s, unsigned char* d, int columns, int64_t src_row,
+                                            int64_t dst_row) {
+  int x = 0;
+  for (; x + 8 <= columns; x += 8, s += 64, d += 8 * dst_row) {
+    __m256i r[8][2];
+    for (int k = 0; k < 8; ++k) {
+      r[k][0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k * src_row));
+      r[k][1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k * src_row + 32));
+    }
+    // Half h holds columns 4h..4h+3; group g rows 4g..4g+3, which land in
+    // bytes 32g..32g+31 of those columns' destination rows.
+    for (int h = 0; h < 2; ++h)
+      for (int g = 0; g < 2; ++g) {
+        const __m256i r0 = r[4 * g][h], r1 = r[4 * g + 1][h], r2 = r[4 * g + 2][h], r3 = r[4 * g + 3][h];
+        const __m256i even01 = _mm256_unpacklo_epi64(r0, r1), odd01 = _mm256_unpackhi_epi64(r0, r1);
+        const __m256i even23 = _mm256_unpacklo_epi64(r2, r3), odd23 = _mm256_unpackhi_epi64(r2, r3);
+        unsigned char* out = d + 4 * h * dst_row + 32 * g;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(even01, even23, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + dst_row), _mm256_permute2x128_si256(odd01, odd23, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * dst_row),
+                            _mm256_permute2x128_si256(even01, even23, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * dst_row),
+                            _mm256_permute2x128_si256(odd01, odd23, 0x31));
+      }
+  }
+  return x;
 }
 
 // PixelBytes 0: the record's own pixel size, for the uncommon ones.
@@ -35,19 +72,26 @@ template <int PixelBytes>
 void copy_block_rows(const transpose_block* b, int first, int last) {
   const int64_t pb = PixelBytes ? PixelBytes : b->src->pixel_bytes;
   const int64_t dst_row = b->dst->row_bytes, src_row = b->src->row_bytes;
-  const int x_end = b->x0 + b->w, y_end = b->y0 + b->h;
+  // Pixels of 1, 2 or 4 bytes fill a line (or come closer) with 16 rows.
+  const int run = PixelBytes && PixelBytes < 8 ? kBlockRows : 8;
+  const int y_end = b->y0 + b->h;
   const int ys = b->y0 + first * kBlockRows;
   const int ye = b->y0 + (last + 1) * kBlockRows < y_end ? b->y0 + (last + 1) * kBlockRows : y_end;
-  for (int xs = b->x0; xs < x_end; xs += kStripColumns) {
-    const int columns = (x_end - xs < kStripColumns ? x_end - xs : kStripColumns);
-    for (int y = ys; y < ye; y += kRun) {
-      const unsigned char* s = image_row(b->src, y) + xs * pb;
-      unsigned char* d = image_row(b->dst, xs) + y * pb;
-      if (ye - y >= kRun)
-        copy_run<kRun>(s, d, columns, kRun, pb, src_row, dst_row);
-      else
-        copy_run<0>(s, d, columns, ye - y, pb, src_row, dst_row);
-    }
+  const bool tiles = PixelBytes == 8 && q4_simd_use_avx2();
+  for (int y = ys; y < ye; y += run) {
+    const int rows = ye - y < run ? ye - y : run;
+    const unsigned char* s = image_row(b->src, y) + b->x0 * pb;
+    unsigned char* d = image_row(b->dst, b->x0) + y * pb;
+    int x = 0;
+    if (tiles && rows == 8) x = transpose_run8_avx2(s, d, b->w, src_row, dst_row);
+    s += x * pb;
+    d += x * dst_row;
+    if (rows == 8)
+      copy_run<8, PixelBytes>(s, d, b->w - x, rows, pb, src_row, dst_row);
+    else if (rows == kBlockRows)
+      copy_run<kBlockRows, PixelBytes>(s, d, b->w - x, rows, pb, src_row, dst_row);
+    else
+      copy_run<0, PixelBytes>(s, d, b->w - x, rows, pb, src_row, dst_row);
   }
 }
 

@@ -258,17 +258,21 @@ TEST(PorterDuff, VectorAndPortablePathsGiveTheSameBytes) {
     ImagePtr a = make(29, 6, 4, type), b = make(29, 6, 4, type);
     fill_with_alphas(a, 31);
     fill_with_alphas(b, 32);
-    for (int op = 0; op <= 9; ++op) {
-      const auto paths = run_on_both_simd_paths([&] {
-        ImagePtr out(image_data_copy(b.get()));
-        if (op == 0)
-          image_cross_dissolve_porterduff(out.get(), a.get(), b.get(), 0.37, 3, 1, 26, 5);
-        else
-          image_composite_porterduff(out.get(), a.get(), op, b.get(), true, 3, 1, 26, 5);
-        return out;
-      });
-      EXPECT_TRUE(same_pixels(paths.first, paths.second)) << type << " op " << op;
-    }
+    // The whole image holds the zero and full-scale alphas; the region's
+    // rows start off the vector's four-pixel grid and end with a partial one.
+    for (int op = 0; op <= 9; ++op)
+      for (bool whole : {false, true}) {
+        const int x0 = whole ? -1 : 3, y0 = whole ? -1 : 1, x1 = whole ? -1 : 26, y1 = whole ? -1 : 5;
+        const auto paths = run_on_both_simd_paths([&] {
+          ImagePtr out(image_data_copy(b.get()));
+          if (op == 0)
+            image_cross_dissolve_porterduff(out.get(), a.get(), b.get(), 0.37, x0, y0, x1, y1);
+          else
+            image_composite_porterduff(out.get(), a.get(), op, b.get(), true, x0, y0, x1, y1);
+          return out;
+        });
+        EXPECT_TRUE(same_pixels(paths.first, paths.second)) << type << " op " << op << " whole " << whole;
+      }
   }
 }
 
