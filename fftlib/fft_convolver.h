@@ -180,8 +180,17 @@ class FFTConvolver {
   static void mp_multiply_transforms_2D_single(void* object, int first, int last);
   static void mp_multiply_transforms_2D_double(void* object, int first, int last);
   static void mp_multiply_transforms_2D_fftw(void* object, int first, int last);
-  // Forward column transform, multiply and inverse column transform of the
-  // power-of-two back-ends in one pass (over grid columns).
+  // The power-of-two back-ends' passes: insert and forward row transform
+  // (over grid rows); forward column transform, multiply by the PSF
+  // spectrum and inverse column transform (over grid columns); inverse row
+  // transform and extract (over output rows). The PSF spectrum is stored
+  // column by column (store_psf_columns, over grid columns).
+  static void mp_insert_forward_rows_single(void* object, int first, int last);
+  static void mp_insert_forward_rows_double(void* object, int first, int last);
+  static void mp_inverse_rows_extract_single(void* object, int first, int last);
+  static void mp_inverse_rows_extract_double(void* object, int first, int last);
+  static void mp_store_psf_columns_single(void* object, int first, int last);
+  static void mp_store_psf_columns_double(void* object, int first, int last);
   static void mp_convolve_columns_single(void* object, int first, int last);
   static void mp_convolve_columns_double(void* object, int first, int last);
   static void mp_extract_from_complex_single(void* object, int first, int last);
@@ -210,8 +219,6 @@ class FFTConvolver {
   bool check_output(const image_data* out, const image_data* source);
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   bool check_yc(image_data* out, int channel_mask, int backend);
-  template <typename C>
-  bool row_stage(int kind, int first_row, int row_count);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
   template <typename C>

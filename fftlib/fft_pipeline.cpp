@@ -97,15 +97,14 @@ template <>
 struct Stages<complex4> {
   static constexpr int backend = FFTConvolver::MODE_POW2_SINGLE;
   static constexpr mp_worker_fn insert = FFTConvolver::mp_insert_into_complex_single;
-  static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_single;
-  static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_single;
+  static constexpr mp_worker_fn insert_forward = FFTConvolver::mp_insert_forward_rows_single;
+  static constexpr mp_worker_fn inverse_extract = FFTConvolver::mp_inverse_rows_extract_single;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_single;
   static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_single;
-  static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_single,
-                                           FFTConvolver::mp_inverse_fft_2D_rows_single,
+  static constexpr mp_worker_fn store_psf_columns = FFTConvolver::mp_store_psf_columns_single;
+  static constexpr mp_worker_fn rows[2] = {FFTConvolver::mp_forward_fft_2D_rows_single,
                                            FFTConvolver::mp_scale_fft_2D_rows_single};
-  static constexpr mp_worker_fn columns[3] = {FFTConvolver::mp_forward_fft_2D_columns_single,
-                                              FFTConvolver::mp_inverse_fft_2D_columns_single,
+  static constexpr mp_worker_fn columns[2] = {FFTConvolver::mp_forward_fft_2D_columns_single,
                                               FFTConvolver::mp_scale_fft_2D_columns_single};
 };
 
@@ -113,19 +112,18 @@ template <>
 struct Stages<complex8> {
   static constexpr int backend = FFTConvolver::MODE_POW2_DOUBLE;
   static constexpr mp_worker_fn insert = FFTConvolver::mp_insert_into_complex_double;
-  static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_double;
-  static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_double;
+  static constexpr mp_worker_fn insert_forward = FFTConvolver::mp_insert_forward_rows_double;
+  static constexpr mp_worker_fn inverse_extract = FFTConvolver::mp_inverse_rows_extract_double;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_double;
   static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_double;
-  static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_double,
-                                           FFTConvolver::mp_inverse_fft_2D_rows_double,
+  static constexpr mp_worker_fn store_psf_columns = FFTConvolver::mp_store_psf_columns_double;
+  static constexpr mp_worker_fn rows[2] = {FFTConvolver::mp_forward_fft_2D_rows_double,
                                            FFTConvolver::mp_scale_fft_2D_rows_double};
-  static constexpr mp_worker_fn columns[3] = {FFTConvolver::mp_forward_fft_2D_columns_double,
-                                              FFTConvolver::mp_inverse_fft_2D_columns_double,
+  static constexpr mp_worker_fn columns[2] = {FFTConvolver::mp_forward_fft_2D_columns_double,
                                               FFTConvolver::mp_scale_fft_2D_columns_double};
 };
 
-enum { FORWARD, INVERSE, SCALE };
+enum { FORWARD, SCALE };
 
 }  // namespace
 
@@ -223,18 +221,6 @@ bool FFTConvolver::set_PSF_2D(image_data* psf, int psf_margin) { return set_up_p
 bool FFTConvolver::set_PSF_2D_single(image_data* psf, int m) { return set_PSF_2D_complex<complex4>(psf, m); }
 bool FFTConvolver::set_PSF_2D_double(image_data* psf, int m) { return set_PSF_2D_complex<complex8>(psf, m); }
 
-// Rows first_row .. first_row + row_count - 1 of the grid through one of the
-// row workers.
-template <typename C>
-bool FFTConvolver::row_stage(int kind, int first_row, int row_count) {
-  const int w = padded_width, h = padded_height;
-  C* grid = static_cast<C*>(work_grid);
-  set_work_grid(grid + static_cast<ptrdiff_t>(first_row) * w, w, h);
-  const bool ok = run_stage(Stages<C>::rows[kind], row_count);
-  set_work_grid(grid, w, h);
-  return ok;
-}
-
 template <typename C>
 bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!begin_psf_set_up(psf, psf_margin, false)) return false;
@@ -244,7 +230,9 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   for (int i = 0; i < 2; ++i)
     if (!complex_buffers[i] && !(complex_buffers[i] = alloc_zeroed_grid(bytes))) return psf_failed(FFT_ERR_MEMORY);
   complex_sample_bytes = sizeof(C);
-  C* grid = static_cast<C*>(complex_buffers[0]);
+  // The spectrum is made in the image grid and stored column by column,
+  // the way the column pass reads it.
+  C* grid = static_cast<C*>(complex_buffers[1]);
   channel = 1;
   normalise = true;
   insert_image = psf;
@@ -255,9 +243,9 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!centre_psf(grid, w, h)) return psf_failed(FFT_ERR_MISSING);
   // The spectrum is scaled by 1/(W H) once here, so convolutions need no
   // scaling pass.
-  if (!row_stage<C>(FORWARD, 0, h) || !run_stage(Stages<C>::columns[FORWARD], w) ||
-      !run_stage(Stages<C>::rows[SCALE], h) ||
-      !run_stage(Stages<C>::columns[SCALE], w))
+  if (!run_stage(Stages<C>::rows[FORWARD], h) || !run_stage(Stages<C>::columns[FORWARD], w) ||
+      !run_stage(Stages<C>::rows[SCALE], h) || !run_stage(Stages<C>::columns[SCALE], w) ||
+      !run_stage(Stages<C>::store_psf_columns, w))
     return psf_failed(error_code);
   psf_backend = Stages<C>::backend;
   return true;
@@ -347,13 +335,12 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
     insert_image = source_image;
     insert_edge_mode = edge_mode;
     insert_component = yc ? c : -1;
+    // Rows are transformed as they are inserted and extracted as they are
+    // transformed back: every pass over the grid is one pass over memory.
+    output_image = yc ? nullptr : out;
     set_work_grid(complex_buffers[1], w, h);
-    // Zero margin rows stay zero through the row transforms, and only the
-    // picture's rows are extracted: rows are transformed where they matter.
-    const bool zero_margins = edge_mode == 1 && !(yc && (c == 1 || c == 2));
-    const int first = zero_margins ? y_offset : 0, count = zero_margins ? source_image->height : h;
-    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !row_stage<C>(FORWARD, first, count) ||
-        !run_stage(Stages<C>::convolve_columns, w) || !row_stage<C>(INVERSE, y_offset, source_image->height))
+    if (!run_stage(Stages<C>::insert_forward, h) || !run_stage(Stages<C>::convolve_columns, w) ||
+        !run_stage(Stages<C>::inverse_extract, source_image->height))
       return false;
     if (yc) {
       if (c == 3) continue;
@@ -363,10 +350,7 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
         return false;
       }
       std::swap(store, complex_buffers[1]);
-      continue;
     }
-    output_image = out;
-    if (!run_stage(Stages<C>::extract, out->height)) return false;
   }
   if (!yc) return true;
   output_image = out;

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -108,38 +109,61 @@ struct FFTPipeline {
     }
   }
 
-  // Whole grid rows first..last: the picture at (x offset, y offset), the
-  // margins zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1
-  // or the nearest edge sample in edge mode 2.
+  // Whole grid row gr: the picture at (x offset, y offset), the margins
+  // zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1 or the
+  // nearest edge sample in edge mode 2.
+  template <typename G>
+  static void insert_row(FFTConvolver* self, G* row, int gr) {
+    const int row_length = self->band_width;
+    const image_data* img = self->insert_image;
+    const int w = img->width, h = img->height, xo = self->x_offset;
+    const bool repeat = self->insert_edge_mode == 2;
+    const double fill = (self->insert_component == 1 || self->insert_component == 2) ? 0.5 : 0.0;
+    int ir = gr - self->y_offset;
+    if (ir < 0 || ir >= h) {
+      if (!repeat) {
+        for (int x = 0; x < row_length; ++x) put(row[x], fill);
+        return;
+      }
+      ir = ir < 0 ? 0 : h - 1;
+    }
+    switch (img->pixel_type) {
+      case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, ir, row + xo); break;
+      default: line_values<float>(self, ir, row + xo); break;
+    }
+    const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
+    for (int x = 0; x < xo; ++x) put(row[x], left);
+    for (int x = xo + w; x < row_length; ++x) put(row[x], right);
+  }
+
+  // Grid rows first..last.
   template <typename G>
   static void insert(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     G* grid = static_cast<G*>(self->work_grid);
-    const int row_length = self->band_width;
-    const image_data* img = self->insert_image;
-    const int w = img->width, h = img->height, xo = self->x_offset, yo = self->y_offset;
-    const bool repeat = self->insert_edge_mode == 2;
-    const double fill = (self->insert_component == 1 || self->insert_component == 2) ? 0.5 : 0.0;
     for (int gr = first; gr <= last; ++gr) {
       if (self->aborted()) return;
-      G* row = grid + static_cast<ptrdiff_t>(gr) * row_length;
-      int ir = gr - yo;
-      if (ir < 0 || ir >= h) {
-        if (!repeat) {
-          for (int x = 0; x < row_length; ++x) put(row[x], fill);
-          continue;
-        }
-        ir = ir < 0 ? 0 : h - 1;
-      }
-      switch (img->pixel_type) {
-        case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, ir, row + xo); break;
-        case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, ir, row + xo); break;
-        case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, ir, row + xo); break;
-        default: line_values<float>(self, ir, row + xo); break;
-      }
-      const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
-      for (int x = 0; x < xo; ++x) put(row[x], left);
-      for (int x = xo + w; x < row_length; ++x) put(row[x], right);
+      insert_row(self, grid + static_cast<ptrdiff_t>(gr) * self->band_width, gr);
+    }
+  }
+
+  // Grid rows first..last, each transformed while it is still in cache.
+  // Margin rows of zeros stay zeros through a transform, so they are left
+  // as they are.
+  template <typename C, bool (*Forward)(C*, int)>
+  static void insert_forward(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    C* grid = static_cast<C*>(self->work_grid);
+    const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
+    const bool zero_margins =
+        self->insert_edge_mode == 1 && self->insert_component != 1 && self->insert_component != 2;
+    for (int gr = first; gr <= last; ++gr) {
+      if (self->aborted()) return;
+      C* row = grid + static_cast<ptrdiff_t>(gr) * w;
+      insert_row(self, row, gr);
+      if (!zero_margins || (gr >= top && gr <= bottom)) Forward(row, w);
     }
   }
 
@@ -161,6 +185,17 @@ struct FFTPipeline {
     }
   }
 
+  // Output row r from its grid line.
+  template <typename G>
+  static void extract_line(FFTConvolver* self, const G* line, int r, double scale) {
+    switch (self->output_image->pixel_type) {
+      case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, line, r, scale); break;
+      case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, line, r, scale); break;
+      case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, line, r, scale); break;
+      default: extract_row<float>(self, line, r, scale); break;
+    }
+  }
+
   template <typename G>
   static void extract(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
@@ -170,13 +205,24 @@ struct FFTPipeline {
                              : 1.0;
     for (int r = first; r <= last; ++r) {
       if (self->aborted()) return;
-      const G* line = grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
-      switch (self->output_image->pixel_type) {
-        case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, line, r, scale); break;
-        case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, line, r, scale); break;
-        case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, line, r, scale); break;
-        default: extract_row<float>(self, line, r, scale); break;
-      }
+      extract_line(self, grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset, r,
+                   scale);
+    }
+  }
+
+  // The picture's grid rows of output rows first..last transformed back in
+  // place, each extracted while it is still in cache when there is an
+  // output (luma-chroma passes keep their grids for the final extract).
+  template <typename C, bool (*Inverse)(C*, int)>
+  static void inverse_extract(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    C* grid = static_cast<C*>(self->work_grid);
+    const int w = self->band_width;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) return;
+      C* row = grid + static_cast<ptrdiff_t>(r + self->y_offset) * w;
+      Inverse(row, w);
+      if (self->output_image) extract_line(self, row + self->x_offset, r, 1.0);
     }
   }
 
@@ -226,29 +272,76 @@ struct FFTPipeline {
     }
   }
 
-  // Image spectrum times PSF spectrum, row by row.
+  // Image spectrum times PSF spectrum, row by row; row r of the PSF
+  // spectrum is gathered from its store of columns.
   template <typename C, bool (*Mul)(C*, const C*, int)>
   static void multiply(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
-    const int w = self->band_width;
+    const int w = self->band_width, h = self->band_height;
+    C* psf_row = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * w, -1, false));
+    if (!psf_row) {
+      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
+      return;
+    }
     for (int r = first; r <= last; ++r) {
+      if (self->aborted()) break;
+      gather_columns(psf, h, w, r, 1, psf_row);
+      Mul(grid + static_cast<ptrdiff_t>(r) * w, psf_row, w);
+    }
+    mem_align_free(psf_row, false);
+  }
+
+  // The PSF spectrum in the work grid to its store, columns first..last,
+  // each column one contiguous line: the column pass reads it in place.
+  template <typename C>
+  static void store_psf_columns(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const C* grid = static_cast<const C*>(self->work_grid);
+    C* psf = static_cast<C*>(self->complex_buffers[0]);
+    const int w = self->band_width, h = self->band_height, block = column_block<C>();
+    for (int c = first; c <= last; c += block) {
       if (self->aborted()) return;
-      Mul(grid + static_cast<ptrdiff_t>(r) * w, psf + static_cast<ptrdiff_t>(r) * w, w);
+      gather_columns(grid, w, h, c, std::min(last - c + 1, block), psf + static_cast<ptrdiff_t>(c) * h);
     }
   }
 
   // The column half of a convolution in one pass over the grid: each block
   // of columns is transformed, multiplied by the same columns of the PSF
-  // spectrum and transformed back while it is in the band's buffer.
+  // spectrum and transformed back while it is in the band's buffer. Only
+  // the picture's rows go back to the grid: nothing reads the others.
+  // Each column is asked about once; the first stop answer ends the band,
+  // after the columns of its block that were let through are written back.
   template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
   static void convolve_columns(void* object, int first, int last) {
-    FFTConvolver::column_pass<C>(object, first, last, true, [](C* column, const C* psf_column, int h) {
-      Forward(column, h);
-      Mul(column, psf_column, h);
-      Inverse(column, h);
-    });
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const int w = self->band_width, h = self->band_height, block = column_block<C>();
+    const int top = self->y_offset, rows = self->psf_height;
+    C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block, -1, false));
+    if (!buffer) {
+      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
+      return;
+    }
+    C* grid = static_cast<C*>(self->work_grid);
+    const C* psf = static_cast<const C*>(self->complex_buffers[0]);
+    for (int c = first; c <= last; c += block) {
+      const int count = std::min(last - c + 1, block);
+      int ready = 0;
+      while (ready < count && !self->aborted()) ++ready;
+      gather_columns(grid, w, h, c, ready, buffer);
+      for (int b = 0; b < ready; ++b) {
+        C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+        Forward(line, h);
+        Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
+        Inverse(line, h);
+        // Packed as lines of the picture's rows; never over a later line.
+        std::memmove(buffer + static_cast<ptrdiff_t>(b) * rows, line + top, sizeof(C) * rows);
+      }
+      scatter_columns(grid + static_cast<ptrdiff_t>(top) * w, w, rows, c, ready, buffer);
+      if (ready < count) break;
+    }
+    mem_align_free(buffer, false);
   }
 
   // FFTW's half spectra: rows of H/2 + 1 complex doubles.
@@ -289,6 +382,21 @@ void FFTConvolver::mp_multiply_transforms_2D_double(void* o, int f, int l) {
   FFTPipeline::multiply<complex8, fftc8_mul>(o, f, l);
 }
 void FFTConvolver::mp_multiply_transforms_2D_fftw(void* o, int f, int l) { FFTPipeline::multiply_fftw(o, f, l); }
+
+void FFTConvolver::mp_insert_forward_rows_single(void* o, int f, int l) {
+  FFTPipeline::insert_forward<complex4, fftc4>(o, f, l);
+}
+void FFTConvolver::mp_insert_forward_rows_double(void* o, int f, int l) {
+  FFTPipeline::insert_forward<complex8, fftc8>(o, f, l);
+}
+void FFTConvolver::mp_inverse_rows_extract_single(void* o, int f, int l) {
+  FFTPipeline::inverse_extract<complex4, fftc4_un>(o, f, l);
+}
+void FFTConvolver::mp_inverse_rows_extract_double(void* o, int f, int l) {
+  FFTPipeline::inverse_extract<complex8, fftc8_un>(o, f, l);
+}
+void FFTConvolver::mp_store_psf_columns_single(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex4>(o, f, l); }
+void FFTConvolver::mp_store_psf_columns_double(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex8>(o, f, l); }
 
 void FFTConvolver::mp_convolve_columns_single(void* o, int f, int l) {
   FFTPipeline::convolve_columns<complex4, fftc4, fftc4_un, fftc4_mul>(o, f, l);
