@@ -133,8 +133,8 @@ class FFTConvolver {
   bool convolve_2D_intel(image_data*, int) { return false; }
   // Copies of the image grid (W x H complex, or W x H doubles for FFTW),
   // allocated into *dst when it is null. After a convolution the picture's
-  // rows of the grid hold its result (the margin rows of the power-of-two
-  // grids are not transformed back: nothing reads them).
+  // rows of the copy hold its result (the margin rows of the power-of-two
+  // grids hold intermediate spectra: nothing reads them).
   bool save_complex_data_single(void** dst);
   bool save_complex_data_double(void** dst);
   bool save_fftw_data(double** dst);
@@ -218,6 +218,8 @@ class FFTConvolver {
   bool check_convolve(image_data* out, int backend);
   bool check_output(const image_data* out, const image_data* source);
   bool save_image_grid(void** dst, size_t sample, bool fftw);
+  template <typename C>
+  void transform_back_rows(C* grid, bool (*inverse)(C*, int));
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
@@ -258,7 +260,10 @@ class FFTConvolver {
   int psf_backend = 0;           // mode whose grids hold the PSF: 1, 2 or 4
   size_t complex_sample_bytes = 0;  // sample size of the complex buffers
   image_data* source_image = nullptr;
-  void* complex_buffers[5] = {};  // PSF spectrum, image grid, Y, C1, C2 stores
+  void* complex_buffers[5] = {};  // PSF spectrum (by columns), image grid, Y, C1, C2 stores
+  // Grids whose picture rows still wait for their inverse row transforms,
+  // which extracts and saves apply on the way out.
+  bool rows_pending[5] = {};
   fftw_plan fftw_plans[3] = {};   // PSF r2c, image r2c, image c2r
   void* fftw_buffers[7] = {};     // PSF real, PSF spectrum, image real, image spectrum, Y, C1, C2
   int psf_width = -1;

@@ -165,9 +165,10 @@ bool FFTConvolver::begin_psf_set_up(image_data* psf, int requested_margin, bool 
 }
 
 void FFTConvolver::free_complex_buffers() {
-  for (void*& buffer : complex_buffers) {
-    if (buffer) mem_align_free(buffer, true);
-    buffer = nullptr;
+  for (int k = 0; k < 5; ++k) {
+    if (complex_buffers[k]) mem_align_free(complex_buffers[k], true);
+    complex_buffers[k] = nullptr;
+    rows_pending[k] = false;
   }
   complex_sample_bytes = 0;
 }
@@ -233,6 +234,7 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   // The spectrum is made in the image grid and stored column by column,
   // the way the column pass reads it.
   C* grid = static_cast<C*>(complex_buffers[1]);
+  rows_pending[1] = false;
   channel = 1;
   normalise = true;
   insert_image = psf;
@@ -335,22 +337,26 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
     insert_image = source_image;
     insert_edge_mode = edge_mode;
     insert_component = yc ? c : -1;
-    // Rows are transformed as they are inserted and extracted as they are
-    // transformed back: every pass over the grid is one pass over memory.
-    output_image = yc ? nullptr : out;
+    // Rows are transformed as they are inserted, and transformed back as
+    // they are extracted without going back to the grid: every pass over
+    // the grid is one pass over memory.
     set_work_grid(complex_buffers[1], w, h);
-    if (!run_stage(Stages<C>::insert_forward, h) || !run_stage(Stages<C>::convolve_columns, w) ||
-        !run_stage(Stages<C>::inverse_extract, source_image->height))
-      return false;
-    if (yc) {
-      if (c == 3) continue;
-      void*& store = complex_buffers[2 + c];
-      if (!store && !(store = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
-        error_code = FFT_ERR_MEMORY;
-        return false;
-      }
-      std::swap(store, complex_buffers[1]);
+    if (!run_stage(Stages<C>::insert_forward, h) || !run_stage(Stages<C>::convolve_columns, w)) return false;
+    rows_pending[1] = true;
+    if (!yc) {
+      output_image = out;
+      if (!run_stage(Stages<C>::inverse_extract, source_image->height)) return false;
+      continue;
     }
+    if (c == 3) continue;
+    const int slot = 2 + c;
+    if (!complex_buffers[slot] &&
+        !(complex_buffers[slot] = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
+      error_code = FFT_ERR_MEMORY;
+      return false;
+    }
+    std::swap(complex_buffers[slot], complex_buffers[1]);
+    std::swap(rows_pending[slot], rows_pending[1]);
   }
   if (!yc) return true;
   output_image = out;
@@ -450,7 +456,20 @@ bool FFTConvolver::save_image_grid(void** dst, size_t sample, bool fftw) {
     error_code = FFT_ERR_MEMORY;
     return false;
   }
+  if (!fftw && rows_pending[1]) {
+    if (sample == sizeof(complex4))
+      transform_back_rows(static_cast<complex4*>(*dst), fftc4_un);
+    else
+      transform_back_rows(static_cast<complex8*>(*dst), fftc8_un);
+  }
   return true;
+}
+
+// The copy gets the inverse row transforms that a convolution leaves
+// pending, on the same rows and with the same plans as in the grid.
+template <typename C>
+void FFTConvolver::transform_back_rows(C* grid, bool (*inverse)(C*, int)) {
+  for (int r = 0; r < psf_height; ++r) inverse(grid + static_cast<ptrdiff_t>(y_offset + r) * padded_width, padded_width);
 }
 
 // The luma-chroma entry points (fft_pipeline_yc.cpp) run the same passes.

@@ -210,66 +210,110 @@ struct FFTPipeline {
     }
   }
 
-  // The picture's grid rows of output rows first..last transformed back in
-  // place, each extracted while it is still in cache when there is an
-  // output (luma-chroma passes keep their grids for the final extract).
-  template <typename C, bool (*Inverse)(C*, int)>
-  static void inverse_extract(void* object, int first, int last) {
-    FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    C* grid = static_cast<C*>(self->work_grid);
-    const int w = self->band_width;
-    for (int r = first; r <= last; ++r) {
-      if (self->aborted()) return;
-      C* row = grid + static_cast<ptrdiff_t>(r + self->y_offset) * w;
-      Inverse(row, w);
-      if (self->output_image) extract_line(self, row + self->x_offset, r, 1.0);
-    }
+  // A band's buffer of count samples (page-aligned, as the grids are, so
+  // transforms in it run the grids' plans); null and a memory error when
+  // it is refused.
+  template <typename G>
+  static G* band_lines(FFTConvolver* self, int count) {
+    G* lines = static_cast<G*>(mem_align_alloc(static_cast<unsigned>(sizeof(G)) * count, -1, false));
+    if (!lines) self->error_code = FFTConvolver::FFT_ERR_MEMORY;
+    return lines;
   }
 
-  // Luma-chroma back to RGB from the three stores (alpha from the image
-  // grid); alpha is written when selected and present in both images, and
-  // zeroed otherwise.
+  // A picture row of a grid transformed back into row, the grid left as it
+  // is: nothing is written back to memory.
+  static void inverse_row(const complex4* grid_row, complex4* row, int w) {
+    std::memcpy(row, grid_row, sizeof(complex4) * w);
+    fftc4_un(row, w);
+  }
+  static void inverse_row(const complex8* grid_row, complex8* row, int w) {
+    std::memcpy(row, grid_row, sizeof(complex8) * w);
+    fftc8_un(row, w);
+  }
+  static void inverse_row(const double*, double*, int) {}
+
+  // Output rows first..last from the picture's grid rows, each transformed
+  // back in the band's buffer and extracted from it.
+  template <typename C>
+  static void inverse_extract(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const C* grid = static_cast<const C*>(self->work_grid);
+    const int w = self->band_width;
+    C* row = band_lines<C>(self, w);
+    if (!row) return;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) break;
+      inverse_row(grid + static_cast<ptrdiff_t>(r + self->y_offset) * w, row, w);
+      extract_line(self, row + self->x_offset, r, 1.0);
+    }
+    mem_align_free(row, false);
+  }
+
+  // Luma-chroma back to RGB from the lines of Y, C1, C2 and alpha (from x
+  // offset on); alpha is written when selected and present in both images,
+  // and zeroed otherwise (its line is then not read).
   template <typename T, typename G>
-  static void extract_yc_row(FFTConvolver* self, G* const stores[4], ptrdiff_t at, int r, double scale) {
+  static void extract_yc_row(FFTConvolver* self, const G* const lines[4], int r, double scale) {
     image_data* out = self->output_image;
     T* dst = reinterpret_cast<T*>(image_row(out, r));
     const int ch = out->channels;
-    const bool alpha = (self->channel & 8) && ch > 3 && self->source_image->channels > 3;
+    const bool alpha = yc_alpha(self);
     const bool curve = self->stretch_active(), alpha_curve = curve && self->yc_emph_alpha;
     const double full = image_full_scale(out->pixel_type);
     auto store = [full](double v) { return to_sample<T>(std::min(std::max(v, 0.0), 1.0) * full + 0.5); };
     for (int x = 0; x < out->width; ++x) {
-      double y = real_part(stores[0][at + x]) * scale;
-      const double c1 = real_part(stores[1][at + x]) * scale - 0.5, c2 = real_part(stores[2][at + x]) * scale - 0.5;
+      double y = real_part(lines[0][x]) * scale;
+      const double c1 = real_part(lines[1][x]) * scale - 0.5, c2 = real_part(lines[2][x]) * scale - 0.5;
       if (curve) y = self->unstretch(y);
       dst[x * ch] = store(y + 1.402f * c1);
       dst[x * ch + 1] = store(0.996036f * y - 0.714136f * c1 - 0.277836f * c2);
       dst[x * ch + 2] = store(1.020408f * y + 1.430612f * c2);
       if (ch > 3) {
-        double a = alpha ? real_part(stores[3][at + x]) * scale : 0.0;
+        double a = alpha ? real_part(lines[3][x]) * scale : 0.0;
         if (alpha && alpha_curve) a = self->unstretch(a);
         dst[x * ch + 3] = alpha ? store(a) : 0;
       }
     }
   }
 
+  static bool yc_alpha(const FFTConvolver* self) {
+    return (self->channel & 8) && self->output_image->channels > 3 && self->source_image->channels > 3;
+  }
+
+  // The stores are Y, C1, C2 and the image grid (alpha). FFTW's hold
+  // results; the complex ones hold the picture's rows still to be
+  // transformed back, which happens row by row here in a band buffer.
   template <typename G>
   static void extract_yc(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    const bool fftw = std::is_same<G, double>::value;
+    constexpr bool fftw = std::is_same<G, double>::value;
     void* const* buffers = fftw ? self->fftw_buffers : self->complex_buffers;
     G* const stores[4] = {static_cast<G*>(buffers[fftw ? 4 : 2]), static_cast<G*>(buffers[fftw ? 5 : 3]),
                           static_cast<G*>(buffers[fftw ? 6 : 4]), static_cast<G*>(buffers[fftw ? 2 : 1])};
+    const int w = self->band_width, planes = yc_alpha(self) ? 4 : 3;
     const double scale = fftw ? 1.0 / (static_cast<double>(self->padded_width) * self->padded_height) : 1.0;
+    G* rows = fftw ? nullptr : band_lines<G>(self, 4 * w);
+    if (!fftw && !rows) return;
     for (int r = first; r <= last; ++r) {
-      if (self->aborted()) return;
-      const ptrdiff_t at = static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
+      if (self->aborted()) break;
+      const ptrdiff_t at = static_cast<ptrdiff_t>(r + self->y_offset) * w;
+      const G* lines[4] = {};
+      for (int k = 0; k < planes; ++k) {
+        if (fftw) {
+          lines[k] = stores[k] + at + self->x_offset;
+          continue;
+        }
+        G* row = rows + static_cast<ptrdiff_t>(k) * w;
+        inverse_row(stores[k] + at, row, w);
+        lines[k] = row + self->x_offset;
+      }
       switch (self->output_image->pixel_type) {
-        case IMAGE_PIXEL_BYTE: extract_yc_row<uint8_t>(self, stores, at, r, scale); break;
-        case IMAGE_PIXEL_WORD: extract_yc_row<uint16_t>(self, stores, at, r, scale); break;
-        default: extract_yc_row<uint32_t>(self, stores, at, r, scale); break;
+        case IMAGE_PIXEL_BYTE: extract_yc_row<uint8_t>(self, lines, r, scale); break;
+        case IMAGE_PIXEL_WORD: extract_yc_row<uint16_t>(self, lines, r, scale); break;
+        default: extract_yc_row<uint32_t>(self, lines, r, scale); break;
       }
     }
+    if (rows) mem_align_free(rows, false);
   }
 
   // Image spectrum times PSF spectrum, row by row; row r of the PSF
@@ -280,11 +324,8 @@ struct FFTPipeline {
     C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
     const int w = self->band_width, h = self->band_height;
-    C* psf_row = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * w, -1, false));
-    if (!psf_row) {
-      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
-      return;
-    }
+    C* psf_row = band_lines<C>(self, w);
+    if (!psf_row) return;
     for (int r = first; r <= last; ++r) {
       if (self->aborted()) break;
       gather_columns(psf, h, w, r, 1, psf_row);
@@ -318,11 +359,8 @@ struct FFTPipeline {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width, h = self->band_height, block = column_block<C>();
     const int top = self->y_offset, rows = self->psf_height;
-    C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block, -1, false));
-    if (!buffer) {
-      self->error_code = FFTConvolver::FFT_ERR_MEMORY;
-      return;
-    }
+    C* buffer = band_lines<C>(self, h * block);
+    if (!buffer) return;
     C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
     for (int c = first; c <= last; c += block) {
@@ -390,10 +428,10 @@ void FFTConvolver::mp_insert_forward_rows_double(void* o, int f, int l) {
   FFTPipeline::insert_forward<complex8, fftc8>(o, f, l);
 }
 void FFTConvolver::mp_inverse_rows_extract_single(void* o, int f, int l) {
-  FFTPipeline::inverse_extract<complex4, fftc4_un>(o, f, l);
+  FFTPipeline::inverse_extract<complex4>(o, f, l);
 }
 void FFTConvolver::mp_inverse_rows_extract_double(void* o, int f, int l) {
-  FFTPipeline::inverse_extract<complex8, fftc8_un>(o, f, l);
+  FFTPipeline::inverse_extract<complex8>(o, f, l);
 }
 void FFTConvolver::mp_store_psf_columns_single(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex4>(o, f, l); }
 void FFTConvolver::mp_store_psf_columns_double(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex8>(o, f, l); }
