@@ -6,9 +6,12 @@
 #include <limits>
 #include <type_traits>
 
+#include <immintrin.h>
+
 #include "fft_column_pass.h"
 #include "fft_convolver.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 // Band workers of the 2-D convolution. Grids hold complex4 or complex8
 // samples (the power-of-two back-ends) or plain doubles (FFTW's real grid);
@@ -40,6 +43,25 @@ inline T to_sample(double v) {
   const double top = static_cast<double>(std::numeric_limits<T>::max());
   if (!(v > 0.0)) return 0;
   return v >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
+}
+
+// A finished grid row goes to memory past the caches: grids are larger
+// than the caches, and a plain store would first read every line it fills.
+// Stores past the cache are ordered by the fence before the next row.
+Q4_SIMD_TARGET_AVX2 void stream_row_avx2(void* dst, const void* src, size_t bytes) {
+  float* to = static_cast<float*>(dst);
+  const float* from = static_cast<const float*>(src);
+  const size_t whole = bytes / 32 * 8;
+  for (size_t k = 0; k < whole; k += 8) _mm256_stream_ps(to + k, _mm256_load_ps(from + k));
+  std::memcpy(to + whole, from + whole, bytes - whole * sizeof(float));
+  _mm_sfence();
+}
+
+void stream_row(void* dst, const void* src, size_t bytes) {
+  if (q4_simd_use_avx2() && (reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src)) % 32 == 0)
+    stream_row_avx2(dst, src, bytes);
+  else
+    std::memcpy(dst, src, bytes);
 }
 
 const float kR2Y[3] = {0.299f, 0.587f, 0.114f};
@@ -149,7 +171,8 @@ struct FFTPipeline {
     }
   }
 
-  // Grid rows first..last, each transformed while it is still in cache.
+  // Grid rows first..last, each made and transformed in the band's buffer
+  // and then written to the grid.
   // Margin rows of zeros stay zeros through a transform, so they are left
   // as they are.
   template <typename C, bool (*Forward)(C*, int)>
@@ -159,12 +182,15 @@ struct FFTPipeline {
     const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
     const bool zero_margins =
         self->insert_edge_mode == 1 && self->insert_component != 1 && self->insert_component != 2;
+    C* row = band_lines<C>(self, w);
+    if (!row) return;
     for (int gr = first; gr <= last; ++gr) {
-      if (self->aborted()) return;
-      C* row = grid + static_cast<ptrdiff_t>(gr) * w;
+      if (self->aborted()) break;
       insert_row(self, row, gr);
       if (!zero_margins || (gr >= top && gr <= bottom)) Forward(row, w);
+      stream_row(grid + static_cast<ptrdiff_t>(gr) * w, row, sizeof(C) * w);
     }
+    mem_align_free(row, false);
   }
 
   // Output rows first..last from grid row r + y offset, column x offset on,

@@ -11,6 +11,7 @@
 #include "fft_convolver.h"
 #include "q4_files.h"
 #include "q4_memory.h"
+#include "simd_paths.h"
 #include "thread_band_executor.h"
 
 namespace fs = std::filesystem;
@@ -425,4 +426,43 @@ TEST(FftConvolve2D, MultiplyWorkersUseThePsfSpectrum) {
     ASSERT_NEAR(g8[k].re, (k % 7) * scale, 1e-15);
     ASSERT_NEAR(g8[k].im, (k % 5 - 2) * scale, 1e-15);
   }
+}
+
+TEST(FftConvolve2D, BothSimdPathsGiveTheSameBitsAndSavedRowsHoldTheResult) {
+  const int w = 16, h = 10;
+  OwnedImage psf(asymmetric_psf(w, h));
+  OwnedImage img(random_image(w, h, 4, IMAGE_PIXEL_WORD, 11));
+  for (int mode : {1, 2})
+    for (bool yc : {false, true}) {
+      const auto both = run_on_both_simd_paths([&] {
+        FFTConvolver fft(mode);
+        OwnedImage out(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
+        std::vector<unsigned char> bytes;
+        if (!fft.set_PSF_2D(psf, 2) || !fft.set_image_2D(img) || !(yc ? fft.convolve_2D_YC(out, 15) : fft.convolve_2D(out, 15)))
+          return bytes;
+        const unsigned char* pixels = static_cast<const unsigned char*>(out->pixels);
+        bytes.assign(pixels, pixels + static_cast<size_t>(out->row_bytes) * h);
+        void* block = nullptr;
+        const bool single = mode == FFTConvolver::MODE_POW2_SINGLE;
+        if (yc || !(single ? fft.save_complex_data_single(&block) : fft.save_complex_data_double(&block)))
+          return bytes;
+        // The saved grid's picture rows hold the result of the last channel
+        // (alpha), transformed back.
+        const int pw = fft.get_padded_width(), xo = (pw - w) / 2, yo = (fft.get_padded_height() - h) / 2;
+        int far = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const ptrdiff_t at = static_cast<ptrdiff_t>(y + yo) * pw + xo + x;
+            const double re = single ? static_cast<const complex4*>(block)[at].re : static_cast<const complex8*>(block)[at].re;
+            far += std::fabs(re - get_sample(out, x, y, 3)) > 1.0;
+          }
+        EXPECT_EQ(far, 0) << "mode " << mode;
+        const size_t grid_bytes = (single ? sizeof(complex4) : sizeof(complex8)) * pw * fft.get_padded_height();
+        bytes.insert(bytes.end(), static_cast<unsigned char*>(block), static_cast<unsigned char*>(block) + grid_bytes);
+        mem_align_free(block, true);
+        return bytes;
+      });
+      ASSERT_FALSE(both.first.empty());
+      EXPECT_EQ(both.first, both.second) << "mode " << mode << " yc " << yc;
+    }
 }
