@@ -220,6 +220,8 @@ class FFTConvolver {
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   template <typename C>
   void transform_back_rows(C* grid, bool (*inverse)(C*, int));
+  int first_made_row() const;
+  int made_rows() const;
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);

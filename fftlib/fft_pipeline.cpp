@@ -305,6 +305,13 @@ bool FFTConvolver::check_output(const image_data* out, const image_data* source)
   return false;
 }
 
+// Every margin row above the picture is the same as the one next to it, and
+// so is every one below (zeros, neutral chroma or a repeated edge), so the
+// power-of-two passes make and read the picture's rows and those two margin
+// rows only.
+int FFTConvolver::first_made_row() const { return std::max(y_offset - 1, 0); }
+int FFTConvolver::made_rows() const { return std::min(y_offset + psf_height + 1, padded_height) - first_made_row(); }
+
 // The plain and the luma-chroma convolution pick the back-end alike.
 bool FFTConvolver::convolve_by_mode(image_data* out, int channel_mask, bool yc) {
   switch (mode) {
@@ -341,7 +348,9 @@ bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
     // they are extracted without going back to the grid: every pass over
     // the grid is one pass over memory.
     set_work_grid(complex_buffers[1], w, h);
-    if (!run_stage(Stages<C>::insert_forward, h) || !run_stage(Stages<C>::convolve_columns, w)) return false;
+    if (!run_stage(Stages<C>::insert_forward, made_rows()) ||
+        !run_stage(Stages<C>::convolve_columns, w))
+      return false;
     rows_pending[1] = true;
     if (!yc) {
       output_image = out;

@@ -171,20 +171,19 @@ struct FFTPipeline {
     }
   }
 
-  // Grid rows first..last, each made and transformed in the band's buffer
-  // and then written to the grid.
-  // Margin rows of zeros stay zeros through a transform, so they are left
-  // as they are.
+  // Made rows first..last (counted from first_made_row), each made and
+  // transformed in the band's buffer and then written to the grid.
   template <typename C, bool (*Forward)(C*, int)>
   static void insert_forward(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     C* grid = static_cast<C*>(self->work_grid);
     const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
+    const int lowest = self->first_made_row();
     const bool zero_margins =
         self->insert_edge_mode == 1 && self->insert_component != 1 && self->insert_component != 2;
     C* row = band_lines<C>(self, w);
     if (!row) return;
-    for (int gr = first; gr <= last; ++gr) {
+    for (int gr = lowest + first; gr <= lowest + last; ++gr) {
       if (self->aborted()) break;
       insert_row(self, row, gr);
       if (!zero_margins || (gr >= top && gr <= bottom)) Forward(row, w);
@@ -389,11 +388,23 @@ struct FFTPipeline {
     if (!buffer) return;
     C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
+    // The made rows, widened to whole tiles of four rows for the gather;
+    // the rows it reads beyond them are overwritten by the repeats.
+    const int lowest = self->first_made_row(), end = lowest + self->made_rows();
+    const int from = lowest & ~3, read = std::min((end + 3) & ~3, h) - from;
     for (int c = first; c <= last; c += block) {
       const int count = std::min(last - c + 1, block);
       int ready = 0;
       while (ready < count && !self->aborted()) ++ready;
-      gather_columns(grid, w, h, c, ready, buffer);
+      gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer);
+      // Lines of `read` samples spread to whole columns, the last line
+      // first so that none lands on one still to move.
+      for (int b = ready - 1; b >= 0; --b) {
+        C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+        std::memmove(line + from, buffer + static_cast<ptrdiff_t>(b) * read, sizeof(C) * read);
+        std::fill(line, line + lowest, line[lowest]);
+        std::fill(line + end, line + h, line[end - 1]);
+      }
       for (int b = 0; b < ready; ++b) {
         C* line = buffer + static_cast<ptrdiff_t>(b) * h;
         Forward(line, h);
