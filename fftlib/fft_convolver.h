@@ -263,6 +263,15 @@ class FFTConvolver {
   size_t complex_sample_bytes = 0;  // sample size of the complex buffers
   image_data* source_image = nullptr;
   void* complex_buffers[5] = {};  // PSF spectrum (by columns), image grid, Y, C1, C2 stores
+  // A channel (bit) or luma-chroma component (0..3, else -1) that the
+  // power-of-two passes run through, and the complex buffer it uses.
+  struct Plane {
+    int channel;
+    int component;
+    int slot;
+  };
+  Plane planes[4] = {};
+  int plane_count = 0;
   // Grids whose picture rows still wait for their inverse row transforms,
   // which extracts and saves apply on the way out.
   bool rows_pending[5] = {};

@@ -329,48 +329,38 @@ bool FFTConvolver::convolve_2D_single(image_data* out, int mask) { return convol
 bool FFTConvolver::convolve_2D_double(image_data* out, int mask) { return convolve_complex<complex8>(out, mask, false); }
 bool FFTConvolver::convolve_2D_fftw(image_data* out, int mask) { return convolve_fftw(out, mask, false); }
 
-// Luma-chroma passes leave each colour component's result in its own store;
-// the store and the image grid trade places, so nothing is copied (every
-// insert rewrites the whole grid it is given).
+// The selected channels (or luma-chroma components) go through the passes
+// together, each in a grid of its own: the last channel in the image grid,
+// the others in the stores; Y, C1 and C2 in the stores and alpha in the
+// image grid. The picture's rows are left to be transformed back on the way
+// out (by the extract, or by a save).
 template <typename C>
 bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
   if (!(yc ? check_yc(out, mask, Stages<C>::backend) : check_convolve(out, Stages<C>::backend))) return false;
   const int w = padded_width, h = padded_height;
   const int channels = std::min<int>(std::min(source_image->channels, out->channels), 4);
-  for (int c = 0; c < channels; ++c) {
-    if (!(mask & (1 << c))) continue;
-    channel = 1 << c;
-    normalise = false;
-    insert_image = source_image;
-    insert_edge_mode = edge_mode;
-    insert_component = yc ? c : -1;
-    // Rows are transformed as they are inserted, and transformed back as
-    // they are extracted without going back to the grid: every pass over
-    // the grid is one pass over memory.
-    set_work_grid(complex_buffers[1], w, h);
-    if (!run_stage(Stages<C>::insert_forward, made_rows()) ||
-        !run_stage(Stages<C>::convolve_columns, w))
-      return false;
-    rows_pending[1] = true;
-    if (!yc) {
-      output_image = out;
-      if (!run_stage(Stages<C>::inverse_extract, source_image->height)) return false;
-      continue;
-    }
-    if (c == 3) continue;
-    const int slot = 2 + c;
-    if (!complex_buffers[slot] &&
-        !(complex_buffers[slot] = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
+  plane_count = 0;
+  for (int c = 0; c < channels; ++c)
+    if (mask & (1 << c)) planes[plane_count++] = {1 << c, yc ? c : -1, 0};
+  if (plane_count == 0) return true;
+  for (int p = 0; p < plane_count; ++p) {
+    Plane& plane = planes[p];
+    plane.slot = yc ? (plane.component == 3 ? 1 : 2 + plane.component) : (p == plane_count - 1 ? 1 : 2 + p);
+    void*& grid = complex_buffers[plane.slot];
+    if (!grid && !(grid = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
       error_code = FFT_ERR_MEMORY;
       return false;
     }
-    std::swap(complex_buffers[slot], complex_buffers[1]);
-    std::swap(rows_pending[slot], rows_pending[1]);
   }
-  if (!yc) return true;
-  output_image = out;
-  channel = mask;
+  normalise = false;
+  insert_image = source_image;
+  insert_edge_mode = edge_mode;
   set_work_grid(complex_buffers[1], w, h);
+  if (!run_stage(Stages<C>::insert_forward, made_rows()) || !run_stage(Stages<C>::convolve_columns, w)) return false;
+  for (int p = 0; p < plane_count; ++p) rows_pending[planes[p].slot] = true;
+  output_image = out;
+  if (!yc) return run_stage(Stages<C>::inverse_extract, source_image->height);
+  channel = mask;
   return run_stage(Stages<C>::extract_yc, out->height);
 }
 

@@ -90,20 +90,23 @@ double FFTConvolver::unstretch(double y) const {
 }
 
 struct FFTPipeline {
-  // The samples of image row ir that the current insert pass wants, into
+  // The plane of the current pass (FFTW's and the PSF's passes run one).
+  static FFTConvolver::Plane pass_plane(const FFTConvolver* self) { return {self->channel, self->insert_component, 1}; }
+
+  // The samples of image row ir that the plane wants, into
   // out[0 .. width - 1]: a channel (normalised or gamma-stretched as the
   // pass says) or a luma-chroma component.
   template <typename T, typename G>
-  static void line_values(const FFTConvolver* self, int ir, G* out) {
+  static void line_values(const FFTConvolver* self, FFTConvolver::Plane plane, int ir, G* out) {
     const image_data* img = self->insert_image;
     const T* src = reinterpret_cast<const T*>(image_row(img, ir));
     const int ch = img->channels, w = img->width;
     const float inv = inverse_full_scale(img->pixel_type);
-    const int component = self->insert_component;
+    const int component = plane.component;
     if (component < 0) {
-      const int c = __builtin_ctz(static_cast<unsigned>(self->channel));
+      const int c = __builtin_ctz(static_cast<unsigned>(plane.channel));
       const bool gamma = std::is_same<G, double>::value && !self->normalise && self->gamma_active &&
-                         self->gamma_stretch != 1.0f && self->channel != 8;
+                         self->gamma_stretch != 1.0f && plane.channel != 8;
       for (int x = 0; x < w; ++x) {
         double v = static_cast<double>(src[x * ch + c]);
         if (self->normalise) v *= inv;
@@ -135,12 +138,12 @@ struct FFTPipeline {
   // zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1 or the
   // nearest edge sample in edge mode 2.
   template <typename G>
-  static void insert_row(FFTConvolver* self, G* row, int gr) {
+  static void insert_row(FFTConvolver* self, FFTConvolver::Plane plane, G* row, int gr) {
     const int row_length = self->band_width;
     const image_data* img = self->insert_image;
     const int w = img->width, h = img->height, xo = self->x_offset;
     const bool repeat = self->insert_edge_mode == 2;
-    const double fill = (self->insert_component == 1 || self->insert_component == 2) ? 0.5 : 0.0;
+    const double fill = (plane.component == 1 || plane.component == 2) ? 0.5 : 0.0;
     int ir = gr - self->y_offset;
     if (ir < 0 || ir >= h) {
       if (!repeat) {
@@ -150,10 +153,10 @@ struct FFTPipeline {
       ir = ir < 0 ? 0 : h - 1;
     }
     switch (img->pixel_type) {
-      case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, ir, row + xo); break;
-      case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, ir, row + xo); break;
-      case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, ir, row + xo); break;
-      default: line_values<float>(self, ir, row + xo); break;
+      case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, plane, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, plane, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, plane, ir, row + xo); break;
+      default: line_values<float>(self, plane, ir, row + xo); break;
     }
     const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
     for (int x = 0; x < xo; ++x) put(row[x], left);
@@ -167,27 +170,32 @@ struct FFTPipeline {
     G* grid = static_cast<G*>(self->work_grid);
     for (int gr = first; gr <= last; ++gr) {
       if (self->aborted()) return;
-      insert_row(self, grid + static_cast<ptrdiff_t>(gr) * self->band_width, gr);
+      insert_row(self, pass_plane(self), grid + static_cast<ptrdiff_t>(gr) * self->band_width, gr);
     }
   }
 
-  // Made rows first..last (counted from first_made_row), each made and
-  // transformed in the band's buffer and then written to the grid.
+  // Made rows first..last (counted from first_made_row) of every plane,
+  // each made and transformed in the band's buffer and then written to the
+  // plane's grid; the image row is read from memory once for all planes.
   template <typename C, bool (*Forward)(C*, int)>
   static void insert_forward(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    C* grid = static_cast<C*>(self->work_grid);
     const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
     const int lowest = self->first_made_row();
-    const bool zero_margins =
-        self->insert_edge_mode == 1 && self->insert_component != 1 && self->insert_component != 2;
+    const bool zeros = self->insert_edge_mode == 1;
     C* row = band_lines<C>(self, w);
     if (!row) return;
     for (int gr = lowest + first; gr <= lowest + last; ++gr) {
       if (self->aborted()) break;
-      insert_row(self, row, gr);
-      if (!zero_margins || (gr >= top && gr <= bottom)) Forward(row, w);
-      stream_row(grid + static_cast<ptrdiff_t>(gr) * w, row, sizeof(C) * w);
+      for (int p = 0; p < self->plane_count; ++p) {
+        const FFTConvolver::Plane plane = self->planes[p];
+        insert_row(self, plane, row, gr);
+        // Margin rows of zeros stay zeros through a transform.
+        const bool zero_row = zeros && plane.component != 1 && plane.component != 2 && (gr < top || gr > bottom);
+        if (!zero_row) Forward(row, w);
+        stream_row(static_cast<C*>(self->complex_buffers[plane.slot]) + static_cast<ptrdiff_t>(gr) * w, row,
+                   sizeof(C) * w);
+      }
     }
     mem_align_free(row, false);
   }
@@ -195,12 +203,12 @@ struct FFTPipeline {
   // Output rows first..last from grid row r + y offset, column x offset on,
   // scaled by `scale` (FFTW's transforms are unnormalised).
   template <typename T, typename G>
-  static void extract_row(FFTConvolver* self, const G* line, int r, double scale) {
+  static void extract_row(FFTConvolver* self, FFTConvolver::Plane plane, const G* line, int r, double scale) {
     image_data* out = self->output_image;
     T* dst = reinterpret_cast<T*>(image_row(out, r));
-    const int ch = out->channels, c = __builtin_ctz(static_cast<unsigned>(self->channel));
+    const int ch = out->channels, c = __builtin_ctz(static_cast<unsigned>(plane.channel));
     const bool gamma = std::is_same<G, double>::value && self->gamma_active && self->gamma_stretch != 1.0f &&
-                       self->channel != 8;
+                       plane.channel != 8;
     const double full = image_full_scale(out->pixel_type), inv_gamma = 1.0 / self->gamma_stretch;
     for (int x = 0; x < out->width; ++x) {
       double v = real_part(line[x]) * scale;
@@ -212,12 +220,12 @@ struct FFTPipeline {
 
   // Output row r from its grid line.
   template <typename G>
-  static void extract_line(FFTConvolver* self, const G* line, int r, double scale) {
+  static void extract_line(FFTConvolver* self, FFTConvolver::Plane plane, const G* line, int r, double scale) {
     switch (self->output_image->pixel_type) {
-      case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, line, r, scale); break;
-      case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, line, r, scale); break;
-      case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, line, r, scale); break;
-      default: extract_row<float>(self, line, r, scale); break;
+      case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, plane, line, r, scale); break;
+      case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, plane, line, r, scale); break;
+      case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, plane, line, r, scale); break;
+      default: extract_row<float>(self, plane, line, r, scale); break;
     }
   }
 
@@ -230,8 +238,8 @@ struct FFTPipeline {
                              : 1.0;
     for (int r = first; r <= last; ++r) {
       if (self->aborted()) return;
-      extract_line(self, grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset, r,
-                   scale);
+      extract_line(self, pass_plane(self),
+                   grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset, r, scale);
     }
   }
 
@@ -257,19 +265,23 @@ struct FFTPipeline {
   }
   static void inverse_row(const double*, double*, int) {}
 
-  // Output rows first..last from the picture's grid rows, each transformed
-  // back in the band's buffer and extracted from it.
+  // Output rows first..last from the picture's rows of every plane's grid,
+  // each transformed back in the band's buffer and extracted from it; the
+  // output row stays in cache while its channels are written.
   template <typename C>
   static void inverse_extract(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    const C* grid = static_cast<const C*>(self->work_grid);
     const int w = self->band_width;
     C* row = band_lines<C>(self, w);
     if (!row) return;
     for (int r = first; r <= last; ++r) {
       if (self->aborted()) break;
-      inverse_row(grid + static_cast<ptrdiff_t>(r + self->y_offset) * w, row, w);
-      extract_line(self, row + self->x_offset, r, 1.0);
+      for (int p = 0; p < self->plane_count; ++p) {
+        const FFTConvolver::Plane plane = self->planes[p];
+        const C* grid = static_cast<const C*>(self->complex_buffers[plane.slot]);
+        inverse_row(grid + static_cast<ptrdiff_t>(r + self->y_offset) * w, row, w);
+        extract_line(self, plane, row + self->x_offset, r, 1.0);
+      }
     }
     mem_align_free(row, false);
   }
@@ -373,10 +385,11 @@ struct FFTPipeline {
     }
   }
 
-  // The column half of a convolution in one pass over the grid: each block
-  // of columns is transformed, multiplied by the same columns of the PSF
-  // spectrum and transformed back while it is in the band's buffer. Only
-  // the picture's rows go back to the grid: nothing reads the others.
+  // The column half of a convolution in one pass over the grids: each block
+  // of columns of each plane is transformed, multiplied by the same columns
+  // of the PSF spectrum (read from memory once for all planes) and
+  // transformed back while it is in the band's buffer. Only the picture's
+  // rows go back to the grid: nothing reads the others.
   // Each column is asked about once; the first stop answer ends the band,
   // after the columns of its block that were let through are written back.
   template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
@@ -386,7 +399,6 @@ struct FFTPipeline {
     const int top = self->y_offset, rows = self->psf_height;
     C* buffer = band_lines<C>(self, h * block);
     if (!buffer) return;
-    C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
     // The made rows, widened to whole tiles of four rows for the gather;
     // the rows it reads beyond them are overwritten by the repeats.
@@ -396,24 +408,27 @@ struct FFTPipeline {
       const int count = std::min(last - c + 1, block);
       int ready = 0;
       while (ready < count && !self->aborted()) ++ready;
-      gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer);
-      // Lines of `read` samples spread to whole columns, the last line
-      // first so that none lands on one still to move.
-      for (int b = ready - 1; b >= 0; --b) {
-        C* line = buffer + static_cast<ptrdiff_t>(b) * h;
-        std::memmove(line + from, buffer + static_cast<ptrdiff_t>(b) * read, sizeof(C) * read);
-        std::fill(line, line + lowest, line[lowest]);
-        std::fill(line + end, line + h, line[end - 1]);
+      for (int p = 0; p < self->plane_count; ++p) {
+        C* grid = static_cast<C*>(self->complex_buffers[self->planes[p].slot]);
+        gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer);
+        // Lines of `read` samples spread to whole columns, the last line
+        // first so that none lands on one still to move.
+        for (int b = ready - 1; b >= 0; --b) {
+          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          std::memmove(line + from, buffer + static_cast<ptrdiff_t>(b) * read, sizeof(C) * read);
+          std::fill(line, line + lowest, line[lowest]);
+          std::fill(line + end, line + h, line[end - 1]);
+        }
+        for (int b = 0; b < ready; ++b) {
+          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          Forward(line, h);
+          Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
+          Inverse(line, h);
+          // Packed as lines of the picture's rows; never over a later line.
+          std::memmove(buffer + static_cast<ptrdiff_t>(b) * rows, line + top, sizeof(C) * rows);
+        }
+        scatter_columns(grid + static_cast<ptrdiff_t>(top) * w, w, rows, c, ready, buffer);
       }
-      for (int b = 0; b < ready; ++b) {
-        C* line = buffer + static_cast<ptrdiff_t>(b) * h;
-        Forward(line, h);
-        Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
-        Inverse(line, h);
-        // Packed as lines of the picture's rows; never over a later line.
-        std::memmove(buffer + static_cast<ptrdiff_t>(b) * rows, line + top, sizeof(C) * rows);
-      }
-      scatter_columns(grid + static_cast<ptrdiff_t>(top) * w, w, rows, c, ready, buffer);
       if (ready < count) break;
     }
     mem_align_free(buffer, false);
