@@ -45,24 +45,26 @@ inline T to_sample(double v) {
   return v >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
 }
 
-// A finished grid row goes to memory past the caches: grids are larger
-// than the caches, and a plain store would first read every line it fills.
-// Stores past the cache are ordered by the fence before the next row.
-Q4_SIMD_TARGET_AVX2 void stream_row_avx2(void* dst, const void* src, size_t bytes) {
+// Finished grid samples go to memory past the caches: grids are larger than
+// the caches, and a plain store would first read every line it fills. A
+// worker that streams ends with streams_done(), which orders those stores
+// before anything the worker's caller does next.
+Q4_SIMD_TARGET_AVX2 void stream_copy_avx2(void* dst, const void* src, size_t bytes) {
   float* to = static_cast<float*>(dst);
   const float* from = static_cast<const float*>(src);
   const size_t whole = bytes / 32 * 8;
   for (size_t k = 0; k < whole; k += 8) _mm256_stream_ps(to + k, _mm256_load_ps(from + k));
   std::memcpy(to + whole, from + whole, bytes - whole * sizeof(float));
-  _mm_sfence();
 }
 
-void stream_row(void* dst, const void* src, size_t bytes) {
+void stream_copy(void* dst, const void* src, size_t bytes) {
   if (q4_simd_use_avx2() && (reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src)) % 32 == 0)
-    stream_row_avx2(dst, src, bytes);
+    stream_copy_avx2(dst, src, bytes);
   else
     std::memcpy(dst, src, bytes);
 }
+
+void streams_done() { _mm_sfence(); }
 
 const float kR2Y[3] = {0.299f, 0.587f, 0.114f};
 const float kR2C1[3] = {0.5f, -0.418688f, -0.081312f};
@@ -193,10 +195,11 @@ struct FFTPipeline {
         // Margin rows of zeros stay zeros through a transform.
         const bool zero_row = zeros && plane.component != 1 && plane.component != 2 && (gr < top || gr > bottom);
         if (!zero_row) Forward(row, w);
-        stream_row(static_cast<C*>(self->complex_buffers[plane.slot]) + static_cast<ptrdiff_t>(gr) * w, row,
-                   sizeof(C) * w);
+        stream_copy(static_cast<C*>(self->complex_buffers[plane.slot]) + static_cast<ptrdiff_t>(gr) * w, row,
+                    sizeof(C) * w);
       }
     }
+    streams_done();
     mem_align_free(row, false);
   }
 
@@ -397,8 +400,10 @@ struct FFTPipeline {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width, h = self->band_height, block = column_block<C>();
     const int top = self->y_offset, rows = self->psf_height;
-    C* buffer = band_lines<C>(self, h * block);
+    // Lines of whole columns, then the picture's rows of a block.
+    C* buffer = band_lines<C>(self, (h + rows) * block);
     if (!buffer) return;
+    C* picture_rows = buffer + static_cast<ptrdiff_t>(h) * block;
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
     // The made rows, widened to whole tiles of four rows for the gather;
     // the rows it reads beyond them are overwritten by the repeats.
@@ -424,13 +429,17 @@ struct FFTPipeline {
           Forward(line, h);
           Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
           Inverse(line, h);
-          // Packed as lines of the picture's rows; never over a later line.
-          std::memmove(buffer + static_cast<ptrdiff_t>(b) * rows, line + top, sizeof(C) * rows);
         }
-        scatter_columns(grid + static_cast<ptrdiff_t>(top) * w, w, rows, c, ready, buffer);
+        // The picture's rows of the lines, transposed back into rows of
+        // `ready` samples, each one whole stretch of its grid row.
+        gather_columns(buffer, h, ready, top, rows, picture_rows);
+        for (int i = 0; i < rows; ++i)
+          stream_copy(grid + static_cast<ptrdiff_t>(top + i) * w + c, picture_rows + static_cast<ptrdiff_t>(i) * ready,
+                      sizeof(C) * ready);
       }
       if (ready < count) break;
     }
+    streams_done();
     mem_align_free(buffer, false);
   }
 
