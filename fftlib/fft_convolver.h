@@ -180,11 +180,13 @@ class FFTConvolver {
   static void mp_multiply_transforms_2D_single(void* object, int first, int last);
   static void mp_multiply_transforms_2D_double(void* object, int first, int last);
   static void mp_multiply_transforms_2D_fftw(void* object, int first, int last);
-  // The power-of-two back-ends' passes: insert and forward row transform
-  // (over grid rows); forward column transform, multiply by the PSF
-  // spectrum and inverse column transform (over grid columns); inverse row
-  // transform and extract (over output rows). The PSF spectrum is stored
-  // column by column (store_psf_columns, over grid columns).
+  // The power-of-two back-ends' passes, each over all the channels (or
+  // luma-chroma components) of a convolution: insert and forward row
+  // transform (over the picture's grid rows and one margin row on either
+  // side); forward column transform, multiply by the PSF spectrum and
+  // inverse column transform (over grid columns); inverse row transform and
+  // extract (over output rows). The PSF spectrum is stored column by column
+  // (store_psf_columns, over grid columns).
   static void mp_insert_forward_rows_single(void* object, int first, int last);
   static void mp_insert_forward_rows_double(void* object, int first, int last);
   static void mp_inverse_rows_extract_single(void* object, int first, int last);
@@ -218,11 +220,11 @@ class FFTConvolver {
   bool check_convolve(image_data* out, int backend);
   bool check_output(const image_data* out, const image_data* source);
   bool save_image_grid(void** dst, size_t sample, bool fftw);
+  bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
-  void transform_back_rows(C* grid, bool (*inverse)(C*, int));
+  void transform_back_rows(C* grid, C* row, bool (*inverse)(C*, int));
   int first_made_row() const;
   int made_rows() const;
-  bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
   template <typename C>

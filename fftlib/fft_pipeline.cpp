@@ -450,25 +450,39 @@ bool FFTConvolver::save_image_grid(void** dst, size_t sample, bool fftw) {
   }
   const size_t bytes = sample * static_cast<size_t>(padded_width) * padded_height;
   if (!fftw && bytes > 0xffffffffu) return false;
+  // The copy's picture rows get the inverse row transforms a convolution
+  // left pending, each in an aligned row as the extract does them: the
+  // plans, and so the bits, do not depend on where the copy lies.
+  const bool pending = !fftw && rows_pending[1];
+  void* row = pending ? mem_align_alloc(static_cast<unsigned>(sample) * padded_width, -1, false) : nullptr;
+  if (pending && !row) {
+    error_code = FFT_ERR_MEMORY;
+    return false;
+  }
   if (!save_grid(grid, bytes, dst, fftw)) {
+    mem_align_free(row, false);
     *dst = nullptr;
     error_code = FFT_ERR_MEMORY;
     return false;
   }
-  if (!fftw && rows_pending[1]) {
-    if (sample == sizeof(complex4))
-      transform_back_rows(static_cast<complex4*>(*dst), fftc4_un);
-    else
-      transform_back_rows(static_cast<complex8*>(*dst), fftc8_un);
-  }
+  if (!pending) return true;
+  if (sample == sizeof(complex4))
+    transform_back_rows(static_cast<complex4*>(*dst), static_cast<complex4*>(row), fftc4_un);
+  else
+    transform_back_rows(static_cast<complex8*>(*dst), static_cast<complex8*>(row), fftc8_un);
+  mem_align_free(row, false);
   return true;
 }
 
-// The copy gets the inverse row transforms that a convolution leaves
-// pending, on the same rows and with the same plans as in the grid.
 template <typename C>
-void FFTConvolver::transform_back_rows(C* grid, bool (*inverse)(C*, int)) {
-  for (int r = 0; r < psf_height; ++r) inverse(grid + static_cast<ptrdiff_t>(y_offset + r) * padded_width, padded_width);
+void FFTConvolver::transform_back_rows(C* grid, C* row, bool (*inverse)(C*, int)) {
+  const size_t bytes = sizeof(C) * padded_width;
+  for (int r = 0; r < psf_height; ++r) {
+    C* line = grid + static_cast<ptrdiff_t>(y_offset + r) * padded_width;
+    memcpy(row, line, bytes);
+    inverse(row, padded_width);
+    memcpy(line, row, bytes);
+  }
 }
 
 // The luma-chroma entry points (fft_pipeline_yc.cpp) run the same passes.

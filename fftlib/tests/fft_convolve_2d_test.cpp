@@ -457,6 +457,14 @@ TEST(FftConvolve2D, BothSimdPathsGiveTheSameBitsAndSavedRowsHoldTheResult) {
             far += std::fabs(re - get_sample(out, x, y, 3)) > 1.0;
           }
         EXPECT_EQ(far, 0) << "mode " << mode;
+        {
+          // The row those transforms run in comes from the normal heap.
+          FailingHeap heap(0);
+          void* refused = nullptr;
+          EXPECT_FALSE(single ? fft.save_complex_data_single(&refused) : fft.save_complex_data_double(&refused));
+          EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+          EXPECT_EQ(refused, nullptr);
+        }
         const size_t grid_bytes = (single ? sizeof(complex4) : sizeof(complex8)) * pw * fft.get_padded_height();
         bytes.insert(bytes.end(), static_cast<unsigned char*>(block), static_cast<unsigned char*>(block) + grid_bytes);
         mem_align_free(block, true);
