@@ -155,7 +155,7 @@ void FFTConvolver::rows(void* object, int first, int last) {
 template <typename C, bool (*Op)(C*, int)>
 void FFTConvolver::columns(void* object, int first, int last) {
   if (!fft_pow2_size_ok(static_cast<FFTConvolver*>(object)->band_height)) return;
-  column_pass<C>(object, first, last, false, [](C* column, const C*, int h) { Op(column, h); });
+  column_pass<C>(object, first, last, [](C* column, int h) { Op(column, h); });
 }
 
 void FFTConvolver::mp_forward_fft_2D_rows_single(void* o, int f, int l) { rows<complex4, fftc4>(o, f, l); }

@@ -16,25 +16,21 @@ constexpr int column_block() {
 // Each column is asked about once; the first stop answer ends the band,
 // after the columns of its block that were let through are written back.
 template <typename C, typename Line>
-void FFTConvolver::column_pass(void* object, int first, int last, bool with_psf, Line line) {
+void FFTConvolver::column_pass(void* object, int first, int last, Line line) {
   FFTConvolver* self = static_cast<FFTConvolver*>(object);
   const int w = self->band_width, h = self->band_height, block = column_block<C>();
-  const unsigned lines = static_cast<unsigned>(block) * (with_psf ? 2 : 1);
-  C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * lines, -1, false));
+  C* buffer = static_cast<C*>(mem_align_alloc(static_cast<unsigned>(sizeof(C)) * h * block, -1, false));
   if (!buffer) {
     self->error_code = FFT_ERR_MEMORY;
     return;
   }
   C* grid = static_cast<C*>(self->work_grid);
-  const C* psf = static_cast<const C*>(self->complex_buffers[0]);
-  C* psf_lines = buffer + block * h;
   for (int c = first; c <= last; c += block) {
     const int count = last - c + 1 < block ? last - c + 1 : block;
     int ready = 0;
     while (ready < count && !self->aborted()) ++ready;
     gather_columns(grid, w, h, c, ready, buffer, h);
-    if (with_psf) gather_columns(psf, w, h, c, ready, psf_lines, h);
-    for (int b = 0; b < ready; ++b) line(buffer + b * h, with_psf ? psf_lines + b * h : nullptr, h);
+    for (int b = 0; b < ready; ++b) line(buffer + b * h, h);
     scatter_columns(grid, w, h, c, ready, buffer, h);
     if (ready < count) break;
   }

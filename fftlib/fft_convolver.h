@@ -133,8 +133,8 @@ class FFTConvolver {
   bool convolve_2D_intel(image_data*, int) { return false; }
   // Copies of the image grid (W x H complex, or W x H doubles for FFTW),
   // allocated into *dst when it is null. After a convolution the picture's
-  // rows of the grid hold its result (the margin rows of the power-of-two
-  // grids are not transformed back: nothing reads them).
+  // rows of the copy hold its result (the margin rows of the power-of-two
+  // grids hold intermediate spectra: nothing reads them).
   bool save_complex_data_single(void** dst);
   bool save_complex_data_double(void** dst);
   bool save_fftw_data(double** dst);
@@ -180,8 +180,19 @@ class FFTConvolver {
   static void mp_multiply_transforms_2D_single(void* object, int first, int last);
   static void mp_multiply_transforms_2D_double(void* object, int first, int last);
   static void mp_multiply_transforms_2D_fftw(void* object, int first, int last);
-  // Forward column transform, multiply and inverse column transform of the
-  // power-of-two back-ends in one pass (over grid columns).
+  // The power-of-two back-ends' passes, each over all the channels (or
+  // luma-chroma components) of a convolution: insert and forward row
+  // transform (over the picture's grid rows and one margin row on either
+  // side); forward column transform, multiply by the PSF spectrum and
+  // inverse column transform (over grid columns); inverse row transform and
+  // extract (over output rows). The PSF spectrum is stored column by column
+  // (store_psf_columns, over grid columns).
+  static void mp_insert_forward_rows_single(void* object, int first, int last);
+  static void mp_insert_forward_rows_double(void* object, int first, int last);
+  static void mp_inverse_rows_extract_single(void* object, int first, int last);
+  static void mp_inverse_rows_extract_double(void* object, int first, int last);
+  static void mp_store_psf_columns_single(void* object, int first, int last);
+  static void mp_store_psf_columns_double(void* object, int first, int last);
   static void mp_convolve_columns_single(void* object, int first, int last);
   static void mp_convolve_columns_double(void* object, int first, int last);
   static void mp_extract_from_complex_single(void* object, int first, int last);
@@ -211,7 +222,9 @@ class FFTConvolver {
   bool save_image_grid(void** dst, size_t sample, bool fftw);
   bool check_yc(image_data* out, int channel_mask, int backend);
   template <typename C>
-  bool row_stage(int kind, int first_row, int row_count);
+  void transform_back_rows(C* grid, C* row, bool (*inverse)(C*, int));
+  int first_made_row() const;
+  int made_rows() const;
   template <typename C>
   bool set_PSF_2D_complex(image_data* psf, int margin);
   template <typename C>
@@ -235,12 +248,11 @@ class FFTConvolver {
   static void rows(void* object, int first, int last);
   template <typename C, bool (*Op)(C*, int)>
   static void columns(void* object, int first, int last);
-  // line(column, psf_column, band_height) over the band's columns
-  // first..last of the work grid, gathered a block at a time into lines and
-  // scattered back; with_psf gathers the same columns of the PSF spectrum
-  // beside them (else psf_column is null). In fft_column_pass.h.
+  // line(column, band_height) over the band's columns first..last of the
+  // work grid, gathered a block at a time into lines and scattered back. In
+  // fft_column_pass.h.
   template <typename C, typename Line>
-  static void column_pass(void* object, int first, int last, bool with_psf, Line line);
+  static void column_pass(void* object, int first, int last, Line line);
   bool aborted() const { return abort_test && abort_test(exec_context); }
   bool run_stage(mp_worker_fn worker, int count);
   bool ensure_frequency_table(int n);
@@ -251,7 +263,19 @@ class FFTConvolver {
   int psf_backend = 0;           // mode whose grids hold the PSF: 1, 2 or 4
   size_t complex_sample_bytes = 0;  // sample size of the complex buffers
   image_data* source_image = nullptr;
-  void* complex_buffers[5] = {};  // PSF spectrum, image grid, Y, C1, C2 stores
+  void* complex_buffers[5] = {};  // PSF spectrum (by columns), image grid, Y, C1, C2 stores
+  // A channel (bit) or luma-chroma component (0..3, else -1) that the
+  // power-of-two passes run through, and the complex buffer it uses.
+  struct Plane {
+    int channel;
+    int component;
+    int slot;
+  };
+  Plane planes[4] = {};
+  int plane_count = 0;
+  // Grids whose picture rows still wait for their inverse row transforms,
+  // which extracts and saves apply on the way out.
+  bool rows_pending[5] = {};
   fftw_plan fftw_plans[3] = {};   // PSF r2c, image r2c, image c2r
   void* fftw_buffers[7] = {};     // PSF real, PSF spectrum, image real, image spectrum, Y, C1, C2
   int psf_width = -1;

@@ -97,15 +97,14 @@ template <>
 struct Stages<complex4> {
   static constexpr int backend = FFTConvolver::MODE_POW2_SINGLE;
   static constexpr mp_worker_fn insert = FFTConvolver::mp_insert_into_complex_single;
-  static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_single;
-  static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_single;
+  static constexpr mp_worker_fn insert_forward = FFTConvolver::mp_insert_forward_rows_single;
+  static constexpr mp_worker_fn inverse_extract = FFTConvolver::mp_inverse_rows_extract_single;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_single;
   static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_single;
-  static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_single,
-                                           FFTConvolver::mp_inverse_fft_2D_rows_single,
+  static constexpr mp_worker_fn store_psf_columns = FFTConvolver::mp_store_psf_columns_single;
+  static constexpr mp_worker_fn rows[2] = {FFTConvolver::mp_forward_fft_2D_rows_single,
                                            FFTConvolver::mp_scale_fft_2D_rows_single};
-  static constexpr mp_worker_fn columns[3] = {FFTConvolver::mp_forward_fft_2D_columns_single,
-                                              FFTConvolver::mp_inverse_fft_2D_columns_single,
+  static constexpr mp_worker_fn columns[2] = {FFTConvolver::mp_forward_fft_2D_columns_single,
                                               FFTConvolver::mp_scale_fft_2D_columns_single};
 };
 
@@ -113,19 +112,18 @@ template <>
 struct Stages<complex8> {
   static constexpr int backend = FFTConvolver::MODE_POW2_DOUBLE;
   static constexpr mp_worker_fn insert = FFTConvolver::mp_insert_into_complex_double;
-  static constexpr mp_worker_fn insert_yc = FFTConvolver::mp_insert_into_complex_yc_double;
-  static constexpr mp_worker_fn extract = FFTConvolver::mp_extract_from_complex_double;
+  static constexpr mp_worker_fn insert_forward = FFTConvolver::mp_insert_forward_rows_double;
+  static constexpr mp_worker_fn inverse_extract = FFTConvolver::mp_inverse_rows_extract_double;
   static constexpr mp_worker_fn extract_yc = FFTConvolver::mp_extract_from_complex_yc_double;
   static constexpr mp_worker_fn convolve_columns = FFTConvolver::mp_convolve_columns_double;
-  static constexpr mp_worker_fn rows[3] = {FFTConvolver::mp_forward_fft_2D_rows_double,
-                                           FFTConvolver::mp_inverse_fft_2D_rows_double,
+  static constexpr mp_worker_fn store_psf_columns = FFTConvolver::mp_store_psf_columns_double;
+  static constexpr mp_worker_fn rows[2] = {FFTConvolver::mp_forward_fft_2D_rows_double,
                                            FFTConvolver::mp_scale_fft_2D_rows_double};
-  static constexpr mp_worker_fn columns[3] = {FFTConvolver::mp_forward_fft_2D_columns_double,
-                                              FFTConvolver::mp_inverse_fft_2D_columns_double,
+  static constexpr mp_worker_fn columns[2] = {FFTConvolver::mp_forward_fft_2D_columns_double,
                                               FFTConvolver::mp_scale_fft_2D_columns_double};
 };
 
-enum { FORWARD, INVERSE, SCALE };
+enum { FORWARD, SCALE };
 
 }  // namespace
 
@@ -167,9 +165,10 @@ bool FFTConvolver::begin_psf_set_up(image_data* psf, int requested_margin, bool 
 }
 
 void FFTConvolver::free_complex_buffers() {
-  for (void*& buffer : complex_buffers) {
-    if (buffer) mem_align_free(buffer, true);
-    buffer = nullptr;
+  for (int k = 0; k < 5; ++k) {
+    if (complex_buffers[k]) mem_align_free(complex_buffers[k], true);
+    complex_buffers[k] = nullptr;
+    rows_pending[k] = false;
   }
   complex_sample_bytes = 0;
 }
@@ -223,18 +222,6 @@ bool FFTConvolver::set_PSF_2D(image_data* psf, int psf_margin) { return set_up_p
 bool FFTConvolver::set_PSF_2D_single(image_data* psf, int m) { return set_PSF_2D_complex<complex4>(psf, m); }
 bool FFTConvolver::set_PSF_2D_double(image_data* psf, int m) { return set_PSF_2D_complex<complex8>(psf, m); }
 
-// Rows first_row .. first_row + row_count - 1 of the grid through one of the
-// row workers.
-template <typename C>
-bool FFTConvolver::row_stage(int kind, int first_row, int row_count) {
-  const int w = padded_width, h = padded_height;
-  C* grid = static_cast<C*>(work_grid);
-  set_work_grid(grid + static_cast<ptrdiff_t>(first_row) * w, w, h);
-  const bool ok = run_stage(Stages<C>::rows[kind], row_count);
-  set_work_grid(grid, w, h);
-  return ok;
-}
-
 template <typename C>
 bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!begin_psf_set_up(psf, psf_margin, false)) return false;
@@ -244,7 +231,10 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   for (int i = 0; i < 2; ++i)
     if (!complex_buffers[i] && !(complex_buffers[i] = alloc_zeroed_grid(bytes))) return psf_failed(FFT_ERR_MEMORY);
   complex_sample_bytes = sizeof(C);
-  C* grid = static_cast<C*>(complex_buffers[0]);
+  // The spectrum is made in the image grid and stored column by column,
+  // the way the column pass reads it.
+  C* grid = static_cast<C*>(complex_buffers[1]);
+  rows_pending[1] = false;
   channel = 1;
   normalise = true;
   insert_image = psf;
@@ -255,9 +245,9 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
   if (!centre_psf(grid, w, h)) return psf_failed(FFT_ERR_MISSING);
   // The spectrum is scaled by 1/(W H) once here, so convolutions need no
   // scaling pass.
-  if (!row_stage<C>(FORWARD, 0, h) || !run_stage(Stages<C>::columns[FORWARD], w) ||
-      !run_stage(Stages<C>::rows[SCALE], h) ||
-      !run_stage(Stages<C>::columns[SCALE], w))
+  if (!run_stage(Stages<C>::rows[FORWARD], h) || !run_stage(Stages<C>::columns[FORWARD], w) ||
+      !run_stage(Stages<C>::rows[SCALE], h) || !run_stage(Stages<C>::columns[SCALE], w) ||
+      !run_stage(Stages<C>::store_psf_columns, w))
     return psf_failed(error_code);
   psf_backend = Stages<C>::backend;
   return true;
@@ -315,6 +305,13 @@ bool FFTConvolver::check_output(const image_data* out, const image_data* source)
   return false;
 }
 
+// Every margin row above the picture is the same as the one next to it, and
+// so is every one below (zeros, neutral chroma or a repeated edge), so the
+// power-of-two passes make and read the picture's rows and those two margin
+// rows only.
+int FFTConvolver::first_made_row() const { return std::max(y_offset - 1, 0); }
+int FFTConvolver::made_rows() const { return std::min(y_offset + psf_height + 1, padded_height) - first_made_row(); }
+
 // The plain and the luma-chroma convolution pick the back-end alike.
 bool FFTConvolver::convolve_by_mode(image_data* out, int channel_mask, bool yc) {
   switch (mode) {
@@ -332,46 +329,38 @@ bool FFTConvolver::convolve_2D_single(image_data* out, int mask) { return convol
 bool FFTConvolver::convolve_2D_double(image_data* out, int mask) { return convolve_complex<complex8>(out, mask, false); }
 bool FFTConvolver::convolve_2D_fftw(image_data* out, int mask) { return convolve_fftw(out, mask, false); }
 
-// Luma-chroma passes leave each colour component's result in its own store;
-// the store and the image grid trade places, so nothing is copied (every
-// insert rewrites the whole grid it is given).
+// The selected channels (or luma-chroma components) go through the passes
+// together, each in a grid of its own: the last channel in the image grid,
+// the others in the stores; Y, C1 and C2 in the stores and alpha in the
+// image grid. The picture's rows are left to be transformed back on the way
+// out (by the extract, or by a save).
 template <typename C>
 bool FFTConvolver::convolve_complex(image_data* out, int mask, bool yc) {
   if (!(yc ? check_yc(out, mask, Stages<C>::backend) : check_convolve(out, Stages<C>::backend))) return false;
   const int w = padded_width, h = padded_height;
   const int channels = std::min<int>(std::min(source_image->channels, out->channels), 4);
-  for (int c = 0; c < channels; ++c) {
-    if (!(mask & (1 << c))) continue;
-    channel = 1 << c;
-    normalise = false;
-    insert_image = source_image;
-    insert_edge_mode = edge_mode;
-    insert_component = yc ? c : -1;
-    set_work_grid(complex_buffers[1], w, h);
-    // Zero margin rows stay zero through the row transforms, and only the
-    // picture's rows are extracted: rows are transformed where they matter.
-    const bool zero_margins = edge_mode == 1 && !(yc && (c == 1 || c == 2));
-    const int first = zero_margins ? y_offset : 0, count = zero_margins ? source_image->height : h;
-    if (!run_stage(yc ? Stages<C>::insert_yc : Stages<C>::insert, h) || !row_stage<C>(FORWARD, first, count) ||
-        !run_stage(Stages<C>::convolve_columns, w) || !row_stage<C>(INVERSE, y_offset, source_image->height))
+  plane_count = 0;
+  for (int c = 0; c < channels; ++c)
+    if (mask & (1 << c)) planes[plane_count++] = {1 << c, yc ? c : -1, 0};
+  if (plane_count == 0) return true;
+  for (int p = 0; p < plane_count; ++p) {
+    Plane& plane = planes[p];
+    plane.slot = yc ? (plane.component == 3 ? 1 : 2 + plane.component) : (p == plane_count - 1 ? 1 : 2 + p);
+    void*& grid = complex_buffers[plane.slot];
+    if (!grid && !(grid = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
+      error_code = FFT_ERR_MEMORY;
       return false;
-    if (yc) {
-      if (c == 3) continue;
-      void*& store = complex_buffers[2 + c];
-      if (!store && !(store = alloc_zeroed_grid(sizeof(C) * static_cast<size_t>(w) * h))) {
-        error_code = FFT_ERR_MEMORY;
-        return false;
-      }
-      std::swap(store, complex_buffers[1]);
-      continue;
     }
-    output_image = out;
-    if (!run_stage(Stages<C>::extract, out->height)) return false;
   }
-  if (!yc) return true;
-  output_image = out;
-  channel = mask;
+  normalise = false;
+  insert_image = source_image;
+  insert_edge_mode = edge_mode;
   set_work_grid(complex_buffers[1], w, h);
+  if (!run_stage(Stages<C>::insert_forward, made_rows()) || !run_stage(Stages<C>::convolve_columns, w)) return false;
+  for (int p = 0; p < plane_count; ++p) rows_pending[planes[p].slot] = true;
+  output_image = out;
+  if (!yc) return run_stage(Stages<C>::inverse_extract, source_image->height);
+  channel = mask;
   return run_stage(Stages<C>::extract_yc, out->height);
 }
 
@@ -461,12 +450,39 @@ bool FFTConvolver::save_image_grid(void** dst, size_t sample, bool fftw) {
   }
   const size_t bytes = sample * static_cast<size_t>(padded_width) * padded_height;
   if (!fftw && bytes > 0xffffffffu) return false;
+  // The copy's picture rows get the inverse row transforms a convolution
+  // left pending, each in an aligned row as the extract does them: the
+  // plans, and so the bits, do not depend on where the copy lies.
+  const bool pending = !fftw && rows_pending[1];
+  void* row = pending ? mem_align_alloc(static_cast<unsigned>(sample) * padded_width, -1, false) : nullptr;
+  if (pending && !row) {
+    error_code = FFT_ERR_MEMORY;
+    return false;
+  }
   if (!save_grid(grid, bytes, dst, fftw)) {
+    mem_align_free(row, false);
     *dst = nullptr;
     error_code = FFT_ERR_MEMORY;
     return false;
   }
+  if (!pending) return true;
+  if (sample == sizeof(complex4))
+    transform_back_rows(static_cast<complex4*>(*dst), static_cast<complex4*>(row), fftc4_un);
+  else
+    transform_back_rows(static_cast<complex8*>(*dst), static_cast<complex8*>(row), fftc8_un);
+  mem_align_free(row, false);
   return true;
+}
+
+template <typename C>
+void FFTConvolver::transform_back_rows(C* grid, C* row, bool (*inverse)(C*, int)) {
+  const size_t bytes = sizeof(C) * padded_width;
+  for (int r = 0; r < psf_height; ++r) {
+    C* line = grid + static_cast<ptrdiff_t>(y_offset + r) * padded_width;
+    memcpy(row, line, bytes);
+    inverse(row, padded_width);
+    memcpy(line, row, bytes);
+  }
 }
 
 // The luma-chroma entry points (fft_pipeline_yc.cpp) run the same passes.

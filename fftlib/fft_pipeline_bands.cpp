@@ -2,12 +2,16 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
+
+#include <immintrin.h>
 
 #include "fft_column_pass.h"
 #include "fft_convolver.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 // Band workers of the 2-D convolution. Grids hold complex4 or complex8
 // samples (the power-of-two back-ends) or plain doubles (FFTW's real grid);
@@ -41,6 +45,27 @@ inline T to_sample(double v) {
   return v >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
 }
 
+// Finished grid samples go to memory past the caches: grids are larger than
+// the caches, and a plain store would first read every line it fills. A
+// worker that streams ends with streams_done(), which orders those stores
+// before anything the worker's caller does next.
+Q4_SIMD_TARGET_AVX2 void stream_copy_avx2(void* dst, const void* src, size_t bytes) {
+  float* to = static_cast<float*>(dst);
+  const float* from = static_cast<const float*>(src);
+  const size_t whole = bytes / 32 * 8;
+  for (size_t k = 0; k < whole; k += 8) _mm256_stream_ps(to + k, _mm256_load_ps(from + k));
+  std::memcpy(to + whole, from + whole, bytes - whole * sizeof(float));
+}
+
+void stream_copy(void* dst, const void* src, size_t bytes) {
+  if (q4_simd_use_avx2() && (reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src)) % 32 == 0)
+    stream_copy_avx2(dst, src, bytes);
+  else
+    std::memcpy(dst, src, bytes);
+}
+
+void streams_done() { _mm_sfence(); }
+
 const float kR2Y[3] = {0.299f, 0.587f, 0.114f};
 const float kR2C1[3] = {0.5f, -0.418688f, -0.081312f};
 const float kR2C2[3] = {-0.213267f, -0.418688f, 0.617689f};
@@ -67,20 +92,23 @@ double FFTConvolver::unstretch(double y) const {
 }
 
 struct FFTPipeline {
-  // The samples of image row ir that the current insert pass wants, into
+  // The plane of the current pass (FFTW's and the PSF's passes run one).
+  static FFTConvolver::Plane pass_plane(const FFTConvolver* self) { return {self->channel, self->insert_component, 1}; }
+
+  // The samples of image row ir that the plane wants, into
   // out[0 .. width - 1]: a channel (normalised or gamma-stretched as the
   // pass says) or a luma-chroma component.
   template <typename T, typename G>
-  static void line_values(const FFTConvolver* self, int ir, G* out) {
+  static void line_values(const FFTConvolver* self, FFTConvolver::Plane plane, int ir, G* out) {
     const image_data* img = self->insert_image;
     const T* src = reinterpret_cast<const T*>(image_row(img, ir));
     const int ch = img->channels, w = img->width;
     const float inv = inverse_full_scale(img->pixel_type);
-    const int component = self->insert_component;
+    const int component = plane.component;
     if (component < 0) {
-      const int c = __builtin_ctz(static_cast<unsigned>(self->channel));
+      const int c = __builtin_ctz(static_cast<unsigned>(plane.channel));
       const bool gamma = std::is_same<G, double>::value && !self->normalise && self->gamma_active &&
-                         self->gamma_stretch != 1.0f && self->channel != 8;
+                         self->gamma_stretch != 1.0f && plane.channel != 8;
       for (int x = 0; x < w; ++x) {
         double v = static_cast<double>(src[x * ch + c]);
         if (self->normalise) v *= inv;
@@ -108,56 +136,99 @@ struct FFTPipeline {
     }
   }
 
-  // Whole grid rows first..last: the picture at (x offset, y offset), the
-  // margins zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1
-  // or the nearest edge sample in edge mode 2.
+  // Whole grid row gr: the picture at (x offset, y offset), the margins
+  // zero (neutral chroma 0.5 for components 1 and 2) in edge mode 1 or the
+  // nearest edge sample in edge mode 2.
+  template <typename G>
+  static void insert_row(FFTConvolver* self, FFTConvolver::Plane plane, G* row, int gr) {
+    const int row_length = self->band_width;
+    const image_data* img = self->insert_image;
+    const int w = img->width, h = img->height, xo = self->x_offset;
+    const bool repeat = self->insert_edge_mode == 2;
+    const double fill = (plane.component == 1 || plane.component == 2) ? 0.5 : 0.0;
+    int ir = gr - self->y_offset;
+    if (ir < 0 || ir >= h) {
+      if (!repeat) {
+        for (int x = 0; x < row_length; ++x) put(row[x], fill);
+        return;
+      }
+      ir = ir < 0 ? 0 : h - 1;
+    }
+    switch (img->pixel_type) {
+      case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, plane, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, plane, ir, row + xo); break;
+      case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, plane, ir, row + xo); break;
+      default: line_values<float>(self, plane, ir, row + xo); break;
+    }
+    const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
+    for (int x = 0; x < xo; ++x) put(row[x], left);
+    for (int x = xo + w; x < row_length; ++x) put(row[x], right);
+  }
+
+  // Grid rows first..last.
   template <typename G>
   static void insert(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     G* grid = static_cast<G*>(self->work_grid);
-    const int row_length = self->band_width;
-    const image_data* img = self->insert_image;
-    const int w = img->width, h = img->height, xo = self->x_offset, yo = self->y_offset;
-    const bool repeat = self->insert_edge_mode == 2;
-    const double fill = (self->insert_component == 1 || self->insert_component == 2) ? 0.5 : 0.0;
     for (int gr = first; gr <= last; ++gr) {
       if (self->aborted()) return;
-      G* row = grid + static_cast<ptrdiff_t>(gr) * row_length;
-      int ir = gr - yo;
-      if (ir < 0 || ir >= h) {
-        if (!repeat) {
-          for (int x = 0; x < row_length; ++x) put(row[x], fill);
-          continue;
-        }
-        ir = ir < 0 ? 0 : h - 1;
-      }
-      switch (img->pixel_type) {
-        case IMAGE_PIXEL_BYTE: line_values<uint8_t>(self, ir, row + xo); break;
-        case IMAGE_PIXEL_WORD: line_values<uint16_t>(self, ir, row + xo); break;
-        case IMAGE_PIXEL_WORD32: line_values<uint32_t>(self, ir, row + xo); break;
-        default: line_values<float>(self, ir, row + xo); break;
-      }
-      const double left = repeat ? real_part(row[xo]) : fill, right = repeat ? real_part(row[xo + w - 1]) : fill;
-      for (int x = 0; x < xo; ++x) put(row[x], left);
-      for (int x = xo + w; x < row_length; ++x) put(row[x], right);
+      insert_row(self, pass_plane(self), grid + static_cast<ptrdiff_t>(gr) * self->band_width, gr);
     }
+  }
+
+  // Made rows first..last (counted from first_made_row) of every plane,
+  // each made and transformed in the band's buffer and then written to the
+  // plane's grid; the image row is read from memory once for all planes.
+  template <typename C, bool (*Forward)(C*, int)>
+  static void insert_forward(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
+    const int lowest = self->first_made_row();
+    const bool zeros = self->insert_edge_mode == 1;
+    C* row = band_lines<C>(self, w);
+    if (!row) return;
+    for (int gr = lowest + first; gr <= lowest + last; ++gr) {
+      if (self->aborted()) break;
+      for (int p = 0; p < self->plane_count; ++p) {
+        const FFTConvolver::Plane plane = self->planes[p];
+        insert_row(self, plane, row, gr);
+        // Margin rows of zeros stay zeros through a transform.
+        const bool zero_row = zeros && plane.component != 1 && plane.component != 2 && (gr < top || gr > bottom);
+        if (!zero_row) Forward(row, w);
+        stream_copy(static_cast<C*>(self->complex_buffers[plane.slot]) + static_cast<ptrdiff_t>(gr) * w, row,
+                    sizeof(C) * w);
+      }
+    }
+    streams_done();
+    mem_align_free(row, false);
   }
 
   // Output rows first..last from grid row r + y offset, column x offset on,
   // scaled by `scale` (FFTW's transforms are unnormalised).
   template <typename T, typename G>
-  static void extract_row(FFTConvolver* self, const G* line, int r, double scale) {
+  static void extract_row(FFTConvolver* self, FFTConvolver::Plane plane, const G* line, int r, double scale) {
     image_data* out = self->output_image;
     T* dst = reinterpret_cast<T*>(image_row(out, r));
-    const int ch = out->channels, c = __builtin_ctz(static_cast<unsigned>(self->channel));
+    const int ch = out->channels, c = __builtin_ctz(static_cast<unsigned>(plane.channel));
     const bool gamma = std::is_same<G, double>::value && self->gamma_active && self->gamma_stretch != 1.0f &&
-                       self->channel != 8;
+                       plane.channel != 8;
     const double full = image_full_scale(out->pixel_type), inv_gamma = 1.0 / self->gamma_stretch;
     for (int x = 0; x < out->width; ++x) {
       double v = real_part(line[x]) * scale;
       // Clamped at 0 first: a residue below 0 has no real root.
       if (gamma) v = std::pow(std::max(v, 0.0), inv_gamma) * full;
       dst[x * ch + c] = to_sample<T>(v);
+    }
+  }
+
+  // Output row r from its grid line.
+  template <typename G>
+  static void extract_line(FFTConvolver* self, FFTConvolver::Plane plane, const G* line, int r, double scale) {
+    switch (self->output_image->pixel_type) {
+      case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, plane, line, r, scale); break;
+      case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, plane, line, r, scale); break;
+      case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, plane, line, r, scale); break;
+      default: extract_row<float>(self, plane, line, r, scale); break;
     }
   }
 
@@ -170,85 +241,203 @@ struct FFTPipeline {
                              : 1.0;
     for (int r = first; r <= last; ++r) {
       if (self->aborted()) return;
-      const G* line = grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
-      switch (self->output_image->pixel_type) {
-        case IMAGE_PIXEL_BYTE: extract_row<uint8_t>(self, line, r, scale); break;
-        case IMAGE_PIXEL_WORD: extract_row<uint16_t>(self, line, r, scale); break;
-        case IMAGE_PIXEL_WORD32: extract_row<uint32_t>(self, line, r, scale); break;
-        default: extract_row<float>(self, line, r, scale); break;
-      }
+      extract_line(self, pass_plane(self),
+                   grid + static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset, r, scale);
     }
   }
 
-  // Luma-chroma back to RGB from the three stores (alpha from the image
-  // grid); alpha is written when selected and present in both images, and
-  // zeroed otherwise.
+  // A band's buffer of count samples (page-aligned, as the grids are, so
+  // transforms in it run the grids' plans); null and a memory error when
+  // it is refused.
+  template <typename G>
+  static G* band_lines(FFTConvolver* self, int count) {
+    G* lines = static_cast<G*>(mem_align_alloc(static_cast<unsigned>(sizeof(G)) * count, -1, false));
+    if (!lines) self->error_code = FFTConvolver::FFT_ERR_MEMORY;
+    return lines;
+  }
+
+  // A picture row of a grid transformed back into row, the grid left as it
+  // is: nothing is written back to memory.
+  static void inverse_row(const complex4* grid_row, complex4* row, int w) {
+    std::memcpy(row, grid_row, sizeof(complex4) * w);
+    fftc4_un(row, w);
+  }
+  static void inverse_row(const complex8* grid_row, complex8* row, int w) {
+    std::memcpy(row, grid_row, sizeof(complex8) * w);
+    fftc8_un(row, w);
+  }
+  static void inverse_row(const double*, double*, int) {}
+
+  // Output rows first..last from the picture's rows of every plane's grid,
+  // each transformed back in the band's buffer and extracted from it; the
+  // output row stays in cache while its channels are written.
+  template <typename C>
+  static void inverse_extract(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const int w = self->band_width;
+    C* row = band_lines<C>(self, w);
+    if (!row) return;
+    for (int r = first; r <= last; ++r) {
+      if (self->aborted()) break;
+      for (int p = 0; p < self->plane_count; ++p) {
+        const FFTConvolver::Plane plane = self->planes[p];
+        const C* grid = static_cast<const C*>(self->complex_buffers[plane.slot]);
+        inverse_row(grid + static_cast<ptrdiff_t>(r + self->y_offset) * w, row, w);
+        extract_line(self, plane, row + self->x_offset, r, 1.0);
+      }
+    }
+    mem_align_free(row, false);
+  }
+
+  // Luma-chroma back to RGB from the lines of Y, C1, C2 and alpha (from x
+  // offset on); alpha is written when selected and present in both images,
+  // and zeroed otherwise (its line is then not read).
   template <typename T, typename G>
-  static void extract_yc_row(FFTConvolver* self, G* const stores[4], ptrdiff_t at, int r, double scale) {
+  static void extract_yc_row(FFTConvolver* self, const G* const lines[4], int r, double scale) {
     image_data* out = self->output_image;
     T* dst = reinterpret_cast<T*>(image_row(out, r));
     const int ch = out->channels;
-    const bool alpha = (self->channel & 8) && ch > 3 && self->source_image->channels > 3;
+    const bool alpha = yc_alpha(self);
     const bool curve = self->stretch_active(), alpha_curve = curve && self->yc_emph_alpha;
     const double full = image_full_scale(out->pixel_type);
     auto store = [full](double v) { return to_sample<T>(std::min(std::max(v, 0.0), 1.0) * full + 0.5); };
     for (int x = 0; x < out->width; ++x) {
-      double y = real_part(stores[0][at + x]) * scale;
-      const double c1 = real_part(stores[1][at + x]) * scale - 0.5, c2 = real_part(stores[2][at + x]) * scale - 0.5;
+      double y = real_part(lines[0][x]) * scale;
+      const double c1 = real_part(lines[1][x]) * scale - 0.5, c2 = real_part(lines[2][x]) * scale - 0.5;
       if (curve) y = self->unstretch(y);
       dst[x * ch] = store(y + 1.402f * c1);
       dst[x * ch + 1] = store(0.996036f * y - 0.714136f * c1 - 0.277836f * c2);
       dst[x * ch + 2] = store(1.020408f * y + 1.430612f * c2);
       if (ch > 3) {
-        double a = alpha ? real_part(stores[3][at + x]) * scale : 0.0;
+        double a = alpha ? real_part(lines[3][x]) * scale : 0.0;
         if (alpha && alpha_curve) a = self->unstretch(a);
         dst[x * ch + 3] = alpha ? store(a) : 0;
       }
     }
   }
 
+  static bool yc_alpha(const FFTConvolver* self) {
+    return (self->channel & 8) && self->output_image->channels > 3 && self->source_image->channels > 3;
+  }
+
+  // The stores are Y, C1, C2 and the image grid (alpha). FFTW's hold
+  // results; the complex ones hold the picture's rows still to be
+  // transformed back, which happens row by row here in a band buffer.
   template <typename G>
   static void extract_yc(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
-    const bool fftw = std::is_same<G, double>::value;
+    constexpr bool fftw = std::is_same<G, double>::value;
     void* const* buffers = fftw ? self->fftw_buffers : self->complex_buffers;
     G* const stores[4] = {static_cast<G*>(buffers[fftw ? 4 : 2]), static_cast<G*>(buffers[fftw ? 5 : 3]),
                           static_cast<G*>(buffers[fftw ? 6 : 4]), static_cast<G*>(buffers[fftw ? 2 : 1])};
+    const int w = self->band_width, planes = yc_alpha(self) ? 4 : 3;
     const double scale = fftw ? 1.0 / (static_cast<double>(self->padded_width) * self->padded_height) : 1.0;
+    G* rows = fftw ? nullptr : band_lines<G>(self, 4 * w);
+    if (!fftw && !rows) return;
     for (int r = first; r <= last; ++r) {
-      if (self->aborted()) return;
-      const ptrdiff_t at = static_cast<ptrdiff_t>(r + self->y_offset) * self->band_width + self->x_offset;
+      if (self->aborted()) break;
+      const ptrdiff_t at = static_cast<ptrdiff_t>(r + self->y_offset) * w;
+      const G* lines[4] = {};
+      for (int k = 0; k < planes; ++k) {
+        if (fftw) {
+          lines[k] = stores[k] + at + self->x_offset;
+          continue;
+        }
+        G* row = rows + static_cast<ptrdiff_t>(k) * w;
+        inverse_row(stores[k] + at, row, w);
+        lines[k] = row + self->x_offset;
+      }
       switch (self->output_image->pixel_type) {
-        case IMAGE_PIXEL_BYTE: extract_yc_row<uint8_t>(self, stores, at, r, scale); break;
-        case IMAGE_PIXEL_WORD: extract_yc_row<uint16_t>(self, stores, at, r, scale); break;
-        default: extract_yc_row<uint32_t>(self, stores, at, r, scale); break;
+        case IMAGE_PIXEL_BYTE: extract_yc_row<uint8_t>(self, lines, r, scale); break;
+        case IMAGE_PIXEL_WORD: extract_yc_row<uint16_t>(self, lines, r, scale); break;
+        default: extract_yc_row<uint32_t>(self, lines, r, scale); break;
       }
     }
+    if (rows) mem_align_free(rows, false);
   }
 
-  // Image spectrum times PSF spectrum, row by row.
+  // Image spectrum times PSF spectrum, row by row; row r of the PSF
+  // spectrum is gathered from its store of columns.
   template <typename C, bool (*Mul)(C*, const C*, int)>
   static void multiply(void* object, int first, int last) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     C* grid = static_cast<C*>(self->work_grid);
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
-    const int w = self->band_width;
+    const int w = self->band_width, h = self->band_height;
+    C* psf_row = band_lines<C>(self, w);
+    if (!psf_row) return;
     for (int r = first; r <= last; ++r) {
+      if (self->aborted()) break;
+      gather_columns(psf, h, w, r, 1, psf_row, w);
+      Mul(grid + static_cast<ptrdiff_t>(r) * w, psf_row, w);
+    }
+    mem_align_free(psf_row, false);
+  }
+
+  // The PSF spectrum in the work grid to its store, columns first..last,
+  // each column one contiguous line: the column pass reads it in place.
+  template <typename C>
+  static void store_psf_columns(void* object, int first, int last) {
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const C* grid = static_cast<const C*>(self->work_grid);
+    C* psf = static_cast<C*>(self->complex_buffers[0]);
+    const int w = self->band_width, h = self->band_height, block = column_block<C>();
+    for (int c = first; c <= last; c += block) {
       if (self->aborted()) return;
-      Mul(grid + static_cast<ptrdiff_t>(r) * w, psf + static_cast<ptrdiff_t>(r) * w, w);
+      gather_columns(grid, w, h, c, std::min(last - c + 1, block), psf + static_cast<ptrdiff_t>(c) * h, h);
     }
   }
 
-  // The column half of a convolution in one pass over the grid: each block
-  // of columns is transformed, multiplied by the same columns of the PSF
-  // spectrum and transformed back while it is in the band's buffer.
+  // The column half of a convolution in one pass over the grids: each block
+  // of columns of each plane is transformed, multiplied by the same columns
+  // of the PSF spectrum (read from memory once for all planes) and
+  // transformed back while it is in the band's buffer. Only the picture's
+  // rows go back to the grid: nothing reads the others.
+  // Each column is asked about once; the first stop answer ends the band,
+  // after the columns of its block that were let through are written back.
   template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
   static void convolve_columns(void* object, int first, int last) {
-    FFTConvolver::column_pass<C>(object, first, last, true, [](C* column, const C* psf_column, int h) {
-      Forward(column, h);
-      Mul(column, psf_column, h);
-      Inverse(column, h);
-    });
+    FFTConvolver* self = static_cast<FFTConvolver*>(object);
+    const int w = self->band_width, h = self->band_height, block = column_block<C>();
+    const int top = self->y_offset, rows = self->psf_height;
+    // Lines of whole columns, then the picture's rows of a block.
+    C* buffer = band_lines<C>(self, (h + rows) * block);
+    if (!buffer) return;
+    C* picture_rows = buffer + static_cast<ptrdiff_t>(h) * block;
+    const C* psf = static_cast<const C*>(self->complex_buffers[0]);
+    // The made rows, widened to whole tiles of four rows for the gather;
+    // the rows it reads beyond them are overwritten by the repeats.
+    const int lowest = self->first_made_row(), end = lowest + self->made_rows();
+    const int from = lowest & ~3, read = std::min((end + 3) & ~3, h) - from;
+    for (int c = first; c <= last; c += block) {
+      const int count = std::min(last - c + 1, block);
+      int ready = 0;
+      while (ready < count && !self->aborted()) ++ready;
+      for (int p = 0; p < self->plane_count; ++p) {
+        C* grid = static_cast<C*>(self->complex_buffers[self->planes[p].slot]);
+        gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer + from, h);
+        for (int b = 0; b < ready; ++b) {
+          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          std::fill(line, line + lowest, line[lowest]);
+          std::fill(line + end, line + h, line[end - 1]);
+        }
+        for (int b = 0; b < ready; ++b) {
+          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          Forward(line, h);
+          Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
+          Inverse(line, h);
+        }
+        // The picture's rows of the lines, transposed back into rows of
+        // `ready` samples, each one whole stretch of its grid row.
+        gather_columns(buffer, h, ready, top, rows, picture_rows, ready);
+        for (int i = 0; i < rows; ++i)
+          stream_copy(grid + static_cast<ptrdiff_t>(top + i) * w + c, picture_rows + static_cast<ptrdiff_t>(i) * ready,
+                      sizeof(C) * ready);
+      }
+      if (ready < count) break;
+    }
+    streams_done();
+    mem_align_free(buffer, false);
   }
 
   // FFTW's half spectra: rows of H/2 + 1 complex doubles.
@@ -289,6 +478,21 @@ void FFTConvolver::mp_multiply_transforms_2D_double(void* o, int f, int l) {
   FFTPipeline::multiply<complex8, fftc8_mul>(o, f, l);
 }
 void FFTConvolver::mp_multiply_transforms_2D_fftw(void* o, int f, int l) { FFTPipeline::multiply_fftw(o, f, l); }
+
+void FFTConvolver::mp_insert_forward_rows_single(void* o, int f, int l) {
+  FFTPipeline::insert_forward<complex4, fftc4>(o, f, l);
+}
+void FFTConvolver::mp_insert_forward_rows_double(void* o, int f, int l) {
+  FFTPipeline::insert_forward<complex8, fftc8>(o, f, l);
+}
+void FFTConvolver::mp_inverse_rows_extract_single(void* o, int f, int l) {
+  FFTPipeline::inverse_extract<complex4>(o, f, l);
+}
+void FFTConvolver::mp_inverse_rows_extract_double(void* o, int f, int l) {
+  FFTPipeline::inverse_extract<complex8>(o, f, l);
+}
+void FFTConvolver::mp_store_psf_columns_single(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex4>(o, f, l); }
+void FFTConvolver::mp_store_psf_columns_double(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex8>(o, f, l); }
 
 void FFTConvolver::mp_convolve_columns_single(void* o, int f, int l) {
   FFTPipeline::convolve_columns<complex4, fftc4, fftc4_un, fftc4_mul>(o, f, l);

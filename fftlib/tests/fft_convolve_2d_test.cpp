@@ -11,6 +11,7 @@
 #include "fft_convolver.h"
 #include "q4_files.h"
 #include "q4_memory.h"
+#include "simd_paths.h"
 #include "thread_band_executor.h"
 
 namespace fs = std::filesystem;
@@ -425,4 +426,115 @@ TEST(FftConvolve2D, MultiplyWorkersUseThePsfSpectrum) {
     ASSERT_NEAR(g8[k].re, (k % 7) * scale, 1e-15);
     ASSERT_NEAR(g8[k].im, (k % 5 - 2) * scale, 1e-15);
   }
+}
+
+TEST(FftConvolve2D, BothSimdPathsGiveTheSameBitsAndSavedRowsHoldTheResult) {
+  const int w = 16, h = 10;
+  OwnedImage psf(asymmetric_psf(w, h));
+  OwnedImage img(random_image(w, h, 4, IMAGE_PIXEL_WORD, 11));
+  for (int mode : {1, 2})
+    for (bool yc : {false, true}) {
+      const auto both = run_on_both_simd_paths([&] {
+        FFTConvolver fft(mode);
+        OwnedImage out(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
+        std::vector<unsigned char> bytes;
+        if (!fft.set_PSF_2D(psf, 2) || !fft.set_image_2D(img) || !(yc ? fft.convolve_2D_YC(out, 15) : fft.convolve_2D(out, 15)))
+          return bytes;
+        const unsigned char* pixels = static_cast<const unsigned char*>(out->pixels);
+        bytes.assign(pixels, pixels + static_cast<size_t>(out->row_bytes) * h);
+        void* block = nullptr;
+        const bool single = mode == FFTConvolver::MODE_POW2_SINGLE;
+        if (yc || !(single ? fft.save_complex_data_single(&block) : fft.save_complex_data_double(&block)))
+          return bytes;
+        // The saved grid's picture rows hold the result of the last channel
+        // (alpha), transformed back.
+        const int pw = fft.get_padded_width(), xo = (pw - w) / 2, yo = (fft.get_padded_height() - h) / 2;
+        int far = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const ptrdiff_t at = static_cast<ptrdiff_t>(y + yo) * pw + xo + x;
+            const double re = single ? static_cast<const complex4*>(block)[at].re : static_cast<const complex8*>(block)[at].re;
+            far += std::fabs(re - get_sample(out, x, y, 3)) > 1.0;
+          }
+        EXPECT_EQ(far, 0) << "mode " << mode;
+        {
+          // The row those transforms run in comes from the normal heap.
+          FailingHeap heap(0);
+          void* refused = nullptr;
+          EXPECT_FALSE(single ? fft.save_complex_data_single(&refused) : fft.save_complex_data_double(&refused));
+          EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MEMORY);
+          EXPECT_EQ(refused, nullptr);
+        }
+        const size_t grid_bytes = (single ? sizeof(complex4) : sizeof(complex8)) * pw * fft.get_padded_height();
+        bytes.insert(bytes.end(), static_cast<unsigned char*>(block), static_cast<unsigned char*>(block) + grid_bytes);
+        mem_align_free(block, true);
+        return bytes;
+      });
+      ASSERT_FALSE(both.first.empty());
+      EXPECT_EQ(both.first, both.second) << "mode " << mode << " yc " << yc;
+    }
+}
+
+TEST(FftConvolve2D, MarginRowsAndChannelSetsMatchAWrappedDirectConvolution) {
+  // Grids with no margin rows, one on each side, and several: the picture
+  // sits at (xo, yo) of a W x H grid whose margins hold zeros or the
+  // repeated edges, convolved circularly; unselected channels keep their
+  // samples; bands give the same bytes.
+  const struct {
+    int w, h, margin;
+  } cases[] = {{16, 16, 0}, {13, 14, 1}, {16, 10, 3}, {20, 5, 2}};
+  const int type = IMAGE_PIXEL_WORD, untouched = 4321;
+  for (const auto& k : cases)
+    for (int mode : {1, 2})
+      for (int edge : {1, 2})
+        for (int mask : {15, 5}) {
+          OwnedImage psf(asymmetric_psf(k.w, k.h));
+          OwnedImage img(random_image(k.w, k.h, 4, type, k.w * 7 + k.h));
+          std::vector<unsigned char> serial;
+          for (int bands : {1, 5}) {
+            ThreadBandExecutor ex(bands, /*uneven_split=*/true, /*no_empty_bands=*/false);
+            FFTConvolver fft(mode);
+            if (bands > 1) fft.set_mp_exec(&ex, ThreadBandExecutor::exec);
+            OwnedImage out(image_data_create(k.w, k.h, 4, type, 1));
+            for (int y = 0; y < k.h; ++y)
+              for (int x = 0; x < k.w; ++x)
+                for (int c = 0; c < 4; ++c) set_sample(out, x, y, c, untouched);
+            ASSERT_TRUE(fft.set_edge_mode(edge) && fft.set_PSF_2D(psf, k.margin) && fft.set_image_2D(img));
+            ASSERT_TRUE(fft.convolve_2D(out, mask)) << fft.get_error();
+            const unsigned char* pixels = static_cast<const unsigned char*>(out->pixels);
+            const std::vector<unsigned char> bytes(pixels, pixels + static_cast<size_t>(out->row_bytes) * k.h);
+            if (bands > 1) {
+              EXPECT_EQ(bytes, serial) << k.w << "x" << k.h << " mode " << mode << " edge " << edge;
+              continue;
+            }
+            serial = bytes;
+            const int gw = fft.get_padded_width(), gh = fft.get_padded_height();
+            const int xo = (gw - k.w) / 2, yo = (gh - k.h) / 2;
+            double total = 0.0;
+            for (int v = 0; v < k.h; ++v)
+              for (int u = 0; u < k.w; ++u) total += get_sample(psf, u, v, 0);
+            int bad = 0;
+            for (int y = 0; y < k.h; ++y)
+              for (int x = 0; x < k.w; ++x)
+                for (int c = 0; c < 4; ++c) {
+                  double want = untouched;
+                  if (mask & (1 << c)) {
+                    double sum = 0.0;
+                    for (int v = 0; v < k.h; ++v)
+                      for (int u = 0; u < k.w; ++u) {
+                        const double weight = get_sample(psf, u, v, 0) / total;
+                        if (weight == 0.0) continue;
+                        // PSF pixel (u, v) lies at (u + xo, v + yo), and the grid's centre
+                        // sample is the PSF's origin.
+                        const int gx = ((x - u + gw / 2) % gw + gw) % gw, gy = ((y - v + gh / 2) % gh + gh) % gh;
+                        sum += weight * edge_sample(img, gx - xo, gy - yo, c, edge);
+                      }
+                    want = stored(sum, type);
+                  }
+                  bad += std::fabs(get_sample(out, x, y, c) - want) > 1.0;
+                }
+            EXPECT_EQ(bad, 0) << k.w << "x" << k.h << " margin " << k.margin << " mode " << mode << " edge " << edge
+                              << " mask " << mask;
+          }
+        }
 }
