@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <cmath>
 
 #include "fluid_flow_core.h"
@@ -9,37 +11,104 @@
 
 namespace {
 
-// One colour of one row: res = a p(i+1) + b p(i-1) + c p(j+1) + d p(j-1) +
-// e p - rhs at each of n cells, p -= omega res / e (inverse: 1 / e when that
-// is exact, else 0), and |res| added to lane k mod 8. The lanes keep the
-// sum's order the same on every path and every band split; n is at most
-// kSorChunk.
-const int kSorChunk = 256;
+// One colour's half-sweep over whole rows. Cell (i, j) has colour (i + j) & 1
+// and sits at i / 2 of its colour row; a row's cells of the colour start at
+// column i0, their neighbours in the row are the other colour's entries
+// k + i0 and k + i0 - 1, those above and below its entries k.
+struct SorSweep {
+  float* own;          // the colour swept
+  const float* other;  // the colour read
+  const float* rhs;    // the swept colour's right-hand sides
+  double* row_residual;
+  int stride, nx, colour;
+  float a, b, c, d, e;
+  double omega;
+  // omega / e when 1 / e is exact (e a power of two), else 0 and the step
+  // divides. Scaling by a power of two is exact, so omega * res / e and
+  // (omega / e) * res round the same real number: the same double.
+  double factor;
+};
 
-Q4_SIMD_BODY void sor_chunk_body(float* __restrict p, const float* __restrict rhs, const float* __restrict right,
-                                 const float* __restrict left, const float* __restrict up,
-                                 const float* __restrict down, int n, const float* coef, double omega,
-                                 double inverse, double* __restrict lanes) {
-  float res[kSorChunk];
-  const float a = coef[0], b = coef[1], c = coef[2], d = coef[3], e = coef[4];
-  for (int k = 0; k < n; ++k) res[k] = a * right[k] + b * left[k] + c * up[k] + d * down[k] + e * p[k] - rhs[k];
-  // The reciprocal of a power of two is exact, and multiplying by it rounds
-  // the same real number as dividing: the same double either way.
-  if (inverse != 0.0)
-    for (int k = 0; k < n; ++k) p[k] -= static_cast<float>(omega * res[k] * inverse);
-  else
-    for (int k = 0; k < n; ++k) p[k] -= static_cast<float>(omega * res[k] / e);
-  int k = 0;
-  for (; k + 8 <= n; k += 8)
-    for (int l = 0; l < 8; ++l) lanes[l] += std::fabs(static_cast<double>(res[k + l]));
-  for (; k < n; ++k) lanes[k & 7] += std::fabs(static_cast<double>(res[k]));
+struct SorRow {
+  float* p;
+  const float *right, *left, *up, *down, *rhs;
+  int n;
+};
+
+SorRow sor_row(const SorSweep& s, int j) {
+  const int i0 = (s.colour + j) & 1;
+  const int begin = 1 - i0;
+  const size_t at = static_cast<size_t>(j) * s.stride + begin;
+  const float* other = s.other + at;
+  return SorRow{s.own + at, other + i0, other + i0 - 1, other + s.stride, other - s.stride, s.rhs + at,
+                (s.nx - i0) / 2 + 1 - begin};
 }
 
-Q4_SIMD_DISPATCH(void, sor_chunk,
-                 (float* __restrict p, const float* __restrict rhs, const float* __restrict right,
-                  const float* __restrict left, const float* __restrict up, const float* __restrict down, int n,
-                  const float* coef, double omega, double inverse, double* __restrict lanes),
-                 (p, rhs, right, left, up, down, n, coef, omega, inverse, lanes))
+// Cell k of a row: res = a p(i+1) + b p(i-1) + c p(j+1) + d p(j-1) + e p -
+// rhs, p -= omega res / e, and |res| added to lane k mod 8. The lanes keep
+// the sum's order the same on every path and every band split.
+inline void sor_cell(const SorSweep& s, const SorRow& r, int k, double* lanes) {
+  const float res = s.a * r.right[k] + s.b * r.left[k] + s.c * r.up[k] + s.d * r.down[k] + s.e * r.p[k] - r.rhs[k];
+  const double step = s.factor != 0.0 ? s.factor * res : s.omega * res / s.e;
+  r.p[k] -= static_cast<float>(step);
+  lanes[k & 7] += std::fabs(static_cast<double>(res));
+}
+
+double lane_sum(const double* lanes) {
+  return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+}
+
+void sor_rows_portable(const SorSweep& s, int first, int last) {
+  for (int j = first; j <= last; ++j) {
+    const SorRow r = sor_row(s, j);
+    double lanes[8] = {};
+    for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
+    s.row_residual[j] = lane_sum(lanes);
+  }
+}
+
+// The compiler keeps the lanes of the widened loop in memory, one scalar at
+// a time: eight cells here are one vector of residuals and two of lanes.
+Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last) {
+  const __m256 a = _mm256_set1_ps(s.a), b = _mm256_set1_ps(s.b), c = _mm256_set1_ps(s.c), d = _mm256_set1_ps(s.d),
+               e = _mm256_set1_ps(s.e);
+  const __m256d factor = _mm256_set1_pd(s.factor), omega = _mm256_set1_pd(s.omega), divisor = _mm256_set1_pd(s.e);
+  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+  const bool divide = s.factor == 0.0;
+  for (int j = first; j <= last; ++j) {
+    const SorRow r = sor_row(s, j);
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    int k = 0;
+    for (; k + 8 <= r.n; k += 8) {
+      const __m256 p = _mm256_loadu_ps(r.p + k);
+      __m256 res = _mm256_mul_ps(a, _mm256_loadu_ps(r.right + k));
+      res = _mm256_add_ps(res, _mm256_mul_ps(b, _mm256_loadu_ps(r.left + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(c, _mm256_loadu_ps(r.up + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(d, _mm256_loadu_ps(r.down + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(e, p));
+      res = _mm256_sub_ps(res, _mm256_loadu_ps(r.rhs + k));
+      const __m256d res_low = _mm256_cvtps_pd(_mm256_castps256_ps128(res));
+      const __m256d res_high = _mm256_cvtps_pd(_mm256_extractf128_ps(res, 1));
+      __m256d step_low, step_high;
+      if (divide) {
+        step_low = _mm256_div_pd(_mm256_mul_pd(omega, res_low), divisor);
+        step_high = _mm256_div_pd(_mm256_mul_pd(omega, res_high), divisor);
+      } else {
+        step_low = _mm256_mul_pd(factor, res_low);
+        step_high = _mm256_mul_pd(factor, res_high);
+      }
+      const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
+      _mm256_storeu_ps(r.p + k, _mm256_sub_ps(p, step));
+      low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
+      high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
+    }
+    alignas(32) double lanes[8];
+    _mm256_store_pd(lanes, low);
+    _mm256_store_pd(lanes + 4, high);
+    for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
+    s.row_residual[j] = lane_sum(lanes);
+  }
+}
 
 // 1 / e when that is exact (e a power of two), else 0.
 double exact_inverse(float e) {
@@ -144,28 +213,15 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
 void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const SorBlock& s = self->sor;
-  const int H = s.plane_stride;
-  const size_t plane = static_cast<size_t>(H) * (s.ny + 2);
+  const size_t plane = static_cast<size_t>(s.plane_stride) * (s.ny + 2);
   const int colour = s.pass & 1;
-  const float coef[5] = {s.a, s.b, s.c, s.d, s.e};
-  const double inverse = exact_inverse(s.e);
-  for (int j = first + 1; j <= last + 1; ++j) {
-    // This row's cells of the colour start at column i0; their neighbours
-    // in the row are the other colour's entries k + i0 and k + i0 - 1, those
-    // above and below its entries k.
-    const int i0 = (colour + j) & 1;
-    const int begin = 1 - i0, end = (s.nx - i0) / 2 + 1;
-    float* own = s.planes + colour * plane + static_cast<size_t>(j) * H;
-    const float* other = s.planes + (1 - colour) * plane + static_cast<size_t>(j) * H;
-    const float* rhs = s.planes + (2 + colour) * plane + static_cast<size_t>(j) * H;
-    double lanes[8] = {};
-    for (int k = begin; k < end; k += kSorChunk) {
-      const int n = end - k < kSorChunk ? end - k : kSorChunk;
-      sor_chunk(own + k, rhs + k, other + k + i0, other + k + i0 - 1, other + H + k, other - H + k, n, coef, s.omega,
-                inverse, lanes);
-    }
-    s.row_residual[j] = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-  }
+  const SorSweep sweep{s.planes + colour * plane, s.planes + (1 - colour) * plane, s.planes + (2 + colour) * plane,
+                       s.row_residual, s.plane_stride, s.nx, colour, s.a, s.b, s.c, s.d, s.e, s.omega,
+                       s.omega * exact_inverse(s.e)};
+  if (q4_simd_use_avx2())
+    sor_rows_avx2(sweep, first + 1, last + 1);
+  else
+    sor_rows_portable(sweep, first + 1, last + 1);
 }
 
 bool FluidFlowCore::DIRECT_GS(float* p, float* rhs, int gnx, int gny) {

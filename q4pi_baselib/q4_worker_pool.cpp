@@ -58,13 +58,6 @@ void run_task(q4_pool_task task, void* context, int index, int workers) {
 
 class WorkerPool {
  public:
-  ~WorkerPool() {
-    // A worker count of 0 tells every thread to leave.
-    publish(((state_.load() >> 16) + 1) << 16);
-    start_.notify_all();
-    for (pthread_t thread : threads_) pthread_join(thread, nullptr);
-  }
-
   int run(int workers, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
     // Threads serve indices 1..; the caller is index 0, so a run of as many
@@ -76,13 +69,17 @@ class WorkerPool {
     // run waits for all of them: the fields are stable while read.
     task_ = task;
     context_ = context;
-    pending_.store(threaded - 1, std::memory_order_relaxed);
-    publish(((state_.load(std::memory_order_relaxed) >> 16) + 1) << 16 | static_cast<unsigned>(workers));
+    const unsigned long run = (state_.load(std::memory_order_relaxed) >> 16) + 1;
+    publish(run << 16 | static_cast<unsigned>(workers));
 
     run_task(task, context, 0, workers);
     for (int index = threaded; index < workers; ++index) run_task(task, context, index, workers);
 
-    auto all_done = [this] { return pending_.load() == 0; };
+    auto all_done = [&] {
+      for (int index = 1; index < threaded; ++index)
+        if (finishes_[index - 1]->run.load() != run) return false;
+      return true;
+    };
     if (!spin_until(all_done)) {
       std::unique_lock<std::mutex> lock(mutex_);
       caller_waits_.store(true);
@@ -93,29 +90,42 @@ class WorkerPool {
   }
 
  private:
+  // Each thread reports the last run it finished on a line of its own: a
+  // count shared by all would pass from core to core once per thread, one
+  // after another, at the end of every run.
+  struct alignas(64) Finish {
+    std::atomic<unsigned long> run{0};
+  };
+
   struct Start {
     WorkerPool* pool;
     int index;
     unsigned long seen;
+    Finish* finish;
   };
 
   static void* enter(void* argument) {
     const Start start = *static_cast<Start*>(argument);
     delete static_cast<Start*>(argument);
-    start.pool->serve(start.index, start.seen);
+    start.pool->serve(start.index, start.seen, *start.finish);
     return nullptr;
   }
 
   // A thread that cannot be started is tried again by the next run that
   // needs it.
   bool start_thread() {
-    Start* start = new Start{this, static_cast<int>(threads_.size()) + 1, state_.load()};
+    // A new thread has finished every run so far.
+    Finish* finish = new Finish;
+    finish->run.store(state_.load() >> 16, std::memory_order_relaxed);
+    Start* start = new Start{this, static_cast<int>(threads_.size()) + 1, state_.load(), finish};
     pthread_t thread;
     if (q4_thread_start(&thread, enter, start) != 0) {
       delete start;
+      delete finish;
       return false;
     }
     threads_.push_back(thread);
+    finishes_.push_back(finish);
     return true;
   }
 
@@ -134,7 +144,7 @@ class WorkerPool {
     }
   }
 
-  void serve(int index, unsigned long seen) {
+  void serve(int index, unsigned long seen, Finish& finish) {
     for (;;) {
       unsigned long state = seen;
       auto started = [&] {
@@ -149,12 +159,12 @@ class WorkerPool {
       }
       seen = state;
       const int workers = static_cast<int>(state & 0xffff);
-      if (workers == 0) return;
       if (index >= workers) continue;
       run_task(task_, context_, index, workers);
       // The same handshake with a caller that stopped spinning: it raises
-      // caller_waits_ under the lock before it looks at pending_ again.
-      if (pending_.fetch_sub(1) == 1 && caller_waits_.load()) {
+      // caller_waits_ under the lock before it looks at the finishes again.
+      finish.run.store(seen >> 16);
+      if (caller_waits_.load()) {
         { std::lock_guard<std::mutex> lock(mutex_); }
         done_.notify_all();
       }
@@ -166,13 +176,12 @@ class WorkerPool {
   std::condition_variable start_;
   std::condition_variable done_;
   std::vector<pthread_t> threads_;
+  std::vector<Finish*> finishes_;  // of threads_, in the same order
   // What idle threads watch shares no cache line with what finishing
-  // threads write: each finish would otherwise pull the line away from
-  // every watcher.
+  // threads look at.
   alignas(64) std::atomic<unsigned long> state_{0};
   q4_pool_task task_ = nullptr;
   void* context_ = nullptr;
-  alignas(64) std::atomic<int> pending_{0};
   alignas(64) std::atomic<int> sleepers_{0};
   std::atomic<bool> caller_waits_{false};
 };
@@ -186,8 +195,11 @@ int q4_pool_run(int workers, q4_pool_task task, void* context) {
     for (int i = 0; i < workers; ++i) run_task(task, context, i, workers);
     return workers;
   }
-  static WorkerPool pool;
-  return pool.run(workers, task, context);
+  // Never destroyed: a process forked from one with the pool's threads
+  // asleep would wait at exit for sleepers it does not have, and the threads
+  // end with the process anyway.
+  static WorkerPool* const pool = new WorkerPool;
+  return pool->run(workers, task, context);
 }
 
 bool q4_pool_in_task() { return in_task; }

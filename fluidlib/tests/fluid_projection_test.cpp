@@ -1,5 +1,6 @@
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include <Eigen/Dense>
 #include <Eigen/Sparse>
@@ -215,6 +216,82 @@ TEST(FluidProjection, BandsThresholdsAndVectorPathsGiveTheSameBits) {
   });
   EXPECT_TRUE(same_bits(paths.first, paths.second));
   EXPECT_TRUE(same_bits(paths.first, want));
+}
+
+// The red-black over-relaxation written out cell by cell on the full grid:
+// odd cells (i + j odd) first, each step omega res / e in double, and the
+// stopping sum of every row's |res| kept in eight lanes by the cell's place
+// among the row's cells of its colour, the lanes added pairwise, the rows in
+// order.
+struct NaiveSor {
+  std::vector<float> p;
+  int passes;
+  bool converged;
+};
+
+NaiveSor naive_sor(const float (&k)[5], Grid p, Grid rhs) {
+  const int nx = p.nx, ny = p.ny;
+  const double rho = (std::cos(3.14159265 / nx) + std::cos(3.14159265 / ny)) / 2;
+  double anorm = 0;
+  for (int j = 1; j <= ny; ++j)
+    for (int i = 1; i <= nx; ++i) anorm += std::fabs(static_cast<double>(rhs(i, j)));
+  double omega = 1;
+  for (int pass = 1;; ++pass) {
+    double residual = 0;
+    for (int j = 1; j <= ny; ++j) {
+      double lanes[8] = {};
+      int place = 0;
+      for (int i = 1; i <= nx; ++i) {
+        if (((i + j) & 1) != (pass & 1)) continue;
+        const float res =
+            k[0] * p(i + 1, j) + k[1] * p(i - 1, j) + k[2] * p(i, j + 1) + k[3] * p(i, j - 1) + k[4] * p(i, j) - rhs(i, j);
+        p(i, j) -= static_cast<float>(omega * res / k[4]);
+        lanes[place++ % 8] += std::fabs(static_cast<double>(res));
+      }
+      residual += ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+    }
+    omega = pass == 1 ? 1 / (1 - rho * rho / 2) : 1 / (1 - rho * rho * omega / 4);
+    if (pass >= 3 && (residual < 0.0002 * anorm || anorm < 1e-8)) return {p.cells, pass, true};
+    if (pass >= FluidFlowCore::SOR_MAX_HALF_SWEEPS) return {p.cells, pass, false};
+  }
+}
+
+TEST(FluidProjection, HalfSweepsMatchACellByCellSweepBitForBit) {
+  struct Case {
+    int nx, ny;
+    float k[5];
+  } cases[] = {
+      {40, 23, {-1, -1, -1, -1, 4}},           // rows of 20 cells: vectors and no tail
+      {37, 12, {-1, -1, -1, -1, 4}},           // odd width: rows of 18 and 19 cells
+      {130, 5, {-1, -1, -1, -1, 4}},           // rows of 65
+      {21, 16, {-0.5f, -1, -0.75f, -1, 4}},    // uneven neighbours
+      {27, 11, {-1, -1, -1, -1, 4.5f}},        // 1 / e inexact: the step divides
+      {19, 8, {-0.25f, -0.25f, -0.25f, -0.25f, 1}},
+      {3, 1, {-1, -1, -1, -1, 4}},             // rows shorter than a vector
+  };
+  for (const Case& c : cases) {
+    Grid p = random_rhs(c.nx, c.ny, 11), rhs = random_rhs(c.nx, c.ny, 12);
+    // The ghosts of p are the boundary values every sweep reads.
+    for (int i = 0; i <= c.nx + 1; ++i) p(i, 0) = 0.5f, p(i, c.ny + 1) = -0.25f;
+    for (int j = 0; j <= c.ny + 1; ++j) p(0, j) = 0.125f, p(c.nx + 1, j) = 1.0f;
+    const NaiveSor want = naive_sor(c.k, p, rhs);
+    ThreadBandExecutor three(3);
+    for (void* executor : {static_cast<void*>(nullptr), static_cast<void*>(&three)}) {
+      const auto paths = run_on_both_simd_paths([&] {
+        FluidFlowCore s(8, 8, 2, 0, 0);
+        if (executor) s.set_mp_exec(executor, ThreadBandExecutor::exec);
+        s.DIRECT_SOR_set_mp_threshold(16);
+        Grid q = p, r = rhs;
+        const bool converged = s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny);
+        return std::make_tuple(q.cells, s.get_sor_half_sweeps(), converged);
+      });
+      for (const auto& got : {paths.first, paths.second}) {
+        EXPECT_TRUE(same_bits(std::get<0>(got), want.p)) << c.nx << " x " << c.ny;
+        EXPECT_EQ(std::get<1>(got), want.passes) << c.nx << " x " << c.ny;
+        EXPECT_EQ(std::get<2>(got), want.converged) << c.nx << " x " << c.ny;
+      }
+    }
+  }
 }
 
 TEST(FluidProjection, GaussSeidelKeepsTheSolutionAndShrinksTheResidual) {

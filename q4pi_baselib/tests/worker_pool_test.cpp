@@ -1,4 +1,10 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -82,6 +88,29 @@ TEST(WorkerPool, ARunFromInsideATaskRunsItsIndicesOnThatThread) {
       &nest);
   EXPECT_EQ(nest.inner_runs.load(), 12);
   EXPECT_EQ(nest.foreign_thread.load(), 0);
+}
+
+TEST(WorkerPool, AChildForkedWhileTheThreadsSleepExits) {
+  Tally tally(4);
+  tally.expected_workers = 4;
+  q4_pool_run(4, count_index, &tally);
+  // Long past the threads' spin: they wait asleep when the fork is taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) exit(0);
+  int status = 0;
+  pid_t done = 0;
+  for (int k = 0; k < 1000 && done == 0; ++k) {
+    done = waitpid(child, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  EXPECT_EQ(done, child) << "the child hung at exit";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
