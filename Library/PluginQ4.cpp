@@ -30,8 +30,10 @@ int PluginQ4::AbortRender() { return 0; }
 void lib_mp_exec(void* context, mp_worker_fn worker, int count, void* object) {
   PluginQ4* plugin = static_cast<PluginQ4*>(context);
   if (!plugin || !worker) return;
-  plugin->lib_worker = worker;
-  plugin->lib_object = object;
+  // Rewriting an unchanged pair would cost every worker of a run of short
+  // forks (a pressure solve) a fetch of the line from the caller's cache.
+  if (plugin->lib_worker != worker) plugin->lib_worker = worker;
+  if (plugin->lib_object != object) plugin->lib_object = object;
   plugin->MultiProcess(&PluginQ4::execute_library_mp_func, count);
 }
 
