@@ -171,43 +171,24 @@ Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const D
 }
 
 // One dispatched copy per direction and channel choice.
-#define DERICHE_KERNEL(name, Columns, K, Ch)                                                                  \
+#define DERICHE_KERNEL(name, Columns, Ch)                                                                   \
   Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) { \
-    deriche_group<Columns, K>(g, n, ch, t, P);                                                                 \
-  }                                                                                                           \
-  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P),   \
+    deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, P);                                    \
+  }                                                                                                         \
+  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P),  \
                    (g, n, ch, t, P))
-DERICHE_KERNEL(deriche_rows_rgba, false, 8, RgbaChannels)
-DERICHE_KERNEL(deriche_rows_rgb, false, 8, RgbChannels)
-DERICHE_KERNEL(deriche_rows_one, false, 16, OneChannel)
-DERICHE_KERNEL(deriche_columns_rgba, true, 8, RgbaChannels)
-DERICHE_KERNEL(deriche_columns_rgb, true, 8, RgbChannels)
-DERICHE_KERNEL(deriche_columns_one, true, 16, OneChannel)
+RECURSIVE_LINE_KERNELS(DERICHE_KERNEL, deriche)
 #undef DERICHE_KERNEL
-
-// The lines each kernel takes side by side.
-template <typename Ch>
-constexpr int deriche_group_lines() {
-  return Ch::count == 1 ? 16 : 8;
-}
 
 template <bool Columns, typename Ch>
 void deriche_lines(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
-  if constexpr (Columns) {
-    if constexpr (Ch::count == 4) deriche_columns_rgba(g, n, ch, t, P);
-    if constexpr (Ch::count == 3) deriche_columns_rgb(g, n, ch, t, P);
-    if constexpr (Ch::count == 1) deriche_columns_one(g, n, ch, t, P);
-  } else {
-    if constexpr (Ch::count == 4) deriche_rows_rgba(g, n, ch, t, P);
-    if constexpr (Ch::count == 3) deriche_rows_rgb(g, n, ch, t, P);
-    if constexpr (Ch::count == 1) deriche_rows_one(g, n, ch, t, P);
-  }
+  RECURSIVE_LINE_CALL(deriche, Columns, Ch, (g, n, ch, t, P));
 }
 
 // One band of lines, a group at a time, carrying the channels `ch`.
 template <bool Columns, typename Ch>
 void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int K = deriche_group_lines<Ch>();
+  constexpr int K = recursive_group_lines<Ch>();
   constexpr int L = K * lanes_per_line<Ch>();
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);

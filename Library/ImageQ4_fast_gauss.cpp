@@ -66,39 +66,20 @@ Q4_SIMD_BODY void yvv_group(const LineGroup& g, int n, int p, const Ch& ch, cons
 }
 
 // One dispatched copy per direction and channel choice.
-#define YVV_KERNEL(name, Columns, K, Ch)                                                                 \
+#define YVV_KERNEL(name, Columns, Ch)                                                                     \
   Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w) {                                                             \
-    yvv_group<Columns, K>(g, n, p, ch, k, w);                                                             \
-  }                                                                                                      \
+                                double* w) {                                                              \
+    yvv_group<Columns, recursive_group_lines<Ch>()>(g, n, p, ch, k, w);                                   \
+  }                                                                                                       \
   Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w),                                                              \
+                                double* w),                                                               \
                    (g, n, p, ch, k, w))
-YVV_KERNEL(yvv_rows_rgba, false, 8, RgbaChannels)
-YVV_KERNEL(yvv_rows_rgb, false, 8, RgbChannels)
-YVV_KERNEL(yvv_rows_one, false, 16, OneChannel)
-YVV_KERNEL(yvv_columns_rgba, true, 8, RgbaChannels)
-YVV_KERNEL(yvv_columns_rgb, true, 8, RgbChannels)
-YVV_KERNEL(yvv_columns_one, true, 16, OneChannel)
+RECURSIVE_LINE_KERNELS(YVV_KERNEL, yvv)
 #undef YVV_KERNEL
-
-// The lines each kernel takes side by side.
-template <typename Ch>
-constexpr int yvv_group_lines() {
-  return Ch::count == 1 ? 16 : 8;
-}
 
 template <bool Columns, typename Ch>
 void yvv_lines(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
-  if constexpr (Columns) {
-    if constexpr (Ch::count == 4) yvv_columns_rgba(g, n, p, ch, k, w);
-    if constexpr (Ch::count == 3) yvv_columns_rgb(g, n, p, ch, k, w);
-    if constexpr (Ch::count == 1) yvv_columns_one(g, n, p, ch, k, w);
-  } else {
-    if constexpr (Ch::count == 4) yvv_rows_rgba(g, n, p, ch, k, w);
-    if constexpr (Ch::count == 3) yvv_rows_rgb(g, n, p, ch, k, w);
-    if constexpr (Ch::count == 1) yvv_rows_one(g, n, p, ch, k, w);
-  }
+  RECURSIVE_LINE_CALL(yvv, Columns, Ch, (g, n, p, ch, k, w));
 }
 
 // Beyond this the line buffers could not be allocated anyway.
@@ -107,7 +88,7 @@ const double kLongestExtension = 1 << 28;
 // One band of lines, a group at a time, carrying the channels `ch`.
 template <bool Columns, typename Ch>
 void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int K = yvv_group_lines<Ch>();
+  constexpr int K = recursive_group_lines<Ch>();
   constexpr int L = K * lanes_per_line<Ch>();
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);

@@ -288,6 +288,37 @@ Q4_SIMD_BODY void store_group_position(const LineGroup& g, int i, const Ch& ch, 
   }
 }
 
+// The lines a recursive kernel takes side by side: eight pixels of four
+// lanes, or sixteen single samples.
+template <typename Ch>
+constexpr int recursive_group_lines() {
+  return Ch::count == 1 ? 16 : 8;
+}
+
+// KERNEL(name, Columns, Ch) once per direction and channel choice of a
+// recursive line filter, named prefix_rows_rgba ... prefix_columns_one.
+#define RECURSIVE_LINE_KERNELS(KERNEL, prefix)      \
+  KERNEL(prefix##_rows_rgba, false, RgbaChannels)   \
+  KERNEL(prefix##_rows_rgb, false, RgbChannels)     \
+  KERNEL(prefix##_rows_one, false, OneChannel)      \
+  KERNEL(prefix##_columns_rgba, true, RgbaChannels) \
+  KERNEL(prefix##_columns_rgb, true, RgbChannels)   \
+  KERNEL(prefix##_columns_one, true, OneChannel)
+
+// Calls the kernel of those that serves direction Columns and channels Ch.
+#define RECURSIVE_LINE_CALL(prefix, Columns, Ch, args)          \
+  do {                                                          \
+    if constexpr (Columns) {                                    \
+      if constexpr (Ch::count == 4) prefix##_columns_rgba args; \
+      if constexpr (Ch::count == 3) prefix##_columns_rgb args;  \
+      if constexpr (Ch::count == 1) prefix##_columns_one args;  \
+    } else {                                                    \
+      if constexpr (Ch::count == 4) prefix##_rows_rgba args;    \
+      if constexpr (Ch::count == 3) prefix##_rows_rgb args;     \
+      if constexpr (Ch::count == 1) prefix##_rows_one args;     \
+    }                                                           \
+  } while (0)
+
 // A band's working lines: count elements from the normal heap, or none when
 // the size is out of reach or the heap refuses.
 template <typename T>

@@ -116,29 +116,26 @@ TEST_F(RecursiveBlurReferenceTest, BothBlursMatchTheirLineByLineDefinitionToTheB
       for (ImageQ4* src : {static_cast<ImageQ4*>(nullptr), larger.get()}) {
         const std::string where = " " + std::to_string(size.width) + "x" + std::to_string(size.height) + " direction " +
                                   std::to_string(direction) + (src ? " from a source" : " in place");
+        // blur(image, with_alpha) against the line filter, RGBA and RGB.
+        auto check = [&](const std::string& name, const LineFilter& filter,
+                         const std::function<void(ImageQ4&, int)>& blur) {
+          for (int with_alpha = 0; with_alpha < 2; ++with_alpha) {
+            Image out = copy_image(*input);
+            blur(*out, with_alpha);
+            EXPECT_TRUE(same_pixels(*out, *reference(*input, src, direction, 0, with_alpha ? 4 : 3, filter)))
+                << name << " alpha " << with_alpha << where;
+            same_on_both_paths(*input, [&](ImageQ4& im) { blur(im, with_alpha); });
+          }
+        };
         for (float radius : {1.0f, 9.0f, 60.0f}) {
           const double sigma = yvv_sigma(radius);
-          const LineFilter yvv = [sigma](const std::vector<double>& in) { return yvv_reference(in, sigma); };
-          Image out = copy_image(*input);
-          out->Fast_GaussianBlur(radius, src, direction, 1);
-          EXPECT_TRUE(same_pixels(*out, *reference(*input, src, direction, 0, 4, yvv))) << "yvv " << radius << where;
-          out = copy_image(*input);
-          out->Fast_GaussianBlur(radius, src, direction, 0);
-          EXPECT_TRUE(same_pixels(*out, *reference(*input, src, direction, 0, 3, yvv))) << "yvv rgb " << where;
-          same_on_both_paths(*input, [&](ImageQ4& im) { im.Fast_GaussianBlur(radius, src, direction, 1); });
-          same_on_both_paths(*input, [&](ImageQ4& im) { im.Fast_GaussianBlur(radius, src, direction, 0); });
+          check("yvv " + std::to_string(radius), [sigma](const std::vector<double>& in) { return yvv_reference(in, sigma); },
+                [&](ImageQ4& im, int a) { im.Fast_GaussianBlur(radius, src, direction, a); });
         }
-        for (float sigma : {0.7f, 3.0f, 20.0f}) {
-          const LineFilter der = [sigma](const std::vector<double>& in) { return deriche_reference(in, sigma); };
-          Image out = copy_image(*input);
-          out->Deriche_GaussianBlur(sigma, src, direction, 1);
-          EXPECT_TRUE(same_pixels(*out, *reference(*input, src, direction, 0, 4, der))) << "deriche " << sigma << where;
-          out = copy_image(*input);
-          out->Deriche_GaussianBlur(sigma, src, direction, 0);
-          EXPECT_TRUE(same_pixels(*out, *reference(*input, src, direction, 0, 3, der))) << "deriche rgb " << where;
-          same_on_both_paths(*input, [&](ImageQ4& im) { im.Deriche_GaussianBlur(sigma, src, direction, 1); });
-          same_on_both_paths(*input, [&](ImageQ4& im) { im.Deriche_GaussianBlur(sigma, src, direction, 0); });
-        }
+        for (float sigma : {0.7f, 3.0f, 20.0f})
+          check("deriche " + std::to_string(sigma),
+                [sigma](const std::vector<double>& in) { return deriche_reference(in, sigma); },
+                [&](ImageQ4& im, int a) { im.Deriche_GaussianBlur(sigma, src, direction, a); });
         // One channel, the others kept from the source or the image itself.
         const LineFilter yvv = [](const std::vector<double>& in) { return yvv_reference(in, yvv_sigma(14.0f)); };
         const LineFilter der = [](const std::vector<double>& in) { return deriche_reference(in, 4.0f); };
