@@ -80,13 +80,15 @@ void FFTConvolver::real_rows(void* object, int first, int last) {
   const int n = self->band_width;
   complex4* grid = static_cast<complex4*>(self->work_grid);
   if (Forward) {
+    // From 2 MB grids on, the mirrored half is written past the caches.
+    const bool stream = n >= 512;
     for (int r = first; r <= last; ++r) {
       complex4* row = grid + static_cast<ptrdiff_t>(r) * n;
       if (!fftc4(row, n)) {
         self->error_code = FFT_ERR_MEMORY;
         return;
       }
-      if (r > 0 && r < n / 2) mirror_row(row, grid + static_cast<ptrdiff_t>(n - r) * n, n);
+      if (r > 0 && r < n / 2) mirror_row(row, grid + static_cast<ptrdiff_t>(n - r) * n, n, stream);
     }
     return;
   }
@@ -113,9 +115,13 @@ void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
   // Narrow bands need no more room than their own columns.
   const int n = self->band_width, half = n / 2 + 1, line = (half + 7) & ~7;
   const int block = last - first + 1 < column_block<float>() ? last - first + 1 : column_block<float>();
+  // Gathered lines lie 64 bytes more than a power of two apart: lines a
+  // power of two apart would all fall into the same few cache sets, and the
+  // transposing stores that fill them would go out to L2 one by one.
+  const int stride = n + 16;
   // The half spectra start on a 64-byte boundary whatever the block, so
   // every band takes the same plan (the aligned one from N = 4 on).
-  const int floats = (n * block + 15) & ~15;
+  const int floats = stride * block;
   float* lines = static_cast<float*>(mem_align_alloc(
       static_cast<unsigned>(sizeof(float) * floats + sizeof(complex4) * line * block), -1, false));
   if (!lines) {
@@ -123,14 +129,14 @@ void FFTConvolver::mp_forward_real_columns(void* object, int first, int last) {
     return;
   }
   complex4* halves = reinterpret_cast<complex4*>(lines + floats);
-  fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(lines + n, halves + line));
+  fftwf_plan plan = fft_cached_plan_single(FFT_PLAN_R2C, n, fft_plan_aligned(lines + stride, halves + line));
   if (!plan) self->error_code = FFT_ERR_MEMORY;
   complex4* grid = static_cast<complex4*>(self->work_grid);
   for (int c = first; plan && c <= last; c += block) {
     const int count = last - c + 1 < block ? last - c + 1 : block;
-    gather_columns<float>(self->real_field, n, n, c, count, lines, n);
+    gather_columns<float>(self->real_field, n, n, c, count, lines, stride);
     for (int b = 0; b < count; ++b)
-      fftwf_execute_dft_r2c(plan, lines + b * n, reinterpret_cast<fftwf_complex*>(halves + b * line));
+      fftwf_execute_dft_r2c(plan, lines + b * stride, reinterpret_cast<fftwf_complex*>(halves + b * line));
     scatter_columns(grid, n, half, c, count, halves, line);
   }
   mem_align_free(lines, false);

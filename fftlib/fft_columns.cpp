@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "q4_simd.h"
 
 // Column passes copy a block of columns out of a row-major grid into
@@ -102,10 +104,19 @@ Q4_SIMD_TARGET_AVX2 inline __m256d conj_reversed(__m256d v) {
 }
 
 // Four samples at a time from the far end of the row, reversed and
-// conjugated.
-Q4_SIMD_TARGET_AVX2 void mirror_row_avx2(const complex4* row, complex4* mirror, int n) {
+// conjugated. Streamed, they go to memory without first reading the lines
+// they overwrite, from the first 32-byte boundary on.
+Q4_SIMD_TARGET_AVX2 void mirror_row_avx2(const complex4* row, complex4* mirror, int n, bool stream) {
   mirror[0] = {row[0].re, -row[0].im};
   int c = 1;
+  if (stream && reinterpret_cast<uintptr_t>(mirror) % sizeof(complex4) == 0) {
+    for (; c < n && reinterpret_cast<uintptr_t>(mirror + c) % 32 != 0; ++c)
+      mirror[c] = {row[n - c].re, -row[n - c].im};
+    for (; c + 4 <= n; c += 4)
+      _mm256_stream_pd(reinterpret_cast<double*>(mirror + c),
+                       conj_reversed(_mm256_loadu_pd(reinterpret_cast<const double*>(row + n - c - 3))));
+    _mm_sfence();
+  }
   for (; c + 4 <= n; c += 4)
     _mm256_storeu_pd(reinterpret_cast<double*>(mirror + c),
                      conj_reversed(_mm256_loadu_pd(reinterpret_cast<const double*>(row + n - c - 3))));
@@ -143,11 +154,20 @@ Q4_SIMD_TARGET_AVX2 inline void tile(const complex8* from, ptrdiff_t from_stride
 
 // Whole tiles over rows 0 .. h - 1 and columns 0 .. count - 1, both
 // multiples of the tile.
+// The gather reads a short stretch of each of many rows, which the hardware
+// prefetchers do not follow from row to row: the stretches of the rows a few
+// tiles down are asked for ahead.
 template <typename C>
 Q4_SIMD_TARGET_AVX2 void gather_avx2(const C* grid, int w, int h, int c, int count, C* buffer, int line) {
-  for (int i = 0; i < h; i += kTile<C>)
+  const int ahead = 2 * kTile<C>, bytes = count * static_cast<int>(sizeof(C));
+  for (int i = 0; i < h; i += kTile<C>) {
+    for (int k = i + ahead; k < i + ahead + kTile<C> && k < h; ++k) {
+      const char* row = reinterpret_cast<const char*>(grid + static_cast<ptrdiff_t>(k) * w + c);
+      for (int at = 0; at < bytes; at += 64) _mm_prefetch(row + at, _MM_HINT_T0);
+    }
     for (int b = 0; b < count; b += kTile<C>)
       tile(grid + static_cast<ptrdiff_t>(i) * w + c + b, w, buffer + b * line + i, line);
+  }
 }
 
 template <typename C>
@@ -193,9 +213,9 @@ void add_mirrored_columns(const complex4* grid, int w, int n, int c, int count, 
     symmetric_portable(grid, w, n, c, count, buffer);
 }
 
-void mirror_row(const complex4* row, complex4* mirror, int n) {
+void mirror_row(const complex4* row, complex4* mirror, int n, bool stream) {
   if (q4_simd_use_avx2())
-    mirror_row_avx2(row, mirror, n);
+    mirror_row_avx2(row, mirror, n, stream);
   else
     mirror_row_portable(row, mirror, n, 0);
 }

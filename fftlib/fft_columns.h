@@ -15,8 +15,9 @@ template <typename C>
 void scatter_columns(C* grid, int w, int h, int c, int count, const C* buffer, int line);
 
 // The row of an n x n spectrum of real data that mirrors `row`:
-// mirror[c] is the conjugate of row[(n - c) mod n].
-void mirror_row(const complex4* row, complex4* mirror, int n);
+// mirror[c] is the conjugate of row[(n - c) mod n]. `stream` sends the
+// mirror past the caches, for grids too large to still be cached when read.
+void mirror_row(const complex4* row, complex4* mirror, int n, bool stream);
 // The symmetric part of gathered columns of an n x n spectrum: buffer line b
 // becomes (line + conj of column n - c - b read from row n - i down) / 2,
 // columns taken mod n.

@@ -70,20 +70,23 @@ TEST(FftColumns, BlockCopiesMatchTheirDefinitionOnBothSimdPaths) {
 }
 
 TEST(FftColumns, MirrorRowIsTheConjugateReadBackwards) {
-  for (int n : {1, 2, 4, 5, 8, 13, 64}) {
-    std::vector<complex4> row(n);
-    for (int c = 0; c < n; ++c) row[c] = {1.0f + c, 0.5f - c};
-    const auto both = run_on_both_simd_paths([&] {
-      std::vector<complex4> mirror(n + 1, complex4{9.0f, 9.0f});
-      mirror_row(row.data(), mirror.data(), n);
-      return mirror;
-    });
-    for (int c = 0; c < n; ++c) {
-      const complex4 source = row[(n - c) % n];
-      EXPECT_EQ(both.first[c].re, source.re) << n << " " << c;
-      EXPECT_EQ(both.first[c].im, -source.im) << n << " " << c;
-    }
-    EXPECT_EQ(both.first[n].re, 9.0f) << "nothing past the row";
-    EXPECT_EQ(std::memcmp(both.first.data(), both.second.data(), sizeof(complex4) * (n + 1)), 0) << n;
-  }
+  // Streamed mirrors start at every offset from a 32-byte boundary.
+  for (int n : {1, 2, 4, 5, 8, 13, 64})
+    for (int offset : {0, 1, 2, 3})
+      for (bool stream : {false, true}) {
+        std::vector<complex4> row(n);
+        for (int c = 0; c < n; ++c) row[c] = {1.0f + c, 0.5f - c};
+        const auto both = run_on_both_simd_paths([&] {
+          std::vector<complex4> mirror(n + 5, complex4{9.0f, 9.0f});
+          mirror_row(row.data(), mirror.data() + offset, n, stream);
+          return std::vector<complex4>(mirror.begin() + offset, mirror.begin() + offset + n + 1);
+        });
+        for (int c = 0; c < n; ++c) {
+          const complex4 source = row[(n - c) % n];
+          EXPECT_EQ(both.first[c].re, source.re) << n << " " << c << " " << offset << " " << stream;
+          EXPECT_EQ(both.first[c].im, -source.im) << n << " " << c << " " << offset << " " << stream;
+        }
+        EXPECT_EQ(both.first[n].re, 9.0f) << "nothing past the row";
+        EXPECT_EQ(std::memcmp(both.first.data(), both.second.data(), sizeof(complex4) * (n + 1)), 0) << n;
+      }
 }
