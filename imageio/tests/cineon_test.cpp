@@ -33,6 +33,17 @@ struct CinSpec {
   bool industry = true;
 };
 
+// Grey 10-bit fields packed three to a cell, running on across pixels.
+CinSpec spanning10(uint32_t width, uint32_t height) {
+  CinSpec s;
+  s.width = width;
+  s.height = height;
+  s.bits = 10;
+  s.code = 5;
+  s.span = true;
+  return s;
+}
+
 std::string cin_header(const CinSpec& s) {
   std::string h(s.industry ? 2048 : 1024, '\0');
   be(h, 0, DPX_MAGIC);
@@ -255,10 +266,7 @@ TEST(CineonDriver, ReadsEveryCellLayout) {
   cases.push_back({"12-bit values in right-justified words", words,
                    cells(16, 12, true, {{0xFFF, 0x010, 0x800, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}}),
                    {rgb(255, 1, 128), rgb(0, 0, 0), rgb(0, 0, 0), rgb(0, 0, 0), rgb(0, 0, 0), rgb(0, 0, 0)}});
-  CinSpec spanning = grey8;
-  spanning.bits = 10;
-  spanning.code = 5;
-  spanning.span = true;
+  const CinSpec spanning = spanning10(3, 2);
   // Three fields a cell run on across pixels and lines: 6 values, 2 cells.
   cases.push_back({"fields spanning pixels and lines", spanning,
                    cells(32, 10, false, {{4, 8, 12, 16, 20, 1023}}),
@@ -326,12 +334,7 @@ TEST(CineonDriver, ReadsEveryCellLayout) {
 TEST(CineonDriver, SeeksUseTheFilesOwnStride) {
   CinSession s;
   const std::string path = s.dir / "seek";
-  CinSpec padded;
-  padded.width = 2;
-  padded.height = 3;
-  padded.bits = 10;
-  padded.code = 5;
-  padded.span = true;
+  CinSpec padded = spanning10(2, 3);
   padded.eol_pad = 5;
   std::string data;
   for (unsigned y = 0; y < 3; ++y) data += cells(32, 10, false, {{(y * 2 + 1) << 2, (y * 2 + 2) << 2}}) + "12345";
@@ -398,12 +401,7 @@ TEST(CineonDriver, RefusesWhatItCannotRead) {
   padded.eol_pad = 4;
   cases.push_back({cin_header(padded) + std::string(2 + 4 + 2 + 4 + 1, '\0'),
                    "Cineon: The image data passes the end of the file.\n"});
-  CinSpec spanning;
-  spanning.width = 3;
-  spanning.height = 3;
-  spanning.bits = 10;
-  spanning.code = 5;
-  spanning.span = true;
+  const CinSpec spanning = spanning10(3, 3);
   cases.push_back({cin_header(spanning) + std::string(8, '\0'), "Cineon: The image data passes the end of the file.\n"});
   cases.push_back({with([](CinSpec& c) { c.width = (1 << 28) - 1; }), "Cineon: The image data passes the end of the file.\n"});
   std::string differ = with([](CinSpec& c) { c.channels = 2; });
