@@ -18,8 +18,8 @@ namespace {
 const int kMaxTrailSamples = 65536;
 
 // Rows a band claims at a time (row_chunks.h): a row of trails is long
-// work, so the last chunks even the bands out finely.
-const int kChunkRows = 2;
+// work, so single rows even the bands out finely at the end.
+const int kChunkRows = 1;
 
 // The trail of one pixel of a w x h image: n samples from the pixel (x, y)
 // to (x, y) + (dx, dy) * (span_x, span_y), the offsets (dx, dy) in 0..1
