@@ -3,6 +3,7 @@
 
 #include "ImageQ4.h"
 #include "fluid_flow_core.h"
+#include "row_chunks.h"
 
 class ImageXfmQ4;
 
@@ -39,7 +40,8 @@ void image_lines_free(ImageLines& lines);
 //
 // Band work runs through the solver's executor: an operation leaves its
 // arguments in the worker members and the private blocks below, then hands
-// its rows (or columns) to mp_exec; each band writes only its own rows, so
+// its rows (or columns) to mp_exec; each band writes only its own rows (the
+// resampling and the motion blur: the rows it claims, row_chunks.h), so
 // results do not depend on the split. One operation runs at a time.
 class FluidFlow : public FluidFlowCore {
  public:
@@ -80,6 +82,8 @@ class FluidFlow : public FluidFlowCore {
   bool add_source_for_texture_method(ImageQ4* src, ImageQ4* texture, float amount);
   bool motion_blur_image(ImageQ4* src, ImageQ4* dst);
   bool add_source_for_texture_method_with_motion_blur(ImageQ4* src, ImageQ4* texture, float amount);
+  // Band workers of the blur: each claims rows of the blur in progress
+  // until none is left, whatever its bounds.
   static void mp_motion_blur_core(void* flow, int first_row, int last_row);
   static void mp_motion_blur_core_add(void* flow, int first_row, int last_row);
 
@@ -140,12 +144,15 @@ class FluidFlow : public FluidFlowCore {
   static void diffuse_band(FluidFlow* self, int first, int last);
   static void mp_resample(void* flow, int first_row, int last_row);
   static void mp_composite(void* flow, int first_row, int last_row);
-  static void blur_band(FluidFlow* self, int first_row, int last_row, bool add);
+  static void blur_band(FluidFlow* self, bool add);
 
   ResampleBlock resample_block;
   BlurBlock blur_block;
   CompositeBlock composite_block;
   DiffusionBlock diffusion_block;
+  // The rows of the resampling and the motion blur, which their bands
+  // claim a chunk at a time instead of keeping to their own.
+  RowChunks row_chunks;
 };
 
 #endif

@@ -17,6 +17,10 @@ namespace {
 // diverged; the cap keeps one pixel from holding up its band.
 const int kMaxTrailSamples = 65536;
 
+// Rows a band claims at a time (row_chunks.h): a row of trails is long
+// work, so single rows even the bands out finely at the end.
+const int kChunkRows = 1;
+
 // The trail of one pixel of a w x h image: n samples from the pixel (x, y)
 // to (x, y) + (dx, dy) * (span_x, span_y), the offsets (dx, dy) in 0..1
 // units of the image.
@@ -262,6 +266,7 @@ bool FluidFlow::blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool a
   worker_target = dst;
   worker_amount = amount;
   blur_block = BlurBlock{lines};
+  row_chunks.reset(h, kChunkRows);
   mp_exec(add ? mp_motion_blur_core_add : mp_motion_blur_core, h);
   worker_source = worker_target = nullptr;
   delete copy;
@@ -269,15 +274,15 @@ bool FluidFlow::blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool a
   return true;
 }
 
-void FluidFlow::mp_motion_blur_core(void* flow, int first_row, int last_row) {
-  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row, false);
+void FluidFlow::mp_motion_blur_core(void* flow, int, int) {
+  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), false);
 }
 
-void FluidFlow::mp_motion_blur_core_add(void* flow, int first_row, int last_row) {
-  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row, true);
+void FluidFlow::mp_motion_blur_core_add(void* flow, int, int) {
+  blur_band(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), true);
 }
 
-void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add) {
+void FluidFlow::blur_band(FluidFlow* self, bool add) {
   const ImageLines& lines = self->blur_block.lines;
   const ImageQ4* src = self->worker_source;
   const int w = src->width, h = src->height;
@@ -293,7 +298,9 @@ void FluidFlow::blur_band(FluidFlow* self, int first_row, int last_row, bool add
   float t_table[kTabledSamples + 8];
   int tabled_n = 0;
 
-  for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
+  RowCursor rows(self->row_chunks);
+  int y = 0;
+  while (!self->stopped() && rows.next(y)) {
     PixelQ4* out = self->worker_target->rows[y];
     const float fy = lines.f[w + y], gy = 1.0f - fy;
     const float* u0 = vel->u + lines.a[w + y] * stride;

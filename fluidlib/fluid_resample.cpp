@@ -16,6 +16,9 @@ namespace {
 
 const int kPiece = 64;
 
+// Rows a band claims at a time (row_chunks.h).
+const int kChunkRows = 4;
+
 // What the positions of one row's pixels need: the two field rows around
 // the image row with their blend, the column taps from the piece's first
 // pixel on, and the image's extent.
@@ -187,6 +190,7 @@ bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool foot
   worker_source = copy ? copy : src;
   worker_target = dst;
   resample_block = ResampleBlock{lines, edge_escape && !wrap_x && !wrap_y, wrap_x != 0, wrap_y != 0, footprint};
+  row_chunks.reset(h, kChunkRows);
   mp_exec(mp_resample, h);
   worker_source = worker_target = nullptr;
   delete copy;
@@ -194,7 +198,7 @@ bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool foot
   return true;
 }
 
-void FluidFlow::mp_resample(void* flow, int first_row, int last_row) {
+void FluidFlow::mp_resample(void* flow, int, int) {
   FluidFlow* self = static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow));
   const ResampleBlock& job = self->resample_block;
   ImageQ4* src = self->worker_source;
@@ -216,7 +220,9 @@ void FluidFlow::mp_resample(void* flow, int first_row, int last_row) {
   const float reach_x = 3.0f / static_cast<float>(fu->nx), reach_y = 3.0f / static_cast<float>(fu->ny);
   float cx[kPiece], cy[kPiece], fade[kPiece], sx[kPiece], sy[kPiece];
 
-  for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
+  RowCursor rows(self->row_chunks);
+  int y = 0;
+  while (!self->stopped() && rows.next(y)) {
     PixelQ4* out = self->worker_target->rows[y];
     const int ta = lines.a[w + y], tb = lines.b[w + y];
     row.u0 = fu->data + ta * stride;
