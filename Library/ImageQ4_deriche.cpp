@@ -92,7 +92,7 @@ const int kChunk = 32;
 // place), and writes the sum of both as it goes. Lines of fewer than 4
 // samples are filtered as if their last sample went on to 4.
 template <bool Columns, int K, typename Ch>
-Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
+Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
   constexpr int L = K * lanes_per_line<Ch>();
   constexpr int W = kChunk;
   const double N0 = t.np[0], N1 = t.np[1], N2 = t.np[2], N3 = t.np[3];
@@ -172,16 +172,16 @@ Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const D
 
 // One dispatched copy per direction and channel choice.
 #define DERICHE_KERNEL(name, Columns, Ch)                                                                   \
-  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) { \
+  Q4_SIMD_BODY void name##_body(const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, double* P) { \
     deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, P);                                    \
   }                                                                                                         \
-  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P),  \
+  Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, double* P),  \
                    (g, n, ch, t, P))
 RECURSIVE_LINE_KERNELS(DERICHE_KERNEL, deriche)
 #undef DERICHE_KERNEL
 
 template <bool Columns, typename Ch>
-void deriche_lines(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
+void deriche_lines(const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
   RECURSIVE_LINE_CALL(deriche, Columns, Ch, (g, n, ch, t, P));
 }
 
@@ -198,7 +198,7 @@ void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   double* P = buffer.get();
   if (!P) return;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    deriche_lines<Columns>(LineGroup{src, &image, line0, lines}, n, ch, taps, P);
+    deriche_lines<Columns>(line_group<Columns, K>(src, &image, line0, lines), n, ch, taps, P);
   });
 }
 
