@@ -247,10 +247,19 @@ typedef unsigned short PixelSamples __attribute__((vector_size(8), aligned(2)));
 typedef int PixelInts __attribute__((vector_size(16)));
 typedef double PixelLanes __attribute__((vector_size(32)));
 
+typedef long long PixelBits __attribute__((vector_size(16)));
+typedef unsigned short WideSamples __attribute__((vector_size(16)));
+typedef int WideInts __attribute__((vector_size(32)));
+
+// The pixel's 64 bits go in as the low half of a 128-bit vector: the
+// compiler widens a full 128-bit vector in one step, where a 64-bit one
+// would be taken apart and put together again.
 Q4_SIMD_BODY void load_pixel_lanes(const unsigned short* s, double* x) {
-  const PixelLanes v = __builtin_convertvector(
-      __builtin_convertvector(*reinterpret_cast<const PixelSamples*>(s), PixelInts), PixelLanes);
-  std::memcpy(x, &v, sizeof v);
+  long long bits;
+  std::memcpy(&bits, s, sizeof bits);
+  const PixelBits packed = {bits, 0};
+  const WideInts wide = __builtin_convertvector((WideSamples)packed, WideInts);
+  for (int c = 0; c < 4; ++c) x[c] = static_cast<double>(wide[c]);
 }
 
 // Writes the first `count` (3 or 4) samples of the pixel.
