@@ -270,7 +270,10 @@ Q4_SIMD_BODY void store_pixel_lanes(const double* x, unsigned short* s) {
   const PixelLanes zero = {0.0, 0.0, 0.0, 0.0}, top = {32767.0, 32767.0, 32767.0, 32767.0};
   v = v > zero ? v : zero;
   v = v < top ? v : top;
-  const PixelSamples out = __builtin_convertvector(__builtin_convertvector(v, PixelInts), PixelSamples);
+  // Each clamped value fits in the low half of its 32 bits: those halves are
+  // the samples.
+  const WideSamples halves = (WideSamples)__builtin_convertvector(v, PixelInts);
+  const PixelSamples out = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
   if constexpr (count == 4) {
     *reinterpret_cast<PixelSamples*>(s) = out;
   } else {
