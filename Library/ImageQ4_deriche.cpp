@@ -154,13 +154,13 @@ Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, cons
 }
 
 // One dispatched copy per direction and channel choice.
-#define DERICHE_KERNEL(name, Columns, Ch)                                                                   \
+#define DERICHE_KERNEL(name, Columns, Ch)                                                               \
   Q4_SIMD_BODY void name##_body(const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, \
-                                double* X, double* P) {                                                   \
-    deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, X, P);                               \
-  }                                                                                                       \
-  Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t,   \
-                                double* X, double* P),                                                    \
+                                double* X, double* P) {                                                 \
+    deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, X, P);                             \
+  }                                                                                                     \
+  Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, \
+                                double* X, double* P),                                                  \
                    (g, n, ch, t, X, P))
 RECURSIVE_LINE_KERNELS(DERICHE_KERNEL, deriche)
 #undef DERICHE_KERNEL

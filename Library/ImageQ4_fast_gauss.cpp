@@ -66,13 +66,13 @@ Q4_SIMD_BODY void yvv_group(const LineGroup<K>& g, int n, int p, const Ch& ch, c
 }
 
 // One dispatched copy per direction and channel choice.
-#define YVV_KERNEL(name, Columns, Ch)                                                                     \
+#define YVV_KERNEL(name, Columns, Ch)                                                                              \
   Q4_SIMD_BODY void name##_body(const RecursiveGroup<Ch>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w) {                                                              \
-    yvv_group<Columns, recursive_group_lines<Ch>()>(g, n, p, ch, k, w);                                   \
-  }                                                                                                       \
+                                double* w) {                                                                       \
+    yvv_group<Columns, recursive_group_lines<Ch>()>(g, n, p, ch, k, w);                                            \
+  }                                                                                                                \
   Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w),                                                               \
+                                double* w),                                                                        \
                    (g, n, p, ch, k, w))
 RECURSIVE_LINE_KERNELS(YVV_KERNEL, yvv)
 #undef YVV_KERNEL
