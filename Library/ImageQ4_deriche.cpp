@@ -81,108 +81,93 @@ DericheTaps deriche_taps(const ImageQ4& image) {
   return t;
 }
 
-// Positions a recursion reads from the image at once, into a window that
-// keeps the four positions before them.
-const int kChunk = 32;
-
 // One group of lines side by side as in the Young-van Vliet filter: lane l
-// of position i at i * L + l. The causal recursion runs forward from the
-// image into P; the anti-causal one runs back, reading the image again a
-// chunk at a time before any of the chunk is written (a pass may run in
-// place), and writes the sum of both as it goes. Lines of fewer than 4
-// samples are filtered as if their last sample went on to 4.
+// of position i at i * L + l. The line's samples go into X as doubles, read
+// whole before anything is written (a pass may run in place); the causal
+// recursion runs forward from X into P; the anti-causal one runs back from
+// X, writes the sum of both as it goes and keeps its own results in P in
+// place of the causal ones it has used, as the history of the next
+// positions. Lines of fewer than 4 samples are filtered as if their last
+// sample went on to 4.
 template <bool Columns, int K, typename Ch>
-Q4_SIMD_BODY void deriche_group(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
+Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, const DericheTaps& t, double* X,
+                                double* P) {
   constexpr int L = K * lanes_per_line<Ch>();
-  constexpr int W = kChunk;
   const double N0 = t.np[0], N1 = t.np[1], N2 = t.np[2], N3 = t.np[3];
   const double R1 = t.nm[1], R2 = t.nm[2], R3 = t.nm[3], R4 = t.nm[4];
   const double D1 = t.d[1], D2 = t.d[2], D3 = t.d[3], D4 = t.d[4];
   const int count = n < 4 ? 4 : n;
   const int e = count - 1;
-  double xw[(W + 4) * L], mw[(W + 4) * L], sum[L];
-  // Causal: position i0 + k of a chunk in slot k + 4, the four before it in
-  // slots 0 to 3.
-  for (int i0 = 0; i0 < count; i0 += W) {
-    const int c = count - i0 < W ? count - i0 : W;
-    for (int k = 0; k < c; ++k)
-      load_group_position<Columns, K>(g, i0 + k < n ? i0 + k : n - 1, ch, xw + (k + 4) * L);
-    int k = 0;
-    if (i0 == 0) {
-      const double *X0 = xw + 4 * L, *X1 = X0 + L, *X2 = X0 + 2 * L, *X3 = X0 + 3 * L;
-      double *P0 = P, *P1 = P + L, *P2 = P + 2 * L, *P3 = P + 3 * L;
-      for (int l = 0; l < L; ++l) {
-        const double x0 = X0[l];
-        P0[l] = N0 * X0[l] + t.sp[1] * x0;
-        P1[l] = N0 * X1[l] + N1 * X0[l] - D1 * P0[l] + t.sp[2] * x0;
-        P2[l] = N0 * X2[l] + N1 * X1[l] + N2 * X0[l] - D1 * P1[l] - D2 * P0[l] + t.sp[3] * x0;
-        P3[l] = N0 * X3[l] + N1 * X2[l] + N2 * X1[l] + N3 * X0[l] - D1 * P2[l] - D2 * P1[l] - D3 * P0[l] +
-                t.sp[4] * x0;
-      }
-      k = 4;
+  for (int i = 0; i < 4; ++i) load_group_position<Columns, K>(g, i < n ? i : n - 1, ch, X + i * L);
+  {
+    const double *X0 = X, *X1 = X + L, *X2 = X + 2 * L, *X3 = X + 3 * L;
+    double *P0 = P, *P1 = P + L, *P2 = P + 2 * L, *P3 = P + 3 * L;
+    for (int l = 0; l < L; ++l) {
+      const double x0 = X0[l];
+      P0[l] = N0 * X0[l] + t.sp[1] * x0;
+      P1[l] = N0 * X1[l] + N1 * X0[l] - D1 * P0[l] + t.sp[2] * x0;
+      P2[l] = N0 * X2[l] + N1 * X1[l] + N2 * X0[l] - D1 * P1[l] - D2 * P0[l] + t.sp[3] * x0;
+      P3[l] = N0 * X3[l] + N1 * X2[l] + N2 * X1[l] + N3 * X0[l] - D1 * P2[l] - D2 * P1[l] - D3 * P0[l] +
+              t.sp[4] * x0;
     }
-    for (; k < c; ++k) {
-      const double* xi = xw + (k + 4) * L;
-      double* pi = P + static_cast<long>(i0 + k) * L;
-      for (int l = 0; l < L; ++l)
-        pi[l] = N0 * xi[l] + N1 * xi[l - L] + N2 * xi[l - 2 * L] + N3 * xi[l - 3 * L] - D1 * pi[l - L] -
-                D2 * pi[l - 2 * L] - D3 * pi[l - 3 * L] - D4 * pi[l - 4 * L];
-    }
-    for (int l = 0; l < 4 * L; ++l) xw[l] = xw[W * L + l];
   }
-  // Anti-causal: chunks start at multiples of W, the top one partial;
-  // position j0 + k in slot k, the four after the chunk in slots W to W + 3.
-  for (int j0 = e / W * W; j0 >= 0; j0 -= W) {
-    const int c = count - j0 < W ? count - j0 : W;
-    for (int k = 0; k < c; ++k)
-      load_group_position<Columns, K>(g, j0 + k < n ? j0 + k : n - 1, ch, xw + k * L);
-    for (int k = c - 1; k >= 0; --k) {
-      const int j = j0 + k;
-      const double* xj = xw + k * L;
-      double* mj = mw + k * L;
-      const double* xe = xj + (j > e - 4 ? e - j : 0) * L;  // the last sample, near the end
-      if (j == e) {
-        for (int l = 0; l < L; ++l) mj[l] = t.sm[1] * xe[l];
-      } else if (j == e - 1) {
-        for (int l = 0; l < L; ++l) mj[l] = R1 * xj[l + L] - D1 * mj[l + L] + t.sm[2] * xe[l];
-      } else if (j == e - 2) {
-        for (int l = 0; l < L; ++l)
-          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] - D1 * mj[l + L] - D2 * mj[l + 2 * L] + t.sm[3] * xe[l];
-      } else if (j == e - 3) {
-        for (int l = 0; l < L; ++l)
-          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] - D1 * mj[l + L] -
-                  D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] + t.sm[4] * xe[l];
-      } else {
-        for (int l = 0; l < L; ++l)
-          mj[l] = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] + R4 * xj[l + 4 * L] -
-                  D1 * mj[l + L] - D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] - D4 * mj[l + 4 * L];
+  for (int i = 4; i < count; ++i) {
+    double* xi = X + static_cast<long>(i) * L;
+    double* pi = P + static_cast<long>(i) * L;
+    load_group_position<Columns, K>(g, i, ch, xi);
+    for (int l = 0; l < L; ++l)
+      pi[l] = N0 * xi[l] + N1 * xi[l - L] + N2 * xi[l - 2 * L] + N3 * xi[l - 3 * L] - D1 * pi[l - L] -
+              D2 * pi[l - 2 * L] - D3 * pi[l - 3 * L] - D4 * pi[l - 4 * L];
+  }
+  // Anti-causal: the four last positions start from the last sample.
+  double sum[L];
+  for (int j = e; j >= 0; --j) {
+    const double* xj = X + static_cast<long>(j) * L;
+    double* mj = P + static_cast<long>(j) * L;  // read as the causal value, then replaced
+    if (j > e - 4) {
+      const double* xe = X + static_cast<long>(e) * L;
+      for (int l = 0; l < L; ++l) {
+        double m;
+        if (j == e)
+          m = t.sm[1] * xe[l];
+        else if (j == e - 1)
+          m = R1 * xj[l + L] - D1 * mj[l + L] + t.sm[2] * xe[l];
+        else if (j == e - 2)
+          m = R1 * xj[l + L] + R2 * xj[l + 2 * L] - D1 * mj[l + L] - D2 * mj[l + 2 * L] + t.sm[3] * xe[l];
+        else
+          m = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] - D1 * mj[l + L] - D2 * mj[l + 2 * L] -
+              D3 * mj[l + 3 * L] + t.sm[4] * xe[l];
+        sum[l] = mj[l] + m;
+        mj[l] = m;
       }
-      if (j < n) {
-        const double* pj = P + static_cast<long>(j) * L;
-        for (int l = 0; l < L; ++l) sum[l] = pj[l] + mj[l];
-        store_group_position<Columns, K>(g, j, ch, sum);
-      }
+      if (j < n) store_group_position<Columns, K>(g, j, ch, sum);
+      continue;
     }
-    for (int l = 0; l < 4 * L; ++l) {
-      xw[W * L + l] = xw[l];
-      mw[W * L + l] = mw[l];
+    for (int l = 0; l < L; ++l) {
+      const double m = R1 * xj[l + L] + R2 * xj[l + 2 * L] + R3 * xj[l + 3 * L] + R4 * xj[l + 4 * L] -
+                       D1 * mj[l + L] - D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] - D4 * mj[l + 4 * L];
+      sum[l] = mj[l] + m;
+      mj[l] = m;
     }
+    store_group_position<Columns, K>(g, j, ch, sum);
   }
 }
 
 // One dispatched copy per direction and channel choice.
-#define DERICHE_KERNEL(name, Columns, Ch)                                                                   \
-  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) { \
-    deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, P);                                    \
-  }                                                                                                         \
-  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P),  \
-                   (g, n, ch, t, P))
+#define DERICHE_KERNEL(name, Columns, Ch)                                                               \
+  Q4_SIMD_BODY void name##_body(const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, \
+                                double* X, double* P) {                                                 \
+    deriche_group<Columns, recursive_group_lines<Ch>()>(g, n, ch, t, X, P);                             \
+  }                                                                                                     \
+  Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, \
+                                double* X, double* P),                                                  \
+                   (g, n, ch, t, X, P))
 RECURSIVE_LINE_KERNELS(DERICHE_KERNEL, deriche)
 #undef DERICHE_KERNEL
 
 template <bool Columns, typename Ch>
-void deriche_lines(const LineGroup& g, int n, const Ch& ch, const DericheTaps& t, double* P) {
-  RECURSIVE_LINE_CALL(deriche, Columns, Ch, (g, n, ch, t, P));
+void deriche_lines(const RecursiveGroup<Ch>& g, int n, const Ch& ch, const DericheTaps& t, double* X, double* P) {
+  RECURSIVE_LINE_CALL(deriche, Columns, Ch, (g, n, ch, t, X, P));
 }
 
 // One band of lines, a group at a time, carrying the channels `ch`.
@@ -194,11 +179,12 @@ void deriche_band(ImageQ4& image, long first, long last, const Ch& ch) {
   const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
   const DericheTaps taps = deriche_taps(image);
-  BandScratch<double> buffer(static_cast<uint64_t>(n < 4 ? 4 : n) * L);
-  double* P = buffer.get();
-  if (!P) return;
+  const uint64_t values = static_cast<uint64_t>(n < 4 ? 4 : n) * L;
+  BandScratch<double> buffer(2 * values);
+  double* X = buffer.get();
+  if (!X) return;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    deriche_lines<Columns>(LineGroup{src, &image, line0, lines}, n, ch, taps, P);
+    deriche_lines<Columns>(line_group<Columns, K>(src, &image, line0, lines), n, ch, taps, X, X + values);
   });
 }
 

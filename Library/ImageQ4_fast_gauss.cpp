@@ -44,7 +44,7 @@ namespace {
 // line as it reaches it. The positions before the line feed nothing the line
 // needs on the way back, so it stops there.
 template <bool Columns, int K, typename Ch>
-Q4_SIMD_BODY void yvv_group(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
+Q4_SIMD_BODY void yvv_group(const LineGroup<K>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
   constexpr int L = K * lanes_per_line<Ch>();
   const double B = k.B, a1 = k.a1, a2 = k.a2, a3 = k.a3;
   const int count = 3 * p + n;
@@ -66,19 +66,19 @@ Q4_SIMD_BODY void yvv_group(const LineGroup& g, int n, int p, const Ch& ch, cons
 }
 
 // One dispatched copy per direction and channel choice.
-#define YVV_KERNEL(name, Columns, Ch)                                                                     \
-  Q4_SIMD_BODY void name##_body(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w) {                                                              \
-    yvv_group<Columns, recursive_group_lines<Ch>()>(g, n, p, ch, k, w);                                   \
-  }                                                                                                       \
-  Q4_SIMD_DISPATCH(void, name, (const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
-                                double* w),                                                               \
+#define YVV_KERNEL(name, Columns, Ch)                                                                              \
+  Q4_SIMD_BODY void name##_body(const RecursiveGroup<Ch>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
+                                double* w) {                                                                       \
+    yvv_group<Columns, recursive_group_lines<Ch>()>(g, n, p, ch, k, w);                                            \
+  }                                                                                                                \
+  Q4_SIMD_DISPATCH(void, name, (const RecursiveGroup<Ch>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, \
+                                double* w),                                                                        \
                    (g, n, p, ch, k, w))
 RECURSIVE_LINE_KERNELS(YVV_KERNEL, yvv)
 #undef YVV_KERNEL
 
 template <bool Columns, typename Ch>
-void yvv_lines(const LineGroup& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
+void yvv_lines(const RecursiveGroup<Ch>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
   RECURSIVE_LINE_CALL(yvv, Columns, Ch, (g, n, p, ch, k, w));
 }
 
@@ -100,7 +100,7 @@ void yvv_band(ImageQ4& image, long first, long last, const Ch& ch) {
   double* w = buffer.get();
   if (!w) return;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    yvv_lines<Columns>(LineGroup{src, &image, line0, lines}, n, p, ch, k, w);
+    yvv_lines<Columns>(line_group<Columns, K>(src, &image, line0, lines), n, p, ch, k, w);
   });
 }
 

@@ -189,48 +189,77 @@ inline unsigned short clamp_truncate(double v) {
   return static_cast<unsigned short>(static_cast<int>(v));
 }
 
-// A group of adjacent lines that a recursive filter reads from src and
-// writes to dst position by position, straight from and to the images. A
-// pixel's channels travel together: with more than one channel a line has
+// A group of up to K adjacent lines that a recursive filter reads from src
+// and writes to dst position by position, straight from and to the images.
+// A pixel's channels travel together: with more than one channel a line has
 // four lanes at each position, all of the pixel's channels (alpha is carried
 // along and not written when only R G B are asked for); with one it has
 // that channel alone. Lane q * lanes + c of position i is then channel c (or
-// the chosen one) of line line0 + q at i. Lanes of the lines a band's short
-// last group lacks read as zeros and are never written.
+// the chosen one) of line line0 + q at i.
+//
+// Where each line lies is worked out once per group, so the kernels' loops
+// hold no per-pixel tests: along rows the first sample of each line, down
+// columns each line's offset into a row. The lines a band's short last group
+// lacks repeat its last line: their lanes work out that line's values again,
+// lane by lane in the same order, and write the same bytes to it after it.
+template <int K>
 struct LineGroup {
   const ImageQ4* src;
   ImageQ4* dst;
   long line0;
   int lines;
+  bool prefetch;                      // down columns: the next group lies in the rows too
+  const unsigned short* src_line[K];  // along rows
+  unsigned short* dst_line[K];
+  long offset[K];  // down columns: samples from the start of a row
 };
+
+template <bool Columns, int K>
+LineGroup<K> line_group(const ImageQ4* src, ImageQ4* dst, long line0, int lines) {
+  LineGroup<K> g;
+  g.src = src;
+  g.dst = dst;
+  g.line0 = line0;
+  g.lines = lines;
+  g.prefetch = Columns && line0 + 2 * K <= dst->width;
+  for (int q = 0; q < K; ++q) {
+    const long line = line0 + (q < lines ? q : lines - 1);
+    g.src_line[q] = Columns ? nullptr : samples_of(src->rows[line]);
+    g.dst_line[q] = Columns ? nullptr : samples_of(dst->rows[line]);
+    g.offset[q] = 4 * line;
+  }
+  return g;
+}
 
 template <typename Ch>
 constexpr int lanes_per_line() {
   return Ch::count == 1 ? 1 : 4;
 }
 
-// Where position i of line line0 + q starts: along rows pixel i of that row,
-// down columns pixel line0 + q of row i.
-template <bool Columns>
-inline const unsigned short* group_samples(const ImageQ4& image, long line0, int q, int i) {
-  return Columns ? samples_of(image.rows[i] + line0 + q) : samples_of(image.rows[line0 + q] + i);
-}
-template <bool Columns>
-inline unsigned short* group_samples(ImageQ4& image, long line0, int q, int i) {
-  return Columns ? samples_of(image.rows[i] + line0 + q) : samples_of(image.rows[line0 + q] + i);
-}
-
 // One pixel's four samples as four doubles and back, in vector steps on
 // either kernel copy (the compiler widens the way in written as a loop
 // through int, the way back only written in vector types). The way back is
 // clamp_truncate lane by lane: selects first (not-a-number goes to 0), then
-// truncation toward zero.
-typedef unsigned short PixelSamples __attribute__((vector_size(8)));
+// truncation toward zero. The samples are stored as 16-bit values, not as
+// bytes, so the compiler knows they change none of the doubles or addresses
+// it holds.
+typedef unsigned short PixelSamples __attribute__((vector_size(8), aligned(2)));
 typedef int PixelInts __attribute__((vector_size(16)));
 typedef double PixelLanes __attribute__((vector_size(32)));
 
+typedef long long PixelBits __attribute__((vector_size(16)));
+typedef unsigned short WideSamples __attribute__((vector_size(16)));
+typedef int WideInts __attribute__((vector_size(32)));
+
+// The pixel's 64 bits go in as the low half of a 128-bit vector: the
+// compiler widens a full 128-bit vector in one step, where a 64-bit one
+// would be taken apart and put together again.
 Q4_SIMD_BODY void load_pixel_lanes(const unsigned short* s, double* x) {
-  for (int c = 0; c < 4; ++c) x[c] = static_cast<double>(static_cast<int>(s[c]));
+  long long bits;
+  std::memcpy(&bits, s, sizeof bits);
+  const PixelBits packed = {bits, 0};
+  const WideInts wide = __builtin_convertvector((WideSamples)packed, WideInts);
+  for (int c = 0; c < 4; ++c) x[c] = static_cast<double>(wide[c]);
 }
 
 // Writes the first `count` (3 or 4) samples of the pixel.
@@ -241,8 +270,15 @@ Q4_SIMD_BODY void store_pixel_lanes(const double* x, unsigned short* s) {
   const PixelLanes zero = {0.0, 0.0, 0.0, 0.0}, top = {32767.0, 32767.0, 32767.0, 32767.0};
   v = v > zero ? v : zero;
   v = v < top ? v : top;
-  const PixelSamples out = __builtin_convertvector(__builtin_convertvector(v, PixelInts), PixelSamples);
-  std::memcpy(s, &out, count * sizeof(unsigned short));
+  // Each clamped value fits in the low half of its 32 bits: those halves are
+  // the samples.
+  const WideSamples halves = (WideSamples)__builtin_convertvector(v, PixelInts);
+  const PixelSamples out = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
+  if constexpr (count == 4) {
+    *reinterpret_cast<PixelSamples*>(s) = out;
+  } else {
+    for (int c = 0; c < count; ++c) s[c] = out[c];
+  }
 }
 
 // The K * lanes_per_line lanes of position i of a group, as doubles.
@@ -251,36 +287,34 @@ Q4_SIMD_BODY void store_pixel_lanes(const double* x, unsigned short* s) {
 // the last: the run of the next group in the same row (both ends, as a run
 // need not start on a cache line) is asked for early and waits in the cache.
 template <bool Columns, int K, typename Ch>
-Q4_SIMD_BODY void load_group_position(const LineGroup& g, int i, const Ch& ch, double* x) {
+Q4_SIMD_BODY void load_group_position(const LineGroup<K>& g, int i, const Ch& ch, double* x) {
   constexpr int P = lanes_per_line<Ch>();
-  if (Columns && g.line0 + 2 * K <= g.src->width) {
-    __builtin_prefetch(g.src->rows[i] + g.line0 + K, 0, 2);
-    __builtin_prefetch(g.src->rows[i] + g.line0 + 2 * K - 1, 0, 2);
+  const unsigned short* row = Columns ? samples_of(g.src->rows[i]) : nullptr;
+  if (Columns && g.prefetch) {
+    __builtin_prefetch(row + g.offset[0] + 4 * K, 0, 2);
+    __builtin_prefetch(row + g.offset[0] + 8 * K - 4, 0, 2);
   }
   for (int q = 0; q < K; ++q) {
-    if (q < g.lines) {
-      const unsigned short* s = group_samples<Columns>(*g.src, g.line0, q, i);
-      if constexpr (P == 4)
-        load_pixel_lanes(s, x + 4 * q);
-      else
-        x[q] = static_cast<double>(s[ch[0]]);
-    } else {
-      for (int c = 0; c < P; ++c) x[q * P + c] = 0.0;
-    }
+    const unsigned short* s = Columns ? row + g.offset[q] : g.src_line[q] + 4L * i;
+    if constexpr (P == 4)
+      load_pixel_lanes(s, x + 4 * q);
+    else
+      x[q] = static_cast<double>(s[ch[0]]);
   }
 }
 
 // The reverse into dst, each lane of a channel asked for through
 // clamp_truncate.
 template <bool Columns, int K, typename Ch>
-Q4_SIMD_BODY void store_group_position(const LineGroup& g, int i, const Ch& ch, const double* v) {
+Q4_SIMD_BODY void store_group_position(const LineGroup<K>& g, int i, const Ch& ch, const double* v) {
   constexpr int P = lanes_per_line<Ch>();
-  if (Columns && g.line0 + 2 * K <= g.dst->width) {
-    __builtin_prefetch(g.dst->rows[i] + g.line0 + K, 1, 2);
-    __builtin_prefetch(g.dst->rows[i] + g.line0 + 2 * K - 1, 1, 2);
+  unsigned short* row = Columns ? samples_of(g.dst->rows[i]) : nullptr;
+  if (Columns && g.prefetch) {
+    __builtin_prefetch(row + g.offset[0] + 4 * K, 1, 2);
+    __builtin_prefetch(row + g.offset[0] + 8 * K - 4, 1, 2);
   }
-  for (int q = 0; q < K && q < g.lines; ++q) {
-    unsigned short* s = group_samples<Columns>(*g.dst, g.line0, q, i);
+  for (int q = 0; q < K; ++q) {
+    unsigned short* s = Columns ? row + g.offset[q] : g.dst_line[q] + 4L * i;
     if constexpr (P == 4)
       store_pixel_lanes<Ch::count>(v + 4 * q, s);
     else
@@ -294,6 +328,8 @@ template <typename Ch>
 constexpr int recursive_group_lines() {
   return Ch::count == 1 ? 16 : 8;
 }
+template <typename Ch>
+using RecursiveGroup = LineGroup<recursive_group_lines<Ch>()>;
 
 // KERNEL(name, Columns, Ch) once per direction and channel choice of a
 // recursive line filter, named prefix_rows_rgba ... prefix_columns_one.
