@@ -66,6 +66,10 @@ void stream_copy(void* dst, const void* src, size_t bytes) {
 
 void streams_done() { _mm_sfence(); }
 
+// Samples between the starts of a column pass's lines beyond the line
+// length: 128 bytes or more, so lines stay aligned for the transforms.
+constexpr int kLinePad = 16;
+
 const float kR2Y[3] = {0.299f, 0.587f, 0.114f};
 const float kR2C1[3] = {0.5f, -0.418688f, -0.081312f};
 const float kR2C2[3] = {-0.213267f, -0.418688f, 0.617689f};
@@ -400,10 +404,14 @@ struct FFTPipeline {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width, h = self->band_height, block = column_block<C>();
     const int top = self->y_offset, rows = self->psf_height;
-    // Lines of whole columns, then the picture's rows of a block.
-    C* buffer = band_lines<C>(self, (h + rows) * block);
+    // Lines of whole columns, then the picture's rows of a block. Lines a
+    // power of two apart would all fall in the same few cache sets, and the
+    // gather writes a few samples into each in turn: they lie a little
+    // further apart.
+    const int line_stride = h + kLinePad;
+    C* buffer = band_lines<C>(self, line_stride * block + rows * block);
     if (!buffer) return;
-    C* picture_rows = buffer + static_cast<ptrdiff_t>(h) * block;
+    C* picture_rows = buffer + static_cast<ptrdiff_t>(line_stride) * block;
     const C* psf = static_cast<const C*>(self->complex_buffers[0]);
     // The made rows, widened to whole tiles of four rows for the gather;
     // the rows it reads beyond them are overwritten by the repeats.
@@ -415,21 +423,21 @@ struct FFTPipeline {
       while (ready < count && !self->aborted()) ++ready;
       for (int p = 0; p < self->plane_count; ++p) {
         C* grid = static_cast<C*>(self->complex_buffers[self->planes[p].slot]);
-        gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer + from, h);
+        gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer + from, line_stride);
         for (int b = 0; b < ready; ++b) {
-          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
           std::fill(line, line + lowest, line[lowest]);
           std::fill(line + end, line + h, line[end - 1]);
         }
         for (int b = 0; b < ready; ++b) {
-          C* line = buffer + static_cast<ptrdiff_t>(b) * h;
+          C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
           Forward(line, h);
           Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
           Inverse(line, h);
         }
         // The picture's rows of the lines, transposed back into rows of
         // `ready` samples, each one whole stretch of its grid row.
-        gather_columns(buffer, h, ready, top, rows, picture_rows, ready);
+        gather_columns(buffer, line_stride, ready, top, rows, picture_rows, ready);
         for (int i = 0; i < rows; ++i)
           stream_copy(grid + static_cast<ptrdiff_t>(top + i) * w + c, picture_rows + static_cast<ptrdiff_t>(i) * ready,
                       sizeof(C) * ready);
