@@ -27,7 +27,7 @@ struct BoxSweep {
 };
 
 // Most positions handed to a gather or scatter at once.
-const int kSweepStep = 16;
+const int kSweepStep = 32;
 
 // Where the samples come from and the results go. Positions are handed out
 // in order, each once, a result only after its position's samples were
