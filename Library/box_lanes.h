@@ -1,28 +1,37 @@
 #ifndef BOX_LANES_H
 #define BOX_LANES_H
 
-// The four-channel lines of the box-pass blurs as the lanes of a sweep:
-// rows through the pixel-at-a-time kernels of box_pass.h, columns as the
-// run of adjacent pixels each row holds.
+// The lines of the box-pass blurs as the lanes of a sweep. All four
+// channels go pixel by pixel, rows through the kernels of box_pass.h and
+// columns as the run of adjacent pixels each row holds; other channel
+// choices through the shared gathers.
 
 #include <algorithm>
+#include <type_traits>
 
 #include "box_pass.h"
 #include "box_sweep.h"
 #include "line_filter.h"
 
 // Lines line0 .. line0 + lines - 1 (at most kMaxGroup) of src, rows or with
-// Columns columns, read as lanes 4 * q + c of a sweep of L lanes; the lanes
-// of lines a band's short last group lacks carry zeros and are never
-// written. The results go to the same lines of dst, which may be src.
-template <bool Columns>
-class RgbaSweepLines final : public BoxSweepLines {
+// Columns columns, read as lanes q * count + c (channel ch[c] of line q) of
+// a sweep of L lanes; the lanes of lines a band's short last group lacks
+// carry zeros and are never written. The results go to the same lines of
+// dst, which may be src.
+template <bool Columns, typename Ch>
+class ImageSweepLines final : public BoxSweepLines {
+  static constexpr bool kRgba = std::is_same<Ch, RgbaChannels>::value;
+
  public:
-  RgbaSweepLines(const ImageQ4& src, ImageQ4& dst, long line0, int lines, int L)
-      : src_(src), dst_(dst), line0_(line0), lines_(lines), L_(L) {}
+  ImageSweepLines(const ImageQ4& src, ImageQ4& dst, long line0, int lines, int L, const Ch& ch)
+      : src_(src), dst_(dst), line0_(line0), lines_(lines), L_(L), ch_(ch) {}
 
   void gather(int i0, int count, int* to) override {
-    if (4 * lines_ < L_) std::fill(to, to + static_cast<long>(count) * L_, 0);
+    if (Ch::count * lines_ < L_) std::fill(to, to + static_cast<long>(count) * L_, 0);
+    if (!kRgba) {
+      gather_lanes<Columns>(src_, line0_, lines_, count, L_, ch_, to, i0);
+      return;
+    }
     const unsigned short* from[kSweepStep > kMaxGroup ? kSweepStep : kMaxGroup];
     if (Columns) {
       // Every row is a page or more from the last, beyond what the
@@ -46,6 +55,11 @@ class RgbaSweepLines final : public BoxSweepLines {
   }
 
   void scatter(int i0, int count, const int* from) override {
+    if (!kRgba) {
+      scatter_lanes<Columns>(dst_, line0_, lines_, count, L_, ch_, from,
+                             [](int v) { return static_cast<unsigned short>(v); }, i0);
+      return;
+    }
     unsigned short* to[kSweepStep > kMaxGroup ? kSweepStep : kMaxGroup];
     if (Columns) {
       const bool next = line0_ + 2 * lines_ <= dst_.width;
@@ -68,6 +82,7 @@ class RgbaSweepLines final : public BoxSweepLines {
   ImageQ4& dst_;
   long line0_;
   int lines_, L_;
+  Ch ch_;
 };
 
 #endif

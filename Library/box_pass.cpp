@@ -330,19 +330,6 @@ void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out)
   box_pass_lines(radius, passes, n, lanes, 1, in_lines, out_lines);
 }
 
-void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1) {
-  if (n < 1 || lanes < 1) return;
-  int* const in_lines[1] = {in};
-  int* const r_lines[1] = {at_r};
-  int* const r1_lines[1] = {at_r1};
-  const int R = box_walk_radius(radius, n);
-  const int R1 = box_walk_radius(radius < n ? radius + 1 : radius, n);
-  const bool fast = samples_15(n, lanes, 1, in_lines);
-  // With at_r1 as the spare line, the first run leaves in as it was.
-  run_passes(R, 3, n, lanes, 1, in_lines, r_lines, at_r1 ? r1_lines : in_lines, fast);
-  if (at_r1) run_passes(R1, 3, n, lanes, 1, in_lines, r1_lines, in_lines, fast);
-}
-
 void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to) {
   lanes_from_rows(rows, lines, n, L, to);
 }

@@ -5,7 +5,8 @@
 
 // Repeated box filters of integer lines: three passes approximate a Gaussian
 // at a fixed cost per sample whatever the radius. The frame-image box blurs
-// and the fluid layer's texture diffusion both run on these.
+// and the fluid layer's texture diffusion run the same passes, all three at
+// once, through box_sweep.h.
 //
 // Each pass replaces sample i by the sum of the 2R + 1 samples i - R .. i + R
 // divided by 2R + 1 (truncated toward zero), where R = min(radius, n / 2) and
@@ -28,12 +29,6 @@ void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int
 // this way, one vector step per position, where box_pass_1 to _4 scan along
 // each line.
 void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out);
-
-// Three passes of lanes side by side, as box_pass_lanes, at `radius` into
-// at_r and, unless at_r1 is null, at radius + 1 into at_r1, both from the
-// samples in `in`: the fractional-radius blurs mix the two. One check of the
-// samples serves both. `in` is overwritten when at_r1 is given.
-void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1);
 
 // Rows of n four-channel pixels of 16-bit samples (R G B A) as lanes side
 // by side and back: sample i of channel c of row q of `lines` rows at

@@ -10,9 +10,11 @@
 // what a pass writes is still in the cache when the next reads it.
 //
 // The result is bit for bit that of gathering the lines whole, fading them,
-// box_pass_lanes_3(radius, n, lanes, in, at_r, mix ? at_r1 : nullptr) and,
-// with mix, at_r = (w0 * at_r + w1 * at_r1) >> 10: for samples 0..65535
-// every window sum fits 32 bits and is divided exactly.
+// three box_pass_lanes passes at `radius` into at_r and, with mix, three at
+// radius + 1 (radius itself when it reaches n: both are then held to n / 2)
+// into at_r1, then at_r = (w0 * at_r + w1 * at_r1) >> 10. For samples
+// 0..65535 every window sum of the usual radii fits 32 bits and divides
+// exactly; wider windows take 64-bit sums.
 
 // Most lanes a sweep takes.
 const int kSweepLanes = 64;
@@ -20,7 +22,7 @@ const int kSweepLanes = 64;
 struct BoxSweep {
   int n;       // positions of each line
   int lanes;   // lanes side by side, 1 .. kSweepLanes
-  int radius;  // the whole radius, limited as box_pass_lanes_3 limits it
+  int radius;  // the whole radius
   bool mix;    // also the passes at radius + 1, mixed by w0 and w1
   int w0, w1;  // w0 + w1 = 1024 keeps the mix within 0..65535
   float fade;  // every sample times this (0..1), truncated, on its way in

@@ -73,7 +73,7 @@ void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
   if (last > line_count<Columns>(from) - 1) last = static_cast<int>(line_count<Columns>(from)) - 1;
   for (int line = first; line <= last && !self->stopped(); line += kLines) {
     const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
-    RgbaSweepLines<Columns> io(from, to, line, lines, kLanes);
+    ImageSweepLines<Columns, RgbaChannels> io(from, to, line, lines, kLanes, RgbaChannels{});
     box_sweep(sweep, work, io);
   }
 }
