@@ -66,7 +66,23 @@ void pass_portable(const PassCall& c, uint64_t* S, int from, int to, Divide divi
 struct DivideNone {};
 Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const DivideNone&) { return sums; }
 
-// The same on V x 8 lanes, the sums held in registers.
+// One position of V x 8 lanes: the outputs from the sums (mixed with m's),
+// then the sums moved on by the samples entering and leaving.
+template <int V, bool Mix, typename Divide>
+Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void pass_step(__m256i* S, const Divide& d, __m256i w0,
+                                                                          __m256i w1, const int* entering,
+                                                                          const int* leaving, int* o, const int* m) {
+  for (int v = 0; v < V; ++v) {
+    __m256i q = divide8(S[v], d);
+    if (Mix)
+      q = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(w0, load8(m + 8 * v)), _mm256_mullo_epi32(w1, q)),
+                            10);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), q);
+    S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
+  }
+}
+
+// The passes of V x 8 lanes, the sums held in registers.
 template <int V, typename Divide, bool Mix>
 Q4_SIMD_TARGET_AVX2 void pass_avx2(const PassCall& c, uint32_t* sums, int from, int to, const Divide& d) {
   __m256i S[V];
@@ -78,19 +94,33 @@ Q4_SIMD_TARGET_AVX2 void pass_avx2(const PassCall& c, uint32_t* sums, int from, 
   int* const out = c.out;
   const int* const mix_with = c.mix_with;
   const int mask = c.mask, out_mask = c.out_mask, origin = c.origin, R = c.R, last = c.n - 1;
-  for (int j = from; j < to; ++j) {
-    const int* entering = in + (std::min(j + R + 1, last) & mask) * L;
-    const int* leaving = in + (std::max(j - R, 0) & mask) * L;
+  // Runs of positions inside the line over which no ring wraps walk plain
+  // pointers; positions near the ends clamp their indices one by one.
+  const int P = mask + 1;
+  for (int j = from; j < to;) {
+    const int e = j + R + 1, l = j - R;
+    if (l < 0 || e > last) {
+      pass_step<V, Mix>(S, d, w0, w1, in + (std::min(e, last) & mask) * L, in + (std::max(l, 0) & mask) * L,
+           out + ((j - origin) & out_mask) * L, Mix ? mix_with + (j & mask) * L : nullptr);
+      ++j;
+      continue;
+    }
+    int run = std::min(to - j, last - e + 1);
+    run = std::min(run, std::min(P - (e & mask), P - (l & mask)));
+    if (Mix) run = std::min(run, P - (j & mask));
+    if (out_mask == mask) run = std::min(run, P - ((j - origin) & mask));
+    const int* entering = in + (e & mask) * L;
+    const int* leaving = in + (l & mask) * L;
     int* o = out + ((j - origin) & out_mask) * L;
     const int* m = Mix ? mix_with + (j & mask) * L : nullptr;
-    for (int v = 0; v < V; ++v) {
-      __m256i q = divide8(S[v], d);
-      if (Mix)
-        q = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(w0, load8(m + 8 * v)), _mm256_mullo_epi32(w1, q)), 10);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), q);
-      S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
+    for (int k = 0; k < run; ++k) {
+      pass_step<V, Mix>(S, d, w0, w1, entering, leaving, o, m);
+      entering += L;
+      leaving += L;
+      o += L;
+      if (Mix) m += L;
     }
+    j += run;
   }
   for (int v = 0; v < V; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + 8 * v), S[v]);
 }
@@ -155,13 +185,11 @@ void advance(Pass& p, int available, int cap) {
   PassCall& c = p.call;
   if (!p.started) {
     if (available < c.R + 1) return;
-    for (int l = 0; l < c.L; ++l) {
-      const uint64_t first = static_cast<uint64_t>(c.in[l]);
-      p.wide[l] = first * static_cast<uint64_t>(c.R);
-    }
-    for (int j = 0; j <= c.R; ++j)
-      for (int l = 0; l < c.L; ++l) p.wide[l] += static_cast<uint64_t>(c.in[(j & c.mask) * c.L + l]);
-    for (int l = 0; l < c.L; ++l) p.narrow[l] = static_cast<uint32_t>(p.wide[l]);
+    // Positions 0 .. R sit in the ring unwrapped.
+    if (p.vector)
+      box_walk_first(c.in, c.L, c.L, c.R, p.narrow);
+    else
+      box_walk_first(c.in, c.L, c.L, c.R, p.wide);
     p.started = true;
   }
   int to = available == c.n ? c.n : available - c.R - 1;
