@@ -24,8 +24,7 @@ Q4_SIMD_TARGET_AVX2 inline Divide8 divide8_for(const BoxDivisor& dv) {
 
 Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
   const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(sums, d.multiplier), d.shift);
-  const __m256i odd =
-      _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
+  const __m256i odd = _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
   return _mm256_blend_epi32(even, odd, 0xAA);
 }
 

@@ -56,8 +56,8 @@ class ImageSweepLines final : public BoxSweepLines {
 
   void scatter(int i0, int count, const int* from) override {
     if (!kRgba) {
-      scatter_lanes<Columns>(dst_, line0_, lines_, count, L_, ch_, from,
-                             [](int v) { return static_cast<unsigned short>(v); }, i0);
+      scatter_lanes<Columns>(
+          dst_, line0_, lines_, count, L_, ch_, from, [](int v) { return static_cast<unsigned short>(v); }, i0);
       return;
     }
     unsigned short* to[kSweepStep > kMaxGroup ? kSweepStep : kMaxGroup];

@@ -42,9 +42,7 @@ struct PassCall {
 };
 
 // A result as it is stored: mixed when m (the mix ring's position) is given.
-Q4_SIMD_BODY int mixed(const PassCall& c, const int* m, int l, int q) {
-  return m ? (c.w0 * m[l] + c.w1 * q) >> 10 : q;
-}
+Q4_SIMD_BODY int mixed(const PassCall& c, const int* m, int l, int q) { return m ? (c.w0 * m[l] + c.w1 * q) >> 10 : q; }
 
 // Each position's output from the running sums, then the windows moved on
 // by the samples entering and leaving.
@@ -70,13 +68,12 @@ Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const DivideNone&) { re
 // then the sums moved on by the samples entering and leaving.
 template <int V, bool Mix, typename Divide>
 Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void pass_step(__m256i* S, const Divide& d, __m256i w0,
-                                                                          __m256i w1, const int* entering,
-                                                                          const int* leaving, int* o, const int* m) {
+                                                                         __m256i w1, const int* entering,
+                                                                         const int* leaving, int* o, const int* m) {
   for (int v = 0; v < V; ++v) {
     __m256i q = divide8(S[v], d);
     if (Mix)
-      q = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(w0, load8(m + 8 * v)), _mm256_mullo_epi32(w1, q)),
-                            10);
+      q = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(w0, load8(m + 8 * v)), _mm256_mullo_epi32(w1, q)), 10);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), q);
     S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
   }
@@ -101,7 +98,7 @@ Q4_SIMD_TARGET_AVX2 void pass_avx2(const PassCall& c, uint32_t* sums, int from, 
     const int e = j + R + 1, l = j - R;
     if (l < 0 || e > last) {
       pass_step<V, Mix>(S, d, w0, w1, in + (std::min(e, last) & mask) * L, in + (std::max(l, 0) & mask) * L,
-           out + ((j - origin) & out_mask) * L, Mix ? mix_with + (j & mask) * L : nullptr);
+                        out + ((j - origin) & out_mask) * L, Mix ? mix_with + (j & mask) * L : nullptr);
       ++j;
       continue;
     }
@@ -247,9 +244,16 @@ void box_sweep(const BoxSweep& s, int* scratch, BoxSweepLines& lines) {
   }
   Pass& last = passes[count - 1];
   last.call.out_mask = -1;  // a step of results, from position `origin` on
+  // No position is written over while a pass may still read it: a ring
+  // takes positions up to P past the oldest one its readers need (the
+  // window's back end, or the position itself for the mix).
+  auto room = [P](const Pass& reader, int back) { return std::max(reader.done - back, 0) + P; };
   int gathered = 0;
   while (last.done < n) {
-    if (gathered < n) {
+    int fits = room(passes[0], R);
+    if (s.mix) fits = std::min(fits, room(passes[3], R1));
+    // Whole steps keep each step's positions unwrapped in ring 0.
+    if (gathered < n && gathered + kStep <= fits) {
       const int step = std::min(kStep, n - gathered);
       int* to = ring[0] + static_cast<long>(gathered & mask) * L;
       lines.gather(gathered, step, to);
@@ -259,8 +263,11 @@ void box_sweep(const BoxSweep& s, int* scratch, BoxSweepLines& lines) {
     for (int k = 0; k < count; ++k) {
       Pass& p = passes[k];
       const int available = k == 0 || k == 3 ? gathered : passes[k - 1].done;
-      // The mix needs radius r's result at each position it writes.
-      const int cap = k == 5 ? passes[2].done : n;
+      int cap = n;
+      if (k == 0 || k == 1 || k == 3 || k == 4) cap = room(passes[k + 1], passes[k + 1].call.R);
+      // The mix reads radius r's result at each position it writes.
+      if (k == 2 && s.mix) cap = room(passes[5], 0);
+      if (k == 5) cap = passes[2].done;
       const int before = p.done;
       if (&p == &last) p.call.origin = before;
       advance(p, available, cap);
