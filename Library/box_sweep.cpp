@@ -16,11 +16,13 @@ namespace {
 const int kStep = kSweepStep;
 
 // Positions in each ring: a power of two of at least the window of the
-// widest pass, the positions its producer may run ahead and one step.
-int ring_positions(int R1) {
+// widest pass, the positions its producer may run ahead and one step; or,
+// when that reaches the line's length, the whole line, which never wraps
+// (its mask keeps every index).
+int ring_positions(int R1, int n) {
   int P = kStep;
   while (P < 2 * R1 + kStep + 2) P *= 2;
-  return P;
+  return P < n ? P : n;
 }
 
 // The rings: the samples, and the results of the first two passes (all
@@ -93,7 +95,7 @@ Q4_SIMD_TARGET_AVX2 void pass_avx2(const PassCall& c, uint32_t* sums, int from, 
   const int mask = c.mask, out_mask = c.out_mask, origin = c.origin, R = c.R, last = c.n - 1;
   // Runs of positions inside the line over which no ring wraps walk plain
   // pointers; positions near the ends clamp their indices one by one.
-  const int P = mask + 1;
+  const int P = mask < 0 ? c.n : mask + 1;
   for (int j = from; j < to;) {
     const int e = j + R + 1, l = j - R;
     if (l < 0 || e > last) {
@@ -214,7 +216,7 @@ void advance(Pass& p, int available, int cap) {
 uint64_t box_sweep_scratch(const BoxSweep& s) {
   if (s.n < 1 || s.lanes < 1 || s.lanes > kSweepLanes) return 0;
   const int R1 = box_walk_radius(s.radius < s.n ? s.radius + 1 : s.radius, s.n);
-  return (static_cast<uint64_t>(kRings) * ring_positions(R1) + kStep) * s.lanes;
+  return (static_cast<uint64_t>(kRings) * ring_positions(R1, s.n) + kStep) * s.lanes;
 }
 
 void box_sweep(const BoxSweep& s, int* scratch, BoxSweepLines& lines) {
@@ -222,7 +224,7 @@ void box_sweep(const BoxSweep& s, int* scratch, BoxSweepLines& lines) {
   if (n < 1 || L < 1 || L > kSweepLanes) return;
   const int R = box_walk_radius(s.radius, n);
   const int R1 = box_walk_radius(s.radius < n ? s.radius + 1 : s.radius, n);
-  const int P = ring_positions(R1), mask = P - 1;
+  const int P = ring_positions(R1, n), mask = P < n ? P - 1 : -1;
   int* ring[kRings];
   for (int k = 0; k < kRings; ++k) ring[k] = scratch + static_cast<long>(k) * P * L;
   int* results = scratch + static_cast<long>(kRings) * P * L;
@@ -252,9 +254,10 @@ void box_sweep(const BoxSweep& s, int* scratch, BoxSweepLines& lines) {
   while (last.done < n) {
     int fits = room(passes[0], R);
     if (s.mix) fits = std::min(fits, room(passes[3], R1));
-    // Whole steps keep each step's positions unwrapped in ring 0.
-    if (gathered < n && gathered + kStep <= fits) {
-      const int step = std::min(kStep, n - gathered);
+    // Steps start at multiples of kStep, and P is a multiple of kStep or
+    // the whole line: each step's positions lie unwrapped in ring 0.
+    const int step = std::min(kStep, n - gathered);
+    if (step > 0 && gathered + step <= fits) {
       int* to = ring[0] + static_cast<long>(gathered & mask) * L;
       lines.gather(gathered, step, to);
       if (s.fade != 1.0f) fade(to, static_cast<long>(step) * L, s.fade);
