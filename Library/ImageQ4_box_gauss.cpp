@@ -4,13 +4,12 @@
 // by side, which gives every pass whole vector steps.
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 
 #include "ImageQ4.h"
 #include "box_lanes.h"
 #include "box_radius.h"
+#include "box_sweep.h"
 #include "line_filter.h"
-#include "q4_simd.h"
 
 BoxRadius box_radius_of(double box_radius, int n) {
   double rho = box_radius > 0.0 ? box_radius : 0.0;  // negative and not-a-number count as 0
@@ -28,43 +27,21 @@ BoxRadius box_radius_of(double box_radius, int n) {
 
 namespace {
 
-Q4_SIMD_BODY void blend_body(int* at_r, const int* at_r1, long count, int w0, int w1) {
-  for (long i = 0; i < count; ++i) at_r[i] = (w0 * at_r[i] + w1 * at_r1[i]) >> 10;
-}
-Q4_SIMD_DISPATCH(void, blend, (int* at_r, const int* at_r1, long count, int w0, int w1),
-                 (at_r, at_r1, count, w0, w1))
-
-// One band of lines, K at a time side by side, carrying the channels `ch`.
-// Each lane has three integer lines of scratch: the input (overwritten by the
-// passes), the result at radius r and the result at r + 1.
+// One band of lines, K at a time side by side, carrying the channels `ch`
+// (all four pixel by pixel) through one sweep per group.
 template <int K, bool Columns, typename Ch>
 void box_band(ImageQ4& image, long first, long last, const Ch& ch) {
-  constexpr int L = K * Ch::count;
   const int n = line_length<Columns>(image);
   const ImageQ4* src = band_source<K>(image, n);
   if (!src) return;
   const BoxRadius b = box_radius_of(image.op_box_radius, n);
-  const long values = static_cast<long>(n) * L;
-  BandScratch<int> scratch(3 * static_cast<uint64_t>(values));
-  int* in = scratch.get();
-  if (!in) return;
-  int* at_r = in + values;
-  int* at_r1 = at_r + values;
+  const BoxSweep sweep{n, K * Ch::count, b.r, b.blend, b.w0, b.w1, 1.0f};
+  BandScratch<int> scratch(box_sweep_scratch(sweep));
+  int* work = scratch.get();
+  if (!work) return;
   for_band_groups<Columns>(image, first, last, K, [&](long line0, int lines) {
-    // All four channels of rows go pixel by pixel.
-    constexpr bool rgba = std::is_same<Ch, RgbaChannels>::value;
-    if (rgba && lines < K) std::fill(in, in + values, 0);
-    if (rgba)
-      gather_rgba_lanes<Columns>(*src, line0, lines, n, L, in);
-    else
-      gather_group<Columns>(*src, line0, lines, K, n, L, ch, in);
-    box_pass_lanes_3(b.r, n, L, in, at_r, b.blend ? at_r1 : nullptr);
-    if (b.blend) blend(at_r, at_r1, values, b.w0, b.w1);
-    if (rgba)
-      scatter_rgba_lanes<Columns>(image, line0, lines, n, L, at_r);
-    else
-      scatter_lanes<Columns>(image, line0, lines, n, L, ch, at_r,
-                             [](int v) { return static_cast<unsigned short>(v); });
+    ImageSweepLines<Columns, Ch> io(*src, image, line0, lines, sweep.lanes, ch);
+    box_sweep(sweep, work, io);
   });
 }
 

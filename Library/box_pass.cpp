@@ -8,13 +8,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "box_divide8.h"
 #include "box_walk.h"
 #include "q4_simd.h"
 
-BoxDivisor box_divisor(uint32_t divisor) {
+BoxDivisor box_divisor(uint32_t divisor, uint32_t largest_sample) {
   BoxDivisor d{divisor, 0, 0, false, 0.0f};
   if (divisor < 2) return d;
-  if (divisor <= kFloatDivisors) {
+  const uint32_t float_divisors =
+      largest_sample <= 32767 ? kFloatDivisors : largest_sample <= 65535 ? kFloatDivisors16 : 0;
+  if (divisor <= float_divisors) {
     // The least float not below 1 / d: c * d is exact in double.
     d.reciprocal = 1.0f / static_cast<float>(divisor);
     if (static_cast<double>(d.reciprocal) * divisor < 1.0) d.reciprocal = std::nextafter(d.reciprocal, 2.0f);
@@ -22,7 +25,8 @@ BoxDivisor box_divisor(uint32_t divisor) {
   // (S * m) >> k = floor(S / d + S * e / (d * 2^k)) with e = m * d - 2^k in
   // 0..d-1; the added term stays below 1 / d, so the floor cannot move past
   // the next multiple of d, exactly when S * e < 2^k for the largest S.
-  const uint64_t largest_sum = 32767ull * divisor;
+  const uint64_t largest_sum = static_cast<uint64_t>(largest_sample) * divisor;
+  if (largest_sum > UINT32_MAX) return d;
   for (int k = 32; k < 64; ++k) {
     const uint64_t power = 1ull << k;
     const uint64_t m = (power + divisor - 1) / divisor;
@@ -62,40 +66,6 @@ Q4_SIMD_BODY void box_lanes_15_body(const int* in, int* out, int n, int stride, 
 Q4_SIMD_DISPATCH(void, box_lanes_15,
                  (const int* in, int* out, int n, int stride, int lanes, int R, const BoxDivisor& dv),
                  (in, out, n, stride, lanes, R, dv))
-
-// Eight window sums divided at once: 64-bit products of the even and the odd
-// lanes; each quotient is bits shift .. shift+31 of its product, which the
-// odd lanes already hold in their upper half after a shift by shift - 32.
-struct Divide8 {
-  __m256i multiplier;
-  __m128i shift, shift_odd;
-};
-
-Q4_SIMD_TARGET_AVX2 inline Divide8 divide8_for(const BoxDivisor& dv) {
-  return Divide8{_mm256_set1_epi32(static_cast<int>(dv.multiplier)), _mm_cvtsi32_si128(dv.shift),
-                 _mm_cvtsi32_si128(dv.shift - 32)};
-}
-
-Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const Divide8& d) {
-  const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(sums, d.multiplier), d.shift);
-  const __m256i odd =
-      _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(sums, 32), d.multiplier), d.shift_odd);
-  return _mm256_blend_epi32(even, odd, 0xAA);
-}
-
-// The same for divisors with a float reciprocal (box_float_divide), in half
-// the steps.
-struct DivideFloat8 {
-  __m256 reciprocal;
-};
-
-Q4_SIMD_TARGET_AVX2 inline __m256i divide8(__m256i sums, const DivideFloat8& d) {
-  return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), d.reciprocal));
-}
-
-Q4_SIMD_TARGET_AVX2 inline __m256i load8(const int* at) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-}
 
 // One planar line of 15-bit samples. The running sum is a prefix sum of the
 // differences entering minus leaving the window; eight positions at a time
@@ -221,6 +191,50 @@ void lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* con
     lanes_to_rows_portable(from, lines, n, L, rows);
 }
 
+// Runs of `samples` samples, one a position, into lanes [i * L + k] and
+// back (the low 16 bits of each value, picked as on the way back from rows).
+Q4_SIMD_BODY void lanes_from_runs_body(const unsigned short* const* runs, int count, int samples, int L,
+                                       int* to) {
+  for (int i = 0; i < count; ++i) {
+    const unsigned short* s = runs[i];
+    int* d = to + static_cast<long>(i) * L;
+    for (int k = 0; k < samples; ++k) d[k] = s[k];
+  }
+}
+Q4_SIMD_DISPATCH(void, lanes_from_runs, (const unsigned short* const* runs, int count, int samples, int L, int* to),
+                 (runs, count, samples, L, to))
+
+void lanes_to_runs_portable(const int* from, int count, int samples, int L, unsigned short* const* runs) {
+  for (int i = 0; i < count; ++i) {
+    const int* s = from + static_cast<long>(i) * L;
+    unsigned short* d = runs[i];
+    for (int k = 0; k < samples; ++k) d[k] = static_cast<unsigned short>(s[k]);
+  }
+}
+
+Q4_SIMD_TARGET_AVX2 void lanes_to_runs_avx2(const int* from, int count, int samples, int L,
+                                            unsigned short* const* runs) {
+  const __m256i low_halves = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4,
+                                              5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  for (int i = 0; i < count; ++i) {
+    const int* s = from + static_cast<long>(i) * L;
+    unsigned short* d = runs[i];
+    int k = 0;
+    for (; k + 8 <= samples; k += 8) {
+      const __m256i v = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(load8(s + k), low_halves), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k), _mm256_castsi256_si128(v));
+    }
+    for (; k < samples; ++k) d[k] = static_cast<unsigned short>(s[k]);
+  }
+}
+
+void lanes_to_runs(const int* from, int count, int samples, int L, unsigned short* const* runs) {
+  if (q4_simd_use_avx2())
+    lanes_to_runs_avx2(from, count, samples, L, runs);
+  else
+    lanes_to_runs_portable(from, count, samples, L, runs);
+}
+
 Q4_SIMD_BODY int bits_above_15_body(const int* line, long count) {
   int outside = 0;
   for (long i = 0; i < count; ++i) outside |= line[i] & ~0x7FFF;  // negatives too
@@ -316,23 +330,18 @@ void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out)
   box_pass_lines(radius, passes, n, lanes, 1, in_lines, out_lines);
 }
 
-void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1) {
-  if (n < 1 || lanes < 1) return;
-  int* const in_lines[1] = {in};
-  int* const r_lines[1] = {at_r};
-  int* const r1_lines[1] = {at_r1};
-  const int R = box_walk_radius(radius, n);
-  const int R1 = box_walk_radius(radius < n ? radius + 1 : radius, n);
-  const bool fast = samples_15(n, lanes, 1, in_lines);
-  // With at_r1 as the spare line, the first run leaves in as it was.
-  run_passes(R, 3, n, lanes, 1, in_lines, r_lines, at_r1 ? r1_lines : in_lines, fast);
-  if (at_r1) run_passes(R1, 3, n, lanes, 1, in_lines, r1_lines, in_lines, fast);
-}
-
 void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to) {
   lanes_from_rows(rows, lines, n, L, to);
 }
 
 void box_lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows) {
   lanes_to_rows(from, lines, n, L, rows);
+}
+
+void box_lanes_from_runs(const unsigned short* const* runs, int count, int samples, int L, int* to) {
+  lanes_from_runs(runs, count, samples, L, to);
+}
+
+void box_lanes_to_runs(const int* from, int count, int samples, int L, unsigned short* const* runs) {
+  lanes_to_runs(from, count, samples, L, runs);
 }

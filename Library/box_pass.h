@@ -5,7 +5,8 @@
 
 // Repeated box filters of integer lines: three passes approximate a Gaussian
 // at a fixed cost per sample whatever the radius. The frame-image box blurs
-// and the fluid layer's texture diffusion both run on these.
+// and the fluid layer's texture diffusion run the same passes, all three at
+// once, through box_sweep.h.
 //
 // Each pass replaces sample i by the sum of the 2R + 1 samples i - R .. i + R
 // divided by 2R + 1 (truncated toward zero), where R = min(radius, n / 2) and
@@ -29,12 +30,6 @@ void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int
 // each line.
 void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out);
 
-// Three passes of lanes side by side, as box_pass_lanes, at `radius` into
-// at_r and, unless at_r1 is null, at radius + 1 into at_r1, both from the
-// samples in `in`: the fractional-radius blurs mix the two. One check of the
-// samples serves both. `in` is overwritten when at_r1 is given.
-void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_r1);
-
 // Rows of n four-channel pixels of 16-bit samples (R G B A) as lanes side
 // by side and back: sample i of channel c of row q of `lines` rows at
 // [i * L + 4 * q + c]; the way back stores the low 16 bits of each value.
@@ -42,19 +37,33 @@ void box_pass_lanes_3(int radius, int n, int lanes, int* in, int* at_r, int* at_
 void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to);
 void box_lanes_to_rows(const int* from, int lines, int n, int L, unsigned short* const* rows);
 
+// Runs of `samples` adjacent 16-bit samples, one run a position (down
+// columns, the run of adjacent pixels a row holds), as lanes and back:
+// sample k of the run of position i at [i * L + k]; the way back stores the
+// low 16 bits. Lanes from `samples` up to L are neither read nor written.
+void box_lanes_from_runs(const unsigned short* const* runs, int count, int samples, int L, int* to);
+void box_lanes_to_runs(const int* from, int count, int samples, int L, unsigned short* const* runs);
+
 // The fast path divides a window sum S by d = 2R + 1 as (S * multiplier) >>
-// shift, which equals S / d for every S from 0 to 32767 * d: the sums that
-// 15-bit samples can reach. `exact` is false when no 32-bit multiplier with a
-// shift of at least 32 achieves that (d = 1, and some d from 93385 up);
-// such lines divide as written.
+// shift, which equals S / d for every S from 0 to largest_sample * d: the
+// sums that samples up to largest_sample can reach (32767 for the 15-bit
+// samples of frame images, 65535 for any 16-bit sample). `exact` is false
+// when no 32-bit multiplier with a shift of at least 32 achieves that, or
+// when those sums do not fit 32 bits (d = 1, and some d from 93385 up for
+// 15-bit samples, from 46665 up for 16-bit ones); such lines divide as
+// written.
 //
-// Divisors up to kFloatDivisors also have a float reciprocal c, the least
-// float not below 1 / d (else 0), with which trunc(float(S) * c) equals S / d
-// for the same sums: S < 2^24 converts exactly; c >= 1 / d keeps the
-// product from falling below the quotient k, and for S = k d + j, j < d,
-// the product stays below k + 1 - 1 / d + (k + 1) 2^-23 <= k + 1 - 2^-8,
-// which rounding (by at most 2^-10 below 2^15) cannot carry to k + 1.
+// Small divisors also have a float reciprocal c, the least float not below
+// 1 / d (else 0), with which trunc(float(S) * c) equals S / d for the same
+// sums: up to kFloatDivisors for 15-bit samples, up to kFloatDivisors16 for
+// 16-bit ones. S < 2^24 converts exactly; c >= 1 / d keeps the product from
+// falling below the quotient k, and for S = k d + j, j < d, the product
+// stays below k + 1 - 1 / d + (k + 1) 2^-23, that is below k + 1 - 2^-8 for
+// k < 2^15 and d <= 127, below k + 1 - 2^-8.9 for k < 2^16 and d <= 101,
+// which rounding (by at most 2^-10 below 2^15, 2^-9 below 2^16) cannot
+// carry to k + 1.
 const uint32_t kFloatDivisors = 127;
+const uint32_t kFloatDivisors16 = 101;
 struct BoxDivisor {
   uint32_t divisor;
   uint32_t multiplier;
@@ -62,7 +71,7 @@ struct BoxDivisor {
   bool exact;
   float reciprocal;
 };
-BoxDivisor box_divisor(uint32_t divisor);
+BoxDivisor box_divisor(uint32_t divisor, uint32_t largest_sample = 32767);
 
 inline uint32_t box_divide(uint32_t sum, const BoxDivisor& d) {
   return static_cast<uint32_t>((static_cast<uint64_t>(sum) * d.multiplier) >> d.shift);

@@ -80,30 +80,31 @@ const int kMaxGroup = 16;
 // at [i * L + q * count + c], L the lanes of one position, at most kMaxGroup
 // lines. The lanes are filled and emptied position by position: along rows
 // from `lines` rows at once, down columns from a run of `lines` adjacent
-// pixels of each row.
+// pixels of each row. Positions first .. first + n - 1 of the lines go to
+// and come from lane positions 0 .. n - 1.
 //
 // Going down columns, every row is a page or more from the last, beyond what
 // the processor fetches ahead by itself: the run the next group will need in
 // the same row (both its ends, as a run need not start on a cache line) is
 // asked for early, and waits in the cache while this group is filtered.
 template <bool Columns, typename T, typename Ch>
-void gather_lanes(const ImageQ4& src, long line0, int lines, int n, int L, const Ch& ch, T* to) {
+void gather_lanes(const ImageQ4& src, long line0, int lines, int n, int L, const Ch& ch, T* to, int first = 0) {
   constexpr int C = Ch::count;
   if (Columns) {
     const bool next = line0 + 2 * lines <= src.width;
     for (int i = 0; i < n; ++i) {
       if (next) {
-        __builtin_prefetch(src.rows[i] + line0 + lines, 0, 2);
-        __builtin_prefetch(src.rows[i] + line0 + 2 * lines - 1, 0, 2);
+        __builtin_prefetch(src.rows[first + i] + line0 + lines, 0, 2);
+        __builtin_prefetch(src.rows[first + i] + line0 + 2 * lines - 1, 0, 2);
       }
-      const unsigned short* s = samples_of(src.rows[i] + line0);
+      const unsigned short* s = samples_of(src.rows[first + i] + line0);
       T* d = to + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)
         for (int c = 0; c < C; ++c) d[q * C + c] = static_cast<T>(s[4 * q + ch[c]]);
     }
   } else {
     const unsigned short* row[kMaxGroup];
-    for (int q = 0; q < lines; ++q) row[q] = samples_of(src.rows[line0 + q]);
+    for (int q = 0; q < lines; ++q) row[q] = samples_of(src.rows[line0 + q] + first);
     for (int i = 0; i < n; ++i) {
       T* d = to + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)
@@ -115,23 +116,23 @@ void gather_lanes(const ImageQ4& src, long line0, int lines, int n, int L, const
 // The reverse, each value stored through store(value) -> 16-bit sample.
 template <bool Columns, typename T, typename Ch, typename Store>
 void scatter_lanes(ImageQ4& dst, long line0, int lines, int n, int L, const Ch& ch, const T* from,
-                   Store store) {
+                   Store store, int first = 0) {
   constexpr int C = Ch::count;
   if (Columns) {
     const bool next = line0 + 2 * lines <= dst.width;
     for (int i = 0; i < n; ++i) {
       if (next) {
-        __builtin_prefetch(dst.rows[i] + line0 + lines, 1, 2);
-        __builtin_prefetch(dst.rows[i] + line0 + 2 * lines - 1, 1, 2);
+        __builtin_prefetch(dst.rows[first + i] + line0 + lines, 1, 2);
+        __builtin_prefetch(dst.rows[first + i] + line0 + 2 * lines - 1, 1, 2);
       }
-      unsigned short* s = samples_of(dst.rows[i] + line0);
+      unsigned short* s = samples_of(dst.rows[first + i] + line0);
       const T* d = from + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)
         for (int c = 0; c < C; ++c) s[4 * q + ch[c]] = store(d[q * C + c]);
     }
   } else {
     unsigned short* row[kMaxGroup];
-    for (int q = 0; q < lines; ++q) row[q] = samples_of(dst.rows[line0 + q]);
+    for (int q = 0; q < lines; ++q) row[q] = samples_of(dst.rows[line0 + q] + first);
     for (int i = 0; i < n; ++i) {
       const T* d = from + static_cast<long>(i) * L;
       for (int q = 0; q < lines; ++q)

@@ -4,29 +4,16 @@
 // into the column passes.
 
 #include "box_lanes.h"
+#include "box_sweep.h"
 #include "fluid_flow.h"
 #include "fluid_numeric.h"
 #include "line_filter.h"
-#include "q4_simd.h"
 
 namespace {
 
 // Lines filtered side by side: 32 lanes of four channels.
 const int kLines = 8;
 const int kLanes = kLines * RgbaChannels::count;
-
-// (1024 - k) * at_r + k * at_r1, shifted down by 10, into at_r.
-Q4_SIMD_BODY void mix_body(int* at_r, const int* at_r1, long count, int k) {
-  const int keep = 1024 - k;
-  for (long i = 0; i < count; ++i) at_r[i] = (keep * at_r[i] + k * at_r1[i]) >> 10;
-}
-Q4_SIMD_DISPATCH(void, mix, (int* at_r, const int* at_r1, long count, int k), (at_r, at_r1, count, k))
-
-// Each value times the dissipation factor, truncated.
-Q4_SIMD_BODY void fade_body(int* v, long count, float keep) {
-  for (long i = 0; i < count; ++i) v[i] = static_cast<int>(static_cast<float>(v[i]) * keep);
-}
-Q4_SIMD_DISPATCH(void, fade, (int* v, long count, float keep), (v, count, keep))
 
 }  // namespace
 
@@ -76,25 +63,17 @@ void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
   ImageQ4& to = Columns ? *self->worker_source : *self->worker_target;
   const int n = line_length<Columns>(from);
   const DiffusionRadius b = job.radius[Columns ? 1 : 0];
-  const float keep = Columns ? job.keep : 1.0f;
-  const long values = static_cast<long>(n) * kLanes;
-  BandScratch<int> scratch(3 * static_cast<uint64_t>(values));
-  int* in = scratch.get();
-  if (!in) return;
-  int* at_r = in + values;
-  int* at_r1 = at_r + values;
+  // With no weight on r + 1 the mix gives the passes at r back: the others
+  // are not run.
+  const BoxSweep sweep{n, kLanes, b.r, b.k > 0, 1024 - b.k, b.k, Columns ? job.keep : 1.0f};
+  BandScratch<int> scratch(box_sweep_scratch(sweep));
+  int* work = scratch.get();
+  if (!work) return;
   if (first < 0) first = 0;
   if (last > line_count<Columns>(from) - 1) last = static_cast<int>(line_count<Columns>(from)) - 1;
   for (int line = first; line <= last && !self->stopped(); line += kLines) {
     const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
-    if (lines < kLines)  // lanes of missing lines carry zeros
-      for (long i = 0; i < values; ++i) in[i] = 0;
-    gather_rgba_lanes<Columns>(from, line, lines, n, kLanes, in);
-    if (keep != 1.0f) fade(in, values, keep);
-    // With no weight on r + 1 the mix gives the passes at r back: the
-    // others are not run.
-    box_pass_lanes_3(b.r, n, kLanes, in, at_r, b.k > 0 ? at_r1 : nullptr);
-    if (b.k > 0) mix(at_r, at_r1, values, b.k);
-    scatter_rgba_lanes<Columns>(to, line, lines, n, kLanes, at_r);
+    ImageSweepLines<Columns, RgbaChannels> io(from, to, line, lines, kLanes, RgbaChannels{});
+    box_sweep(sweep, work, io);
   }
 }

@@ -141,43 +141,6 @@ TEST(BoxPass, LanesSideBySideMatchBruteForce) {
       }
 }
 
-// Both radii from one input, as two separate runs of three brute-force
-// passes would give them: on both kernel copies, lanes of one to a few
-// sweeps, short and long lines, 15-bit samples and wider ones, radii up to
-// past half the line; without at_r1 only at_r is written.
-TEST(BoxPass, ThreePassesAtTwoRadiiMatchBruteForce) {
-  unsigned seed = 19;
-  for (const Range& range : {Range{0, 32767}, Range{-5, 70000}})
-    for (int n : {1, 2, 9, 40, 131})
-      for (int lanes : {4, 32, 40, 64}) {
-        std::vector<Line> input;
-        for (int l = 0; l < lanes; ++l) input.push_back(random_line(n, seed, range.low, range.high));
-        Line side_by_side(static_cast<size_t>(n) * lanes);
-        for (int i = 0; i < n; ++i)
-          for (int l = 0; l < lanes; ++l) side_by_side[i * lanes + l] = input[l][i];
-        for (int radius : {0, 1, 4, n / 2 - 1, n / 2, n + 3})
-          for (bool both : {false, true}) {
-            const auto paths = run_on_both_simd_paths([&] {
-              Line in = side_by_side, at_r(in.size(), -7), at_r1(in.size(), -7);
-              box_pass_lanes_3(radius, n, lanes, in.data(), at_r.data(), both ? at_r1.data() : nullptr);
-              return std::vector<Line>{at_r, at_r1};
-            });
-            ASSERT_EQ(paths.first, paths.second);
-            for (int l = 0; l < lanes; ++l) {
-              Line r = input[l], r1 = input[l];
-              for (int p = 0; p < 3; ++p) {
-                r = window_mean(r, radius);
-                r1 = window_mean(r1, radius + 1);
-              }
-              for (int i = 0; i < n; ++i) {
-                ASSERT_EQ(paths.second[0][i * lanes + l], r[i]) << n << " lanes " << lanes << " r" << radius;
-                ASSERT_EQ(paths.second[1][i * lanes + l], both ? r1[i] : -7) << n << " lanes " << lanes;
-              }
-            }
-          }
-      }
-}
-
 // Rows of pixels into lanes and back, on both kernel copies: every sample
 // lands at its lane, lanes past the rows' stay as they were, and the way
 // back keeps the low 16 bits.
