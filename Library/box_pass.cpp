@@ -98,54 +98,6 @@ Q4_SIMD_TARGET_AVX2 void box_line_15_avx2(const int* in, int* out, int n, int R,
   box_walk(in, out, n, 1, 1, R, i, n, &S, divide);
 }
 
-// One position of V x 8 lanes: the outputs from the sums, then the sums
-// moved on by the samples entering and leaving.
-template <int V, typename Divide>
-Q4_SIMD_TARGET_AVX2 inline __attribute__((always_inline)) void lanes_step(__m256i* S, const int* entering,
-                                                                           const int* leaving, int* o,
-                                                                           const Divide& d) {
-  for (int v = 0; v < V; ++v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 8 * v), divide8(S[v], d));
-    S[v] = _mm256_add_epi32(S[v], _mm256_sub_epi32(load8(entering + 8 * v), load8(leaving + 8 * v)));
-  }
-}
-
-// V x 8 lanes of 15-bit samples side by side: each position is V vector
-// steps, the sums held in registers from position to position. Positions
-// whose window lies inside the line walk plain pointers; only the ends
-// clamp their indices.
-template <int V, typename Divide>
-Q4_SIMD_TARGET_AVX2 void box_lanes_divided_avx2(const int* in, int* out, int n, int stride, int R,
-                                                const Divide& d) {
-  const long s = stride;
-  __m256i S[V];
-  const __m256i radius = _mm256_set1_epi32(R);
-  for (int v = 0; v < V; ++v) S[v] = _mm256_mullo_epi32(radius, load8(in + 8 * v));
-  for (int j = 0; j <= R; ++j)
-    for (int v = 0; v < V; ++v) S[v] = _mm256_add_epi32(S[v], load8(in + j * s + 8 * v));
-  int i = 0;
-  for (; i < R && i < n; ++i)
-    lanes_step<V, Divide>(S, in + std::min(i + R + 1, n - 1) * s, in + std::max(i - R, 0) * s, out + i * s,
-                          d);
-  if (i + R + 1 <= n - 1) {
-    const int* entering = in + (i + R + 1) * s;
-    const int* leaving = in + (i - R) * s;
-    int* o = out + i * s;
-    for (; i + R + 1 <= n - 1; ++i, entering += s, leaving += s, o += s)
-      lanes_step<V, Divide>(S, entering, leaving, o, d);
-  }
-  for (; i < n; ++i) lanes_step<V, Divide>(S, in + (n - 1) * s, in + std::max(i - R, 0) * s, out + i * s, d);
-}
-
-template <int V>
-Q4_SIMD_TARGET_AVX2 void box_lanes_15_avx2(const int* in, int* out, int n, int stride, int R,
-                                           const BoxDivisor& dv) {
-  if (dv.reciprocal > 0.0f)
-    box_lanes_divided_avx2<V>(in, out, n, stride, R, DivideFloat8{_mm256_set1_ps(dv.reciprocal)});
-  else
-    box_lanes_divided_avx2<V>(in, out, n, stride, R, divide8_for(dv));
-}
-
 // Sample i of channel c of row q into lane [i * L + 4 * q + c], and back
 // (the low 16 bits of each value). Each pixel's four channels are one
 // short vector step, where a gather through generic channel maps goes
@@ -253,16 +205,7 @@ void box_pass_line(const int* in, int* out, int n, int lanes, int R, const BoxDi
     box_line_15_avx2(in, out, n, R, dv);
     return;
   }
-  int l = 0;
-  if (fast && avx2) {
-    for (; l + 32 <= lanes; l += 32) box_lanes_15_avx2<4>(in + l, out + l, n, lanes, R, dv);
-    const int vectors = (lanes - l) / 8;
-    if (vectors == 3) box_lanes_15_avx2<3>(in + l, out + l, n, lanes, R, dv);
-    if (vectors == 2) box_lanes_15_avx2<2>(in + l, out + l, n, lanes, R, dv);
-    if (vectors == 1) box_lanes_15_avx2<1>(in + l, out + l, n, lanes, R, dv);
-    l += 8 * vectors;
-  }
-  for (; l < lanes; l += kLaneChunk) {
+  for (int l = 0; l < lanes; l += kLaneChunk) {
     const int count = std::min(kLaneChunk, lanes - l);
     if (fast)
       box_lanes_15(in + l, out + l, n, lanes, count, R, dv);
@@ -324,11 +267,6 @@ void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int
   box_pass_lines(radius, passes, n, 1, 4, in_lines, out_lines);
 }
 
-void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out) {
-  int* const in_lines[1] = {in};
-  int* const out_lines[1] = {out};
-  box_pass_lines(radius, passes, n, lanes, 1, in_lines, out_lines);
-}
 
 void box_lanes_from_rows(const unsigned short* const* rows, int lines, int n, int L, int* to) {
   lanes_from_rows(rows, lines, n, L, to);

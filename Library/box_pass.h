@@ -24,12 +24,6 @@ void box_pass_3(int radius, int passes, int n, int* in0, int* in1, int* in2, int
 void box_pass_4(int radius, int passes, int n, int* in0, int* in1, int* in2, int* in3, int* out0, int* out1,
                 int* out2, int* out3);
 
-// The same passes over `lanes` lines stored side by side: sample i of lane l
-// at [i * lanes + l]. Several adjacent columns of an image filter at once
-// this way, one vector step per position, where box_pass_1 to _4 scan along
-// each line.
-void box_pass_lanes(int radius, int passes, int n, int lanes, int* in, int* out);
-
 // Rows of n four-channel pixels of 16-bit samples (R G B A) as lanes side
 // by side and back: sample i of channel c of row q of `lines` rows at
 // [i * L + 4 * q + c]; the way back stores the low 16 bits of each value.

@@ -10,7 +10,7 @@
 // what a pass writes is still in the cache when the next reads it.
 //
 // The result is bit for bit that of gathering the lines whole, fading them,
-// three box_pass_lanes passes at `radius` into at_r and, with mix, three at
+// three box_pass_1 passes on every lane at `radius` into at_r and, with mix, three at
 // radius + 1 (radius itself when it reaches n: both are then held to n / 2)
 // into at_r1, then at_r = (w0 * at_r + w1 * at_r1) >> 10. For samples
 // 0..65535 every window sum of the usual radii fits 32 bits and divides

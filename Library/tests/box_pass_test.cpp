@@ -103,44 +103,6 @@ TEST(BoxPass, MatchesBruteForceWindowMeans) {
       }
 }
 
-// Lanes side by side (one to more than a sweep's worth) filter each lane as
-// the brute force filters it alone, on both kernel copies, with the same
-// buffer roles.
-TEST(BoxPass, LanesSideBySideMatchBruteForce) {
-  unsigned seed = 11;
-  for (const Range& range : {Range{0, 32767}, Range{-5, 70000}})
-    for (int n : {1, 2, 5, 16, 37})
-      for (int lanes : {1, 3, 8, 16, 70}) {
-        std::vector<Line> input;
-        for (int l = 0; l < lanes; ++l) input.push_back(random_line(n, seed, range.low, range.high));
-        Line side_by_side(static_cast<size_t>(n) * lanes);
-        for (int i = 0; i < n; ++i)
-          for (int l = 0; l < lanes; ++l) side_by_side[i * lanes + l] = input[l][i];
-        for (int radius : {0, 1, 2, n / 2, n + 4})
-          for (int passes = 1; passes <= 4; ++passes) {
-            const auto paths = run_on_both_simd_paths([&] {
-              Line in = side_by_side, out(side_by_side.size(), -7);
-              box_pass_lanes(radius, passes, n, lanes, in.data(), out.data());
-              return std::vector<Line>{in, out};
-            });
-            ASSERT_EQ(paths.first, paths.second);
-            const Line& result = paths.second[passes % 2 == 1 ? 1 : 0];
-            const Line& other = paths.second[passes % 2 == 1 ? 0 : 1];
-            for (int l = 0; l < lanes; ++l) {
-              Line previous = input[l], expected = input[l];
-              for (int p = 0; p < passes; ++p) {
-                previous = expected;
-                expected = window_mean(expected, radius);
-              }
-              for (int i = 0; i < n; ++i) {
-                ASSERT_EQ(result[i * lanes + l], expected[i]) << n << " lanes " << lanes << " r" << radius;
-                ASSERT_EQ(other[i * lanes + l], previous[i]) << n << " lanes " << lanes << " r" << radius;
-              }
-            }
-          }
-      }
-}
-
 // Rows of pixels into lanes and back, on both kernel copies: every sample
 // lands at its lane, lanes past the rows' stay as they were, and the way
 // back keeps the low 16 bits.
@@ -186,8 +148,6 @@ TEST(BoxPass, NoPassesAndEmptyLinesTouchNothing) {
   box_pass_1(1, 0, 3, in.data(), out.data());
   box_pass_1(1, -2, 3, in.data(), out.data());
   box_pass_1(1, 3, 0, in.data(), out.data());
-  box_pass_lanes(1, 3, 3, 0, in.data(), out.data());
-  box_pass_lanes(1, 0, 3, 1, in.data(), out.data());
   EXPECT_EQ(in, (Line{5, 6, 7}));
   EXPECT_EQ(out, (Line{1, 2, 3}));
 }
