@@ -95,12 +95,19 @@ FluidFlowCore::~FluidFlowCore() {
   q4_free(trace_cache.positions, __FILE__, __LINE__);
 }
 
-// The pressure solve's colour planes and row residuals for an nx x ny grid.
+// The pressure solve's planes and row residuals for an nx x ny grid.
 bool FluidFlowCore::ensure_sor_planes(int gnx, int gny) {
   if (sor.planes && sor.planes_nx == gnx && sor.planes_ny == gny) return true;
   const int stride = (gnx + 3) / 2;
-  const long long floats = 4LL * stride * (gny + 2);
-  const long long doubles = gny + 2LL;
+  // A sweep stores to one plane while it loads from three others a few
+  // vectors ahead; a load whose address matches an earlier store's below
+  // 4 KiB waits for it. Planes a whole number of pages apart would match at
+  // a few vectors' distance, so planes are 352 floats (1408 bytes) out of
+  // step: every plane a sweep stores to then sits at least 1 KiB past the
+  // planes it reads, modulo 4 KiB, for every pass.
+  const long long pitch = (stride * (gny + 2LL) + 1023) / 1024 * 1024 + 352;
+  const long long floats = SorBlock::PLANES * pitch;
+  const long long doubles = 2 * (gny + 2LL);
   if (floats * sizeof(float) > 0x7fffffffLL || doubles * sizeof(double) > 0x7fffffffLL) return false;
   float* planes = static_cast<float*>(mem_align_alloc(static_cast<unsigned>(floats * sizeof(float)), 32, false));
   double* rows = static_cast<double*>(mem_align_alloc(static_cast<unsigned>(doubles * sizeof(double)), 32, false));
@@ -115,6 +122,7 @@ bool FluidFlowCore::ensure_sor_planes(int gnx, int gny) {
   sor.planes = planes;
   sor.row_residual = rows;
   sor.plane_stride = stride;
+  sor.plane_pitch = static_cast<size_t>(pitch);
   sor.planes_nx = gnx;
   sor.planes_ny = gny;
   return true;

@@ -219,16 +219,24 @@ class FluidFlowCore {
 
  private:
   struct SorBlock {
+    // Planes of plane_stride x (ny + 2) floats, p and rhs split by colour,
+    // (i + j) & 1, each colour row holding every second cell, so a
+    // half-sweep reads and writes contiguous runs. p is held twice: a fork
+    // reads one buffer and writes the other.
+    enum { P0_COLOUR0, P0_COLOUR1, RHS_COLOUR0, RHS_COLOUR1, P1_COLOUR0, P1_COLOUR1, HALO_BELOW, HALO_ABOVE, PLANES };
     float a, b, c, d, e;
-    // p and rhs split by colour, (i + j) & 1, each colour row holding every
-    // second cell: a half-sweep then reads and writes contiguous runs.
     float* planes;
-    double* row_residual;  // one sum of |residual| per row
+    double* row_residual;  // per pass of a fork, ny + 2 sums of |residual|, one a row
     int nx, ny;
     int plane_stride;
-    int pass;
-    double omega;
+    size_t plane_pitch;  // floats from one plane to the next
+    int pass;           // the fork's first pass; the last one done outside a fork
+    bool paired;        // the fork runs pass + 1 too
+    int front;          // the buffer of p the fork reads
+    double omega, next_omega;  // of pass and pass + 1
     int planes_nx, planes_ny;  // the grid the planes were made for
+    float* plane(int k) const { return planes + k * plane_pitch; }
+    float* p_plane(int buffer, int colour) const { return plane(buffer ? P1_COLOUR0 + colour : P0_COLOUR0 + colour); }
   };
   struct BoxBlock {
     float* src;

@@ -14,12 +14,18 @@ namespace {
 // One colour's half-sweep over whole rows. Cell (i, j) has colour (i + j) & 1
 // and sits at i / 2 of its colour row; a row's cells of the colour start at
 // column i0, their neighbours in the row are the other colour's entries
-// k + i0 and k + i0 - 1, those above and below its entries k.
+// k + i0 and k + i0 - 1, those above and below its entries k. The swept
+// colour is read from one plane and written to another, so that a band can
+// work out rows next to it while their owner overwrites them.
 struct SorSweep {
-  float* own;          // the colour swept
+  const float* own;    // the colour swept, before the pass
+  float* out;          // its values after the pass
   const float* other;  // the colour read
-  const float* rhs;    // the swept colour's right-hand sides
-  double* row_residual;
+  // Where the rows of the colour read just outside the swept rows come
+  // from: other, or planes of rows worked out apart.
+  const float* below;
+  const float* above;
+  const float* rhs;  // the swept colour's right-hand sides
   int stride, nx, colour;
   float a, b, c, d, e;
   double omega;
@@ -30,17 +36,24 @@ struct SorSweep {
 };
 
 struct SorRow {
-  float* p;
+  const float* p;
+  float* out;
   const float *right, *left, *up, *down, *rhs;
   int n;
 };
 
-SorRow sor_row(const SorSweep& s, int j) {
+SorRow sor_row(const SorSweep& s, int j, int first, int last) {
   const int i0 = (s.colour + j) & 1;
   const int begin = 1 - i0;
   const size_t at = static_cast<size_t>(j) * s.stride + begin;
   const float* other = s.other + at;
-  return SorRow{s.own + at, other + i0, other + i0 - 1, other + s.stride, other - s.stride, s.rhs + at,
+  return SorRow{s.own + at,
+                s.out + at,
+                other + i0,
+                other + i0 - 1,
+                (j == last ? s.above : s.other) + at + s.stride,
+                (j == first ? s.below : s.other) + at - s.stride,
+                s.rhs + at,
                 (s.nx - i0) / 2 + 1 - begin};
 }
 
@@ -50,7 +63,7 @@ SorRow sor_row(const SorSweep& s, int j) {
 inline void sor_cell(const SorSweep& s, const SorRow& r, int k, double* lanes) {
   const float res = s.a * r.right[k] + s.b * r.left[k] + s.c * r.up[k] + s.d * r.down[k] + s.e * r.p[k] - r.rhs[k];
   const double step = s.factor != 0.0 ? s.factor * res : s.omega * res / s.e;
-  r.p[k] -= static_cast<float>(step);
+  r.out[k] = r.p[k] - static_cast<float>(step);
   lanes[k & 7] += std::fabs(static_cast<double>(res));
 }
 
@@ -58,25 +71,26 @@ double lane_sum(const double* lanes) {
   return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
-void sor_rows_portable(const SorSweep& s, int first, int last) {
+// Rows first..last; row j's sum of |residual| goes to residual[j - first].
+void sor_rows_portable(const SorSweep& s, int first, int last, double* residual) {
   for (int j = first; j <= last; ++j) {
-    const SorRow r = sor_row(s, j);
+    const SorRow r = sor_row(s, j, first, last);
     double lanes[8] = {};
     for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
-    s.row_residual[j] = lane_sum(lanes);
+    residual[j - first] = lane_sum(lanes);
   }
 }
 
 // The compiler keeps the lanes of the widened loop in memory, one scalar at
 // a time: eight cells here are one vector of residuals and two of lanes.
-Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last) {
+Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last, double* residual) {
   const __m256 a = _mm256_set1_ps(s.a), b = _mm256_set1_ps(s.b), c = _mm256_set1_ps(s.c), d = _mm256_set1_ps(s.d),
                e = _mm256_set1_ps(s.e);
   const __m256d factor = _mm256_set1_pd(s.factor), omega = _mm256_set1_pd(s.omega), divisor = _mm256_set1_pd(s.e);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const bool divide = s.factor == 0.0;
   for (int j = first; j <= last; ++j) {
-    const SorRow r = sor_row(s, j);
+    const SorRow r = sor_row(s, j, first, last);
     __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
     int k = 0;
     for (; k + 8 <= r.n; k += 8) {
@@ -98,7 +112,7 @@ Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last) {
         step_high = _mm256_mul_pd(factor, res_high);
       }
       const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
-      _mm256_storeu_ps(r.p + k, _mm256_sub_ps(p, step));
+      _mm256_storeu_ps(r.out + k, _mm256_sub_ps(p, step));
       low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
       high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
     }
@@ -106,7 +120,7 @@ Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last) {
     _mm256_store_pd(lanes, low);
     _mm256_store_pd(lanes + 4, high);
     for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
-    s.row_residual[j] = lane_sum(lanes);
+    residual[j - first] = lane_sum(lanes);
   }
 }
 
@@ -164,64 +178,135 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
   if (!p || !rhs || gnx < 1 || gny < 1 || e == 0.0f || !ensure_sor_planes(gnx, gny)) return false;
   const double rho = (std::cos(3.14159265 / gnx) + std::cos(3.14159265 * (1.0 / gny))) * 0.5;
   const int w = gnx + 2, H = sor.plane_stride;
-  const size_t plane = static_cast<size_t>(H) * (gny + 2);
   double anorm = 0.0;
   for (int j = 1; j <= gny; ++j)
     for (int i = 1; i <= gnx; ++i) anorm += std::fabs(static_cast<double>(rhs[j * w + i]));
   // Cell (i, j) has colour (i + j) & 1 and sits at i / 2 of its colour row.
+  // Both buffers get the ghosts, which no sweep writes.
+  auto cell = [&](int i, int j) { return static_cast<size_t>(j) * H + (i >> 1); };
   for (int j = 0; j <= gny + 1; ++j)
     for (int i = 0; i <= gnx + 1; ++i) {
-      const size_t at = static_cast<size_t>((i + j) & 1) * plane + static_cast<size_t>(j) * H + (i >> 1);
-      sor.planes[at] = p[j * w + i];
-      sor.planes[2 * plane + at] = rhs[j * w + i];
+      const int colour = (i + j) & 1;
+      sor.p_plane(0, colour)[cell(i, j)] = p[j * w + i];
+      sor.p_plane(1, colour)[cell(i, j)] = p[j * w + i];
+      sor.plane(SorBlock::RHS_COLOUR0 + colour)[cell(i, j)] = rhs[j * w + i];
     }
-  auto unpack = [&] {
+  // buffer[colour]: the buffer holding that colour's latest values.
+  auto unpack = [&](const int (&buffer)[2]) {
     for (int j = 1; j <= gny; ++j)
-      for (int i = 1; i <= gnx; ++i)
-        p[j * w + i] = sor.planes[static_cast<size_t>((i + j) & 1) * plane + static_cast<size_t>(j) * H + (i >> 1)];
+      for (int i = 1; i <= gnx; ++i) {
+        const int colour = (i + j) & 1;
+        p[j * w + i] = sor.p_plane(buffer[colour], colour)[cell(i, j)];
+      }
+  };
+  auto next_omega = [&](int pass, double omega) {
+    return pass == 1 ? 1.0 / (1.0 - rho * rho * 0.5) : 1.0 / (1.0 - rho * rho * omega * 0.25);
+  };
+  auto converged = [&](int pass, const double* row_residual) {
+    // Rows are summed in order here, whatever the split of the sweep.
+    double residual = 0.0;
+    for (int j = 1; j <= gny; ++j) residual += row_residual[j];
+    return pass >= 3 && (residual < 0.0002 * anorm || anorm < 1e-8);
   };
   sor.a = a, sor.b = b, sor.c = c, sor.d = d, sor.e = e;
   sor.nx = gnx;
   sor.ny = gny;
+  sor.front = 0;
   double omega = 1.0;
-  for (int pass = 1;; ++pass) {
+  // Each fork runs two half-sweeps, one of each colour: a fork costs more
+  // than a band's share of a half-sweep.
+  for (int pass = 1;; pass += 2) {
+    const int read = sor.front, written = 1 - read, colour = pass & 1;
     if (aborted()) {
-      unpack();
+      unpack({read, read});
       return false;
     }
     sor.pass = pass;
     sor.omega = omega;
+    sor.next_omega = next_omega(pass, omega);
+    // The test that would come after the first pass comes before the fork;
+    // a stop still lands between the two.
+    sor.paired = pass < SOR_MAX_HALF_SWEEPS && !aborted();
     if (sor_threshold >= gnx)
       mp_SOR(this, 0, gny - 1);
     else
       mp_exec(mp_SOR, gny);
-    // Rows are summed in order here, whatever the split of the sweep.
-    double residual = 0.0;
-    for (int j = 1; j <= gny; ++j) residual += sor.row_residual[j];
-    omega = pass == 1 ? 1.0 / (1.0 - rho * rho * 0.5) : 1.0 / (1.0 - rho * rho * omega * 0.25);
-    if (pass >= 3 && (residual < 0.0002 * anorm || anorm < 1e-8)) {
-      unpack();
+    int buffer[2];
+    buffer[colour] = written;
+    buffer[1 - colour] = read;
+    if (converged(pass, sor.row_residual)) {
+      unpack(buffer);
       return true;
     }
-    if (pass >= SOR_MAX_HALF_SWEEPS) {
-      unpack();
+    if (!sor.paired) {
+      unpack(buffer);
       return false;
     }
+    sor.pass = pass + 1;
+    buffer[1 - colour] = written;
+    if (converged(pass + 1, sor.row_residual + gny + 2)) {
+      unpack(buffer);
+      return true;
+    }
+    if (pass + 1 >= SOR_MAX_HALF_SWEEPS) {
+      unpack(buffer);
+      return false;
+    }
+    sor.front = written;
+    omega = next_omega(pass + 1, sor.next_omega);
   }
 }
 
+// The fork's first pass sweeps colour c over the band's rows. Its second
+// sweeps the other colour, which reads the new colour-c values of the rows
+// just outside the band: other bands write those, so the band works them
+// out itself, from the buffer no band writes, into halo rows of its own (at
+// its first row of HALO_BELOW, its last of HALO_ABOVE), with the same row
+// kernel, so they come out bit for bit as the owners' rows.
 void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const SorBlock& s = self->sor;
-  const size_t plane = static_cast<size_t>(s.plane_stride) * (s.ny + 2);
-  const int colour = s.pass & 1;
-  const SorSweep sweep{s.planes + colour * plane, s.planes + (1 - colour) * plane, s.planes + (2 + colour) * plane,
-                       s.row_residual, s.plane_stride, s.nx, colour, s.a, s.b, s.c, s.d, s.e, s.omega,
-                       s.omega * exact_inverse(s.e)};
-  if (q4_simd_use_avx2())
-    sor_rows_avx2(sweep, first + 1, last + 1);
-  else
-    sor_rows_portable(sweep, first + 1, last + 1);
+  if (first > last) return;
+  const int top = first + 1, bottom = last + 1, colour = s.pass & 1, read = s.front, written = 1 - read;
+  const double factor = exact_inverse(s.e);
+  const float* other = s.p_plane(read, 1 - colour);
+  SorSweep sweep{s.p_plane(read, colour), s.p_plane(written, colour), other, other, other,
+                 s.plane(SorBlock::RHS_COLOUR0 + colour), s.plane_stride, s.nx, colour, s.a, s.b, s.c, s.d, s.e,
+                 s.omega, s.omega * factor};
+  void (*const rows)(const SorSweep&, int, int, double*) = q4_simd_use_avx2() ? sor_rows_avx2 : sor_rows_portable;
+  rows(sweep, top, bottom, s.row_residual + top);
+  if (!s.paired) return;
+
+  // Planes whose rows top - 1 and bottom + 1 are the band's halo rows.
+  float* const below = s.plane(SorBlock::HALO_BELOW) + s.plane_stride;
+  float* const above = s.plane(SorBlock::HALO_ABOVE) - s.plane_stride;
+  double unused;
+  if (top > 1) {
+    sweep.out = below;
+    rows(sweep, top - 1, top - 1, &unused);
+  }
+  if (bottom < s.ny) {
+    sweep.out = above;
+    rows(sweep, bottom + 1, bottom + 1, &unused);
+  }
+  const float* swept = s.p_plane(written, colour);
+  const SorSweep then{s.p_plane(read, 1 - colour),
+                      s.p_plane(written, 1 - colour),
+                      swept,
+                      top > 1 ? below : swept,
+                      bottom < s.ny ? above : swept,
+                      s.plane(SorBlock::RHS_COLOUR0 + 1 - colour),
+                      s.plane_stride,
+                      s.nx,
+                      1 - colour,
+                      s.a,
+                      s.b,
+                      s.c,
+                      s.d,
+                      s.e,
+                      s.next_omega,
+                      s.next_omega * factor};
+  rows(then, top, bottom, s.row_residual + s.ny + 2 + top);
 }
 
 bool FluidFlowCore::DIRECT_GS(float* p, float* rhs, int gnx, int gny) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <tuple>
@@ -229,7 +230,8 @@ struct NaiveSor {
   bool converged;
 };
 
-NaiveSor naive_sor(const float (&k)[5], Grid p, Grid rhs) {
+// Stops unconverged after `limit` passes, as an abort before the next does.
+NaiveSor naive_sor(const float (&k)[5], Grid p, Grid rhs, int limit = FluidFlowCore::SOR_MAX_HALF_SWEEPS) {
   const int nx = p.nx, ny = p.ny;
   const double rho = (std::cos(3.14159265 / nx) + std::cos(3.14159265 / ny)) / 2;
   double anorm = 0;
@@ -252,9 +254,28 @@ NaiveSor naive_sor(const float (&k)[5], Grid p, Grid rhs) {
     }
     omega = pass == 1 ? 1 / (1 - rho * rho / 2) : 1 / (1 - rho * rho * omega / 4);
     if (pass >= 3 && (residual < 0.0002 * anorm || anorm < 1e-8)) return {p.cells, pass, true};
-    if (pass >= FluidFlowCore::SOR_MAX_HALF_SWEEPS) return {p.cells, pass, false};
+    if (pass >= FluidFlowCore::SOR_MAX_HALF_SWEEPS || pass >= limit) return {p.cells, pass, false};
   }
 }
+
+// Runs bands of `size` rows one after another on the calling thread, the
+// last band first, so a band that read rows another band writes in the same
+// run would see them changed; answers "go on" to the abort test `allowed`
+// times, then "stop".
+struct ReversedBands {
+  int size;
+  int allowed;
+  int asked = 0;
+  static void exec(void* context, mp_worker_fn worker, int count, void* object) {
+    const int size = static_cast<ReversedBands*>(context)->size;
+    for (int first = (count - 1) / size * size; first >= 0; first -= size)
+      worker(object, first, std::min(first + size, count) - 1);
+  }
+  static int test(void* context) {
+    ReversedBands* self = static_cast<ReversedBands*>(context);
+    return self->asked++ >= self->allowed;
+  }
+};
 
 TEST(FluidProjection, HalfSweepsMatchACellByCellSweepBitForBit) {
   struct Case {
@@ -268,19 +289,34 @@ TEST(FluidProjection, HalfSweepsMatchACellByCellSweepBitForBit) {
       {27, 11, {-1, -1, -1, -1, 4.5f}},        // 1 / e inexact: the step divides
       {19, 8, {-0.25f, -0.25f, -0.25f, -0.25f, 1}},
       {3, 1, {-1, -1, -1, -1, 4}},             // rows shorter than a vector
+      {4, 4, {-1, -1, -1, -1, 1.5f}},          // never converges: the cap
   };
+  // Two half-sweeps share a fork: the stop must fall after either.
+  bool stopped_after[2] = {false, false};
   for (const Case& c : cases) {
     Grid p = random_rhs(c.nx, c.ny, 11), rhs = random_rhs(c.nx, c.ny, 12);
     // The ghosts of p are the boundary values every sweep reads.
     for (int i = 0; i <= c.nx + 1; ++i) p(i, 0) = 0.5f, p(i, c.ny + 1) = -0.25f;
     for (int j = 0; j <= c.ny + 1; ++j) p(0, j) = 0.125f, p(c.nx + 1, j) = 1.0f;
     const NaiveSor want = naive_sor(c.k, p, rhs);
-    ThreadBandExecutor three(3);
-    for (void* executor : {static_cast<void*>(nullptr), static_cast<void*>(&three)}) {
+    if (want.converged) stopped_after[want.passes & 1] = true;
+    ThreadBandExecutor one(1), three(3), eight(8), uneven(6, true), single_rows(8, false, true);
+    EmptyBandExecutor empty(8);
+    ReversedBands pairs{2, 1 << 30};
+    // No executor with the threshold at the width: the caller sweeps alone.
+    const std::pair<void*, mp_exec_fn> executors[] = {{nullptr, nullptr},
+                                                      {&one, ThreadBandExecutor::exec},
+                                                      {&three, ThreadBandExecutor::exec},
+                                                      {&eight, ThreadBandExecutor::exec},
+                                                      {&uneven, ThreadBandExecutor::exec},
+                                                      {&single_rows, ThreadBandExecutor::exec},
+                                                      {&empty, EmptyBandExecutor::exec},
+                                                      {&pairs, ReversedBands::exec}};
+    for (const auto& executor : executors) {
       const auto paths = run_on_both_simd_paths([&] {
         FluidFlowCore s(8, 8, 2, 0, 0);
-        if (executor) s.set_mp_exec(executor, ThreadBandExecutor::exec);
-        s.DIRECT_SOR_set_mp_threshold(16);
+        if (executor.first) s.set_mp_exec(executor.first, executor.second);
+        s.DIRECT_SOR_set_mp_threshold(executor.first ? 16 : c.nx);
         Grid q = p, r = rhs;
         const bool converged = s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny);
         return std::make_tuple(q.cells, s.get_sor_half_sweeps(), converged);
@@ -291,7 +327,23 @@ TEST(FluidProjection, HalfSweepsMatchACellByCellSweepBitForBit) {
         EXPECT_EQ(std::get<2>(got), want.converged) << c.nx << " x " << c.ny;
       }
     }
+    // An abort after an odd count of half-sweeps ends a fork after its
+    // first, as a cap of that count would; bands of one row, run last first.
+    for (int allowed = 1; allowed <= 6; ++allowed) {
+      const NaiveSor stopped = naive_sor(c.k, p, rhs, allowed);
+      ReversedBands rows{1, allowed};
+      FluidFlowCore s(8, 8, 2, 0, 0);
+      s.set_mp_exec(&rows, ReversedBands::exec);
+      s.set_abort_test(&rows, ReversedBands::test);
+      s.DIRECT_SOR_set_mp_threshold(16);
+      Grid q = p, r = rhs;
+      EXPECT_EQ(s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny),
+                stopped.converged);
+      EXPECT_TRUE(same_bits(q.cells, stopped.p)) << c.nx << " x " << c.ny << " " << allowed;
+      EXPECT_EQ(s.get_sor_half_sweeps(), stopped.passes) << c.nx << " x " << c.ny << " " << allowed;
+    }
   }
+  EXPECT_TRUE(stopped_after[0] && stopped_after[1]);
 }
 
 TEST(FluidProjection, GaussSeidelKeepsTheSolutionAndShrinksTheResidual) {
