@@ -11,23 +11,9 @@
 
 #include "box_pass.h"
 #include "simd_paths.h"
+#include "window_mean.h"
 
 namespace {
-
-typedef std::vector<int> Line;
-
-// One pass written the slow way: every window summed afresh, indices clamped.
-Line window_mean(const Line& in, int radius) {
-  const int n = static_cast<int>(in.size());
-  const int R = std::max(0, std::min(radius, n / 2));
-  Line out(in.size());
-  for (int i = 0; i < n; ++i) {
-    int64_t sum = 0;
-    for (int j = i - R; j <= i + R; ++j) sum += in[std::min(std::max(j, 0), n - 1)];
-    out[i] = static_cast<int>(sum / (2 * R + 1));
-  }
-  return out;
-}
 
 // Lines side by side in one array that the sweep reads and writes in place,
 // checking that positions come in order, each once, and that no result
