@@ -34,19 +34,7 @@ class ImageSweepLines final : public BoxSweepLines {
     }
     const unsigned short* from[kSweepStep > kMaxGroup ? kSweepStep : kMaxGroup];
     if (Columns) {
-      // Every row is a page or more from the last, beyond what the
-      // processor fetches ahead by itself: the run the next group will need
-      // in the same row (both its ends, as a run need not start on a cache
-      // line) is asked for early, and waits in the cache while this group
-      // is filtered.
-      const bool next = line0_ + 2 * lines_ <= src_.width;
-      for (int i = 0; i < count; ++i) {
-        if (next) {
-          __builtin_prefetch(src_.rows[i0 + i] + line0_ + lines_, 0, 2);
-          __builtin_prefetch(src_.rows[i0 + i] + line0_ + 2 * lines_ - 1, 0, 2);
-        }
-        from[i] = samples_of(src_.rows[i0 + i] + line0_);
-      }
+      column_runs<0>(src_, i0, count, from);
       box_lanes_from_runs(from, count, 4 * lines_, L_, to);
       return;
     }
@@ -62,14 +50,7 @@ class ImageSweepLines final : public BoxSweepLines {
     }
     unsigned short* to[kSweepStep > kMaxGroup ? kSweepStep : kMaxGroup];
     if (Columns) {
-      const bool next = line0_ + 2 * lines_ <= dst_.width;
-      for (int i = 0; i < count; ++i) {
-        if (next) {
-          __builtin_prefetch(dst_.rows[i0 + i] + line0_ + lines_, 1, 2);
-          __builtin_prefetch(dst_.rows[i0 + i] + line0_ + 2 * lines_ - 1, 1, 2);
-        }
-        to[i] = samples_of(dst_.rows[i0 + i] + line0_);
-      }
+      column_runs<1>(dst_, i0, count, to);
       box_lanes_to_runs(from, count, 4 * lines_, L_, to);
       return;
     }
@@ -78,6 +59,24 @@ class ImageSweepLines final : public BoxSweepLines {
   }
 
  private:
+  // The group's run of adjacent pixels in rows i0 .. i0 + count - 1, for
+  // reading (Write 0) or writing (1). Every row is a page or more from the
+  // last, beyond what the processor fetches ahead by itself: the run the
+  // next group will need in the same row (both its ends, as a run need not
+  // start on a cache line) is asked for early, and waits in the cache while
+  // this group is filtered.
+  template <int Write, typename Image, typename Sample>
+  void column_runs(Image& img, int i0, int count, Sample** runs) const {
+    const bool next = line0_ + 2 * lines_ <= img.width;
+    for (int i = 0; i < count; ++i) {
+      if (next) {
+        __builtin_prefetch(img.rows[i0 + i] + line0_ + lines_, Write, 2);
+        __builtin_prefetch(img.rows[i0 + i] + line0_ + 2 * lines_ - 1, Write, 2);
+      }
+      runs[i] = samples_of(img.rows[i0 + i] + line0_);
+    }
+  }
+
   const ImageQ4& src_;
   ImageQ4& dst_;
   long line0_;
