@@ -192,19 +192,7 @@ bool parse_control_value(const StandinControlEntry& control, const std::string& 
 }
 
 void set_control_value(const StandinControlEntry& control, double value) {
-  switch (control.kind) {
-    case standin_float: static_cast<SparkFloat*>(control.record)->value = static_cast<float>(value); break;
-    case standin_user_float:
-      static_cast<SparkUserFloat*>(control.record)->value = static_cast<float>(value);
-      break;
-    case standin_int: static_cast<SparkInt*>(control.record)->value = static_cast<int32_t>(value); break;
-    case standin_boolean:
-      static_cast<SparkBoolean*>(control.record)->value = static_cast<int32_t>(value);
-      break;
-    case standin_pup: static_cast<SparkPup*>(control.record)->value = static_cast<int32_t>(value); break;
-    case standin_push:
-    case standin_string: break;
-  }
+  standin_store_value(control.kind, control.record, value);
 }
 
 void list_controls(const std::vector<StandinControlEntry>& controls, FILE* out) {

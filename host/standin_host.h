@@ -91,6 +91,9 @@ struct StandinControlEntry {
 };
 // Every registered record: value controls in number order, then strings.
 std::vector<StandinControlEntry> standin_controls();
+// Writes value into a value control's record as its own type (truncated for
+// integers); buttons and strings hold no value and are left alone.
+void standin_store_value(StandinControlKind kind, void* record, double value);
 bool standin_control_hidden(int number);
 
 // Curves animate value controls over the frames: linear between keys for

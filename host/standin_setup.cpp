@@ -79,19 +79,7 @@ void set_record_value(const StandinControl& control, double value) {
   Range range;
   if (!record_range(control, range)) return;
   value = clamped(range.whole ? std::round(value) : value, range);
-  switch (control.kind) {
-    case standin_float: static_cast<SparkFloat*>(control.record)->value = static_cast<float>(value); break;
-    case standin_user_float:
-      static_cast<SparkUserFloat*>(control.record)->value = static_cast<float>(value);
-      break;
-    case standin_int: static_cast<SparkInt*>(control.record)->value = static_cast<int32_t>(value); break;
-    case standin_boolean:
-      static_cast<SparkBoolean*>(control.record)->value = static_cast<int32_t>(value);
-      break;
-    case standin_pup: static_cast<SparkPup*>(control.record)->value = static_cast<int32_t>(value); break;
-    case standin_push:
-    case standin_string: break;
-  }
+  standin_store_value(control.kind, control.record, value);
 }
 
 // The curve's value at frame: a NaN frame counts as 0 and any other is held
@@ -291,6 +279,18 @@ bool parse_setup(const StandinState& state, const std::string& path, std::vector
 }  // namespace
 
 const char* standin_kind_name(StandinControlKind kind) { return kind_names[kind]; }
+
+void standin_store_value(StandinControlKind kind, void* record, double value) {
+  switch (kind) {
+    case standin_float: static_cast<SparkFloat*>(record)->value = static_cast<float>(value); break;
+    case standin_user_float: static_cast<SparkUserFloat*>(record)->value = static_cast<float>(value); break;
+    case standin_int: static_cast<SparkInt*>(record)->value = static_cast<int32_t>(value); break;
+    case standin_boolean: static_cast<SparkBoolean*>(record)->value = static_cast<int32_t>(value); break;
+    case standin_pup: static_cast<SparkPup*>(record)->value = static_cast<int32_t>(value); break;
+    case standin_push:
+    case standin_string: break;
+  }
+}
 
 void standin_register_control(int number, StandinControlKind kind, void* record) {
   std::lock_guard<std::mutex> lock(standin_state().mutex);
