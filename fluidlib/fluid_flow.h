@@ -10,6 +10,18 @@ class ImageXfmQ4;
 // An image with pixels (a failed allocation leaves an image of size 0).
 inline bool image_usable(const ImageQ4* img) { return img && img->rows && img->width > 0 && img->height > 0; }
 
+// What bands that read the source all over take as it: src itself, or,
+// when they write that same image, a copy made into `copy` (the caller
+// deletes it). Null when the copy cannot be had.
+inline ImageQ4* source_for_bands(ImageQ4* src, const ImageQ4* dst, ImageQ4*& copy) {
+  copy = src == dst ? new ImageQ4(*src) : nullptr;
+  if (!copy) return src;
+  if (image_usable(copy)) return copy;
+  delete copy;
+  copy = nullptr;
+  return nullptr;
+}
+
 // Where the columns and then the rows of an image lie: each one's position
 // 0..1 across the image and the bilinear taps (a, b, fraction f) of that
 // position on a field grid. One array a quantity, so that a row of pixels

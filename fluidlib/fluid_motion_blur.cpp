@@ -256,13 +256,13 @@ bool FluidFlow::blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool a
   });
   if (!made) return false;
   // A trail reaches into other bands' rows: in place, bands read a copy.
-  ImageQ4* copy = src == dst ? new ImageQ4(*src) : nullptr;
-  if (copy && !image_usable(copy)) {
-    delete copy;
+  ImageQ4* copy;
+  ImageQ4* source = source_for_bands(src, dst, copy);
+  if (!source) {
     image_lines_free(lines);
     return false;
   }
-  worker_source = copy ? copy : src;
+  worker_source = source;
   worker_target = dst;
   worker_amount = amount;
   blur_block = BlurBlock{lines};

@@ -165,9 +165,9 @@ bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool foot
   });
   if (!made) return false;
   // Bands read the source all over: in place, they read a copy.
-  ImageQ4* copy = src == dst ? new ImageQ4(*src) : nullptr;
-  if (copy && !image_usable(copy)) {
-    delete copy;
+  ImageQ4* copy;
+  ImageQ4* source = source_for_bands(src, dst, copy);
+  if (!source) {
     image_lines_free(lines);
     return false;
   }
@@ -187,7 +187,7 @@ bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool foot
       texture_v->data[(y1 - 1) * stride + i] = 1.0f;
     }
   }
-  worker_source = copy ? copy : src;
+  worker_source = source;
   worker_target = dst;
   resample_block = ResampleBlock{lines, edge_escape && !wrap_x && !wrap_y, wrap_x != 0, wrap_y != 0, footprint};
   row_chunks.reset(h, kChunkRows);
