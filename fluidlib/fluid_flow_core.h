@@ -291,6 +291,16 @@ class FluidFlowCore {
   };
 
   bool aborted() const { return abort_test && abort_test(hook_context); }
+  // cell(k) for every interior cell k of the grid block's rows first + 1 ..
+  // last + 1 (a band), in row order; an abort is heard once a row.
+  template <typename Cell>
+  void band_cells(int first, int last, Cell cell) const {
+    const int w = grid.nx + 2;
+    for (int j = first + 1; j <= last + 1; ++j) {
+      if (aborted()) return;
+      for (int i = 1; i <= grid.nx; ++i) cell(j * w + i);
+    }
+  }
   bool valid_slot(int i) const { return i >= 0 && i < SLOT_COUNT && fields[i]; }
   bool slots_match(int a, int b) const;
   // A DIRECT field of the given grid with its storage.

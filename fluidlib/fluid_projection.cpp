@@ -150,27 +150,18 @@ void FluidFlowCore::mp_divergence(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const GridBlock& g = self->grid;
   const int w = g.nx + 2;
-  for (int j = first + 1; j <= last + 1; ++j) {
-    if (self->aborted()) return;
-    for (int i = 1; i <= g.nx; ++i) {
-      const int k = j * w + i;
-      g.a[k] = -0.5f * g.h * (g.u[k + 1] - g.u[k - 1] + g.v[k + w] - g.v[k - w]);
-    }
-  }
+  self->band_cells(first, last,
+                   [&](int k) { g.a[k] = -0.5f * g.h * (g.u[k + 1] - g.u[k - 1] + g.v[k + w] - g.v[k - w]); });
 }
 
 void FluidFlowCore::mp_subtract_gradient(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const GridBlock& g = self->grid;
   const int w = g.nx + 2;
-  for (int j = first + 1; j <= last + 1; ++j) {
-    if (self->aborted()) return;
-    for (int i = 1; i <= g.nx; ++i) {
-      const int k = j * w + i;
-      g.u[k] -= 0.5f * (g.b[k + 1] - g.b[k - 1]) / g.h;
-      g.v[k] -= 0.5f * (g.b[k + w] - g.b[k - w]) / g.h;
-    }
-  }
+  self->band_cells(first, last, [&](int k) {
+    g.u[k] -= 0.5f * (g.b[k + 1] - g.b[k - 1]) / g.h;
+    g.v[k] -= 0.5f * (g.b[k + w] - g.b[k - w]) / g.h;
+  });
 }
 
 bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, float* p, float* rhs, int gnx, int gny) {

@@ -47,15 +47,11 @@ void FluidFlowCore::mp_vorticity_curl(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const GridBlock& g = self->grid;
   const int w = g.nx + 2;
-  for (int j = first + 1; j <= last + 1; ++j) {
-    if (self->aborted()) return;
-    for (int i = 1; i <= g.nx; ++i) {
-      const int k = j * w + i;
-      const float curl = 0.5f * ((g.u[k + w] - g.u[k - w]) - (g.v[k + 1] - g.v[k - 1]));
-      g.a[k] = curl;
-      g.b[k] = std::fabs(curl);
-    }
-  }
+  self->band_cells(first, last, [&](int k) {
+    const float curl = 0.5f * ((g.u[k + w] - g.u[k - w]) - (g.v[k + 1] - g.v[k - 1]));
+    g.a[k] = curl;
+    g.b[k] = std::fabs(curl);
+  });
 }
 
 void FluidFlowCore::mp_vorticity_push(void* solver, int first, int last) {
@@ -63,17 +59,13 @@ void FluidFlowCore::mp_vorticity_push(void* solver, int first, int last) {
   const GridBlock& g = self->grid;
   const int w = g.nx + 2;
   const float gain = self->vorticity * self->dt;
-  for (int j = first + 1; j <= last + 1; ++j) {
-    if (self->aborted()) return;
-    for (int i = 1; i <= g.nx; ++i) {
-      const int k = j * w + i;
-      const float Nx = 0.5f * (g.b[k + 1] - g.b[k - 1]);
-      const float Ny = 0.5f * (g.b[k + w] - g.b[k - w]);
-      const float q = 1.0f / std::sqrt(Nx * Nx + Ny * Ny + 1e-6f);
-      g.u[k] += gain * (-Ny * q * g.a[k]);
-      g.v[k] += gain * (Nx * q * g.a[k]);
-    }
-  }
+  self->band_cells(first, last, [&](int k) {
+    const float Nx = 0.5f * (g.b[k + 1] - g.b[k - 1]);
+    const float Ny = 0.5f * (g.b[k + w] - g.b[k - w]);
+    const float q = 1.0f / std::sqrt(Nx * Nx + Ny * Ny + 1e-6f);
+    g.u[k] += gain * (-Ny * q * g.a[k]);
+    g.v[k] += gain * (Nx * q * g.a[k]);
+  });
 }
 
 void FluidFlowCore::DIRECT_fix_velocities(VectorField* f) {
