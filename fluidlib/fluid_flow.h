@@ -153,7 +153,7 @@ class FluidFlow : public FluidFlowCore {
   bool composite(ImageQ4* bg, ImageQ4* fg, ImageQ4* out, int alpha_scale, bool premultiply, bool matte);
   static DiffusionRadius diffusion_radius(float radius, int limit);
   template <bool Columns>
-  static void diffuse_band(FluidFlow* self, int first, int last);
+  static void diffuse_band(FluidFlow* self);
   static void mp_resample(void* flow, int first_row, int last_row);
   static void mp_composite(void* flow, int first_row, int last_row);
   static void blur_band(FluidFlow* self, bool add);
@@ -162,7 +162,8 @@ class FluidFlow : public FluidFlowCore {
   BlurBlock blur_block;
   CompositeBlock composite_block;
   DiffusionBlock diffusion_block;
-  // The rows of the resampling and the motion blur, which their bands
+  // The rows of the resampling, the motion blur and the texture diffusion
+  // (its columns too), which their bands
   // claim a chunk at a time instead of keeping to their own.
   RowChunks row_chunks;
 };

@@ -14,6 +14,8 @@ namespace {
 // Lines filtered side by side: 32 lanes of four channels.
 const int kLines = 8;
 const int kLanes = kLines * RgbaChannels::count;
+// Lines a band claims at a time (row_chunks.h), whole groups of kLines.
+const int kChunkLines = 4 * kLines;
 
 }  // namespace
 
@@ -41,23 +43,26 @@ void FluidFlow::texture_diffuse_dissipate(ImageQ4* img) {
   // lines: the passes read and write the picture in place, as they would
   // a copy.
   worker_source = worker_target = img;
+  row_chunks.reset(h, kChunkLines);
   mp_exec(mp_box_gauss_hor_4, h);
+  row_chunks.reset(w, kChunkLines);
   mp_exec(mp_box_gauss_vert_4, w);
   worker_source = worker_target = nullptr;
 }
 
-void FluidFlow::mp_box_gauss_hor_4(void* flow, int first_row, int last_row) {
-  diffuse_band<false>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_row, last_row);
+void FluidFlow::mp_box_gauss_hor_4(void* flow, int, int) {
+  diffuse_band<false>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)));
 }
 
-void FluidFlow::mp_box_gauss_vert_4(void* flow, int first_col, int last_col) {
-  diffuse_band<true>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)), first_col, last_col);
+void FluidFlow::mp_box_gauss_vert_4(void* flow, int, int) {
+  diffuse_band<true>(static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow)));
 }
 
 // Rows go from the source image into the target, columns back; a band
-// whose working lines cannot be had leaves its lines as they were.
+// whose working lines cannot be had claims none, and those it would have
+// taken fall to the others.
 template <bool Columns>
-void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
+void FluidFlow::diffuse_band(FluidFlow* self) {
   const DiffusionBlock& job = self->diffusion_block;
   const ImageQ4& from = Columns ? *self->worker_target : *self->worker_source;
   ImageQ4& to = Columns ? *self->worker_source : *self->worker_target;
@@ -69,11 +74,11 @@ void FluidFlow::diffuse_band(FluidFlow* self, int first, int last) {
   BandScratch<int> scratch(box_sweep_scratch(sweep));
   int* work = scratch.get();
   if (!work) return;
-  if (first < 0) first = 0;
-  if (last > line_count<Columns>(from) - 1) last = static_cast<int>(line_count<Columns>(from)) - 1;
-  for (int line = first; line <= last && !self->stopped(); line += kLines) {
-    const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
-    ImageSweepLines<Columns, RgbaChannels> io(from, to, line, lines, kLanes, RgbaChannels{});
-    box_sweep(sweep, work, io);
-  }
+  int first, last;
+  while (!self->stopped() && self->row_chunks.claim(first, last))
+    for (int line = first; line <= last && !self->stopped(); line += kLines) {
+      const int lines = last - line + 1 < kLines ? last - line + 1 : kLines;
+      ImageSweepLines<Columns, RgbaChannels> io(from, to, line, lines, kLanes, RgbaChannels{});
+      box_sweep(sweep, work, io);
+    }
 }

@@ -94,6 +94,16 @@ TEST(FluidTextureDiffusion, MatchesNaiveWindowSumsOnBothPathsAndEverySplit) {
       }
       flow.set_mp_exec(nullptr, nullptr);
     }
+  // Bands claim lines in chunks: a frame of several chunks each way, taken
+  // by concurrent bands in whatever order they come.
+  ImagePtr frame = random_image(160, 70, 10);
+  const ImagePtr want = naive_diffuse(*frame, 0.05f, 0.0965f);
+  BandSplits splits;
+  for (const auto& e : splits.all()) {
+    flow.set_mp_exec(e.first, e.second);
+    EXPECT_TRUE(same_pixels(*diffused(flow, *frame, 0.05f, 0.0965f), *want));
+  }
+  flow.set_mp_exec(nullptr, nullptr);
   // Images of one row or column: that direction keeps radius 0.
   for (auto size : {std::make_pair(1, 30), std::make_pair(30, 1), std::make_pair(2, 3)}) {
     ImagePtr thin = random_image(size.first, size.second, 4);
