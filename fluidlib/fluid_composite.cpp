@@ -14,6 +14,8 @@ namespace {
 // Pixels composited at a time through a buffer of their own, so that out
 // may be bg or fg: each piece of the inputs is read before it is written.
 const int kPiece = 256;
+// Rows a band claims at a time (row_chunks.h).
+const int kChunkRows = 16;
 
 // A sum taken as 16 bits with its top bit set means full.
 inline unsigned short full_if_top_bit(uint32_t sum) {
@@ -106,16 +108,19 @@ bool FluidFlow::composite(ImageQ4* bg, ImageQ4* fg, ImageQ4* out, int alpha_scal
       out->width != bg->width || fg->height != bg->height || out->height != bg->height)
     return false;
   composite_block = CompositeBlock{bg, fg, out, alpha_scale, premultiply, matte};
+  row_chunks.reset(bg->height, kChunkRows);
   mp_exec(mp_composite, bg->height);
   return true;
 }
 
-void FluidFlow::mp_composite(void* flow, int first_row, int last_row) {
+void FluidFlow::mp_composite(void* flow, int, int) {
   FluidFlow* self = static_cast<FluidFlow*>(static_cast<FluidFlowCore*>(flow));
   const CompositeBlock& job = self->composite_block;
   const int w = job.bg->width;
   unsigned short piece[4 * kPiece];
-  for (int y = first_row; y <= last_row && !self->stopped(); ++y) {
+  RowCursor rows(self->row_chunks);
+  int y = 0;
+  while (!self->stopped() && rows.next(y)) {
     const unsigned short* bg = &job.bg->rows[y][0].r;
     const unsigned short* fg = &job.fg->rows[y][0].r;
     unsigned short* out = &job.out->rows[y][0].r;

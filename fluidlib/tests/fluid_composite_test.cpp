@@ -83,14 +83,15 @@ TEST(FluidComposite, ReferenceTable) {
 
 TEST(FluidComposite, NaiveOverOnNoiseInPlaceAndInBands) {
   FluidFlow flow(4, 4, 2, 0, 0);
-  // Channels past 15 bits too, to reach the 16-bit rules.
-  ImagePtr bg = random_image(301, 23, 1, 65535), fg = random_image(301, 23, 2, 65535);
+  // Channels past 15 bits too, to reach the 16-bit rules; rows enough for
+  // bands to claim several chunks each.
+  ImagePtr bg = random_image(301, 71, 1, 65535), fg = random_image(301, 71, 2, 65535);
   for (bool premultiply : {false, true})
     for (int op : {0, 1}) {
       const long long scale = op == 0 ? 32768 : static_cast<long long>(32767.0 * 0.625f);
       const auto both = run_on_both_simd_paths([&] { return composited(flow, *bg, *fg, op, premultiply); });
       EXPECT_TRUE(same_pixels(*both.first, *both.second));
-      for (int y = 0; y < 23; ++y)
+      for (int y = 0; y < 71; ++y)
         for (int x = 0; x < 301; ++x)
           ASSERT_TRUE(same_pixel(both.first->rows[y][x],
                                  naive_over(bg->rows[y][x], fg->rows[y][x], premultiply, scale)))
