@@ -7,11 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "ImageQ4.h"
-#include "band_split.h"
 #include "effect_services.h"
+#include "frame_copy_bands.h"
 #include "standin_host.h"
 
 namespace {
@@ -78,21 +77,12 @@ void BM_Blur(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kWidth) * kHeight);
 }
 
-void copy_band(void* to, void* from) {
-  long first, last;
-  band_split(host_worker_index(), kHeight, DLnumProc, first, last);
-  ImageQ4* dst = static_cast<ImageQ4*>(to);
-  const ImageQ4* src = static_cast<const ImageQ4*>(from);
-  for (long y = first; y <= last; ++y) std::memcpy(dst->rows[y], src->rows[y], kWidth * sizeof(PixelQ4));
-}
-
 // The floor: the frame copied row band by row band on the same workers.
 void BM_FrameCopy(benchmark::State& state) {
   use_workers(static_cast<int>(state.range(0)));
   static Frames* frames = new Frames;
   for (auto _ : state) {
-    sparkMpFork(reinterpret_cast<SparkMpRoutine>(&copy_band), 2, static_cast<void*>(&frames->target),
-                static_cast<void*>(&frames->source));
+    copy_frame_in_bands(&frames->target, &frames->source);
     benchmark::DoNotOptimize(frames->target.storage);
   }
   state.SetBytesProcessed(state.iterations() * 2 * static_cast<int64_t>(kWidth) * kHeight * sizeof(PixelQ4));
