@@ -23,12 +23,6 @@
 
 namespace {
 
-// Rows a band of a row pass claims at a time: some 64 chunks a pass, so
-// that eight bands share out the last ones finely, while a claim costs next
-// to nothing against its rows' transforms. (Chunks of 1/16 of the rows
-// left the bands waiting on the last ones; 1/32 to 1/128 ran alike.)
-int rows_a_chunk(int rows) { return std::max(rows / 64, 1); }
-
 bool power_of_two_in_range(int n) { return n >= 2 && n <= 8192 && (n & (n - 1)) == 0; }
 
 int padded(long need) {
@@ -381,6 +375,12 @@ bool FFTConvolver::run_claimed_stage(mp_worker_fn worker, int count, int chunk) 
   line_chunks.reset(count, chunk);
   return run_stage(worker, count);
 }
+
+// Rows a band of a row pass claims at a time: some 64 chunks a pass, so
+// that eight bands share out the last ones finely, while a claim costs next
+// to nothing against its rows' transforms. (Chunks of 1/16 of the rows
+// left the bands waiting on the last ones; 1/32 to 1/128 ran alike.)
+int FFTConvolver::rows_a_chunk(int rows) { return std::max(rows / 64, 1); }
 
 bool FFTConvolver::convolve_fftw(image_data* out, int mask, bool yc) {
   if (!(yc ? check_yc(out, mask, MODE_FFTW) : check_convolve(out, MODE_FFTW))) return false;
