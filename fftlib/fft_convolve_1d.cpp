@@ -13,6 +13,10 @@
 
 namespace {
 
+// Columns filtered together: each image row is read once per block. The
+// column pass hands them out a block at a time.
+constexpr int kColumnBlock = 16;
+
 // The smallest power of two not below `need`, 0 when it is not 2 .. 8192.
 int padded_line(long need) {
   long n = 1;
@@ -149,11 +153,6 @@ bool FFTConvolver::set_image_1D(image_data* src) {
   return true;
 }
 
-bool FFTConvolver::run_1D_pass(mp_worker_fn worker, int count) {
-  mp_exec(worker, count);
-  return error_code == FFT_OK;
-}
-
 bool FFTConvolver::convolve_1D(image_data* out, int channel_mask, int passes) {
   if (!filter_1d || !source_1d || !intermediate_1d) {
     error_code = FFT_ERR_MISSING;
@@ -173,12 +172,13 @@ bool FFTConvolver::convolve_1D(image_data* out, int channel_mask, int passes) {
   channel = channel_mask;
   if (passes & 1) {
     horizontal_output = (passes & 2) ? intermediate_1d : out;
-    if (!run_1D_pass(mp_convolve_1D_horizontal, source_1d->height)) return false;
+    const int h = source_1d->height;
+    if (!run_claimed_stage(mp_convolve_1D_horizontal, h, rows_a_chunk(h))) return false;
   }
   if (!(passes & 2)) return true;
   vertical_input = (passes & 1) ? intermediate_1d : source_1d;
   output_image = out;
-  return run_1D_pass(mp_convolve_1D_vertical, source_1d->width);
+  return run_claimed_stage(mp_convolve_1D_vertical, source_1d->width, kColumnBlock);
 }
 
 void FFTConvolver::forward_fft_1D(float* a, int n) { fftr4(a, n); }
@@ -188,8 +188,8 @@ void FFTConvolver::inverse_fft_1D(float* a, int n) { fftr4_un(a, n); }
 
 // One pass of lines: rows of the source into the horizontal output, or
 // columns of the vertical input into the output, a block of columns at a
-// time.
-void FFTConvolver::filter_lines(int first, int last, bool rows) {
+// time; the band claims them a chunk at a time.
+void FFTConvolver::filter_lines(bool rows) {
   const int length = rows ? padded_width_1d : padded_height_1d;
   const image_data* in = rows ? source_1d : vertical_input;
   image_data* out = rows ? horizontal_output : output_image;
@@ -197,7 +197,7 @@ void FFTConvolver::filter_lines(int first, int last, bool rows) {
   for (int c = 0; c < std::min<int>(std::min(in->channels, out->channels), 4); ++c)
     if (channel & (1 << c)) cs[ncs++] = c;
   if (ncs == 0) return;
-  const int block = rows ? 1 : 16;
+  const int block = rows ? 1 : kColumnBlock;
   const unsigned line_bytes = static_cast<unsigned>(sizeof(float)) * length;
   float* lines = static_cast<float*>(mem_align_alloc(line_bytes * block * ncs, -1, false));
   float* filter = static_cast<float*>(mem_align_alloc(line_bytes, -1, false));
@@ -223,34 +223,38 @@ void FFTConvolver::filter_lines(int first, int last, bool rows) {
   scale_fft_1D(filter, length);
   LineBlock k{0, 0, cs, ncs, lines, length, 0, rows ? in->width : in->height, rows};
   k.start = (length - k.along) / 2;
-  for (int line = first; line <= last; line += block) {
-    // Each line is asked about once; the first stop answer ends the band.
-    int ready = 0;
-    while (ready < block && line + ready <= last && !aborted()) ++ready;
-    if (ready == 0) break;
-    k.first = line;
-    k.count = ready;
-    read_any(in, k);
-    for (int j = 0; j < ready * ncs; ++j) {
-      float* data = lines + static_cast<ptrdiff_t>(j) * length;
-      const bool repeat = edge_mode == 2;
-      std::fill(data, data + k.start, repeat ? data[k.start] : 0.0f);
-      std::fill(data + k.start + k.along, data + length, repeat ? data[k.start + k.along - 1] : 0.0f);
-      forward_fft_1D(data, length);
-      multiply_transforms_1D(data, filter, length);
-      inverse_fft_1D(data, length);
+  int first = 0, last = -1;
+  bool going = true;
+  while (going && line_chunks.claim(first, last))
+    for (int line = first; going && line <= last; line += block) {
+      // Each line is asked about once; the first stop answer ends the band.
+      const int count = std::min(block, last - line + 1);
+      int ready = 0;
+      while (ready < count && !aborted()) ++ready;
+      going = ready == count;
+      if (ready == 0) break;
+      k.first = line;
+      k.count = ready;
+      read_any(in, k);
+      for (int j = 0; j < ready * ncs; ++j) {
+        float* data = lines + static_cast<ptrdiff_t>(j) * length;
+        const bool repeat = edge_mode == 2;
+        std::fill(data, data + k.start, repeat ? data[k.start] : 0.0f);
+        std::fill(data + k.start + k.along, data + length, repeat ? data[k.start + k.along - 1] : 0.0f);
+        forward_fft_1D(data, length);
+        multiply_transforms_1D(data, filter, length);
+        inverse_fft_1D(data, length);
+      }
+      write_any(out, k);
     }
-    write_any(out, k);
-    if (ready < block && line + ready <= last) break;
-  }
   mem_align_free(lines, false);
   mem_align_free(filter, false);
 }
 
-void FFTConvolver::mp_convolve_1D_horizontal(void* object, int first, int last) {
-  static_cast<FFTConvolver*>(object)->filter_lines(first, last, true);
+void FFTConvolver::mp_convolve_1D_horizontal(void* object, int, int) {
+  static_cast<FFTConvolver*>(object)->filter_lines(true);
 }
 
-void FFTConvolver::mp_convolve_1D_vertical(void* object, int first, int last) {
-  static_cast<FFTConvolver*>(object)->filter_lines(first, last, false);
+void FFTConvolver::mp_convolve_1D_vertical(void* object, int, int) {
+  static_cast<FFTConvolver*>(object)->filter_lines(false);
 }

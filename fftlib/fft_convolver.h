@@ -9,6 +9,7 @@
 #include "fft_pow2.h"
 #include "image_data.h"
 #include "q4_mp_hooks.h"
+#include "row_chunks.h"
 
 // A polygon of the PSF generators in pixel units: pixel (i, j) covers the
 // unit square from (i, j) to (i + 1, j + 1). Shapes have at most 50 points;
@@ -186,7 +187,10 @@ class FFTConvolver {
   // side); forward column transform, multiply by the PSF spectrum and
   // inverse column transform (over grid columns); inverse row transform and
   // extract (over output rows). The PSF spectrum is stored column by column
-  // (store_psf_columns, over grid columns).
+  // (store_psf_columns, over grid columns). The three passes of a
+  // convolution, like the two of the 1-D filtering, take their lines a
+  // chunk at a time from line_chunks, which is reset before each of them,
+  // whatever bounds a band is given.
   static void mp_insert_forward_rows_single(void* object, int first, int last);
   static void mp_insert_forward_rows_double(void* object, int first, int last);
   static void mp_inverse_rows_extract_single(void* object, int first, int last);
@@ -231,8 +235,7 @@ class FFTConvolver {
   bool convolve_complex(image_data* out, int channel_mask, bool yc);
   bool convolve_fftw(image_data* out, int channel_mask, bool yc);
   bool convolve_by_mode(image_data* out, int channel_mask, bool yc);
-  bool run_1D_pass(mp_worker_fn worker, int count);
-  void filter_lines(int first, int last, bool rows);
+  void filter_lines(bool rows);
   bool stretch_active() const;
   double stretch(double x) const;
   double unstretch(double y) const;
@@ -255,6 +258,8 @@ class FFTConvolver {
   static void column_pass(void* object, int first, int last, Line line);
   bool aborted() const { return abort_test && abort_test(exec_context); }
   bool run_stage(mp_worker_fn worker, int count);
+  bool run_claimed_stage(mp_worker_fn worker, int count, int chunk);
+  static int rows_a_chunk(int rows);
   bool ensure_frequency_table(int n);
   void release();
 
@@ -316,6 +321,10 @@ class FFTConvolver {
   float* real_field = nullptr;  // field of the square service's real paths
   int band_width = 0;
   int band_height = 0;
+  // The lines of a convolution pass whose bands claim them; a band that
+  // stops or gets no scratch claims no more, and the others take what is
+  // left.
+  RowChunks line_chunks;
   int edge_mode = 2;
   std::atomic<int> error_code{0};
   void* exec_context = nullptr;

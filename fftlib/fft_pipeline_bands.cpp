@@ -12,6 +12,7 @@
 #include "fft_convolver.h"
 #include "q4_memory.h"
 #include "q4_simd.h"
+#include "row_chunks.h"
 
 // Band workers of the 2-D convolution. Grids hold complex4 or complex8
 // samples (the power-of-two back-ends) or plain doubles (FFTW's real grid);
@@ -180,19 +181,22 @@ struct FFTPipeline {
     }
   }
 
-  // Made rows first..last (counted from first_made_row) of every plane,
+  // The made rows it claims (counted from first_made_row) of every plane,
   // each made and transformed in the band's buffer and then written to the
   // plane's grid; the image row is read from memory once for all planes.
   template <typename C, bool (*Forward)(C*, int)>
-  static void insert_forward(void* object, int first, int last) {
+  static void insert_forward(void* object) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width, top = self->y_offset, bottom = top + self->insert_image->height - 1;
     const int lowest = self->first_made_row();
     const bool zeros = self->insert_edge_mode == 1;
     C* row = band_lines<C>(self, w);
     if (!row) return;
-    for (int gr = lowest + first; gr <= lowest + last; ++gr) {
+    RowCursor made(self->line_chunks);
+    int k = 0;
+    while (made.next(k)) {
       if (self->aborted()) break;
+      const int gr = lowest + k;
       for (int p = 0; p < self->plane_count; ++p) {
         const FFTConvolver::Plane plane = self->planes[p];
         insert_row(self, plane, row, gr);
@@ -272,16 +276,18 @@ struct FFTPipeline {
   }
   static void inverse_row(const double*, double*, int) {}
 
-  // Output rows first..last from the picture's rows of every plane's grid,
-  // each transformed back in the band's buffer and extracted from it; the
-  // output row stays in cache while its channels are written.
+  // The output rows it claims from the picture's rows of every plane's
+  // grid, each transformed back in the band's buffer and extracted from it;
+  // the output row stays in cache while its channels are written.
   template <typename C>
-  static void inverse_extract(void* object, int first, int last) {
+  static void inverse_extract(void* object) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width;
     C* row = band_lines<C>(self, w);
     if (!row) return;
-    for (int r = first; r <= last; ++r) {
+    RowCursor rows(self->line_chunks);
+    int r = 0;
+    while (rows.next(r)) {
       if (self->aborted()) break;
       for (int p = 0; p < self->plane_count; ++p) {
         const FFTConvolver::Plane plane = self->planes[p];
@@ -396,11 +402,12 @@ struct FFTPipeline {
   // of columns of each plane is transformed, multiplied by the same columns
   // of the PSF spectrum (read from memory once for all planes) and
   // transformed back while it is in the band's buffer. Only the picture's
-  // rows go back to the grid: nothing reads the others.
+  // rows go back to the grid: nothing reads the others. A band claims its
+  // columns a chunk of whole blocks at a time.
   // Each column is asked about once; the first stop answer ends the band,
   // after the columns of its block that were let through are written back.
   template <typename C, bool (*Forward)(C*, int), bool (*Inverse)(C*, int), bool (*Mul)(C*, const C*, int)>
-  static void convolve_columns(void* object, int first, int last) {
+  static void convolve_columns(void* object) {
     FFTConvolver* self = static_cast<FFTConvolver*>(object);
     const int w = self->band_width, h = self->band_height, block = column_block<C>();
     const int top = self->y_offset, rows = self->psf_height;
@@ -417,33 +424,36 @@ struct FFTPipeline {
     // the rows it reads beyond them are overwritten by the repeats.
     const int lowest = self->first_made_row(), end = lowest + self->made_rows();
     const int from = lowest & ~3, read = std::min((end + 3) & ~3, h) - from;
-    for (int c = first; c <= last; c += block) {
-      const int count = std::min(last - c + 1, block);
-      int ready = 0;
-      while (ready < count && !self->aborted()) ++ready;
-      for (int p = 0; p < self->plane_count; ++p) {
-        C* grid = static_cast<C*>(self->complex_buffers[self->planes[p].slot]);
-        gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer + from, line_stride);
-        for (int b = 0; b < ready; ++b) {
-          C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
-          std::fill(line, line + lowest, line[lowest]);
-          std::fill(line + end, line + h, line[end - 1]);
+    int first = 0, last = -1;
+    bool going = true;
+    while (going && self->line_chunks.claim(first, last))
+      for (int c = first; going && c <= last; c += block) {
+        const int count = std::min(last - c + 1, block);
+        int ready = 0;
+        while (ready < count && !self->aborted()) ++ready;
+        for (int p = 0; p < self->plane_count; ++p) {
+          C* grid = static_cast<C*>(self->complex_buffers[self->planes[p].slot]);
+          gather_columns(grid + static_cast<ptrdiff_t>(from) * w, w, read, c, ready, buffer + from, line_stride);
+          for (int b = 0; b < ready; ++b) {
+            C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
+            std::fill(line, line + lowest, line[lowest]);
+            std::fill(line + end, line + h, line[end - 1]);
+          }
+          for (int b = 0; b < ready; ++b) {
+            C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
+            Forward(line, h);
+            Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
+            Inverse(line, h);
+          }
+          // The picture's rows of the lines, transposed back into rows of
+          // `ready` samples, each one whole stretch of its grid row.
+          gather_columns(buffer, line_stride, ready, top, rows, picture_rows, ready);
+          for (int i = 0; i < rows; ++i)
+            stream_copy(grid + static_cast<ptrdiff_t>(top + i) * w + c,
+                        picture_rows + static_cast<ptrdiff_t>(i) * ready, sizeof(C) * ready);
         }
-        for (int b = 0; b < ready; ++b) {
-          C* line = buffer + static_cast<ptrdiff_t>(b) * line_stride;
-          Forward(line, h);
-          Mul(line, psf + static_cast<ptrdiff_t>(c + b) * h, h);
-          Inverse(line, h);
-        }
-        // The picture's rows of the lines, transposed back into rows of
-        // `ready` samples, each one whole stretch of its grid row.
-        gather_columns(buffer, line_stride, ready, top, rows, picture_rows, ready);
-        for (int i = 0; i < rows; ++i)
-          stream_copy(grid + static_cast<ptrdiff_t>(top + i) * w + c, picture_rows + static_cast<ptrdiff_t>(i) * ready,
-                      sizeof(C) * ready);
+        going = ready == count;
       }
-      if (ready < count) break;
-    }
     streams_done();
     mem_align_free(buffer, false);
   }
@@ -487,26 +497,26 @@ void FFTConvolver::mp_multiply_transforms_2D_double(void* o, int f, int l) {
 }
 void FFTConvolver::mp_multiply_transforms_2D_fftw(void* o, int f, int l) { FFTPipeline::multiply_fftw(o, f, l); }
 
-void FFTConvolver::mp_insert_forward_rows_single(void* o, int f, int l) {
-  FFTPipeline::insert_forward<complex4, fftc4>(o, f, l);
+void FFTConvolver::mp_insert_forward_rows_single(void* o, int, int) {
+  FFTPipeline::insert_forward<complex4, fftc4>(o);
 }
-void FFTConvolver::mp_insert_forward_rows_double(void* o, int f, int l) {
-  FFTPipeline::insert_forward<complex8, fftc8>(o, f, l);
+void FFTConvolver::mp_insert_forward_rows_double(void* o, int, int) {
+  FFTPipeline::insert_forward<complex8, fftc8>(o);
 }
-void FFTConvolver::mp_inverse_rows_extract_single(void* o, int f, int l) {
-  FFTPipeline::inverse_extract<complex4>(o, f, l);
+void FFTConvolver::mp_inverse_rows_extract_single(void* o, int, int) {
+  FFTPipeline::inverse_extract<complex4>(o);
 }
-void FFTConvolver::mp_inverse_rows_extract_double(void* o, int f, int l) {
-  FFTPipeline::inverse_extract<complex8>(o, f, l);
+void FFTConvolver::mp_inverse_rows_extract_double(void* o, int, int) {
+  FFTPipeline::inverse_extract<complex8>(o);
 }
 void FFTConvolver::mp_store_psf_columns_single(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex4>(o, f, l); }
 void FFTConvolver::mp_store_psf_columns_double(void* o, int f, int l) { FFTPipeline::store_psf_columns<complex8>(o, f, l); }
 
-void FFTConvolver::mp_convolve_columns_single(void* o, int f, int l) {
-  FFTPipeline::convolve_columns<complex4, fftc4, fftc4_un, fftc4_mul>(o, f, l);
+void FFTConvolver::mp_convolve_columns_single(void* o, int, int) {
+  FFTPipeline::convolve_columns<complex4, fftc4, fftc4_un, fftc4_mul>(o);
 }
-void FFTConvolver::mp_convolve_columns_double(void* o, int f, int l) {
-  FFTPipeline::convolve_columns<complex8, fftc8, fftc8_un, fftc8_mul>(o, f, l);
+void FFTConvolver::mp_convolve_columns_double(void* o, int, int) {
+  FFTPipeline::convolve_columns<complex8, fftc8, fftc8_un, fftc8_mul>(o);
 }
 
 void FFTConvolver::multiply_transforms_2D_fftw() {

@@ -102,19 +102,26 @@ TEST(FftConvolve1D, IdentityConstantsZeroSumsAndBands) {
   ASSERT_TRUE(fft.convolve_1D(float_out, 1, 1));
   EXPECT_EQ(count_differences(float_out, float_want, 1e-5), 0);
 
-  // Bands: the same bits as none, for 1, 3, 8 and uneven splits.
-  FFTConvolver plain;
-  ASSERT_TRUE(plain.set_standard_filter(3, 3.0f, 0, 0) && plain.set_image_1D(img));
-  OwnedImage ref(image_data_create(w, h, 2, IMAGE_PIXEL_WORD, 1));
-  ASSERT_TRUE(plain.convolve_1D(ref, 3, 3));
-  for (int bands : {1, 3, 8, -5}) {
-    ThreadBandExecutor ex(std::abs(bands), bands < 0);
-    FFTConvolver banded;
-    banded.set_mp_exec(&ex, ThreadBandExecutor::exec);
-    ASSERT_TRUE(banded.set_standard_filter(3, 3.0f, 0, 0) && banded.set_image_1D(img));
-    ASSERT_TRUE(banded.convolve_1D(out, 3, 3));
-    EXPECT_EQ(ex.calls, 2);
-    EXPECT_EQ(memcmp(out->pixels, ref->pixels, static_cast<size_t>(out->row_bytes) * h), 0) << bands;
+  // Bands: the same bits as none, for 1, 3, 8 and uneven splits. The larger
+  // picture gives both passes several chunks of lines to claim: five blocks
+  // of columns, the last cut short, and dozens of chunks of rows.
+  OwnedImage tall(random_image(70, 140, 2, IMAGE_PIXEL_WORD, 14));
+  for (image_data* src : {static_cast<image_data*>(img), static_cast<image_data*>(tall)}) {
+    const size_t bytes = static_cast<size_t>(src->row_bytes) * src->height;
+    FFTConvolver plain;
+    ASSERT_TRUE(plain.set_standard_filter(3, 3.0f, 0, 0) && plain.set_image_1D(src));
+    OwnedImage ref(image_data_create(src->width, src->height, 2, IMAGE_PIXEL_WORD, 1));
+    OwnedImage banded_out(image_data_create(src->width, src->height, 2, IMAGE_PIXEL_WORD, 1));
+    ASSERT_TRUE(plain.convolve_1D(ref, 3, 3));
+    for (int bands : {1, 3, 8, -5}) {
+      ThreadBandExecutor ex(std::abs(bands), bands < 0);
+      FFTConvolver banded;
+      banded.set_mp_exec(&ex, ThreadBandExecutor::exec);
+      ASSERT_TRUE(banded.set_standard_filter(3, 3.0f, 0, 0) && banded.set_image_1D(src));
+      ASSERT_TRUE(banded.convolve_1D(banded_out, 3, 3));
+      EXPECT_EQ(ex.calls, 2);
+      EXPECT_EQ(memcmp(banded_out->pixels, ref->pixels, bytes), 0) << src->width << " wide, bands " << bands;
+    }
   }
 }
 

@@ -101,33 +101,39 @@ TEST(FftConvolve2D, EveryBackEndMatchesADirectConvolution) {
 }
 
 TEST(FftConvolve2D, BandsGiveTheSameBitsAsNone) {
-  const int w = 16, h = 10;
-  OwnedImage psf(asymmetric_psf(w, h));
-  OwnedImage img(random_image(w, h, 4, IMAGE_PIXEL_WORD, 5));
-  for (int mode : {1, 2, 4})
-    for (bool yc : {false, true}) {
-      OwnedImage ref(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
-      FFTConvolver plain(mode);
-      plain.set_convolve_2D_YC_stretch(3.0f);
-      ASSERT_TRUE(plain.set_PSF_2D(psf, 2) && plain.set_image_2D(img));
-      ASSERT_TRUE(yc ? plain.convolve_2D_YC(ref, 15) : plain.convolve_2D(ref, 15));
-      const struct {
-        int bands;
-        bool uneven, never_empty;
-      } splits[] = {{1, false, false}, {3, false, false}, {8, false, false}, {5, true, false}, {8, false, true}};
-      for (const auto& split : splits) {
-        ThreadBandExecutor ex(split.bands, split.uneven, split.never_empty);
-        FFTConvolver fft(mode);
-        fft.set_mp_exec(&ex, ThreadBandExecutor::exec);
-        fft.set_convolve_2D_YC_stretch(3.0f);
-        OwnedImage out(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
-        ASSERT_TRUE(fft.set_PSF_2D(psf, 2) && fft.set_image_2D(img));
-        ASSERT_TRUE(yc ? fft.convolve_2D_YC(out, 15) : fft.convolve_2D(out, 15));
-        EXPECT_GT(ex.calls, 0);
-        EXPECT_EQ(memcmp(out->pixels, ref->pixels, static_cast<size_t>(out->row_bytes) * h), 0)
-            << "mode " << mode << " yc " << yc << " bands " << ex.bands;
+  // The larger picture gives every pass whose bands claim their lines
+  // several chunks: the columns of its 128-wide grid make four blocks in
+  // single and eight in double precision, and each row pass hands out
+  // dozens of chunks of a few rows.
+  for (auto size : {std::pair<int, int>{16, 10}, {100, 140}}) {
+    const int w = size.first, h = size.second;
+    OwnedImage psf(asymmetric_psf(w, h));
+    OwnedImage img(random_image(w, h, 4, IMAGE_PIXEL_WORD, 5));
+    for (int mode : {1, 2, 4})
+      for (bool yc : {false, true}) {
+        OwnedImage ref(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
+        FFTConvolver plain(mode);
+        plain.set_convolve_2D_YC_stretch(3.0f);
+        ASSERT_TRUE(plain.set_PSF_2D(psf, 2) && plain.set_image_2D(img));
+        ASSERT_TRUE(yc ? plain.convolve_2D_YC(ref, 15) : plain.convolve_2D(ref, 15));
+        const struct {
+          int bands;
+          bool uneven, never_empty;
+        } splits[] = {{1, false, false}, {3, false, false}, {8, false, false}, {5, true, false}, {8, false, true}};
+        for (const auto& split : splits) {
+          ThreadBandExecutor ex(split.bands, split.uneven, split.never_empty);
+          FFTConvolver fft(mode);
+          fft.set_mp_exec(&ex, ThreadBandExecutor::exec);
+          fft.set_convolve_2D_YC_stretch(3.0f);
+          OwnedImage out(image_data_create(w, h, 4, IMAGE_PIXEL_WORD, 1));
+          ASSERT_TRUE(fft.set_PSF_2D(psf, 2) && fft.set_image_2D(img));
+          ASSERT_TRUE(yc ? fft.convolve_2D_YC(out, 15) : fft.convolve_2D(out, 15));
+          EXPECT_GT(ex.calls, 0);
+          EXPECT_EQ(memcmp(out->pixels, ref->pixels, static_cast<size_t>(out->row_bytes) * h), 0)
+              << w << "x" << h << " mode " << mode << " yc " << yc << " bands " << ex.bands;
+        }
       }
-    }
+  }
 }
 
 TEST(FftConvolve2D, ErrorCodesComeInOrderAndMaskZeroWritesNothing) {

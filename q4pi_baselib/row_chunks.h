@@ -3,17 +3,18 @@
 
 #include <atomic>
 
-// The rows of one banded pass, handed out a few at a time in order to
-// whichever band asks next. Rows do not cost the same (the flow and the
-// picture are not uniform across the frame) and a host may hold up one
-// worker: with equal bands the whole pass waits for the slowest, with
-// chunks the bands that finish early take over what is left.
+// The lines (rows or columns) of one banded pass, handed out a few at a
+// time in order to whichever band asks next. Lines need not cost the same,
+// and a host may hold up one worker (the processors of a virtual machine do
+// not all run at the same speed at once): with equal bands the whole pass
+// waits for the slowest, with chunks the bands that finish early take over
+// what is left.
 //
-// Every row is computed the same way whoever takes it, so results do not
+// Every line is computed the same way whoever takes it, so results do not
 // depend on the split or on who claims what. A band keeps claiming until
 // none is left, whatever bounds its executor gave it (empty ones too), so
 // bands run one after another on one thread finish the pass as well: the
-// first does it all.
+// first does it all. The caller resets the chunks before each fork.
 class RowChunks {
  public:
   // Before the fork: rows 0..rows-1 in chunks of chunk_rows (at least 1).
