@@ -168,14 +168,14 @@ Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, cons
     const double* pj = P + static_cast<long>(j) * L;
     double* mj = M + static_cast<long>(j) * L;
     for (int l = 0; l < L; l += 4) {
-      PixelLanes g, m1, m2, m3, m4, p;
-      get_lanes(g, mj + l);
+      PixelLanes head, m1, m2, m3, m4, p;
+      get_lanes(head, mj + l);
       get_lanes(m1, mj + l + L);
       get_lanes(m2, mj + l + 2 * L);
       get_lanes(m3, mj + l + 3 * L);
       get_lanes(m4, mj + l + 4 * L);
       get_lanes(p, pj + l);
-      const PixelLanes m = g - D1 * m1 - D2 * m2 - D3 * m3 - D4 * m4;
+      const PixelLanes m = head - D1 * m1 - D2 * m2 - D3 * m3 - D4 * m4;
       put_lanes(mj + l, m);
       put_lanes(sum + l, p + m);
     }
