@@ -154,3 +154,30 @@ TEST_F(DericheTest, ShortLinesBlendTheirOwnSamples) {
       }
   }
 }
+
+// The kernels' portable and AVX2 copies write the same bytes: every channel
+// choice, both directions and both in turn, on lines of one to a few more
+// samples than the four the recursions look back (where their start-up and
+// the positions they keep meet) and on longer ones, at sigmas from one that
+// barely blurs to one wider than the image.
+TEST_F(DericheTest, BothKernelCopiesWriteTheSameBytes) {
+  const int sizes[][2] = {{1, 4}, {4, 1}, {2, 5}, {5, 6}, {6, 7}, {8, 9}, {9, 8}, {37, 23}};
+  for (const auto& size : sizes) {
+    Image input = new_image(size[0], size[1]);
+    fill_noise(*input, 17 + size[0] * 3 + size[1]);
+    Image source = new_image(size[0] + 2, size[1] + 1);
+    fill_noise(*source, 19);
+    for (float sigma : {0.5f, 3.0f, 40.0f})
+      for (int direction = 0; direction < 3; ++direction) {
+        SCOPED_TRACE(::testing::Message() << size[0] << "x" << size[1] << " sigma " << sigma << " direction "
+                                          << direction);
+        for (int alpha = 0; alpha < 2; ++alpha)
+          same_on_both_paths(*input, [&](ImageQ4& im) { im.Deriche_GaussianBlur(sigma, nullptr, direction, alpha); });
+        same_on_both_paths(*input, [&](ImageQ4& im) { im.Deriche_GaussianBlur(sigma, source.get(), direction, 1); });
+        for (int channel = 0; channel < 4; ++channel)
+          same_on_both_paths(*input, [&](ImageQ4& im) {
+            im.Deriche_GaussianBlur_Channel(sigma, source.get(), direction, channel, channel & 1);
+          });
+      }
+  }
+}
