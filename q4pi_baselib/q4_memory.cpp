@@ -11,27 +11,18 @@
 
 namespace {
 
-// Frame images are walked by bands of a few columns on several workers at
-// once: a block that starts on a cache line keeps each band's columns on
-// lines of their own, where one at the C library's 16 bytes splits them.
-void* aligned_allocate(size_t size) {
-  void* block = nullptr;
-  return posix_memalign(&block, 64, size) == 0 ? block : nullptr;
-}
-
 // What differs between the normal and the image heap.
 struct Heap {
   const char* prefix;  // "q4_" or "q4_image_": the call names in messages
   tagQ4HM_INFO* (*table)();
   Q4HeapOverrides* overrides;
-  void* (*allocate)(size_t);  // the C library's, when nothing overrides it
   bool trace_needs_line;    // normal-heap allocation traces skip line 0
   bool realloc_null_fresh;  // a null block reallocates as a fresh one
   const char* realloc_gap;  // blanks before the bracket of the refusal
 };
 
-const Heap normal_heap = {"q4_", q4hm_normal_table, &q4hm_normal_overrides, malloc, true, true, "  "};
-const Heap image_heap = {"q4_image_", q4hm_image_table, &q4hm_image_overrides, aligned_allocate, false, false, " "};
+const Heap normal_heap = {"q4_", q4hm_normal_table, &q4hm_normal_overrides, true, true, "  "};
+const Heap image_heap = {"q4_image_", q4hm_image_table, &q4hm_image_overrides, false, false, " "};
 
 bool tracking() { return q4hm_switches.debug != 0; }
 
@@ -62,9 +53,8 @@ void trace_reallocation(const Heap& heap, void* block, unsigned size, void* resu
             static_cast<int>(size), result, file, line);
 }
 
-void* raw_allocate(const Heap& heap, unsigned size) {
-  const Q4HeapOverrides& ov = *heap.overrides;
-  return ov.defined ? ov.allocate(ov.context, size) : heap.allocate(size);
+void* raw_allocate(const Q4HeapOverrides& ov, unsigned size) {
+  return ov.defined ? ov.allocate(ov.context, size) : malloc(size);
 }
 
 void* raw_reallocate(const Q4HeapOverrides& ov, void* block, unsigned size) {
@@ -101,7 +91,7 @@ char* raw_duplicate(const Q4HeapOverrides& ov, const char* text) {
 }
 
 void* heap_malloc(const Heap& heap, unsigned size, const char* file, int line) {
-  if (!q4hm_switches.enable) return heap.allocate(size);
+  if (!q4hm_switches.enable) return malloc(size);
   const Q4HeapOverrides& ov = *heap.overrides;
   void* result;
   if (tracking()) {
@@ -111,11 +101,11 @@ void* heap_malloc(const Heap& heap, unsigned size, const char* file, int line) {
       return nullptr;
     }
     tagQ4HM_INFO* info = begin_tracked(heap);
-    result = raw_allocate(heap, size);
+    result = raw_allocate(ov, size);
     if (result) q4hm_insert(info, result, size, file, line);
     end_tracked(info);
   } else {
-    result = untracked(ov, [&] { return raw_allocate(heap, size); });
+    result = untracked(ov, [&] { return raw_allocate(ov, size); });
   }
   trace_allocation(heap, size, result, file, line);
   return result;

@@ -61,22 +61,6 @@ TEST_F(HeapTest, PlainCallsBehaveLikeTheSystemAllocator) {
   q4_image_free_c(pixels, __FILE__, __LINE__);
 }
 
-// Large blocks come from the system's page mapper 16 bytes into a page:
-// only an aligned allocation puts them on a cache line.
-TEST_F(HeapTest, ImageBlocksStartOnACacheLineInEveryMode) {
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass == 1) track();
-    for (unsigned size : {1u, 24u, 1000u, 1u << 16, 3u << 20, 1920u * 1080u * 8u}) {
-      unsigned char* block = static_cast<unsigned char*>(q4_image_malloc(size, __FILE__, __LINE__));
-      ASSERT_NE(block, nullptr) << size;
-      EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64, 0u) << size << " pass " << pass;
-      block[0] = block[size - 1] = 7;
-      q4_image_free(block, __FILE__, __LINE__);
-    }
-  }
-  EXPECT_EQ(image_counters().bytes_now, 0u);
-}
-
 TEST_F(HeapTest, CallocZeroesAndRefusesWrappingProducts) {
   for (int pass = 0; pass < 2; ++pass) {
     if (pass == 1) track();  // zero fill in every mode
