@@ -10,6 +10,18 @@
 
 static const char* const kSourcePath = "Library/Q4Image";
 
+// Bands of columns on different workers read and write the same rows: with
+// pixels that start on a cache line, a group of 8 columns is one line of
+// each row and no two bands write into one line. The C library's large
+// blocks start 16 bytes into a page.
+static const uint64_t kLineBytes = 64;
+
+static PixelQ4* on_a_line(void* block) {
+  if (!block) return nullptr;
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  return reinterpret_cast<PixelQ4*>(address + (kLineBytes - address % kLineBytes) % kLineBytes);
+}
+
 ImageQ4::ImageQ4(long width, long height, float, PixelQ4* storage, renderop_tag* op) {
   init(width, height, storage, op);
 }
@@ -37,6 +49,7 @@ void ImageQ4::init(long w, long h, PixelQ4* pixels, renderop_tag* op) {
   width = w > 0 ? static_cast<int>(w) : 0;
   height = h > 0 ? static_cast<int>(h) : 0;
   storage = pixels;
+  storage_block = nullptr;
   owns_storage = 0;
   rows = nullptr;
 
@@ -44,16 +57,18 @@ void ImageQ4::init(long w, long h, PixelQ4* pixels, renderop_tag* op) {
   const uint64_t row_bytes = static_cast<uint64_t>(height) * sizeof(PixelQ4*);
   // An image too large for the heap, or one the heap refuses, is made empty
   // so that no operation can reach storage it does not have.
-  if (bytes > UINT32_MAX || row_bytes > UINT32_MAX) width = height = 0;
+  if (bytes + kLineBytes > UINT32_MAX || row_bytes > UINT32_MAX) width = height = 0;
   if (!storage && width > 0 && height > 0) {
-    storage = static_cast<PixelQ4*>(q4_image_malloc(static_cast<unsigned>(bytes), kSourcePath, __LINE__));
+    storage_block = q4_image_malloc(static_cast<unsigned>(bytes + kLineBytes - 1), kSourcePath, __LINE__);
+    storage = on_a_line(storage_block);
     owns_storage = storage ? 1 : 0;
   }
   if (height > 0 && storage)
     rows = static_cast<PixelQ4**>(q4_malloc(static_cast<unsigned>(row_bytes), kSourcePath, __LINE__));
   if (!rows) {
-    if (owns_storage) q4_image_free(storage, kSourcePath, __LINE__);
+    if (owns_storage) q4_image_free(storage_block, kSourcePath, __LINE__);
     if (owns_storage || !pixels) storage = nullptr;
+    storage_block = nullptr;
     owns_storage = 0;
     width = height = 0;
   } else {
@@ -63,7 +78,7 @@ void ImageQ4::init(long w, long h, PixelQ4* pixels, renderop_tag* op) {
 }
 
 ImageQ4::~ImageQ4() {
-  if (owns_storage) q4_image_free(storage, kSourcePath, __LINE__);
+  if (owns_storage) q4_image_free(storage_block, kSourcePath, __LINE__);
   if (rows) q4_free(rows, kSourcePath, __LINE__);
   if (gamma_table) q4_free(gamma_table, kSourcePath, __LINE__);
 }

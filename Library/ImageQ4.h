@@ -243,6 +243,8 @@ class ImageQ4 {
   void run_area_filter(ImageQ4* src, BandWorker worker);
   void exact_pass(float radius, int clamp_edges, ImageQ4* src, int first_channel, int end_channel,
                   bool one_channel, bool vertical);
+
+  void* storage_block;  // what the image heap gave, when the image owns it
 };
 
 #endif

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -40,6 +41,18 @@ TEST_F(ImageQ4Test, OwnStorageIsOneRowMajorBlock) {
   EXPECT_DOUBLE_EQ(image.pixel_aspect, 1.0);  // the aspect argument is not used
   EXPECT_EQ(image.gamma_table, nullptr);
   EXPECT_TRUE(same_pixel(image.background, PixelQ4{0, 0, 0, 0}));
+  // Pixels of their own, and of a copy, start on a 64-byte cache line
+  // (large blocks of the C library start 16 bytes into a page); the last
+  // pixel is still inside the block.
+  for (int w : {1, 3, 360, 1920, 2048}) {
+    ImageQ4 frame(w, 1080, 1.0f, nullptr, nullptr);
+    ImageQ4 copy(frame);
+    for (const ImageQ4* owned : {&frame, &copy}) {
+      ASSERT_NE(owned->storage, nullptr) << w;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(owned->storage) % 64, 0u) << w;
+      owned->rows[1079][w - 1] = PixelQ4{1, 2, 3, 4};
+    }
+  }
 }
 
 TEST_F(ImageQ4Test, CallerStorageIsLeftToTheCaller) {
