@@ -2,7 +2,6 @@
 // an anti-causal filter over each row or column, summed, with both ends
 // started as if the end samples went on for ever.
 #include <cmath>
-#include <cstring>
 
 #include "ImageQ4.h"
 #include "line_filter.h"
@@ -81,10 +80,6 @@ DericheTaps deriche_taps(const ImageQ4& image) {
   t.sp[0] = t.sm[0] = 0.0;
   return t;
 }
-
-// Four lanes at once, in the same arithmetic as one at a time.
-Q4_SIMD_BODY void get_lanes(PixelLanes& v, const double* p) { std::memcpy(&v, p, sizeof v); }
-Q4_SIMD_BODY void put_lanes(double* p, const PixelLanes& v) { std::memcpy(p, &v, sizeof v); }
 
 // One group of lines side by side as in the Young-van Vliet filter: lane l
 // of position i at i * L + l. The samples are read once, going forward, and

@@ -248,6 +248,10 @@ typedef unsigned short PixelSamples __attribute__((vector_size(8), aligned(2)));
 typedef int PixelInts __attribute__((vector_size(16)));
 typedef double PixelLanes __attribute__((vector_size(32)));
 
+// Four lanes at once, in the same arithmetic as one at a time.
+Q4_SIMD_BODY void get_lanes(PixelLanes& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+Q4_SIMD_BODY void put_lanes(double* p, const PixelLanes& v) { std::memcpy(p, &v, sizeof v); }
+
 typedef long long PixelBits __attribute__((vector_size(16)));
 typedef unsigned short WideSamples __attribute__((vector_size(16)));
 typedef int WideInts __attribute__((vector_size(32)));
@@ -267,7 +271,7 @@ Q4_SIMD_BODY void load_pixel_lanes(const unsigned short* s, double* x) {
 template <int count>
 Q4_SIMD_BODY void store_pixel_lanes(const double* x, unsigned short* s) {
   PixelLanes v;
-  std::memcpy(&v, x, sizeof v);
+  get_lanes(v, x);
   const PixelLanes zero = {0.0, 0.0, 0.0, 0.0}, top = {32767.0, 32767.0, 32767.0, 32767.0};
   v = v > zero ? v : zero;
   v = v < top ? v : top;
