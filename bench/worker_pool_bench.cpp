@@ -34,20 +34,27 @@ void BM_BandExecutorRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_BandExecutorRoundTrip)->Arg(1)->Arg(8)->ArgName("bands")->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Each worker's band: rows of floats of its own, swept by a three-point
-// stencil from one copy into the other (loads and stores at full rate, all
-// in the core's own caches), or a chain of dependent integer steps of about
-// the same length (no memory traffic at all).
+// Each worker's band, of about the same length whichever kind: a chain of
+// dependent integer steps (one instruction at a time, no memory traffic);
+// rows of floats of its own swept by a three-point stencil from one copy
+// into the other (loads and stores at full rate, all in the core's own
+// caches); or twelve independent vectors of multiply-add chains in registers
+// (the floating-point units busy every cycle, no memory traffic). The
+// first stays fast on a core that another busy vCPU shares; the last slows
+// down there as much as anything can.
 const int kBandRows = 64, kRowFloats = 512;
+
+enum BandKind { kChain, kStencil, kArithmetic };
 
 struct alignas(64) Band {
   std::vector<float> rows[2];
   double seconds = 0.0;
   unsigned long chain = 1;
+  double sum = 0.0;
 };
 
 struct EqualBands {
-  bool streaming;
+  BandKind kind;
   int front = 0;
   std::vector<Band> bands;
 };
@@ -65,20 +72,38 @@ void chain_band(Band& band) {
   band.chain = x;
 }
 
+void arithmetic_band(Band& band) {
+  const int kChains = 48;
+  double a[kChains];
+  for (int i = 0; i < kChains; ++i) a[i] = band.sum + i;
+  for (int n = 0; n < kBandRows * kRowFloats / 32; ++n)
+#pragma GCC unroll 48
+    for (int i = 0; i < kChains; ++i) a[i] = a[i] * 0.999999 + 1e-7;
+  for (int i = 1; i < kChains; ++i) a[0] += a[i];
+  band.sum = a[0] * 1e-9;
+}
+
 void equal_band(void* context, int index, int) {
   EqualBands& job = *static_cast<EqualBands*>(context);
   Band& band = job.bands[index];
   const auto start = std::chrono::steady_clock::now();
-  if (job.streaming)
-    sweep_band(band, job.front);
-  else
-    chain_band(band);
+  switch (job.kind) {
+    case kChain:
+      chain_band(band);
+      break;
+    case kStencil:
+      sweep_band(band, job.front);
+      break;
+    case kArithmetic:
+      arithmetic_band(band);
+      break;
+  }
   band.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void BM_EqualBands(benchmark::State& state) {
   const int workers = static_cast<int>(state.range(1));
-  EqualBands job{state.range(0) == 1, 0, std::vector<Band>(workers)};
+  EqualBands job{static_cast<BandKind>(state.range(0)), 0, std::vector<Band>(workers)};
   for (Band& band : job.bands)
     for (auto& copy : band.rows) copy.assign(kBandRows * kRowFloats, 1.0f);
   std::vector<double> slowest;
@@ -98,8 +123,8 @@ void BM_EqualBands(benchmark::State& state) {
   state.counters["mean_band_us"] = total / (static_cast<double>(slowest.size()) * workers) * 1e6;
 }
 BENCHMARK(BM_EqualBands)
-    ->ArgNames({"streaming", "workers"})
-    ->ArgsProduct({{0, 1}, {1, 8}})
+    ->ArgNames({"kind", "workers"})
+    ->ArgsProduct({{kChain, kStencil, kArithmetic}, {1, 8}})
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
