@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "ImageQ4.h"
+#include "band_scratch.h"
 #include "q4_memory.h"
 #include "q4_simd.h"
 
@@ -360,24 +361,24 @@ using RecursiveGroup = LineGroup<recursive_group_lines<Ch>()>;
     }                                                           \
   } while (0)
 
-// A band's working lines: count elements from the normal heap, or none when
-// the size is out of reach or the heap refuses.
+// A band's working lines: count elements from the normal heap
+// (band_scratch.h), or none when the size is out of reach or the heap
+// refuses.
 template <typename T>
 class BandScratch {
  public:
   explicit BandScratch(uint64_t count) {
-    const uint64_t bytes = count * sizeof(T);
-    if (count > 0 && count <= UINT32_MAX / sizeof(T))
-      block_ = static_cast<T*>(q4_malloc(static_cast<unsigned>(bytes), "Library/Q4Image", __LINE__));
+    if (count <= UINT32_MAX / sizeof(T)) block_ = static_cast<T*>(band_scratch_alloc(count * sizeof(T), &raw_));
   }
   ~BandScratch() {
-    if (block_) q4_free(block_, "Library/Q4Image", __LINE__);
+    if (raw_) q4_free(raw_, "Library/Q4Image", __LINE__);
   }
   BandScratch(const BandScratch&) = delete;
   BandScratch& operator=(const BandScratch&) = delete;
   T* get() const { return block_; }
 
  private:
+  void* raw_ = nullptr;
   T* block_ = nullptr;
 };
 
