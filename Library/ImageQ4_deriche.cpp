@@ -87,10 +87,13 @@ DericheTaps deriche_taps(const ImageQ4& image) {
 // filter runs at once into P, and the anti-causal one's sum over the samples
 // goes to M, as each of its values starts with that sum. The anti-causal
 // recursion then runs back over M, keeping its own results there as the
-// history of the next positions, and writes the sum of both as it goes. Only
-// the last four positions' samples are kept, so all of a line is read before
-// anything is written (a pass may run in place). Lines of fewer than 4
-// samples are filtered as if their last sample went on to 4.
+// history of the next positions, and leaves the sum of both in P: down
+// columns each position is written as it is reached, along rows the group
+// writes the line out afterwards in the order of the samples
+// (store_group_line).
+// Only the last four positions' samples are kept, so all of a line is read
+// before anything is written (a pass may run in place). Lines of fewer than
+// 4 samples are filtered as if their last sample went on to 4.
 template <bool Columns, int K, typename Ch>
 Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, const DericheTaps& t, double* P,
                                 double* M) {
@@ -139,9 +142,8 @@ Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, cons
   }
   // Anti-causal: the four last positions start from the last sample.
   const double *xe = slot(e), *xe1 = slot(e - 1), *xe2 = slot(e - 2);
-  double sum[L];
   for (int j = e; j > e - 4; --j) {
-    const double* pj = P + static_cast<long>(j) * L;
+    double* pj = P + static_cast<long>(j) * L;
     double* mj = M + static_cast<long>(j) * L;
     for (int l = 0; l < L; ++l) {
       double m;
@@ -154,13 +156,13 @@ Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, cons
       else
         m = R1 * xe2[l] + R2 * xe1[l] + R3 * xe[l] - D1 * mj[l + L] - D2 * mj[l + 2 * L] - D3 * mj[l + 3 * L] +
             t.sm[4] * xe[l];
-      sum[l] = pj[l] + m;
+      pj[l] = pj[l] + m;
       mj[l] = m;
     }
-    if (j < n) store_group_position<Columns, K>(g, j, ch, sum);
+    if (Columns && j < n) store_group_position<Columns, K>(g, j, ch, pj);
   }
   for (int j = e - 4; j >= 0; --j) {
-    const double* pj = P + static_cast<long>(j) * L;
+    double* pj = P + static_cast<long>(j) * L;
     double* mj = M + static_cast<long>(j) * L;
     for (int l = 0; l < L; l += 4) {
       PixelLanes head, m1, m2, m3, m4, p;
@@ -172,10 +174,11 @@ Q4_SIMD_BODY void deriche_group(const LineGroup<K>& g, int n, const Ch& ch, cons
       get_lanes(p, pj + l);
       const PixelLanes m = head - D1 * m1 - D2 * m2 - D3 * m3 - D4 * m4;
       put_lanes(mj + l, m);
-      put_lanes(sum + l, p + m);
+      put_lanes(pj + l, p + m);
     }
-    store_group_position<Columns, K>(g, j, ch, sum);
+    if (Columns) store_group_position<Columns, K>(g, j, ch, pj);
   }
+  if (!Columns) store_group_line<Columns, K>(g, n, ch, P);
 }
 
 // One dispatched copy per direction and channel choice.

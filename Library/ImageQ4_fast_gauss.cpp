@@ -40,9 +40,11 @@ namespace {
 // its last after it, so that both recursions settle before they reach it;
 // w holds 3p + n positions. The causal recursion starts from rest three
 // positions in and keeps its results; the anti-causal one starts from rest
-// at the far end, replaces them going back and writes each position of the
-// line as it reaches it. The positions before the line feed nothing the line
-// needs on the way back, so it stops there.
+// at the far end and replaces them going back: down columns it writes each
+// position of the line as it reaches it, along rows the group writes the
+// line out afterwards in the order of the samples (store_group_line). The
+// positions before the line feed nothing the line needs on the way back, so
+// it stops there.
 template <bool Columns, int K, typename Ch>
 Q4_SIMD_BODY void yvv_group(const LineGroup<K>& g, int n, int p, const Ch& ch, const YvvCoefficients& k, double* w) {
   constexpr int L = K * lanes_per_line<Ch>();
@@ -61,8 +63,9 @@ Q4_SIMD_BODY void yvv_group(const LineGroup<K>& g, int n, int p, const Ch& ch, c
     double* cur = w + static_cast<long>(i) * L;
     for (int l = 0; l < L; ++l)
       cur[l] = B * cur[l] + a1 * cur[l + L] + a2 * cur[l + 2 * L] + a3 * cur[l + 3 * L];
-    if (i < p + n) store_group_position<Columns, K>(g, i - p, ch, cur);
+    if (Columns && i < p + n) store_group_position<Columns, K>(g, i - p, ch, cur);
   }
+  if (!Columns) store_group_line<Columns, K>(g, n, ch, w + static_cast<long>(p) * L);
 }
 
 // One dispatched copy per direction and channel choice.
