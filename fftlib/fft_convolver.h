@@ -77,6 +77,8 @@ class FFTConvolver {
 
   bool set_edge_mode(int mode);
   int get_edge_mode() const { return edge_mode; }
+  // Float settings (aspect ratios, stretches, filter taps and parameters)
+  // that are not finite are refused: false, the old setting kept.
   bool set_aspect_ratios(float x, float y);
   float get_x_aspect() const { return x_aspect; }
   float get_y_aspect() const { return y_aspect; }
