@@ -258,7 +258,11 @@ class FFTConvolver {
   // fft_column_pass.h.
   template <typename C, typename Line>
   static void column_pass(void* object, int first, int last, Line line);
-  bool aborted() const { return abort_test && abort_test(exec_context); }
+  bool aborted() const {
+    if (!abort_test || !abort_test(exec_context)) return false;
+    stopped = true;
+    return true;
+  }
   bool run_stage(mp_worker_fn worker, int count);
   bool run_claimed_stage(mp_worker_fn worker, int count, int chunk);
   static int rows_a_chunk(int rows);
@@ -327,6 +331,9 @@ class FFTConvolver {
   // stops or gets no scratch claims no more, and the others take what is
   // left.
   RowChunks line_chunks;
+  // Set by a band whose abort test answered stop: a PSF set-up, which clears
+  // it first, cannot keep a PSF that is partly made.
+  mutable std::atomic<bool> stopped{false};
   int edge_mode = 2;
   std::atomic<int> error_code{0};
   void* exec_context = nullptr;
