@@ -4,8 +4,10 @@
 // field to full spectrum) and inverse (spectrum to real field), with rows
 // and columns on 1 band (no executor) or 8 bands of the persistent pool;
 // the peer is FFTW's single-precision 2-D r2c / c2r plan of the same field,
-// one thread, measured plans like ours. The power-of-two layer: 1024 rows of
-// a 1024-point complex transform, against one FFTW plan over all rows.
+// one thread. The power-of-two layer: 1024 rows of a 1024-point complex
+// transform, against one FFTW plan over all rows. Our plans are estimated
+// (a measured plan differs from process to process); each peer is planned
+// both ways, estimated and measured, to show what estimating costs.
 //
 // The convolution engine: a 1920 x 1080 word RGBA frame convolved with a
 // 64 x 64 ellipse PSF (margin 33: a 2048 x 2048 grid) in modes 1, 2 and 4,
@@ -75,7 +77,7 @@ void BM_inverse_fft_2D(benchmark::State& state) {
 }
 
 // FFTW's own 2-D real plans of an n x n field, single precision, one thread.
-template <bool Forward>
+template <bool Forward, unsigned Flags>
 void BM_fftw_real_2D(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   float* real = fftwf_alloc_real(size_t(n) * n);
@@ -83,8 +85,7 @@ void BM_fftw_real_2D(benchmark::State& state) {
   fftwf_plan plan;
   {
     std::lock_guard<std::mutex> hold(fftw_planner_lock());
-    plan = Forward ? fftwf_plan_dft_r2c_2d(n, n, real, half, FFTW_MEASURE)
-                   : fftwf_plan_dft_c2r_2d(n, n, half, real, FFTW_MEASURE);
+    plan = Forward ? fftwf_plan_dft_r2c_2d(n, n, real, half, Flags) : fftwf_plan_dft_c2r_2d(n, n, half, real, Flags);
   }
   // Any half spectrum will do for timing; the c2r plan destroys its input.
   const std::vector<float> values = random_field(size_t(n) * (n + 2));
@@ -117,14 +118,14 @@ void BM_pow2_layer_rows(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRows * kLength);
 }
 
+template <unsigned Flags>
 void BM_fftw_rows(benchmark::State& state) {
   fftwf_complex* rows = fftwf_alloc_complex(size_t(kRows) * kLength);
   fftwf_plan plan;
   {
     std::lock_guard<std::mutex> hold(fftw_planner_lock());
     int n = kLength;
-    plan = fftwf_plan_many_dft(1, &n, kRows, rows, nullptr, 1, kLength, rows, nullptr, 1, kLength, FFTW_FORWARD,
-                               FFTW_MEASURE);
+    plan = fftwf_plan_many_dft(1, &n, kRows, rows, nullptr, 1, kLength, rows, nullptr, 1, kLength, FFTW_FORWARD, Flags);
   }
   for (size_t i = 0; i < size_t(kRows) * kLength; ++i) rows[i][0] = 0.5f, rows[i][1] = -0.25f;
   for (auto _ : state) {
@@ -286,10 +287,13 @@ void peer_sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_forward_fft_2D)->Apply(square_sizes);
 BENCHMARK(BM_inverse_fft_2D)->Apply(square_sizes);
-BENCHMARK_TEMPLATE(BM_fftw_real_2D, true)->Apply(peer_sizes);
-BENCHMARK_TEMPLATE(BM_fftw_real_2D, false)->Apply(peer_sizes);
+BENCHMARK_TEMPLATE(BM_fftw_real_2D, true, FFTW_ESTIMATE)->Apply(peer_sizes);
+BENCHMARK_TEMPLATE(BM_fftw_real_2D, true, FFTW_MEASURE)->Apply(peer_sizes);
+BENCHMARK_TEMPLATE(BM_fftw_real_2D, false, FFTW_ESTIMATE)->Apply(peer_sizes);
+BENCHMARK_TEMPLATE(BM_fftw_real_2D, false, FFTW_MEASURE)->Apply(peer_sizes);
 BENCHMARK(BM_pow2_layer_rows)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_fftw_rows)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_fftw_rows, FFTW_ESTIMATE)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_fftw_rows, FFTW_MEASURE)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_convolve_2D)
     ->ArgsProduct({{1, 2, 4}, {1, 8}})
     ->ArgNames({"mode", "bands"})

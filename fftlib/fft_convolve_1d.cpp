@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -106,10 +107,20 @@ void write_any(image_data* img, const LineBlock& k) {
   }
 }
 
+// Tap 0 once and every other tap twice, summed in the order the lines'
+// filter is normalised.
+float filter_weight(const float* taps, int n) {
+  float sum = taps[0];
+  for (int i = 1; i < n; ++i) sum += 2.0f * taps[i];
+  return sum;
+}
+
 }  // namespace
 
 bool FFTConvolver::set_filter_1D(const float* taps, int n) {
-  if (!taps || n < 1) return false;
+  // A tap that is not finite, or a weight that overflows, would make every
+  // output 0; either makes the weight not finite.
+  if (!taps || n < 1 || !std::isfinite(filter_weight(taps, n))) return false;
   if (filter_1d) mem_align_free(filter_1d, false);
   filter_1d = static_cast<float*>(mem_align_alloc(static_cast<unsigned>(sizeof(float)) * n, -1, false));
   if (!filter_1d) {
@@ -209,12 +220,9 @@ void FFTConvolver::filter_lines(bool rows) {
   }
   memset(filter, 0, line_bytes);
   const int n = filter_1d_length;
-  float sum = filter_1d[0];
+  const float sum = filter_weight(filter_1d, n);
   filter[0] = filter_1d[0];
-  for (int i = 1; i < n; ++i) {
-    filter[i] = filter[length - i] = filter_1d[i];
-    sum += 2.0f * filter_1d[i];
-  }
+  for (int i = 1; i < n; ++i) filter[i] = filter[length - i] = filter_1d[i];
   // Taps that sum to 0 or less are used as given: there is no weight to
   // normalise by.
   if (sum > 0.0f)

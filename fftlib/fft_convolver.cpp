@@ -1,5 +1,6 @@
 #include "fft_convolver.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -112,7 +113,10 @@ bool FFTConvolver::set_edge_mode(int new_mode) {
   return true;
 }
 
+// The PSF generators divide by them: a ratio that is not finite draws no
+// shape.
 bool FFTConvolver::set_aspect_ratios(float x, float y) {
+  if (!std::isfinite(x) || !std::isfinite(y)) return false;
   x_aspect = x;
   y_aspect = y;
   return true;

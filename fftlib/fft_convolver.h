@@ -77,6 +77,8 @@ class FFTConvolver {
 
   bool set_edge_mode(int mode);
   int get_edge_mode() const { return edge_mode; }
+  // Float settings (aspect ratios, stretches, filter taps and parameters)
+  // that are not finite are refused: false, the old setting kept.
   bool set_aspect_ratios(float x, float y);
   float get_x_aspect() const { return x_aspect; }
   float get_y_aspect() const { return y_aspect; }
@@ -256,7 +258,11 @@ class FFTConvolver {
   // fft_column_pass.h.
   template <typename C, typename Line>
   static void column_pass(void* object, int first, int last, Line line);
-  bool aborted() const { return abort_test && abort_test(exec_context); }
+  bool aborted() const {
+    if (!abort_test || !abort_test(exec_context)) return false;
+    stopped = true;
+    return true;
+  }
   bool run_stage(mp_worker_fn worker, int count);
   bool run_claimed_stage(mp_worker_fn worker, int count, int chunk);
   static int rows_a_chunk(int rows);
@@ -325,6 +331,9 @@ class FFTConvolver {
   // stops or gets no scratch claims no more, and the others take what is
   // left.
   RowChunks line_chunks;
+  // Set by a band whose abort test answered stop: a PSF set-up, which clears
+  // it first, cannot keep a PSF that is partly made.
+  mutable std::atomic<bool> stopped{false};
   int edge_mode = 2;
   std::atomic<int> error_code{0};
   void* exec_context = nullptr;

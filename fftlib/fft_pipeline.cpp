@@ -162,6 +162,7 @@ bool FFTConvolver::begin_psf_set_up(image_data* psf, int requested_margin, bool 
   x_offset = (w - psf_width) / 2;
   y_offset = (h - psf_height) / 2;
   error_code = FFT_OK;
+  stopped = false;
   return true;
 }
 
@@ -250,6 +251,7 @@ bool FFTConvolver::set_PSF_2D_complex(image_data* psf, int psf_margin) {
       !run_stage(Stages<C>::rows[SCALE], h) || !run_stage(Stages<C>::columns[SCALE], w) ||
       !run_stage(Stages<C>::store_psf_columns, w))
     return psf_failed(error_code);
+  if (stopped) return psf_failed(FFT_ERR_MISSING);
   psf_backend = Stages<C>::backend;
   return true;
 }
@@ -271,7 +273,8 @@ bool FFTConvolver::set_PSF_2D_fftw(image_data* psf, int psf_margin) {
   insert_component = -1;
   set_work_grid(grid, n, n);
   if (!run_stage(mp_insert_into_fftw, n)) return psf_failed(error_code);
-  if (!centre_psf(grid, n, n)) return psf_failed(FFT_ERR_MISSING);
+  // Rows a stopped insert did not reach still hold the last PSF, centred.
+  if (stopped || !centre_psf(grid, n, n)) return psf_failed(FFT_ERR_MISSING);
   fftw_execute_dft_r2c(fftw_plans[0], grid, static_cast<fftw_complex*>(fftw_buffers[1]));
   psf_backend = MODE_FFTW;
   return true;

@@ -1,12 +1,17 @@
 #include <algorithm>
+#include <cmath>
 
 #include "fft_convolver.h"
 
 // Luma-chroma convolution: the 2-D pipeline run on Y, C1 and C2 (and alpha)
 // instead of R, G and B; the stores, transforms and workers are the
 // pipeline's (fft_pipeline.cpp, fft_pipeline_bands.cpp).
+//
+// Settings that are not finite are refused: NaN passes the clamps (it
+// compares false) and would make every output 0.
 
 bool FFTConvolver::set_convolve_2D_YC_stretch(float s) {
+  if (!std::isfinite(s)) return false;
   yc_stretch = std::min(std::max(s, 0.0f), 500.0f);
   return true;
 }
@@ -17,6 +22,7 @@ bool FFTConvolver::set_convolve_2D_YC_emph_alpha(int on) {
 }
 
 bool FFTConvolver::set_convolve_2D_gamma_stretch(float gamma) {
+  if (!std::isfinite(gamma)) return false;
   gamma_stretch = std::min(std::max(gamma, 0.2f), 5.0f);
   gamma_active = gamma_stretch != 1.0f;
   return true;

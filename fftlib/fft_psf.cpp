@@ -153,7 +153,7 @@ void fftdraw_polygon(image_data* img, const tagFFTPOLY* poly) {
 }
 
 bool FFTConvolver::set_standard_filter(int kind, float radius, float param, float) {
-  if (kind < 1 || kind > 9 || kind == 7 || kind == 8 || !std::isfinite(radius)) return false;
+  if (kind < 1 || kind > 9 || kind == 7 || kind == 8 || !std::isfinite(radius) || !std::isfinite(param)) return false;
   const float r = std::max(kind == 1 ? 1.0f : 0.01f, radius);
   // Lines of at most 8192 samples hold at most 4096 taps on a side.
   if (r > 4096.0f) return false;

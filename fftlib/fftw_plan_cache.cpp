@@ -46,12 +46,14 @@ struct Fftw<double> {
   }
 };
 
-// Measured plans: the planner times candidates on scratch arrays of its
-// own, so no caller's data is overwritten, and a size is planned once.
+// Estimated plans: a plan picked by timing candidates differs from process
+// to process, and so would the last bits of every result. The scratch
+// arrays give the planner the shape and alignment class; it does not
+// touch them.
 template <typename R>
 typename Fftw<R>::Plan make_plan(FftPlanKind kind, int n, bool aligned) {
   typedef Fftw<R> F;
-  const unsigned flags = FFTW_MEASURE | (aligned ? 0u : FFTW_UNALIGNED);
+  const unsigned flags = FFTW_ESTIMATE | (aligned ? 0u : FFTW_UNALIGNED);
   R* a = static_cast<R*>(F::alloc(sizeof(R) * (2 * n + 2)));
   R* b = static_cast<R*>(F::alloc(sizeof(R) * (2 * n + 2)));
   typename F::Plan plan = nullptr;

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <vector>
@@ -517,4 +520,33 @@ TEST(Fft2D, ColumnCopiesGiveTheSameBytesOnBothSimdPaths) {
     ASSERT_EQ(both.first.size(), both.second.size());
     EXPECT_EQ(std::memcmp(both.first.data(), both.second.data(), sizeof(complex4) * both.first.size()), 0) << n;
   }
+}
+
+// Plans picked by timing differ from process to process in the last bits of
+// every result. Each child starts the program anew and runs this test in a
+// home folder of its own; it inherits the runs' folder, named here first.
+TEST(Fft2D, FreshProcessesGiveTheSameBytes) {
+  setenv("Q4_FFT_RUNS", (std::string(getenv("Q4_HOME_DIR")) + "/run").c_str(), 0);
+  const std::string runs = getenv("Q4_FFT_RUNS");
+  // Spectra and fields on the half-spectrum and on the complex paths.
+  auto write_transforms = [&runs](int k) {
+    std::ofstream file(runs + std::to_string(k), std::ios::binary);
+    bool ok = true;
+    for (abort_test_fn test : {abort_test_fn(nullptr), never_stop}) {
+      FFTConvolver fft;
+      fft.set_abort_test(nullptr, test);
+      std::vector<float> field = random_field(512, 3);
+      std::vector<complex4> spectrum(field.size());
+      ok &= fft.forward_fft_2D_r4_to_c4(512, field.data(), spectrum.data());
+      file.write(reinterpret_cast<const char*>(spectrum.data()), sizeof(complex4) * spectrum.size());
+      ok &= fft.inverse_fft_2D_c4_to_r4(512, spectrum.data(), field.data());
+      file.write(reinterpret_cast<const char*>(field.data()), sizeof(float) * field.size());
+    }
+    file.close();
+    std::filesystem::remove_all(getenv("Q4_HOME_DIR"));
+    exit(!ok);
+  };
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int k = 0; k < 3; ++k) EXPECT_EXIT(write_transforms(k), testing::ExitedWithCode(0), "");
+  for (int k = 1; k < 3; ++k) EXPECT_EQ(system(("/usr/bin/cmp " + runs + "0 " + runs + std::to_string(k)).c_str()), 0);
 }

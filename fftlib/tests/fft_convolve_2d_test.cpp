@@ -217,6 +217,17 @@ TEST(FftConvolve2D, MendedFaults) {
     EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_SIZE);
     EXPECT_FALSE(fft.convolve_2D(out, 1));
     EXPECT_EQ(fft.get_error(), FFTConvolver::FFT_ERR_MISSING);
+    // So does one stopped part-way, in its insert or (past the 16 rows of
+    // modes 1 and 2) its transforms: rows not reached hold the last PSF.
+    static int questions;
+    for (int allowed : {0, 3, 20}) {
+      ASSERT_TRUE(fft.set_PSF_2D(psf, 2));
+      questions = allowed;
+      fft.set_abort_test(nullptr, [](void*) { return questions-- > 0 ? 0 : 1; });
+      EXPECT_FALSE(fft.set_PSF_2D(psf, 2) || fft.get_error() != FFTConvolver::FFT_ERR_MISSING) << mode << " " << allowed;
+      fft.set_abort_test(nullptr, nullptr);
+      EXPECT_FALSE(fft.convolve_2D(out, 1) || fft.get_error() != FFTConvolver::FFT_ERR_MISSING) << mode << " " << allowed;
+    }
   }
   // A PSF set up for one back-end does not feed another's convolution (a
   // single-precision grid read as double would overrun it), and a new PSF

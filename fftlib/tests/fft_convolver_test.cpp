@@ -56,6 +56,20 @@ TEST(FftConvolver, SettersStoreOrRefuse) {
   EXPECT_TRUE(fft.set_aspect_ratios(0.5f, 2.0f));
   EXPECT_EQ(fft.get_x_aspect(), 0.5f);
   EXPECT_EQ(fft.get_y_aspect(), 2.0f);
+  // Not finite: refused, the old setting kept. NaN passes every clamp, and
+  // like an infinite tap or a weight that overflows would zero every output.
+  const float identity[] = {1.0f}, overflowing[] = {3e38f, 3e38f};
+  ASSERT_TRUE(fft.set_convolve_2D_gamma_stretch(2.0f) && fft.set_convolve_2D_YC_stretch(3.0f) &&
+              fft.set_filter_1D(identity, 1));
+  for (float bad : {NAN, INFINITY, -INFINITY}) {
+    const float taps[] = {1.0f, bad};
+    EXPECT_FALSE(fft.set_convolve_2D_gamma_stretch(bad) || fft.set_convolve_2D_YC_stretch(bad) ||
+                 fft.set_aspect_ratios(bad, 1.0f) || fft.set_aspect_ratios(1.0f, bad) || fft.set_filter_1D(taps, 2) ||
+                 fft.set_filter_1D(overflowing, 2) || fft.set_standard_filter(4, 2.0f, bad, 0.0f))
+        << bad;
+  }
+  EXPECT_TRUE(fft.get_convolve_2D_gamma_stretch() == 2.0f && fft.get_convolve_2D_YC_stretch() == 3.0f &&
+              fft.get_x_aspect() == 0.5f && fft.get_y_aspect() == 2.0f && fft.get_filter_1D(nullptr) == 1);
 }
 
 namespace {
