@@ -26,17 +26,18 @@ int table_index(double distance, double step, int top) {
   return t > top ? top : t;
 }
 
-// One pass's accumulator: divided by its weight sum where the pass
-// normalises (a zero sum gives 0), else the fixed-point weights shifted out.
+// One pass's accumulator divided by the weight sum of its taps (a zero sum
+// gives 0). Without a footprint the sum is not one either: the tables are
+// read at truncated distances, the fixed entries are rounded one by one,
+// and the Lanczos-2 taps sum to up to 1.021, so a uniform image would come
+// back brighter.
 template <bool Fixed, typename acc_t>
-acc_t normalised(acc_t v, bool normalise, acc_t sum, int shift) {
-  if constexpr (Fixed) {
-    if (normalise) return sum == 0 ? 0 : v / sum;
-    return v < 0 ? 0 : v >> shift;
-  } else {
-    if (normalise) return sum == 0 ? 0.0 : v * (1.0 / sum);
-    return v;
-  }
+acc_t normalised(acc_t v, acc_t sum) {
+  if (sum == 0) return 0;
+  if constexpr (Fixed)
+    return v / sum;
+  else
+    return v * (1.0 / sum);
 }
 
 // The taps of one axis of the kernel window, reduced to what can reach a
@@ -168,8 +169,8 @@ class AxisTaps {
   void* heap_ = nullptr;
 };
 
-// Fixed selects the integer path (10-bit weights, integer division and
-// shifts); otherwise double weights and reciprocal normalisation. Clears
+// Fixed selects the integer path (10-bit weights, integer division);
+// otherwise double weights and reciprocal normalisation. Clears
 // out[0..n-1] and writes the first `count`; false, out untouched, when
 // memory for a wide window is short.
 template <typename T, bool Fixed, typename Out>
@@ -177,8 +178,6 @@ bool sample(const image_data* img, double x, double y, double sx, double sy, Out
             const ImagelibKernel* kernel) {
   typedef typename std::conditional<Fixed, int64_t, double>::type acc_t;
   const double fx = footprint(sx), fy = footprint(sy);
-  const bool box = kernel->normalises_magnification();
-  const bool norm_x = fx > 1.0 || box, norm_y = fy > 1.0 || box;
   const double spu = kernel->samples_per_unit;
   AxisTaps<Fixed, acc_t> ax, ay;
   if (!ax.gather(kernel, bounded(x, kMaxPosition), fx, fx > 1.0 ? spu / fx : spu, img->width, kernel->x_edge_mode) ||
@@ -187,7 +186,6 @@ bool sample(const image_data* img, double x, double y, double sx, double sy, Out
   for (int i = 0; i < n; ++i) out[i] = 0;
   const int ch = img->channels;
   const double ceiling = img->pixel_type == IMAGE_PIXEL_FLOAT ? 3.4028235e38 : image_full_scale(img->pixel_type);
-  const int shift = kernel->fixed_shift;
 
   for (int c0 = 0; c0 < count; c0 += kMaxChannels) {
     const int nc = count - c0 < kMaxChannels ? count - c0 : kMaxChannels;
@@ -202,12 +200,12 @@ bool sample(const image_data* img, double x, double y, double sx, double sy, Out
       }
       const acc_t yw = ay.weight[e];
       for (int c = 0; c < nc; ++c) {
-        const acc_t v = normalised<Fixed>(racc[c], norm_x, ax.sum, shift);
+        const acc_t v = normalised<Fixed>(racc[c], ax.sum);
         total[c] += (v < 0 ? 0 : v) * yw;
       }
     }
     for (int c = 0; c < nc; ++c) {
-      acc_t v = normalised<Fixed>(total[c], norm_y, ay.sum, shift);
+      acc_t v = normalised<Fixed>(total[c], ay.sum);
       if (!(v > 0)) v = 0;  // NaN too
       if (v > ceiling) v = static_cast<acc_t>(ceiling);
       out[c0 + c] = static_cast<Out>(v);

@@ -6,7 +6,9 @@
 
 // Point samplers: the kernel-weighted value of every channel at (x, y) in
 // pixels (row 0 at the bottom), stretched over a footprint sx x sy when it is
-// larger than one pixel (then normalised by the weight sum). out[0..n-1] is
+// larger than one pixel, and divided by the weight sum of the window's taps
+// (those that an edge mode of zero maps outside included), so that a uniform
+// image keeps its value wherever the window lies inside. out[0..n-1] is
 // cleared and out[0..min(n, channels)-1] written; a null image or out, an
 // invalid kernel, or a window too wide for the memory left gives false with
 // out untouched. A window that the edge mode folds over a smaller image

@@ -19,6 +19,14 @@ char time_string[64];
 
 bool stat_path(const char* path, struct stat* info) { return path && stat(path, info) == 0; }
 
+// Both names reach one file: other spellings of a path, hard links, a
+// symbolic link.
+bool same_file(const char* a, const char* b) {
+  struct stat first, second;
+  return stat_path(a, &first) && stat_path(b, &second) && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 bool write_all(int fd, const char* data, ssize_t count) {
   while (count > 0) {
     const ssize_t written = write(fd, data, static_cast<size_t>(count));
@@ -159,6 +167,9 @@ bool file_copy(const char* src, const char* dst, char* buffer, int size) {
 
 bool file_move(const char* src, const char* dst, bool rename_it) {
   if (strcmp(src, dst) == 0) return false;
+  // Removing the destination first would delete the only copy; the file is
+  // where it is asked to be already.
+  if (same_file(src, dst)) return true;
   if (file_exists(dst)) unlink(dst);
   if (rename_it) return rename(src, dst) == 0;
   // The source stays when the copy failed: it is the only good copy.

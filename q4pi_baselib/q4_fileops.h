@@ -25,6 +25,9 @@ const char* round_get_mode();
 char* file_load(const char* path, int* count);
 int file_save(const char* path, const void* data, int count);
 bool file_copy(const char* src, const char* dst, char* buffer, int size);
+// Moves src to dst, replacing a regular file there, by rename or by copy and
+// removal. False for two equal names; true, nothing touched, for two names
+// of one file.
 bool file_move(const char* src, const char* dst, bool rename_it);
 int file_backup(const char* path, int count);
 

@@ -19,17 +19,52 @@ struct Handler {
   q4mp_function fn;
 };
 
-// The key is alive only while a run is; q4mp_id asks it only then.
+// Made by the first run and kept: a run started inside a worker shares it
+// with the run around it, whose worker finds its own record again when the
+// inner run is done.
 pthread_key_t worker_key;
-std::atomic<bool> run_active{false};
+std::atomic<bool> worker_key_made{false};
+
+bool make_worker_key() {
+  static const bool made = worker_key_made = pthread_key_create(&worker_key, nullptr) == 0;
+  return made;
+}
 
 void run_worker(void* context, int index, int) {
   Handler& handler = static_cast<Handler*>(context)[index];
   handler.thread = pthread_self();
+  void* const outer = pthread_getspecific(worker_key);
   pthread_setspecific(worker_key, &handler);
   if (handler.fn) handler.fn(handler.args[0], handler.args[1], handler.args[2], handler.args[3], handler.args[4],
                              handler.args[5]);
-  pthread_setspecific(worker_key, nullptr);
+  pthread_setspecific(worker_key, outer);
+}
+
+// One run's workers on the pool, or one call covering them all when they
+// could not tell themselves apart.
+void run_workers(int workers, q4mp_function fn, void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
+  Handler* handlers = nullptr;
+  if (!make_worker_key()) {
+    q4_notify(Q4_LOG_ERROR, "Cannot get a PTHREADS thread specific data access key.");
+  } else {
+    const size_t bytes = static_cast<size_t>(workers) * sizeof(Handler);
+    if (bytes <= UINT_MAX) handlers = static_cast<Handler*>(q4_malloc(static_cast<unsigned>(bytes), __FILE__, __LINE__));
+    if (!handlers) q4_notify(Q4_LOG_ERROR, "Cannot allocate the handlers of %d MP threads.", workers);
+  }
+  if (!handlers) {
+    q4mp_process_count = 1;
+    if (fn) fn(a1, a2, a3, a4, a5, a6);
+    return;
+  }
+  for (int i = 0; i < workers; ++i) handlers[i] = Handler{i, pthread_t(), {a1, a2, a3, a4, a5, a6}, fn};
+  const int unstarted = q4_pool_run(workers, run_worker, handlers);
+  if (unstarted < workers) {
+    // The calling thread has run the bands of workers `unstarted` on with
+    // their own ids; from now on one worker covers the whole range.
+    q4_notify(Q4_LOG_ERROR, "Can't create MP thread: %d\n", unstarted);
+    q4mp_process_count = 1;
+  }
+  q4_free(handlers, __FILE__, __LINE__);
 }
 
 }  // namespace
@@ -54,44 +89,22 @@ void q4mp_exec(q4mp_function fn, void* a1, void* a2, void* a3, void* a4, void* a
     if (fn) fn(a1, a2, a3, a4, a5, a6);
     return;
   }
-  pthread_mutex_t* serializer = q4mp_serializer();
-  q4mp_get_mutex(serializer);
-  Handler* handlers = nullptr;
-  if (pthread_key_create(&worker_key, nullptr) != 0) {
-    q4_notify(Q4_LOG_ERROR, "Cannot get a PTHREADS thread specific data access key.");
-  } else {
-    const size_t bytes = static_cast<size_t>(workers) * sizeof(Handler);
-    if (bytes <= UINT_MAX) handlers = static_cast<Handler*>(q4_malloc(static_cast<unsigned>(bytes), __FILE__, __LINE__));
-    if (!handlers) {
-      q4_notify(Q4_LOG_ERROR, "Cannot allocate the handlers of %d MP threads.", workers);
-      pthread_key_delete(worker_key);
-    }
-  }
-  if (!handlers) {
-    // Without a way for workers to tell themselves apart, one call covers
-    // every band.
-    q4mp_process_count = 1;
-    if (fn) fn(a1, a2, a3, a4, a5, a6);
-    q4mp_release_mutex(serializer);
+  // Inside a task of the pool (a worker of another run among them) the
+  // serializer may be held by this task's own run, or by a run waiting for
+  // the pool this task keeps busy; the pool runs the workers of a run
+  // started here one after another on this thread.
+  if (q4_pool_in_task()) {
+    run_workers(workers, fn, a1, a2, a3, a4, a5, a6);
     return;
   }
-  for (int i = 0; i < workers; ++i) handlers[i] = Handler{i, pthread_t(), {a1, a2, a3, a4, a5, a6}, fn};
-  run_active = true;
-  const int unstarted = q4_pool_run(workers, run_worker, handlers);
-  run_active = false;
-  if (unstarted < workers) {
-    // The calling thread has run the bands of workers `unstarted` on with
-    // their own ids; from now on one worker covers the whole range.
-    q4_notify(Q4_LOG_ERROR, "Can't create MP thread: %d\n", unstarted);
-    q4mp_process_count = 1;
-  }
-  q4_free(handlers, __FILE__, __LINE__);
-  pthread_key_delete(worker_key);
-  q4mp_release_mutex(serializer);
+  const Q4mpSupportUse use(true);
+  q4mp_get_mutex(q4mp_serializer());
+  run_workers(workers, fn, a1, a2, a3, a4, a5, a6);
+  q4mp_release_mutex(q4mp_serializer());
 }
 
 int q4mp_id() {
-  if (q4mp_process_count < 2 || !run_active) return 0;
+  if (q4mp_process_count < 2 || !worker_key_made) return 0;
   const Handler* handler = static_cast<const Handler*>(pthread_getspecific(worker_key));
   return handler ? handler->id : 0;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -27,9 +28,12 @@ struct Entry {
   pthread_t thread;
 };
 
-// Guards initialising and closing support against each other.
+// Guards the support's state and its count of uses.
 std::mutex support_guard;
+std::condition_variable support_changed;
 bool initialised = false;
+bool closing = false;
+int uses = 0;
 pthread_mutex_t data_lock;
 pthread_mutex_t serializer;
 
@@ -70,7 +74,9 @@ bool has_thread(const Entry& e, int, pthread_t thread) { return pthread_equal(e.
 // Removes the entry that matches, cancelling its thread when asked.
 void remove_thread(bool (*match)(const Entry&, int, pthread_t), int id, pthread_t thread, bool cancel) {
   NoCancel hold;
-  q4mp_get_mutex(q4mp_serializer());
+  const Q4mpSupportUse use(false);
+  if (!use.open()) return;
+  q4mp_get_mutex(&serializer);
   q4mp_get_mutex(&data_lock);
   const int index = find_entry(match, id, thread);
   if (index >= 0) {
@@ -82,9 +88,14 @@ void remove_thread(bool (*match)(const Entry&, int, pthread_t), int id, pthread_
   q4mp_release_mutex(&serializer);
 }
 
-bool is_initialised() {
-  std::lock_guard<std::mutex> guard(support_guard);
-  return initialised;
+// Under support_guard.
+void initialise_support() {
+  if (initialised) return;
+  entries = 0;
+  pthread_mutex_init(&data_lock, nullptr);
+  pthread_mutex_init(&serializer, nullptr);
+  q4mp_cpu_count = std::max(1, q4mp_get_raw_cpu_count());
+  initialised = true;
 }
 
 void write_memory_lines() {
@@ -101,39 +112,49 @@ void write_memory_lines() {
 
 }  // namespace
 
-void q4mp_init_threads() {
+Q4mpSupportUse::Q4mpSupportUse(bool initialise) {
   std::lock_guard<std::mutex> guard(support_guard);
-  if (initialised) return;
-  entries = 0;
-  pthread_mutex_init(&data_lock, nullptr);
-  pthread_mutex_init(&serializer, nullptr);
-  q4mp_cpu_count = std::max(1, q4mp_get_raw_cpu_count());
-  initialised = true;
+  if (initialise) initialise_support();
+  open_ = initialised && (initialise || !closing);
+  if (open_) ++uses;
 }
 
-pthread_mutex_t* q4mp_serializer() {
-  q4mp_init_threads();
-  return &serializer;
+Q4mpSupportUse::~Q4mpSupportUse() {
+  if (!open_) return;
+  std::lock_guard<std::mutex> guard(support_guard);
+  if (--uses == 0) support_changed.notify_all();
+}
+
+pthread_mutex_t* q4mp_serializer() { return &serializer; }
+
+void q4mp_init_threads() {
+  std::lock_guard<std::mutex> guard(support_guard);
+  initialise_support();
 }
 
 void q4mp_close_threads() {
-  std::lock_guard<std::mutex> guard(support_guard);
+  NoCancel hold;
+  std::unique_lock<std::mutex> guard(support_guard);
+  support_changed.wait(guard, [] { return !closing; });  // another close first
   if (!initialised) return;
-  // The workers of q4mp_exec belong to the project's worker pool, which
-  // outlives this layer: only the service threads end here.
-  pthread_mutex_lock(&data_lock);
+  closing = true;
+  support_changed.wait(guard, [] { return uses == 0; });
+  // No use is left, and none can begin while the guard is held: the locks
+  // are free. The workers of q4mp_exec belong to the project's worker pool,
+  // which outlives this layer: only the service threads end here.
   for (int i = 0; i < entries; ++i) pthread_cancel(table[i].thread);
   entries = 0;
-  pthread_mutex_unlock(&data_lock);
-  initialised = false;
   pthread_mutex_destroy(&serializer);
   pthread_mutex_destroy(&data_lock);
+  initialised = false;
+  closing = false;
+  support_changed.notify_all();
 }
 
 int q4mp_start_thread(void* (*fn)(void*), void* arg) {
   const int call = ++create_calls;
-  q4mp_init_threads();
   NoCancel hold;
+  const Q4mpSupportUse use(true);
   q4mp_get_mutex(&data_lock);
   // Counted under the lock with the starts still retrying, so that two
   // starters cannot both take the last entry.
@@ -168,8 +189,9 @@ int q4mp_start_thread(void* (*fn)(void*), void* arg) {
 }
 
 int q4mp_threadid() {
-  if (!is_initialised()) return -1;
   NoCancel hold;
+  const Q4mpSupportUse use(false);
+  if (!use.open()) return -1;
   q4mp_get_mutex(&data_lock);
   const int index = find_entry(has_thread, 0, pthread_self());
   const int id = index >= 0 ? table[index].id : -1;
@@ -177,13 +199,9 @@ int q4mp_threadid() {
   return id;
 }
 
-void q4mp_kill_thread(int id) {
-  if (is_initialised()) remove_thread(has_id, id, pthread_self(), true);
-}
+void q4mp_kill_thread(int id) { remove_thread(has_id, id, pthread_self(), true); }
 
-void q4mp_leaving_thread() {
-  if (is_initialised()) remove_thread(has_thread, 0, pthread_self(), false);
-}
+void q4mp_leaving_thread() { remove_thread(has_thread, 0, pthread_self(), false); }
 
 void q4mp_scheduler_setup(int show) {
   if (!show) return;

@@ -75,7 +75,9 @@ bool ensure_path_exists(const char* path) {
 
 char* ensure_standard_directory(const char* sub, const char* file, char* out) {
   char path[Q4_PATH_SIZE];
-  snprintf(path, sizeof path, "%s", get_home_directory());
+  // A home cut to the buffer names some other directory, which an empty
+  // sub would hand out and create as it is.
+  if (snprintf(path, sizeof path, "%s", get_home_directory()) >= static_cast<int>(sizeof path)) return nullptr;
   if (!append_part(path, sizeof path, sub)) return nullptr;
   if (!file_is_directory(path) && mkdir(path, 0777) != 0) {
     q4_notify(Q4_LOG_ERROR, "Error creating directory %s : %s\n", path, strerror(errno));

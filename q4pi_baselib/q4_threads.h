@@ -21,8 +21,10 @@ int q4mp_get_nprocs();
 void q4mp_set_nprocs(int n);
 
 // Thread support: the processor count, the locks and the service-thread
-// table. q4mp_close_threads cancels every service thread; afterwards
-// support can be initialised again.
+// table. q4mp_close_threads waits for the calls in progress that use the
+// locks (a q4mp_exec run included, so a worker must not close support),
+// then cancels every service thread; afterwards support can be initialised
+// again.
 void q4mp_init_threads();
 void q4mp_close_threads();
 
@@ -48,10 +50,11 @@ q4mp_sysinfo* q4mp_get_sysinfo();
 
 // Runs fn(a1, ..., a6) once on each of the process count's workers, all at
 // once on the project's worker pool, and returns when all have returned;
-// integers travel as intptr_t. One run at a time; a worker must not start
-// another. Should a worker thread fail to start, the calling thread runs
-// that worker and the ones after it with their own ids, and the process
-// count becomes 1.
+// integers travel as intptr_t. One run at a time; a run started inside a
+// worker (or any task of the pool) runs its workers one after another on
+// that thread, each with its own id. Should a worker thread fail to start,
+// the calling thread runs that worker and the ones after it with their own
+// ids, and the process count becomes 1.
 typedef void (*q4mp_function)(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6);
 void q4mp_exec(q4mp_function fn, void* a1, void* a2, void* a3, void* a4, void* a5, void* a6);
 

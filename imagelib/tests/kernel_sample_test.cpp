@@ -280,6 +280,19 @@ TEST(PointSampler, ZeroWeightSumGivesZero) {
   ImagelibKernel linear(IMAGELIB_KERNEL_LINEAR, IMAGELIB_EDGE_CLAMP);
   ASSERT_TRUE(image_data_get_point_value(img.get(), 2.5, 2.0, 3.0, 2.0, out, 3, &linear));
   EXPECT_DOUBLE_EQ(out[0], 40000.0);  // the untouched kernel keeps the constant
+  // So does every kernel at unit footprints, whose taps' weights sum to up to 1.021 per axis between
+  // samples. The whole part of t picks the edge mode; zero keeps inside.
+  for (int type = 0; type <= 5; ++type) {
+    ImagelibKernel k(type, IMAGELIB_EDGE_CLAMP);
+    for (double t = 0.0; t < 4.0; t += 0.0047) {
+      const int mode = static_cast<int>(t);
+      const double f = t - mode, x = mode == IMAGELIB_EDGE_ZERO ? 2.0 + f : 10.0 * f - 2.5;
+      const double y = mode == IMAGELIB_EDGE_ZERO ? 2.0 : 9.0 * f - 2.5;
+      ASSERT_TRUE(k.set_edge_mode(mode) && image_data_get_point_value(img.get(), x, y, out, 3, &k));
+      ASSERT_TRUE(image_data_get_point_value_int(img.get(), x, y, 1.0, 1.0, iout, 3, &k));
+      EXPECT_TRUE(std::fabs(out[2] - 40000.0) < 1e-7 && iout[2] == 40000) << type << " " << t << " " << out[2];
+    }
+  }
 }
 
 namespace {
@@ -295,13 +308,11 @@ int mapped(int i, int n, int mode) {
 }
 
 // The point samplers as defined: every tap of the window visited, row by
-// row, weights read from the tables at the truncated stretched distance.
-// fixed selects the integer sampler's arithmetic.
+// row, weights read from the tables at the truncated stretched distance,
+// each pass divided by its weight sum; fixed: the integer sampler's sums.
 double reference_sample(const image_data* img, double x, double y, double sx, double sy, int c,
                         const ImagelibKernel& k, bool fixed) {
   const double fx = std::max(sx, 1.0), fy = std::max(sy, 1.0);
-  const bool box = k.type == IMAGELIB_KERNEL_BOX;
-  const bool nx = fx > 1.0 || box, ny = fy > 1.0 || box;
   const int top = k.radius * 512;
   auto weight = [&](double distance, double f) {
     const int t = std::min(std::abs(static_cast<int>(distance * (f > 1.0 ? 512.0 / f : 512.0))), top);
@@ -323,12 +334,8 @@ double reference_sample(const image_data* img, double x, double y, double sx, do
       xsum += w;
       ixsum += static_cast<long long>(w);
     }
-    if (nx) {
-      racc = xsum == 0.0 ? 0.0 : racc * (1.0 / xsum);
-      iracc = ixsum == 0 ? 0 : iracc / ixsum;
-    } else {
-      iracc = iracc < 0 ? 0 : iracc >> 10;
-    }
+    racc = xsum == 0.0 ? 0.0 : racc * (1.0 / xsum);
+    iracc = ixsum == 0 ? 0 : iracc / ixsum;
     racc = std::max(racc, 0.0);
     iracc = std::max(iracc, 0LL);
     const double yw = weight(j - y, fy);
@@ -337,12 +344,8 @@ double reference_sample(const image_data* img, double x, double y, double sx, do
     ysum += yw;
     iysum += static_cast<long long>(yw);
   }
-  if (ny) {
-    total = ysum == 0.0 ? 0.0 : total * (1.0 / ysum);
-    itotal = iysum == 0 ? 0 : itotal / iysum;
-  } else {
-    itotal = itotal < 0 ? 0 : itotal >> 10;
-  }
+  total = ysum == 0.0 ? 0.0 : total * (1.0 / ysum);
+  itotal = iysum == 0 ? 0 : itotal / iysum;
   const double ceiling = img->pixel_type == IMAGE_PIXEL_FLOAT ? 3.4028235e38 : image_full_scale(img->pixel_type);
   return std::min(std::max(fixed ? static_cast<double>(itotal) : total, 0.0), ceiling);
 }

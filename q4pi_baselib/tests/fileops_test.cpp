@@ -149,6 +149,21 @@ TEST(FileOps, MoveKeepsTheSourceWhenTheCopyFails) {
   EXPECT_FALSE(file_exists(b.c_str()));
 }
 
+TEST(FileOps, MovingAFileOntoItselfKeepsIt) {
+  // Other spellings, a hard link and a symbolic link name the same file:
+  // removing the "existing" destination first would delete the only copy.
+  TempDir dir;
+  const std::string a = dir / "a.txt";
+  write_text(a, "payload");
+  ASSERT_TRUE(link(a.c_str(), (dir / "hard").c_str()) == 0 && symlink("a.txt", (dir / "soft").c_str()) == 0);
+  for (const std::string& other : {dir.path() + "/./a.txt", dir.path() + "//a.txt", dir / "hard", dir / "soft"})
+    for (bool rename_it : {false, true}) {
+      EXPECT_TRUE(file_move(a.c_str(), other.c_str(), rename_it) && file_move(other.c_str(), a.c_str(), rename_it));
+      EXPECT_EQ(read_text(a) + read_text(other), "payloadpayload") << other << " " << rename_it;
+    }
+  EXPECT_TRUE(std::filesystem::equivalent(dir / "hard", a));
+}
+
 TEST(FileOps, BackupsShiftUpToTheirLimit) {
   TempDir dir;
   const std::string log = dir / "x.log";

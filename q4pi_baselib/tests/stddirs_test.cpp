@@ -106,6 +106,9 @@ TEST(StandardDirectories, PathsTooLongForTheBufferAreRefusedNotCut) {
   ASSERT_TRUE(file_is_directory(home.c_str()));
   EXPECT_TRUE(std::filesystem::is_empty(home));
   EXPECT_FALSE(ensure_path_exists(nullptr));
+  // Cut to the buffer, a home of slashes would pass for the folder above.
+  HomeOverride slashes((top.path() + std::string(Q4_PATH_SIZE, '/')).c_str());
+  EXPECT_EQ(ensure_standard_directory("", nullptr, nullptr), nullptr);
 }
 
 TEST(StandardDirectories, OverrideRestoresAnUnsetVariable) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -248,6 +249,27 @@ void no_handler_table() {
   CHILD_EXPECT(q4mp_get_nprocs() == 1);
 }
 
+// Each worker splits ten rows of its own: the inner workers take their
+// turns on its thread with their own ids, and it keeps its id.
+void inner_bands(void* records, void*, void*, void*, void*, void*) {
+  const int id = q4mp_id();
+  ExecRecord& r = static_cast<ExecRecord*>(records)[id];
+  q4mp_lib_mp_exec(nullptr, record_band, 10, &r);
+  if (q4mp_id() != id) ++r.bad_args;
+}
+
+void nested_runs() {
+  alarm(60);  // a hang fails the child
+  q4mp_set_nprocs(4);
+  ExecRecord inner[4];
+  q4mp_exec(inner_bands, inner, nullptr, nullptr, nullptr, nullptr, nullptr);
+  const long first10[] = {0, 2, 4, 6}, last10[] = {1, 3, 5, 9};
+  for (const ExecRecord& r : inner)
+    for (int id = 0; id < 4; ++id)
+      CHILD_EXPECT(every_row_once(r, 10) && r.bad_args == 0 && r.id_hits[id] == 1 &&
+                   r.band_first[id] == first10[id] && r.band_last[id] == last10[id]);
+}
+
 }  // namespace
 
 TEST(MpExec, FourWorkersRunEveryIdAndRowOnce) { EXPECT_IN_CHILD(four_workers); }
@@ -257,6 +279,7 @@ TEST(MpExec, InitialisedSupportTakesTheProcessorCount) { EXPECT_IN_CHILD(process
 TEST(MpExec, AWorkerThatCannotStartRunsOnTheCaller) { EXPECT_IN_CHILD(worker_two_cannot_start); }
 TEST(MpExec, WithoutAWorkerKeyOneCallCoversAll) { EXPECT_IN_CHILD(no_worker_key); }
 TEST(MpExec, WithoutAHandlerTableOneCallCoversAll) { EXPECT_IN_CHILD(no_handler_table); }
+TEST(MpExec, RunsStartedInsideAWorkerComplete) { EXPECT_IN_CHILD(nested_runs); }
 
 namespace {
 
@@ -403,12 +426,31 @@ void scheduler_lines() {
   CHILD_EXPECT(getuid() == geteuid());
 }
 
+// Thirty-two threads ask for their table ids while support opens and closes
+// over and over: a lock destroyed in use, or initialised again while held,
+// shows as lock errors, an abort or a hang.
+void close_during_queries() {
+  alarm(60);
+  LogCapture capture;
+  std::atomic<int> stop{0}, wrong{0};
+  std::vector<std::thread> askers;
+  for (int i = 0; i < 32; ++i) askers.emplace_back([&] { while (!stop) wrong += q4mp_threadid() != -1; });
+  for (int round = 0; round < 3000; ++round) {
+    q4mp_init_threads();
+    q4mp_close_threads();
+  }
+  stop = 1;
+  for (std::thread& t : askers) t.join();
+  CHILD_EXPECT(wrong == 0 && !capture.contains("mutex lock errors"));
+}
+
 }  // namespace
 
 TEST(MpThreads, ThirtyTwoServiceThreadsAndTheirIds) { EXPECT_IN_CHILD(service_table); }
 TEST(MpThreads, RacingStartsNeverOverfillTheTable) { EXPECT_IN_CHILD(racing_starts); }
 TEST(MpThreads, BusyStartsAreRetriedAndFailedStartsReported) { EXPECT_IN_CHILD(starts_that_fail); }
 TEST(MpThreads, SchedulerSetupWritesTheMachineOnce) { EXPECT_IN_CHILD(scheduler_lines); }
+TEST(MpThreads, CloseWaitsForTableQueries) { EXPECT_IN_CHILD(close_during_queries); }
 
 TEST(MpThreads, SystemInformation) {
   q4mp_sysinfo* info = q4mp_get_sysinfo();
