@@ -35,22 +35,23 @@ struct line_traits {
   typedef typename std::conditional<fixed, int64_t, double>::type acc_t;
 };
 
+// Every value is divided by the sum of the weights its taps used: the
+// tables' truncated distances, rounded fixed-point entries and the lobes of
+// the windowed kernels do not sum to one, and a constant line must come back
+// as it went in. Taps beyond a zero edge count in the sum, so the edge still
+// fades to black.
 template <typename T, bool Cap>
-inline void finish(unsigned char* out, typename line_traits<T>::acc_t v, bool normalise,
-                   typename line_traits<T>::acc_t wsum, int shift) {
+inline void finish(unsigned char* out, typename line_traits<T>::acc_t v,
+                   typename line_traits<T>::acc_t wsum) {
   if constexpr (line_traits<T>::fixed) {
     const int64_t top = sizeof(T) == 1 ? 255 : 65535;
-    int64_t r;
-    if (normalise)
-      r = wsum == 0 ? 0 : static_cast<int64_t>(v) / static_cast<int64_t>(wsum);
-    else
-      r = v < 0 ? 0 : static_cast<int64_t>(v) >> shift;
+    int64_t r = wsum == 0 ? 0 : static_cast<int64_t>(v) / static_cast<int64_t>(wsum);
     if (r < 0) r = 0;
     store<T>(out, static_cast<T>(r > top ? top : r));
     return;
   }
   double r = static_cast<double>(v);
-  if (normalise) r = wsum == 0 ? 0.0 : r * (1.0 / static_cast<double>(wsum));
+  r = wsum == 0 ? 0.0 : r * (1.0 / static_cast<double>(wsum));
   if (!(r > 0.0)) r = 0.0;
   if constexpr (std::is_same<T, uint32_t>::value || Cap) {
     if (r > 4294967295.0) r = 4294967295.0;
@@ -68,7 +69,6 @@ void interpolate(unsigned char* base, int n, int stride, double position, double
   if (!kernel || !kernel->valid || !base || !out || n < 1 || channels < 1) return;
   const double s = scale > 1.0 ? (scale < kMaxScale ? scale : kMaxScale) : 1.0;
   const bool minify = s > 1.0;
-  const bool normalise = minify || kernel->normalises_magnification();
   const double step = minify ? (1.0 / s) * kernel->samples_per_unit : kernel->samples_per_unit;
   if (!(position > -kMaxPosition)) position = -kMaxPosition;
   if (!(position < kMaxPosition)) position = kMaxPosition;
@@ -92,11 +92,11 @@ void interpolate(unsigned char* base, int n, int stride, double position, double
         const unsigned char* p = base + static_cast<int64_t>(k) * stride + c0 * sizeof(T);
         for (int c = 0; c < nc; ++c) acc[c] += static_cast<acc_t>(load<T>(p + c * sizeof(T))) * w;
       }
-      if (normalise) wsum += w;
+      wsum += w;
     }
     unsigned char* o = out + c0 * sizeof(T);
     for (int c = 0; c < nc; ++c)
-      finish<T, Cap>(o + c * sizeof(T), acc[c], normalise, wsum, kernel->fixed_shift);
+      finish<T, Cap>(o + c * sizeof(T), acc[c], wsum);
   }
 }
 

@@ -239,3 +239,25 @@ TEST(Interpolate1D, InvalidKernelOrModeWritesNothing) {
   EXPECT_EQ(out, 2);
   EXPECT_EQ(image_interpolate1D_for_type(4), nullptr);
 }
+
+// A constant line comes back unchanged, whatever the kernel's weights sum
+// to: every kernel, edge mode and footprint, at fractional positions inside
+// the line (beyond it a zero edge fades by design).
+TEST(Interpolate1D, AConstantLineStaysConstant) {
+  const uint16_t word[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
+  const float real[9] = {0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f};
+  for (int type = IMAGELIB_KERNEL_BOX; type <= IMAGELIB_KERNEL_LANCZOS2; ++type)
+    for (int edge = 0; edge < 4; ++edge) {
+      ImagelibKernel k(type, edge);
+      ASSERT_TRUE(k.valid);
+      for (double position : {3.1, 3.37, 3.5, 4.75, 4.9})
+        for (double scale : {1.0, 1.4}) {
+          uint16_t w = 0;
+          float f = 0;
+          image_interpolate1D_word(bytes(const_cast<uint16_t*>(word)), 9, 2, position, scale, bytes(&w), 1, &k);
+          image_interpolate1D_float(bytes(const_cast<float*>(real)), 9, 4, position, scale, bytes(&f), 1, &k);
+          EXPECT_NEAR(w, 1000, 0.5) << type << " " << edge << " " << position << " " << scale;
+          EXPECT_NEAR(f, 0.3f, 1e-6) << type << " " << edge << " " << position << " " << scale;
+        }
+    }
+}
