@@ -1,12 +1,14 @@
 // One simulation step of the effect's 128 and 256 grids at its default
 // controls, on 1 and 8 host workers through the framework's executor, after
 // 50 warm-up steps, in the effect's finite-difference method and in the
-// spectral method; the pressure solve on its own, per half-sweep; and the
-// memory-copy floor of the fields a step rewrites. Counters: the stage times
-// the solver reports for its last step (ms) and the half-sweeps of the
+// spectral method; the pressure solve on its own, per half-sweep; the
+// viscosity-control low-pass on its own and how soon it hears an abort; and
+// the memory-copy floor of the fields a step rewrites. Counters: the stage
+// times the solver reports for its last step (ms) and the half-sweeps of the
 // finite-difference pressure solve.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -115,12 +117,27 @@ BENCHMARK(BM_SpectralStep)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The pressure solve of the warmed-up flow's last divergence, from p = 0.
+// The divergence of a smooth field with a little noise, the kind whose
+// single-precision pressure settles above the solve's limit at 256 cells.
+std::vector<float> smooth_divergence(FluidFlowCore& s, int n) {
+  const int w = n + 2;
+  for (int k = 0; k < w * w; ++k) {
+    const double x = (k % w - 0.5) / n, y = (k / w - 0.5) / n, noise = 1e-5 * std::sin(12345.678 * k);
+    s.velocity->u[k] = static_cast<float>(0.01 * std::sin(2 * M_PI * x) * std::cos(2 * M_PI * y) + noise);
+    s.velocity->v[k] = static_cast<float>(0.01 * std::cos(3 * M_PI * x) * std::sin(M_PI * y) - noise);
+  }
+  s.DIRECT_Project(s.velocity, s.grid_scratch1, s.grid_scratch2);
+  return std::vector<float>(s.grid_scratch1->data, s.grid_scratch1->data + w * w);
+}
+
+// The pressure solve of the warmed-up flow's last divergence (range(2) 0) or
+// of the smooth field's (1), from p = 0.
 void BM_PressureSolve(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   Simulation sim(n, static_cast<int>(state.range(1)), FluidFlowCore::METHOD_DIRECT);
   FluidFlowCore& s = *sim.flow;
-  const std::vector<float> rhs(s.grid_scratch1->data, s.grid_scratch1->data + (n + 2) * (n + 2));
+  std::vector<float> rhs(s.grid_scratch1->data, s.grid_scratch1->data + (n + 2) * (n + 2));
+  if (state.range(2)) rhs = smooth_divergence(s, n);
   std::vector<float> p(rhs.size()), r(rhs);
   double seconds = 0, sweeps = 0;
   for (auto _ : state) {
@@ -134,10 +151,51 @@ void BM_PressureSolve(benchmark::State& state) {
   state.counters["us_per_half_sweep"] = 1e6 * seconds / sweeps;
 }
 BENCHMARK(BM_PressureSolve)
-    ->ArgsProduct({{128, 256}, {1, 8}})
-    ->ArgNames({"grid", "workers"})
+    ->ArgsProduct({{128, 256}, {1, 8}, {0, 1}})
+    ->ArgNames({"grid", "workers", "smooth"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The viscosity-control low-pass of one velocity component with one radius
+// everywhere: ordinary, and far wider than the grid.
+void BM_VariableLowpass(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0)), w = n + 2;
+  const float radius = static_cast<float>(state.range(1));
+  PluginQ4 plugin;
+  auto flow = bench_flow<FluidFlowCore>(plugin, static_cast<int>(state.range(2)), n, n, FluidFlowCore::METHOD_DIRECT);
+  ScalarField control(n, n, FIELD_DIRECT);
+  std::vector<float> src(static_cast<size_t>(w) * w), dst(src.size());
+  for (size_t k = 0; k < src.size(); ++k) src[k] = std::sin(0.1f * static_cast<float>(k));
+  for (auto _ : state)
+    flow->DIRECT_diffuse_variable_lowpass(&control, src.data(), dst.data(), w, w, 0, 1, radius, radius);
+}
+BENCHMARK(BM_VariableLowpass)
+    ->ArgsProduct({{16, 128, 256}, {3, 10000}, {1, 8}})
+    ->ArgNames({"grid", "radius", "workers"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// An abort raised 2 ms into the widest low-pass of a component of the 256
+// grid; heard_ms: from the raise to the return.
+std::atomic<double> abort_at{0.0};
+int past_abort_time(void*) { return q4mp_getclock() >= abort_at.load(std::memory_order_relaxed); }
+
+void BM_VariableLowpassAbort(benchmark::State& state) {
+  const int n = 256, w = n + 2;
+  PluginQ4 plugin;
+  auto flow = bench_flow<FluidFlowCore>(plugin, static_cast<int>(state.range(0)), n, n, FluidFlowCore::METHOD_DIRECT);
+  flow->set_abort_test(&plugin, past_abort_time);
+  ScalarField control(n, n, FIELD_DIRECT);
+  std::vector<float> src(static_cast<size_t>(w) * w, 1.0f), dst(src.size());
+  double heard = 0;
+  for (auto _ : state) {
+    abort_at = q4mp_getclock() + 0.002;
+    flow->DIRECT_diffuse_variable_lowpass(&control, src.data(), dst.data(), w, w, 0, 1, 1e4f, 1e4f);
+    heard += q4mp_getclock() - abort_at;
+  }
+  state.counters["heard_ms"] = 1e3 * heard / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_VariableLowpassAbort)->Arg(1)->Arg(8)->ArgName("workers")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor: copying every block a step rewrites (three vector fields, two
 // slot fields, two texture fields, four scratch fields) once.

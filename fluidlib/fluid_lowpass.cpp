@@ -3,12 +3,15 @@
 
 #include "fluid_flow_core.h"
 #include "fluid_numeric.h"
+#include "line_filter.h"
 #include "q4_memory.h"
+#include "q4_simd.h"
 
 // Diffusion: a separable three-pass box filter with running sums (its cost
 // does not depend on the radius), or a Gaussian whose size follows a
-// viscosity-control field. Rows and columns are filtered in bands; each band
-// writes only its own lines of a destination that no band reads.
+// viscosity-control field (its cost stops growing once its window covers the
+// grid). Rows and columns are filtered in bands; each band writes only its
+// own lines of a destination that no band reads.
 
 namespace {
 
@@ -20,6 +23,82 @@ const float kLargestGaussianRadius = 4096.0f;
 struct Line {
   int start, step, n;
 };
+
+// Up to this radius a Gaussian's half sum is added tap by tap; a wider one
+// takes the closed form, exact to double rounding from there on.
+const int kSummedRadius = 256;
+
+// Multiply-adds and taps a variable low-pass band does between two abort
+// tests: some tens of microseconds, whatever the window.
+const long long kWorkBetweenAbortTests = 1 << 15;
+
+// One pixel's Gaussian along either axis: g[k] = e^(-k^2 a / 2) for k = 0
+// up to reach, the smaller of R and the longest distance within the grid;
+// below[k] = g[0] + ... + g[k]; half = g[0] + ... + g[R].
+struct GaussianTaps {
+  double* g;
+  double* below;
+  int R, reach;
+  double half;
+};
+
+// g[0] + ... + g[R] of a wide Gaussian by the Euler-Maclaurin formula: the
+// integral, the end terms and the first- and third-derivative terms (the
+// odd derivatives vanish at 0). With R / 3 above 85 the next term is below
+// 1e-16 of the sum.
+double wide_half_sum(int R, double a) {
+  const double x = R, end = std::exp(-x * x * a / 2.0);
+  const double integral = std::sqrt(M_PI / (2.0 * a)) * std::erf(x * std::sqrt(a / 2.0));
+  const double first = -a * x * end, third = (3.0 * a * a * x - a * a * a * x * x * x) * end;
+  return integral + 0.5 * (1.0 + end) + first / 12.0 - third / 720.0;
+}
+
+// Fills the taps of a Gaussian of radius sigma (1..4096) for a grid whose
+// longest distance is `longest`; returns the taps worked out.
+long long set_taps(GaussianTaps& t, float sigma, int longest) {
+  t.R = static_cast<int>(std::ceil(sigma));
+  const double s = sigma / 3.0;
+  const double a = 1.0 / (s * s);
+  t.reach = t.R < longest ? t.R : longest;
+  double sum = 0.0;
+  for (int k = 0; k <= t.reach; ++k) {
+    t.g[k] = std::exp(-static_cast<double>(k * k) * a / 2.0);
+    sum += t.g[k];
+    t.below[k] = sum;
+  }
+  if (t.R > kSummedRadius) {
+    t.half = wide_half_sum(t.R, a);
+    return t.reach + 1;
+  }
+  for (int k = t.reach + 1; k <= t.R; ++k) sum += std::exp(-static_cast<double>(k * k) * a / 2.0);
+  t.half = sum;
+  return t.R + 1;
+}
+
+// The weights that the window centred on sample c of a line of n gives the
+// samples first..last it reaches. Its taps beyond an end read the end
+// sample (samples are clamped), so the end sample also takes their weight,
+// the half sum less the running sum up to the end: however wide the window,
+// a line costs its in-grid samples.
+void line_weights(const GaussianTaps& t, int c, int n, double* w, int& first, int& last) {
+  first = c - t.R > 0 ? c - t.R : 0;
+  last = c + t.R < n - 1 ? c + t.R : n - 1;
+  for (int j = first; j <= last; ++j) w[j] = t.g[j > c ? j - c : c - j];
+  if (c - t.R < 0) w[0] += t.half - t.below[c];
+  if (c + t.R > n - 1) w[n - 1] += t.half - t.below[n - 1 - c];
+}
+
+// w[0] v[0] + ... + w[n-1] v[n-1] in four lanes by position, the lanes
+// added pairwise: the same order on every path.
+Q4_SIMD_BODY double weighted_sum_body(const double* w, const float* v, int n) {
+  double lanes[4] = {0.0, 0.0, 0.0, 0.0};
+  int k = 0;
+  for (; k + 4 <= n; k += 4)
+    for (int l = 0; l < 4; ++l) lanes[l] += w[k + l] * static_cast<double>(v[k + l]);
+  for (; k < n; ++k) lanes[k & 3] += w[k] * static_cast<double>(v[k]);
+  return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+Q4_SIMD_DISPATCH(double, weighted_sum, (const double* w, const float* v, int n), (w, v, n))
 
 }  // namespace
 
@@ -144,11 +223,33 @@ void FluidFlowCore::mp_DIRECT_variable_lowpass(void* solver, int first, int last
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   const VariableBlock& b = self->variable;
   const ScalarField& control = *b.viscon;
+  if (first > last) return;
+  const int longest = b.width > b.height ? b.width : b.height;
+  BandScratch<double> scratch(2u * static_cast<uint64_t>(longest) + b.width + b.height);
+  double* const work = scratch.get();
+  if (!work) {
+    // Without working lines the band still leaves defined values: its rows unfiltered.
+    std::memcpy(b.dst + static_cast<size_t>(first) * b.width, b.src + static_cast<size_t>(first) * b.width,
+                static_cast<size_t>(last - first + 1) * b.width * sizeof(float));
+    return;
+  }
+  GaussianTaps taps{work, work + longest, 0, 0, 0.0};
+  double* const wx = work + 2 * longest;
+  double* const wy = wx + b.width;
   // A single line has no spacing: its position is 0.
   auto position = [](int k, int n) { return n > 1 ? static_cast<float>(k - 1) / static_cast<float>(n - 1) : 0.0f; };
+  // A wide window makes one pixel cost the whole grid, so the test is asked
+  // between the rows of a window, once enough work has been done since the
+  // last time; the first is asked before any.
+  long long since_test = kWorkBetweenAbortTests;
+  auto stop = [&] {
+    if (since_test < kWorkBetweenAbortTests) return false;
+    since_test = 0;
+    return self->aborted();
+  };
   for (int r = first; r <= last; ++r) {
-    if (self->aborted()) return;
     const float y = position(r, b.height);
+    float* const out = b.dst + static_cast<size_t>(r) * b.width;
     for (int c = 0; c < b.width; ++c) {
       const float x = position(c, b.width);
       float val;
@@ -158,24 +259,23 @@ void FluidFlowCore::mp_DIRECT_variable_lowpass(void* solver, int first, int last
       // radius holds.
       float sigma = b.min_radius;
       if (b.high != b.low) sigma = (val - b.low) / (b.high - b.low) * (b.max_radius - b.min_radius) + b.min_radius;
-      sigma = clamped(sigma, 1.0f, kLargestGaussianRadius);
-      const int R = static_cast<int>(std::ceil(sigma));
-      const double s = sigma / 3.0;
-      const double a = 1.0 / (s * s);
-      double sum = 0.0, total = 0.0;
-      for (int dy = -R; dy <= R; ++dy) {
-        int row = r + dy;
-        row = row < 0 ? 0 : (row > b.height - 1 ? b.height - 1 : row);
-        const float* line = b.src + static_cast<size_t>(row) * b.width;
-        for (int dx = -R; dx <= R; ++dx) {
-          int col = c + dx;
-          col = col < 0 ? 0 : (col > b.width - 1 ? b.width - 1 : col);
-          const double weight = std::exp(-(dx * dx + dy * dy) * a / 2.0) * a * 0.15915494307111402;
-          sum += weight * line[col];
-          total += weight;
-        }
+      // A radius that is not a number comes of infinite bounds (an infinite
+      // step or viscosity gives inf - inf or 0 * inf): like an infinite one
+      // it asks for the widest window.
+      sigma = std::isnan(sigma) ? kLargestGaussianRadius : clamped(sigma, 1.0f, kLargestGaussianRadius);
+      since_test += set_taps(taps, sigma, longest - 1);
+      int x0, x1, y0, y1;
+      line_weights(taps, c, b.width, wx, x0, x1);
+      line_weights(taps, r, b.height, wy, y0, y1);
+      double sum = 0.0, total_x = 0.0, total_y = 0.0;
+      for (int i = y0; i <= y1; ++i) {
+        if (stop()) return;
+        sum += wy[i] * weighted_sum(wx + x0, b.src + static_cast<size_t>(i) * b.width + x0, x1 - x0 + 1);
+        since_test += x1 - x0 + 1;
       }
-      b.dst[static_cast<size_t>(r) * b.width + c] = static_cast<float>(sum / total);
+      for (int j = x0; j <= x1; ++j) total_x += wx[j];
+      for (int i = y0; i <= y1; ++i) total_y += wy[i];
+      out[c] = static_cast<float>(sum / (total_x * total_y));
     }
   }
 }

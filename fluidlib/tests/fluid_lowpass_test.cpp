@@ -6,6 +6,7 @@
 
 #include "failing_heap.h"
 #include "fluid_test_support.h"
+#include "simd_paths.h"
 
 namespace {
 
@@ -141,7 +142,9 @@ TEST(FluidLowpass, VariableGaussianFollowsTheControlField) {
   ScalarField control(8, 6, 2);
   for (int j = 0; j < 8; ++j)
     for (int i = 0; i < 10; ++i) at(&control, i, j) = static_cast<float>(i) / 9.0f;
-  // Reference: the Gaussian of each pixel's own size, summed plainly.
+  // Reference: the Gaussian of each pixel's own size, every tap of its
+  // window summed plainly onto the sample it clamps to. The Gaussian is the
+  // product of one per axis, so the window's weight on a sample is too.
   auto naive = [&](float lo, float hi, float rmin, float rmax) {
     std::vector<double> out(w * h);
     for (int r = 0; r < h; ++r)
@@ -150,28 +153,68 @@ TEST(FluidLowpass, VariableGaussianFollowsTheControlField) {
         control.evaluate(8.0f * ((c - 1.0f) / (w - 1)) + 1.0f, 6.0f * ((r - 1.0f) / (h - 1)) + 1.0f, val, false, true,
                          lo, hi);
         double sigma = hi != lo ? (val - lo) / (hi - lo) * (rmax - rmin) + rmin : rmin;
-        sigma = sigma > 1.0 ? sigma : 1.0;  // NaN too
+        sigma = std::isnan(sigma) ? 4096.0 : std::clamp(sigma, 1.0, 4096.0);  // NaN: the widest window
         const int R = static_cast<int>(std::ceil(sigma));
         const double var = (sigma / 3) * (sigma / 3);
+        std::vector<double> wx(w), wy(h);
+        for (int d = -R; d <= R; ++d) {
+          wx[std::clamp(c + d, 0, w - 1)] += std::exp(-d * d / (2 * var));
+          wy[std::clamp(r + d, 0, h - 1)] += std::exp(-d * d / (2 * var));
+        }
         double sum = 0, total = 0;
-        for (int dy = -R; dy <= R; ++dy)
-          for (int dx = -R; dx <= R; ++dx) {
-            const double g = std::exp(-(dx * dx + dy * dy) / (2 * var));
-            sum += g * src[std::clamp(r + dy, 0, h - 1) * w + std::clamp(c + dx, 0, w - 1)];
-            total += g;
-          }
+        for (int i = 0; i < h; ++i)
+          for (int j = 0; j < w; ++j) sum += wy[i] * wx[j] * src[i * w + j], total += wy[i] * wx[j];
         out[r * w + c] = sum / total;
       }
     return out;
   };
   struct Case {
     float lo, hi, rmin, rmax;
-  } cases[] = {{0.0f, 1.0f, 1.0f, 3.0f}, {0.2f, 0.6f, 1.5f, 2.5f}, {0.5f, 0.5f, 2.0f, 9.0f}, {0.0f, 1.0f, NAN, NAN}};
+  } cases[] = {{0.0f, 1.0f, 1.0f, 3.0f}, {0.2f, 0.6f, 1.5f, 2.5f}, {0.5f, 0.5f, 2.0f, 9.0f},
+               // Windows far wider than the grid: summed taps, then the closed form.
+               {0.0f, 1.0f, 1.0f, 600.0f}, {0.0f, 1.0f, 1e4f, 1e4f}, {0.5f, 0.5f, INFINITY, 0.0f},
+               // inf - inf, from an infinite step or viscosity.
+               {0.0f, 1.0f, NAN, NAN}, {0.0f, 1.0f, INFINITY, 1.0f}};
   for (const Case& c : cases) {
-    std::vector<float> dst(w * h);
-    s.DIRECT_diffuse_variable_lowpass(&control, const_cast<float*>(src.data()), dst.data(), w, h, c.lo, c.hi, c.rmin,
-                                      c.rmax);
+    const auto paths = run_on_both_simd_paths([&] {
+      std::vector<float> dst(w * h);
+      s.DIRECT_diffuse_variable_lowpass(&control, const_cast<float*>(src.data()), dst.data(), w, h, c.lo, c.hi, c.rmin,
+                                        c.rmax);
+      return dst;
+    });
+    EXPECT_TRUE(same_bits(paths.first, paths.second));
     const auto want = naive(c.lo, c.hi, c.rmin, c.rmax);
-    for (int k = 0; k < w * h; ++k) ASSERT_NEAR(dst[k], want[k], 1e-5) << c.lo << " " << c.hi << " at " << k;
+    for (int k = 0; k < w * h; ++k) ASSERT_NEAR(paths.second[k], want[k], 1e-5) << c.lo << " " << c.hi << " at " << k;
   }
+}
+
+// Runs every band on the calling thread; answers "go on" `allowed` times, then "stop".
+struct StopAfter {
+  int allowed, asked = 0;
+  static void exec(void*, mp_worker_fn worker, int count, void* object) { worker(object, 0, count - 1); }
+  static int test(void* context) {
+    StopAfter* self = static_cast<StopAfter*>(context);
+    return self->asked++ >= self->allowed;
+  }
+};
+
+TEST(FluidLowpass, VariableGaussianHearsAnAbortWithinARowAndCopiesThroughWithoutScratch) {
+  const int w = 1000, h = 3;
+  const auto src = random_values(w * h, 3);
+  FluidFlowCore s(8, 8, 2, 0, 0);
+  ScalarField control(8, 8, 2);
+  StopAfter stop{1};
+  s.set_mp_exec(&stop, StopAfter::exec);
+  s.set_abort_test(&stop, StopAfter::test);
+  std::vector<float> dst(w * h, NAN);
+  s.DIRECT_diffuse_variable_lowpass(&control, const_cast<float*>(src.data()), dst.data(), w, h, 0, 1, 30, 30);
+  const auto done = std::count_if(dst.begin(), dst.end(), [](float v) { return !std::isnan(v); });
+  EXPECT_GT(done, 0);
+  EXPECT_LT(done, w / 2);  // a row of these windows is too long to go unheard
+  stop.allowed = 1 << 30;
+  {
+    FailingHeap heap(0);
+    s.DIRECT_diffuse_variable_lowpass(&control, const_cast<float*>(src.data()), dst.data(), w, h, 0, 1, 30, 30);
+  }
+  EXPECT_TRUE(same_bits(dst, src));
 }
