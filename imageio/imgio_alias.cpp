@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 #include "imgio_fields.h"
 
@@ -57,6 +59,9 @@ int decode_line(Source& in, unsigned char* red, unsigned char* green, unsigned c
         printf("ALIAS: Bad line elngth!\n");
         fflush(stdout);
       }
+      // The pixels no packet reached are black, not what an earlier line
+      // left in the buffers: a line reads the same in order and after a seek.
+      for (unsigned char* c : {red, green, blue}) memset(c + x, 0, size_t(width - x));
       return 1;
     }
     for (int i = 0; i < count; ++i, ++x) {

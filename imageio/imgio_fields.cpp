@@ -114,12 +114,21 @@ int imgio_scan_line_offsets(imginfo* h, FILE* file, long start, bool (*read_line
   imgio_free(h->extra);
   int64_t* table = static_cast<int64_t*>(imgio_zalloc(h->file_height, sizeof(int64_t)));
   h->extra = table;
-  if (!table || fseek(file, start, SEEK_SET) != 0) return 0;
-  for (int y = 0; y < h->file_height; ++y) {
+  // The walk ends where the handle's reading stands, whatever it met: lines
+  // may have been read before, and a file cut short must read on as before.
+  const long here = ftell(file);
+  bool ok = table && here >= 0 && fseek(file, start, SEEK_SET) == 0;
+  for (int y = 0; ok && y < h->file_height; ++y) {
     table[y] = ftell(file);
-    if (table[y] < 0 || !read_line(h)) return 0;
+    ok = table[y] >= 0 && read_line(h);
   }
-  return fseek(file, start, SEEK_SET) == 0 ? 1 : 0;
+  ok = here >= 0 && fseek(file, here, SEEK_SET) == 0 && ok;
+  if (!ok) {
+    // A partial table would seek to offsets never found.
+    imgio_free(table);
+    h->extra = nullptr;
+  }
+  return ok ? 1 : 0;
 }
 
 int imgio_seek_scanned_line(imginfo* h, FILE* file) {

@@ -101,7 +101,8 @@ int imgio_write_whole(imginfo* handle, const imgio_driver& driver, bool deep);
 
 // Seek tables of files whose lines carry no offsets: every line is read
 // once from start through read_line and its offset kept in the handle's
-// extra block; the file is left at start. Seeking puts the file at the
+// extra block; the file is left where it stood, so reading goes on in step
+// with the handle (also when the walk fails). Seeking puts the file at the
 // kept offset of seek_line. 1 or 0.
 int imgio_scan_line_offsets(imginfo* handle, FILE* file, long start, bool (*read_line)(imginfo*));
 int imgio_seek_scanned_line(imginfo* handle, FILE* file);

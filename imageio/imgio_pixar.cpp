@@ -121,6 +121,11 @@ bool read_packets(pixar_record* r, pixar_tile* t, uint32_t* out, int count) {
   }
 }
 
+// The tile's next count pixels.
+bool read_span(pixar_record* r, pixar_tile* t, uint32_t* out, int count) {
+  return r->storage == STORE_PLAIN ? read_plain(r, t, out, count) : read_packets(r, t, out, count);
+}
+
 // Line current_line into out (file_width pixels), tile by tile.
 bool read_pixels(imginfo* h, uint32_t* out) {
   pixar_record* r = record_of(h);
@@ -128,9 +133,7 @@ bool read_pixels(imginfo* h, uint32_t* out) {
   for (int x = 0; x < h->file_width; x += r->tile_width) {
     pixar_tile* t = &r->tile[row * r->across + x / r->tile_width];
     const int count = h->file_width - x < r->tile_width ? h->file_width - x : r->tile_width;
-    const bool ok = r->storage == STORE_PLAIN ? read_plain(r, t, out + x, count)
-                                              : read_packets(r, t, out + x, count);
-    if (!ok) return false;
+    if (!read_span(r, t, out + x, count)) return false;
   }
   // A red-only picture is grey.
   if (r->mask == PIXAR_RED)
@@ -427,19 +430,25 @@ int PixarMakeSeek(imginfo* h) {
     r->seek_block = static_cast<int64_t*>(imgio_zalloc(height, sizeof(int64_t)));
     r->seek_pos = static_cast<int*>(imgio_zalloc(height, sizeof(int)));
   }
-  if (!r->seek_block || !r->seek_pos) return 0;
-  pixar_tile* t = &r->tile[0];
-  // The walk starts at the first line whatever was read before.
-  bool ok = rewind_tile(r, t);
-  const int line = h->current_line;
+  // The walk takes a tile of its own from the first line on: the tile in
+  // hand stays where the handle's reading stands, whatever the walk meets.
+  pixar_tile walk = r->tile[0];
+  walk.block = static_cast<unsigned char*>(imgio_zalloc(r->block_size, 1));
+  bool ok = r->seek_block && r->seek_pos && walk.block && rewind_tile(r, &walk);
   for (int y = 0; ok && y < height; ++y) {
-    r->seek_block[y] = t->next - r->block_size;
-    r->seek_pos[y] = t->pos;
-    h->current_line = y;
-    ok = read_pixels(h, r->line8);
+    r->seek_block[y] = walk.next - r->block_size;
+    r->seek_pos[y] = walk.pos;
+    ok = read_span(r, &walk, r->line8, h->file_width);
   }
-  h->current_line = line;
-  return ok && rewind_tile(r, t) ? 1 : 0;
+  imgio_free(walk.block);
+  if (!ok) {
+    // A partial table would seek to blocks never found.
+    imgio_free(r->seek_block);
+    imgio_free(r->seek_pos);
+    r->seek_block = nullptr;
+    r->seek_pos = nullptr;
+  }
+  return ok ? 1 : 0;
 }
 
 int PixarSeekTo(imginfo* h) {

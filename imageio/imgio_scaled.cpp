@@ -43,25 +43,28 @@ size_t line_bytes(const imginfo* handle, bool deep) {
   return static_cast<size_t>(handle->file_width) * (deep ? 8 : 4);
 }
 
-// Reads the next file line (or, inverted, the next one down) into line.
-// Past the last line the last one read is repeated, as the horizontal pass
-// repeats the last column: blending toward zeros there would darken the
-// bottom rows of an enlarged picture. 0 on success.
+// Reads the next file line (or, inverted, the next one up) into line.
+// Past the last line (inverted: past line 0) the last one read is repeated,
+// as the horizontal pass repeats the last column: blending toward zeros
+// there would darken the bottom rows of an enlarged picture; and the driver
+// is not asked again for a line it gave. 0 on success.
 int next_file_line(imginfo* handle, void* line, const void* last, bool deep) {
-  if (handle->invert) {
-    const int wanted = handle->invert_line;
-    if (imgio_seek_to(handle, wanted) != 0) return 1;
-    if (handle->invert_line > 0) --handle->invert_line;
-    handle->current_line = wanted;
-  } else {
+  bool past = handle->invert_line < 0;
+  if (!handle->invert) {
     if (handle->current_line < handle->file_height) ++handle->current_line;
-    if (handle->current_line < 0 || handle->current_line >= handle->file_height) {
-      if (last)
-        memcpy(line, last, line_bytes(handle, deep));
-      else
-        memset(line, 0, line_bytes(handle, deep));
-      return 0;
-    }
+    past = handle->current_line < 0 || handle->current_line >= handle->file_height;
+  }
+  if (past) {
+    if (last)
+      memcpy(line, last, line_bytes(handle, deep));
+    else
+      memset(line, 0, line_bytes(handle, deep));
+    return 0;
+  }
+  if (handle->invert) {
+    const int wanted = handle->invert_line--;
+    if (imgio_seek_to(handle, wanted) != 0) return 1;
+    handle->current_line = wanted;
   }
   if (deep) {
     handle->line16 = static_cast<unsigned short*>(line);

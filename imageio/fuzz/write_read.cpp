@@ -8,34 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fuzz_file.h"
 #include "imgio.h"
 #include "imgio_messages.h"
 
 namespace {
-
-// Plain storage: a std::string would be destroyed before the removal at
-// exit runs.
-char folder[4096];
-
-void remove_folder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-}
-
-std::string path_of(const char* name) {
-  if (!folder[0]) {
-    const std::string pattern = (std::filesystem::temp_directory_path() / "q4fuzz-write-XXXXXX").string();
-    if (pattern.size() >= sizeof folder) abort();
-    strcpy(folder, pattern.c_str());
-    if (!mkdtemp(folder)) abort();
-    atexit(remove_folder);
-  }
-  return std::string(folder) + "/" + name;
-}
 
 int discard(imssys*) { return 0; }
 
@@ -102,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const Format& f : formats) {
     if (f.compress) setkeyval("IMGIO_TARGA_COMPRESS", f.compress);
     check(setimageformat(f.name) == 0, f.name, "format");
-    const std::string path = path_of(f.name);
+    const std::string path = fuzz_file_path(f.name);
     check(write(path, in), f.name, "write");
     Lines out;
     check(read(path, out), f.name, "read");

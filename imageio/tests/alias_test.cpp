@@ -52,15 +52,17 @@ TEST(Alias, GreyFilesCountsOfZeroAndOverrunningPackets) {
   EXPECT_EQ(std::vector<unsigned short>(line16.begin(), line16.begin() + 4),
             (std::vector<unsigned short>{40 * 257, 40 * 257, 40 * 257, 65535}));
   EXPECT_EQ(closeimg(h), 0);
-  // A packet that runs past the width ends its line unapplied; the next
-  // line starts at the packet after it.
-  write_bytes(s / "over.als", alias_file(3, 2, 24, {1, 3, 2, 1, 5, 9, 9, 9, 3, 6, 5, 4}));
+  // A packet that runs past the width ends its line unapplied, the pixels
+  // it would have set black whatever the line before held; the next line
+  // starts at the packet after it.
+  write_bytes(s / "over.als", alias_file(3, 3, 24, {3, 7, 7, 7, 1, 3, 2, 1, 5, 9, 9, 9, 3, 6, 5, 4}));
   h = openimg((s / "over").c_str());
   ASSERT_NE(h, nullptr);
+  EXPECT_EQ(read_line8(h), (std::vector<unsigned>{rgb(7, 7, 7), rgb(7, 7, 7), rgb(7, 7, 7)}));
   testing::internal::CaptureStdout();
-  const auto first = read_line8(h);
+  const auto second = read_line8(h);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ALIAS: Bad line elngth!\n");
-  EXPECT_EQ(first[0], rgb(1, 2, 3));
+  EXPECT_EQ(second, (std::vector<unsigned>{rgb(1, 2, 3), rgb(0, 0, 0), rgb(0, 0, 0)}));
   EXPECT_EQ(read_line8(h), (std::vector<unsigned>{rgb(4, 5, 6), rgb(4, 5, 6), rgb(4, 5, 6)}));
   EXPECT_EQ(closeimg(h), 0);
   // A packet cut by the end of the file fails the line.

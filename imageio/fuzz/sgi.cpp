@@ -1,0 +1,11 @@
+// SGI image files through the image-file library's handles (one driver
+// serves "sgirgb" and "sgisgi"): any bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_driver_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_driver::fuzz_driver_file(data, size, ".sgi", "sgisgi");
+  return 0;
+}
