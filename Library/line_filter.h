@@ -330,10 +330,9 @@ Q4_SIMD_BODY void store_group_position(const LineGroup<K>& g, int i, const Ch& c
 
 // Positions 0 .. n - 1 of a group from n positions of lanes at v, in that
 // order. A recursive kernel's anti-causal pass finishes its lines from the
-// far end. Rows written out as it went left the band of the column pass
-// that takes their far ends (the last band, rewriting them in place) up to
-// 40 % slower than the others, on 8 workers of the machine measured; rows
-// written out in order do not.
+// far end, yet its rows are written out in order: written far end first,
+// they would slow the band of the column pass that takes those far ends
+// (the last band, rewriting them in place) behind the others.
 template <bool Columns, int K, typename Ch>
 Q4_SIMD_BODY void store_group_line(const LineGroup<K>& g, int n, const Ch& ch, const double* v) {
   constexpr int L = K * lanes_per_line<Ch>();

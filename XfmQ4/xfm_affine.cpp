@@ -42,8 +42,8 @@ void ImageXfmQ4::compose() {
 void ImageXfmQ4::translate(double tx, double ty) { compose_op(1, 0, 0, 1, tx, ty); }
 
 void ImageXfmQ4::rotate(double degrees) {
-  // Degrees to radians with pi taken as 3.1415926; kept for compatibility
-  // with transforms made earlier.
+  // Degrees to radians with pi taken as 3.1415926, so that a rotation
+  // lands where transforms made with that constant put it.
   const double theta = degrees * 0.017453292222222222;
   const double c = std::cos(theta), s = std::sin(theta);
   compose_op(c, s, -s, c, 0, 0);

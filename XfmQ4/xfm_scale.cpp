@@ -78,7 +78,7 @@ struct TapLists {
 };
 
 // Outputs go kGroup at a time: each keeps its own sum and adds its taps in
-// their order, as alone, but its additions no longer wait on each other's.
+// their order, as alone, and no output's additions wait on another's.
 const int kGroup = 4;
 
 template <typename Sums>

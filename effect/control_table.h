@@ -148,6 +148,66 @@
   X(4, String, None, none, -1, 0, 0, 0, 0, 16, "5: Sinks Clip", nullptr, None, none)                       \
   X(5, String, None, none, -1, 0, 0, 0, 0, 16, "6: Barrier Clip", nullptr, None, none)
 
+// The controls the frame driver reads, named after their titles:
+// N(name, member). TidewrightInfo gives each name as an accessor of the
+// member, so code reads a control by what it means. "Viscosity", "Source
+// Strength" and "Sink Strength" already name the values the effect works
+// out from them; their controls are the "_setting".
+#define TIDEWRIGHT_CONTROL_NAMES(N)         \
+  /* page 0 */                              \
+  N(viscosity_setting, c7)                  \
+  N(swirl, c8)                              \
+  N(diffusion, c24)                         \
+  N(use_dissipation, c20)                   \
+  N(dissipation_frames, c21)                \
+  N(percent_left, c22)                      \
+  N(finer_grid, c18)                        \
+  N(edge_escape, c19)                       \
+  N(buoyancy_mode, c10)                     \
+  N(pressure_force, c12)                    \
+  N(rise_fall, c11)                         \
+  N(random_force, c14)                      \
+  N(initial_random, c15)                    \
+  N(each_random, c16)                       \
+  N(eddy_size, c17)                         \
+  N(output_choice, c29)                     \
+  N(premultiply_foreground, c30)            \
+  N(restart_on_process, c13)                \
+  /* forces */                              \
+  N(remove_net_force, c56)                  \
+  N(use_barriers, c36)                      \
+  N(boundary_layer, c37)                    \
+  N(use_gravity, c38)                       \
+  N(gravity_force, c39)                     \
+  N(gravity_direction, c40)                 \
+  N(use_velocity_a, c42)                    \
+  N(centre_a, c43)                          \
+  N(scale_a_x, c45)                         \
+  N(scale_a_y, c46)                         \
+  N(velocity_a_direction, c47)              \
+  N(vel_add_a, c48)                         \
+  N(use_velocity_b, c49)                    \
+  N(centre_b, c50)                          \
+  N(scale_b_x, c52)                         \
+  N(scale_b_y, c53)                         \
+  N(velocity_b_direction, c54)              \
+  N(vel_add_b, c55)                         \
+  /* sources, sinks, wind 1 and vortex 1 */ \
+  N(source_mode, c66)                       \
+  N(source_strength_setting, c67)           \
+  N(sink_mode, c68)                         \
+  N(sink_strength_setting, c69)             \
+  N(use_wind1, c71)                         \
+  N(wind1_start, c72)                       \
+  N(wind1_end, c74)                         \
+  N(wind1_strength, c76)                    \
+  N(wind1_tight, c77)                       \
+  N(wind1_local, c65)                       \
+  N(use_vortex1, c78)                       \
+  N(vortex1_centre, c79)                    \
+  N(vortex1_radius, c81)                    \
+  N(vortex1_strength, c82)
+
 // List items: I(name prefix, item). The host shows prefix and item; the
 // auxiliary record keeps the item alone.
 #define TIDEWRIGHT_ITEMS_BUOYANCY(I)                                                   \

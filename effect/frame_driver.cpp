@@ -50,18 +50,19 @@ void Tidewright::ProcessFrame() {
   ImageQ4* result = Result.image;
   current_width = result->width;
   current_height = result->height;
-  if (c13.value) restart = 1;
-  texture_diffusion_rate = to_float(static_cast<double>(0.05f) * c24.value);
-  texture_dissipation_rate = c20.value ? dissipation_rate(c21.value, c22.value) : 0.0f;
-  source_strength = to_float(c67.value);
-  sink_strength = to_float(-c69.value);
-  viscosity = std::pow(10.0f, to_float(0.5 * c7.value * 6.0 - 3.0));
+  if (restart_on_process().value) restart = 1;
+  texture_diffusion_rate = to_float(static_cast<double>(0.05f) * diffusion().value);
+  texture_dissipation_rate =
+      use_dissipation().value ? dissipation_rate(dissipation_frames().value, percent_left().value) : 0.0f;
+  source_strength = to_float(source_strength_setting().value);
+  sink_strength = to_float(-sink_strength_setting().value);
+  viscosity = std::pow(10.0f, to_float(0.5 * viscosity_setting().value * 6.0 - 3.0));
 
   bool made = true;
   if (restart || current_width != restart_width || current_height != restart_height) {
     made = Restart();
     // The restart frame of the plain outputs is the input itself.
-    if (made && c29.value <= 2) {
+    if (made && output_choice().value <= 2) {
       image_copy(this, result, Input.image);
       return;
     }
@@ -81,8 +82,8 @@ bool Tidewright::Restart() {
   DropSimulation();
   restart_width = current_width;
   restart_height = current_height;
-  grid_width = grid_height = c18.value ? 256 : 128;
-  random_type = c14.value;
+  grid_width = grid_height = finer_grid().value ? 256 : 128;
+  random_type = random_force().value;
   restart = 0;
 
   simulation = new (std::nothrow) FluidFlow(grid_width, grid_height, FluidFlowCore::METHOD_DIRECT, 0, 0);
@@ -103,30 +104,31 @@ bool Tidewright::Restart() {
   density_field = simulation->create_scalar_field("density");
   temperature_field = simulation->create_scalar_field("temperature");
   if (density_field < 0 || temperature_field < 0) return false;
-  if (c36.value) {
+  if (use_barriers().value) {
     barrier_field = simulation->create_scalar_field("barrier");
     if (barrier_field < 0) return false;
     simulation->set_scalar_field_is_barrier_field(barrier_field);
-    simulation->set_boundary_layer_type(c37.value);
+    simulation->set_boundary_layer_type(boundary_layer().value);
   }
 
-  const float initial = to_float(random_scale * c15.value);
+  const float initial = to_float(random_scale * initial_random().value);
   if (random_type == 1) {
     simulation->add_random_velocity_rectangle(0.0f, 0.0f, 1.0f, 1.0f, initial);
   } else {
-    simulation->set_kolmogorov_k_inertial(to_float(c17.value));
+    simulation->set_kolmogorov_k_inertial(to_float(eddy_size().value));
     simulation->add_kolmogorov_random_velocity_rectangle(0.0f, 0.0f, 1.0f, 1.0f, initial, to_float(frame / 25.0));
   }
 
   // The pressure modes start from a density already holding the picture.
-  if (c10.value == 4 || c10.value == 5) {
+  const ListControlQ4& buoyancy = buoyancy_mode();
+  if (buoyancy.value == 4 || buoyancy.value == 5) {
     simulation->set_scalar_field_is_density_field(density_field, 0.01f);
-    ImageQ4* seed = c10.value == 4 ? Input.image : Alt.image;
+    ImageQ4* seed = buoyancy.value == 4 ? Input.image : Alt.image;
     if (!simulation->insert_imageQ4_LUM_as_scalar(seed, density_field, 1.0f, false, false)) return false;
   }
 
   // "Restart On Process" restarts once, then clears itself in the host.
-  if (c13.value) c13.SetValue(-1.0, 0);
+  if (restart_on_process().value) restart_on_process().SetValue(-1.0, 0);
   return true;
 }
 
@@ -143,7 +145,9 @@ void Tidewright::AddForces() {
     const AngleControlQ4& direction;
     const FloatControlQ4& speed;
   };
-  for (const Region& r : {Region{c42, c43, c45, c46, c47, c48}, Region{c49, c50, c52, c53, c54, c55}}) {
+  for (const Region& r :
+       {Region{use_velocity_a(), centre_a(), scale_a_x(), scale_a_y(), velocity_a_direction(), vel_add_a()},
+        Region{use_velocity_b(), centre_b(), scale_b_x(), scale_b_y(), velocity_b_direction(), vel_add_b()}}) {
     if (!r.on.value) continue;
     const float angle = to_float(r.direction.value * degrees_to_radians);
     const double speed = static_cast<double>(0.1f) * r.speed.value;
@@ -153,17 +157,19 @@ void Tidewright::AddForces() {
   }
 
   flow.set_force(0.0f, 0.0f);
-  const float each = to_float(random_scale * c16.value);
+  const float each = to_float(random_scale * each_random().value);
   if (random_type == 1)
     flow.add_random_force_rectangle(0.0f, 0.0f, 1.0f, 1.0f, each);
   else
     flow.add_kolmogorov_random_force_rectangle(0.0f, 0.0f, 1.0f, 1.0f, each, to_float(frame / 25.0));
 
-  const double wind = c71.value ? static_cast<double>(0.01f) * c76.value : 0.0;
-  flow.add_force_angular_wind(to_float(wind), to_float(c72.x), to_float(c72.y), to_float(c74.x), to_float(c74.y),
-                              to_float(c77.value), c65.value != 0);
-  const double vortex = c78.value ? static_cast<double>(0.01f) * c82.value : 0.0;
-  flow.add_force_vortex(to_float(vortex), to_float(c79.x), to_float(c79.y), to_float(c81.value), 1.0f);
+  const double wind = use_wind1().value ? static_cast<double>(0.01f) * wind1_strength().value : 0.0;
+  flow.add_force_angular_wind(to_float(wind), to_float(wind1_start().x), to_float(wind1_start().y),
+                              to_float(wind1_end().x), to_float(wind1_end().y), to_float(wind1_tight().value),
+                              wind1_local().value != 0);
+  const double vortex = use_vortex1().value ? static_cast<double>(0.01f) * vortex1_strength().value : 0.0;
+  flow.add_force_vortex(to_float(vortex), to_float(vortex1_centre().x), to_float(vortex1_centre().y),
+                        to_float(vortex1_radius().value), 1.0f);
 }
 
 bool Tidewright::Step() {
@@ -173,22 +179,22 @@ bool Tidewright::Step() {
   flow.set_viscosity(viscosity);
   // "Use Barriers" ticked after a restart made without it has no field to
   // fill until the next restart.
-  if (c36.value && has_field(flow, barrier_field) &&
+  if (use_barriers().value && has_field(flow, barrier_field) &&
       !flow.insert_imageQ4_LUM_as_scalar(Barrier.image, barrier_field, 1.0f, false, false))
     return false;
 
   AddForces();
 
-  const double rise = c11.value >= 0.0 ? static_cast<double>(0.1f) * c11.value : 0.0;
-  const double fall = c11.value < 0.0 ? static_cast<double>(0.1f) * -c11.value : 0.0;
-  switch (c10.value) {
+  const double rise = rise_fall().value >= 0.0 ? static_cast<double>(0.1f) * rise_fall().value : 0.0;
+  const double fall = rise_fall().value < 0.0 ? static_cast<double>(0.1f) * -rise_fall().value : 0.0;
+  switch (buoyancy_mode().value) {
     case 2:  // "Input Luma"
     case 3:  // "Alt Luma"
       flow.set_scalar_field_is_density_field(density_field, 0.01f);
       flow.set_scalar_field_is_temperature_field(temperature_field, to_float(static_cast<double>(0.01f) * fall),
                                                  to_float(static_cast<double>(0.01f) * rise));
-      if (!flow.insert_imageQ4_LUM_as_scalar(c10.value == 2 ? Input.image : Alt.image, density_field, 1.0f, false,
-                                             false))
+      if (!flow.insert_imageQ4_LUM_as_scalar(buoyancy_mode().value == 2 ? Input.image : Alt.image, density_field, 1.0f,
+                                             false, false))
         return false;
       flow.copy_scalar_field(density_field, temperature_field);
       flow.add_temperature_dependent_buoyancy_forces(false);
@@ -196,25 +202,25 @@ bool Tidewright::Step() {
     case 4:  // "Pressure Input": a tenth of the picture gathers each frame
       if (!flow.insert_imageQ4_LUM_as_scalar(Input.image, temperature_field, 1.0f, false, false)) return false;
       flow.add_scalar_field(density_field, temperature_field, 0.1f);
-      flow.add_pressure_forces(to_float(c12.value));
+      flow.add_pressure_forces(to_float(pressure_force().value));
       break;
     case 5:  // "Pressure Alt": the alt picture is the density
       if (!flow.insert_imageQ4_LUM_as_scalar(Alt.image, density_field, 1.0f, false, false)) return false;
-      flow.add_pressure_forces(to_float(10.0 * c12.value));
+      flow.add_pressure_forces(to_float(10.0 * pressure_force().value));
       break;
     default:
       break;
   }
 
   // Unticked, the gravity angle keeps its last value.
-  if (c38.value) {
-    flow.set_gravity_angle(to_float(-(90.0 + c40.value)));
-    flow.add_gravitational_forces(to_float(static_cast<double>(0.01f) * c39.value));
+  if (use_gravity().value) {
+    flow.set_gravity_angle(to_float(-(90.0 + gravity_direction().value)));
+    flow.add_gravitational_forces(to_float(static_cast<double>(0.01f) * gravity_force().value));
   } else {
     flow.add_gravitational_forces(0.0f);
   }
-  flow.set_vorticity_confinement(to_float(c8.value));
-  if (c56.value) flow.remove_net_force();
+  flow.set_vorticity_confinement(to_float(swirl().value));
+  if (remove_net_force().value) flow.remove_net_force();
   // The DIRECT step of a solver with storage fails only when memory runs out.
   if (!flow.advance_time_step(true)) return false;
   flow.texture_diffuse_dissipate(texture);
@@ -224,21 +230,22 @@ bool Tidewright::Step() {
 bool Tidewright::Output() {
   FluidFlow& flow = *simulation;
   ImageQ4* result = Result.image;
-  const int output = c29.value;
+  const int output = output_choice().value;
   // The picture moves on only through a whole resampling: a failed one
   // must not replace it.
   if (output >= 1 && output <= 4) {
-    if (!flow.resample_image_using_texture_field(texture, result, c19.value != 0)) return false;
+    if (!flow.resample_image_using_texture_field(texture, result, edge_escape().value != 0)) return false;
     image_copy(this, texture, result);
   }
   switch (output) {
     case 1: return true;
-    case 2: return flow.composite_over_by_alpha(BackG.image, result, result, c30.value != 0);
+    case 2:
+      return flow.composite_over_by_alpha(BackG.image, result, result, premultiply_foreground().value != 0);
     case 3: return flow.composite_over_extract_matte(BackG.image, result, result);
     case 4: return flow.reduce_to_velocity_grid_resolution(result, false);
     case 5: return flow.get_velocity_grid_image(result);
     case 6:
-      if (!c36.value) {
+      if (!use_barriers().value) {
         image_copy(this, result, Barrier.image);
         return true;
       }
@@ -262,7 +269,8 @@ bool Tidewright::AddSourcesAndSinks() {
     ImageQ4* clip;
     float strength;
   };
-  const Feed feeds[2] = {{c66.value, Sources.image, source_strength}, {c68.value, Sinks.image, sink_strength}};
+  const Feed feeds[2] = {{source_mode().value, Sources.image, source_strength},
+                         {sink_mode().value, Sinks.image, sink_strength}};
   for (const Feed& feed : feeds) {
     if (feed.mode != 2 && feed.mode != 3) continue;
     ImageQ4* from = feed.mode == 2 ? Input.image : feed.clip;

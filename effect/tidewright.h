@@ -26,9 +26,11 @@
 #define TIDEWRIGHT_MEMBER(n, record, object, member, page, def, low, high, step, flags, title, \
                           callback, form, rule)                                               \
   TIDEWRIGHT_MEMBER_##object(member)
+#define TIDEWRIGHT_NAMED(name, member) decltype(member)& name() { return member; }
 
 // The clips, the output, the overlay widgets and the control objects, named
-// cN after the host control N they mirror.
+// cN after the host control N they mirror; the ones the frame reads are
+// named after their titles as well (TIDEWRIGHT_CONTROL_NAMES).
 class TidewrightInfo {
  public:
   SourceQ4 Input;    // "1: Flow Clip"
@@ -63,6 +65,7 @@ class TidewrightInfo {
   AngleOverlayQ4 gravity_direction_widget;
 
   TIDEWRIGHT_CONTROLS(TIDEWRIGHT_MEMBER)
+  TIDEWRIGHT_CONTROL_NAMES(TIDEWRIGHT_NAMED)
 };
 
 // Every control object mirroring a host control, in table order, handed

@@ -34,8 +34,8 @@ float ran2_initial_entry(long seed, int entry) {
 
 }  // namespace
 
-// A large positive seed on the very first call used to drive the shuffle
-// index below the table.
+// A large positive seed on the very first call must not drive the shuffle
+// index below the table: the remainders of a negative product would.
 TEST_F(RandomQ4Test, Ran2FirstCallWithLargePositiveSeedStaysInRange) {
   long seed = 2000000000L;
   for (int i = 0; i < 1000; ++i) {
@@ -72,8 +72,8 @@ TEST_F(RandomQ4Test, MinimalStandardSequence) {
   EXPECT_GT(first, 0.0f);
   EXPECT_LT(first, 1.0f);
   const long after_first = fseed;
-  ran1fQ4(&fseed);  // continues without re-seeding
-  EXPECT_NE(fseed, after_first);
+  ran1fQ4(&fseed);  // continues without re-seeding: one plain step of the sequence
+  EXPECT_EQ(fseed, after_first * 16807 % 2147483647);
   long again = -1;
   EXPECT_EQ(ran1fQ4(&again), first);  // a negative seed starts over
   for (int i = 0; i < 200000; ++i) {

@@ -193,12 +193,12 @@ TEST(XfmSampling, FloatAndFixedAgreeForEveryMode) {
   for (int mode = 1; mode <= 6; mode++) EXPECT_LE(worst_difference(small.get(), mode, -3, 43, 33), 2) << mode;
 
   // Across the border the neighbours outside drop to 0, a step of up to
-  // 32767 that the table rounding no longer sees as smooth. Bilinear: the
+  // 32767 that the table rounding does not see as smooth. Bilinear: the
   // 13-bit fraction then costs up to 32767 / 8192 = 4.
   ImagePtr wide = smooth_image(16383, 16000);
   EXPECT_LE(worst_difference(wide.get(), 2, -1, 40, 30), 5);
   // 5-tap: the entries' own rounding (up to 1.5 / 8192 each for negative
-  // entries, 0.5 / 8192 for positive ones) now meets values up to 32383
+  // entries, 0.5 / 8192 for positive ones) here meets values up to 32383
   // next to zeros, about 4 / 8192 of weight per axis.
   for (int mode = 3; mode <= 6; mode++)
     EXPECT_LE(worst_difference(wide.get(), mode, -3, 43, 33), 2 + 32383 * 8 / 8192) << mode;
@@ -207,7 +207,7 @@ TEST(XfmSampling, FloatAndFixedAgreeForEveryMode) {
 TEST(XfmSampling, FloatAndFixedAgreeOnNoise) {
   // Full-range noise, positions whose whole 5 x 5 window lies inside. Each
   // fixed-point table entry is off by up to 1.5 / 8192, which neighbouring
-  // taps up to 32767 apart no longer cancel: several levels per tap. The
+  // taps up to 32767 apart do not cancel: several levels per tap. The
   // bounds sit one level above the worst difference these fixed positions
   // give (nearest reads the same pixel in both arithmetics). Without the
   // weight correction in the fixed-point sampler modes 3, 4 and 5 reach 19,
