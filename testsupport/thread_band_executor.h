@@ -2,6 +2,8 @@
 #define Q4_TESTSUPPORT_THREAD_BAND_EXECUTOR_H
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
 #include "q4_bands.h"
 #include "q4_mp_hooks.h"
@@ -62,6 +64,35 @@ struct ThreadBandExecutor {
       q4_band(k, run.count, run.bands, ShortSplit::to_last, first, last);
     }
     if (last >= first) run.worker(run.object, static_cast<int>(first), static_cast<int>(last));
+  }
+};
+
+// Runs every split of the pool executor, and first hands the worker empty
+// bands (first > last) at the start, middle and end of the range, as a
+// host does when it has more workers than rows.
+struct EmptyBandExecutor {
+  ThreadBandExecutor bands;
+  explicit EmptyBandExecutor(int count) : bands(count) {}
+  static void exec(void* context, mp_worker_fn worker, int count, void* object) {
+    EmptyBandExecutor* self = static_cast<EmptyBandExecutor*>(context);
+    worker(object, 0, -1);
+    worker(object, count / 2, count / 2 - 1);
+    worker(object, count, count - 1);
+    ThreadBandExecutor::exec(&self->bands, worker, count, object);
+  }
+};
+
+// The executors every banded operation is checked with: one, three and
+// eight even bands, uneven bands, and empty bands before the real ones.
+struct BandSplits {
+  ThreadBandExecutor one{1}, three{3}, eight{8}, uneven{5, true};
+  EmptyBandExecutor empty{4};
+  std::vector<std::pair<void*, mp_exec_fn>> all() {
+    return {{&one, ThreadBandExecutor::exec},
+            {&three, ThreadBandExecutor::exec},
+            {&eight, ThreadBandExecutor::exec},
+            {&uneven, ThreadBandExecutor::exec},
+            {&empty, EmptyBandExecutor::exec}};
   }
 };
 

@@ -1,5 +1,5 @@
-#ifndef HOST_TESTS_PROGRAM_RUN_H
-#define HOST_TESTS_PROGRAM_RUN_H
+#ifndef Q4_TESTSUPPORT_PROGRAM_RUN_H
+#define Q4_TESTSUPPORT_PROGRAM_RUN_H
 
 // Running programs and handling files in the tests' throw-away home folder.
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fluid_test_support.h"
+#include "thread_band_executor.h"
 
 namespace {
 
