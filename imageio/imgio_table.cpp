@@ -18,7 +18,6 @@
 #include "imgio_sun.h"
 #include "imgio_symbolics.h"
 #include "imgio_targa.h"
-#include "imgio_test_hook.h"
 #include "imgio_tiff.h"
 #include "imgio_vertigo.h"
 #include "imgio_yuv.h"
@@ -59,12 +58,10 @@ const builtin_format builtin[IMGIO_FORMATS] = {
     {"jpeg", "jpg", "%s.%4.4d", IMGIO_TOP_FIRST, "JPEG", &jpeg_driver},
 };
 
-const imgio_driver* plugged[IMGIO_FORMATS];
-
 const int64_t default_max_pixels = int64_t(1) << 28;
 
 imgio_driver operations_of(int index) {
-  const imgio_driver* driver = plugged[index] ? plugged[index] : builtin[index].driver;
+  const imgio_driver* driver = builtin[index].driver;
   return driver ? *driver : imgio_driver{};
 }
 
@@ -225,11 +222,4 @@ int imgsizeok(int64_t width, int64_t height) {
   }
   // Divided, not multiplied: a product of two large sides would overflow.
   return width <= cap / height;
-}
-
-int imgio_plug_driver(int index, const imgio_driver* driver) {
-  if (index < 1 || index >= IMGIO_FORMATS) return 1;
-  plugged[index] = driver;
-  imgsystem.formats[index].ops = operations_of(index);
-  return 0;
 }

@@ -13,7 +13,7 @@
 
 #include "imgio.h"
 #include "imgio_messages.h"
-#include "imgio_test_hook.h"
+#include "imgio_plug.h"
 
 // One stored picture: samples R, G, B, A per pixel, file line y first at
 // y * width * 4; 8-bit files hold 0..255, 16-bit files 0..65535.
