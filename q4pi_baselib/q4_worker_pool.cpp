@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -22,10 +23,13 @@ namespace {
 thread_local bool in_task = false;
 
 // How long a thread between runs, or a caller waiting for the last index,
-// watches for the next event before it sleeps. Longer than the gap between
-// the forks of a pressure solve, short enough that a pool sharing its cores
-// hands them back within a fraction of a scheduler's time slice.
-constexpr std::chrono::microseconds spin_time(200);
+// watches for the next event before it sleeps. Longer than the gaps between
+// the forks of a simulation step (the serial work between its stages): a
+// thread woken through the kernel arrives late for the next fork, and on a
+// shared machine often later than the caller's patience. Short enough that
+// a pool between frames hands its cores back within a scheduler's time
+// slice.
+constexpr std::chrono::microseconds spin_time(1000);
 
 // Most indices a run hands out, and most runners: they travel in 16 bits.
 constexpr int max_count = 0xffff;
@@ -33,24 +37,26 @@ constexpr int max_count = 0xffff;
 // its indices on the threads it has.
 constexpr int max_threads = 1024;
 
-// Spins until ready() or the spin time has passed; true when ready. Time
-// the thread spent held back by the system is not spin time: a thread that
-// slept through its look would otherwise sleep on as it wakes, and each
-// wake-up through the kernel makes it late for the next run.
+// The processor time the calling thread has had, in nanoseconds.
+long long thread_time_ns() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Spins until ready() or the thread has spun for the spin time; true when
+// ready. The thread's own processor time is what counts: time it was held
+// back by the system is not spin time (a thread that slept through its look
+// would otherwise sleep on as it wakes, and each wake-up through the kernel
+// makes it late for the next run), and a pause that takes microseconds
+// under virtualisation is.
 template <typename Ready>
 bool spin_until(Ready ready) {
-  constexpr std::chrono::microseconds longest_look(5);
-  auto last = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::duration spun(0);
+  const long long until = thread_time_ns() + std::chrono::nanoseconds(spin_time).count();
   for (unsigned i = 1;; ++i) {
     if (ready()) return true;
     Q4_CPU_RELAX();
-    if ((i & 31) == 0) {
-      const auto now = std::chrono::steady_clock::now();
-      spun += std::min<std::chrono::steady_clock::duration>(now - last, longest_look);
-      last = now;
-      if (spun >= spin_time) return ready();
-    }
+    if ((i & 31) == 0 && thread_time_ns() >= until) return ready();
   }
 }
 

@@ -6,10 +6,11 @@
 // processes. The stand-in host's sparkMpFork and the tests' band executor
 // both run on it, so no caller starts threads per call.
 //
-// Between runs a thread spins briefly, since a simulation step forks every
-// few microseconds and a wake-up through the kernel costs more than the
-// work of a small band, and then sleeps: an idle pool, or one sharing its
-// cores with other programs, takes no processor time that others need.
+// Between runs a thread spins for a millisecond of its own time, since a
+// simulation step forks every few microseconds and a wake-up through the
+// kernel costs more than the work of a small band, and then sleeps: an idle
+// pool, or one sharing its cores with other programs, takes no processor
+// time that others need.
 
 typedef void (*q4_pool_task)(void* context, int index, int workers);
 
