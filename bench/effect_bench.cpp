@@ -7,10 +7,9 @@
 // diffusion, dissipation, over the background), on 1 and 8 workers, each
 // alone on the machine and beside another process that spins on the last
 // processor, as a host's interface, playback and disk threads run beside a
-// plug-in. The first clip is a still of the renderer's built-in clip, as
-// the renderer feeds it: the picture drives the flow, and so the work of
-// the pressure solve (a synthetic ramp needs half as many half-sweeps). The
-// other clips (barriers, sink) are the stand-in host's pattern.
+// plug-in. The first clip, whose picture drives the flow, is a still of
+// the renderer's built-in clip, as the renderer feeds it; the other clips
+// (barriers, sink) are the stand-in host's pattern.
 //
 // Counters, in ms a frame: the step as the solver times it, averaged over
 // the timed frames (step_ms, of it velocity_ms and scalar_ms for all scalar
