@@ -1,5 +1,10 @@
 #include "help_topic.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,26 +23,36 @@ bool format_fits(char* out, size_t size, const char* format, Args... args) {
   return n >= 0 && (size_t)n < size;
 }
 
-// Wraps text in single quotes for the shell, so blanks and shell characters
-// stay one argument. A quote cannot stand inside single quotes: it closes
-// them, adds an escaped quote and reopens them. False when it would not fit.
-bool shell_quote_fits(char* out, size_t size, const char* text) {
-  size_t n = 0;
-  const auto put = [&](const char* s) {
-    for (; *s; ++s) {
-      if (n + 1 >= size) return false;
-      out[n++] = *s;
+// Starts the program in the background with the arguments, as a grandchild
+// whose parent exits at once, so that no zombie waits for this process to
+// reap it. True when the program was started: the pipe closes on its exec,
+// or carries the exec's error back. execvp in the forked child reads PATH
+// without allocating, so it is safe in a copy of a process with threads.
+bool start_detached(const char* program, char* const argv[]) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  const pid_t child = fork();
+  if (child == 0) {
+    const pid_t grandchild = fork();
+    if (grandchild == 0) {
+      execvp(program, argv);
+      const int error = errno;
+      _exit(write(report[1], &error, sizeof error) == sizeof error ? 127 : 126);
     }
-    return true;
-  };
-  bool ok = put("'");
-  for (const char* c = text; ok && *c; ++c) {
-    const char one[2] = {*c, '\0'};
-    ok = put(*c == '\'' ? "'\\''" : one);
+    _exit(grandchild < 0 ? 1 : 0);
   }
-  ok = ok && put("'");
-  out[n] = '\0';
-  return ok;
+  close(report[1]);
+  int status = 0;
+  // A host that ignores SIGCHLD reaps the child itself; the pipe still says
+  // whether the browser started.
+  const bool forked = child > 0 && (waitpid(child, &status, 0) != child ||
+                                    (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+  int error = 0;
+  ssize_t got;
+  while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  return forked && got == 0;
 }
 
 }  // namespace
@@ -56,10 +71,11 @@ int display_help_topic(const char* topic) {
   char* dot = std::strrchr(stem, '.');
   if (dot && dot != stem) *dot = '\0';
   if (!format_fits(page, sizeof page, "file:%s/%s.htm", help_dir, stem)) return 1;
-  char quoted[sizeof command];
-  if (!shell_quote_fits(quoted, sizeof quoted, page)) return 1;
-  if (!format_fits(command, sizeof command, "%s %s %s %s &", browser, "-geometry", "+50+50",
-                   quoted))
+  // The command line as the framework's buffer holds it: its limit holds
+  // for the browser and its arguments, which go to it without a shell.
+  if (!format_fits(command, sizeof command, "%s %s %s %s &", browser, "-geometry", "+50+50", page))
     return 1;
-  return std::system(command) == -1 ? 1 : 0;
+  char geometry[] = "-geometry", position[] = "+50+50";
+  char* const argv[] = {const_cast<char*>(browser), geometry, position, page, nullptr};
+  return start_detached(browser, argv) ? 0 : 1;
 }

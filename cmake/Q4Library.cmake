@@ -21,7 +21,7 @@ function(q4_library name)
   endif()
 
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
-  if(tests)
+  if(tests AND Q4_BUILD_TESTS)
     add_executable(${name}_tests ${tests})
     target_include_directories(${name}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
     target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} q4_test_main GTest::gtest)

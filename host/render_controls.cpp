@@ -1,8 +1,6 @@
 #include "render_controls.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -83,23 +81,20 @@ bool all_digits(const std::string& text) {
   return true;
 }
 
-template <typename Record>
-bool parse_float(const Record* record, const std::string& text, double& value, std::string& error,
-                 const std::string& what) {
+// A number for a float or integer control: any finite number (integers
+// whole), brought into the control's range by the one clamping rule.
+bool parse_number(const StandinControlEntry& control, const std::string& text, double& value,
+                  std::string& error, std::string& warning) {
+  const bool whole = control.kind == standin_int;
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  // Compared as the float the record will hold, so that the range's own
-  // limits, typed as decimals, are accepted.
-  const bool number = !text.empty() && !*end && std::isfinite(v) && std::fabs(v) <= FLT_MAX;
-  const float f = number ? static_cast<float>(v) : 0.0f;
-  if (!number || f < record->min || f > record->max) {
-    error = (number ? "value " : "not a number: ") + text + " of " + what +
-            (number ? " is out of its range " + number_text(record->min) + " .. " +
-                          number_text(record->max)
-                    : "");
+  if (text.empty() || *end || !std::isfinite(v) || (whole && v != std::floor(v))) {
+    error = std::string(whole ? "not an integer: " : "not a number: ") + text + " of " + describe(control);
     return false;
   }
-  value = f;
+  value = v;
+  const std::string note = standin_clamp_value(control.kind, control.record, value);
+  if (!note.empty()) warning = "value " + text + " of " + describe(control) + " " + note;
   return true;
 }
 
@@ -141,29 +136,13 @@ bool find_control(const std::vector<StandinControlEntry>& controls, const std::s
 }
 
 bool parse_control_value(const StandinControlEntry& control, const std::string& text,
-                         double& value, std::string& error) {
+                         double& value, std::string& error, std::string& warning) {
   const std::string what = describe(control);
+  warning.clear();
   switch (control.kind) {
     case standin_float:
-      return parse_float(static_cast<const SparkFloat*>(control.record), text, value, error, what);
     case standin_user_float:
-      return parse_float(static_cast<const SparkUserFloat*>(control.record), text, value, error, what);
-    case standin_int: {
-      const SparkInt* record = static_cast<const SparkInt*>(control.record);
-      errno = 0;
-      char* end = nullptr;
-      const long long v = std::strtoll(text.c_str(), &end, 10);
-      const bool number = !text.empty() && !*end && errno == 0;
-      if (!number || v < record->min || v > record->max) {
-        error = (number ? "value " : "not an integer: ") + text + " of " + what +
-                (number ? " is out of its range " + std::to_string(record->min) + " .. " +
-                              std::to_string(record->max)
-                        : "");
-        return false;
-      }
-      value = static_cast<double>(v);
-      return true;
-    }
+    case standin_int: return parse_number(control, text, value, error, warning);
     case standin_boolean: {
       const std::string word = lower(trimmed(text));
       if (word != "on" && word != "off") {

@@ -23,12 +23,14 @@ std::string control_name(const StandinControlEntry& control);
 bool find_control(const std::vector<StandinControlEntry>& controls, const std::string& name,
                   StandinControlEntry& found, std::string& error, bool button = false);
 
-// The record value TEXT gives the control: a number within the range for
-// floats and integers, an item name (case and trailing blanks ignored) for
-// a list (its 0-based index), "on" or "off" for a checkbox. False with a
-// one-line reason.
+// The record value TEXT gives the control: a finite number for floats and
+// integers (whole for integers), brought into the range with a warning
+// when it lies outside ("value 1e40 of control 7 (Viscosity) is out of its
+// range 1e-05 .. 1: clamped to 1", else empty); an item name (case and
+// trailing blanks ignored) for a list (its 0-based index), "on" or "off"
+// for a checkbox. False with a one-line reason.
 bool parse_control_value(const StandinControlEntry& control, const std::string& text,
-                         double& value, std::string& error);
+                         double& value, std::string& error, std::string& warning);
 
 // Writes a value parse_control_value accepted into the record.
 void set_control_value(const StandinControlEntry& control, double value);

@@ -167,15 +167,18 @@ bool read_events(const std::string& path, int first, int last, std::vector<Rende
 }
 
 bool resolve_events(const std::vector<StandinControlEntry>& controls, const std::string& path,
-                    std::vector<RenderEvent>& events, std::string& error) {
+                    std::vector<RenderEvent>& events, std::vector<std::string>& warnings,
+                    std::string& error) {
   for (RenderEvent& event : events) {
     if (event.kind != RenderEvent::set && event.kind != RenderEvent::push) continue;
     const bool button = event.kind == RenderEvent::push;
+    std::string warning;
     if (!find_control(controls, event.name, event.control, error, button) ||
-        (!button && !parse_control_value(event.control, event.word, event.value, error))) {
+        (!button && !parse_control_value(event.control, event.word, event.value, error, warning))) {
       error = at_line(path, event.line) + error;
       return false;
     }
+    if (!warning.empty()) warnings.push_back(at_line(path, event.line) + warning);
   }
   return true;
 }

@@ -49,8 +49,10 @@ bool read_events(const std::string& path, int first, int last, std::vector<Rende
                  std::string& error);
 
 // Finds the control each set and push names and checks the value a set
-// gives it. False with "FILE:LINE: reason".
+// gives it, clamped into range as --set clamps it (a warning "FILE:LINE:
+// value ..." for each). False with "FILE:LINE: reason".
 bool resolve_events(const std::vector<StandinControlEntry>& controls, const std::string& path,
-                    std::vector<RenderEvent>& events, std::string& error);
+                    std::vector<RenderEvent>& events, std::vector<std::string>& warnings,
+                    std::string& error);
 
 #endif

@@ -9,7 +9,10 @@ extern "C" int sparkMemRegisterBuffer(void) {
   {
     std::lock_guard<std::mutex> lock(state.mutex);
     id = standin_temp_base + state.temp_count++;
-    standin_size_buffer(state, state.buffers[id]);
+    // Registered all the same: it gives no pixels, which refuses the frame.
+    if (!standin_size_buffer(state, state.buffers[id]))
+      state.short_of = "the temporary buffer " + std::to_string(id) + " the plug-in registered, " +
+                       standin_buffer_text(state);
   }
   standin_logf("sparkMemRegisterBuffer() = %d", id);
   return id;

@@ -24,8 +24,13 @@ enum { standin_first_clip = 1, standin_last_clip = 7, standin_temp_base = 100 };
 // Sets the frame size and depth (24: packed 8-bit RGB; 48 or 64: 12-bit,
 // three 16-bit words a pixel) and (re)allocates the clip buffers and every
 // registered temporary buffer. Any other depth is refused (false) and
-// changes nothing.
+// changes nothing. False too when the buffers cannot be allocated: then
+// every buffer is empty and standin_short_of names them.
 bool standin_set_frame(int width, int height, int depth);
+// The buffers the host last could not allocate ("the host's 7 frame buffers
+// of 12000x12000 at depth 24, 432 MB each"; a temporary buffer that cannot
+// be had is registered without pixels), empty when none.
+std::string standin_short_of();
 int standin_frame_width();
 int standin_frame_height();
 bool standin_deep12();
@@ -91,6 +96,12 @@ struct StandinControlEntry {
 };
 // Every registered record: value controls in number order, then strings.
 std::vector<StandinControlEntry> standin_controls();
+// The one rule for values beyond a control's range, from the command line,
+// events or a setup file: a finite value outside it (floats compared as the
+// record holds them; lists by item index, checkboxes 0 and 1) is brought to
+// the nearer end, and the text for the warning ("is out of its range 0 ..
+// 100: clamped to 100") returned; empty when the value lies inside.
+std::string standin_clamp_value(StandinControlKind kind, const void* record, double& value);
 // Writes value into a value control's record as its own type (truncated for
 // integers); buttons and strings hold no value and are left alone.
 void standin_store_value(StandinControlKind kind, void* record, double value);
@@ -136,6 +147,12 @@ std::vector<std::string> standin_take_dialogue_warnings();
 // inside it.
 bool standin_take_viewer_mark();
 int standin_cursor();
+
+// --- messages ----------------------------------------------------------------
+// With a plug-in name, every sparkMessage and sparkError is also shown as one
+// line on the standard error: "NAME: TEXT", "NAME: error: TEXT" (line ends
+// become blanks). Empty: only logged, as after standin_reset.
+void standin_show_messages(const std::string& plugin);
 
 // --- call log --------------------------------------------------------------
 // Every service call as "name(arguments)". Logging can be switched off for

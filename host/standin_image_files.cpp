@@ -1,5 +1,5 @@
-// PPM and PNG frame files behind one table of extensions, and every format
-// of the image-file library through its front end.
+// PPM and PNG frame files behind one table of extensions, every format of
+// the image-file library, and the writing of frames whole or not at all.
 #include "standin_image_files.h"
 
 #include <png.h>
@@ -15,8 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image_data.h"
-#include "imagelib_fileio.h"
+#include "standin_library_files.h"
 
 namespace {
 
@@ -32,6 +31,18 @@ bool size_ok(int width, int height) {
 size_t sample_count(const FrameImage& image) {
   return static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3;
 }
+
+}  // namespace
+
+bool frame_image_allocate(FrameImage& image, std::string& error) {
+  const size_t count = image.width > 0 && image.height > 0 ? sample_count(image) : 0;
+  if (image.samples.Allocate(count)) return true;
+  error = "not enough memory for a " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+          " picture (" + standin_size_text(static_cast<double>(count) * sizeof(uint16_t)) + ")";
+  return false;
+}
+
+namespace {
 
 // --- PPM ----------------------------------------------------------------
 
@@ -51,6 +62,10 @@ bool ppm_number(FILE* file, long& value) {
   return c != EOF && std::isspace(c);
 }
 
+// The samples as the file holds them, 1 or 2 big-endian bytes each, are read
+// into the start of the samples' own block and widened in place from the
+// end: sample i is written at bytes 2i and 2i + 1, never before its own
+// bytes are read, so the picture needs no second block.
 bool read_ppm(FILE* file, FrameImage& image, std::string& error) {
   long width = 0, height = 0, maxval = 0;
   if (std::fgetc(file) != 'P' || std::fgetc(file) != '6') {
@@ -65,35 +80,49 @@ bool read_ppm(FILE* file, FrameImage& image, std::string& error) {
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
   image.maxval = static_cast<int>(maxval);
-  const size_t bytes = maxval > 255 ? 2 : 1;
-  std::vector<unsigned char> raw(sample_count(image) * bytes);
-  if (std::fread(raw.data(), 1, raw.size(), file) != raw.size()) {
+  if (!frame_image_allocate(image, error)) return false;
+  const bool wide = maxval > 255;
+  const size_t count = image.samples.size();
+  unsigned char* raw = reinterpret_cast<unsigned char*>(image.samples.data());
+  if (std::fread(raw, wide ? 2 : 1, count, file) != count) {
     error = "PPM file ends before its last pixel";
     return false;
   }
-  image.samples.resize(sample_count(image));
-  for (size_t i = 0; i < image.samples.size(); ++i) {
-    const unsigned v = bytes == 2 ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i];
-    if (v > static_cast<unsigned>(maxval)) {
-      error = "PPM sample above its maxval";
-      return false;
-    }
+  bool above = false;
+  for (size_t i = count; i-- > 0;) {
+    const unsigned v = wide ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i];
+    above = above || v > static_cast<unsigned>(maxval);
     image.samples[i] = static_cast<uint16_t>(v);
   }
-  return true;
+  if (above) error = "PPM sample above its maxval";
+  return !above;
 }
 
-bool write_ppm(FILE* file, const FrameImage& image, std::string&) {
+// A working row of the writers; small beside the picture, but still asked
+// for without throwing.
+bool row_buffer(StandinArray<unsigned char>& row, size_t bytes, std::string& error) {
+  if (row.Allocate(bytes)) return true;
+  error = "not enough memory for a row of " + std::to_string(bytes) + " bytes";
+  return false;
+}
+
+bool write_ppm(FILE* file, const FrameImage& image, std::string& error) {
+  const bool wide = image.maxval > 255;
+  const size_t count = static_cast<size_t>(image.width) * 3;
+  StandinArray<unsigned char> row;
+  if (!row_buffer(row, count * (wide ? 2 : 1), error)) return false;
   if (std::fprintf(file, "P6\n%d %d\n%d\n", image.width, image.height, image.maxval) < 0)
     return false;
-  const bool wide = image.maxval > 255;
-  std::vector<unsigned char> raw;
-  raw.reserve(image.samples.size() * (wide ? 2 : 1));
-  for (uint16_t v : image.samples) {
-    if (wide) raw.push_back(static_cast<unsigned char>(v >> 8));
-    raw.push_back(static_cast<unsigned char>(v & 255));
+  for (int y = 0; y < image.height; ++y) {
+    const uint16_t* in = image.samples.data() + static_cast<size_t>(y) * count;
+    unsigned char* out = row.data();
+    for (size_t i = 0; i < count; ++i) {
+      if (wide) *out++ = static_cast<unsigned char>(in[i] >> 8);
+      *out++ = static_cast<unsigned char>(in[i] & 255);
+    }
+    if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) return false;
   }
-  return std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
+  return true;
 }
 
 // --- PNG ----------------------------------------------------------------
@@ -114,10 +143,12 @@ void png_failed(png_structp png, png_const_charp message) {
 
 void png_warned(png_structp, png_const_charp) {}
 
-// Reads into raw (rows of 3 samples a pixel, 1 or 2 big-endian bytes each);
-// the vector lives in the caller's frame, beyond the jump.
-bool png_read_raw(FILE* file, std::vector<unsigned char>& raw, int& width, int& height, int& depth,
-                  PngErrors& errors) {
+// Reads the picture as 8- or 16-bit RGB rows straight into the samples'
+// block (16-bit samples swapped to the machine's order); an 8-bit row fills
+// the first half of its place and is widened in place from its end. The
+// image and the reason for a picture too large for memory live in the
+// caller's frame, beyond the jump.
+bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors, std::string& memory) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_failed, png_warned);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -133,25 +164,32 @@ bool png_read_raw(FILE* file, std::vector<unsigned char>& raw, int& width, int& 
   }
   png_init_io(png, file);
   png_read_info(png, info);
-  width = static_cast<int>(png_get_image_width(png, info));
-  height = static_cast<int>(png_get_image_height(png, info));
-  if (!size_ok(width, height)) png_error(png, "image too large");
+  image.width = static_cast<int>(png_get_image_width(png, info));
+  image.height = static_cast<int>(png_get_image_height(png, info));
+  if (!size_ok(image.width, image.height)) png_error(png, "image too large");
   // Every colour type arrives as 8- or 16-bit RGB without alpha.
   png_set_expand(png);
   png_set_gray_to_rgb(png);
   png_set_strip_alpha(png);
+  png_set_swap(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   depth = png_get_bit_depth(png, info);
-  const size_t row_bytes = png_get_rowbytes(png, info);
-  if (png_get_channels(png, info) != 3 || row_bytes != static_cast<size_t>(width) * 3 * (depth / 8))
+  const size_t count = static_cast<size_t>(image.width) * 3;
+  if (png_get_channels(png, info) != 3 || png_get_rowbytes(png, info) != count * (depth / 8))
     png_error(png, "unexpected PNG layout");
-  raw.resize(row_bytes * static_cast<size_t>(height));
-  rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(height)));
+  if (!frame_image_allocate(image, memory)) png_error(png, "");
+  rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(image.height)));
   if (!rows) png_error(png, "out of memory");
-  for (int y = 0; y < height; ++y) rows[y] = raw.data() + row_bytes * static_cast<size_t>(y);
+  for (int y = 0; y < image.height; ++y)
+    rows[y] = reinterpret_cast<png_bytep>(image.samples.data() + count * static_cast<size_t>(y));
   png_read_image(png, rows);
   png_read_end(png, nullptr);
+  for (int y = 0; depth == 8 && y < image.height; ++y) {
+    uint16_t* row = image.samples.data() + count * static_cast<size_t>(y);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(row);
+    for (size_t i = count; i-- > 0;) row[i] = bytes[i];
+  }
   std::free(rows);
   png_destroy_read_struct(&png, &info, nullptr);
   return true;
@@ -164,22 +202,20 @@ bool read_png(FILE* file, FrameImage& image, std::string& error) {
     return false;
   }
   std::rewind(file);
-  std::vector<unsigned char> raw;
   PngErrors errors{};
   int depth = 8;
-  if (!png_read_raw(file, raw, image.width, image.height, depth, errors)) {
-    error = std::string("bad PNG file: ") + errors.message;
+  std::string memory;
+  if (!png_read_rows(file, image, depth, errors, memory)) {
+    error = memory.empty() ? std::string("bad PNG file: ") + errors.message : memory;
     return false;
   }
   image.maxval = depth == 16 ? 65535 : 255;
-  image.samples.resize(sample_count(image));
-  for (size_t i = 0; i < image.samples.size(); ++i)
-    image.samples[i] = static_cast<uint16_t>(depth == 16 ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i]);
   return true;
 }
 
-bool png_write_raw(FILE* file, const std::vector<unsigned char>& raw, int width, int height,
-                   int depth, PngErrors& errors) {
+// Row by row through `row` (big-endian samples, RGB or RGBA with a solid
+// matte), which lives in the caller's frame.
+bool png_write_rows(FILE* file, const FrameImage& image, int depth, unsigned char* row, PngErrors& errors) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, png_failed, png_warned);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -192,113 +228,40 @@ bool png_write_raw(FILE* file, const std::vector<unsigned char>& raw, int width,
     return false;
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height),
+               depth, image.matte ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  const size_t row_bytes = static_cast<size_t>(width) * 3 * (depth / 8);
-  for (int y = 0; y < height; ++y)
-    png_write_row(png, raw.data() + row_bytes * static_cast<size_t>(y));
+  const unsigned to = depth == 16 ? 65535 : 255;
+  const size_t count = static_cast<size_t>(image.width) * 3;
+  for (int y = 0; y < image.height; ++y) {
+    const uint16_t* in = image.samples.data() + count * static_cast<size_t>(y);
+    unsigned char* out = row;
+    for (size_t i = 0; i < count; ++i) {
+      const unsigned v = rescale_sample(in[i], static_cast<unsigned>(image.maxval), to);
+      if (depth == 16) *out++ = static_cast<unsigned char>(v >> 8);
+      *out++ = static_cast<unsigned char>(v & 255);
+      if (image.matte && i % 3 == 2)
+        for (int byte = 0; byte < depth / 8; ++byte) *out++ = 255;
+    }
+    png_write_row(png, row);
+  }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   return true;
 }
 
 bool write_png(FILE* file, const FrameImage& image, std::string& error) {
-  const bool wide = image.maxval > 255;
-  const unsigned to = wide ? 65535 : 255;
-  std::vector<unsigned char> raw;
-  raw.reserve(image.samples.size() * (wide ? 2 : 1));
-  for (uint16_t s : image.samples) {
-    const unsigned v = rescale_sample(s, static_cast<unsigned>(image.maxval), to);
-    if (wide) raw.push_back(static_cast<unsigned char>(v >> 8));
-    raw.push_back(static_cast<unsigned char>(v & 255));
-  }
+  const int depth = image.maxval > 255 ? 16 : 8;
+  StandinArray<unsigned char> row;
+  if (!row_buffer(row, static_cast<size_t>(image.width) * (image.matte ? 4 : 3) * (depth / 8), error))
+    return false;
   PngErrors errors{};
-  if (!png_write_raw(file, raw, image.width, image.height, wide ? 16 : 8, errors)) {
+  if (!png_write_rows(file, image, depth, row.data(), errors)) {
     error = std::string("cannot encode PNG: ") + errors.message;
     return false;
   }
   return true;
-}
-
-// --- formats of the image-file library -----------------------------------
-
-// Every other extension the image-file library knows, read and written
-// through its front end as image_data (rows bottom first, any type).
-bool library_knows(const std::string& extension) {
-  for (int i = 0; i < image_io_number_of_formats(); ++i)
-    if (extension == image_io_get_format_extension(i)) return true;
-  return false;
-}
-
-// A sample of image_data as 0..65535 (byte, word, word32 or float 0..1).
-unsigned library_sample(const image_data* image, const unsigned char* row, int index) {
-  switch (image->pixel_type) {
-    case 0:
-      return rescale_sample(row[index], 255, 65535);
-    case 1:
-      return reinterpret_cast<const uint16_t*>(row)[index];
-    case 2:
-      return reinterpret_cast<const uint32_t*>(row)[index] >> 16;
-    default: {
-      const float v = reinterpret_cast<const float*>(row)[index];
-      // NaN fails both tests and counts as black.
-      return v >= 1.0f ? 65535u : v > 0.0f ? static_cast<unsigned>(v * 65535.0f + 0.5f) : 0u;
-    }
-  }
-}
-
-bool read_library(const std::string& path, FrameImage& frame, std::string& error) {
-  image_data* image = read_image_sequence_file(path.c_str(), -1, nullptr);
-  if (!image) {
-    error = "cannot read the image file";
-    return false;
-  }
-  frame.width = image->width;
-  frame.height = image->height;
-  frame.maxval = image->pixel_type == 0 ? 255 : 65535;
-  frame.samples.resize(sample_count(frame));
-  // One channel is grey, two grey and alpha; the first three are R, G, B.
-  const int c = image->channels;
-  const int g = c >= 3 ? 1 : 0, b = c >= 3 ? 2 : 0;
-  for (int y = 0; y < frame.height; ++y) {
-    const unsigned char* row = image_row(image, frame.height - 1 - y);
-    uint16_t* out = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
-    for (int x = 0; x < frame.width; ++x, out += 3) {
-      const unsigned v[3] = {library_sample(image, row, x * c), library_sample(image, row, x * c + g),
-                             library_sample(image, row, x * c + b)};
-      for (int k = 0; k < 3; ++k)
-        out[k] = static_cast<uint16_t>(frame.maxval == 255 ? rescale_sample(v[k], 65535, 255) : v[k]);
-    }
-  }
-  image_data_delete(image);
-  return true;
-}
-
-bool write_library(const std::string& path, const FrameImage& frame, std::string& error) {
-  const bool wide = frame.maxval > 255;
-  image_data* image = image_data_create(frame.width, frame.height, 3, wide ? 1 : 0, 1);
-  if (!image) {
-    error = "out of memory";
-    return false;
-  }
-  const unsigned to = wide ? 65535 : 255;
-  for (int y = 0; y < frame.height; ++y) {
-    unsigned char* row = image_row(image, frame.height - 1 - y);
-    const uint16_t* in = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
-    for (int i = 0; i < frame.width * 3; ++i) {
-      const unsigned v = rescale_sample(in[i], static_cast<unsigned>(frame.maxval), to);
-      if (wide)
-        reinterpret_cast<uint16_t*>(row)[i] = static_cast<uint16_t>(v);
-      else
-        row[i] = static_cast<unsigned char>(v);
-    }
-  }
-  const bool ok = write_image_sequence_file(image, path.c_str(), -1, nullptr);
-  image_data_delete(image);
-  if (!ok) error = "cannot write the image file";
-  return ok;
 }
 
 // --- the table ----------------------------------------------------------
@@ -334,7 +297,7 @@ const Format* format_of(const std::string& path) {
 }  // namespace
 
 bool image_file_known(const std::string& path) {
-  return format_of(path) != nullptr || library_knows(extension_of(path));
+  return format_of(path) != nullptr || library_format_known(extension_of(path));
 }
 
 bool image_file_read(const std::string& path, FrameImage& image, std::string& error) {
@@ -355,7 +318,7 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
     std::fclose(file);
   } else {
     std::fclose(file);
-    ok = read_library(path, image, reason);
+    ok = library_read(path, extension_of(path), image, reason);
   }
   if (!ok) error = path + ": " + reason;
   return ok;
@@ -398,6 +361,9 @@ bool write_own_format(const Format& format, const std::string& path, const Frame
   }
   make_public(temporary, 0666);
   bool ok = format.write(file, image, reason);
+  // A write the stream refused has the system's reason (a full disk, a
+  // file size limit); the writers' own reasons are about the picture.
+  if (!ok && std::ferror(file)) reason = system_reason();
   if (std::fclose(file) != 0 && ok) {
     ok = false;
     reason = system_reason();
@@ -422,8 +388,7 @@ bool write_library_format(const std::string& path, const FrameImage& image, std:
     reason = system_reason();
     return false;
   }
-  bool ok = write_library(temporary + "/" + name, image, reason);
-  if (!ok && reason.empty()) reason = system_reason();
+  bool ok = library_write(temporary + "/" + name, extension_of(path), image, reason);
   std::vector<std::string> entries;
   if (DIR* dir = opendir(temporary.c_str())) {
     while (const dirent* entry = readdir(dir))

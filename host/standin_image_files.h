@@ -3,32 +3,41 @@
 
 // Frame images in files, chosen by the file name's extension (case ignored):
 // ".ppm" (binary, any maxval up to 65535), ".png" (through libpng; read in
-// any colour type, written as 8-bit RGB up to maxval 255, else 16-bit) and
+// any colour type, written as 8-bit RGB up to maxval 255, else 16-bit),
 // every format of the image-file library's front end (".tif", ".jpg", ".tq4"
-// and the rest), written 8-bit up to maxval 255, else 16-bit where the
-// format holds it. Every read and write of the host program goes through
-// these two calls.
+// and the rest) and ".cin" through that library's Cineon driver, written
+// 8-bit up to maxval 255, else 16-bit where the format holds it. Every read
+// and write of the host program goes through these two calls.
 
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "standin_array.h"
 
 // RGB samples of 0..maxval, top row first, three a pixel.
 struct FrameImage {
   int width = 0;
   int height = 0;
   int maxval = 255;
-  std::vector<uint16_t> samples;
+  // A frame of depth 64 carries a matte: a 16-bit PNG is then written as
+  // RGBA. The host's buffers hold no matte channel, so the matte is solid.
+  bool matte = false;
+  StandinArray<uint16_t> samples;
 };
+
+// Zeroed samples for the image's width and height; false with "not enough
+// memory for a WxH picture (S)" when they cannot be had.
+bool frame_image_allocate(FrameImage& image, std::string& error);
 
 bool image_file_known(const std::string& path);
 
-// False with a one-line reason when the file is missing, unreadable or not
-// a whole image of a known format.
+// False with a one-line reason when the file is missing, unreadable, not a
+// whole image of a known format or too large for memory.
 bool image_file_read(const std::string& path, FrameImage& image, std::string& error);
 
 // Writes a temporary file beside path and renames it when complete: path is
-// either the whole new image or untouched. False with a one-line reason.
+// either the whole new image or untouched, and no temporary file is left.
+// False with a one-line reason ("f.0001.tif: File too large").
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error);
 
 // v of 0..from scaled to 0..to, rounded to nearest: the one rule between

@@ -1,12 +1,37 @@
 // Dialogue, titles, the viewer and the other one-line host services.
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
 #include "standin_state.h"
 
-extern "C" void sparkMessage(const char* text) { standin_logf("sparkMessage(%s)", text ? text : ""); }
+namespace {
 
-extern "C" void sparkError(const char* text) { standin_logf("sparkError(%s)", text ? text : ""); }
+// A host shows the plug-in's messages to the artist: here one line each on
+// the standard error, named after the plug-in.
+void show(const char* kind, const char* text) {
+  const std::string plugin = standin_read(&StandinState::message_plugin);
+  if (plugin.empty()) return;
+  std::string line = text ? text : "";
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  std::fprintf(stderr, "%s: %s%s\n", plugin.c_str(), kind, line.c_str());
+}
+
+}  // namespace
+
+void standin_show_messages(const std::string& plugin) { standin_write(&StandinState::message_plugin, plugin); }
+
+extern "C" void sparkMessage(const char* text) {
+  standin_logf("sparkMessage(%s)", text ? text : "");
+  show("", text);
+}
+
+extern "C" void sparkError(const char* text) {
+  standin_logf("sparkError(%s)", text ? text : "");
+  show("error: ", text);
+}
 
 extern "C" int sparkMessageConfirm(const char* text) {
   StandinState& state = standin_state();

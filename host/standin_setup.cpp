@@ -2,6 +2,7 @@
 // setup file that holds their values.
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -264,12 +265,11 @@ bool parse_setup(const StandinState& state, const std::string& path, std::vector
                            " control " + number + ", line ignored");
         continue;
       }
-      const double v = clamped(line.number_value, range);
-      if (v != line.number_value)
-        warnings.push_back(here + (line.what == SetupLine::key ? "key" : word) + " " + number +
-                           " value " + number_text(line.number_value) + " clamped to " +
-                           number_text(v));
-      line.number_value = v;
+      const std::string typed = number_text(line.number_value);
+      const std::string note = standin_clamp_value(found->second.kind, found->second.record, line.number_value);
+      if (!note.empty())
+        warnings.push_back(here + (line.what == SetupLine::key ? "key" : word) + " " + number + " value " +
+                           typed + " " + note);
     }
     lines.push_back(line);
   }
@@ -279,6 +279,20 @@ bool parse_setup(const StandinState& state, const std::string& path, std::vector
 }  // namespace
 
 const char* standin_kind_name(StandinControlKind kind) { return kind_names[kind]; }
+
+std::string standin_clamp_value(StandinControlKind kind, const void* record, double& value) {
+  Range range;
+  if (!record_range(StandinControl{kind, const_cast<void*>(record)}, range)) return "";
+  // A float compares as the record will hold it, so that the range's own
+  // limits typed as decimals lie inside it.
+  const bool single = kind == standin_float || kind == standin_user_float;
+  const double held = single && std::fabs(value) <= FLT_MAX ? static_cast<float>(value) : value;
+  value = clamped(held, range);
+  if (value == held) return "";
+  char text[96];
+  std::snprintf(text, sizeof text, "is out of its range %g .. %g: clamped to %g", range.low, range.high, value);
+  return text;
+}
 
 void standin_store_value(StandinControlKind kind, void* record, double value) {
   switch (kind) {

@@ -36,9 +36,16 @@ size_t standin_frame_bytes() {
   return frame_bytes(state);
 }
 
-void standin_size_buffer(StandinState& state, StandinBuffer& buffer) {
-  buffer.words.assign((frame_bytes(state) + 7) / 8, 0);
+bool standin_size_buffer(StandinState& state, StandinBuffer& buffer) {
+  return buffer.words.Allocate((frame_bytes(state) + 7) / 8);
 }
+
+std::string standin_buffer_text(const StandinState& state) {
+  return std::to_string(state.width) + "x" + std::to_string(state.height) + " at depth " +
+         std::to_string(state.depth) + ", " + standin_size_text(static_cast<double>(frame_bytes(state)));
+}
+
+std::string standin_short_of() { return standin_read(&StandinState::short_of); }
 
 void standin_reset() {
   StandinState& state = standin_state();
@@ -53,6 +60,7 @@ void standin_reset() {
   state.frame_number = 0;
   state.buffers.clear();
   state.temp_count = 0;
+  state.short_of.clear();
   state.frame_source = nullptr;
   state.controls.clear();
   state.strings.clear();
@@ -71,6 +79,7 @@ void standin_reset() {
   state.browser_choice.clear();
   state.dialogue_warnings.clear();
   state.viewer_marked = false;
+  state.message_plugin.clear();
   state.interactive = 1;
   state.cursor = 1;
   state.logging = true;
@@ -84,11 +93,17 @@ bool standin_set_frame(int width, int height, int depth) {
   state.width = width > 0 ? width : 0;
   state.height = height > 0 ? height : 0;
   state.depth = depth;
+  bool sized = true;
   for (int id = standin_first_clip; id <= standin_last_clip; ++id)
-    standin_size_buffer(state, state.buffers[id]);
+    sized = sized && standin_size_buffer(state, state.buffers[id]);
   for (int k = 0; k < state.temp_count; ++k)
-    standin_size_buffer(state, state.buffers[standin_temp_base + k]);
-  return true;
+    sized = sized && standin_size_buffer(state, state.buffers[standin_temp_base + k]);
+  if (sized) return true;
+  // None is kept: what could be had goes back to the system at once.
+  for (auto& buffer : state.buffers) buffer.second.words.Allocate(0);
+  state.short_of = "the host's " + std::to_string(standin_last_clip + state.temp_count) +
+                   " frame buffers of " + standin_buffer_text(state) + " each";
+  return false;
 }
 
 int standin_frame_width() { return standin_read(&StandinState::width); }

@@ -14,10 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "standin_array.h"
 #include "standin_host.h"
 
 struct StandinBuffer {
-  std::vector<uint64_t> words;  // 8-byte units keep 16-bit pixels aligned
+  StandinArray<uint64_t> words;  // 8-byte units keep 16-bit pixels aligned
   bool withheld = false;
   bool null_pixels = false;
 };
@@ -39,6 +40,7 @@ struct StandinState {
   unsigned frame_number = 0;
   std::map<int, StandinBuffer> buffers;
   int temp_count = 0;
+  std::string short_of;  // the buffers last found short of memory
   StandinFrameSource frame_source;
   std::map<int, StandinControl> controls;
   std::map<int, SparkString*> strings;
@@ -56,6 +58,7 @@ struct StandinState {
   std::string browser_choice;
   std::vector<std::string> dialogue_warnings;
   bool viewer_marked = false;
+  std::string message_plugin;  // empty: messages are only logged
   uint8_t interactive = 1;
   int cursor = 1;
   // Read without the mutex: a call that is not logged formats nothing.
@@ -88,7 +91,10 @@ void standin_logf(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // Host depths 48 and 64 both carry three 16-bit words a pixel.
 inline bool standin_depth_is_deep12(int depth) { return depth == 48 || depth == 64; }
 
-// Allocates or resizes a buffer to the current frame size (lock held).
-void standin_size_buffer(StandinState& state, StandinBuffer& buffer);
+// Allocates a buffer of the current frame size in place of its old pixels
+// (lock held); false, and the buffer empty, when the memory cannot be had.
+bool standin_size_buffer(StandinState& state, StandinBuffer& buffer);
+// "WxH at depth D, S": one buffer, for what short_of names.
+std::string standin_buffer_text(const StandinState& state);
 
 #endif

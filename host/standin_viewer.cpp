@@ -2,6 +2,7 @@
 
 #include <GL/osmesa.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -14,14 +15,30 @@ StandinViewer::~StandinViewer() {
   OSMesaDestroyContext(static_cast<OSMesaContext>(context_));
 }
 
-bool StandinViewer::Open(int width, int height) {
-  if (context_ || width <= 0 || height <= 0 || width > 16384 || height > 16384) return false;
-  context_ = OSMesaCreateContextExt(OSMESA_RGBA, 0, 0, 0, nullptr);
-  if (!context_) return false;
+bool StandinViewer::Open(int width, int height, std::string* error) {
+  std::string reason;
+  if (context_) {
+    reason = "the viewer is open already";
+  } else if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+    reason = "a view of " + std::to_string(width) + "x" + std::to_string(height) + " is beyond 16384x16384";
+  } else {
+    const size_t bytes = static_cast<size_t>(width) * height * 4;
+    if (!rgba_.Allocate(bytes) || !view_.Allocate(bytes) || !column_.Allocate(static_cast<size_t>(width)))
+      reason = "not enough memory for a view of " + std::to_string(width) + "x" + std::to_string(height) +
+               " (" + standin_size_text(2.0 * bytes) + ")";
+    else if (!(context_ = OSMesaCreateContextExt(OSMESA_RGBA, 0, 0, 0, nullptr)))
+      reason = "no off-screen GL context";
+  }
+  if (!reason.empty()) {
+    if (error) *error = reason;
+    return false;
+  }
   width_ = width;
   height_ = height;
-  rgba_.assign((size_t)width * height * 4, 0);
-  if (!MakeCurrent()) return false;
+  if (!MakeCurrent()) {
+    if (error) *error = "the off-screen GL context cannot be made current";
+    return false;
+  }
   glViewport(0, 0, width, height);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -52,14 +69,14 @@ void StandinViewer::DrawFrame(const void* pixels, int width, int height, bool de
   if (!MakeCurrent()) return;
   // GL keeps its own colour buffer, so the zoomed frame is built here and
   // handed over whole; the background grey shows the frame's edges.
-  std::vector<unsigned char> view((size_t)width_ * height_ * 4);
-  for (size_t i = 0; i < view.size(); i += 4) {
+  unsigned char* view = view_.data();
+  for (size_t i = 0; i < view_.size(); i += 4) {
     view[i] = view[i + 1] = view[i + 2] = 64;
     view[i + 3] = 255;
   }
   if (pixels && width > 0 && height > 0) {
     const float z = DisplayZoom();
-    std::vector<int> column(width_);
+    int* column = column_.data();
     for (int vx = 0; vx < width_; ++vx) {
       const float fx = (vx + 0.5f - pan_x_) / z;
       column[vx] = fx >= 0.0f && fx < width ? (int)fx : -1;
@@ -70,7 +87,7 @@ void StandinViewer::DrawFrame(const void* pixels, int width, int height, bool de
       const float fy = (vy + 0.5f - pan_y_) / z;
       if (fy < 0.0f || fy >= height) continue;
       const size_t row = (size_t)(int)fy * width * 3;
-      unsigned char* out = view.data() + (size_t)vy * width_ * 4;
+      unsigned char* out = view + (size_t)vy * width_ * 4;
       for (int vx = 0; vx < width_; ++vx, out += 4) {
         if (column[vx] < 0) continue;
         const size_t at = row + (size_t)column[vx] * 3;
@@ -83,7 +100,7 @@ void StandinViewer::DrawFrame(const void* pixels, int width, int height, bool de
   glLoadIdentity();
   glRasterPos2i(0, 0);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glDrawPixels(width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, view.data());
+  glDrawPixels(width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, view);
   Finish();
 }
 
@@ -113,14 +130,15 @@ bool StandinViewer::Write(const char* path, std::string* error) {
   FrameImage image;
   image.width = width_;
   image.height = height_;
-  image.samples.reserve((size_t)width_ * height_ * 3);
-  // Files store the top row first; GL's row 0 is the bottom.
-  for (int y = height_ - 1; y >= 0; --y) {
-    const unsigned char* p = rgba_.data() + (size_t)y * width_ * 4;
-    for (int x = 0; x < width_; ++x, p += 4) image.samples.insert(image.samples.end(), p, p + 3);
-  }
   std::string reason;
-  const bool written = image_file_write(path, image, reason);
+  bool written = frame_image_allocate(image, reason);
+  // Files store the top row first; GL's row 0 is the bottom.
+  uint16_t* out = image.samples.data();
+  for (int y = height_ - 1; written && y >= 0; --y) {
+    const unsigned char* p = rgba_.data() + (size_t)y * width_ * 4;
+    for (int x = 0; x < width_; ++x, p += 4, out += 3) std::copy(p, p + 3, out);
+  }
+  written = written && image_file_write(path, image, reason);
   if (error) *error = reason;
   return written;
 }

@@ -7,9 +7,9 @@
 // look at what the artist would see. One viewer is current per thread.
 
 #include <string>
-#include <vector>
 
 #include "spark.h"
+#include "standin_array.h"
 
 class StandinViewer {
  public:
@@ -19,8 +19,9 @@ class StandinViewer {
   StandinViewer& operator=(const StandinViewer&) = delete;
 
   // Creates the context with a view of width x height pixels and makes it
-  // current, with window coordinates as the projection. False on failure.
-  bool Open(int width, int height);
+  // current, with window coordinates as the projection. False on failure,
+  // with the reason in error when given.
+  bool Open(int width, int height, std::string* error = nullptr);
   bool MakeCurrent();
 
   // Pan in view pixels; zoom as the host reports it (below 1 the frame is
@@ -50,7 +51,9 @@ class StandinViewer {
   void Finish();
 
   void* context_ = nullptr;
-  std::vector<unsigned char> rgba_;
+  StandinArray<unsigned char> rgba_;  // GL's colour buffer
+  StandinArray<unsigned char> view_;  // the zoomed frame handed to GL
+  StandinArray<int> column_;          // the frame column of each view column
   int width_ = 0;
   int height_ = 0;
   int pan_x_ = 0;

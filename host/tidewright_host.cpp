@@ -2,6 +2,7 @@
 // clips from files or the built-in clip, animates its controls, runs it
 // frame by frame and writes the frames it returns.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -26,6 +27,11 @@ const int default_width = 960;
 const int default_height = 540;
 
 typedef std::chrono::steady_clock Clock;
+
+void warn(const std::string& text) { std::fprintf(stderr, "tidewright_host: warning: %s\n", text.c_str()); }
+
+// The frame buffers the host gives every plug-in: the output and six clips.
+const int host_buffers = standin_last_clip - standin_first_clip + 1;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -91,9 +97,44 @@ bool outputs_clear_of_inputs(const RenderOptions& options, const ClipInputs& inp
   return true;
 }
 
+// Frames whose host buffers alone exceed the machine's memory and swap could
+// only end with the kernel stopping the run once they are written: they are
+// refused before anything is allocated.
+bool fits_the_machine(int width, int height, int depth, std::string& error) {
+  const double need = static_cast<double>(host_buffers) * width * height * 3 * (depth == 24 ? 1 : 2);
+  unsigned total = 0, free = 0;
+  q4mp_get_meminfo(&total, &free, 1);
+  if (total == 0 || need <= total * 1024.0) return true;
+  error = "frames of " + std::to_string(width) + "x" + std::to_string(height) + " at depth " +
+          std::to_string(depth) + " need " + standin_size_text(need) + " for the host's " +
+          std::to_string(host_buffers) + " frame buffers alone, more than the " +
+          standin_size_text(total * 1024.0) + " of memory here";
+  return false;
+}
+
+// Why the plug-in may have refused a frame: the resolution list of page 0
+// takes every Nth pixel of every Nth row, and a frame under N pixels on a
+// side holds no whole preview pixel there (": at resolution 1/32 the 36x30
+// frame holds 1x0 preview pixels"); else empty.
+std::string preview_too_small(int width, int height) {
+  StandinControlEntry list;
+  std::string ignored;
+  if (!find_control(standin_controls(), "33", list, ignored) || list.kind != standin_pup) return "";
+  const SparkPup* pup = static_cast<const SparkPup*>(list.record);
+  const int index = pup->value;
+  int scale = 0;
+  if (index < 0 || index >= pup->count || index >= SPARK_PUP_ITEMS || !pup->items[index] ||
+      std::sscanf(pup->items[index], "1/%d", &scale) != 1 || scale < 1 || (width >= scale && height >= scale))
+    return "";
+  return std::string(": at resolution ") + pup->items[index] + " the " + std::to_string(width) + "x" +
+         std::to_string(height) + " frame holds " + std::to_string(width / scale) + "x" +
+         std::to_string(height / scale) + " preview pixels";
+}
+
 class Renderer {
  public:
-  explicit Renderer(const RenderOptions& options) : options_(options) {}
+  // Listings (--list-controls, --panel) go to `listing`.
+  Renderer(const RenderOptions& options, FILE* listing) : options_(options), listing_(listing) {}
   ~Renderer() {
     if (library_) dlclose(library_);
   }
@@ -105,6 +146,7 @@ class Renderer {
 
  private:
   bool Prepare(std::string& error);
+  int Workers() const { return options_.processes > 0 ? options_.processes : q4mp_get_raw_cpu_count(); }
   bool Load(std::string& error);
   bool ApplyControls(std::string& error);
   bool RenderFrame(int frame, double& effect_seconds, std::string& error);
@@ -118,6 +160,7 @@ class Renderer {
   void WriteLog();
 
   const RenderOptions& options_;
+  FILE* listing_;
   ClipInputs inputs_;
   int start_ = 0;
   int width_ = 0;
@@ -136,7 +179,8 @@ class Renderer {
   int pan_x_ = 0;
   int pan_y_ = 0;
   float zoom_ = 1.0f;
-  std::vector<unsigned char> shown_;  // the frame the viewer shows
+  StandinArray<unsigned char> shown_;  // the frame the viewer shows, once there is one
+  bool showing_ = false;
   int frame_ = 0;                     // the frame being rendered
   std::vector<RenderEvent> events_;
   std::string source_error_;
@@ -146,6 +190,7 @@ bool Renderer::Prepare(std::string& error) {
   start_ = options_.preroll >= 0 ? options_.preroll : options_.first;
   if (options_.inputs.empty()) inputs_.Set(1, "builtin");
   for (const RenderOptions::Input& input : options_.inputs) inputs_.Set(input.clip, input.name);
+  inputs_.SetWorkers(Workers());
   plugin_ = options_.plugin.empty() ? TIDEWRIGHT_DEFAULT_PLUGIN : options_.plugin;
   if (!options_.events.empty() && !read_events(options_.events, start_, options_.last, events_, error))
     return false;
@@ -176,12 +221,14 @@ bool Renderer::Prepare(std::string& error) {
     width_ = default_width;
     height_ = default_height;
   }
+  if (!fits_the_machine(width_, height_, options_.depth, error)) return false;
   parse_sequence(options_.output, output_);
   parse_sequence(options_.viewer, viewer_files_);
   // Events need the viewer: pen events act on the widgets it last drew.
   viewing_ = !options_.viewer.empty() || !options_.events.empty();
-  if (viewing_ && !viewer_.Open(width_, height_)) {
-    error = "cannot open a viewer of " + std::to_string(width_) + "x" + std::to_string(height_);
+  std::string reason;
+  if (viewing_ && !viewer_.Open(width_, height_, &reason)) {
+    error = "cannot open the viewer: " + reason;
     return false;
   }
   return true;
@@ -190,9 +237,18 @@ bool Renderer::Prepare(std::string& error) {
 bool Renderer::Load(std::string& error) {
   standin_reset();
   standin_set_logging(!options_.log.empty());
-  standin_set_frame(width_, height_, options_.depth);
+  standin_show_messages(plugin_.substr(plugin_.rfind('/') + 1));
+  if (!standin_set_frame(width_, height_, options_.depth)) {
+    error = "cannot allocate " + standin_short_of();
+    return false;
+  }
   deep12_ = standin_deep12();
-  standin_set_processes(options_.processes > 0 ? options_.processes : q4mp_get_raw_cpu_count());
+  if (viewing_ && !shown_.Allocate(standin_frame_bytes())) {
+    error = "cannot allocate the viewer's copy of the frame (" +
+            standin_size_text(static_cast<double>(standin_frame_bytes())) + ")";
+    return false;
+  }
+  standin_set_processes(Workers());
   standin_set_setup_paths(options_.setup, options_.save_setup);
   // Frames the plug-in fetches itself; a failure ends the run after the
   // frame that asked.
@@ -215,53 +271,62 @@ bool Renderer::Load(std::string& error) {
     return false;
   }
   register_controls(library_);
-  return resolve_events(standin_controls(), options_.events, events_, error);
+  std::vector<std::string> warnings;
+  if (!resolve_events(standin_controls(), options_.events, events_, warnings, error)) return false;
+  for (const std::string& warning : warnings) warn(warning);
+  return true;
 }
 
 // After start-up, which loaded the setup: --set, --key and --res, checked
-// before any is applied.
+// before any is applied. Keys win wherever they come from (the setup or
+// --key): a set value holds only for a control without keys.
 bool Renderer::ApplyControls(std::string& error) {
   const std::vector<StandinControlEntry> controls = standin_controls();
   struct Change {
     StandinControlEntry control;
-    const RenderOptions::Assignment* assignment;
-    bool key;
+    std::string option;  // as typed, for warnings
+    const RenderOptions::Assignment* key;
     double value;
   };
   std::vector<Change> changes;
-  for (const auto* list : {&options_.sets, &options_.keys}) {
-    for (const RenderOptions::Assignment& assignment : *list) {
-      Change change{{}, &assignment, list == &options_.keys, 0.0};
-      if (!find_control(controls, assignment.control, change.control, error) ||
-          !parse_control_value(change.control, assignment.value, change.value, error))
-        return false;
-      changes.push_back(change);
-    }
-  }
+  std::vector<std::string> warnings;
+  auto add = [&](const std::string& name, const std::string& value, const std::string& option,
+                 const RenderOptions::Assignment* key) {
+    Change change{{}, option, key, 0.0};
+    std::string warning;
+    if (!find_control(controls, name, change.control, error) ||
+        !parse_control_value(change.control, value, change.value, error, warning))
+      return false;
+    if (!warning.empty()) warnings.push_back(option + ": " + warning);
+    changes.push_back(change);
+    return true;
+  };
+  for (const RenderOptions::Assignment& set : options_.sets)
+    if (!add(set.control, set.value, "--set " + set.control + "=" + set.value, nullptr)) return false;
+  for (const RenderOptions::Assignment& key : options_.keys)
+    if (!add(key.control, key.value, "--key " + key.control + "@" + std::to_string(key.frame) + "=" + key.value, &key))
+      return false;
   if (!options_.resolution.empty()) {
     for (const char* number : {"33", "62", "91"}) {
-      Change change{{}, nullptr, false, 0.0};
-      if (!find_control(controls, number, change.control, error) ||
-          change.control.kind != standin_pup) {
+      StandinControlEntry list;
+      if (!find_control(controls, number, list, error) || list.kind != standin_pup) {
         error = std::string("--res: the plug-in has no resolution list ") + number;
         return false;
       }
-      if (!parse_control_value(change.control, options_.resolution, change.value, error))
-        return false;
-      changes.push_back(change);
+      if (!add(number, options_.resolution, "--res " + options_.resolution, nullptr)) return false;
     }
-  }
-  // A set value replaces any animation the setup gave the control; keys
-  // then animate it afresh.
-  for (const Change& change : changes) {
-    if (change.key) continue;
-    standin_clear_curve(change.control.number);
-    set_control_value(change.control, change.value);
   }
   for (const Change& change : changes)
     if (change.key)
-      standin_set_curve_key(change.control.number, change.assignment->frame,
-                            static_cast<float>(change.value));
+      standin_set_curve_key(change.control.number, change.key->frame, static_cast<float>(change.value));
+  for (const Change& change : changes) {
+    if (change.key) continue;
+    set_control_value(change.control, change.value);
+    if (!standin_curve_keys(change.control.number).empty())
+      warnings.push_back(change.option + ": control " + std::to_string(change.control.number) +
+                         " has keys, which set its value on every frame");
+  }
+  for (const std::string& warning : warnings) warn(warning);
   return true;
 }
 
@@ -283,13 +348,14 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
   }
   if (!result || result != standin_buffer_pixels(1)) {
     error = at + (result ? "the plug-in returned a buffer that is not its output"
-                         : "the plug-in refused the frame");
+                         : "the plug-in refused the frame" + preview_too_small(width_, height_));
     return false;
   }
   if (frame >= options_.first && !options_.output.empty()) {
     FrameImage image;
-    host_to_frame(result, width_, height_, deep12_, image);
-    if (!image_file_write(sequence_file(output_, frame), image, error)) {
+    image.matte = options_.depth == 64;
+    if (!host_to_frame(result, width_, height_, deep12_, image, error) ||
+        !image_file_write(sequence_file(output_, frame), image, error)) {
       error = at + error;
       return false;
     }
@@ -306,12 +372,12 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
 }
 
 void Renderer::Show(const void* frame) {
-  const unsigned char* bytes = static_cast<const unsigned char*>(frame);
-  shown_.assign(bytes, bytes + standin_frame_bytes());
+  std::memcpy(shown_.data(), frame, shown_.size());
+  showing_ = true;
 }
 
 bool Renderer::Redraw(std::string& error) {
-  viewer_.DrawFrame(shown_.empty() ? nullptr : shown_.data(), width_, height_, deep12_);
+  viewer_.DrawFrame(showing_ ? shown_.data() : nullptr, width_, height_, deep12_);
   viewer_.DrawOverlay(overlay_, standin_info());
   // Asked for inside the overlay itself, a redraw is the one just made.
   standin_take_viewer_mark();
@@ -378,8 +444,7 @@ bool Renderer::PlayEvents(int frame, std::string& error) {
       error = at + error;
       return false;
     }
-    for (const std::string& warning : standin_take_dialogue_warnings())
-      std::fprintf(stderr, "tidewright_host: warning: %s%s\n", at.c_str(), warning.c_str());
+    for (const std::string& warning : standin_take_dialogue_warnings()) warn(at + warning);
     if (!source_error_.empty()) {
       error = source_error_;
       return false;
@@ -397,9 +462,9 @@ bool Renderer::PlayEvents(int frame, std::string& error) {
       return false;
     }
     if (options_.panel) {
-      std::printf("panel after %s:%d (frame %d: %s)\n", options_.events.c_str(), event.line, frame,
+      std::fprintf(listing_, "panel after %s:%d (frame %d: %s)\n", options_.events.c_str(), event.line, frame,
                   event.text.substr(event.text.find_first_not_of("0123456789 \t")).c_str());
-      print_panel(standin_controls(), stdout);
+      print_panel(standin_controls(), listing_);
     }
   }
   return true;
@@ -425,8 +490,7 @@ int Renderer::Run(std::string& error) {
     WriteLog();
     return 1;
   }
-  for (const std::string& warning : standin_setup_warnings())
-    std::fprintf(stderr, "tidewright_host: warning: %s\n", warning.c_str());
+  for (const std::string& warning : standin_setup_warnings()) warn(warning);
   if (!ApplyControls(error)) {
     WriteLog();
     return 1;
@@ -441,7 +505,7 @@ int Renderer::Run(std::string& error) {
     return true;
   };
   if (options_.list_controls) {
-    list_controls(standin_controls(), stdout);
+    list_controls(standin_controls(), listing_);
     const bool saved = finish();
     WriteLog();
     return saved ? 0 : 1;
@@ -460,6 +524,11 @@ int Renderer::Run(std::string& error) {
   }
   for (const char* name : {"SparkMemoryTempBuffers", "SparkChannelEditor"})
     if (auto call = entry<SparkCountFn>(library_, name)) call();
+  if (!standin_short_of().empty()) {
+    error = "cannot allocate " + standin_short_of();
+    WriteLog();
+    return 1;
+  }
   auto process_start = entry<SparkCountFn>(library_, "SparkProcessStart");
   if (process_start && process_start() == 0) {
     error = "the plug-in refused to start processing";
@@ -498,6 +567,10 @@ int Renderer::Run(std::string& error) {
                options_.depth, plugin_.c_str());
   if (start_ < options_.first)
     std::fprintf(stderr, "  preroll: frames %d-%d\n", start_, options_.first - 1);
+  for (int clip = 1; clip <= clips_; ++clip) {
+    const std::string input = inputs_.Summary(clip, start_, options_.last);
+    if (!input.empty()) std::fprintf(stderr, "  clip %d: %s\n", clip, input.c_str());
+  }
   if (!options_.output.empty())
     std::fprintf(stderr, "  output: %s .. %s\n", sequence_file(output_, options_.first).c_str(),
                  sequence_file(output_, options_.last).c_str());
@@ -513,6 +586,14 @@ int Renderer::Run(std::string& error) {
 
 }  // namespace
 
+#ifdef __SANITIZE_ADDRESS__
+// Mesa's off-screen frontend never frees the framebuffers it creates for a
+// context's colour buffer: the sanitized program carries that one
+// suppression itself, so it runs clean without LSAN_OPTIONS and still
+// reports every leak of its own.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
+#endif
+
 int main(int argc, char** argv) {
   RenderOptions options;
   std::string error;
@@ -524,9 +605,19 @@ int main(int argc, char** argv) {
     std::fputs(render_usage(), stdout);
     return 0;
   }
-  Renderer renderer(options);
+  // The listings are the program's standard output; whatever the plug-in
+  // prints there (a start-up banner) goes to the standard error, so that a
+  // pipe receives the listing alone.
+  const int own = dup(STDOUT_FILENO);
+  FILE* listing = own >= 0 ? fdopen(own, "w") : nullptr;
+  if (listing)
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+  else if (own >= 0)
+    close(own);
+  Renderer renderer(options, listing ? listing : stdout);
   const int status = renderer.Run(error);
   std::fflush(stdout);
+  if (listing) std::fclose(listing);
   if (status) std::fprintf(stderr, "tidewright_host: %s\n", error.c_str());
   return status;
 }

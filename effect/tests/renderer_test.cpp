@@ -248,7 +248,7 @@ TEST(EffectRenderer, EventsWithAFaultRenderNothing) {
   } cases[] = {
       {"1 set Viscosity 0.5\n3 drag 10\n", events + ":2: expected FRAME drag X Y: 3 drag 10"},
       {"1 set Viscosity 0.5\n\n3 set Nonesuch 1\n", events + ":3: unknown control: Nonesuch"},
-      {"2 set Viscosity 5\n", events + ":1: value 5 of control 7 (Viscosity) is out of its range 1e-05 .. 1"},
+      {"2 set Viscosity nan\n", events + ":1: not a number: nan of control 7 (Viscosity)"},
       {"4 hover 1 1\n", events + ":1: frame 4 lies outside the frames rendered, 1-3"},
       {"1 wiggle\n", events + ":1: unknown event wiggle"},
   };

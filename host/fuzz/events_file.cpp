@@ -105,10 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(std::isfinite(e.x) && std::isfinite(e.y), "a number not finite");
     check_arguments(e);
   }
-  if (!resolve_events(controls, path, events, error)) {
+  std::vector<std::string> warnings;
+  if (!resolve_events(controls, path, events, warnings, error)) {
     check(starts_with(error, path + ":"), "a control refused without the file and line");
     return 0;
   }
+  for (const std::string& warning : warnings) check(starts_with(warning, path + ":"), "a clamp without the file and line");
   for (const RenderEvent& e : events) {
     if (e.kind == RenderEvent::push) check(e.control.kind == standin_push, "push of a value control");
     if (e.kind != RenderEvent::set) continue;

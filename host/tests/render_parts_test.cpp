@@ -1,5 +1,6 @@
 // The renderer's parts: its command line, controls by name, sequences,
 // frame files and the turn between files and host buffers.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
@@ -15,6 +16,19 @@
 #include "standin_image_files.h"
 
 namespace {
+
+FrameImage frame_of(int width, int height, int maxval, const std::vector<uint16_t>& samples) {
+  FrameImage image;
+  image.width = width;
+  image.height = height;
+  image.maxval = maxval;
+  std::string error;
+  EXPECT_TRUE(frame_image_allocate(image, error)) << error;
+  std::copy(samples.begin(), samples.end(), image.samples.begin());
+  return image;
+}
+
+std::vector<uint16_t> values(const FrameImage& image) { return {image.samples.begin(), image.samples.end()}; }
 
 bool parse(const std::vector<const char*>& words, RenderOptions& options, std::string& error) {
   std::vector<const char*> argv = {"tidewright_host"};
@@ -116,18 +130,21 @@ TEST(RenderControls, NamesValuesAndListing) {
     const char* value;
     int number;  // 0: refused
     double parsed;
-    const char* reason;
+    const char* reason;  // of a refusal, or the warning of a clamp
   } cases[] = {
       {"viscosity", "0.5", 7, 0.5f, ""},
       {"VISCOSITY  ", "0.00001", 7, 0.00001f, ""},  // the range's own limit, typed
       {"7", "1", 7, 1.0, ""},
       {"Percent Left", "99.99", 22, 99.99f, ""},
-      {"Percent Left", "100", 0, 0, "out of its range 0.01 .. 99.99"},
+      {"Percent Left", "100", 22, 99.99f, "value 100 of control 22 (Percent Left) is out of its range 0.01 .. 99.99: clamped to 99.99"},
       {"Viscosity", "nan", 0, 0, "not a number"},
-      {"Viscosity", "1e39", 0, 0, "not a number"},
+      {"Viscosity", "1e39", 7, 1, "value 1e39 of control 7 (Viscosity) is out of its range 1e-05 .. 1: clamped to 1"},
+      {"Viscosity", "-1e300", 7, 0.00001f, "clamped to 1e-05"},
+      {"Viscosity", "1e400", 0, 0, "not a number"},
       {"Viscosity", "0.5x", 0, 0, "not a number"},
       {"Dissipation Frames", "1000", 21, 1000, ""},
-      {"Dissipation Frames", "1", 0, 0, "out of its range 2 .. 1000"},
+      {"Dissipation Frames", "1", 21, 2, "value 1 of control 21 (Dissipation Frames) is out of its range 2 .. 1000: clamped to 2"},
+      {"Dissipation Frames", "1e40", 21, 1000, "clamped to 1000"},
       {"Dissipation Frames", "2.5", 0, 0, "not an integer"},
       {"Finer Grid", "ON", 18, 1, ""},
       {"finer grid", "off", 18, 0, ""},
@@ -147,16 +164,16 @@ TEST(RenderControls, NamesValuesAndListing) {
   for (const auto& c : cases) {
     StandinControlEntry found{};
     double value = -1;
-    std::string error;
+    std::string error, warning;
     const bool ok = find_control(controls, c.name, found, error) &&
-                    parse_control_value(found, c.value, value, error);
+                    parse_control_value(found, c.value, value, error, warning);
     EXPECT_EQ(ok, c.number != 0) << c.name << " " << error;
     if (c.number) {
       EXPECT_EQ(found.number, c.number) << c.name;
       EXPECT_EQ(value, c.parsed) << c.name;
-    } else {
-      EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+      EXPECT_EQ(warning.empty(), !*c.reason) << c.name << ": " << warning;
     }
+    EXPECT_NE((c.number ? warning : error).find(c.reason), std::string::npos) << c.name << ": " << error;
   }
   set_control_value(controls[6], 2);
   set_control_value(controls[0], 0.5f);
@@ -203,22 +220,20 @@ TEST(RenderClips, SequencesName) {
 // samples scale between depths by rounding, so 8 and 12 bits come back
 // exact through the 16-bit files.
 TEST(RenderClips, HostBuffersTurnOverAndScale) {
-  FrameImage picture;
-  picture.width = 2;
-  picture.height = 3;
-  picture.maxval = 255;
-  picture.samples = {0, 1, 2,     3, 4, 5,     // top row
-                     10, 20, 30,  40, 50, 60,  // middle
-                     128, 200, 255, 7, 8, 9};  // bottom
+  const FrameImage picture = frame_of(2, 3, 255,
+                                      {0, 1, 2,     3, 4, 5,     // top row
+                                       10, 20, 30,  40, 50, 60,  // middle
+                                       128, 200, 255, 7, 8, 9});  // bottom
   std::vector<uint8_t> bytes(2 * 3 * 3, 0);
   frame_to_host(picture, bytes.data(), false);
   EXPECT_EQ(bytes[0], 128);  // host row 0 is the picture's bottom row
   EXPECT_EQ(bytes[5], 9);
   EXPECT_EQ(bytes[12], 0);
   FrameImage back;
-  host_to_frame(bytes.data(), 2, 3, false, back);
+  std::string error;
+  ASSERT_TRUE(host_to_frame(bytes.data(), 2, 3, false, back, error)) << error;
   EXPECT_EQ(back.maxval, 255);
-  EXPECT_EQ(back.samples, picture.samples);
+  EXPECT_EQ(values(back), values(picture));
 
   // 12-bit: the 8-bit value v becomes round(v * 4095 / 255) in the top
   // bits, the host's low four bits stay.
@@ -227,7 +242,7 @@ TEST(RenderClips, HostBuffersTurnOverAndScale) {
   EXPECT_EQ(words[0], (2056 << 4) | 0xA);  // 128 * 4095 / 255 = 2055.5 -> 2056
   EXPECT_EQ(words[2], (4095 << 4) | 0xA);
   EXPECT_EQ(words[12], 0xA);
-  host_to_frame(words.data(), 2, 3, true, back);
+  ASSERT_TRUE(host_to_frame(words.data(), 2, 3, true, back, error)) << error;
   EXPECT_EQ(back.maxval, 65535);
   // 128 -> 2056 of 4095 -> 32903.8; 200 -> 3211.8 -> 3212 -> 51403.8;
   // 255 -> 4095, full.
@@ -241,14 +256,10 @@ TEST(RenderClips, HostBuffersTurnOverAndScale) {
 
 // A peer decoder reads what we write, and we read what the peer writes.
 TEST(ImageFiles, NetpbmPeersAgree) {
-  FrameImage image;
-  image.width = 3;
-  image.height = 2;
-  image.maxval = 65535;
-  image.samples = {0, 1, 65535, 256, 4660, 300, 9, 8, 7, 65534, 1000, 2, 77, 78, 79, 32768, 255, 511};
+  const std::vector<uint16_t> samples = {0, 1, 65535, 256, 4660, 300, 9, 8, 7, 65534, 1000, 2, 77, 78, 79, 32768, 255, 511};
+  const FrameImage image = frame_of(3, 2, 65535, samples);
   for (int maxval : {65535, 255}) {
-    FrameImage written = image;
-    written.maxval = maxval;
+    FrameImage written = frame_of(3, 2, maxval, samples);
     if (maxval == 255)
       for (uint16_t& s : written.samples) s = static_cast<uint16_t>(s & 255);
     // ".tq4" stands for every format of the image-file library.
@@ -264,7 +275,7 @@ TEST(ImageFiles, NetpbmPeersAgree) {
       EXPECT_EQ(plain.samples, std::vector<int>(written.samples.begin(), written.samples.end())) << name;
       FrameImage read;
       ASSERT_TRUE(image_file_read(path, read, error)) << error;
-      EXPECT_EQ(read.samples, written.samples);
+      EXPECT_EQ(values(read), values(written));
       EXPECT_EQ(read.maxval, maxval);
     }
   }
@@ -283,9 +294,9 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   FrameImage read;
   std::string error;
   ASSERT_TRUE(image_file_read(gray, read, error)) << error;
-  EXPECT_EQ(read.samples, (std::vector<uint16_t>{7, 7, 7, 200, 200, 200}));
+  EXPECT_EQ(values(read), (std::vector<uint16_t>{7, 7, 7, 200, 200, 200}));
   ASSERT_TRUE(image_file_read(palette, read, error)) << error;
-  EXPECT_EQ(read.samples, (std::vector<uint16_t>{255, 0, 0, 0, 0, 255}));
+  EXPECT_EQ(values(read), (std::vector<uint16_t>{255, 0, 0, 0, 0, 255}));
 
   // What is not a whole image of its format is refused with the reason.
   write_file(home_file("short.ppm"), "P6\n2 2\n255\nabc");
@@ -304,7 +315,7 @@ TEST(ImageFiles, NetpbmPeersAgree) {
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
   }
   // A write that cannot happen leaves no file and no temporary behind.
-  FrameImage empty = image;
+  FrameImage empty = frame_of(3, 2, 65535, samples);
   empty.width = 0;
   EXPECT_FALSE(image_file_write(home_file("empty.png"), empty, error));
   EXPECT_FALSE(image_file_write(home_file("nofolder/x.png"), image, error));

@@ -416,7 +416,7 @@ TEST_F(StandinTest, SetupValuesAreCheckedBeforeConversion) {
   SparkHostInfo info = standin_info();
   sparkLoadSetup(&info);
   ASSERT_EQ(standin_setup_warnings().size(), 1u);
-  EXPECT_EQ(standin_setup_warnings()[0], path + ":1: int 21 value 1e+10 clamped to 1000");
+  EXPECT_EQ(standin_setup_warnings()[0], path + ":1: int 21 value 1e+10 is out of its range 2 .. 1000: clamped to 1000");
   // A key out of its control's range is clamped like a value.
   write_file(path, "key 7 5 2\nkey 7 9 -0.5\n");
   ASSERT_EQ(sparkLoadSetup(&info), 1);
