@@ -28,7 +28,8 @@ class PluginQ4 {
   virtual void FrameChange(double) {}
 
   // Runs worker over rows 0..count-1 split into one band per host worker
-  // (virtual members resolve through this object); returns the fork result.
+  // (member_bands.h; virtual members resolve through this object); returns
+  // the fork result.
   int MultiProcess(BandWorker worker, long count);
   void execute_library_mp_func(long first, long last);
   int AbortRender();

@@ -8,7 +8,14 @@ void band_split(long index, long count, long processes, long& first, long& last)
 }
 
 long host_worker_index() {
+  long index, workers;
+  host_worker(index, workers);
+  return index;
+}
+
+void host_worker(long& index, long& workers) {
   unsigned long a = 0, b = 1;
   sparkMpInfo(&a, &b);
-  return b ? static_cast<long>(a / b) : 0;
+  index = b ? static_cast<long>(a / b) : 0;
+  workers = static_cast<long>(b);
 }

@@ -9,6 +9,8 @@ void band_split(long index, long count, long processes, long& first, long& last)
 
 // The calling host worker's index, from sparkMpInfo.
 long host_worker_index();
+// The same and the fork's count of host workers.
+void host_worker(long& index, long& workers);
 
 // Integers travel through sparkMpFork as pointer-sized values.
 inline void* int_arg(long value) { return reinterpret_cast<void*>(static_cast<intptr_t>(value)); }

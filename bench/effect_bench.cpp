@@ -2,12 +2,18 @@
 // effect's own code (the objects libtidewright.so is linked from) with the
 // stand-in host's buffers and its persistent worker pool, after 10 warm-up
 // frames, at 1920x1080 (128 grid) and 2048x1556 ("Finer Grid", 256), at
-// the default controls and at the busy setup (every force, sources, sinks,
-// barriers, diffusion, dissipation, over the background), on 1 and 8
-// workers.
+// the default controls, the demo setup (a vortex, a wind, swirl and rising
+// shapes) and the busy setup (every force, sources, sinks, barriers,
+// diffusion, dissipation, over the background), on 1 and 8 workers, each
+// alone on the machine and beside another process that spins on the last
+// processor, as a host's interface, playback and disk threads run beside a
+// plug-in. The first clip, whose picture drives the flow, is a still of
+// the renderer's built-in clip, as the renderer feeds it; the other clips
+// (barriers, sink) are the stand-in host's pattern.
 //
-// Counters, in ms a frame: the step as the solver times it (step_ms, of it
-// velocity_ms and scalar_ms for all scalar solves), and the other stages,
+// Counters, in ms a frame: the step as the solver times it, averaged over
+// the timed frames (step_ms, of it velocity_ms and scalar_ms for all scalar
+// solves, and the pressure solve's half_sweeps a frame), and the other stages,
 // each run again on the state the last frame left: in_ms (host buffers into
 // frame images, every input the frame reads), insert_ms (pictures into
 // fields: buoyancy, barriers), diffuse_ms, resample_ms, copy_ms (the
@@ -20,6 +26,10 @@
 // frame copied through the same workers.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -41,6 +51,7 @@
 #include "host_state.h"
 #include "image_copy.h"
 #include "q4_sysinfo.h"
+#include "render_clips.h"
 #include "standin_host.h"
 #include "tidewright.h"
 
@@ -106,9 +117,43 @@ void fork_exchange(void (*worker)(void*, void*, void*, void*, void*), void* buff
               reinterpret_cast<void*>(static_cast<intptr_t>(DLwidth)));
 }
 
+const char* const setups[3] = {"", TIDEWRIGHT_SETUPS "/demo.setup", TIDEWRIGHT_SETUPS "/busy.setup"};
+
+// Another process spinning on the last processor for as long as this lives.
+// Spawned, not forked: a fork would copy the page tables of the effect's
+// frames and fields and fault on their next writes.
+class Spinner {
+ public:
+  explicit Spinner(bool on) {
+    if (!on) return;
+    char sh[] = "sh", dash_c[] = "-c", loop[] = "while :; do :; done";
+    char* argv[] = {sh, dash_c, loop, nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
+      pid_ = -1;
+      return;
+    }
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(processors > 1 ? processors - 1 : 0, &one);
+    sched_setaffinity(pid_, sizeof one, &one);
+  }
+  ~Spinner() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  Spinner(const Spinner&) = delete;
+  Spinner& operator=(const Spinner&) = delete;
+  bool running() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
 class EffectRun {
  public:
-  EffectRun(const Size& size, bool busy, int workers) : size_(size) {
+  EffectRun(const Size& size, int setup, int workers) : size_(size) {
     Instance.DropSimulation();
     DL_Sync_Ctrl = 1;
     standin_reset();
@@ -119,14 +164,17 @@ class EffectRun {
     standin_set_logging(false);
     standin_set_frame(size.width, size.height, 24);
     standin_set_processes(workers);
-    standin_set_setup_paths(busy ? TIDEWRIGHT_SETUPS "/busy.setup" : "", "");
+    standin_set_setup_paths(setups[setup], "");
     quietly([] { SparkInitialise(standin_info()); });
     if (!standin_setup_error().empty()) std::fprintf(stderr, "%s\n", standin_setup_error().c_str());
     SparkMemoryTempBuffers();
     SparkChannelEditor();
     SparkProcessStart();
     SparkBoolean18.value = size.finer ? 1 : 0;
-    for (int clip = 0; clip < 6; ++clip) standin_fill_buffer(clip + 2, clip, 0);
+    FrameImage still;
+    draw_builtin_clip(1, size.width, size.height, still);
+    frame_to_host(still, standin_buffer_pixels(2), false);
+    for (int clip = 1; clip < 6; ++clip) standin_fill_buffer(clip + 2, clip, 0);
     // Inputs the frame converts: one fork each, the output one more.
     standin_set_logging(true);
     Frame();
@@ -140,16 +188,29 @@ class EffectRun {
     return SparkProcess(standin_info()) != nullptr;
   }
 
+  // A timed frame, its step's times added to the sums.
+  bool TimedFrame() {
+    if (!Frame()) return false;
+    double step = 0.0, velocity = 0.0, scalar = 0.0;
+    int solves = 0;
+    Instance.simulation->get_ats_timing_info(step, velocity, scalar, solves);
+    step_s_ += step;
+    velocity_s_ += velocity;
+    scalar_s_ += scalar * solves;
+    half_sweeps_ += Instance.simulation->get_sor_half_sweeps();
+    ++timed_;
+    return true;
+  }
+
   // Each stage but the step run again on what the last frame left, timed.
   void CountStages(benchmark::State& state, double frame_ms) {
     FluidFlow& flow = *Instance.simulation;
-    double step = 0.0, velocity = 0.0, scalar = 0.0;
-    int solves = 0;
-    flow.get_ats_timing_info(step, velocity, scalar, solves);
     std::map<std::string, double> ms;
-    ms["step_ms"] = step * 1000.0;
-    ms["velocity_ms"] = velocity * 1000.0;
-    ms["scalar_ms"] = scalar * 1000.0 * solves;
+    const double per_frame = timed_ ? 1000.0 / timed_ : 0.0;
+    ms["step_ms"] = step_s_ * per_frame;
+    ms["velocity_ms"] = velocity_s_ * per_frame;
+    ms["scalar_ms"] = scalar_s_ * per_frame;
+    state.counters["half_sweeps"] = timed_ ? static_cast<double>(half_sweeps_) / timed_ : 0.0;
 
     const int w = size_.width, h = size_.height;
     std::unique_ptr<ImageQ4> input(new ImageQ4(w, h, 1.0f, nullptr, nullptr));
@@ -193,15 +254,23 @@ class EffectRun {
   Size size_;
   unsigned frame_ = 0;
   int inputs_read_ = 0;
+  double step_s_ = 0.0, velocity_s_ = 0.0, scalar_s_ = 0.0;
+  long half_sweeps_ = 0;
+  int timed_ = 0;
 };
 
 void BM_EffectFrame(benchmark::State& state) {
   const Size& size = sizes[state.range(0)];
-  EffectRun run(size, state.range(1) != 0, static_cast<int>(state.range(2)));
+  EffectRun run(size, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
+  Spinner spinner(state.range(3) != 0);
+  if (state.range(3) != 0 && !spinner.running()) {
+    state.SkipWithError("no spinning process");
+    return;
+  }
   double start = q4mp_getclock();
   int frames = 0;
   for (auto _ : state) {
-    if (!run.Frame()) {
+    if (!run.TimedFrame()) {
       state.SkipWithError("the effect refused a frame");
       return;
     }
@@ -212,8 +281,8 @@ void BM_EffectFrame(benchmark::State& state) {
   state.counters["grid"] = size.finer ? 256 : 128;
 }
 BENCHMARK(BM_EffectFrame)
-    ->ArgNames({"size", "busy", "workers"})
-    ->ArgsProduct({{0, 1}, {0, 1}, {1, 8}})
+    ->ArgNames({"size", "setup", "workers", "beside_spinner"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {1, 8}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -266,8 +266,8 @@ void BM_LibtiffRead(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * scratch().bytes);
 }
 
-// One uncompressed strip, written by bare libtiff: the library takes its
-// lines from a map of the file, bare libtiff reads them through its own
+// One uncompressed strip, written by bare libtiff: the library reads its
+// lines into a window of the file's bytes, bare libtiff through its own
 // scanline reading.
 void BM_TiffReadOneStrip(benchmark::State& state) {
   const std::string path = scratch().dir + "/one_strip.tif";

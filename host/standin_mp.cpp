@@ -1,4 +1,6 @@
-// Parallel workers: the project's worker pool, each worker told its index.
+// Parallel workers: the project's worker pool, each routine call told its
+// worker index. The indices are claimed by whichever threads are running, so
+// a worker the system holds back leaves its call to the others.
 #include <cstdarg>
 
 #include "q4_worker_pool.h"
@@ -24,7 +26,8 @@ struct Job {
   int workers = 0;
 };
 
-// The forking thread runs worker 0 itself: it is itself again afterwards.
+// A thread may run several calls of one fork, and the forking thread runs
+// some itself: it is itself again afterwards.
 void run_as_worker(const Job& job, int index) {
   const int outer_index = worker_index, outer_count = worker_count;
   worker_index = index;
@@ -62,7 +65,7 @@ extern "C" int sparkMpFork(SparkMpRoutine routine, int argc, ...) {
   job.workers = standin_processes();
   standin_logf("sparkMpFork(%d, %d)", argc, job.workers);
 
-  q4_pool_run(job.workers, run_job, &job);
+  q4_pool_share(job.workers, job.workers, run_job, &job);
   return job.workers;
 }
 

@@ -4,6 +4,8 @@
 // functions that set the jump change no local after it.
 #include "imgio_jpeg.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <csetjmp>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <type_traits>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "imgio_messages.h"
 #include "imgio_pixel.h"
@@ -24,6 +27,8 @@ const imgio_driver jpeg_driver = {JpegOpenf,  JpegCreatef, JpegReadl,  JpegWrite
 
 namespace {
 
+enum class Decoding { pending, done, failed };
+
 struct JpegRecord {
   FILE* file;
   int width;
@@ -31,9 +36,11 @@ struct JpegRecord {
   int components;
   int row;                // the next line read or written
   unsigned char* pixels;  // width x height x components, scanline 0 first
+  Decoding decoding;      // reading: how far the pixels are
   jpeg_compress_struct compress;
   jpeg_decompress_struct decompress;
   jpeg_error_mgr errors;
+  void (*library_emit)(j_common_ptr, int);  // the library's own emit_message
   jmp_buf jump;
 };
 
@@ -48,6 +55,17 @@ void error_exit_override(j_common_ptr object) {
   longjmp(static_cast<JpegRecord*>(object->client_data)->jump, 1);
 }
 
+// The library fills the data missing from a file that ends early, or from
+// a scan whose data stops at a marker, with grey and only warns: a picture
+// that is not all there fails instead.
+void emit_message_override(j_common_ptr object, int level) {
+  const int code = object->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+    object->err->error_exit(object);
+  else
+    static_cast<JpegRecord*>(object->client_data)->library_emit(object, level);
+}
+
 JpegRecord* new_record() {
   JpegRecord* r = static_cast<JpegRecord*>(q4_calloc_c(1, sizeof(JpegRecord), __FILE__, __LINE__));
   if (!r) messprintf(IMSSYS_FATAL, "JPEG: No space for the driver record.\n");
@@ -58,6 +76,8 @@ JpegRecord* new_record() {
 void attach(j_common_ptr object, JpegRecord* r) {
   object->err = jpeg_std_error(&r->errors);
   r->errors.error_exit = error_exit_override;
+  r->library_emit = r->errors.emit_message;
+  r->errors.emit_message = emit_message_override;
   object->client_data = r;
 }
 
@@ -94,8 +114,25 @@ bool allocate_pixels(JpegRecord* r, int64_t width, int64_t height, int component
   return true;
 }
 
-// The whole file into the record's pixels, under the record's jump buffer.
-bool decode(const char* name, JpegRecord* r) {
+// The fewest bytes that can code the frame of a Huffman-coded file: every
+// 8x8 block of every component takes at least a one-bit code for its DC
+// difference and, in a sequential file, another for the end of its AC
+// coefficients; progressive AC scans may end thousands of blocks with one
+// code, so there only the DC bit counts. Arithmetic coding spends far less
+// than a bit on a block of a flat picture, which leaves it no useful bound.
+int64_t fewest_coded_bytes(const jpeg_decompress_struct& d) {
+  if (d.arith_code) return 0;
+  int64_t blocks = 0;
+  for (int i = 0; i < d.num_components; ++i)
+    blocks += int64_t(d.comp_info[i].width_in_blocks) * d.comp_info[i].height_in_blocks;
+  return blocks * (d.progressive_mode ? 1 : 2) / 8;
+}
+
+// The file's header, under the record's jump buffer: the picture's size and
+// components, from the frame and the first scan's header alone. A file
+// too short to code its frame is refused here, before anyone allocates a
+// picture of the size it declares.
+bool read_header(const char* name, JpegRecord* r) {
   jpeg_decompress_struct* d = &r->decompress;
   attach(reinterpret_cast<j_common_ptr>(d), r);
   jpeg_create_decompress(d);
@@ -106,11 +143,28 @@ bool decode(const char* name, JpegRecord* r) {
   }
   jpeg_stdio_src(d, r->file);
   jpeg_read_header(d, TRUE);
-  // Refused before the library sets up for a picture it may not hold.
   if (!imgsizeok(d->image_width, d->image_height)) {
     messprintf(IMSSYS_INFO, "JPEG: Image size %ux%u is out of range.\n", d->image_width, d->image_height);
     return false;
   }
+  struct stat status;
+  const int64_t size = fstat(fileno(r->file), &status) == 0 ? int64_t(status.st_size) : 0;
+  if (size < fewest_coded_bytes(*d)) {
+    messprintf(IMSSYS_INFO, "JPEG: %lld bytes cannot code a %ux%u image.\n", static_cast<long long>(size),
+               d->image_width, d->image_height);
+    return false;
+  }
+  jpeg_calc_output_dimensions(d);
+  r->width = static_cast<int>(d->output_width);
+  r->height = static_cast<int>(d->output_height);
+  r->components = d->output_components;
+  return true;
+}
+
+// The whole picture into the record's pixels, under the record's jump
+// buffer.
+bool decode(JpegRecord* r) {
+  jpeg_decompress_struct* d = &r->decompress;
   jpeg_start_decompress(d);
   if (!allocate_pixels(r, d->output_width, d->output_height, d->output_components)) return false;
   while (d->output_scanline < d->output_height) {
@@ -120,6 +174,18 @@ bool decode(const char* name, JpegRecord* r) {
   jpeg_finish_decompress(d);
   jpeg_destroy_decompress(d);
   return true;
+}
+
+bool decode_under_jump(JpegRecord* r) {
+  if (setjmp(r->jump)) return false;
+  return decode(r);
+}
+
+// An open only learns the picture's size: it is decoded at the first line
+// read, and one that failed fails every later read.
+bool decoded(JpegRecord* r) {
+  if (r->decoding == Decoding::pending) r->decoding = decode_under_jump(r) ? Decoding::done : Decoding::failed;
+  return r->decoding == Decoding::done;
 }
 
 // The record's pixels into its file, under the record's jump buffer.
@@ -153,7 +219,7 @@ bool compress_file(JpegRecord* r) {
 template <typename Out>
 int read_row(imginfo* h, Out* line) {
   JpegRecord* r = record(h);
-  if (!r || !r->pixels || !line || r->row < 0 || r->row >= r->height) return 0;
+  if (!r || !line || r->row < 0 || r->row >= r->height || !decoded(r)) return 0;
   const unsigned scale = sizeof(Out) == sizeof(unsigned short) ? 257 : 1;
   const unsigned opaque = 255 * scale;
   const int n = r->components;
@@ -200,7 +266,7 @@ int JpegOpenf(imginfo* h) {
     discard(r);
     return 0;
   }
-  if (!decode(h->file_name, r)) {
+  if (!read_header(h->file_name, r)) {
     discard(r);
     return 0;
   }
@@ -239,8 +305,8 @@ int JpegClosef(imginfo* h) {
   JpegRecord* r = record(h);
   if (!r) return 0;
   h->driver = nullptr;
-  bool ok = r->pixels && r->file;
-  if (ok && h->mode == IMGIO_WRITE) ok = compress_file(r);
+  bool ok = r->file != nullptr;
+  if (h->mode == IMGIO_WRITE) ok = ok && r->pixels && compress_file(r);
   return discard(r) && ok ? 1 : 0;
 }
 

@@ -2,10 +2,12 @@
 #define IMGIO_JPEG_H
 
 // The driver of the "jpeg" entry, on libjpeg (API 62, stdio source and
-// destination). The whole picture lives in memory: a file is decoded
-// completely at open, and a file being written is compressed at close with
-// the library's default settings. Operations return 1 for success and 0
-// for failure.
+// destination). The whole picture lives in memory: an open reads the
+// file's header alone (refusing a file too short to code the frame it
+// declares), the first line read decodes the file completely, failing when
+// its data ends early, and a file being written is compressed at close
+// with the library's default settings. Operations return 1 for success and
+// 0 for failure.
 
 #include "imgio.h"
 

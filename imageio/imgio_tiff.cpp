@@ -2,8 +2,6 @@
 // entry's operation record.
 #include "imgio_tiff.h"
 
-#include <sys/mman.h>
-
 #include "imgio_messages.h"
 #include "imgio_tiff_record.h"
 #include "imgio_whole_lines.h"
@@ -68,7 +66,7 @@ void tiff_release(TiffRecord* t) {
   if (!t) return;
   if (t->tif) TIFFClose(t->tif);
   tiff_output_release(&t->output);
-  if (t->mapped) munmap(const_cast<uint8_t*>(t->mapped), t->file_size);
+  free_block(t->window);
   free_block(t->scanline);
   free_block(t->strip);
   free_block(t);

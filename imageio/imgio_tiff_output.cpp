@@ -9,13 +9,12 @@
 #include <cstring>
 
 #include "imgio_messages.h"
+#include "imgio_tiff_messages.h"
 #include "q4_memory.h"
 
 namespace {
 
-// Large enough that a run's write costs far more than the call, and that the
-// page cache keeps the file in large blocks, which a later map of it (the
-// direct path of reading) sets up in a fraction of the time small ones take.
+// Large enough that a run's write costs far more than the call.
 const size_t kRunBytes = size_t(1) << 22;
 
 TiffOutput* output_of(thandle_t handle) { return static_cast<TiffOutput*>(handle); }
@@ -98,11 +97,15 @@ TIFF* tiff_output_create(const char* name, TiffOutput* out) {
   out->fd = open(name, O_RDWR | O_CREAT | O_TRUNC, 0666);
   if (out->fd < 0) {
     // As libtiff's own open reports it.
-    TIFFErrorExt(nullptr, "TIFFOpen", "%s: %s", name, strerror(errno));
+    messprintf(IMSSYS_ERROR, "TIFF: TIFFOpen: %s: %s\n", name, strerror(errno));
     tiff_output_release(out);
     return nullptr;
   }
-  TIFF* tif = TIFFClientOpen(name, "w", out, read_proc, write_proc, seek_proc, close_proc, size_proc, no_map, no_unmap);
+  TIFFOpenOptions* options = tiff_message_options();
+  TIFF* tif = options ? TIFFClientOpenExt(name, "w", out, read_proc, write_proc, seek_proc, close_proc, size_proc,
+                                          no_map, no_unmap, options)
+                      : nullptr;
+  if (options) TIFFOpenOptionsFree(options);
   if (!tif) {
     close(out->fd);
     tiff_output_release(out);

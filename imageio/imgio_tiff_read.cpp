@@ -1,9 +1,10 @@
 // Reading TIFF files: what the open accepts, the line sources (the direct
 // path and the strip buffer) and the conversion to 8-bit and 16-bit lines.
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "imgio_messages.h"
 #include "imgio_pixel.h"
 #include "imgio_tiff.h"
+#include "imgio_tiff_messages.h"
 #include "imgio_tiff_record.h"
 #include "q4_memory.h"
 
@@ -145,32 +147,29 @@ bool allocate_strip_buffer(TiffRecord* t) {
   return t->strip || no_space("the strip buffer");
 }
 
+// Bytes read from the file at a time on the direct path: short strips that
+// follow on in the file come in one read, not a call each.
+const int64_t kWindowBytes = int64_t(1) << 18;
+
 // One strip must lie in the file for the open to succeed; the strips of a
 // file of several are checked as they are reached, as libtiff checks them.
-// A file that cannot be mapped is read through libtiff's strips.
 bool prepare_direct_path(TiffRecord* t) {
-  const int fd = TIFFFileno(t->tif);
+  t->fd = TIFFFileno(t->tif);
   struct stat status;
-  t->file_size = fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+  t->file_size = fstat(t->fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
   if (t->rows_per_strip == t->height && !find_strip(t, 0)) {
     messprintf(IMSSYS_INFO, "TIFF: The image data lies beyond the end of the file.\n");
     return false;
   }
-  void* mapped = mmap(nullptr, t->file_size, PROT_READ, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) {
-    t->direct = false;
-    return allocate_strip_buffer(t);
-  }
-  t->mapped = static_cast<const uint8_t*>(mapped);
   uint16_t fill = FILLORDER_MSB2LSB;
   TIFFGetField(t->tif, TIFFTAG_FILLORDER, &fill);
   // libtiff hands strips over in the bit order it was opened for; so does
   // the direct path.
   t->reverse_bits = fill != (TIFFIsMSB2LSB(t->tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB);
   t->swapped = TIFFIsByteSwapped(t->tif) != 0 && t->bits == 16;
-  if (!t->reverse_bits && !t->swapped) return true;
-  t->scanline = allocate(t->scanline_size);
-  return t->scanline || no_space("the scanline buffer");
+  t->window_capacity = std::max(std::min<int64_t>(kWindowBytes, t->file_size), t->scanline_size);
+  t->window = allocate(t->window_capacity);
+  return t->window || no_space("the read buffer");
 }
 
 // Everything the lines need, from the open file's tags; false with the
@@ -247,18 +246,39 @@ bool read_layout(imginfo* h, TiffRecord* t) {
   return t->direct ? prepare_direct_path(t) : allocate_strip_buffer(t);
 }
 
-// File line y on the direct path, in the map, or put in bit and byte
-// order in the scanline buffer.
+// Fills the window from the file at offset, as far as it holds or the file
+// reaches, and puts its bytes in bit and byte order; false when fewer than
+// need bytes come, as when the file was cut short after it was opened.
+bool fill_window(TiffRecord* t, uint64_t offset, int64_t need) {
+  const int64_t want = static_cast<int64_t>(std::min<uint64_t>(t->window_capacity, t->file_size - offset));
+  int64_t got = 0;
+  while (got < want) {
+    const ssize_t n = pread(t->fd, t->window + got, static_cast<size_t>(want - got), static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  t->window_start = offset;
+  t->window_length = got >= need ? got : 0;
+  if (t->reverse_bits) TIFFReverseBits(t->window, t->window_length);
+  if (t->swapped) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->window), t->window_length / 2);
+  return t->window_length > 0;
+}
+
+// File line y on the direct path, in the window. A line of 16-bit samples
+// must start an even number of bytes into it, where the byte swap paired
+// them and a word load of the line is aligned; one that would not, in a
+// strip at an odd distance from the last, is read afresh.
 const uint8_t* direct_line(TiffRecord* t, int y) {
   const int64_t strip = y / t->rows_per_strip;
   if (strip != t->strip_index && !find_strip(t, strip)) return nullptr;
-  const size_t size = static_cast<size_t>(t->scanline_size);
-  const uint8_t* line = t->mapped + t->strip_offset + uint64_t(y - strip * t->rows_per_strip) * size;
-  if (!t->scanline) return line;
-  memcpy(t->scanline, line, size);
-  if (t->reverse_bits) TIFFReverseBits(t->scanline, t->scanline_size);
-  if (t->swapped) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(t->scanline), t->scanline_size / 2);
-  return t->scanline;
+  const int64_t size = t->scanline_size;
+  const uint64_t at = t->strip_offset + uint64_t(y - strip * t->rows_per_strip) * uint64_t(size);
+  const uint64_t into = at - t->window_start;  // wraps for a line before the window
+  const bool held =
+      at >= t->window_start && into + size <= uint64_t(t->window_length) && (t->bits != 16 || into % 2 == 0);
+  if (!held && !fill_window(t, at, size)) return nullptr;
+  return t->window + (at - t->window_start);
 }
 
 // The first byte of file line y (of its first plane), or null when it
@@ -340,28 +360,40 @@ void bytes_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width
   }
 }
 
+// Sample i of a row of 16-bit samples. A strip may start at any byte of
+// the file, so a sample is loaded whole from wherever it lies.
+inline unsigned word_at(const uint8_t* row, size_t i) {
+  uint16_t v;
+  memcpy(&v, row + 2 * i, sizeof v);
+  return v;
+}
+
 // Sixteen-bit samples, whole in 16-bit lines, their high bytes in 8-bit
 // ones; grey flipped for min-is-white.
 template <int Samples, bool Planar, typename Out>
-void word_pixels(const uint16_t* row, size_t plane_length, Out* line, int width, unsigned flip) {
+void word_pixels(const uint8_t* row, size_t plane_length, Out* line, int width, unsigned flip) {
   const int shift = sizeof(Out) == sizeof(unsigned short) ? 0 : 8;
   const unsigned opaque = 65535u >> shift;
   const size_t step = Planar ? 1 : Samples;
   const size_t plane = Planar ? plane_length : 1;
   for (int x = 0; x < width; ++x) {
-    const uint16_t* p = row + x * step;
+    const size_t i = x * step;
     if (Samples == 1) {
-      const unsigned v = (p[0] ^ flip) >> shift;
+      const unsigned v = (word_at(row, i) ^ flip) >> shift;
       imgio_put_pixel(line, x, v, v, v, opaque);
     } else {
-      imgio_put_pixel(line, x, p[0] >> shift, p[plane] >> shift, p[2 * plane] >> shift,
-                      Samples == 4 ? p[3 * plane] >> shift : opaque);
+      const unsigned alpha = Samples == 4 ? word_at(row, i + 3 * plane) >> shift : opaque;
+      imgio_put_pixel(line, x, word_at(row, i) >> shift, word_at(row, i + plane) >> shift,
+                      word_at(row, i + 2 * plane) >> shift, alpha);
     }
   }
 }
 
+// Rows of 16-bit samples start on an even byte of their buffer (the
+// window's rule and the strip buffer's even line length), so the 3-sample
+// copy may see them as words.
 template <typename Out>
-void words_to_line(const TiffRecord& t, const uint16_t* row, Out* line, int width) {
+void words_to_line(const TiffRecord& t, const uint8_t* row, Out* line, int width) {
   const size_t plane = static_cast<size_t>(t.plane_bytes) / 2;
   const unsigned flip = t.invert16 ? 65535u : 0u;
   if (t.samples == 1)
@@ -371,7 +403,7 @@ void words_to_line(const TiffRecord& t, const uint16_t* row, Out* line, int widt
   else if (t.samples == 4)
     word_pixels<4, false>(row, plane, line, width, flip);
   else if constexpr (std::is_same<Out, unsigned short>::value)
-    imgio_rgb_to_line(row, line, width);
+    imgio_rgb_to_line(reinterpret_cast<const uint16_t*>(row), line, width);
   else
     word_pixels<3, false>(row, plane, line, width, flip);
 }
@@ -383,7 +415,7 @@ int read_line(imginfo* h, Out* line) {
   const uint8_t* row = fetch_line(t, h->current_line);
   if (!row) return 0;
   if (t->bits == 16)
-    words_to_line(*t, reinterpret_cast<const uint16_t*>(row), line, h->file_width);
+    words_to_line(*t, row, line, h->file_width);
   else
     bytes_to_line(*t, row, line, h->file_width, tables(*t, line));
   return 1;
@@ -394,8 +426,11 @@ int read_line(imginfo* h, Out* line) {
 int TiffOpenf(imginfo* h) {
   TiffRecord* t = tiff_new_record();
   if (!t) return no_space("the driver record");
+  TIFFOpenOptions* options = tiff_message_options();
   // "c": strips as the file has them, so that one strip is seen as one.
-  t->tif = TIFFOpen(h->file_name, "rc");
+  // "m": strips read, not mapped, so that a file cut short fails its reads.
+  t->tif = options ? TIFFOpenExt(h->file_name, "rcm", options) : nullptr;
+  if (options) TIFFOpenOptionsFree(options);
   if (!t->tif || !read_layout(h, t)) {
     tiff_release(t);
     return 0;

@@ -22,7 +22,7 @@ struct TiffRecord {
   uint32_t width;
   uint32_t height;
   int64_t scanline_size;  // bytes of one file line; of one plane's when planes > 1
-  uint8_t* scanline;      // a direct line put in bit and byte order, or packed for writing
+  uint8_t* scanline;      // writing: a line packed for libtiff's coder
   // Reading. Samples of up to 8 bits, and palette indices, become line values
   // through these tables, built once at open for both line widths: map holds
   // the photometric map with the sample range clamped (the identity when the
@@ -40,13 +40,19 @@ struct TiffRecord {
   int64_t strip_index;
   uint8_t* strip;
   int64_t pending_rows;
-  // The direct path: uncompressed lines of one plane, taken from a map of
-  // the file rather than strip by strip through libtiff, whose calls and
-  // copies cost more than the bytes of short strips.
+  // The direct path: uncompressed lines of one plane, read from the file
+  // into a window of its bytes rather than strip by strip through libtiff,
+  // whose calls and copies cost more than the bytes of short strips. The
+  // file is read, never mapped: a file cut short while it is open fails
+  // the lines it no longer holds instead of faulting.
   bool direct;
-  const uint8_t* mapped;
-  uint64_t file_size;
+  int fd;
+  uint64_t file_size;     // at open; strips must lie within it
   uint64_t strip_offset;  // of strip_index
+  uint8_t* window;        // window_length bytes of the file from window_start,
+  int64_t window_capacity;  // in bit and byte order
+  int64_t window_length;
+  uint64_t window_start;
   bool reverse_bits;
   bool swapped;  // 16-bit samples in the other byte order
 };

@@ -84,6 +84,11 @@ bool set_tags(TiffRecord* t) {
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, t->planar) &&
             TIFFSetField(tif, TIFFTAG_COMPRESSION, t->compression) &&
             TIFFSetField(tif, TIFFTAG_ORIENTATION, t->orientation);
+  // The fourth sample of an RGB pixel is alpha, which readers learn only
+  // from this tag; unassociated, as lines carry it.
+  const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
+  if (t->samples == 4 && t->photometric == PHOTOMETRIC_RGB)
+    ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &alpha);
   t->scanline_size = static_cast<int64_t>(TIFFScanlineSize64(tif));
   // Strips of about 8 KB, at least one line.
   t->rows_per_strip = static_cast<uint32_t>(std::max<int64_t>(1, 8192 / std::max<int64_t>(1, t->scanline_size)));

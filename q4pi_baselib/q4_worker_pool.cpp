@@ -4,9 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "q4_thread_start.h"
 
@@ -21,135 +22,276 @@ namespace {
 
 thread_local bool in_task = false;
 
-// How long an idle worker, or a caller waiting for the last band, watches
-// for the next event before it blocks.
-constexpr std::chrono::microseconds spin_time(200);
-// Busy looks before the first yield: about the gap between the forks of a
-// simulation step.
-constexpr std::chrono::microseconds busy_spin_time(20);
+// How long a thread between runs, or a caller waiting for the last index,
+// watches for the next event before it sleeps. Longer than the gaps between
+// the forks of a simulation step (the serial work between its stages): a
+// thread woken through the kernel arrives late for the next fork, and on a
+// shared machine often later than the caller's patience. Short enough that
+// a pool between frames hands its cores back within a scheduler's time
+// slice.
+constexpr std::chrono::microseconds spin_time(1000);
 
-// Spins until ready() or the spin time has passed; true when ready. After a
-// short busy spin it yields between looks, so that on a loaded machine a
-// waiting thread hands its core to a worker that still has work.
+// Most indices a run hands out, and most runners: they travel in 16 bits.
+constexpr int max_count = 0xffff;
+// Most threads the pool starts; a run that asks for more runs the rest of
+// its indices on the threads it has.
+constexpr int max_threads = 1024;
+
+// The processor time the calling thread has had, in nanoseconds.
+long long thread_time_ns() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Spins until ready() or the thread has spun for the spin time; true when
+// ready. The thread's own processor time is what counts: time it was held
+// back by the system is not spin time (a thread that slept through its look
+// would otherwise sleep on as it wakes, and each wake-up through the kernel
+// makes it late for the next run), and a pause that takes microseconds
+// under virtualisation is.
 template <typename Ready>
 bool spin_until(Ready ready) {
-  const auto start = std::chrono::steady_clock::now();
-  bool yielding = false;
+  const long long until = thread_time_ns() + std::chrono::nanoseconds(spin_time).count();
   for (unsigned i = 1;; ++i) {
     if (ready()) return true;
-    if (yielding)
-      std::this_thread::yield();
-    else
-      Q4_CPU_RELAX();
-    if ((i & 31) == 0) {
-      const auto spent = std::chrono::steady_clock::now() - start;
-      if (spent >= spin_time) return ready();
-      yielding = spent >= busy_spin_time;
-    }
+    Q4_CPU_RELAX();
+    if ((i & 31) == 0 && thread_time_ns() >= until) return ready();
   }
 }
 
-void run_task(q4_pool_task task, void* context, int index, int workers) {
+void run_task(q4_pool_task task, void* context, int index, int count) {
   const bool outer = in_task;
   in_task = true;
-  task(context, index, workers);
+  task(context, index, count);
   in_task = outer;
 }
 
+// The announcement idle threads watch: run number, whether its indices are
+// assigned, whether a claimed run has indices past the runners' own, and
+// how many runners take part (the caller included).
+constexpr uint64_t assigned_bit = uint64_t(1) << 16;
+constexpr uint64_t extras_bit = uint64_t(1) << 17;
+constexpr int run_shift = 18;
+uint64_t announcement(uint64_t run, bool assigned, bool extras, int runners) {
+  return run << run_shift | (assigned ? assigned_bit : 0) | (extras ? extras_bit : 0) |
+         static_cast<uint64_t>(runners);
+}
+
+// What one runner (the caller is runner 0) shares with the others, on a
+// line of its own.
+struct alignas(64) Slot {
+  // The last run whose index of the same number as this runner was taken,
+  // by this runner or by another. A claimed run of R runners hands index k
+  // < R out by raising slot k's stamp to the run; when the run ends every
+  // such stamp holds the run or a later one, so a thread that slept through
+  // the run's end can take none of its indices.
+  std::atomic<uint64_t> taken{0};
+  // The indices this runner ran in a run, as run << 16 | indices, raised
+  // after each: a count shared by all would pass from core to core at the
+  // end of every run.
+  std::atomic<uint64_t> done{0};
+  // The last run this runner's thread has looked at.
+  std::atomic<uint64_t> seen{0};
+};
+
 class WorkerPool {
  public:
+  WorkerPool() {
+    slots_[0] = new Slot;
+    slot_count_.store(1, std::memory_order_relaxed);
+  }
+
   int run(int workers, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
     // Threads serve indices 1..; the caller is index 0, so a run of as many
     // workers as cores never has a spinning thread more than it has cores.
-    while (static_cast<int>(threads_.size()) < workers - 1 && start_thread()) {
-    }
-    const int threaded = std::min(workers, static_cast<int>(threads_.size()) + 1);
-    // Only the threads of this run touch task_ and context_, and the next
-    // run waits for all of them: the fields are stable while read.
-    task_ = task;
-    context_ = context;
-    const unsigned long run = (state_.load(std::memory_order_relaxed) >> 16) + 1;
-    publish(run << 16 | static_cast<unsigned>(workers));
-
+    const int threaded = start_threads(workers);
+    const uint64_t run = publish(false, workers, threaded, task, context);
     run_task(task, context, 0, workers);
     for (int index = threaded; index < workers; ++index) run_task(task, context, index, workers);
-
-    auto all_done = [&] {
-      for (int index = 1; index < threaded; ++index)
-        if (finishes_[index - 1]->run.load() != run) return false;
-      return true;
-    };
-    if (!spin_until(all_done)) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      caller_waits_.store(true);
-      done_.wait(lock, all_done);
-      caller_waits_.store(false, std::memory_order_relaxed);
-    }
+    const int own = 1 + workers - threaded;
+    wait_for(run, workers, own, [](bool) {});
     return threaded;
   }
 
- private:
-  // Each thread reports the last run it finished on a line of its own: a
-  // count shared by all would pass from core to core once per thread, one
-  // after another, at the end of every run.
-  struct alignas(64) Finish {
-    std::atomic<unsigned long> run{0};
-  };
+  void share(int count, int runners, q4_pool_task task, void* context) {
+    std::lock_guard<std::mutex> one_run(run_mutex_);
+    runners = start_threads(runners);
+    const uint64_t run = publish(true, count, runners, task, context);
+    const auto start = std::chrono::steady_clock::now();
+    Tally tally{run, 0};
+    claim_and_run(0, run, count > runners, nullptr, tally);
+    // A running thread takes its own index at once. One that has not taken
+    // it by the time the caller's own share has taken twice as long again,
+    // and a few microseconds more, is one the system holds back, and the
+    // caller runs that index itself; so does a caller about to sleep. A
+    // thread that has not looked at the run before this one is held back
+    // still: its index is run at once.
+    const auto own = std::chrono::steady_clock::now() - start;
+    const auto patience = 3 * own + std::chrono::microseconds(10);
+    bool absent_taken = false, all_taken = false;
+    auto look = [&](bool sleeping) {
+      if (all_taken) return;
+      const bool patient = !sleeping && std::chrono::steady_clock::now() - start < patience;
+      if (patient && absent_taken) return;
+      for (int k = 1; k < runners; ++k)
+        if ((!patient || slots_[k]->seen.load(std::memory_order_relaxed) + 1 < run) && take(k, run))
+          run_claimed(k, nullptr, tally);
+      absent_taken = true;
+      all_taken = !patient;
+    };
+    wait_for(run, count, tally.done, look);
+  }
 
+ private:
   struct Start {
     WorkerPool* pool;
     int index;
-    unsigned long seen;
-    Finish* finish;
+    uint64_t seen;
+  };
+
+  // The indices a runner ran in one run.
+  struct Tally {
+    uint64_t run;
+    int done;
   };
 
   static void* enter(void* argument) {
     const Start start = *static_cast<Start*>(argument);
     delete static_cast<Start*>(argument);
-    start.pool->serve(start.index, start.seen, *start.finish);
+    start.pool->serve(start.index, start.seen);
     return nullptr;
   }
 
-  // A thread that cannot be started is tried again by the next run that
-  // needs it.
-  bool start_thread() {
-    // A new thread has finished every run so far.
-    Finish* finish = new Finish;
-    finish->run.store(state_.load() >> 16, std::memory_order_relaxed);
-    Start* start = new Start{this, static_cast<int>(threads_.size()) + 1, state_.load(), finish};
-    pthread_t thread;
-    if (q4_thread_start(&thread, enter, start) != 0) {
-      delete start;
-      delete finish;
-      return false;
+  // Threads for a run of `wanted` runners; returns how many runners there
+  // are, the caller included. A thread that cannot be started is tried
+  // again by the next run that needs it.
+  int start_threads(int wanted) {
+    int slots = slot_count_.load(std::memory_order_relaxed);
+    while (slots < std::min(wanted, max_threads + 1)) {
+      slots_[slots] = new Slot;
+      // A new thread has seen every run so far.
+      Start* start = new Start{this, slots, run_};
+      pthread_t thread;
+      if (q4_thread_start(&thread, enter, start) != 0) {
+        delete start;
+        delete slots_[slots];
+        slots_[slots] = nullptr;
+        break;
+      }
+      slot_count_.store(++slots, std::memory_order_release);
     }
-    threads_.push_back(thread);
-    finishes_.push_back(finish);
-    return true;
+    return std::min(wanted, slots);
   }
 
-  // A run is published as one word, its number above its worker count, so a
-  // thread that slept through some runs reads a matching pair.
+  // The description first, then the claim word, then the announcement. A
+  // thread reads the description only for an index the run waits for, so
+  // the description stays until it has been read.
   //
-  // The store and the look at sleepers_ are sequentially consistent, as are
-  // a sleeper's count and its look at state_ under the lock: either this
-  // thread sees the sleeper and wakes it through the lock, or the sleeper
-  // sees the run. A run with every thread awake takes no lock.
-  void publish(unsigned long state) {
-    state_.store(state);
-    if (sleepers_.load() > 0) {
+  // The announcement's store and the look at sleepers_ are sequentially
+  // consistent, as are a sleeper's count and its look at the announcement
+  // under the lock: either this thread sees the sleeper and wakes it
+  // through the lock, or the sleeper sees the run. A run with every thread
+  // awake takes no lock.
+  uint64_t publish(bool claimed, int count, int runners, q4_pool_task task, void* context) {
+    const uint64_t run = ++run_;
+    task_.store(task, std::memory_order_relaxed);
+    context_.store(context, std::memory_order_relaxed);
+    count_.store(count, std::memory_order_relaxed);
+    run_number_.store(run, std::memory_order_relaxed);
+    // Indices past the runners' own are handed out in order from here. The
+    // word is set afresh for every run and claims only add to it, so a claim
+    // lands in the current run: one after the last index takes nothing.
+    const uint64_t extra = claimed ? static_cast<uint64_t>(count) : 0;
+    extra_.store(extra << 32 | static_cast<uint64_t>(runners), std::memory_order_release);
+    announced_.store(announcement(run, !claimed, claimed && count > runners, runners));
+    if (runners > 1 && sleepers_.load() > 0) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       start_.notify_all();
     }
+    return run;
   }
 
-  void serve(int index, unsigned long seen, Finish& finish) {
+  // Takes index k of the run if nobody has: true when this runner has it.
+  bool take(int k, uint64_t run) {
+    std::atomic<uint64_t>& taken = slots_[k]->taken;
+    uint64_t stamp = taken.load(std::memory_order_relaxed);
+    while (stamp < run)
+      if (taken.compare_exchange_weak(stamp, run, std::memory_order_acq_rel, std::memory_order_relaxed))
+        return true;
+    return false;
+  }
+
+  // Runs index `index` of the run it belongs to and reports it on the slot.
+  void run_claimed(int index, Slot* slot, Tally& tally) {
+    const uint64_t run = run_number_.load(std::memory_order_relaxed);
+    if (tally.run != run) tally = Tally{run, 0};
+    run_task(task_.load(std::memory_order_relaxed), context_.load(std::memory_order_relaxed), index,
+             count_.load(std::memory_order_relaxed));
+    ++tally.done;
+    if (slot) report(*slot, tally);
+  }
+
+  // Runner `self` of a claimed run, as announced: its own index, then those
+  // past the runners' own. The others' own indices are left to the caller's
+  // patience: the threads' looks at each other's slots would pass the lines
+  // from core to core at every run.
+  void claim_and_run(int self, uint64_t run, bool extras, Slot* slot, Tally& tally) {
+    if (take(self, run)) run_claimed(self, slot, tally);
+    while (extras) {
+      const uint64_t word = extra_.fetch_add(1, std::memory_order_acq_rel);
+      if ((word & 0xffffffff) >= word >> 32) break;
+      run_claimed(static_cast<int>(word & 0xffffffff), slot, tally);
+    }
+  }
+
+  void report(Slot& slot, const Tally& tally) {
+    slot.done.store(tally.run << 16 | static_cast<uint64_t>(tally.done));
+    if (caller_waits_.load()) {
+      { std::lock_guard<std::mutex> lock(mutex_); }
+      done_.notify_all();
+    }
+  }
+
+  // Returns when the indices the threads report for the run and those the
+  // caller ran (`own`, which look(sleeping) may raise) make up all `count`.
+  // look(false) runs between looks at the slots while the caller spins,
+  // look(true) before it sleeps.
+  template <typename Look>
+  void wait_for(uint64_t run, int count, const int& own, Look look) {
+    const int slots = slot_count_.load(std::memory_order_relaxed);
+    auto all_done = [&] {
+      int done = own;
+      for (int k = 1; k < slots; ++k) {
+        const uint64_t word = slots_[k]->done.load();
+        if (word >> 16 == run) done += static_cast<int>(word & 0xffff);
+      }
+      return done >= count;
+    };
+    if (spin_until([&] {
+          if (all_done()) return true;
+          look(false);
+          return false;
+        }))
+      return;
+    look(true);
+    // The same handshake as at the start: a thread that reports raises no
+    // lock unless the caller has said, under the lock, that it sleeps.
+    std::unique_lock<std::mutex> lock(mutex_);
+    caller_waits_.store(true);
+    done_.wait(lock, all_done);
+    caller_waits_.store(false, std::memory_order_relaxed);
+  }
+
+  void serve(int index, uint64_t seen) {
+    Slot& slot = *slots_[index];
+    Tally tally{0, 0};
     for (;;) {
-      unsigned long state = seen;
+      uint64_t word = 0;
       auto started = [&] {
-        state = state_.load();
-        return state != seen;
+        word = announced_.load();
+        return word >> run_shift != seen;
       };
       if (!spin_until(started)) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -157,16 +299,19 @@ class WorkerPool {
         start_.wait(lock, started);
         sleepers_.fetch_sub(1);
       }
-      seen = state;
-      const int workers = static_cast<int>(state & 0xffff);
-      if (index >= workers) continue;
-      run_task(task_, context_, index, workers);
-      // The same handshake with a caller that stopped spinning: it raises
-      // caller_waits_ under the lock before it looks at the finishes again.
-      finish.run.store(seen >> 16);
-      if (caller_waits_.load()) {
-        { std::lock_guard<std::mutex> lock(mutex_); }
-        done_.notify_all();
+      seen = word >> run_shift;
+      slot.seen.store(seen, std::memory_order_relaxed);
+      const int runners = static_cast<int>(word & 0xffff);
+      if (index >= runners) continue;
+      if (word & assigned_bit) {
+        // The run waits for this index, so its description stays.
+        tally = Tally{seen, 0};
+        run_task(task_.load(std::memory_order_relaxed), context_.load(std::memory_order_relaxed), index,
+                 count_.load(std::memory_order_relaxed));
+        ++tally.done;
+        report(slot, tally);
+      } else {
+        claim_and_run(index, seen, (word & extras_bit) != 0, &slot, tally);
       }
     }
   }
@@ -175,31 +320,52 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable start_;
   std::condition_variable done_;
-  std::vector<pthread_t> threads_;
-  std::vector<Finish*> finishes_;  // of threads_, in the same order
-  // What idle threads watch shares no cache line with what finishing
-  // threads look at.
-  alignas(64) std::atomic<unsigned long> state_{0};
-  q4_pool_task task_ = nullptr;
-  void* context_ = nullptr;
+  uint64_t run_ = 0;  // the caller's count of runs
+  // Slots 1.. belong to the threads, each made before its thread starts;
+  // a slot once made stays.
+  Slot* slots_[max_threads + 1] = {};
+  std::atomic<int> slot_count_{0};
+  // What idle threads watch, what they claim from, what they read for an
+  // index and what finishing threads look at sit on lines of their own.
+  alignas(64) std::atomic<uint64_t> announced_{0};
+  alignas(64) std::atomic<uint64_t> extra_{0};
+  alignas(64) std::atomic<q4_pool_task> task_{nullptr};
+  std::atomic<void*> context_{nullptr};
+  std::atomic<int> count_{0};
+  std::atomic<uint64_t> run_number_{0};
   alignas(64) std::atomic<int> sleepers_{0};
   std::atomic<bool> caller_waits_{false};
 };
 
+// Never destroyed: a process forked from one with the pool's threads asleep
+// would wait at exit for sleepers it does not have, and the threads end
+// with the process anyway.
+WorkerPool& pool() {
+  static WorkerPool* const instance = new WorkerPool;
+  return *instance;
+}
+
+// Runs the indices one after another on the calling thread.
+void run_here(int count, q4_pool_task task, void* context) {
+  for (int i = 0; i < count; ++i) run_task(task, context, i, count);
+}
+
 }  // namespace
+
+void q4_pool_share(int count, int runners, q4_pool_task task, void* context) {
+  if (!task || count < 1) return;
+  if (runners > count) runners = count;
+  if (runners <= 1 || in_task || count > max_count) return run_here(count, task, context);
+  pool().share(count, runners, task, context);
+}
 
 int q4_pool_run(int workers, q4_pool_task task, void* context) {
   if (!task || workers < 1) return 0;
-  // A run's worker count travels in 16 bits.
-  if (workers == 1 || in_task || workers > 0xffff) {
-    for (int i = 0; i < workers; ++i) run_task(task, context, i, workers);
+  if (workers == 1 || in_task || workers > max_count) {
+    run_here(workers, task, context);
     return workers;
   }
-  // Never destroyed: a process forked from one with the pool's threads
-  // asleep would wait at exit for sleepers it does not have, and the threads
-  // end with the process anyway.
-  static WorkerPool* const pool = new WorkerPool;
-  return pool->run(workers, task, context);
+  return pool().run(workers, task, context);
 }
 
 bool q4_pool_in_task() { return in_task; }

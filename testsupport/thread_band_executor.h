@@ -10,8 +10,9 @@
 #include "q4_worker_pool.h"
 
 // An mp_exec_fn for tests and benchmarks: splits 0..count-1 into contiguous
-// bands and runs them at once on the project's worker pool, so workers meet
-// real concurrency and not only the band bounds.
+// bands and runs them on the project's worker pool, one runner a band,
+// claimed as the host's are, so workers meet real concurrency and not only
+// the band bounds.
 //
 // Even splits are the host's: q4_band with the rows of a short split on the
 // last band, empty bands never started. With never_empty, a count smaller
@@ -35,7 +36,7 @@ struct ThreadBandExecutor {
     self->calls++;
     self->last_count = count;
     Run run{self, worker, object, count, self->never_empty && count < self->bands ? count : self->bands};
-    if (run.bands >= 1) q4_pool_run(run.bands, run_band, &run);
+    if (run.bands >= 1) q4_pool_share(run.bands, run.bands, run_band, &run);
   }
 
  private:

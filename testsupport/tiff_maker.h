@@ -27,6 +27,7 @@ struct TiffMaker {
   int min_sample = -1;          // -1: no tag
   int max_sample = -1;
   std::vector<uint16_t> colormap;  // red, green, blue: 2^bits entries each
+  bool odd_offsets = false;        // strips start at odd offsets
   std::function<int(int x, int y, int s)> sample;
 
   bool write(const std::string& path) const {
@@ -50,6 +51,9 @@ struct TiffMaker {
       std::vector<uint16_t> map = colormap;
       ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
     }
+    // The directory goes ahead of the strips, its 7-byte description the
+    // one piece of odd length in it.
+    if (odd_offsets) ok = ok && TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "strips") && TIFFCheckpointDirectory(tif);
     const bool separate = planar == PLANARCONFIG_SEPARATE;
     const int per_line = separate ? 1 : samples;
     const size_t bytes = (size_t(width) * bits * per_line + 7) / 8;

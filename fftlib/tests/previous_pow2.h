@@ -1,8 +1,8 @@
 #ifndef PREVIOUS_POW2_H
 #define PREVIOUS_POW2_H
 
-// The power-of-two layer as it was before it ran on FFTW (radix-2 decimation
-// in time with its own twiddle tables): the reference that the FFTW-based
+// A power-of-two layer of its own (radix-2 decimation in time with its own
+// twiddle tables), independent of FFTW: the reference that the FFTW-based
 // layer must reproduce within single-precision rounding.
 
 #include <cmath>

@@ -68,7 +68,8 @@ TEST_F(StandinTest, ForkRunsConcurrentWorkersWithDistinctIndices) {
     EXPECT_EQ(count.load(), workers);  // all returned before the fork did
     EXPECT_EQ(seen_indices.size(), static_cast<size_t>(workers));
     EXPECT_EQ(*seen_indices.rbegin(), static_cast<unsigned long>(workers - 1));
-    EXPECT_EQ(seen_threads.size(), static_cast<size_t>(workers));
+    // Whichever threads run claim the indices: one may run several.
+    EXPECT_LE(seen_threads.size(), static_cast<size_t>(workers));
   }
   // A worker may fork again: the inner fork runs its workers on that thread.
   standin_set_processes(3);

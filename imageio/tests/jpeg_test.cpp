@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -133,18 +134,28 @@ bool write_own(const std::string& path, bool deep) {
 
 }  // namespace
 
-TEST(Jpeg, ReadsEqualDjpegOnCjpegFiles) {
+TEST(Jpeg, ReadsEqualDjpegOnPeerFiles) {
   JpegSession s;
-  const std::string source = s.dir / "source.ppm";
+  const std::string source = s.dir / "source.ppm", flat = s.dir / "flat.ppm", path = s.dir / "peer.jpg";
   ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
-  for (const char* options : {"", "-progressive", "-restart 1", "-sample 1x1", "-grayscale", "-optimize -quality 95"}) {
-    SCOPED_TRACE(options);
-    const std::string path = s.dir / "peer.jpg";
-    ASSERT_TRUE(run_command(std::string("/usr/bin/cjpeg ") + options + " -outfile " + shell_quoted(path) + " " +
-                            shell_quoted(source)));
+  // Flat frames take about the fewest bytes a frame of their size can: two
+  // bits a block, one in progressive files, and the header.
+  ASSERT_TRUE(run_command("/usr/bin/convert -size 800x600 xc:#5a8cc8 " + shell_quoted(flat)));
+  const std::pair<std::string, std::string> files[] = {{"OUT", path}, {"FLAT", flat}, {"SMOOTH", source}};
+  for (std::string command : {"cjpeg SMOOTH >OUT", "cjpeg -progressive SMOOTH >OUT", "cjpeg -restart 1 SMOOTH >OUT",
+                              "cjpeg -sample 1x1 SMOOTH >OUT", "cjpeg -grayscale SMOOTH >OUT",
+                              "cjpeg -optimize -quality 95 SMOOTH >OUT", "cjpeg -quality 1 -optimize FLAT >OUT",
+                              "cjpeg -quality 100 -optimize -grayscale FLAT >OUT", "convert FLAT -quality 1 OUT",
+                              "cjpeg -quality 1 -progressive FLAT >OUT",
+                              "convert FLAT -quality 100 -interlace Plane OUT"}) {
+    SCOPED_TRACE(command);
+    for (const auto& [token, file] : files)
+      if (size_t at = command.find(token); at != std::string::npos)
+        command.replace(at, token.size(), shell_quoted(file));
+    ASSERT_TRUE(run_command("/usr/bin/" + command + " 2>/dev/null"));
     PeerImage peer;
     ASSERT_TRUE(djpeg(path, &peer));
-    EXPECT_EQ(peer.channels, std::string(options) == "-grayscale" ? 1 : 3);
+    EXPECT_EQ(peer.channels, command.find("-grayscale") != std::string::npos ? 1 : 3);
     Read read;
     ASSERT_TRUE(read_lines(path, &read));
     expect_peer_pixels(read, peer);
@@ -247,7 +258,7 @@ TEST(Jpeg, SeeksAndWholeBuffersCountRowsFromTheTop) {
   destroybuffer16(buffer16);
 }
 
-TEST(Jpeg, BrokenFilesFailTheOpenAndTheProcessGoesOn) {
+TEST(Jpeg, BrokenFilesFailTheOpenOrTheFirstReadAndTheProcessGoesOn) {
   JpegSession s;
   const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
   ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
@@ -257,17 +268,30 @@ TEST(Jpeg, BrokenFilesFailTheOpenAndTheProcessGoesOn) {
   ASSERT_NE(huffman, std::string::npos);
   std::string header = bytes;
   for (size_t i = 2; i < 24; ++i) header[i] = static_cast<char>(i * 37);
+  const std::string cut = bytes.substr(0, (bytes.find("\xff\xda") + bytes.size()) / 2);  // halfway into the data
   struct {
     const char* name;
     std::string content;
-  } cases[] = {{"header.jpg", header},
-               {"huffman.jpg", bytes.substr(0, huffman + 10)},
-               {"empty.jpg", ""},
-               {"text.jpg", "not a picture at all"}};
+    const char* read_error;  // the open reads the header alone: what follows fails the first read
+  } cases[] = {{"header.jpg", header, "JPEG: Quantization table 0x00 was not defined\n"},
+               {"cut.jpg", cut, "JPEG: Premature end of JPEG file\n"},
+               {"ended.jpg", cut + "\xff\xd9", "JPEG: Corrupt JPEG data: premature end of data segment\n"},
+               {"huffman.jpg", bytes.substr(0, huffman + 10), nullptr},
+               {"empty.jpg", "", nullptr},
+               {"text.jpg", "not a picture at all", nullptr}};
   for (const auto& c : cases) {
     const std::string path = s.dir / c.name;
     write_text(path, c.content);
     s.capture.messages.clear();
+    if (c.read_error) {
+      imginfo* h = openimg(path.c_str());
+      ASSERT_NE(h, nullptr) << c.name;
+      std::vector<unsigned> line(kWidth);
+      EXPECT_EQ(readline(h, line.data()), 1) << c.name;
+      EXPECT_TRUE(s.capture.has(c.read_error)) << c.name;
+      closeimg(h);
+      continue;
+    }
     EXPECT_EQ(openimg(path.c_str()), nullptr) << c.name;
     ASSERT_GE(s.capture.messages.size(), 2u);
     EXPECT_EQ(s.capture.messages[s.capture.messages.size() - 2].text.substr(0, 6), "JPEG: ") << c.name;
@@ -288,17 +312,37 @@ TEST(Jpeg, BrokenFilesFailTheOpenAndTheProcessGoesOn) {
   EXPECT_TRUE(s.capture.has("JPEG: Image size 100x100 is out of range.\n"));
 }
 
-TEST(Jpeg, NoMemoryFailsTheOpenOrCreateAndLeavesNothingBehind) {
+TEST(Jpeg, AFrameTooLargeForTheFileToCodeIsRefusedBeforeItIsAllocated) {
+  JpegSession s;
+  const std::string source = s.dir / "source.ppm", path = s.dir / "huge.jpg";
+  ASSERT_TRUE(write_pnm(source, 16, 16, 3, std::vector<uint8_t>(16 * 16 * 3, 77)));
+  FailingHeap no_pictures(0, FailingHeap::image);
+  for (const char* frame : {"\xff\xc0", "\xff\xc2"}) {
+    const std::string options = frame[1] == '\xc2' ? "-progressive " : "";
+    ASSERT_TRUE(run_command("/usr/bin/cjpeg " + options + shell_quoted(source) + " >" + shell_quoted(path)));
+    std::string bytes = read_text(path);
+    ASSERT_NE(bytes.find(frame), std::string::npos);
+    bytes.replace(bytes.find(frame) + 5, 4, "\x3e\x80\x3e\x80");  // 16000x16000, within the pixel cap
+    write_text(path, bytes);
+    int w = 0, h = 0;
+    EXPECT_EQ(openimg(path.c_str()), nullptr);
+    EXPECT_EQ(readbuf(path.c_str(), &w, &h), nullptr);
+    EXPECT_TRUE(s.capture.has("JPEG: " + std::to_string(bytes.size()) + " bytes cannot code a 16000x16000 image.\n"));
+  }
+}
+
+TEST(Jpeg, NoMemoryFailsTheReadOrCreateAndLeavesNothingBehind) {
   JpegSession s;
   const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
   ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
   ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(good) + " " + shell_quoted(source)));
+  std::vector<unsigned> line(kWidth);
   for (FailingHeap::Heap heap : {FailingHeap::normal, FailingHeap::image}) {
     int opened = -1, created = -1;
     for (int grants = 0; grants < 10 && (opened < 0 || created < 0); ++grants) {
       FailingHeap failing(grants, heap);
       if (imginfo* h = openimg(good.c_str())) {
-        if (opened < 0) opened = grants;
+        if (opened < 0 && readline(h, line.data()) == 0) opened = grants;
         closeimg(h);
       }
       if (imginfo* h = createimg((s.dir / "out.jpg").c_str(), 8, 8, 8)) {

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -175,6 +177,7 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
   };
   auto rows = [&with](TiffMaker m, uint32_t r) { return with(m, [r](TiffMaker& t) { t.rows_per_strip = r; }); };
   auto planar = [&with](TiffMaker m) { return with(m, [](TiffMaker& t) { t.planar = PLANARCONFIG_SEPARATE; }); };
+  auto odd = [&with](TiffMaker m) { return with(m, [](TiffMaker& t) { t.odd_offsets = true; }); };
   auto mapped = [&with](TiffMaker m, std::vector<uint16_t> map) {
     return with(m, [map](TiffMaker& t) { t.colormap = map; });
   };
@@ -243,6 +246,11 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
        false, true},
       {"msb4", maker(4, 1, PHOTOMETRIC_MINISBLACK), "/usr/bin/tiffcp -f msb2lsb %s %s.c && mv %s.c %s", Peer::byrow,
        false, true},
+      // Sixteen-bit samples at odd offsets, which no load may take as words.
+      {"grey16odd", odd(maker(16, 1, PHOTOMETRIC_MINISBLACK)), nullptr, Peer::byrow, false, true},
+      {"big16odd", rows(odd(with(maker(16, 3, PHOTOMETRIC_RGB), [](TiffMaker& t) { t.mode = "wb"; })), 4), nullptr,
+       Peer::byrow, false, true},
+      {"rgba16odd", rows(odd(maker(16, 4, PHOTOMETRIC_RGB)), 2), nullptr, Peer::byrow_alpha, false, true},
       // Orientation as tiffset leaves it: top-left, and bottom-left, which
       // the peer turns the right way up.
       {"orient1", maker(8, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffset -s 274 1 %s", Peer::byrow, false, true},
@@ -267,6 +275,7 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
     EXPECT_EQ(h->file_height, peer.height);
     EXPECT_EQ(h->bits16, c.make.bits == 16);
     EXPECT_EQ(tiff_record(h)->direct, c.direct);
+    EXPECT_TRUE(!c.make.odd_offsets || tiff_record(h)->strip_offset % 2 == 1);
     EXPECT_EQ(s.capture.has("TIFF: Warning: RowsPerStrip tag is missing. Trying to fix...\n"),
               std::string(c.name) == "rows_missing");
     EXPECT_EQ(TiffGetCsp(h), c.make.photometric == PHOTOMETRIC_SEPARATED ? 2 : 1);
@@ -361,6 +370,33 @@ TEST(TiffRead, DirectLinesAreFoundWhereverTheirStripsLieAndOnlyWhereTheyAreWhole
   // others still read.
   patch_entry(path, TIFFTAG_STRIPOFFSETS, 1000000, 2);
   check_lines({true, true, false});
+}
+
+TEST(TiffRead, AFileCutShortWhileOpenFailsTheLinesItNoLongerHolds) {
+  TiffSession s;
+  for (int compression : {COMPRESSION_NONE, COMPRESSION_LZW})
+    for (uint32_t rows : {0u, 7u}) {
+      SCOPED_TRACE(testing::Message() << "compression " << compression << " rows " << rows);
+      TiffMaker m = maker(16, 3, PHOTOMETRIC_RGB);
+      m.width = 1500;  // more lines than the direct path reads at once
+      m.height = 60;
+      m.rows_per_strip = rows;
+      m.compression = compression;
+      const std::string path = s.dir / "cut.tif";
+      ASSERT_TRUE(m.write(path));
+      imginfo* h = openimg(path.c_str());
+      ASSERT_NE(h, nullptr);
+      ASSERT_EQ(truncate(path.c_str(), off_t(m.width * m.height * 3)), 0);  // half the samples
+      std::vector<unsigned short> line(4 * m.width);
+      int y = 0;
+      for (; y < m.height && readline16(h, line.data()) == 0; ++y)
+        ASSERT_EQ(line[4 * 700 + 1], sample_of(16, 700, y, 1)) << y;
+      EXPECT_LE(y, m.height / 2);
+      EXPECT_EQ(s.capture.last(), "ERROR: Failed to read line " + std::to_string(y) + " from [" + path +
+                                      "] format [tiff]\n");
+      while (++y < m.height) EXPECT_EQ(readline16(h, line.data()), 1) << y;
+      closeimg(h);
+    }
 }
 
 TEST(TiffRead, TransposedOrientationsReadAsTheNearestUnturnedOne) {
@@ -519,9 +555,15 @@ TEST(TiffRead, FilesThatCannotBeReadAreRefusedAtOpenWithTheirMessage) {
       ASSERT_TRUE(run_command(command + " 2>/dev/null"));
     }
     s.capture.messages.clear();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(openimg(path.c_str()), nullptr);
+    // libtiff's own refusal is reported once: through the channel, at its level, not on standard error too.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     if (c.message) {
       EXPECT_TRUE(s.capture.has(c.message)) << s.capture.messages.front().text;
+    } else {
+      EXPECT_EQ(s.capture.messages.size(), 2u);
+      EXPECT_EQ(s.capture.messages[0].level, IMSSYS_ERROR) << s.capture.messages[0].text;
     }
     EXPECT_EQ(s.capture.last(), "ERROR: Failed to open file [" + path + "] format [tiff]\n");
   }
@@ -655,6 +697,6 @@ TEST(TiffRead, NoMemoryFailsTheOpenAndLeavesNothingBehind) {
   }
   EXPECT_EQ(mappings(), before);
   EXPECT_TRUE(s.capture.has("TIFF: No space for the driver record.\n"));
-  EXPECT_TRUE(s.capture.has("TIFF: No space for the scanline buffer.\n"));
+  EXPECT_TRUE(s.capture.has("TIFF: No space for the read buffer.\n"));
   EXPECT_TRUE(s.capture.has("TIFF: No space for the strip buffer.\n"));
 }

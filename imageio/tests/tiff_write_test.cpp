@@ -95,7 +95,9 @@ TEST(TiffWrite, EveryCombinationOfTheSettingsAsThePeersSeeIt) {
             const bool top = std::string(orient) == "topleft";
             const int samples = cmyk ? 4 : chan;
             const int bits = deep ? 16 : 8;
-            const std::string info = command_output("/usr/bin/tiffinfo " + shell_quoted(path) + " 2>/dev/null");
+            const std::string info = command_output("/usr/bin/tiffinfo " + shell_quoted(path) + " 2>&1");
+            EXPECT_EQ(info.find("Warning"), std::string::npos) << info;
+            EXPECT_EQ(tag_line(info, "Extra Samples"), samples == 4 && !cmyk ? "Extra Samples: 1<unassoc-alpha>" : "");
             const int rows = std::max(1, 8192 / (kWidth * samples * bits / 8));
             EXPECT_EQ(tag_line(info, "Rows/Strip"), "Rows/Strip: " + std::to_string(rows));
             EXPECT_EQ(tag_line(info, "Resolution"), "Resolution: 400, 400 pixels/inch");
@@ -172,6 +174,8 @@ TEST(TiffWrite, FilesHoldTheBytesLibtiffsScanlineWriterMakes) {
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
             TIFFSetField(tif, TIFFTAG_COMPRESSION, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
             TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_BOTLEFT);
+            const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
+            if (chan == 4) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &alpha);
             TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max(1, 8192 / bytes));
             TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0);
             TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0);

@@ -424,7 +424,7 @@ TEST(Scale, MultiplyAndShiftDividesEveryReachableSumExactly) {
     ThreadBandExecutor::exec(&bands, check_divisors, static_cast<int>(INT32_MAX / full), &check);
     EXPECT_EQ(check.wrong.load(), 0) << "full scale " << full;
   }
-  // A zero weight sum gives zero, as the division it replaces was defined.
+  // A zero weight sum gives zero: nothing was weighed, so nothing comes out.
   for (uint32_t x : {0u, 1u, 1000u, 2147483647u}) EXPECT_EQ(scale_divide(x, scale_divisor_for(0)), 0u);
 }
 

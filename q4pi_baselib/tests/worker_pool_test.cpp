@@ -1,6 +1,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -60,6 +61,62 @@ TEST(WorkerPool, EveryIndexRunsOnceAcrossGrowingShrinkingAndConcurrentRuns) {
   }
   for (std::thread& t : callers) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// Claimed runs of every size and runner count, interleaved with assigned
+// ones and from several callers at once: a thread that slept through runs
+// must neither run an index of a finished run nor take one of a later run.
+TEST(WorkerPool, SharedRunsRunEveryIndexOnceWhoeverClaimsIt) {
+  std::atomic<int> failures{0};
+  auto rounds = [&](int caller) {
+    for (int r = 0; r < 300; ++r) {
+      const int count = 1 + (r * 13 + caller) % 70, runners = 1 + (r + caller) % 9;
+      const bool assigned = r % 5 == 4;
+      const int ran = assigned ? std::min(runners, count) : count;
+      Tally tally(count);
+      tally.expected_workers = ran;
+      if (assigned)
+        q4_pool_run(ran, count_index, &tally);
+      else
+        q4_pool_share(count, runners, count_index, &tally);
+      for (int i = 0; i < count; ++i)
+        if (tally.hits[i].load() != (i < ran ? 1 : 0)) failures++;
+      // The pause lets the threads fall asleep between some runs.
+      if (r % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  rounds(0);
+  std::vector<std::thread> callers;
+  for (int c = 1; c <= 3; ++c) callers.emplace_back(rounds, c);
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+// One index holds its runner until every other index is done: the other
+// runners must take them all, so no index waits for a given thread.
+TEST(WorkerPool, AHeldRunnerLeavesTheRestToTheOthers) {
+  struct Held {
+    std::atomic<int> done{0};
+    std::atomic<int> timed_out{0};
+    int count = 200;
+  } held;
+  q4_pool_share(
+      held.count, 4,
+      [](void* context, int index, int) {
+        Held& h = *static_cast<Held*>(context);
+        if (index == 0) {
+          const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+          while (h.done.load() < h.count - 1)
+            if (std::chrono::steady_clock::now() > give_up) {
+              h.timed_out++;
+              break;
+            }
+        }
+        h.done++;
+      },
+      &held);
+  EXPECT_EQ(held.done.load(), held.count);
+  EXPECT_EQ(held.timed_out.load(), 0);
 }
 
 TEST(WorkerPool, ARunFromInsideATaskRunsItsIndicesOnThatThread) {
