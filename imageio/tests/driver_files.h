@@ -3,9 +3,7 @@
 
 // What the driver tests share: a session in one format with messages kept
 // and the write stamp fixed, files as bytes, pictures written and read
-// through the handles, and peer programs run by their Debian path.
-
-#include <unistd.h>
+// through the handles.
 
 #include <cstdint>
 #include <cstdio>
@@ -151,65 +149,6 @@ inline bool read_picture(const std::string& path, Picture* out, bool deep) {
 inline std::string refusal(const std::string& word, const std::string& path, const std::string& why) {
   const std::string shown = path.size() > 40 ? path.substr(path.size() - 40) : path;
   return "ERROR: " + word + " file [" + shown + "] refused: " + why + ".\n";
-}
-
-// Runs a shell command; its exit status.
-inline int run(const std::string& command) { return system(command.c_str()); }
-
-// A peer program by its Debian path; the test fails when it is missing.
-inline std::string peer(const char* path) {
-  EXPECT_EQ(access(path, X_OK), 0) << path << " is missing";
-  return path;
-}
-
-// Binary PPM or PAM pixels (3 or 4 samples of 8 bits) after the header.
-struct Pnm {
-  int width = 0;
-  int height = 0;
-  int depth = 0;
-  Bytes pixels;
-};
-
-inline bool read_pnm(const std::string& path, Pnm* out) {
-  const Bytes b = file_bytes(path);
-  std::string text(b.begin(), b.end());
-  size_t at = 0;
-  const auto token = [&]() {
-    while (at < text.size() && isspace(static_cast<unsigned char>(text[at]))) ++at;
-    size_t start = at;
-    while (at < text.size() && !isspace(static_cast<unsigned char>(text[at]))) ++at;
-    return text.substr(start, at - start);
-  };
-  const std::string magic = token();
-  if (magic == "P6") {
-    out->width = std::stoi(token());
-    out->height = std::stoi(token());
-    if (token() != "255") return false;
-    out->depth = 3;
-  } else if (magic == "P7") {
-    int maxval = 0;
-    for (std::string t = token(); t != "ENDHDR" && !t.empty(); t = token()) {
-      if (t == "WIDTH") out->width = std::stoi(token());
-      if (t == "HEIGHT") out->height = std::stoi(token());
-      if (t == "DEPTH") out->depth = std::stoi(token());
-      if (t == "MAXVAL") maxval = std::stoi(token());
-      if (t == "TUPLTYPE") token();
-    }
-    if (maxval != 255) return false;
-  } else {
-    return false;
-  }
-  ++at;  // the one white space character after the header
-  out->pixels.assign(b.begin() + at, b.end());
-  return out->pixels.size() == size_t(out->width) * out->height * out->depth;
-}
-
-inline void write_ppm(const std::string& path, int width, int height, const Bytes& rgb) {
-  Bytes b;
-  const std::string head = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  b.assign(head.begin(), head.end());
-  b.insert(b.end(), rgb.begin(), rgb.end());
-  write_bytes(path, b);
 }
 
 #endif

@@ -2,6 +2,7 @@
 // widths that meet the coders' limits, at both depths, line by line and as
 // whole buffers, and writes the same bytes both ways.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 

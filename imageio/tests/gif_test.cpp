@@ -496,56 +496,6 @@ TEST(GifDriver, OwnFilesRoundTrip) {
   }
 }
 
-TEST(GifDriver, PeersReadOurFilesAndWeReadTheirs) {
-  GifSession s;
-  const std::string ours = s.dir / "ours.gif", ppm = s.dir / "peer.ppm", theirs = s.dir / "theirs.gif";
-  srand(8);
-  for (int width : {1, 2, 7, 640}) {
-    // Any picture: peers decode our file to exactly our reading of it.
-    const Picture any = pattern8(width, 4);
-    ASSERT_TRUE(write_picture(ours, any, false));
-    Picture ours_back;
-    ASSERT_TRUE(read_picture(ours, ours_back, false));
-    PeerImage pnm;
-    ASSERT_TRUE(peer_convert("/usr/bin/giftopnm", ours, ppm));
-    ASSERT_TRUE(read_pnm(ppm, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), ours_back) << "giftopnm " << width;
-    ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", ppm));
-    ASSERT_TRUE(read_pnm(ppm, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), ours_back) << "ImageMagick " << width;
-    ASSERT_TRUE(pillow_to_ppm(ours, ppm));
-    ASSERT_TRUE(read_pnm(ppm, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), ours_back) << "Pillow " << width;
-    ASSERT_TRUE(peer_convert("/usr/bin/gif2rgb", "-1 " + ours, s.dir / "raw.rgb"));
-    const std::string raw = read_text(s.dir / "raw.rgb");
-    ASSERT_EQ(raw.size(), size_t(width) * 4 * 3);
-    Picture from_raw = ours_back;
-    for (size_t i = 0; i < raw.size(); ++i) from_raw.samples[i / 3 * 4 + i % 3] = static_cast<unsigned char>(raw[i]);
-    EXPECT_EQ(from_raw, ours_back) << "gif2rgb " << width;
-
-    // Their 87a files of at most 256 colours read as the picture.
-    const Picture p = map_samples(pattern8(width, 4), [](int v, int c) { return c == 3 ? v : v & 0xE0; });
-    write_pnm(s.dir / "in.ppm", p, 255);
-    ASSERT_TRUE(peer_convert("/usr/bin/pamtogif", s.dir / "in.ppm", theirs));
-    EXPECT_EQ(file_head(theirs, 6), "GIF87a");
-    Picture back;
-    ASSERT_TRUE(read_picture(theirs, back, false)) << s.capture.last();
-    EXPECT_EQ(back, p) << "pamtogif " << width;
-    ASSERT_TRUE(peer_convert("/usr/bin/convert", (s.dir / "in.ppm") + " GIF87:-", theirs));
-    EXPECT_EQ(file_head(theirs, 6), "GIF87a");
-    ASSERT_TRUE(read_picture(theirs, back, false)) << s.capture.last();
-    EXPECT_EQ(back, p) << "ImageMagick " << width;
-    ASSERT_EQ(run_peer("/usr/bin/python3",
-                       "-c \"from PIL import Image; Image.open('" + (s.dir / "in.ppm") +
-                           "').convert('P', palette=Image.ADAPTIVE, colors=256).save('" + theirs + "')\"",
-                       s.dir / "log"),
-              0);
-    EXPECT_EQ(file_head(theirs, 6), "GIF87a");
-    ASSERT_TRUE(read_picture(theirs, back, false)) << s.capture.last();
-    EXPECT_EQ(back, p) << "Pillow " << width;
-  }
-}
-
 TEST(GifDriver, FailuresFailTheirCall) {
   GifSession s;
   const std::string full = s.dir / "full.gif";

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -69,22 +68,6 @@ bool read_lines(const std::string& path, Read* read) {
   return ok;
 }
 
-// Line values of pixel i, channel c, against a peer's sample v (grey peers
-// fill R, G and B); absent alpha reads opaque.
-void expect_peer_pixels(const Read& read, const PeerImage& peer) {
-  ASSERT_EQ(read.width, peer.width);
-  ASSERT_EQ(read.height, peer.height);
-  for (int y = 0; y < peer.height; ++y)
-    for (int x = 0; x < peer.width; ++x) {
-      const size_t i = size_t(y) * peer.width + x;
-      for (int c = 0; c < 4; ++c) {
-        const int v = c == 3 ? 255 : peer.at(x, y, peer.channels == 1 ? 0 : c);
-        ASSERT_EQ(read.narrow[i] >> (8 * c) & 255, unsigned(v)) << x << "," << y << "," << c;
-        ASSERT_EQ(read.wide[4 * i + c], v * 257) << x << "," << y << "," << c;
-      }
-    }
-}
-
 // A CMYK file written with libjpeg at full quality.
 void write_cmyk(const std::string& path, const std::vector<uint8_t>& samples) {
   jpeg_compress_struct c;
@@ -134,34 +117,6 @@ bool write_own(const std::string& path, bool deep) {
 
 }  // namespace
 
-TEST(Jpeg, ReadsEqualDjpegOnPeerFiles) {
-  JpegSession s;
-  const std::string source = s.dir / "source.ppm", flat = s.dir / "flat.ppm", path = s.dir / "peer.jpg";
-  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
-  // Flat frames take about the fewest bytes a frame of their size can: two
-  // bits a block, one in progressive files, and the header.
-  ASSERT_TRUE(run_command("/usr/bin/convert -size 800x600 xc:#5a8cc8 " + shell_quoted(flat)));
-  const std::pair<std::string, std::string> files[] = {{"OUT", path}, {"FLAT", flat}, {"SMOOTH", source}};
-  for (std::string command : {"cjpeg SMOOTH >OUT", "cjpeg -progressive SMOOTH >OUT", "cjpeg -restart 1 SMOOTH >OUT",
-                              "cjpeg -sample 1x1 SMOOTH >OUT", "cjpeg -grayscale SMOOTH >OUT",
-                              "cjpeg -optimize -quality 95 SMOOTH >OUT", "cjpeg -quality 1 -optimize FLAT >OUT",
-                              "cjpeg -quality 100 -optimize -grayscale FLAT >OUT", "convert FLAT -quality 1 OUT",
-                              "cjpeg -quality 1 -progressive FLAT >OUT",
-                              "convert FLAT -quality 100 -interlace Plane OUT"}) {
-    SCOPED_TRACE(command);
-    for (const auto& [token, file] : files)
-      if (size_t at = command.find(token); at != std::string::npos)
-        command.replace(at, token.size(), shell_quoted(file));
-    ASSERT_TRUE(run_command("/usr/bin/" + command + " 2>/dev/null"));
-    PeerImage peer;
-    ASSERT_TRUE(djpeg(path, &peer));
-    EXPECT_EQ(peer.channels, command.find("-grayscale") != std::string::npos ? 1 : 3);
-    Read read;
-    ASSERT_TRUE(read_lines(path, &read));
-    expect_peer_pixels(read, peer);
-  }
-}
-
 TEST(Jpeg, CmykFilesGiveTheirFourComponents) {
   JpegSession s;
   // Flat 8x8 blocks come back within a step or two at full quality.
@@ -184,7 +139,7 @@ TEST(Jpeg, CmykFilesGiveTheirFourComponents) {
       }
 }
 
-TEST(Jpeg, OwnFilesAreThreeComponentJpegsThatPeersRead) {
+TEST(Jpeg, OwnFilesHoldCjpegsBytesAtEitherLineDepth) {
   JpegSession s;
   const std::string narrow = s.dir / "narrow.jpg", wide = s.dir / "wide.jpg";
   ASSERT_TRUE(write_own(narrow, false));
@@ -196,26 +151,17 @@ TEST(Jpeg, OwnFilesAreThreeComponentJpegsThatPeersRead) {
   ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
   ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(peer_file) + " " + shell_quoted(source)));
   EXPECT_EQ(read_text(narrow), read_text(peer_file));
-  PeerImage peer;
-  ASSERT_TRUE(djpeg(narrow, &peer));
-  EXPECT_EQ(peer.channels, 3);
   Read read;
   ASSERT_TRUE(read_lines(narrow, &read));
-  expect_peer_pixels(read, peer);
   double error = 0;
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
       for (int c = 0; c < 3; ++c) {
-        const double d = peer.at(x, y, c) - smooth(x, y, c);
+        const double d = int(read.narrow[size_t(y) * kWidth + x] >> (8 * c) & 255) - smooth(x, y, c);
         error += d * d;
       }
   const double psnr = 10 * std::log10(255.0 * 255.0 / (error / (kWidth * kHeight * 3)));
   EXPECT_GE(psnr, 30.0);
-  PeerImage pillow;
-  ASSERT_TRUE(pillow_decode(narrow, &pillow));
-  EXPECT_EQ(pillow.mode, "RGB");
-  EXPECT_EQ(pillow.width, kWidth);
-  EXPECT_EQ(pillow.height, kHeight);
 }
 
 TEST(Jpeg, SeeksAndWholeBuffersCountRowsFromTheTop) {

@@ -256,27 +256,3 @@ TEST(Rla, WidthsBeyondTheWindowOrRecordFieldsAreRefusedAtCreate) {
   ASSERT_TRUE(read_picture(s / "w.rla", &p, true));
   EXPECT_EQ(p.lines16, line);
 }
-
-// The two RLA readers here cannot return pictures: ImageMagick 6.9.11
-// counts columns across rows and calls every file of more than one row
-// corrupt (one row: the picture is dropped at close), and rlatopam 11.01
-// takes the header as 752 bytes and writes as many samples a pixel as
-// there are matte channels. Neither writes RLA. What ImageMagick shows of
-// our files is their header: the size it reads from the active window.
-TEST(Rla, ImageMagickReadsTheSizeOfOwnFiles) {
-  const std::string identify = peer("/usr/bin/identify");
-  DriverSession s("rla");
-  const struct {
-    const char* name;
-    int width, height;
-    bool deep;
-  } cases[] = {{"wide", 300, 7, false}, {"tall", 3, 129, false}, {"deep", 33, 4, true}};
-  for (const auto& c : cases) {
-    ASSERT_TRUE(write_picture(s / c.name + ".rla", c.width, c.height, c.deep));
-    const std::string out = s / (std::string(c.name) + ".txt");
-    ASSERT_EQ(run(identify + " -ping -format '%w %h' rla:" + s / c.name + ".rla > " + out + " 2>/dev/null"), 0);
-    const Bytes text = file_bytes(out);
-    EXPECT_EQ(std::string(text.begin(), text.end()), std::to_string(c.width) + " " + std::to_string(c.height))
-        << c.name;
-  }
-}

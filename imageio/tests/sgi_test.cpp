@@ -485,63 +485,6 @@ TEST(SgiDriver, ChannelsAndValueSizesMapToLines) {
   }
 }
 
-TEST(SgiDriver, PeersReadOurFilesAndWeReadTheirs) {
-  SgiSession s;
-  const std::string ours = s.dir / "ours.sgi", pnm_path = s.dir / "peer.ppm", theirs = s.dir / "theirs.sgi";
-  for (int width : {1, 2, 7, 640}) {
-    // The pattern starts at 0: sgitopnm subtracts the header's minimum,
-    // which is that of the values written.
-    const Picture p = pattern8(width, 3);
-    ASSERT_EQ(p.samples[0], 0);
-    ASSERT_TRUE(write_picture(ours, p, false));
-    PeerImage pnm;
-    ASSERT_TRUE(peer_convert("/usr/bin/sgitopnm", ours, pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), p) << "sgitopnm " << width;
-    ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << width;
-    ASSERT_TRUE(pillow_to_ppm(ours, pnm_path));
-    ASSERT_TRUE(read_pnm(pnm_path, &pnm));
-    EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << width;
-
-    const Picture deep = pattern16(width, 3);
-    for (int maxval : {255, 65535})
-      for (const char* storage : {"-rle", "-verbatim"}) {
-        const Picture& source = maxval == 255 ? p : deep;
-        write_pnm(s.dir / "in.ppm", source, maxval);
-        ASSERT_TRUE(peer_convert("/usr/bin/pnmtosgi", std::string(storage) + " " + (s.dir / "in.ppm"), theirs));
-        Picture back;
-        ASSERT_TRUE(read_picture(theirs, back, maxval > 255)) << s.capture.last();
-        EXPECT_EQ(back, source) << "pnmtosgi " << storage << " " << maxval << " " << width;
-        if (maxval > 255) {
-          ASSERT_TRUE(read_picture(theirs, back, false));
-          EXPECT_EQ(back, map_samples(source, [](int v, int c) { return c == 3 ? 255 : v >> 8; }));
-        }
-      }
-    for (const char* compress : {"-compress RLE", "-compress None"})
-      for (int depth : {8, 16}) {
-        const Picture& source = depth == 8 ? p : deep;
-        write_pnm(s.dir / "in.ppm", source, depth == 8 ? 255 : 65535);
-        ASSERT_TRUE(peer_convert("/usr/bin/convert",
-                                 (s.dir / "in.ppm") + " " + compress + " -depth " + std::to_string(depth) + " sgi:-",
-                                 theirs));
-        Picture back;
-        ASSERT_TRUE(read_picture(theirs, back, depth == 16)) << s.capture.last();
-        EXPECT_EQ(back, source) << "ImageMagick " << compress << " " << depth << " " << width;
-      }
-    write_pnm(s.dir / "in.ppm", p, 255);
-    ASSERT_EQ(run_peer("/usr/bin/python3",
-                       "-c \"from PIL import Image; Image.open('" + (s.dir / "in.ppm") + "').save('" + theirs +
-                           "', 'SGI')\"",
-                       s.dir / "log"),
-              0);
-    Picture back;
-    ASSERT_TRUE(read_picture(theirs, back, false));
-    EXPECT_EQ(back, p) << "Pillow " << width;
-  }
-}
-
 TEST(SgiDriver, FailuresFailTheirCall) {
   SgiSession s;
   const std::string path = s.dir / "f.sgi";

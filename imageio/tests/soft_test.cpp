@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstring>
 
 #include <gtest/gtest.h>

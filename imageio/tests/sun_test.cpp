@@ -147,46 +147,6 @@ TEST(SunDriver, OwnFilesRoundTripAtEveryWidthAndDepth) {
   }
 }
 
-TEST(SunDriver, PeersReadOurFilesAndWeReadTheirs) {
-  SunSession s;
-  const std::string ours = s.dir / "ours.ras", ppm = s.dir / "peer.ppm", theirs = s.dir / "theirs.ras";
-  for (int width : {2, 640}) {
-    for (bool few : {false, true}) {
-      const Picture p = few ? map_samples(pattern8(width, 3), [](int v, int c) { return c == 3 ? v : v & 0xC0; })
-                            : pattern8(width, 3);
-      std::set<std::vector<uint16_t>> colours;
-      for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x) colours.insert(std::vector<uint16_t>(p.at(x, y), p.at(x, y) + 3));
-      const bool mapped = colours.size() <= 256;
-      ASSERT_EQ(mapped, few || width == 2);
-
-      ASSERT_TRUE(write_picture(ours, p, false));
-      PeerImage pnm;
-      ASSERT_TRUE(peer_convert("/usr/bin/rasttopnm", ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, &pnm));
-      EXPECT_EQ(pnm_picture(pnm), p) << "rasttopnm " << width;
-      ASSERT_TRUE(peer_convert("/usr/bin/convert", ours + " -depth 8 ppm:-", ppm));
-      ASSERT_TRUE(read_pnm(ppm, &pnm));
-      EXPECT_EQ(pnm_picture(pnm), p) << "ImageMagick " << width;
-      ASSERT_TRUE(pillow_to_ppm(ours, ppm));
-      ASSERT_TRUE(read_pnm(ppm, &pnm));
-      EXPECT_EQ(pnm_picture(pnm), p) << "Pillow " << width;
-
-      write_pnm(ppm, p, 255);
-      Picture back;
-      ASSERT_TRUE(peer_convert("/usr/bin/pnmtorast", "-standard " + ppm, theirs));
-      // The peer writes 8-bit mapped rasters where the colours fit a map.
-      EXPECT_EQ(read_text(theirs).substr(12, 4), std::string("\0\0\0", 3) + char(mapped ? 8 : 24));
-      ASSERT_TRUE(read_picture(theirs, back, false));
-      EXPECT_EQ(back, p) << "pnmtorast " << width << " " << few;
-      // Its 24-bit rasters are of type 3, red first.
-      ASSERT_TRUE(peer_convert("/usr/bin/convert", ppm + (mapped ? " -type Palette" : "") + " sun:-", theirs));
-      ASSERT_TRUE(read_picture(theirs, back, false));
-      EXPECT_EQ(back, p) << "ImageMagick " << width << " " << few;
-    }
-  }
-}
-
 TEST(SunDriver, ColourMapsIndexInsideTheMapOnly) {
   SunSession s;
   const std::string path = s.dir / "map.ras";

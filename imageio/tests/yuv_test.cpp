@@ -9,13 +9,6 @@ namespace {
 
 unsigned rgb(unsigned r, unsigned g, unsigned b) { return r | g << 8 | b << 16 | 0xFF000000u; }
 
-// A smooth colour picture whose pixel pairs share their colour, in the
-// middle of the range so no channel clips.
-unsigned smooth(int x, int y) {
-  const int pair = x / 2;
-  return rgb(60 + 2 * pair, 70 + 4 * y, 90 + pair + 3 * y);
-}
-
 }  // namespace
 
 TEST(Yuv, BlackIsStudioBlackWithAndWithoutTheFilter) {
@@ -104,52 +97,4 @@ TEST(Yuv, LinesComeFromTheBottomAndWidenByShifting) {
   EXPECT_EQ(line16[0], grey << 8);
   EXPECT_EQ(line16[3], 65280);
   EXPECT_EQ(closeimg(h), 0);
-}
-
-TEST(Yuv, PeersReadWhatWeWriteAndWeReadWhatTheyWrite) {
-  const std::string to_ppm = peer("/usr/bin/yuvtoppm"), from_ppm = peer("/usr/bin/ppmtoyuv");
-  DriverSession s("yuv");
-  setkeyval("IMGIO_YUV_LINESIZE", "64");
-  setkeyval("IMGIO_YUV_LINES", "16");
-  // Ours to theirs: buffer row r is picture row 15 - r.
-  std::vector<unsigned> image(64 * 16);
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 64; ++x) image[size_t(15 - y) * 64 + x] = smooth(x, y);
-  ASSERT_EQ(writebuf(image.data(), 64, 16, (s / "ours.yuv").c_str()), 0);
-  ASSERT_EQ(run(to_ppm + " 64 16 " + s / "ours.yuv" + " > " + s / "theirs.ppm" + " 2>/dev/null"), 0);
-  Pnm pnm;
-  ASSERT_TRUE(read_pnm(s / "theirs.ppm", &pnm));
-  ASSERT_EQ(pnm.width, 64);
-  ASSERT_EQ(pnm.height, 16);
-  int worst = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 64; ++x)
-      for (int c = 0; c < 3; ++c)
-        worst = std::max(worst, std::abs(int(pnm.pixels[(size_t(y) * 64 + x) * 3 + c]) - int(smooth(x, y) >> (8 * c) & 255u)));
-  // Both sides truncate luma and chroma toward zero: a few samples land 4
-  // below, none further.
-  EXPECT_LE(worst, 4);
-
-  // Theirs to ours.
-  Bytes rgb_bytes;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 64; ++x)
-      for (int c = 0; c < 3; ++c) rgb_bytes.push_back(uint8_t(smooth(x, y) >> (8 * c)));
-  write_ppm(s / "source.ppm", 64, 16, rgb_bytes);
-  ASSERT_EQ(run(from_ppm + " " + s / "source.ppm" + " > " + s / "from.yuv" + " 2>/dev/null"), 0);
-  int w = 0, h = 0;
-  unsigned* back = readbuf((s / "from").c_str(), &w, &h);
-  ASSERT_NE(back, nullptr);
-  ASSERT_EQ(w, 64);
-  ASSERT_EQ(h, 16);
-  // The peer's chroma of a pair blends in the pair before, which the first
-  // pair of a line does not have: that pair is left out.
-  worst = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 2; x < 64; ++x)
-      for (int c = 0; c < 3; ++c)
-        worst = std::max(worst, std::abs(int(back[size_t(15 - y) * 64 + x] >> (8 * c) & 255u) -
-                                         int(smooth(x, y) >> (8 * c) & 255u)));
-  EXPECT_LE(worst, 3);
-  destroybuffer(back);
 }
