@@ -164,6 +164,7 @@ class EffectRun {
     standin_set_logging(false);
     standin_set_frame(size.width, size.height, 24);
     standin_set_processes(workers);
+    standin_set_adapt_processes(true);
     standin_set_setup_paths(setups[setup], "");
     quietly([] { SparkInitialise(standin_info()); });
     if (!standin_setup_error().empty()) std::fprintf(stderr, "%s\n", standin_setup_error().c_str());

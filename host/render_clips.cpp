@@ -35,21 +35,23 @@ namespace {
 
 // rows(first, last) over the rows 0..count-1 in bands on the worker pool,
 // by the one band rule; every row is worked out alone, so the bits never
-// depend on the split.
+// depend on the split. Four bands a worker, claimed by the runners that
+// have cores, so a worker left out finds its share taken by the others.
 template <typename Rows>
 void in_bands(int count, int workers, const Rows& rows) {
   struct Context {
     const Rows* rows;
     int count;
   } context{&rows, count};
-  q4_pool_run(workers > 0 ? workers : 1,
-              [](void* data, int index, int bands) {
-                const Context& c = *static_cast<const Context*>(data);
-                long first = 0, last = -1;
-                q4_band(index, c.count, bands, ShortSplit::to_last, first, last);
-                if (first <= last) (*c.rows)(static_cast<int>(first), static_cast<int>(last));
-              },
-              &context);
+  const int most = workers > 0 ? workers : 1;
+  q4_pool_share(4 * most, q4_pool_runners(most),
+                [](void* data, int index, int bands) {
+                  const Context& c = *static_cast<const Context*>(data);
+                  long first = 0, last = -1;
+                  q4_band(index, c.count, bands, ShortSplit::to_last, first, last);
+                  if (first <= last) (*c.rows)(static_cast<int>(first), static_cast<int>(last));
+                },
+                &context);
 }
 
 // Host value of an 8-bit-scale sample v of 0..maxval: a byte, or a 12-bit

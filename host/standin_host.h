@@ -46,6 +46,14 @@ size_t standin_frame_bytes();
 // (capped at 127) unless a raw byte is scripted below.
 void standin_set_processes(int count);
 int standin_processes();
+// With adapt on (off after standin_reset), each info record taken sets the
+// workers of the forks that follow, and the record's count, to as many of
+// the processes as have cores to run on (q4_pool_runners): a host never
+// has the machine to itself, and a worker sharing a core with another
+// program holds up every fork whose band it holds.
+void standin_set_adapt_processes(bool adapt);
+// The workers sparkMpFork runs now.
+int standin_fork_processes();
 // Scripts the info record's signed process byte (offset 4148) apart from
 // the worker count: its low 8 bits, so a host can present 0, a negative or
 // a wrapped value. Holds until standin_reset.

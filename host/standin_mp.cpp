@@ -62,7 +62,7 @@ extern "C" int sparkMpFork(SparkMpRoutine routine, int argc, ...) {
   va_start(list, argc);
   for (int i = 0; i < argc; ++i) job.args[i] = va_arg(list, void*);
   va_end(list);
-  job.workers = standin_processes();
+  job.workers = standin_fork_processes();
   standin_logf("sparkMpFork(%d, %d)", argc, job.workers);
 
   q4_pool_share(job.workers, job.workers, run_job, &job);

@@ -1,5 +1,7 @@
 #include "standin_state.h"
 
+#include "q4_worker_pool.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <unistd.h>
@@ -54,6 +56,8 @@ void standin_reset() {
   state.height = 0;
   state.depth = 24;
   state.processes = 1;
+  state.fork_processes = 1;
+  state.adapt_processes = false;
   state.procs_byte_scripted = false;
   state.procs_byte = 0;
   state.pixel_aspect = 1.0f;
@@ -137,10 +141,16 @@ void* standin_buffer_pixels(int id) {
 }
 
 void standin_set_processes(int count) {
-  standin_write(&StandinState::processes, count > 0 ? count : 1);
+  StandinState& state = standin_state();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.processes = state.fork_processes = count > 0 ? count : 1;
 }
 
 int standin_processes() { return standin_read(&StandinState::processes); }
+
+void standin_set_adapt_processes(bool adapt) { standin_write(&StandinState::adapt_processes, adapt); }
+
+int standin_fork_processes() { return standin_read(&StandinState::fork_processes); }
 
 void standin_set_info_procs_byte(int raw) {
   StandinState& state = standin_state();
@@ -163,9 +173,10 @@ SparkHostInfo standin_info() {
   info.frame_width = state.width;
   info.frame_height = state.height;
   info.frame_depth = state.depth;
+  if (state.adapt_processes) state.fork_processes = q4_pool_runners(state.processes);
   info.num_procs = state.procs_byte_scripted
                        ? state.procs_byte
-                       : static_cast<int8_t>(state.processes > 127 ? 127 : state.processes);
+                       : static_cast<int8_t>(state.fork_processes > 127 ? 127 : state.fork_processes);
   return info;
 }
 

@@ -34,6 +34,10 @@ struct StandinState {
   int height = 0;
   int depth = 24;
   int processes = 1;
+  // The workers of the current frame's forks: processes, or fewer when
+  // adapt_processes and cores are taken.
+  int fork_processes = 1;
+  bool adapt_processes = false;
   bool procs_byte_scripted = false;
   int8_t procs_byte = 0;
   float pixel_aspect = 1.0f;

@@ -249,6 +249,7 @@ bool Renderer::Load(std::string& error) {
     return false;
   }
   standin_set_processes(Workers());
+  standin_set_adapt_processes(true);
   standin_set_setup_paths(options_.setup, options_.save_setup);
   // Frames the plug-in fetches itself; a failure ends the run after the
   // frame that asked.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "q4_runner_limit.h"
 #include "q4_thread_start.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -37,26 +38,42 @@ constexpr int max_count = 0xffff;
 // its indices on the threads it has.
 constexpr int max_threads = 1024;
 
-// The processor time the calling thread has had, in nanoseconds.
-long long thread_time_ns() {
+// How often a claimed run looks at how long the threads waited for a
+// processor (q4_runner_limit.h): long enough to see a time slice or two of
+// a core shared with another program, short enough to follow it within a
+// few frames.
+constexpr long long look_period_ns = 32000000;
+// Less runnable time than this over a look says nothing of the cores.
+constexpr long long least_runnable_ns = 1000000;
+
+long long monotonic_ns() {
   timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  clock_gettime(CLOCK_MONOTONIC, &now);
   return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 // Spins until ready() or the thread has spun for the spin time; true when
-// ready. The thread's own processor time is what counts: time it was held
-// back by the system is not spin time (a thread that slept through its look
-// would otherwise sleep on as it wakes, and each wake-up through the kernel
-// makes it late for the next run), and a pause that takes microseconds
-// under virtualisation is.
+// ready. A gap between two looks at the clock far longer than their pauses
+// is time the system held the thread back, and counts only up to the cap:
+// a thread that slept through its look would otherwise sleep on as it
+// wakes, and each wake-up through the kernel makes it late for the next
+// run. The thread's own processor time would say the same, but reading it
+// is a system call, and a look that costs a microsecond makes every run
+// start late.
 template <typename Ready>
 bool spin_until(Ready ready) {
-  const long long until = thread_time_ns() + std::chrono::nanoseconds(spin_time).count();
+  constexpr long long gap_cap_ns = 20000;
+  const long long spin_ns = std::chrono::nanoseconds(spin_time).count();
+  long long spun = 0, last = monotonic_ns();
   for (unsigned i = 1;; ++i) {
     if (ready()) return true;
     Q4_CPU_RELAX();
-    if ((i & 31) == 0 && thread_time_ns() >= until) return ready();
+    if ((i & 31) == 0) {
+      const long long now = monotonic_ns();
+      spun += std::min(now - last, gap_cap_ns);
+      last = now;
+      if (spun >= spin_ns) return ready();
+    }
   }
 }
 
@@ -93,6 +110,11 @@ struct alignas(64) Slot {
   std::atomic<uint64_t> done{0};
   // The last run this runner's thread has looked at.
   std::atomic<uint64_t> seen{0};
+  // The thread's system id, once it runs; and its times at the last look
+  // (the caller's alone).
+  std::atomic<int> thread_id{0};
+  RunnerTimes times;
+  bool timed = false;
 };
 
 class WorkerPool {
@@ -100,6 +122,17 @@ class WorkerPool {
   WorkerPool() {
     slots_[0] = new Slot;
     slot_count_.store(1, std::memory_order_relaxed);
+  }
+
+  int limit() const { return limit_.load(std::memory_order_relaxed); }
+
+  // Notes the most runners asked for since the last look, by runs and by
+  // hosts sizing their forks (whose runs then ask no more than the limit),
+  // from any thread: a limit given back that reaches it is none.
+  void ask(int runners) {
+    int most = asked_.load(std::memory_order_relaxed);
+    while (most < runners && !asked_.compare_exchange_weak(most, runners, std::memory_order_relaxed)) {
+    }
   }
 
   int run(int workers, q4_pool_task task, void* context) {
@@ -117,7 +150,8 @@ class WorkerPool {
 
   void share(int count, int runners, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
-    runners = start_threads(runners);
+    look_at_threads(runners);
+    runners = start_threads(std::min(runners, limit_.load(std::memory_order_relaxed)));
     const uint64_t run = publish(true, count, runners, task, context);
     const auto start = std::chrono::steady_clock::now();
     Tally tally{run, 0};
@@ -162,6 +196,62 @@ class WorkerPool {
     delete static_cast<Start*>(argument);
     start.pool->serve(start.index, start.seen);
     return nullptr;
+  }
+
+  // Every look period, the threads' waiting over the last one decides the
+  // runner limit; a thread past it parks until the limit takes it back or
+  // an assigned run needs it, so that it neither runs nor spins on a core
+  // another program holds.
+  void look_at_threads(int runners) {
+    ask(runners);
+    const long long now = monotonic_ns();
+    if (now < next_look_) return;
+    next_look_ = now + look_period_ns;
+    long long waited = 0, runnable = 0;
+    int counted = 0;
+    auto add = [&](int id, Slot& slot) {
+      RunnerTimes times;
+      const bool timed = q4_runner_times(id, times);
+      if (timed && slot.timed) {
+        const long long w = times.waited - slot.times.waited, r = times.ran - slot.times.ran;
+        waited += w;
+        runnable += w + r;
+        counted += w + r > 0;
+      }
+      slot.times = times;
+      slot.timed = timed;
+    };
+    // The caller's slot holds whichever thread calls; another's times do not
+    // continue them.
+    const int caller = q4_thread_id();
+    if (caller != slots_[0]->thread_id.load(std::memory_order_relaxed)) slots_[0]->timed = false;
+    slots_[0]->thread_id.store(caller, std::memory_order_relaxed);
+    add(0, *slots_[0]);
+    const int slots = slot_count_.load(std::memory_order_relaxed);
+    for (int k = 1; k < slots; ++k)
+      if (const int id = slots_[k]->thread_id.load(std::memory_order_acquire)) add(id, *slots_[k]);
+    const int asked = asked_.exchange(0, std::memory_order_relaxed);
+    if (runnable < least_runnable_ns) return;
+    const int before = limit_.load(std::memory_order_relaxed);
+    limiter_.observe(static_cast<double>(waited) / static_cast<double>(runnable) * counted, asked, now);
+    limit_.store(limiter_.limit(), std::memory_order_relaxed);
+    if (limiter_.limit() > before) {
+      { std::lock_guard<std::mutex> lock(mutex_); }
+      park_.notify_all();
+    }
+  }
+
+  // Until the limit takes index back, or an assigned run after `seen` needs
+  // it. The limit and the announcement are looked at under the lock that
+  // their changes notify through.
+  void park(int index, uint64_t seen) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    park_.wait(lock, [&] {
+      const uint64_t word = announced_.load();
+      const bool needed =
+          (word & assigned_bit) && word >> run_shift != seen && index < static_cast<int>(word & 0xffff);
+      return needed || index < limit_.load(std::memory_order_relaxed);
+    });
   }
 
   // Threads for a run of `wanted` runners; returns how many runners there
@@ -209,6 +299,10 @@ class WorkerPool {
     if (runners > 1 && sleepers_.load() > 0) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       start_.notify_all();
+    }
+    if (!claimed && runners > limit_.load(std::memory_order_relaxed)) {
+      { std::lock_guard<std::mutex> lock(mutex_); }
+      park_.notify_all();
     }
     return run;
   }
@@ -286,6 +380,7 @@ class WorkerPool {
 
   void serve(int index, uint64_t seen) {
     Slot& slot = *slots_[index];
+    slot.thread_id.store(q4_thread_id(), std::memory_order_release);
     Tally tally{0, 0};
     for (;;) {
       uint64_t word = 0;
@@ -302,7 +397,10 @@ class WorkerPool {
       seen = word >> run_shift;
       slot.seen.store(seen, std::memory_order_relaxed);
       const int runners = static_cast<int>(word & 0xffff);
-      if (index >= runners) continue;
+      if (index >= runners) {
+        if (index >= limit_.load(std::memory_order_relaxed)) park(index, seen);
+        continue;
+      }
       if (word & assigned_bit) {
         // The run waits for this index, so its description stays.
         tally = Tally{seen, 0};
@@ -320,6 +418,7 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable start_;
   std::condition_variable done_;
+  std::condition_variable park_;
   uint64_t run_ = 0;  // the caller's count of runs
   // Slots 1.. belong to the threads, each made before its thread starts;
   // a slot once made stays.
@@ -335,6 +434,12 @@ class WorkerPool {
   std::atomic<uint64_t> run_number_{0};
   alignas(64) std::atomic<int> sleepers_{0};
   std::atomic<bool> caller_waits_{false};
+  // The runner limit, set by callers and read by the threads; the rest is
+  // the callers' own, under run_mutex_.
+  alignas(64) std::atomic<int> limit_{RunnerLimit::none};
+  RunnerLimit limiter_;
+  long long next_look_ = 0;
+  std::atomic<int> asked_{0};
 };
 
 // Never destroyed: a process forked from one with the pool's threads asleep
@@ -366,6 +471,11 @@ int q4_pool_run(int workers, q4_pool_task task, void* context) {
     return workers;
   }
   return pool().run(workers, task, context);
+}
+
+int q4_pool_runners(int wanted) {
+  pool().ask(wanted);
+  return std::max(1, std::min(wanted, pool().limit()));
 }
 
 bool q4_pool_in_task() { return in_task; }

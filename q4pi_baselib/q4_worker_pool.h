@@ -6,19 +6,21 @@
 // processes. The stand-in host's sparkMpFork and the tests' band executor
 // both run on it, so no caller starts threads per call.
 //
-// Between runs a thread spins for a millisecond of its own time, since a
-// simulation step forks every few microseconds and a wake-up through the
-// kernel costs more than the work of a small band, and then sleeps: an idle
-// pool, or one sharing its cores with other programs, takes no processor
-// time that others need.
+// Between runs a thread spins for a millisecond (time the system holds it
+// back not counted), since a simulation step forks every few microseconds
+// and a wake-up through the kernel costs more than the work of a small
+// band, and then sleeps: an idle pool, or one sharing its cores with other
+// programs, takes no processor time that others need. Claimed runs use no
+// more runners than have cores to run on (q4_pool_runners); the threads
+// past that park until they have.
 
 typedef void (*q4_pool_task)(void* context, int index, int workers);
 
 // Runs task(context, i, count) once for every i in 0..count-1 and returns
 // when all have returned. The indices are claimed, not assigned: the calling
-// thread and up to runners - 1 of the pool's threads each take the index of
-// their own number if no one has, then the indices past the runners' in
-// order until none is left. The caller runs the indices of threads that
+// thread and up to q4_pool_runners(runners) - 1 of the pool's threads each
+// take the index of their own number if no one has, then the indices past
+// the runners' in order until none is left. The caller runs the indices of threads that
 // have not taken theirs soon after it finished its own share, so a thread
 // the system holds back claims nothing and the run ends when the last index
 // is done, whoever ran it; a thread that wakes after the run has ended
@@ -41,6 +43,12 @@ void q4_pool_share(int count, int runners, q4_pool_task task, void* context);
 // such index, or workers when none was short of a thread (0 when there was
 // nothing to run).
 int q4_pool_run(int workers, q4_pool_task task, void* context);
+
+// The most runners a claimed run uses now: `wanted`, or fewer while
+// another program holds cores that the pool's threads would otherwise
+// share with it (q4_runner_limit.h); at least 1. A host that sizes each
+// frame's forks by it gives every runner one band of each pass.
+int q4_pool_runners(int wanted);
 
 // True on a thread that is running a task of the pool.
 bool q4_pool_in_task();

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "q4_bands.h"
+#include "q4_runner_limit.h"
 #include "q4_simd.h"
 #include "q4_worker_pool.h"
 #include "simd_paths.h"
@@ -168,6 +169,83 @@ TEST(WorkerPool, AChildForkedWhileTheThreadsSleepExits) {
   }
   EXPECT_EQ(done, child) << "the child hung at exit";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// While other threads hold a quarter of the cores, the pool's threads wait
+// for them, the runner limit falls and threads past it park; claimed runs
+// must still run every index once, and assigned runs must wake the parked
+// threads.
+TEST(WorkerPool, RunsCompleteWhileOtherThreadsHoldCores) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  for (unsigned k = 0; k < std::max(1u, std::thread::hardware_concurrency() / 4); ++k)
+    busy.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+      }
+    });
+  int failures = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  for (int r = 0; std::chrono::steady_clock::now() < until; ++r) {
+    const int count = 8 + r % 9;
+    Tally tally(count);
+    tally.expected_workers = r % 4 == 3 ? 8 : count;
+    if (r % 4 == 3)
+      q4_pool_run(8, count_index, &tally);
+    else
+      q4_pool_share(count, 8, count_index, &tally);
+    for (int i = 0; i < (r % 4 == 3 ? 8 : count); ++i) failures += tally.hits[i].load() != 1;
+    failures += tally.wrong_count.load();
+  }
+  stop = true;
+  for (std::thread& t : busy) t.join();
+  EXPECT_EQ(failures, 0);
+}
+
+// The limit's course through a worked sequence of looks, times in ms.
+TEST(RunnerLimit, CutsWhenRunnersLackACoreAndGivesBackAfterAHold) {
+  const long long ms = 1000000;
+  struct Look {
+    double lacked;
+    int runners;
+    long long at_ms;
+    int limit;
+  } looks[] = {
+      // Each look weighs a quarter, the looks before three quarters.
+      {0.0, 8, 0, RunnerLimit::none},      // nothing lacked: no limit
+      {1.2, 8, 32, 7},                     // 0.3, over a quarter of a core: one runner fewer
+      {0.0, 8, 64, 7},                     // held for a second after the cut
+      {0.6, 8, 96, 7},                     // a moment's wait weighs 0.15
+      {0.6, 8, 128, 6},                    // kept up, 0.2625: one more
+      {0.4, 8, 1200, 6},                   // 0.1: neither lacking nor free
+      {0.0, 8, 1232, 7},                   // free after the hold: one back
+      {0.0, 8, 1264, RunnerLimit::none},   // and the last
+      {2.0, 4, 1300, 3},                   // cut from the runners asked
+      {1.2, 4, 1332, 2},
+      {1.2, 4, 1364, 2},                   // never below two
+      {1.2, 4, 1396, RunnerLimit::none},   // 0.525 of two runners: swamped
+      {8.0, 8, 1428, RunnerLimit::none},   // no cut on a swamped machine
+  };
+  RunnerLimit limit;
+  for (const Look& look : looks) {
+    limit.observe(look.lacked, look.runners, look.at_ms * ms);
+    EXPECT_EQ(limit.limit(), look.limit) << "at " << look.at_ms << " ms";
+  }
+}
+
+// The scheduler's figures are read in their order: time on a processor
+// grows by the processor time the thread burns, as its own clock says.
+TEST(RunnerLimit, ReadsTheThreadsTimes) {
+  RunnerTimes before, after, by_id;
+  ASSERT_TRUE(q4_runner_times(0, before));
+  timespec start, now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+  do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  while ((now.tv_sec - start.tv_sec) * 1000000000LL + now.tv_nsec - start.tv_nsec < 20000000);
+  ASSERT_TRUE(q4_runner_times(0, after));
+  ASSERT_TRUE(q4_runner_times(q4_thread_id(), by_id));
+  EXPECT_GE(after.ran - before.ran, 15000000);
+  EXPECT_GE(after.waited, before.waited);
+  EXPECT_GE(by_id.ran, after.ran);
 }
 
 TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
