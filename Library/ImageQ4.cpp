@@ -62,6 +62,7 @@ void ImageQ4::init(long w, long h, PixelQ4* pixels, renderop_tag* op) {
     storage_block = q4_image_malloc(static_cast<unsigned>(bytes + kLineBytes - 1), kSourcePath, __LINE__);
     storage = on_a_line(storage_block);
     owns_storage = storage ? 1 : 0;
+    if (storage) q4_prefer_huge_pages(storage_block, bytes);
   }
   if (height > 0 && storage)
     rows = static_cast<PixelQ4**>(q4_malloc(static_cast<unsigned>(row_bytes), kSourcePath, __LINE__));

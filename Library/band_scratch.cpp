@@ -1,7 +1,5 @@
 #include "band_scratch.h"
 
-#include <sys/mman.h>
-
 #include "q4_memory.h"
 
 namespace {
@@ -26,9 +24,6 @@ void* band_scratch_alloc(uint64_t bytes, void** raw) {
   *raw = q4_malloc(static_cast<unsigned>(span), "Library/Q4Image", __LINE__);
   if (!*raw) return nullptr;
   void* block = reinterpret_cast<void*>(round_up(reinterpret_cast<uintptr_t>(*raw), align));
-#ifdef MADV_HUGEPAGE
-  // Only a hint: where the kernel has no huge pages the block works as well.
-  if (huge) madvise(block, round_up(bytes, kHugePage), MADV_HUGEPAGE);
-#endif
+  if (huge) q4_prefer_huge_pages(block, round_up(bytes, kHugePage));
   return block;
 }

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <mutex>
 
-#include <sys/mman.h>
-
 #include "fft_column_pass.h"
 #include "fft_convolver.h"
 #include "fftw_threads.h"
@@ -31,21 +29,11 @@ int padded(long need) {
   return static_cast<int>(n);
 }
 
-// Column passes read one cache line from every row of a grid: with small
-// pages nearly every read misses the address cache, so large grids ask the
-// kernel for huge pages (a hint; nothing depends on it).
-void prefer_huge_pages(void* block, size_t bytes) {
-  const uintptr_t huge = uintptr_t(2) << 20;
-  const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(huge - 1);
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-}
-
 void* alloc_zeroed_grid(size_t bytes) {
   if (bytes > 0xffffffffu) return nullptr;
   void* block = mem_align_alloc(static_cast<unsigned>(bytes), -1, true);
   if (!block) return nullptr;
-  prefer_huge_pages(block, bytes);
+  q4_prefer_huge_pages(block, bytes);
   memset(block, 0, bytes);
   return block;
 }
@@ -53,7 +41,7 @@ void* alloc_zeroed_grid(size_t bytes) {
 void* alloc_zeroed_fftw(size_t bytes) {
   void* block = fftw_malloc(bytes);
   if (!block) return nullptr;
-  prefer_huge_pages(block, bytes);
+  q4_prefer_huge_pages(block, bytes);
   memset(block, 0, bytes);
   return block;
 }

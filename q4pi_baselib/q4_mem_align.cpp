@@ -1,3 +1,5 @@
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -55,4 +57,13 @@ void* mem_align_realloc(void* block, unsigned size, int alignment, bool image) {
   }
   mem_align_free(block, image);
   return fresh;
+}
+
+void q4_prefer_huge_pages(void* block, size_t bytes) {
+  const uintptr_t huge = uintptr_t(2) << 20;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(huge - 1);
+#ifdef MADV_HUGEPAGE
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#endif
 }

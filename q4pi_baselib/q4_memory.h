@@ -35,4 +35,10 @@ void* mem_align_alloc(unsigned size, int alignment, bool image);
 void mem_align_free(void* block, bool image);
 void* mem_align_realloc(void* block, unsigned size, int alignment, bool image);
 
+// Asks the kernel for huge pages over the whole 2 MB pages inside the
+// block: a hint, nothing depends on it. Large frames and grids take a page
+// fault per small page at their first touch, and their column passes miss
+// the address cache on nearly every row.
+void q4_prefer_huge_pages(void* block, size_t bytes);
+
 #endif
