@@ -62,7 +62,7 @@ const char* render_usage() {
          "  --res ITEM           resolution: FULL 1/2 1/3 1/4 1/6 1/8 1/12 1/16 1/32\n"
          "  --depth 24|48|64     host frame depth: 8-bit, 12-bit, 12-bit with matte\n"
          "  --size WxH           frame size for the built-in clip\n"
-         "  --procs N            host worker processes (default: one per processor)\n"
+         "  --procs N            most host worker processes (default: one per processor)\n"
          "  --setup FILE         setup the plug-in loads at start-up\n"
          "  --save-setup FILE    where the plug-in saves its setup at the end\n"
          "  --list-controls      list the plug-in's controls and stop\n"

@@ -15,7 +15,11 @@ constexpr int least_runners = 2;
 constexpr double cut_above = 0.25;
 constexpr double restore_below = 0.1;
 constexpr double swamped_share = 0.25;
-constexpr long long hold_ns = 1000000000LL;
+// A cut is held this long before a runner is given back; twice as long
+// after each given back that had to be cut again at once, up to the most.
+constexpr long long least_hold_ns = 125000000LL;
+constexpr long long most_hold_ns = 1000000000LL;
+constexpr long long failed_try_ns = 160000000LL;
 
 }  // namespace
 
@@ -42,25 +46,33 @@ bool q4_runner_times(int thread_id, RunnerTimes& times) {
 int q4_thread_id() { return static_cast<int>(syscall(SYS_gettid)); }
 
 void RunnerLimit::observe(double lacked, int runners, long long now_ns) {
-  // Three quarters of the weight stay on the looks before: a moment's
-  // wait, as when another program starts up or the system moves a thread,
-  // is not a core taken, and a runner cut costs its share for a second.
-  lacked_ = 0.75 * lacked_ + 0.25 * lacked;
+  // The middle of the last three looks: one look's wait, as when another
+  // program starts up or the system moves a thread, is not a core taken.
+  looks_[0] = looks_[1];
+  looks_[1] = looks_[2];
+  looks_[2] = lacked;
+  const double level = std::max(std::min(looks_[0], looks_[1]), std::min(std::max(looks_[0], looks_[1]), looks_[2]));
   const int used = std::min(limit_, runners);
+  const int before = limit_;
   // Runners that lack a quarter of their number in cores share them with
   // more threads than a cut can make room for: each runner cut would only
   // hand its share of the machine to the others.
-  if (lacked_ >= swamped_share * used) {
+  if (level >= swamped_share * used) {
     limit_ = none;
-    return;
-  }
-  const int before = limit_;
-  if (lacked_ > cut_above && used > least_runners) {
+  } else if (level > cut_above && used > least_runners) {
     limit_ = used - 1;
-    hold_until_ = now_ns + hold_ns;
-  } else if (limit_ != none && lacked_ < restore_below && now_ns >= hold_until_) {
+    // A runner given back that must be cut again at once shows the core
+    // still taken: each such try costs a look or two of the slower runs.
+    const bool failed_try = gave_back_ && now_ns - changed_at_ <= failed_try_ns;
+    hold_ns_ = failed_try ? std::min(2 * hold_ns_, most_hold_ns) : least_hold_ns;
+    hold_until_ = now_ns + hold_ns_;
+  } else if (limit_ != none && level < restore_below && now_ns >= hold_until_) {
     limit_ = limit_ + 1 >= runners ? none : limit_ + 1;
   }
   // A new limit is judged by the looks after it alone.
-  if (limit_ != before) lacked_ = 0;
+  if (limit_ != before) {
+    looks_[0] = looks_[1] = looks_[2] = 0;
+    gave_back_ = limit_ > before;
+    changed_at_ = now_ns;
+  }
 }

@@ -35,18 +35,23 @@ class RunnerLimit {
 
   // One look back over the runs since the last: `lacked` cores' worth of
   // waiting (see above) while runs of up to `runners` runners were going,
-  // at time `now_ns`, a quarter of the weight against the looks before. Cuts
+  // at time `now_ns`; the middle of the last three such looks decides. Cuts
   // one runner when they lacked more than a quarter of a core; gives one
-  // back a second after the last cut when they lacked almost nothing, so a core the other program hands back is used again
-  // and a core still taken costs one look's slowness a second. Runners that
-  // lacked a quarter of their number in cores share a swamped machine: no
-  // limit then.
+  // back when they lacked almost nothing for the hold after the cut, so a
+  // core the other program hands back is used again. The hold is an eighth
+  // of a second, doubled up to a second while runners given back are cut
+  // again at once: a core still taken costs a look or two a second. Runners
+  // that lacked a quarter of their number in cores share a swamped machine:
+  // no limit then.
   void observe(double lacked, int runners, long long now_ns);
 
  private:
   int limit_ = none;
   long long hold_until_ = 0;
-  double lacked_ = 0;
+  double looks_[3] = {0, 0, 0};
+  long long hold_ns_ = 0;
+  long long changed_at_ = 0;
+  bool gave_back_ = false;
 };
 
 #endif

@@ -210,20 +210,30 @@ TEST(RunnerLimit, CutsWhenRunnersLackACoreAndGivesBackAfterAHold) {
     long long at_ms;
     int limit;
   } looks[] = {
-      // Each look weighs a quarter, the looks before three quarters.
-      {0.0, 8, 0, RunnerLimit::none},      // nothing lacked: no limit
-      {1.2, 8, 32, 7},                     // 0.3, over a quarter of a core: one runner fewer
-      {0.0, 8, 64, 7},                     // held for a second after the cut
-      {0.6, 8, 96, 7},                     // a moment's wait weighs 0.15
-      {0.6, 8, 128, 6},                    // kept up, 0.2625: one more
-      {0.4, 8, 1200, 6},                   // 0.1: neither lacking nor free
-      {0.0, 8, 1232, 7},                   // free after the hold: one back
-      {0.0, 8, 1264, RunnerLimit::none},   // and the last
-      {2.0, 4, 1300, 3},                   // cut from the runners asked
-      {1.2, 4, 1332, 2},
-      {1.2, 4, 1364, 2},                   // never below two
-      {1.2, 4, 1396, RunnerLimit::none},   // 0.525 of two runners: swamped
-      {8.0, 8, 1428, RunnerLimit::none},   // no cut on a swamped machine
+      // The middle of the last three looks decides; a change starts afresh.
+      {0.0, 8, 0, RunnerLimit::none},     // nothing lacked: no limit
+      {2.0, 8, 32, RunnerLimit::none},    // one look's wait is not a core taken
+      {0.6, 8, 64, 7},                    // two over a quarter of a core: one runner fewer
+      {0.6, 8, 96, 7},                    // a new limit waits for two looks
+      {0.4, 8, 128, 6},                   // still lacking: one more, held 125 ms
+      {0.0, 8, 160, 6},                   // free, but held
+      {0.0, 8, 256, 7},                   // free after the hold: one back
+      {0.0, 8, 288, RunnerLimit::none},   // and the last
+      {0.9, 8, 320, RunnerLimit::none},
+      {0.9, 8, 352, 7},                   // cut again at once: held twice as long
+      {0.0, 8, 384, 7},
+      {0.0, 8, 576, 7},
+      {0.0, 8, 608, RunnerLimit::none},
+      {0.9, 4, 2000, RunnerLimit::none},
+      {0.9, 4, 2032, 3},                  // cut from the runners asked
+      {0.5, 4, 2064, 3},
+      {0.5, 4, 2096, 2},
+      {0.4, 4, 2128, 2},
+      {0.4, 4, 2160, 2},                  // never below two
+      {1.0, 4, 2192, 2},
+      {1.0, 4, 2224, RunnerLimit::none},  // a whole core lacked by two runners: swamped
+      {3.0, 8, 2256, RunnerLimit::none},
+      {3.0, 8, 2288, RunnerLimit::none},  // no cut on a swamped machine
   };
   RunnerLimit limit;
   for (const Look& look : looks) {
