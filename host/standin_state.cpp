@@ -1,10 +1,10 @@
 #include "standin_state.h"
 
-#include "q4_worker_pool.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <unistd.h>
+
+#include "q4_worker_pool.h"
 
 StandinState& standin_state() {
   static StandinState state;
