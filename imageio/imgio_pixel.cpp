@@ -1,10 +1,48 @@
-// Sixteen-bit RGB samples into opaque lines and back.
+// RGB samples into opaque lines, and 16-bit lines back into RGB.
 #include <immintrin.h>
+
+#include <cstring>
 
 #include "imgio_pixel.h"
 #include "q4_simd.h"
 
 namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a pixel's first sample is its word's low part");
+
+// Each pixel's samples are loaded as one word that also holds the next
+// pixel's first sample, whose place alpha then takes. The last pixel reads
+// only its own.
+void rgb_to_line8_portable(const uint8_t* rgb, unsigned int* line, int width) {
+  for (int x = 0; x + 1 < width; ++x) {
+    uint32_t v;
+    memcpy(&v, rgb + 3 * static_cast<size_t>(x), sizeof v);
+    line[x] = v | 0xFF000000u;
+  }
+  if (width > 0) {
+    const uint8_t* p = rgb + 3 * static_cast<size_t>(width - 1);
+    imgio_put_pixel(line, width - 1, p[0], p[1], p[2], 255);
+  }
+}
+
+// Four pixels from each half of a 16-byte load spread to a word each, alpha
+// in the place the next pixel's red came in.
+Q4_SIMD_TARGET_AVX2 void rgb_to_line8_avx2(const uint8_t* rgb, unsigned int* line, int width) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4, 5,
+                                          -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  int x = 0;
+  // The second load of a step reads four bytes past its eight pixels: it
+  // stays within the row while two more pixels follow.
+  for (; x + 10 <= width; x += 8) {
+    const uint8_t* p = rgb + 3 * static_cast<size_t>(x);
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
+    const __m256i both = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + x), _mm256_or_si256(_mm256_shuffle_epi8(both, spread), alpha));
+  }
+  rgb_to_line8_portable(rgb + 3 * static_cast<size_t>(x), line + x, width - x);
+}
 
 void rgb_to_line16_portable(const uint16_t* rgb, unsigned short* line, int width) {
   for (int x = 0; x + 1 < width; ++x) {
@@ -59,6 +97,13 @@ Q4_SIMD_TARGET_AVX2 void rgba_to_rgb16_avx2(const uint16_t* rgba, uint16_t* rgb,
 }
 
 }  // namespace
+
+void imgio_rgb_to_line(const uint8_t* rgb, unsigned int* line, int width) {
+  if (q4_simd_use_avx2())
+    rgb_to_line8_avx2(rgb, line, width);
+  else
+    rgb_to_line8_portable(rgb, line, width);
+}
 
 void imgio_rgb_to_line(const uint16_t* rgb, unsigned short* line, int width) {
   if (q4_simd_use_avx2())
