@@ -5,7 +5,8 @@
 # In the normal and sanitized builds each harness is linked with a replay
 # main and runs its corpus as a CTest case, so every seed and every past
 # finding is checked on each run. With -DQ4_FUZZ=ON (clang, see
-# scripts/fuzz.sh) each harness becomes a libFuzzer program instead.
+# scripts/fuzz.sh) each harness becomes a libFuzzer program instead. A build
+# without tests has neither.
 #
 #   q4_fuzz_targets(PREFIX DEPS targets...)
 option(Q4_FUZZ "Build the fuzz harnesses as libFuzzer programs (clang)" OFF)
@@ -15,6 +16,9 @@ if(Q4_FUZZ)
 endif()
 
 function(q4_fuzz_targets prefix)
+  if(NOT Q4_FUZZ AND NOT Q4_BUILD_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB harnesses CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
   foreach(harness ${harnesses})

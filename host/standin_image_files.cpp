@@ -4,12 +4,16 @@
 
 #include <png.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -333,6 +337,46 @@ void split_path(const std::string& path, std::string& folder, std::string& name)
   name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The temporary of the frame being written, for a signal that ends the
+// program mid-write: its path is whole before the state names its kind.
+enum TemporaryState { no_temporary, making_temporary, making_signalled, temporary_file, temporary_folder };
+std::atomic<int> temporary_state{no_temporary};
+std::atomic<int> deferred_signal{0};
+char temporary_path[PATH_MAX];
+
+// Async-signal-safe: no allocation, the folder read through its descriptor.
+// "." and ".." refuse to be unlinked.
+void remove_temporary_folder(const char* path) {
+  const int folder = open(path, O_RDONLY | O_DIRECTORY);
+  alignas(dirent64) char entries[4096];
+  ssize_t size;
+  while (folder >= 0 && (size = getdents64(folder, entries, sizeof entries)) > 0)
+    for (ssize_t at = 0; at < size; at += reinterpret_cast<const dirent64*>(entries + at)->d_reclen)
+      unlinkat(folder, reinterpret_cast<const dirent64*>(entries + at)->d_name, 0);
+  if (folder >= 0) close(folder);
+  rmdir(path);
+}
+
+// Forgets the temporary when the write is over: by then it is renamed or
+// removed.
+struct TemporaryRecord {
+  ~TemporaryRecord() { temporary_state = no_temporary; }
+};
+
+// Makes the temporary through `make` (mkstemps, mkdtemp), which turns the
+// X's of `path` into its name, and records it as `kind`. A signal that came
+// while it was being made found no name to remove: it ends the program now.
+template <typename Make>
+bool make_temporary(std::string& path, TemporaryState kind, Make make) {
+  temporary_state = making_temporary;
+  const bool made = make(&path[0]);
+  const bool recorded = made && path.size() < sizeof temporary_path;
+  if (recorded) std::memcpy(temporary_path, path.c_str(), path.size() + 1);
+  if (temporary_state.exchange(recorded ? kind : no_temporary) == making_signalled)
+    image_file_end_by_signal(deferred_signal);
+  return made;
+}
+
 // A frame as readable as any new file: mkstemps and mkdtemp make theirs
 // private.
 void make_public(const std::string& path, mode_t bits) {
@@ -351,7 +395,11 @@ bool write_own_format(const Format& format, const std::string& path, const Frame
   split_path(path, folder, name);
   const std::string extension = name.substr(name.size() - extension_of(path).size());
   std::string temporary = folder + "." + name + ".XXXXXX" + extension;
-  const int fd = mkstemps(&temporary[0], static_cast<int>(extension.size()));
+  const TemporaryRecord record;
+  int fd = -1;
+  make_temporary(temporary, temporary_file, [&](char* pattern) {
+    return (fd = mkstemps(pattern, static_cast<int>(extension.size()))) >= 0;
+  });
   FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (!file) {
     reason = system_reason();
@@ -384,7 +432,8 @@ bool write_library_format(const std::string& path, const FrameImage& image, std:
   std::string folder, name;
   split_path(path, folder, name);
   std::string temporary = folder + "." + name + ".XXXXXX";
-  if (!mkdtemp(&temporary[0])) {
+  const TemporaryRecord record;
+  if (!make_temporary(temporary, temporary_folder, [](char* pattern) { return mkdtemp(pattern) != nullptr; })) {
     reason = system_reason();
     return false;
   }
@@ -411,6 +460,17 @@ bool write_library_format(const std::string& path, const FrameImage& image, std:
 }
 
 }  // namespace
+
+void image_file_end_by_signal(int signal) {
+  deferred_signal = signal;
+  int state = making_temporary;
+  if (temporary_state.compare_exchange_strong(state, making_signalled)) return;
+  if (state == temporary_file) unlink(temporary_path);
+  if (state == temporary_folder) remove_temporary_folder(temporary_path);
+  std::signal(signal, SIG_DFL);
+  // Inside its own handler the signal is held until the handler returns.
+  raise(signal);
+}
 
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error) {
   if (!image_file_known(path)) {

@@ -40,6 +40,13 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
 // False with a one-line reason ("f.0001.tif: File too large").
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error);
 
+// For the handler of a signal that ends the program: removes the temporary
+// file or folder of the frame being written, if any, and ends the program
+// by `signal` with its default action. A signal that arrives while the
+// temporary is being made ends the program as soon as its name is known.
+// Async-signal-safe; the program writes one frame at a time.
+void image_file_end_by_signal(int signal);
+
 // v of 0..from scaled to 0..to, rounded to nearest: the one rule between
 // sample depths, so 8 -> 16 -> 8 and 12 -> 16 -> 12 bits come back exact.
 inline unsigned rescale_sample(unsigned v, unsigned from, unsigned to) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "render_events.h"
 #include "render_options.h"
 #include "standin_host.h"
+#include "standin_image_files.h"
 #include "standin_viewer.h"
 
 namespace {
@@ -585,6 +587,24 @@ int Renderer::Run(std::string& error) {
   return 0;
 }
 
+// A file size limit fails the write, told in the run's one error line ("File
+// too large"), where its signal would end the run without a word and leave
+// the frame's temporary behind; a signal that ends the run removes it.
+// One ignored by whoever started the run (nohup, a background job) stays so.
+void handle_signals() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action.sa_handler = image_file_end_by_signal;
+    sigemptyset(&action.sa_mask);
+    // The handler returns only while a temporary is being made, and that
+    // call goes on.
+    action.sa_flags = SA_RESTART;
+    sigaction(number, &action, nullptr);
+  }
+}
+
 }  // namespace
 
 #ifdef __SANITIZE_ADDRESS__
@@ -606,6 +626,7 @@ int main(int argc, char** argv) {
     std::fputs(render_usage(), stdout);
     return 0;
   }
+  handle_signals();
   // The listings are the program's standard output; whatever the plug-in
   // prints there (a start-up banner) goes to the standard error, so that a
   // pipe receives the listing alone.

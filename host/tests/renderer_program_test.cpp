@@ -1,6 +1,7 @@
 // The renderer run as a person runs it, on the test plug-in: frames made
 // and read by netpbm's programs, options, setups, keys and every error.
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -431,16 +433,57 @@ TEST(Renderer, MemoryShortIsOneLineNamingWhatWasShort) {
 
 // Every failed write is one line naming the file and the system's reason,
 // exit 1, and leaves neither the frame nor a temporary file: a file size
-// limit (its signal ignored) makes the write fail, in every format.
+// limit makes the write fail, in every format. A signal that ends the run
+// mid-write takes the temporary file or folder of the frame with it, and
+// keeps the frames before whole.
 TEST(Renderer, FailedWritesNameTheFileAndTheReason) {
   const std::string folder = home_file("limited");
   std::filesystem::create_directories(folder);
   for (const char* extension : {"ppm", "png", "tq4", "tif", "jpg", "ras", "tga", "rgb", "sgi", "cin", "gif",
                                 "pxr", "rla", "pic", "dump", "als", "r"}) {
     const std::string out = folder + "/f.0001." + extension;
-    expect_one_error_line(render("--size 200x100 --output " + out, STANDIN_TEST_PLUGIN_PATH, "trap '' XFSZ; ulimit -f 1;"),
+    expect_one_error_line(render("--size 200x100 --output " + out, STANDIN_TEST_PLUGIN_PATH, "ulimit -f 1;"),
                           "frame 1: " + out + ": File too large");
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << extension;
+  }
+  auto writing = [&](const std::string& before) {
+    bool temporary = false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      temporary = temporary || entry.path().filename().string()[0] == '.';
+    return temporary && exists(before);
+  };
+  const struct {
+    int signal;
+    std::string extension;
+  } ends[] = {{SIGINT, "ppm"}, {SIGTERM, "png"}, {SIGHUP, "tif"}};
+  for (const auto& end : ends) {
+    const std::string command = std::string("exec ") + TIDEWRIGHT_HOST_PATH + " --size 900x600 --frames 1-60 " +
+                                "--output " + folder + "/f.0001." + end.extension + " " + STANDIN_TEST_PLUGIN_PATH;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, SIG_DFL);
+      execl("/bin/sh", "sh", "-c", (command + " 2>/dev/null").c_str(), nullptr);
+      _exit(127);
+    }
+    // Stopped while a temporary lies beside the second frame, the run takes
+    // the signal mid-write.
+    int status = 0;
+    bool sent = false;
+    while (!sent && waitpid(pid, &status, WNOHANG) == 0) {
+      if (!writing(folder + "/f.0002." + end.extension)) continue;
+      kill(pid, SIGSTOP);
+      if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) break;
+      sent = writing(folder + "/f.0002." + end.extension) && kill(pid, end.signal) == 0;
+      kill(pid, SIGCONT);
+    }
+    if (sent) waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == end.signal) << command << ": " << status;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+      EXPECT_EQ(decode(entry.path().string()).height, 600) << entry.path();
+    }
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
   }
 }
 
