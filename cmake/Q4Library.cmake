@@ -16,9 +16,6 @@ function(q4_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 
   q4_fuzz_targets(${name} DEPS ${name} ${ARG_TEST_DEPS})
-  if(Q4_FUZZ)
-    return()
-  endif()
 
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
   if(tests AND Q4_BUILD_TESTS)

@@ -2,9 +2,10 @@
 # fuzz.sh [seconds] [name-filter]: builds every fuzz harness as a libFuzzer
 # program (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs each
 # for the given time (default 60 s) on a working copy of its seed corpus.
-# Not part of CI. New inputs stay in build/fuzz/scratch/; crashes, leaks and
-# timeouts land in build/fuzz/findings/ and make the script fail: add such
-# an input to the harness's corpus with its fix.
+# CI only configures this build, as a test; it never runs it. New inputs
+# stay in build/fuzz/scratch/; crashes, leaks and timeouts land in
+# build/fuzz/findings/ and make the script fail: add such an input to the
+# harness's corpus with its fix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}

@@ -446,44 +446,37 @@ TEST(Renderer, FailedWritesNameTheFileAndTheReason) {
                           "frame 1: " + out + ": File too large");
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << extension;
   }
-  auto writing = [&](const std::string& before) {
-    bool temporary = false;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      temporary = temporary || entry.path().filename().string()[0] == '.';
-    return temporary && exists(before);
+  auto hidden = [&] {
+    bool any = false;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) any |= e.path().filename().string()[0] == '.';
+    return any;
   };
-  const struct {
-    int signal;
-    std::string extension;
-  } ends[] = {{SIGINT, "ppm"}, {SIGTERM, "png"}, {SIGHUP, "tif"}};
-  for (const auto& end : ends) {
+  // Each run is stopped while a temporary lies beside its second frame, so
+  // that the signal comes mid-write: our own formats' file, the library's
+  // folder.
+  const std::pair<int, std::string> ends[] = {{SIGINT, "ppm"}, {SIGTERM, "png"}, {SIGHUP, "tif"}};
+  for (const auto& [number, extension] : ends) {
     const std::string command = std::string("exec ") + TIDEWRIGHT_HOST_PATH + " --size 900x600 --frames 1-60 " +
-                                "--output " + folder + "/f.0001." + end.extension + " " + STANDIN_TEST_PLUGIN_PATH;
+                                "--output " + folder + "/f.0001." + extension + " " + STANDIN_TEST_PLUGIN_PATH;
     const pid_t pid = fork();
     if (pid == 0) {
-      for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, SIG_DFL);
+      for (int inherited : {SIGINT, SIGTERM, SIGHUP}) std::signal(inherited, SIG_DFL);
       execl("/bin/sh", "sh", "-c", (command + " 2>/dev/null").c_str(), nullptr);
       _exit(127);
     }
-    // Stopped while a temporary lies beside the second frame, the run takes
-    // the signal mid-write.
     int status = 0;
-    bool sent = false;
-    while (!sent && waitpid(pid, &status, WNOHANG) == 0) {
-      if (!writing(folder + "/f.0002." + end.extension)) continue;
+    for (bool sent = false; !sent && waitpid(pid, &status, WNOHANG) == 0;) {
+      if (!hidden() || !exists(folder + "/f.0002." + extension)) continue;
       kill(pid, SIGSTOP);
       if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) break;
-      sent = writing(folder + "/f.0002." + end.extension) && kill(pid, end.signal) == 0;
-      kill(pid, SIGCONT);
+      sent = hidden() && kill(pid, number) == 0;
+      if (kill(pid, SIGCONT) == 0 && sent) waitpid(pid, &status, 0);
     }
-    if (sent) waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == end.signal) << command << ": " << status;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << command << ": " << status;
+    EXPECT_FALSE(hidden()) << extension;
+    // The frames of every run so far, whole.
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
       EXPECT_EQ(decode(entry.path().string()).height, 600) << entry.path();
-    }
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
   }
 }
 
