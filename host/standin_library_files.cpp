@@ -10,7 +10,9 @@
 #include "image_data.h"
 #include "imagelib_fileio.h"
 #include "imgio.h"
+#include "imgio_jpeg.h"
 #include "imgio_messages.h"
+#include "imgio_tiff.h"
 
 namespace {
 
@@ -27,18 +29,32 @@ const NamedFormat* named_format(const std::string& extension) {
   return nullptr;
 }
 
-// The first message of the call in progress: a driver's own words come
-// before the library's general "Failed to ..." line.
-char first_message[IMSSYS_LINE_LENGTH];
+// Why the call in progress failed: a driver says why just before the
+// library's general "ERROR: Failed to ..." line, and its warnings and
+// notes come earlier; what follows that line (closing the file) is no
+// reason. The last message before the first such line that is not a
+// warning, else that line.
+char reason_message[IMSSYS_LINE_LENGTH];
+char failed_message[IMSSYS_LINE_LENGTH];
 
-int keep_first_message(imssys* record) {
-  if (!first_message[0]) std::snprintf(first_message, sizeof first_message, "%s", record->text);
+void keep_message(const char* text) {
+  if (failed_message[0]) return;
+  if (std::strncmp(text, "ERROR: Failed to ", 17) == 0)
+    std::snprintf(failed_message, sizeof failed_message, "%s", text);
+  else if (!strcasestr(text, "warning"))
+    std::snprintf(reason_message, sizeof reason_message, "%s", text);
+}
+
+int keep_reason(imssys* record) {
+  keep_message(record->text);
   return 0;
 }
 
 // libtiff, below the TIFF driver, reports through handlers of its own.
-void keep_first_tiff_message(const char*, const char* format, va_list args) {
-  if (!first_message[0]) std::vsnprintf(first_message, sizeof first_message, format, args);
+void keep_tiff_message(const char*, const char* format, va_list args) {
+  char text[IMSSYS_LINE_LENGTH];
+  std::vsnprintf(text, sizeof text, format, args);
+  keep_message(text);
 }
 
 // One call into the library: its messages, and libtiff's, are kept rather
@@ -49,10 +65,10 @@ class LibraryCall {
   LibraryCall()
       : handler_(services.handler),
         mark_(services.mark),
-        tiff_error_(TIFFSetErrorHandler(keep_first_tiff_message)),
+        tiff_error_(TIFFSetErrorHandler(keep_tiff_message)),
         tiff_warning_(TIFFSetWarningHandler(nullptr)) {
-    messsetproc(keep_first_message);
-    first_message[0] = '\0';
+    messsetproc(keep_reason);
+    reason_message[0] = failed_message[0] = '\0';
     errno = 0;
   }
   ~LibraryCall() {
@@ -64,12 +80,12 @@ class LibraryCall {
   LibraryCall(const LibraryCall&) = delete;
   LibraryCall& operator=(const LibraryCall&) = delete;
 
-  // Why a read failed, in one line: the library's first message, else the
-  // system's reason, else `fallback`. A write: the system's reason first,
-  // since a full disk or a file size limit shows there and the library
-  // only says that its write failed.
+  // Why a read failed, in one line: the library's reason, else the
+  // system's, else `fallback`. A write: the system's reason first, since a
+  // full disk or a file size limit shows there and the library only says
+  // that its write failed.
   static std::string Reason(bool write, const char* fallback) {
-    std::string message = first_message;
+    std::string message = reason_message[0] ? reason_message : failed_message;
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
     if (errno && (write || message.empty())) return std::strerror(errno);
     return message.empty() ? fallback : message;
@@ -99,7 +115,28 @@ unsigned library_sample(const image_data* image, const unsigned char* row, int i
   }
 }
 
-bool read_front_end(const std::string& path, FrameImage& frame, std::string& error) {
+// Formats whose files may hold CMYK, which their drivers hand over in the
+// places of R, G, B and A, and how each driver tells.
+struct CmykFormat {
+  NamedFormat format;
+  int (*colour_space)(imginfo* handle);  // 2 for CMYK
+  bool inverted;                         // as Adobe's files: full scale where there is no ink
+};
+const CmykFormat cmyk_formats[] = {{{".tif", "tiff"}, TiffGetCsp, false}, {{".jpg", "jpeg"}, JpegGetCsp, true}};
+
+// The entry of a file that holds CMYK; null for every other file.
+const CmykFormat* cmyk_format(const std::string& path, const std::string& extension);
+
+// CMYK samples of 0..max in v as RGB, as libtiff's RGBA reading turns
+// them: each colour (max - ink)(max - black) / max, where inverted samples
+// are max - ink already.
+void cmyk_to_rgb(unsigned v[4], unsigned max, bool inverted) {
+  const unsigned white = inverted ? v[3] : max - v[3];
+  for (int i = 0; i < 3; ++i) v[i] = (inverted ? v[i] : max - v[i]) * white / max;
+}
+
+bool read_front_end(const std::string& path, const std::string& extension, FrameImage& frame,
+                    std::string& error) {
   image_data* image = read_image_sequence_file(path.c_str(), -1, nullptr);
   if (!image) {
     error = LibraryCall::Reason(false, "cannot read the image file");
@@ -112,17 +149,23 @@ bool read_front_end(const std::string& path, FrameImage& frame, std::string& err
     image_data_delete(image);
     return false;
   }
-  // One channel is grey, two grey and alpha; the first three are R, G, B.
+  // One channel is grey, two grey and alpha; the first three are R, G, B,
+  // or C, M, Y before K.
   const int c = image->channels;
-  const int g = c >= 3 ? 1 : 0, b = c >= 3 ? 2 : 0;
+  const CmykFormat* cmyk = c >= 4 ? cmyk_format(path, extension) : nullptr;
+  const int at[4] = {0, c >= 3 ? 1 : 0, c >= 3 ? 2 : 0, 3};
+  const unsigned max = static_cast<unsigned>(frame.maxval);
   for (int y = 0; y < frame.height; ++y) {
     const unsigned char* row = image_row(image, frame.height - 1 - y);
     uint16_t* out = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
     for (int x = 0; x < frame.width; ++x, out += 3) {
-      const unsigned v[3] = {library_sample(image, row, x * c), library_sample(image, row, x * c + g),
-                             library_sample(image, row, x * c + b)};
-      for (int k = 0; k < 3; ++k)
-        out[k] = static_cast<uint16_t>(frame.maxval == 255 ? rescale_sample(v[k], 65535, 255) : v[k]);
+      unsigned v[4];
+      for (int k = 0; k < (cmyk ? 4 : 3); ++k) {
+        const unsigned wide = library_sample(image, row, x * c + at[k]);
+        v[k] = max == 255 ? rescale_sample(wide, 65535, 255) : wide;
+      }
+      if (cmyk) cmyk_to_rgb(v, max, cmyk->inverted);
+      for (int k = 0; k < 3; ++k) out[k] = static_cast<uint16_t>(v[k]);
     }
   }
   image_data_delete(image);
@@ -170,6 +213,18 @@ class NamedUse {
 
   bool ok;
 };
+
+const CmykFormat* cmyk_format(const std::string& path, const std::string& extension) {
+  for (const CmykFormat& f : cmyk_formats) {
+    if (extension != f.format.extension) continue;
+    NamedUse use(f.format, path);
+    imginfo* handle = use.ok ? openimg(path.c_str()) : nullptr;
+    const bool cmyk = handle && f.colour_space(handle) == 2;
+    if (handle) closeimg(handle);
+    return cmyk ? &f : nullptr;
+  }
+  return nullptr;
+}
 
 // File line i holds picture row i from the top, or from the bottom.
 int picture_row(const imginfo* handle, int line) {
@@ -243,7 +298,7 @@ bool library_read(const std::string& path, const std::string& extension, FrameIm
                   std::string& error) {
   const LibraryCall call;
   const NamedFormat* named = named_format(extension);
-  return named ? read_named(*named, path, image, error) : read_front_end(path, image, error);
+  return named ? read_named(*named, path, image, error) : read_front_end(path, extension, image, error);
 }
 
 bool library_write(const std::string& path, const std::string& extension, const FrameImage& image,

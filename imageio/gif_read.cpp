@@ -224,7 +224,13 @@ unsigned int* read_image(Decoder& d) {
       continue;
     }
     if (c == ',') break;
-    messprintf(IMSSYS_INFO, "GIF WARNING: Invalid character (wanted ,). Ignoring '%c'\n", c);
+    // A byte of the file reaches a terminal as itself only when it prints.
+    char shown[8];
+    if (c >= ' ' && c <= '~')
+      snprintf(shown, sizeof shown, "%c", c);
+    else
+      snprintf(shown, sizeof shown, "\\x%02X", c);
+    messprintf(IMSSYS_INFO, "GIF WARNING: Invalid character (wanted ,). Ignoring '%s'\n", shown);
   }
   uint8_t desc[9];
   if (fread(desc, 1, 9, d.file) != 9) {

@@ -328,12 +328,14 @@ int makeseekable(imginfo* handle) {
                imgio_handle_format(handle));
     return 1;
   }
-  if (!make(handle)) {
+  // A driver that fails drops whatever table it had: the handle must not
+  // go on seeking through it.
+  handle->seekable = make(handle) ? 1 : 0;
+  if (!handle->seekable) {
     messprintf(IMSSYS_INFO, "ERROR: Failed to make image [%s] seekable, format [%s]\n",
                handle->file_name, imgio_handle_format(handle));
     return 1;
   }
-  handle->seekable = 1;
   return 0;
 }
 

@@ -37,6 +37,7 @@ struct JpegRecord {
   int row;                // the next line read or written
   unsigned char* pixels;  // width x height x components, scanline 0 first
   Decoding decoding;      // reading: how far the pixels are
+  bool cmyk;              // reading: the components are Adobe's inverted CMYK
   jpeg_compress_struct compress;
   jpeg_decompress_struct decompress;
   jpeg_error_mgr errors;
@@ -158,18 +159,49 @@ bool read_header(const char* name, JpegRecord* r) {
   r->width = static_cast<int>(d->output_width);
   r->height = static_cast<int>(d->output_height);
   r->components = d->output_components;
+  r->cmyk = d->out_color_space == JCS_CMYK;
+  return true;
+}
+
+// Whether the arithmetic decoder has met the marker after the coded data;
+// a restart marker only ends an interval.
+bool data_ended(const jpeg_decompress_struct& d) {
+  return d.arith_code && d.unread_marker != 0 && (d.unread_marker < JPEG_RST0 || d.unread_marker > JPEG_RST0 + 7);
+}
+
+// Whether the picture from line `from` down is one colour (false when
+// there is no such line). The arithmetic coder spends next to nothing on a
+// flat tail and drops the zero bytes it ends in, so a whole file's data may
+// end before such a tail; a frame taller than its data decodes rows of
+// something else there.
+bool flat_from(const JpegRecord* r, int64_t from) {
+  if (from >= r->height) return false;
+  const unsigned char* first = r->pixels + stride(r) * from;
+  const unsigned char* end = r->pixels + stride(r) * r->height;
+  for (const unsigned char* p = first; p < end; ++p)
+    if (*p != first[(p - first) % r->components]) return false;
   return true;
 }
 
 // The whole picture into the record's pixels, under the record's jump
-// buffer.
+// buffer. The arithmetic decoder reads zeros once its data ends and never
+// warns: the iMCU rows decoded wholly after that must be a flat tail. Where
+// colour is subsampled vertically, their first line blends in the colour
+// of the line above, and the tail is judged from their second.
 bool decode(JpegRecord* r) {
   jpeg_decompress_struct* d = &r->decompress;
   jpeg_start_decompress(d);
   if (!allocate_pixels(r, d->output_width, d->output_height, d->output_components)) return false;
+  JDIMENSION reached = d->total_iMCU_rows;  // iMCU rows decoded when the data ended
   while (d->output_scanline < d->output_height) {
     JSAMPROW row = r->pixels + stride(r) * d->output_scanline;
     if (jpeg_read_scanlines(d, &row, 1) != 1) return false;
+    if (reached == d->total_iMCU_rows && data_ended(*d)) reached = d->input_iMCU_row;
+  }
+  const int64_t tail = int64_t(reached) * d->max_v_samp_factor * d->min_DCT_scaled_size + (d->max_v_samp_factor > 1);
+  if (reached < d->total_iMCU_rows && !flat_from(r, tail)) {
+    messprintf(IMSSYS_INFO, "JPEG: The coded data ends before the last rows of the image.\n");
+    return false;
   }
   jpeg_finish_decompress(d);
   jpeg_destroy_decompress(d);
@@ -316,6 +348,12 @@ int JpegWriteb(imginfo* h) { return imgio_whole_write(h, jpeg_driver, false); }
 int JpegWriteb16(imginfo* h) { return imgio_whole_write(h, jpeg_driver, true); }
 
 int JpegMakeSeek(imginfo*) { return 1; }
+
+int JpegGetCsp(imginfo* h) {
+  const JpegRecord* r = h ? record(h) : nullptr;
+  if (!r) return 0;
+  return r->cmyk ? 2 : 1;
+}
 
 int JpegSeekTo(imginfo* h) {
   JpegRecord* r = record(h);

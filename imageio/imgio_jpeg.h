@@ -27,4 +27,9 @@ int JpegWriteb16(imginfo* handle);
 int JpegMakeSeek(imginfo* handle);
 int JpegSeekTo(imginfo* handle);
 
+// 2 when the open file holds CMYK, as Adobe's files do: inverted, each
+// component full scale where there is no ink; 1 for any other colour
+// space, 0 when the handle has no record of this driver.
+int JpegGetCsp(imginfo* handle);
+
 #endif

@@ -3,10 +3,10 @@
 
 // The driver of the "tiff" entry, on libtiff. It reads grey files of 1 to
 // 16 bits, palettes of 1 to 8 bits, RGB and RGBA of 8 and 16 bits (samples
-// contiguous or in separate planes) and CMYK of 8 and 16 bits, stored in
-// strips; it writes RGB, RGBA or CMYK of 8 or 16 bits, uncompressed or LZW,
-// as the "IMGIO_TIFF_*" settings choose. Operations return 1 for success
-// and 0 for failure.
+// contiguous or in separate planes), JPEG-compressed YCbCr as RGB and CMYK
+// of 8 and 16 bits, stored in strips; it writes RGB, RGBA or CMYK of 8 or
+// 16 bits, uncompressed or LZW, as the "IMGIO_TIFF_*" settings choose.
+// Operations return 1 for success and 0 for failure.
 
 #include "imgio.h"
 

@@ -206,12 +206,22 @@ bool read_layout(imginfo* h, TiffRecord* t) {
     messprintf(IMSSYS_INFO, "TIFF: Warning: Compression tag is missing. Assuming uncompressed.\n");
     t->compression = COMPRESSION_NONE;
   }
+  // libtiff opens such a file and fails every strip of it.
+  if (!TIFFIsCODECConfigured(t->compression)) {
+    messprintf(IMSSYS_INFO, "TIFF: Cannot read compression scheme %d.\n", t->compression);
+    return false;
+  }
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t->photometric)) {
     const bool grey = t->samples == 1;
     t->photometric = grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
     messprintf(IMSSYS_INFO, "TIFF: No \"PhotometricInterpretation\" tag, assuming %s.\n",
                grey ? "min-is-black" : "RGB");
   }
+  // libtiff's JPEG decoder turns YCbCr into RGB when asked, and its lines
+  // are then read as RGB; YCbCr stored any other way stays refused.
+  if (t->photometric == PHOTOMETRIC_YCBCR && t->compression == COMPRESSION_JPEG &&
+      TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+    t->photometric = PHOTOMETRIC_RGB;
   if (t->photometric == PHOTOMETRIC_SEPARATED && t->samples != 4) {
     messprintf(IMSSYS_INFO, "TIFF: Samples per pixel of %d is incompatible with CMYK photometric.\n",
                t->samples);
@@ -246,6 +256,13 @@ bool read_layout(imginfo* h, TiffRecord* t) {
   return t->direct ? prepare_direct_path(t) : allocate_strip_buffer(t);
 }
 
+// Null, with the reason a line read fails: a line the file or its strip
+// does not hold.
+const uint8_t* missing_line(int y, const char* where) {
+  messprintf(IMSSYS_INFO, "TIFF: Line %d is missing from %s.\n", y, where);
+  return nullptr;
+}
+
 // Fills the window from the file at offset, as far as it holds or the file
 // reaches, and puts its bytes in bit and byte order; false when fewer than
 // need bytes come, as when the file was cut short after it was opened.
@@ -271,14 +288,37 @@ bool fill_window(TiffRecord* t, uint64_t offset, int64_t need) {
 // strip at an odd distance from the last, is read afresh.
 const uint8_t* direct_line(TiffRecord* t, int y) {
   const int64_t strip = y / t->rows_per_strip;
-  if (strip != t->strip_index && !find_strip(t, strip)) return nullptr;
+  if (strip != t->strip_index && !find_strip(t, strip)) return missing_line(y, "the file");
   const int64_t size = t->scanline_size;
   const uint64_t at = t->strip_offset + uint64_t(y - strip * t->rows_per_strip) * uint64_t(size);
   const uint64_t into = at - t->window_start;  // wraps for a line before the window
   const bool held =
       at >= t->window_start && into + size <= uint64_t(t->window_length) && (t->bits != 16 || into % 2 == 0);
-  if (!held && !fill_window(t, at, size)) return nullptr;
+  if (!held && !fill_window(t, at, size)) return missing_line(y, "the file");
   return t->window + (at - t->window_start);
+}
+
+// The bytes of a strip its decoder wrote into `into` (of size bytes), from
+// the start; -1 when libtiff fails the strip. libtiff takes a strip whose
+// coded data runs on past the buffer as whole, though the decoder may stop
+// short of its end: what it left keeps a fill byte. Where the decoded data
+// itself ends in that byte, a second decoding over another fill tells the
+// two apart.
+int64_t written_bytes(TIFF* tif, uint32_t number, uint8_t* into, int64_t size) {
+  const uint8_t fills[] = {0x5A, 0xA5};
+  int64_t left = size;  // bytes at the end that may not have been written
+  for (uint8_t fill : fills) {
+    memset(into + size - left, fill, static_cast<size_t>(left));
+    const tmsize_t got = TIFFReadEncodedStrip(tif, number, into, size);
+    if (got < 0) return -1;
+    left = std::max<int64_t>(left - (size - got), 0);
+    size = got;
+    int64_t run = 0;
+    while (run < left && into[size - 1 - run] == fill) ++run;
+    left = run;
+    if (left == 0) break;
+  }
+  return size - left;
 }
 
 // The first byte of file line y (of its first plane), or null when it
@@ -290,15 +330,18 @@ const uint8_t* fetch_line(TiffRecord* t, int y) {
   if (strip != t->strip_index) {
     t->strip_index = -1;
     const int64_t strips_per_plane = (int64_t(t->height) + t->rows_per_strip - 1) / t->rows_per_strip;
-    // The last strip may hold fewer rows; each plane's strip must hold them all.
+    // The last strip may hold fewer rows; a line needs its row in every plane.
     const int64_t rows = std::min<int64_t>(t->rows_per_strip, t->height - first);
+    t->strip_rows = rows;
     for (int plane = 0; plane < t->planes; ++plane) {
       const uint32_t number = static_cast<uint32_t>(plane * strips_per_plane + strip);
-      const tmsize_t got = TIFFReadEncodedStrip(t->tif, number, t->strip + plane * t->plane_bytes, t->plane_bytes);
-      if (got < rows * t->scanline_size) return nullptr;
+      const int64_t got = written_bytes(t->tif, number, t->strip + plane * t->plane_bytes, rows * t->scanline_size);
+      if (got < 0) return nullptr;
+      t->strip_rows = std::min(t->strip_rows, got / t->scanline_size);
     }
     t->strip_index = strip;
   }
+  if (y - first >= t->strip_rows) return missing_line(y, "its strip");
   return t->strip + (y - first) * t->scanline_size;
 }
 

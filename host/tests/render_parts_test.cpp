@@ -298,10 +298,14 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   ASSERT_TRUE(image_file_read(palette, read, error)) << error;
   EXPECT_EQ(values(read), (std::vector<uint16_t>{255, 0, 0, 0, 0, 255}));
 
-  // What is not a whole image of its format is refused with the reason.
+  // What is not a whole image of its format is refused with the reason,
+  // not with a note or warning given on the way.
   write_file(home_file("short.ppm"), "P6\n2 2\n255\nabc");
   write_file(home_file("text.png"), "not a png at all");
   write_file(home_file("big.ppm"), "P6\n99999999 2\n255\n");
+  write_file(home_file("stray.gif"), std::string("GIF87a\1\0\1\0\0\0\0\7", 14));
+  run("/usr/bin/pnmtotiff " + home_file("two.ppm") + " > " + home_file("tall.tif") + " && /usr/bin/tiffset -s 257 65535 " +
+      home_file("tall.tif"), status);
   const struct {
     const char* name;
     const char* reason;
@@ -309,6 +313,8 @@ TEST(ImageFiles, NetpbmPeersAgree) {
              {"text.png", "not a PNG file"},
              {"big.ppm", "bad PPM header"},
              {"missing.png", "No such file"},
+             {"stray.gif", "GIF: No image data -- EOF"},
+             {"tall.tif", "TIFF: Line 0 is missing from the file"},
              {"gray.pgm", "unknown image file extension"}};
   for (const auto& c : bad) {
     EXPECT_FALSE(image_file_read(home_file(c.name), read, error)) << c.name;
@@ -329,4 +335,31 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   EXPECT_EQ(read.width, 3);
   for (const auto& entry : std::filesystem::directory_iterator(std::getenv("Q4_HOME_DIR")))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+// CMYK files arrive in colour as the peers turn them to RGB: libtiff's
+// RGBA reading exactly, ImageMagick and Pillow within their rounding.
+// ImageMagick's inks share out black; its JPEG files are YCCK.
+TEST(ImageFiles, CmykFilesArriveInColour) {
+  int status = 0;
+  const std::string source = home_file("inks.ppm"), magick = "/usr/bin/convert " + source + " -colorspace CMYK ";
+  run("/usr/bin/ppmpat -g3 -color rgb:dc/e0/d1,rgb:20/80/c0,rgb:f0/30/10 16 12 > " + source, status);
+  const std::string pillow = "/usr/bin/python3 -c \"import sys; from PIL import Image; Image.open(sys.argv[1])";
+  // make and to_rgb are each followed by the file's name, to_rgb then by out's.
+  const struct { const char *name, *out; std::string make, to_rgb; int tolerance; } cases[] = {
+      {"magick8.tif", "rgba.tif", magick + "-depth 8", "/usr/bin/tiff2rgba -c none", 0},
+      {"magick16.tif", "rgb.ppm", magick + "-depth 16", "/usr/bin/convert -depth 16", 1},
+      {"magick.jpg", "rgb.ppm", magick, pillow + ".convert('RGB').save(sys.argv[2])\"", 1},
+  };
+  for (const auto& c : cases) {
+    const std::string path = home_file(c.name);
+    run(c.make + " " + path + " && " + c.to_rgb + " " + path + " " + home_file(c.out), status);
+    const Plain want = decode(home_file(c.out));
+    FrameImage got;
+    std::string error;
+    ASSERT_TRUE(image_file_read(path, got, error)) << error;
+    ASSERT_EQ(got.samples.size(), want.samples.size()) << c.name;
+    for (size_t i = 0; i < want.samples.size(); ++i)
+      ASSERT_NEAR(got.samples[i], want.samples[i], c.tolerance) << c.name << " sample " << i;
+  }
 }

@@ -256,13 +256,14 @@ TEST(GifDecoder, ScreensStreamsAndBlocks) {
   spec.w = spec.h = 2;
   write_text(path, gif_file(spec, {1, 2, 3, 1}));
   EXPECT_EQ(decode(path), std::vector<unsigned>({colour(1), colour(2), 0, colour(3), colour(1), 0, 0, 0, 0}));
-  // Extensions are skipped, stray bytes warned about.
+  // Extensions are skipped, stray bytes warned about, escaped where they
+  // would not print.
   spec = GifSpec();
-  spec.before_image = std::string("!\xf9\x04\x01\x02\x03\x04\x00x", 9);
+  spec.before_image = std::string("!\xf9\x04\x01\x02\x03\x04\x00x\x1b", 10);
   write_text(path, gif_file(spec, {2}));
   capture.messages.clear();
   EXPECT_EQ(decode(path), std::vector<unsigned>({colour(2)}));
-  EXPECT_EQ(capture.last(), "GIF WARNING: Invalid character (wanted ,). Ignoring 'x'\n");
+  EXPECT_EQ(capture.last(), "GIF WARNING: Invalid character (wanted ,). Ignoring '\\x1B'\n");
   // A table of two entries: values beyond it are black.
   spec = GifSpec();
   spec.colours = 2;

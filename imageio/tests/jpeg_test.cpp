@@ -215,6 +215,9 @@ TEST(Jpeg, BrokenFilesFailTheOpenOrTheFirstReadAndTheProcessGoesOn) {
   std::string header = bytes;
   for (size_t i = 2; i < 24; ++i) header[i] = static_cast<char>(i * 37);
   const std::string cut = bytes.substr(0, (bytes.find("\xff\xda") + bytes.size()) / 2);  // halfway into the data
+  // Arithmetic-coded and made 12 lines taller: the data ends an iMCU row early, which libjpeg never says.
+  std::string taller = command_output("/usr/bin/cjpeg -arithmetic " + shell_quoted(source));
+  taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 12);
   struct {
     const char* name;
     std::string content;
@@ -222,6 +225,7 @@ TEST(Jpeg, BrokenFilesFailTheOpenOrTheFirstReadAndTheProcessGoesOn) {
   } cases[] = {{"header.jpg", header, "JPEG: Quantization table 0x00 was not defined\n"},
                {"cut.jpg", cut, "JPEG: Premature end of JPEG file\n"},
                {"ended.jpg", cut + "\xff\xd9", "JPEG: Corrupt JPEG data: premature end of data segment\n"},
+               {"taller.jpg", taller, "JPEG: The coded data ends before the last rows of the image.\n"},
                {"huffman.jpg", bytes.substr(0, huffman + 10), nullptr},
                {"empty.jpg", "", nullptr},
                {"text.jpg", "not a picture at all", nullptr}};

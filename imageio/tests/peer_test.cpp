@@ -245,6 +245,10 @@ const Format formats[] = {
      {{"/usr/bin/cjpeg {in}", smooth},
       {"/usr/bin/cjpeg -progressive {in}", smooth},
       {"/usr/bin/cjpeg -restart 1 {in}", smooth},
+      // The arithmetic coder's data of a flat picture ends long before its
+      // last rows, and a whole file's may end before a flat tail.
+      {"/usr/bin/cjpeg -arithmetic {in}", smooth},
+      {"/usr/bin/cjpeg -arithmetic {in}", flat},
       {"/usr/bin/cjpeg -sample 1x1 {in}", smooth},
       {"/usr/bin/cjpeg -grayscale {in}", smooth, {}, true},
       {"/usr/bin/cjpeg -optimize -quality 95 {in}", smooth},

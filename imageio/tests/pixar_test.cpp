@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "driver_files.h"
+#include "failing_heap.h"
 #include "imgio_pixar.h"
 #include "imgio_utils.h"
 
@@ -230,12 +231,16 @@ TEST(Pixar, SeeksOfASingleTileMatchSequentialReads) {
   }
   EXPECT_EQ(closeimg(h), 0);
   // Making the table leaves the tile at its first block, at its disk
-  // address (the block size, 8, points into the header).
+  // address (the block size, 8, points into the header). A table that can
+  // no longer be made leaves the handle unseekable.
   h = openimg((s / "seek").c_str());
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(makeseekable(h), 0);
   EXPECT_EQ(read8(h), lines[0]);
   EXPECT_EQ(read8(h), lines[1]);
+  FailingHeap no_memory(0);
+  EXPECT_EQ(makeseekable(h), 1);
+  EXPECT_EQ(h->seekable, 0);
   EXPECT_EQ(closeimg(h), 0);
 }
 

@@ -217,6 +217,8 @@ TEST(TiffRead, PeerMadeFilesReadAsThePeersDecodeThem) {
        Peer::byrow, false, false},
       {"packbits", maker(16, 4, PHOTOMETRIC_RGB), "/usr/bin/tiffcp -s -c packbits -r 5 %s %s.c && mv %s.c %s",
        Peer::byrow_alpha, false, false},
+      // tiffcp's JPEG files hold YCbCr, which libtiff's decoder turns to RGB.
+      {"jpeg", maker(8, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffcp -c jpeg %s %s.c && mv %s.c %s", Peer::pillow, false, false},
       // tifftopnm cannot read compressed planes by rows (libtiff restarts
       // the strip for every plane's line); the driver decodes whole strips.
       {"lzw_planar", planar(maker(8, 4, PHOTOMETRIC_RGB)), "/usr/bin/tiffcp -s -c lzw -r 4 %s %s.c && mv %s.c %s",
@@ -397,6 +399,31 @@ TEST(TiffRead, AFileCutShortWhileOpenFailsTheLinesItNoLongerHolds) {
       while (++y < m.height) EXPECT_EQ(readline16(h, line.data()), 1) << y;
       closeimg(h);
     }
+  // Strip 0 codes its line 0, which ends in 'Z' (0x5A, the byte the driver
+  // first fills with), then a stored block too long for line 1: libtiff
+  // takes the strip as whole, its decoder wrote line 0. Line 1 fails, in
+  // any order.
+  TiffMaker m = maker(8, 1, PHOTOMETRIC_MINISBLACK);
+  m.width = 8;
+  m.rows_per_strip = 2;
+  m.compression = COMPRESSION_ADOBE_DEFLATE;
+  const std::string path = s.dir / "short.tif";
+  ASSERT_TRUE(m.write(path));
+  std::string strip = std::string("\x78\x01\0\x08\0\xf7\xff" "ABCDEFGZ" "\x01\x28\0\xd7\xff", 20) + std::string(40, 'J');
+  strip += "\x4f\x41\x0d\xc7";  // the Adler-32 sum of the 48 bytes
+  TIFF* tif = TIFFOpen(path.c_str(), "r+");
+  ASSERT_EQ(TIFFWriteRawStrip(tif, 0, &strip[0], tmsize_t(strip.size())), tmsize_t(strip.size()));
+  TIFFClose(tif);
+  imginfo* h = openimg(path.c_str());
+  ASSERT_EQ(makeseekable(h), 0);
+  std::vector<unsigned> line(8);
+  for (int y : {1, 0, 3, 1, 2}) {
+    ASSERT_EQ(seekline(h, y), 0);
+    ASSERT_EQ(readline(h, line.data()), y == 1 ? 1 : 0) << y;
+    EXPECT_TRUE(y == 1 || int(line[7] & 255) == (y == 0 ? 'Z' : sample_of(8, 7, y, 0))) << y;
+  }
+  EXPECT_TRUE(s.capture.has("TIFF: Line 1 is missing from its strip.\n"));
+  closeimg(h);
 }
 
 TEST(TiffRead, TransposedOrientationsReadAsTheNearestUnturnedOne) {
@@ -536,6 +563,7 @@ TEST(TiffRead, FilesThatCannotBeReadAreRefusedAtOpenWithTheirMessage) {
       {"no_offsets", maker(8, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffset -u 273 %s", nullptr},
       {"rows0", maker(8, 3, PHOTOMETRIC_RGB), "rows 0", nullptr},
       {"outside", maker(8, 3, PHOTOMETRIC_RGB), "offset", "TIFF: The image data lies beyond the end of the file.\n"},
+      {"scheme0", maker(8, 4, PHOTOMETRIC_SEPARATED), "/usr/bin/tiffset -s 259 0 %s", "TIFF: Cannot read compression scheme 0.\n"},
       {"huge", maker(8, 3, PHOTOMETRIC_RGB), "/usr/bin/tiffset -s 256 70000 %s",
        "TIFF: Image size 70000x6 is out of range.\n"},
   };
