@@ -45,6 +45,156 @@ bool split(const std::string& text, char separator, std::string& left, std::stri
   return true;
 }
 
+// An option's value on its way into the options: its rule stores it, or
+// refuses it with what was expected.
+struct Given {
+  const char* option;
+  const std::string value;
+  RenderOptions& options;
+  std::string& error;
+
+  bool refuse(const char* expected) {
+    error = std::string(option) + " " + value + ": expected " + expected;
+    return false;
+  }
+};
+
+typedef bool (*Rule)(Given& given);
+
+template <bool RenderOptions::*Flag>
+bool flag(Given& g) {
+  g.options.*Flag = true;
+  return true;
+}
+
+// A value kept as given: file names are checked once the whole line is read
+// or when they are opened, a resolution against the plug-in's own list.
+template <std::string RenderOptions::*Text>
+bool text(Given& g) {
+  g.options.*Text = g.value;
+  return true;
+}
+
+bool input(Given& g) {
+  std::string left, right;
+  int clip = 0;
+  if (!split(g.value, '=', left, right) || !whole_number(left, 1, 6, clip))
+    return g.refuse("K=SEQ with K from 1 to 6");
+  for (const RenderOptions::Input& earlier : g.options.inputs) {
+    if (earlier.clip == clip) {
+      g.error = std::string(g.option) + ": clip " + left + " given twice";
+      return false;
+    }
+  }
+  if (right != "builtin" && !frame_file_name(right, false, g.error, g.option)) return false;
+  g.options.inputs.push_back({clip, right});
+  return true;
+}
+
+// The last frame leaves room to count one past it.
+bool frames(Given& g) {
+  RenderOptions& o = g.options;
+  std::string left, right;
+  const bool ok = split(g.value, '-', left, right)
+                      ? whole_number(left, 0, INT_MAX - 1, o.first) &&
+                            whole_number(right, o.first, INT_MAX - 1, o.last)
+                      : whole_number(g.value, 0, INT_MAX - 1, o.first) &&
+                            whole_number(g.value, 0, INT_MAX - 1, o.last);
+  return ok || g.refuse("A-B with 0 <= A <= B");
+}
+
+bool preroll(Given& g) {
+  return whole_number(g.value, 0, INT_MAX, g.options.preroll) || g.refuse("a frame number");
+}
+
+bool set(Given& g) {
+  std::string left, right;
+  if (!split(g.value, '=', left, right)) return g.refuse("NAME=VALUE");
+  g.options.sets.push_back({left, 0, right});
+  return true;
+}
+
+// The frame follows the last @, so that a name may hold one.
+bool key(Given& g) {
+  const size_t sign = g.value.find('=');
+  const std::string target = sign == std::string::npos ? "" : g.value.substr(0, sign);
+  const size_t mark = target.rfind('@');
+  int at = 0;
+  if (sign == std::string::npos || mark == std::string::npos || mark == 0 ||
+      !whole_number(target.substr(mark + 1), INT_MIN, INT_MAX, at))
+    return g.refuse("NAME@FRAME=VALUE");
+  g.options.keys.push_back({target.substr(0, mark), at, g.value.substr(sign + 1)});
+  return true;
+}
+
+bool depth(Given& g) {
+  if (g.value != "24" && g.value != "48" && g.value != "64") return g.refuse("24, 48 or 64");
+  g.options.depth = std::atoi(g.value.c_str());
+  return true;
+}
+
+bool size(Given& g) {
+  std::string left, right;
+  return (split(g.value, 'x', left, right) && whole_number(left, 1, 65536, g.options.width) &&
+          whole_number(right, 1, 65536, g.options.height)) ||
+         g.refuse("WxH, each 1 to 65536");
+}
+
+bool procs(Given& g) {
+  return whole_number(g.value, 1, 1024, g.options.processes) || g.refuse("1 to 1024");
+}
+
+struct Option {
+  const char* name;
+  bool takes_value;  // a flag takes none
+  Rule rule;
+};
+
+// Every option, help first, then in the order of the usage text.
+const Option kOptions[] = {
+    {"--help", false, flag<&RenderOptions::help>},
+    {"-h", false, flag<&RenderOptions::help>},
+    {"--input", true, input},
+    {"--output", true, text<&RenderOptions::output>},
+    {"--viewer", true, text<&RenderOptions::viewer>},
+    {"--frames", true, frames},
+    {"--preroll", true, preroll},
+    {"--set", true, set},
+    {"--key", true, key},
+    {"--res", true, text<&RenderOptions::resolution>},
+    {"--depth", true, depth},
+    {"--size", true, size},
+    {"--procs", true, procs},
+    {"--setup", true, text<&RenderOptions::setup>},
+    {"--save-setup", true, text<&RenderOptions::save_setup>},
+    {"--list-controls", false, flag<&RenderOptions::list_controls>},
+    {"--log", true, text<&RenderOptions::log>},
+    {"--events", true, text<&RenderOptions::events>},
+    {"--panel", false, flag<&RenderOptions::panel>},
+};
+
+const Option* find_option(const std::string& name) {
+  for (const Option& option : kOptions)
+    if (name == option.name) return &option;
+  return nullptr;
+}
+
+// What only the whole command line shows: a range of frames needs numbered
+// files, and the preroll starts no later than the first frame.
+bool options_agree(const RenderOptions& options, std::string& error) {
+  const bool range = options.last > options.first;
+  if (!options.output.empty() && !frame_file_name(options.output, range, error, "--output"))
+    return false;
+  if (!options.viewer.empty() && !frame_file_name(options.viewer, range, error, "--viewer"))
+    return false;
+  if (options.preroll > options.first) {
+    error = "--preroll " + std::to_string(options.preroll) + " lies after the first frame " +
+            std::to_string(options.first);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* render_usage() {
@@ -78,135 +228,26 @@ const char* render_usage() {
 bool parse_render_options(int argc, const char* const* argv, RenderOptions& options,
                           std::string& error) {
   for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "--help" || option == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (option == "--list-controls") {
-      options.list_controls = true;
-      continue;
-    }
-    if (option == "--panel") {
-      options.panel = true;
-      continue;
-    }
-    if (option.compare(0, 1, "-") != 0) {
+    const std::string word = argv[i];
+    if (word.compare(0, 1, "-") != 0) {
       if (!options.plugin.empty()) {
-        error = "more than one plug-in given: " + options.plugin + " and " + option;
+        error = "more than one plug-in given: " + options.plugin + " and " + word;
         return false;
       }
-      options.plugin = option;
+      options.plugin = word;
       continue;
     }
-    static const char* const with_value[] = {"--input",  "--output", "--viewer", "--frames",
-                                             "--preroll", "--set",   "--key",    "--res",
-                                             "--depth",  "--size",   "--procs",  "--setup",
-                                             "--save-setup", "--log", "--events"};
-    bool known = false;
-    for (const char* name : with_value) known = known || option == name;
-    if (!known) {
-      error = "unknown option: " + option;
+    const Option* option = find_option(word);
+    if (!option) {
+      error = "unknown option: " + word;
       return false;
     }
-    if (i + 1 >= argc) {
-      error = option + " needs a value";
+    if (option->takes_value && i + 1 >= argc) {
+      error = word + " needs a value";
       return false;
     }
-    const std::string value = argv[++i];
-    std::string left, right;
-    bool ok = true;
-    if (option == "--input") {
-      int clip = 0;
-      ok = split(value, '=', left, right) && whole_number(left, 1, 6, clip);
-      if (!ok) {
-        error = "--input " + value + ": expected K=SEQ with K from 1 to 6";
-        return false;
-      }
-      for (const RenderOptions::Input& input : options.inputs) {
-        if (input.clip == clip) {
-          error = "--input: clip " + left + " given twice";
-          return false;
-        }
-      }
-      if (right != "builtin" && !frame_file_name(right, false, error, "--input")) return false;
-      options.inputs.push_back({clip, right});
-    } else if (option == "--output" || option == "--viewer") {
-      (option == "--output" ? options.output : options.viewer) = value;
-    } else if (option == "--frames") {
-      // The last frame leaves room to count one past it.
-      if (split(value, '-', left, right))
-        ok = whole_number(left, 0, INT_MAX - 1, options.first) &&
-             whole_number(right, options.first, INT_MAX - 1, options.last);
-      else
-        ok = whole_number(value, 0, INT_MAX - 1, options.first) &&
-             whole_number(value, 0, INT_MAX - 1, options.last);
-      if (!ok) {
-        error = "--frames " + value + ": expected A-B with 0 <= A <= B";
-        return false;
-      }
-    } else if (option == "--preroll") {
-      if (!whole_number(value, 0, INT_MAX, options.preroll)) {
-        error = "--preroll " + value + ": expected a frame number";
-        return false;
-      }
-    } else if (option == "--set") {
-      if (!split(value, '=', left, right)) {
-        error = "--set " + value + ": expected NAME=VALUE";
-        return false;
-      }
-      options.sets.push_back({left, 0, right});
-    } else if (option == "--key") {
-      std::string name, frame;
-      int at = 0;
-      const size_t sign = value.find('=');
-      const std::string target = sign == std::string::npos ? "" : value.substr(0, sign);
-      const size_t mark = target.rfind('@');
-      ok = sign != std::string::npos && mark != std::string::npos && mark > 0 &&
-           whole_number(target.substr(mark + 1), INT_MIN, INT_MAX, at);
-      if (!ok) {
-        error = "--key " + value + ": expected NAME@FRAME=VALUE";
-        return false;
-      }
-      options.keys.push_back({target.substr(0, mark), at, value.substr(sign + 1)});
-    } else if (option == "--res") {
-      options.resolution = value;
-    } else if (option == "--depth") {
-      if (value != "24" && value != "48" && value != "64") {
-        error = "--depth " + value + ": expected 24, 48 or 64";
-        return false;
-      }
-      options.depth = std::atoi(value.c_str());
-    } else if (option == "--size") {
-      if (!split(value, 'x', left, right) || !whole_number(left, 1, 65536, options.width) ||
-          !whole_number(right, 1, 65536, options.height)) {
-        error = "--size " + value + ": expected WxH, each 1 to 65536";
-        return false;
-      }
-    } else if (option == "--procs") {
-      if (!whole_number(value, 1, 1024, options.processes)) {
-        error = "--procs " + value + ": expected 1 to 1024";
-        return false;
-      }
-    } else if (option == "--setup") {
-      options.setup = value;
-    } else if (option == "--save-setup") {
-      options.save_setup = value;
-    } else if (option == "--events") {
-      options.events = value;
-    } else {
-      options.log = value;
-    }
+    Given given{option->name, option->takes_value ? argv[++i] : "", options, error};
+    if (!option->rule(given)) return false;
   }
-  const bool range = options.last > options.first;
-  if (!options.output.empty() && !frame_file_name(options.output, range, error, "--output"))
-    return false;
-  if (!options.viewer.empty() && !frame_file_name(options.viewer, range, error, "--viewer"))
-    return false;
-  if (options.preroll > options.first) {
-    error = "--preroll " + std::to_string(options.preroll) + " lies after the first frame " +
-            std::to_string(options.first);
-    return false;
-  }
-  return true;
+  return options_agree(options, error);
 }

@@ -1,5 +1,7 @@
 #include "imgio_plug.h"
 
+#include <type_traits>
+
 namespace {
 
 const imgio_driver* plugged[IMGIO_FORMATS];
@@ -9,10 +11,20 @@ bool initialised = false;
 
 }  // namespace
 
-// The program is linked with --wrap on initimg's symbol (_Z7initimgv, the
-// C++ name of int initimg()): its calls come here, and the library's own
-// function is reached as __real_ of the same name. The table is filled as
-// usual, then the plugged entries take their operations.
+// The program is linked with --wrap on initimg's symbol: its calls come
+// here, and the library's own function is reached as __real_ of the same
+// name. The table is filled as usual, then the plugged entries take their
+// operations.
+//
+// The symbol, _Z7initimgv, names int initimg() at global scope. Were its
+// parameters changed or an overload added, callers would move to another
+// symbol and pass the plug by; were its result changed, the wrap would
+// return the wrong type. Both stop the build here. (A move out of global
+// scope or to C linkage leaves __real__Z7initimgv unresolved: the link
+// fails.)
+static_assert(std::is_same<decltype(::initimg), int()>::value,
+              "initimg is no longer int initimg(): wrap its new symbol (testsupport/CMakeLists.txt) and "
+              "rename __real__Z7initimgv and __wrap__Z7initimgv to match");
 extern "C" int __real__Z7initimgv();
 
 extern "C" int __wrap__Z7initimgv() {

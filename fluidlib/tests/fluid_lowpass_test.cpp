@@ -140,42 +140,45 @@ TEST(FluidLowpass, VariableGaussianFollowsTheControlField) {
   const auto src = random_values(w * h, 12);
   FluidFlowCore s(8, 6, 2, 0, 0);
   ScalarField control(8, 6, 2);
-  for (int j = 0; j < 8; ++j)
-    for (int i = 0; i < 10; ++i) at(&control, i, j) = static_cast<float>(i) / 9.0f;
-  // Reference: the Gaussian of each pixel's own size, every tap of its
-  // window summed plainly onto the sample it clamps to. The Gaussian is the
-  // product of one per axis, so the window's weight on a sample is too.
-  auto naive = [&](float lo, float hi, float rmin, float rmax) {
-    std::vector<double> out(w * h);
-    for (int r = 0; r < h; ++r)
-      for (int c = 0; c < w; ++c) {
-        float val;
-        control.evaluate(8.0f * ((c - 1.0f) / (w - 1)) + 1.0f, 6.0f * ((r - 1.0f) / (h - 1)) + 1.0f, val, false, true,
-                         lo, hi);
-        double sigma = hi != lo ? (val - lo) / (hi - lo) * (rmax - rmin) + rmin : rmin;
-        sigma = std::isnan(sigma) ? 4096.0 : std::clamp(sigma, 1.0, 4096.0);  // NaN: the widest window
-        const int R = static_cast<int>(std::ceil(sigma));
-        const double var = (sigma / 3) * (sigma / 3);
-        std::vector<double> wx(w), wy(h);
-        for (int d = -R; d <= R; ++d) {
-          wx[std::clamp(c + d, 0, w - 1)] += std::exp(-d * d / (2 * var));
-          wy[std::clamp(r + d, 0, h - 1)] += std::exp(-d * d / (2 * var));
-        }
-        double sum = 0, total = 0;
-        for (int i = 0; i < h; ++i)
-          for (int j = 0; j < w; ++j) sum += wy[i] * wx[j] * src[i * w + j], total += wy[i] * wx[j];
-        out[r * w + c] = sum / total;
-      }
-    return out;
+  // Reference: the Gaussian whose size is three standard deviations, every
+  // tap of its window summed plainly onto the sample it clamps to. The
+  // Gaussian is the product of one per axis, so the window's weight on a
+  // sample is too.
+  auto naive = [&](int r, int c, double sigma) {
+    const int R = static_cast<int>(std::ceil(sigma));
+    const double var = (sigma / 3) * (sigma / 3);
+    std::vector<double> wx(w), wy(h);
+    for (int d = -R; d <= R; ++d) {
+      wx[std::clamp(c + d, 0, w - 1)] += std::exp(-d * d / (2 * var));
+      wy[std::clamp(r + d, 0, h - 1)] += std::exp(-d * d / (2 * var));
+    }
+    double sum = 0, total = 0;
+    for (int i = 0; i < h; ++i)
+      for (int j = 0; j < w; ++j) sum += wy[i] * wx[j] * src[i * w + j], total += wy[i] * wx[j];
+    return sum / total;
   };
+  // The control holds `left` in cell columns 0-4 and `right` in 5-9. Image
+  // column c samples it at 1 + 8 (c - 1) / 9: columns 0-4 at 0.1 to 3.7, all
+  // left; 6-9 at 5.4 to 9, all right; column 5 at 4.56, where a step from
+  // -1000 to 1000 has reached 111: right too, once clamped to hi. Each size
+  // is worked by hand.
   struct Case {
-    float lo, hi, rmin, rmax;
-  } cases[] = {{0.0f, 1.0f, 1.0f, 3.0f}, {0.2f, 0.6f, 1.5f, 2.5f}, {0.5f, 0.5f, 2.0f, 9.0f},
+    float lo, hi, rmin, rmax, left, right;
+    double sigma_left, sigma_right;
+  } cases[] = {{0, 1, 1, 3, -1e3f, 1e3f, 1, 3},                    // clamped to lo and hi: rmin and rmax
+               {0.2f, 0.6f, 1.5f, 2.5f, 0.5f, 0.5f, 2.25, 2.25},  // (0.5 - 0.2) / 0.4 = 3/4 of the way
+               {0.5f, 0.5f, 2, 9, -1e3f, 1e3f, 2, 2},             // equal bounds leave no range: rmin
+               {0, 1, 0.2f, 0.6f, 0.5f, 0.5f, 1, 1},              // 0.4, raised to the narrowest window
                // Windows far wider than the grid: summed taps, then the closed form.
-               {0.0f, 1.0f, 1.0f, 600.0f}, {0.0f, 1.0f, 1e4f, 1e4f}, {0.5f, 0.5f, INFINITY, 0.0f},
-               // inf - inf, from an infinite step or viscosity.
-               {0.0f, 1.0f, NAN, NAN}, {0.0f, 1.0f, INFINITY, 1.0f}};
+               {0, 1, 1, 600, -1e3f, 1e3f, 1, 600},
+               {0, 1, 1e4f, 1e4f, 0.5f, 0.5f, 4096, 4096},  // lowered to the widest window
+               {0.5f, 0.5f, INFINITY, 0, 0.5f, 0.5f, 4096, 4096},
+               // inf - inf, from an infinite step or viscosity: the widest window.
+               {0, 1, NAN, NAN, 0.5f, 0.5f, 4096, 4096},
+               {0, 1, INFINITY, 1, -1e3f, 1e3f, 4096, 4096}};
   for (const Case& c : cases) {
+    for (int j = 0; j < 8; ++j)
+      for (int i = 0; i < 10; ++i) at(&control, i, j) = i <= 4 ? c.left : c.right;
     const auto paths = run_on_both_simd_paths([&] {
       std::vector<float> dst(w * h);
       s.DIRECT_diffuse_variable_lowpass(&control, const_cast<float*>(src.data()), dst.data(), w, h, c.lo, c.hi, c.rmin,
@@ -183,8 +186,9 @@ TEST(FluidLowpass, VariableGaussianFollowsTheControlField) {
       return dst;
     });
     EXPECT_TRUE(same_bits(paths.first, paths.second));
-    const auto want = naive(c.lo, c.hi, c.rmin, c.rmax);
-    for (int k = 0; k < w * h; ++k) ASSERT_NEAR(paths.second[k], want[k], 1e-5) << c.lo << " " << c.hi << " at " << k;
+    for (int k = 0; k < w * h; ++k)
+      ASSERT_NEAR(paths.second[k], naive(k / w, k % w, k % w < 5 ? c.sigma_left : c.sigma_right), 1e-5)
+          << c.lo << " " << c.hi << " " << c.rmin << " " << c.rmax << " at " << k;
   }
 }
 
