@@ -80,7 +80,8 @@ struct CmykFormat {
 const CmykFormat cmyk_formats[] = {{".tif", "tiff", TiffGetCsp, false}, {".jpg", "jpeg", JpegGetCsp, true}};
 
 // The entry of a file that holds CMYK; null for every other file. The
-// library keeps the file's own extension, whose case may differ from its.
+// library is told the path's own extension, which may differ from the
+// format's in case ("scan.TIF").
 const CmykFormat* cmyk_format(const std::string& path, const std::string& extension) {
   for (const CmykFormat& f : cmyk_formats) {
     if (extension != f.extension) continue;
