@@ -19,6 +19,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imagelib_fileio.h"
 #include "standin_library_files.h"
 
 namespace {
@@ -301,7 +302,7 @@ const Format* format_of(const std::string& path) {
 }  // namespace
 
 bool image_file_known(const std::string& path) {
-  return format_of(path) != nullptr || library_format_known(extension_of(path));
+  return format_of(path) != nullptr || image_io_format_known(path.c_str());
 }
 
 bool image_file_read(const std::string& path, FrameImage& image, std::string& error) {
@@ -437,7 +438,7 @@ bool write_library_format(const std::string& path, const FrameImage& image, std:
     reason = system_reason();
     return false;
   }
-  bool ok = library_write(temporary + "/" + name, extension_of(path), image, reason);
+  bool ok = library_write(temporary + "/" + name, image, reason);
   std::vector<std::string> entries;
   if (DIR* dir = opendir(temporary.c_str())) {
     while (const dirent* entry = readdir(dir))

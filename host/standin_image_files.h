@@ -4,10 +4,10 @@
 // Frame images in files, chosen by the file name's extension (case ignored):
 // ".ppm" (binary, any maxval up to 65535), ".png" (through libpng; read in
 // any colour type, written as 8-bit RGB up to maxval 255, else 16-bit),
-// every format of the image-file library's front end (".tif", ".jpg", ".tq4"
-// and the rest) and ".cin" through that library's Cineon driver, written
-// 8-bit up to maxval 255, else 16-bit where the format holds it. Every read
-// and write of the host program goes through these two calls.
+// and every format the image-file library's front end reaches (".tif",
+// ".jpg", ".tq4", ".cin" and the rest), written 8-bit up to maxval 255, else
+// 16-bit where the format holds it (a Cineon file always holds 10 bits).
+// Every read and write of the host program goes through these two calls.
 
 #include <cstdint>
 #include <string>

@@ -30,13 +30,39 @@ const char* const exts[kFormats] = {".pxr", ".rla", ".als", ".rgb",  ".sgi", ".p
 // 1: the first file line is the image's top row.
 const int invy[kFormats] = {1, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0};
 
+// Beyond the table: a format of the image-file library that gives its files
+// no extension of its own (the Cineon driver's "cin" leaves it to the
+// caller) is reached by the extension that is its name. The library's
+// other formats name their files themselves, and the table alone says what
+// their extensions mean: ".pic" is Vertigo's, and ".yuv" stays out of reach,
+// since a YUV frame's size is a setting rather than part of its file.
+const int kNamed = kFormats;
+
+// -1 for a path without an extension, kNamed for one the table lacks (the
+// library may know it by name).
 int format_index(const char* path) {
   const char* dot = strrchr(path, '.');
   if (!dot) return -1;
   for (int i = 0; i < kFormats; ++i)
     if (strcasecmp(dot, exts[i]) == 0) return i;
-  return -1;
+  return kNamed;
 }
+
+// The library's name of the format beyond the table that ext names, case
+// ignored, or null; the library's table must be set up.
+const char* named_format(const char* ext) {
+  for (int i = 1; i < IMGIO_FORMATS; ++i) {
+    const imgformat& f = imgsystem.formats[i];
+    if (f.name && f.ext && !*f.ext && strcasecmp(f.name, ext) == 0) return f.name;
+  }
+  return nullptr;
+}
+
+// Lines of 16 bits: for the table's formats when the file (read) or the
+// image (write) is deeper than 8 bits; always beyond the table, whose
+// drivers keep depths of their own that 8-bit lines would not reach in
+// full (a Cineon file holds 10 bits, and an 8-bit 255 would become 1020).
+bool deep_lines(int index, bool deep) { return deep || index == kNamed; }
 
 bool usable(const image_data* image) {
   return image && image->pixels && image_sample_bytes(image->pixel_type) != 0;
@@ -55,8 +81,10 @@ class ImgioUse {
     if (write && index == kTarga) setkeyval("IMGIO_TARGA_COMPRESS", compress ? "yes" : "no");
     // The library names files with its own extension; the path's may differ
     // in case ("shot.TGA"), and the file meant is the one the path names.
-    imgextoverride(names[index], strrchr(path, '.') + 1);
-    ok = setimageformat(names[index]) == 0;
+    const char* ext = strrchr(path, '.') + 1;
+    const char* name = index == kNamed ? named_format(ext) : names[index];
+    imgextoverride(name, ext);
+    ok = name && setimageformat(name) == 0;
   }
   ~ImgioUse() { finishimg(); }
   ImgioUse(const ImgioUse&) = delete;
@@ -66,10 +94,10 @@ class ImgioUse {
 };
 
 // Whether file line 0 is the image's top row. A TIFF file says which way it
-// runs (its Orientation), and its driver tells the handle; the table's
-// flag holds for the other formats.
+// runs (its Orientation), and its driver tells the handle, as the drivers
+// beyond the table do; the table's flag holds for the other formats.
 bool top_first(const imginfo* h, int index) {
-  return index == kTiff ? h->line_order == IMGIO_TOP_FIRST : invy[index] != 0;
+  return index == kTiff || index == kNamed ? h->line_order == IMGIO_TOP_FIRST : invy[index] != 0;
 }
 
 int image_row_of(bool top, int line, int height) { return top ? height - 1 - line : line; }
@@ -129,16 +157,19 @@ void store_line(const void* line, bool deep, image_data* image, int y) {
   }
 }
 
-void load_line(const image_data* image, int y, void* line) {
+void load_line(const image_data* image, int y, bool deep, void* line) {
   const unsigned char* row = image_row(image, y);
   const int w = image->width;
   const int n = image->channels;
-  if (image->pixel_type == IMAGE_PIXEL_BYTE) {
+  if (!deep) {
     row_to_line(row, static_cast<uint8_t*>(line), w, n, [](uint8_t v) { return v; });
     return;
   }
   uint16_t* l = static_cast<uint16_t*>(line);
   switch (image->pixel_type) {
+    case IMAGE_PIXEL_BYTE:
+      row_to_line(row, l, w, n, [](uint8_t v) { return static_cast<uint16_t>(v << 8 | v); });
+      break;
     case IMAGE_PIXEL_WORD:
       row_to_line(reinterpret_cast<const uint16_t*>(row), l, w, n, [](uint16_t v) { return v; });
       break;
@@ -157,11 +188,12 @@ void load_line(const image_data* image, int y, void* line) {
 }
 
 // Every row of the image to (Write) or from an open handle, one file line at
-// a time in the handle's row order: in place when the rows are already file
-// lines (four channels of the file's depth), else through one line buffer
-// converted row by row.
+// a time in the handle's row order, in lines of 16 bits when deep: in place
+// when the rows are already such lines (four channels of that depth), else
+// through one line buffer converted row by row.
 template <bool Write>
-bool move_lines(imginfo* h, image_data* image, int index, bool deep, bool direct) {
+bool move_lines(imginfo* h, image_data* image, int index, bool deep) {
+  const bool direct = image->channels == 4 && image->pixel_type == (deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE);
   const bool top = top_first(h, index);
   const int height = image->height;
   auto move = [&](void* line) {
@@ -179,23 +211,12 @@ bool move_lines(imginfo* h, image_data* image, int index, bool deep, bool direct
   bool ok = line != nullptr;
   for (int i = 0; ok && i < height; ++i) {
     const int y = image_row_of(top, i, height);
-    if (Write) load_line(image, y, line);
+    if (Write) load_line(image, y, deep, line);
     ok = move(line);
     if (!Write && ok) store_line(line, deep, image, y);
   }
   if (line) q4_free(line, __FILE__, __LINE__);
   return ok;
-}
-
-bool read_lines(imginfo* h, image_data* image, int index) {
-  const bool deep = h->bits16 != 0;
-  return move_lines<false>(h, image, index, deep,
-                           image->channels == 4 && image->pixel_type == (deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE));
-}
-
-bool write_lines(imginfo* h, image_data* image, int index) {
-  return move_lines<true>(h, image, index, image->pixel_type != IMAGE_PIXEL_BYTE,
-                          image->channels == 4 && image->pixel_type <= IMAGE_PIXEL_WORD);
 }
 
 // A ".tq4" file open for reading with its header read: size holds width,
@@ -259,6 +280,11 @@ const char* image_io_get_format_extension(int index) {
   return exts[index >= 0 && index < kFormats ? index : 0];
 }
 
+bool image_io_format_known(const char* path) {
+  const int index = path ? format_index(path) : -1;
+  return index >= 0 && (index != kNamed || ImgioUse(index, path, false, false).ok);
+}
+
 int image_read_file_info(const char* path, int& width, int& height, int& channels, int& type) {
   width = height = channels = type = 0;
   const int index = path ? format_index(path) : -1;
@@ -278,7 +304,7 @@ int image_read_file_info(const char* path, int& width, int& height, int& channel
   width = h->file_width;
   height = h->file_height;
   channels = 4;
-  type = h->bits16 ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE;
+  type = deep_lines(index, h->bits16) ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE;
   closeimg(h);
   return 1;
 }
@@ -297,7 +323,7 @@ int image_read_file(const char* path, image_data* image) {
   imginfo* h = use.ok ? openimg(path) : nullptr;
   if (!h) return 0;
   const bool ok = h->file_width == image->width && h->file_height == image->height &&
-                  read_lines(h, image, index);
+                  move_lines<false>(h, image, index, deep_lines(index, h->bits16));
   closeimg(h);
   return ok ? 1 : 0;
 }
@@ -318,9 +344,9 @@ image_data* image_read_file(const char* path) {
   ImgioUse use(index, path, false, false);
   imginfo* h = use.ok ? openimg(path) : nullptr;
   if (!h) return nullptr;
-  image_data* image = image_data_create(h->file_width, h->file_height, 4,
-                                        h->bits16 ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE, 1);
-  if (image && !read_lines(h, image, index)) {
+  const bool deep = deep_lines(index, h->bits16);
+  image_data* image = image_data_create(h->file_width, h->file_height, 4, deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE, 1);
+  if (image && !move_lines<false>(h, image, index, deep)) {
     image_data_delete(image);
     image = nullptr;
   }
@@ -333,10 +359,10 @@ bool image_write_file(const char* path, image_data* image, bool compress) {
   if (index < 0 || !usable(image)) return false;
   if (index == kOwnTiff) return write_own_tiff(path, image);
   ImgioUse use(index, path, true, compress);
-  const int bits = image->pixel_type == IMAGE_PIXEL_BYTE ? 8 : 16;
-  imginfo* h = use.ok ? createimg(path, image->width, image->height, bits) : nullptr;
+  const bool deep = deep_lines(index, image->pixel_type != IMAGE_PIXEL_BYTE);
+  imginfo* h = use.ok ? createimg(path, image->width, image->height, deep ? 16 : 8) : nullptr;
   if (!h) return false;
-  const bool written = write_lines(h, image, index);
+  const bool written = move_lines<true>(h, image, index, deep);
   // Most drivers write or finish their file at close.
   const bool closed = closeimg(h) == 0;
   return written && closed;

@@ -3,9 +3,12 @@
 
 // Whole image_data images to and from files whose format follows the file
 // name's extension (compared without regard to case): ".tq4" is the
-// library's own TIFF variant (imagelib_tif.h), every other format goes
-// through the image-file library's driver of that name, in 8-bit or 16-bit
-// RGBA lines. One call at a time: the image-file library is global.
+// library's own TIFF variant (imagelib_tif.h), every other format of the
+// table goes through the image-file library's driver of that name, in 8-bit
+// or 16-bit RGBA lines. Beyond the table, an extension that names a format
+// of the image-file library whose files have no extension of their own
+// (".cin") reaches that format, always in 16-bit lines. One call at a time:
+// the image-file library is global.
 
 #include "image_data.h"
 
@@ -14,6 +17,8 @@ enum { IMAGE_IO_NAME_SIZE = 4096 };  // the name buffers of the sequence calls
 int image_io_number_of_formats();
 // Extension with its dot; an index outside the table gives entry 0's.
 const char* image_io_get_format_extension(int index);
+// Whether the path's extension selects a format, in the table or beyond it.
+bool image_io_format_known(const char* path);
 
 // The outputs are zeroed, then filled from the file's header (an image-file
 // library format reports 4 channels, type word for 16-bit and byte for 8-bit
