@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # fuzz.sh [seconds] [name-filter]: builds every fuzz harness as a libFuzzer
 # program (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs each
-# for the given time (default 60 s) on a working copy of its seed corpus.
-# CI only configures this build, as a test; it never runs it. New inputs
-# stay in build/fuzz/scratch/; crashes, leaks and timeouts land in
+# for the given time (default 60 s) from its seed folders, which it only
+# reads. CI only configures this build, as a test; it never runs it. New
+# inputs stay in build/fuzz/scratch/; crashes, leaks and timeouts land in
 # build/fuzz/findings/ and make the script fail: add such an input to the
 # harness's corpus with its fix.
 set -euo pipefail
@@ -25,17 +25,17 @@ CC=clang CXX=clang++ scripts/build.sh build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebIn
 
 mkdir -p build/fuzz/scratch build/fuzz/findings
 status=0
-while read -r program corpus; do
-  [ -n "$program" ] || continue
+while read -r -a line; do
+  [ ${#line[@]} -gt 0 ] || continue
+  program=${line[0]}
   name=$(basename "$program")
   [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
   work=build/fuzz/scratch/$name
   mkdir -p "$work"
-  [ -d "$corpus" ] && cp -n "$corpus"/* "$work"/ 2>/dev/null || true
   echo "== $name: ${seconds} s"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       Q4_HOME_DIR="$(mktemp -d)" "$program" -max_total_time="$seconds" -rss_limit_mb=4096 \
-      -timeout=20 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$name-" "$work" \
+      -timeout=20 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$name-" "$work" "${line[@]:1}" \
       > "build/fuzz/$name.log" 2>&1; then
     echo "   finding: see build/fuzz/$name.log and build/fuzz/findings/"
     status=1

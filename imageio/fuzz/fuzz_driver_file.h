@@ -6,7 +6,6 @@
 // all lines again at 16 bits from a seek, seeks inside and outside the
 // picture, the header, statistics, scaled and inverted reads and the whole
 // 16-bit buffer. A line read after a seek must be the line read in order.
-// Each format's harness is one call of fuzz_driver_file.
 
 #include <cstddef>
 #include <cstdint>
@@ -84,14 +83,6 @@ inline void set_up(const char* format) {
   initimg();
   setkeyval("IMGIO_MAX_PIXELS", "262144");
   if (setimageformat(format) != 0) abort();
-}
-
-// The input as a file named with the format's extension ext, read every way.
-inline void fuzz_driver_file(const uint8_t* data, size_t size, const char* ext, const char* format) {
-  const std::string path = fuzz_file_write(std::string("input") + ext, data, size);
-  set_up(format);
-  read_every_way(path, size);
-  finishimg();
 }
 
 }  // namespace fuzz_driver

@@ -115,6 +115,77 @@ bool write_own(const std::string& path, bool deep) {
   return closeimg(h) == 0 && ok;
 }
 
+// The open reads the header alone: true when the first read failed.
+bool read_fails(const std::string& path) {
+  imginfo* h = openimg(path.c_str());
+  std::vector<unsigned> line(kWidth);
+  const bool failed = h && readline(h, line.data()) == 1;
+  if (h) closeimg(h);
+  return failed;
+}
+
+bool open_fails(const std::string& path) { return openimg(path.c_str()) == nullptr; }
+
+bool create_fails(const std::string& path) { return createimg(path.c_str(), 100, 100, 8) == nullptr; }
+
+// The call under a cap of 1000 pixels.
+template <bool (*call)(const std::string&)>
+bool capped(const std::string& path) {
+  setkeyval("IMGIO_MAX_PIXELS", "1000");
+  const bool failed = call(path);
+  deletekeyval("IMGIO_MAX_PIXELS");
+  return failed;
+}
+
+// A frame the file is too short to code fails the open and the whole read
+// before a byte of the picture is allocated.
+bool too_large_fails(const std::string& path) {
+  FailingHeap no_pictures(0, FailingHeap::image);
+  int w = 0, h = 0;
+  return openimg(path.c_str()) == nullptr && readbuf(path.c_str(), &w, &h) == nullptr;
+}
+
+// With every allocation of the heap refused, then fewer, a read of good and
+// the creation of a file beside it fail until enough are granted: true when
+// both failed with none and worked with some.
+template <FailingHeap::Heap heap>
+bool gives_way_after_refusals(const std::string& good) {
+  std::vector<unsigned> line(kWidth);
+  int opened = -1, created = -1;
+  for (int grants = 0; grants < 10 && (opened < 0 || created < 0); ++grants) {
+    FailingHeap failing(grants, heap);
+    imginfo* in = openimg(good.c_str());
+    if (in && opened < 0 && readline(in, line.data()) == 0) opened = grants;
+    imginfo* out = createimg((good + ".out.jpg").c_str(), 8, 8, 8);
+    if (out && created < 0) created = grants;
+    for (imginfo* h : {in, out})
+      if (h) closeimg(h);
+  }
+  return opened >= 1 && created >= 1;
+}
+
+// A picture of noise written to path, whose file may not grow past 2000
+// bytes when it is closed: true when the close failed.
+bool close_fails_when_full(const std::string& path) {
+  imginfo* h = createimg(path.c_str(), 200, 200, 8);
+  if (!h) return false;
+  std::vector<unsigned> line(200);
+  bool written = true;
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 200; ++x) line[x] = unsigned(x * y * 2654435761u);
+    written = writeline(h, line.data()) == 0 && written;
+  }
+  rlimit old{};
+  bool limited = getrlimit(RLIMIT_FSIZE, &old) == 0;
+  const rlimit full{2000, old.rlim_max};
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  limited = limited && setrlimit(RLIMIT_FSIZE, &full) == 0;
+  const bool failed = closeimg(h) == 1;
+  if (limited) setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  return written && limited && failed;
+}
+
 }  // namespace
 
 TEST(Jpeg, CmykFilesGiveTheirFourComponents) {
@@ -204,7 +275,7 @@ TEST(Jpeg, SeeksAndWholeBuffersCountRowsFromTheTop) {
   destroybuffer16(buffer16);
 }
 
-TEST(Jpeg, BrokenFilesFailTheOpenOrTheFirstReadAndTheProcessGoesOn) {
+TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
   JpegSession s;
   const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
   ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
@@ -218,117 +289,55 @@ TEST(Jpeg, BrokenFilesFailTheOpenOrTheFirstReadAndTheProcessGoesOn) {
   // Arithmetic-coded and made 12 lines taller: the data ends an iMCU row early, which libjpeg never says.
   std::string taller = command_output("/usr/bin/cjpeg -arithmetic " + shell_quoted(source));
   taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 12);
+  // Frames made 16000x16000 pixels, within the pixel cap.
+  std::string baseline = bytes, progressive = command_output("/usr/bin/cjpeg -progressive " + shell_quoted(source));
+  baseline.replace(baseline.find("\xff\xc0") + 5, 4, "\x3e\x80\x3e\x80");
+  progressive.replace(progressive.find("\xff\xc2") + 5, 4, "\x3e\x80\x3e\x80");
+  auto file = [&](const char* name, const std::string& content) {
+    write_text(s.dir / name, content);
+    return s.dir / name;
+  };
+  auto cannot_code = [](const std::string& claim) {
+    return "JPEG: " + std::to_string(claim.size()) + " bytes cannot code a 16000x16000 image.\n";
+  };
+  const std::string missing = s.dir / "missing.jpg", nowhere = s.dir / "no/such/folder.jpg", out = s.dir / "out.jpg";
   struct {
-    const char* name;
-    std::string content;
-    const char* read_error;  // the open reads the header alone: what follows fails the first read
-  } cases[] = {{"header.jpg", header, "JPEG: Quantization table 0x00 was not defined\n"},
-               {"cut.jpg", cut, "JPEG: Premature end of JPEG file\n"},
-               {"ended.jpg", cut + "\xff\xd9", "JPEG: Corrupt JPEG data: premature end of data segment\n"},
-               {"taller.jpg", taller, "JPEG: The coded data ends before the last rows of the image.\n"},
-               {"huffman.jpg", bytes.substr(0, huffman + 10), nullptr},
-               {"empty.jpg", "", nullptr},
-               {"text.jpg", "not a picture at all", nullptr}};
+    std::string path;
+    bool (*fails)(const std::string&);
+    std::string reason;  // the start of the driver's message
+    const char* failed;  // what the library's line right after it says failed; none when the calls end well
+  } cases[] = {
+      {file("header.jpg", header), read_fails, "JPEG: Quantization table 0x00 was not defined\n", "read line 0 from"},
+      {file("cut.jpg", cut), read_fails, "JPEG: Premature end of JPEG file\n", "read line 0 from"},
+      {file("ended.jpg", cut + "\xff\xd9"), read_fails, "JPEG: Corrupt JPEG data: premature end of data segment\n",
+       "read line 0 from"},
+      {file("taller.jpg", taller), read_fails, "JPEG: The coded data ends before the last rows of the image.\n",
+       "read line 0 from"},
+      {file("huffman.jpg", bytes.substr(0, huffman + 10)), open_fails, "JPEG: ", "open file"},
+      {file("empty.jpg", ""), open_fails, "JPEG: ", "open file"},
+      {file("text.jpg", "not a picture at all"), open_fails, "JPEG: ", "open file"},
+      {missing, open_fails, "JPEG: Cannot open input file: " + missing + "\n", "open file"},
+      {nowhere, create_fails, "JPEG: Cannot open input file: " + nowhere + "\n", "create file"},
+      // Pictures beyond the pixel cap are refused before anything is decoded or allocated.
+      {good, capped<open_fails>, "JPEG: Image size 45x37 is out of range.\n", "open file"},
+      {out, capped<create_fails>, "JPEG: Image size 100x100 is out of range.\n", "create file"},
+      {file("baseline.jpg", baseline), too_large_fails, cannot_code(baseline), "read whole image from"},
+      {file("progressive.jpg", progressive), too_large_fails, cannot_code(progressive), "read whole image from"},
+      {good, gives_way_after_refusals<FailingHeap::normal>, "JPEG: No space for the driver record.\n", nullptr},
+      {good, gives_way_after_refusals<FailingHeap::image>, "JPEG: No space for the image buffer.\n", nullptr},
+      {out, close_fails_when_full, "JPEG: Output file write error --- out of disk space?\n", "close file"},
+  };
   for (const auto& c : cases) {
-    const std::string path = s.dir / c.name;
-    write_text(path, c.content);
     s.capture.messages.clear();
-    if (c.read_error) {
-      imginfo* h = openimg(path.c_str());
-      ASSERT_NE(h, nullptr) << c.name;
-      std::vector<unsigned> line(kWidth);
-      EXPECT_EQ(readline(h, line.data()), 1) << c.name;
-      EXPECT_TRUE(s.capture.has(c.read_error)) << c.name;
-      closeimg(h);
+    EXPECT_TRUE(c.fails(c.path)) << c.path << ": " << c.reason;
+    if (!c.failed) {
+      EXPECT_TRUE(s.capture.has(c.reason)) << c.reason;
       continue;
     }
-    EXPECT_EQ(openimg(path.c_str()), nullptr) << c.name;
-    ASSERT_GE(s.capture.messages.size(), 2u);
-    EXPECT_EQ(s.capture.messages[s.capture.messages.size() - 2].text.substr(0, 6), "JPEG: ") << c.name;
-    EXPECT_EQ(s.capture.last(), "ERROR: Failed to open file [" + path + "] format [jpeg]\n");
+    const auto& said = s.capture.messages;
+    EXPECT_EQ(said.size() < 2 ? "" : said[said.size() - 2].text.substr(0, c.reason.size()), c.reason) << c.path;
+    EXPECT_EQ(s.capture.last(), "ERROR: Failed to " + std::string(c.failed) + " [" + c.path + "] format [jpeg]\n");
   }
-  s.capture.messages.clear();
-  const std::string missing = s.dir / "missing.jpg";
-  EXPECT_EQ(openimg(missing.c_str()), nullptr);
-  EXPECT_TRUE(s.capture.has("JPEG: Cannot open input file: " + missing + "\n"));
-  EXPECT_EQ(createimg((s.dir / "no/such/folder.jpg").c_str(), 4, 4, 8), nullptr);
-  EXPECT_TRUE(s.capture.has("JPEG: Cannot open input file: " + s.dir / "no/such/folder.jpg\n"));
-  // Pictures beyond the pixel cap are refused before anything is decoded
-  // or allocated.
-  setkeyval("IMGIO_MAX_PIXELS", "1000");
-  EXPECT_EQ(openimg(good.c_str()), nullptr);
-  EXPECT_TRUE(s.capture.has("JPEG: Image size 45x37 is out of range.\n"));
-  EXPECT_EQ(createimg((s.dir / "big.jpg").c_str(), 100, 100, 8), nullptr);
-  EXPECT_TRUE(s.capture.has("JPEG: Image size 100x100 is out of range.\n"));
-}
-
-TEST(Jpeg, AFrameTooLargeForTheFileToCodeIsRefusedBeforeItIsAllocated) {
-  JpegSession s;
-  const std::string source = s.dir / "source.ppm", path = s.dir / "huge.jpg";
-  ASSERT_TRUE(write_pnm(source, 16, 16, 3, std::vector<uint8_t>(16 * 16 * 3, 77)));
-  FailingHeap no_pictures(0, FailingHeap::image);
-  for (const char* frame : {"\xff\xc0", "\xff\xc2"}) {
-    const std::string options = frame[1] == '\xc2' ? "-progressive " : "";
-    ASSERT_TRUE(run_command("/usr/bin/cjpeg " + options + shell_quoted(source) + " >" + shell_quoted(path)));
-    std::string bytes = read_text(path);
-    ASSERT_NE(bytes.find(frame), std::string::npos);
-    bytes.replace(bytes.find(frame) + 5, 4, "\x3e\x80\x3e\x80");  // 16000x16000, within the pixel cap
-    write_text(path, bytes);
-    int w = 0, h = 0;
-    EXPECT_EQ(openimg(path.c_str()), nullptr);
-    EXPECT_EQ(readbuf(path.c_str(), &w, &h), nullptr);
-    EXPECT_TRUE(s.capture.has("JPEG: " + std::to_string(bytes.size()) + " bytes cannot code a 16000x16000 image.\n"));
-  }
-}
-
-TEST(Jpeg, NoMemoryFailsTheReadOrCreateAndLeavesNothingBehind) {
-  JpegSession s;
-  const std::string source = s.dir / "source.ppm", good = s.dir / "good.jpg";
-  ASSERT_TRUE(write_pnm(source, kWidth, kHeight, 3, smooth_samples(3)));
-  ASSERT_TRUE(run_command("/usr/bin/cjpeg -outfile " + shell_quoted(good) + " " + shell_quoted(source)));
-  std::vector<unsigned> line(kWidth);
-  for (FailingHeap::Heap heap : {FailingHeap::normal, FailingHeap::image}) {
-    int opened = -1, created = -1;
-    for (int grants = 0; grants < 10 && (opened < 0 || created < 0); ++grants) {
-      FailingHeap failing(grants, heap);
-      if (imginfo* h = openimg(good.c_str())) {
-        if (opened < 0 && readline(h, line.data()) == 0) opened = grants;
-        closeimg(h);
-      }
-      if (imginfo* h = createimg((s.dir / "out.jpg").c_str(), 8, 8, 8)) {
-        if (created < 0) created = grants;
-        closeimg(h);
-      }
-    }
-    EXPECT_GE(opened, 1);
-    EXPECT_GE(created, 1);
-  }
-  EXPECT_TRUE(s.capture.has("JPEG: No space for the driver record.\n"));
-  EXPECT_TRUE(s.capture.has("JPEG: No space for the image buffer.\n"));
-}
-
-TEST(Jpeg, AFileThatCannotBeWrittenFailsTheClose) {
-  JpegSession s;
-  const std::string path = s.dir / "limited.jpg";
-  imginfo* h = createimg(path.c_str(), 200, 200, 8);
-  ASSERT_NE(h, nullptr);
-  std::vector<unsigned> line(200);
-  for (int y = 0; y < 200; ++y) {
-    for (int x = 0; x < 200; ++x) line[x] = unsigned(x * y * 2654435761u);
-    ASSERT_EQ(writeline(h, line.data()), 0);
-  }
-  rlimit old;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = old;
-  limited.rlim_cur = 2000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const int closed = closeimg(h);
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(closed, 1);
-  EXPECT_TRUE(s.capture.has("JPEG: Output file write error --- out of disk space?\n"));
-  EXPECT_EQ(s.capture.last(), "ERROR: Failed to close file [" + path + "] format [jpeg]\n");
 }
 
 TEST(Jpeg, LinesNeverWrittenGoOutBlack) {

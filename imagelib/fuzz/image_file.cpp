@@ -1,7 +1,8 @@
-// Image files as the front end reads them: the first byte picks the format
-// by its extension, the rest is the file. A format of the image-file
-// library is read only when its handles open the file under a small pixel
-// cap: a compressed file of a few bytes may claim a picture of hundreds of
+// Image files as the front end reads them: the input is read as a file of
+// every extension the front end knows, so the seeds of the image-file
+// library's formats serve as they are. A format of that library is read
+// only when its handles open the file under a small pixel cap: a
+// compressed file of a few bytes may claim a picture of hundreds of
 // megabytes, which the front end, under the library's default cap, would
 // read in full. Own TIFF files (".tq4") are written again from what was
 // read and must read back unchanged.
@@ -41,17 +42,11 @@ bool opens_small(const std::string& path, const char* format) {
   return h != nullptr;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  // libtiff's own complaints about broken files would flood the run.
-  TIFFSetWarningHandler(nullptr);
-  TIFFSetErrorHandler(nullptr);
-  messsetproc(discard);
-  const auto& pick = kFormats[data[0] % (sizeof kFormats / sizeof kFormats[0])];
-  const std::string path = fuzz_file_write(std::string("input") + pick.ext, data + 1, size - 1);
-  if (pick.format && !opens_small(path, pick.format)) return 0;
+// The input read as a file with the extension ext of the image-file
+// library's format (none: an own TIFF file).
+void read_as(const uint8_t* data, size_t size, const char* ext, const char* format) {
+  const std::string path = fuzz_file_write(std::string("input") + ext, data, size);
+  if (format && !opens_small(path, format)) return;
   int width = 0, height = 0, channels = 0, type = 0;
   const int known = image_read_file_info(path.c_str(), width, height, channels, type);
   image_data* image = image_read_file(path.c_str());
@@ -66,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  if (image && !pick.format) {
+  if (image && !format) {
     const std::string copy = fuzz_file_path("copy.tq4");
     if (!image_write_file(copy.c_str(), image, false)) abort();
     image_data* back = image_read_file(copy.c_str());
@@ -77,5 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     image_data_delete(back);
   }
   image_data_delete(image);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // libtiff's own complaints about broken files would flood the run.
+  TIFFSetWarningHandler(nullptr);
+  TIFFSetErrorHandler(nullptr);
+  messsetproc(discard);
+  for (const auto& f : kFormats) read_as(data, size, f.ext, f.format);
   return 0;
 }
