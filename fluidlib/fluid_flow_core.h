@@ -221,22 +221,29 @@ class FluidFlowCore {
   struct SorBlock {
     // Planes of plane_stride x (ny + 2) floats, p and rhs split by colour,
     // (i + j) & 1, each colour row holding every second cell, so a
-    // half-sweep reads and writes contiguous runs. p is held twice: a fork
-    // reads one buffer and writes the other.
-    enum { P0_COLOUR0, P0_COLOUR1, RHS_COLOUR0, RHS_COLOUR1, P1_COLOUR0, P1_COLOUR1, HALO_BELOW, HALO_ABOVE, PLANES };
+    // half-sweep reads and writes contiguous runs. A fork runs up to
+    // MAX_FORK_PASSES half-sweeps; each colour's values after each of its
+    // half-sweeps go to the next plane of a ring of its own, so the values
+    // the fork started from stay for every band to work out rows beyond its
+    // own from, and the solve can stop after any pass of the fork.
+    enum { MAX_FORK_PASSES = 8, RING = MAX_FORK_PASSES / 2 + 1 };
+    enum { RHS_COLOUR0, RHS_COLOUR1, P_RING0, PLANES = P_RING0 + 2 * RING };
     float a, b, c, d, e;
     float* planes;
     double* row_residual;  // per pass of a fork, ny + 2 sums of |residual|, one a row
     int nx, ny;
     int plane_stride;
     size_t plane_pitch;  // floats from one plane to the next
-    int pass;           // the fork's first pass; the last one done outside a fork
-    bool paired;        // the fork runs pass + 1 too
-    int front;          // the buffer of p the fork reads
-    double omega, next_omega;  // of pass and pass + 1
-    int planes_nx, planes_ny;  // the grid the planes were made for
+    int pass;            // the fork's first pass; the last one done outside a fork
+    int passes;          // the fork's half-sweeps
+    int front[2];        // each colour's ring place before the fork
+    double omega[MAX_FORK_PASSES];  // of each pass of the fork
+    int planes_nx, planes_ny;       // the grid the planes were made for
+    int fork_passes;                // half-sweeps the next fork asks for
+    std::atomic<int> fewest_rows;   // the shortest band of the last fork
+    std::atomic<bool> first_only;   // a band of the last fork ran its first pass alone
     float* plane(int k) const { return planes + k * plane_pitch; }
-    float* p_plane(int buffer, int colour) const { return plane(buffer ? P1_COLOUR0 + colour : P0_COLOUR0 + colour); }
+    float* p_plane(int colour, int place) const { return plane(P_RING0 + colour * RING + place % RING); }
   };
   struct BoxBlock {
     float* src;

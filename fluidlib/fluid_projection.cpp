@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "band_scratch.h"
 #include "fluid_flow_core.h"
+#include "q4_memory.h"
 #include "q4_simd.h"
 
 // Pressure projection: the divergence of the velocity, a Poisson solve for
@@ -12,30 +14,22 @@
 
 namespace {
 
-// One colour's half-sweep over whole rows. Cell (i, j) has colour (i + j) & 1
-// and sits at i / 2 of its colour row; a row's cells of the colour start at
-// column i0, their neighbours in the row are the other colour's entries
-// k + i0 and k + i0 - 1, those above and below its entries k. The swept
-// colour is read from one plane and written to another, so that a band can
-// work out rows next to it while their owner overwrites them.
-struct SorSweep {
-  const float* own;    // the colour swept, before the pass
-  float* out;          // its values after the pass
-  const float* other;  // the colour read
-  // Where the rows of the colour read just outside the swept rows come
-  // from: other, or planes of rows worked out apart.
-  const float* below;
-  const float* above;
-  const float* rhs;  // the swept colour's right-hand sides
-  int stride, nx, colour;
+// The weights of one half-sweep. omega / e stands in for the division when
+// 1 / e is exact (e a power of two), else factor is 0 and the step divides.
+// Scaling by a power of two is exact, so omega * res / e and (omega / e) *
+// res round the same real number: the same double.
+struct SorCoefficients {
   float a, b, c, d, e;
   double omega;
-  // omega / e when 1 / e is exact (e a power of two), else 0 and the step
-  // divides. Scaling by a power of two is exact, so omega * res / e and
-  // (omega / e) * res round the same real number: the same double.
   double factor;
 };
 
+// Row j of the swept colour: its cells before and after the pass, their
+// neighbours in the row (the other colour's entries k + i0 and k + i0 - 1
+// of its middle row), above and below (entries k of the rows j + 1 and
+// j - 1 of the other colour), and the right-hand sides. Cell (i, j) has
+// colour (i + j) & 1 and sits at i / 2 of its colour row; a row's cells of
+// the colour start at column i0.
 struct SorRow {
   const float* p;
   float* out;
@@ -43,25 +37,20 @@ struct SorRow {
   int n;
 };
 
-SorRow sor_row(const SorSweep& s, int j, int first, int last) {
-  const int i0 = (s.colour + j) & 1;
+// Pointers are to the first entry of each colour row.
+SorRow sor_row(int nx, int colour, int j, const float* own, float* out, const float* below, const float* middle,
+               const float* above, const float* rhs) {
+  const int i0 = (colour + j) & 1;
   const int begin = 1 - i0;
-  const size_t at = static_cast<size_t>(j) * s.stride + begin;
-  const float* other = s.other + at;
-  return SorRow{s.own + at,
-                s.out + at,
-                other + i0,
-                other + i0 - 1,
-                (j == last ? s.above : s.other) + at + s.stride,
-                (j == first ? s.below : s.other) + at - s.stride,
-                s.rhs + at,
-                (s.nx - i0) / 2 + 1 - begin};
+  const float* other = middle + begin;
+  return SorRow{own + begin, out + begin, other + i0,        other + i0 - 1,
+                above + begin, below + begin, rhs + begin, (nx - i0) / 2 + 1 - begin};
 }
 
 // Cell k of a row: res = a p(i+1) + b p(i-1) + c p(j+1) + d p(j-1) + e p -
 // rhs, p -= omega res / e, and |res| added to lane k mod 8. The lanes keep
 // the sum's order the same on every path and every band split.
-inline void sor_cell(const SorSweep& s, const SorRow& r, int k, double* lanes) {
+inline void sor_cell(const SorCoefficients& s, const SorRow& r, int k, double* lanes) {
   const float res = s.a * r.right[k] + s.b * r.left[k] + s.c * r.up[k] + s.d * r.down[k] + s.e * r.p[k] - r.rhs[k];
   const double step = s.factor != 0.0 ? s.factor * res : s.omega * res / s.e;
   r.out[k] = r.p[k] - static_cast<float>(step);
@@ -72,58 +61,76 @@ double lane_sum(const double* lanes) {
   return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
-// Rows first..last; row j's sum of |residual| goes to residual[j - first].
-void sor_rows_portable(const SorSweep& s, int first, int last, double* residual) {
-  for (int j = first; j <= last; ++j) {
-    const SorRow r = sor_row(s, j, first, last);
-    double lanes[8] = {};
-    for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
-    residual[j - first] = lane_sum(lanes);
-  }
+// One row; returns its sum of |residual|.
+double sor_row_portable(const SorCoefficients& s, const SorRow& r) {
+  double lanes[8] = {};
+  for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
+  return lane_sum(lanes);
 }
 
 // The compiler keeps the lanes of the widened loop in memory, one scalar at
 // a time: eight cells here are one vector of residuals and two of lanes.
-Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorSweep& s, int first, int last, double* residual) {
+Q4_SIMD_TARGET_AVX2 double sor_row_avx2(const SorCoefficients& s, const SorRow& r) {
   const __m256 a = _mm256_set1_ps(s.a), b = _mm256_set1_ps(s.b), c = _mm256_set1_ps(s.c), d = _mm256_set1_ps(s.d),
                e = _mm256_set1_ps(s.e);
   const __m256d factor = _mm256_set1_pd(s.factor), omega = _mm256_set1_pd(s.omega), divisor = _mm256_set1_pd(s.e);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const bool divide = s.factor == 0.0;
-  for (int j = first; j <= last; ++j) {
-    const SorRow r = sor_row(s, j, first, last);
-    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
-    int k = 0;
-    for (; k + 8 <= r.n; k += 8) {
-      const __m256 p = _mm256_loadu_ps(r.p + k);
-      __m256 res = _mm256_mul_ps(a, _mm256_loadu_ps(r.right + k));
-      res = _mm256_add_ps(res, _mm256_mul_ps(b, _mm256_loadu_ps(r.left + k)));
-      res = _mm256_add_ps(res, _mm256_mul_ps(c, _mm256_loadu_ps(r.up + k)));
-      res = _mm256_add_ps(res, _mm256_mul_ps(d, _mm256_loadu_ps(r.down + k)));
-      res = _mm256_add_ps(res, _mm256_mul_ps(e, p));
-      res = _mm256_sub_ps(res, _mm256_loadu_ps(r.rhs + k));
-      const __m256d res_low = _mm256_cvtps_pd(_mm256_castps256_ps128(res));
-      const __m256d res_high = _mm256_cvtps_pd(_mm256_extractf128_ps(res, 1));
-      __m256d step_low, step_high;
-      if (divide) {
-        step_low = _mm256_div_pd(_mm256_mul_pd(omega, res_low), divisor);
-        step_high = _mm256_div_pd(_mm256_mul_pd(omega, res_high), divisor);
-      } else {
-        step_low = _mm256_mul_pd(factor, res_low);
-        step_high = _mm256_mul_pd(factor, res_high);
-      }
-      const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
-      _mm256_storeu_ps(r.out + k, _mm256_sub_ps(p, step));
-      low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
-      high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
+  __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+  int k = 0;
+  for (; k + 8 <= r.n; k += 8) {
+    const __m256 p = _mm256_loadu_ps(r.p + k);
+    __m256 res = _mm256_mul_ps(a, _mm256_loadu_ps(r.right + k));
+    res = _mm256_add_ps(res, _mm256_mul_ps(b, _mm256_loadu_ps(r.left + k)));
+    res = _mm256_add_ps(res, _mm256_mul_ps(c, _mm256_loadu_ps(r.up + k)));
+    res = _mm256_add_ps(res, _mm256_mul_ps(d, _mm256_loadu_ps(r.down + k)));
+    res = _mm256_add_ps(res, _mm256_mul_ps(e, p));
+    res = _mm256_sub_ps(res, _mm256_loadu_ps(r.rhs + k));
+    const __m256d res_low = _mm256_cvtps_pd(_mm256_castps256_ps128(res));
+    const __m256d res_high = _mm256_cvtps_pd(_mm256_extractf128_ps(res, 1));
+    __m256d step_low, step_high;
+    if (divide) {
+      step_low = _mm256_div_pd(_mm256_mul_pd(omega, res_low), divisor);
+      step_high = _mm256_div_pd(_mm256_mul_pd(omega, res_high), divisor);
+    } else {
+      step_low = _mm256_mul_pd(factor, res_low);
+      step_high = _mm256_mul_pd(factor, res_high);
     }
-    alignas(32) double lanes[8];
-    _mm256_store_pd(lanes, low);
-    _mm256_store_pd(lanes + 4, high);
-    for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
-    residual[j - first] = lane_sum(lanes);
+    const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
+    _mm256_storeu_ps(r.out + k, _mm256_sub_ps(p, step));
+    low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
+    high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
   }
+  alignas(32) double lanes[8];
+  _mm256_store_pd(lanes, low);
+  _mm256_store_pd(lanes + 4, high);
+  for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
+  return lane_sum(lanes);
 }
+
+// The rows a band works out beyond its own, each pass's on rows of their
+// own, kept by the thread: neighbouring bands work out the same rows, and
+// their owners write them. Grown as a band needs, never shrunk.
+struct HaloRows {
+  float* rows = nullptr;
+  void* raw = nullptr;
+  size_t floats = 0;
+  ~HaloRows() { q4_free(raw, __FILE__, __LINE__); }
+  // Room for `wanted` floats; null when the heap refuses it.
+  float* reserve(size_t wanted) {
+    if (wanted <= floats) return rows;
+    void* more_raw = nullptr;
+    float* more = static_cast<float*>(band_scratch_alloc(wanted * sizeof(float), &more_raw));
+    if (!more) return nullptr;
+    q4_free(raw, __FILE__, __LINE__);
+    rows = more;
+    raw = more_raw;
+    floats = wanted;
+    return rows;
+  }
+};
+
+thread_local HaloRows halo_rows;
 
 // 1 / e when that is exact (e a power of two), else 0.
 double exact_inverse(float e) {
@@ -174,21 +181,23 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
   for (int j = 1; j <= gny; ++j)
     for (int i = 1; i <= gnx; ++i) anorm += std::fabs(static_cast<double>(rhs[j * w + i]));
   // Cell (i, j) has colour (i + j) & 1 and sits at i / 2 of its colour row.
-  // Both buffers get the ghosts, which no sweep writes.
+  // Every place of both rings gets the ghosts, which no sweep writes; the
+  // first place gets the interior.
   auto cell = [&](int i, int j) { return static_cast<size_t>(j) * H + (i >> 1); };
   for (int j = 0; j <= gny + 1; ++j)
     for (int i = 0; i <= gnx + 1; ++i) {
       const int colour = (i + j) & 1;
-      sor.p_plane(0, colour)[cell(i, j)] = p[j * w + i];
-      sor.p_plane(1, colour)[cell(i, j)] = p[j * w + i];
+      const bool ghost = i == 0 || j == 0 || i == gnx + 1 || j == gny + 1;
+      for (int place = 0; place < (ghost ? static_cast<int>(SorBlock::RING) : 1); ++place)
+        sor.p_plane(colour, place)[cell(i, j)] = p[j * w + i];
       sor.plane(SorBlock::RHS_COLOUR0 + colour)[cell(i, j)] = rhs[j * w + i];
     }
-  // buffer[colour]: the buffer holding that colour's latest values.
-  auto unpack = [&](const int (&buffer)[2]) {
+  // place[colour]: the ring place holding that colour's latest values.
+  auto unpack = [&](const int (&place)[2]) {
     for (int j = 1; j <= gny; ++j)
       for (int i = 1; i <= gnx; ++i) {
         const int colour = (i + j) & 1;
-        p[j * w + i] = sor.p_plane(buffer[colour], colour)[cell(i, j)];
+        p[j * w + i] = sor.p_plane(colour, place[colour])[cell(i, j)];
       }
   };
   auto next_omega = [&](int pass, double omega) {
@@ -225,96 +234,134 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
   sor.a = a, sor.b = b, sor.c = c, sor.d = d, sor.e = e;
   sor.nx = gnx;
   sor.ny = gny;
-  sor.front = 0;
+  sor.front[0] = sor.front[1] = 0;
+  // Half-sweeps a fork asks for when the last one's shortest band had
+  // `rows` rows. The first pass of a fork works out passes - 1 rows beyond
+  // the band on each side, one fewer each pass after it, so a band of h
+  // rows does (passes - 1) / h more work for each fork it saves: a third of
+  // its rows at most.
+  auto passes_for = [](int rows) {
+    return std::max(2, std::min(1 + rows / 3, static_cast<int>(SorBlock::MAX_FORK_PASSES)));
+  };
   double omega = 1.0;
-  // Each fork runs two half-sweeps, one of each colour: a fork costs more
-  // than a band's share of a half-sweep.
-  for (int pass = 1;; pass += 2) {
-    const int read = sor.front, written = 1 - read, colour = pass & 1;
+  for (int pass = 1;;) {
     if (aborted()) {
-      unpack({read, read});
+      unpack(sor.front);
       return false;
     }
+    // The tests that would come before the fork's later passes come before
+    // the fork; a stop still lands between two passes. stop: the pass of
+    // the fork after which the solve ends, stopped or capped.
+    int passes = 1, stop = pass >= SOR_MAX_HALF_SWEEPS ? 0 : -1;
+    sor.omega[0] = omega;
+    while (stop < 0 && passes < passes_for(sor.fewest_rows.load(std::memory_order_relaxed))) {
+      if (aborted()) {
+        stop = passes - 1;
+        break;
+      }
+      sor.omega[passes] = next_omega(pass + passes - 1, sor.omega[passes - 1]);
+      if (pass + passes >= SOR_MAX_HALF_SWEEPS) stop = passes;
+      ++passes;
+    }
     sor.pass = pass;
-    sor.omega = omega;
-    sor.next_omega = next_omega(pass, omega);
-    // The test that would come after the first pass comes before the fork;
-    // a stop still lands between the two.
-    sor.paired = pass < SOR_MAX_HALF_SWEEPS && !aborted();
+    sor.passes = passes;
+    sor.fewest_rows.store(gny, std::memory_order_relaxed);
+    sor.first_only.store(false, std::memory_order_relaxed);
     if (sor_threshold >= gnx)
       mp_SOR(this, 0, gny - 1);
     else
       mp_exec(mp_SOR, gny);
-    int buffer[2];
-    buffer[colour] = written;
-    buffer[1 - colour] = read;
-    const int first_verdict = verdict(pass, sor.row_residual);
-    if (first_verdict != 0 || !sor.paired) {
-      unpack(buffer);
-      return first_verdict > 0;
+    // A band that had no room for the rows beyond its own ran the first
+    // pass alone: the fork did that pass, and a stop due in it comes now.
+    if (sor.first_only.load(std::memory_order_relaxed)) {
+      passes = 1;
+      stop = stop >= 0 ? 0 : -1;
     }
-    sor.pass = pass + 1;
-    buffer[1 - colour] = written;
-    const int second_verdict = verdict(pass + 1, sor.row_residual + gny + 2);
-    if (second_verdict != 0 || pass + 1 >= SOR_MAX_HALF_SWEEPS) {
-      unpack(buffer);
-      return second_verdict > 0;
+    int place[2] = {sor.front[0], sor.front[1]};
+    for (int m = 0; m < passes; ++m) {
+      ++place[(pass + m) & 1];
+      const int said = verdict(pass + m, sor.row_residual + static_cast<size_t>(m) * (gny + 2));
+      if (said != 0 || m == stop) {
+        sor.pass = pass + m;
+        unpack(place);
+        return said > 0;
+      }
     }
-    sor.front = written;
-    omega = next_omega(pass + 1, sor.next_omega);
+    sor.front[0] = place[0];
+    sor.front[1] = place[1];
+    sor.pass = pass + passes - 1;
+    omega = next_omega(pass + passes - 1, sor.omega[passes - 1]);
+    pass += passes;
   }
 }
 
-// The fork's first pass sweeps colour c over the band's rows. Its second
-// sweeps the other colour, which reads the new colour-c values of the rows
-// just outside the band: other bands write those, so the band works them
-// out itself, from the buffer no band writes, into halo rows of its own (at
-// its first row of HALO_BELOW, its last of HALO_ABOVE), with the same row
-// kernel, so they come out bit for bit as the owners' rows.
+// Pass m of the fork sweeps its colour over the band's rows and, to be read
+// by the passes after it, over the passes - 1 - m rows beyond each end:
+// other bands write those, so the band works them out itself, from the
+// values the fork started from, which no band writes, into rows of its own
+// (halo_rows), with the same row kernel, so they come out bit for bit as
+// their owners' rows.
 void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
-  const SorBlock& s = self->sor;
+  SorBlock& s = self->sor;
   if (first > last) return;
-  const int top = first + 1, bottom = last + 1, colour = s.pass & 1, read = s.front, written = 1 - read;
+  const int top = first + 1, bottom = last + 1, ny = s.ny, stride = s.plane_stride, colour0 = s.pass & 1;
+  int fewest = s.fewest_rows.load(std::memory_order_relaxed);
+  while (last - first + 1 < fewest &&
+         !s.fewest_rows.compare_exchange_weak(fewest, last - first + 1, std::memory_order_relaxed)) {
+  }
+  int passes = s.passes;
+  float* halo = nullptr;
+  if (passes > 1 && (top > 1 || bottom < ny)) {
+    halo = halo_rows.reserve(static_cast<size_t>(passes) * 2 * (passes - 1) * stride);
+    if (!halo) {
+      s.first_only.store(true, std::memory_order_relaxed);
+      passes = 1;
+    }
+  }
+  const int depth = passes - 1;
+  // Half-sweeps of colour x among passes 0..m of the fork.
+  auto updates = [&](int x, int m) { return m < 0 ? 0 : x == colour0 ? m / 2 + 1 : (m + 1) / 2; };
+  // Row j beyond the band as pass m left it.
+  auto halo_row = [&](int m, int j) {
+    const int side = j > bottom, distance = side ? j - bottom : top - j;
+    return halo + (static_cast<size_t>(m * 2 + side) * depth + distance - 1) * stride;
+  };
+  // Colour x's row j as pass m left it (m < 0: before the fork).
+  auto row = [&](int x, int m, int j) -> const float* {
+    const int done = updates(x, m);
+    if (done == 0 || j < 1 || j > ny || (j >= top && j <= bottom))
+      return s.p_plane(x, s.front[x] + done) + static_cast<size_t>(j) * stride;
+    return halo_row(((s.pass + m) & 1) == x ? m : m - 1, j);
+  };
   const double factor = exact_inverse(s.e);
-  const float* other = s.p_plane(read, 1 - colour);
-  SorSweep sweep{s.p_plane(read, colour), s.p_plane(written, colour), other, other, other,
-                 s.plane(SorBlock::RHS_COLOUR0 + colour), s.plane_stride, s.nx, colour, s.a, s.b, s.c, s.d, s.e,
-                 s.omega, s.omega * factor};
-  void (*const rows)(const SorSweep&, int, int, double*) = q4_simd_use_avx2() ? sor_rows_avx2 : sor_rows_portable;
-  rows(sweep, top, bottom, s.row_residual + top);
-  if (!s.paired) return;
-
-  // Planes whose rows top - 1 and bottom + 1 are the band's halo rows.
-  float* const below = s.plane(SorBlock::HALO_BELOW) + s.plane_stride;
-  float* const above = s.plane(SorBlock::HALO_ABOVE) - s.plane_stride;
-  double unused;
-  if (top > 1) {
-    sweep.out = below;
-    rows(sweep, top - 1, top - 1, &unused);
+  double (*const kernel)(const SorCoefficients&, const SorRow&) =
+      q4_simd_use_avx2() ? sor_row_avx2 : sor_row_portable;
+  for (int m = 0; m < passes; ++m) {
+    const int colour = (s.pass + m) & 1, reach = depth - m;
+    const SorCoefficients k{s.a, s.b, s.c, s.d, s.e, s.omega[m], s.omega[m] * factor};
+    const float* const start = s.p_plane(colour, s.front[colour]);
+    float* const swept = s.p_plane(colour, s.front[colour] + updates(colour, m));
+    const float* const rhs = s.plane(SorBlock::RHS_COLOUR0 + colour);
+    double* const residual = s.row_residual + static_cast<size_t>(m) * (ny + 2);
+    for (int j = std::max(1, top - reach); j <= std::min(ny, bottom + reach); ++j) {
+      const bool own = j >= top && j <= bottom;
+      float* const out = own ? swept + static_cast<size_t>(j) * stride : halo_row(m, j);
+      const SorRow r = sor_row(s.nx, colour, j, row(colour, m - 1, j), out, row(1 - colour, m - 1, j - 1),
+                               row(1 - colour, m - 1, j), row(1 - colour, m - 1, j + 1),
+                               rhs + static_cast<size_t>(j) * stride);
+      const double sum = kernel(k, r);
+      if (own) {
+        residual[j] = sum;
+      } else {
+        // The row's ghosts, which the kernel does not write, as the other
+        // colour reads them.
+        const float* ghosts = start + static_cast<size_t>(j) * stride;
+        for (int i = 0; out + i < r.out; ++i) out[i] = ghosts[i];
+        for (int i = static_cast<int>(r.out - out) + r.n; i < stride; ++i) out[i] = ghosts[i];
+      }
+    }
   }
-  if (bottom < s.ny) {
-    sweep.out = above;
-    rows(sweep, bottom + 1, bottom + 1, &unused);
-  }
-  const float* swept = s.p_plane(written, colour);
-  const SorSweep then{s.p_plane(read, 1 - colour),
-                      s.p_plane(written, 1 - colour),
-                      swept,
-                      top > 1 ? below : swept,
-                      bottom < s.ny ? above : swept,
-                      s.plane(SorBlock::RHS_COLOUR0 + 1 - colour),
-                      s.plane_stride,
-                      s.nx,
-                      1 - colour,
-                      s.a,
-                      s.b,
-                      s.c,
-                      s.d,
-                      s.e,
-                      s.next_omega,
-                      s.next_omega * factor};
-  rows(then, top, bottom, s.row_residual + s.ny + 2 + top);
 }
 
 bool FluidFlowCore::DIRECT_GS(float* p, float* rhs, int gnx, int gny) {
