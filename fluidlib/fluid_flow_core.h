@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "field_bands.h"
 #include "q4_mp_hooks.h"
 #include "scalar_field.h"
 #include "vector_field.h"
@@ -239,9 +240,15 @@ class FluidFlowCore {
     int front[2];        // each colour's ring place before the fork
     double omega[MAX_FORK_PASSES];  // of each pass of the fork
     int planes_nx, planes_ny;       // the grid the planes were made for
-    int fork_passes;                // half-sweeps the next fork asks for
     std::atomic<int> fewest_rows;   // the shortest band of the last fork
     std::atomic<bool> first_only;   // a band of the last fork ran its first pass alone
+    // What forks cost, for the half-sweeps the next one runs: the slowest
+    // band of the last fork and its time a row swept, in picoseconds; the
+    // time of a fork beyond its slowest band, and of a row swept, smoothed
+    // over the forks, in nanoseconds.
+    std::atomic<long long> slowest_ps;
+    std::atomic<long long> row_ps;
+    double overhead_ns, row_ns;
     float* plane(int k) const { return planes + k * plane_pitch; }
     float* p_plane(int colour, int place) const { return plane(P_RING0 + colour * RING + place % RING); }
   };
@@ -298,6 +305,12 @@ class FluidFlowCore {
   };
 
   bool aborted() const { return abort_test && abort_test(hook_context); }
+  // rows(first, last) over rows 0..count-1 in the executor's bands
+  // (field_bands.h), for work of the calling thread between the stages.
+  template <typename Rows>
+  void in_bands(int count, const Rows& rows) {
+    field_bands(hook_context, executor, count, rows);
+  }
   // cell(k) for every interior cell k of the grid block's rows first + 1 ..
   // last + 1 (a band), in row order; an abort is heard once a row.
   template <typename Cell>

@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "band_scratch.h"
@@ -144,7 +145,7 @@ double exact_inverse(float e) {
 void FluidFlowCore::DIRECT_Project(VectorField* vel, ScalarField* div, ScalarField* p) {
   if (!on_velocity_grid(vel) || !on_grid(div, nx, ny) || !on_grid(p, nx, ny)) return;
   const float h = 1.0f / std::sqrt(static_cast<float>(nx * ny));
-  p->set(0.0f);
+  in_bands(p->rows(), [&](int first, int last) { p->set_rows(0.0f, first, last); });
   grid = GridBlock{vel->u, vel->v, div->data, p->data, nx, ny, h};
   mp_exec(mp_divergence, ny);
   DIRECT_set_continuity_boundaries(div);
@@ -184,21 +185,33 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
   // Every place of both rings gets the ghosts, which no sweep writes; the
   // first place gets the interior.
   auto cell = [&](int i, int j) { return static_cast<size_t>(j) * H + (i >> 1); };
-  for (int j = 0; j <= gny + 1; ++j)
-    for (int i = 0; i <= gnx + 1; ++i) {
-      const int colour = (i + j) & 1;
-      const bool ghost = i == 0 || j == 0 || i == gnx + 1 || j == gny + 1;
-      for (int place = 0; place < (ghost ? static_cast<int>(SorBlock::RING) : 1); ++place)
-        sor.p_plane(colour, place)[cell(i, j)] = p[j * w + i];
-      sor.plane(SorBlock::RHS_COLOUR0 + colour)[cell(i, j)] = rhs[j * w + i];
-    }
+  // Moved in bands when the sweeps are.
+  const bool banded = sor_threshold < gnx;
+  auto rows = [&](int count, auto body) {
+    if (banded)
+      in_bands(count, body);
+    else
+      body(0, count - 1);
+  };
+  rows(gny + 2, [&](int first, int last) {
+    for (int j = first; j <= last; ++j)
+      for (int i = 0; i <= gnx + 1; ++i) {
+        const int colour = (i + j) & 1;
+        const bool ghost = i == 0 || j == 0 || i == gnx + 1 || j == gny + 1;
+        for (int place = 0; place < (ghost ? static_cast<int>(SorBlock::RING) : 1); ++place)
+          sor.p_plane(colour, place)[cell(i, j)] = p[j * w + i];
+        sor.plane(SorBlock::RHS_COLOUR0 + colour)[cell(i, j)] = rhs[j * w + i];
+      }
+  });
   // place[colour]: the ring place holding that colour's latest values.
   auto unpack = [&](const int (&place)[2]) {
-    for (int j = 1; j <= gny; ++j)
-      for (int i = 1; i <= gnx; ++i) {
-        const int colour = (i + j) & 1;
-        p[j * w + i] = sor.p_plane(colour, place[colour])[cell(i, j)];
-      }
+    rows(gny, [&](int first, int last) {
+      for (int j = first + 1; j <= last + 1; ++j)
+        for (int i = 1; i <= gnx; ++i) {
+          const int colour = (i + j) & 1;
+          p[j * w + i] = sor.p_plane(colour, place[colour])[cell(i, j)];
+        }
+    });
   };
   auto next_omega = [&](int pass, double omega) {
     return pass == 1 ? 1.0 / (1.0 - rho * rho * 0.5) : 1.0 / (1.0 - rho * rho * omega * 0.25);
@@ -235,13 +248,17 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
   sor.nx = gnx;
   sor.ny = gny;
   sor.front[0] = sor.front[1] = 0;
-  // Half-sweeps a fork asks for when the last one's shortest band had
-  // `rows` rows. The first pass of a fork works out passes - 1 rows beyond
-  // the band on each side, one fewer each pass after it, so a band of h
-  // rows does (passes - 1) / h more work for each fork it saves: a third of
-  // its rows at most.
-  auto passes_for = [](int rows) {
-    return std::max(2, std::min(1 + rows / 3, static_cast<int>(SorBlock::MAX_FORK_PASSES)));
+  // Half-sweeps a fork runs. The first pass of a fork sweeps passes - 1
+  // rows beyond each end of a band, one fewer each pass after it: a band of
+  // b rows sweeps b + passes - 1 rows a pass, and a fork costs its overhead
+  // once. At w a row and s a fork, a pass takes w (b + passes - 1) + s /
+  // passes, least at passes = sqrt(s / w). One band sweeps no rows beyond
+  // its own.
+  auto passes_for_next_fork = [&] {
+    const int most = SorBlock::MAX_FORK_PASSES;
+    if (!banded || sor.fewest_rows.load(std::memory_order_relaxed) >= gny) return most;
+    if (!(sor.row_ns > 0.0)) return 2;
+    return std::max(2, std::min(static_cast<int>(std::lround(std::sqrt(sor.overhead_ns / sor.row_ns))), most));
   };
   double omega = 1.0;
   for (int pass = 1;;) {
@@ -254,7 +271,8 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
     // the fork after which the solve ends, stopped or capped.
     int passes = 1, stop = pass >= SOR_MAX_HALF_SWEEPS ? 0 : -1;
     sor.omega[0] = omega;
-    while (stop < 0 && passes < passes_for(sor.fewest_rows.load(std::memory_order_relaxed))) {
+    const int wanted = passes_for_next_fork();
+    while (stop < 0 && passes < wanted) {
       if (aborted()) {
         stop = passes - 1;
         break;
@@ -267,10 +285,21 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
     sor.passes = passes;
     sor.fewest_rows.store(gny, std::memory_order_relaxed);
     sor.first_only.store(false, std::memory_order_relaxed);
-    if (sor_threshold >= gnx)
-      mp_SOR(this, 0, gny - 1);
-    else
+    sor.slowest_ps.store(0, std::memory_order_relaxed);
+    sor.row_ps.store(0, std::memory_order_relaxed);
+    if (banded) {
+      const auto started = std::chrono::steady_clock::now();
       mp_exec(mp_SOR, gny);
+      const double fork_ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - started).count();
+      const double slowest_ns = 1e-3 * sor.slowest_ps.load(std::memory_order_relaxed);
+      const double row_ns = 1e-3 * sor.row_ps.load(std::memory_order_relaxed);
+      if (row_ns > 0.0) {
+        sor.overhead_ns += (std::max(0.0, fork_ns - slowest_ns) - sor.overhead_ns) / 8.0;
+        sor.row_ns += (row_ns - sor.row_ns) / 8.0;
+      }
+    } else {
+      mp_SOR(this, 0, gny - 1);
+    }
     // A band that had no room for the rows beyond its own ran the first
     // pass alone: the fork did that pass, and a stop due in it comes now.
     if (sor.first_only.load(std::memory_order_relaxed)) {
@@ -305,6 +334,7 @@ void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   SorBlock& s = self->sor;
   if (first > last) return;
+  const auto started = std::chrono::steady_clock::now();
   const int top = first + 1, bottom = last + 1, ny = s.ny, stride = s.plane_stride, colour0 = s.pass & 1;
   int fewest = s.fewest_rows.load(std::memory_order_relaxed);
   while (last - first + 1 < fewest &&
@@ -337,6 +367,7 @@ void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   const double factor = exact_inverse(s.e);
   double (*const kernel)(const SorCoefficients&, const SorRow&) =
       q4_simd_use_avx2() ? sor_row_avx2 : sor_row_portable;
+  long long swept_rows = 0;
   for (int m = 0; m < passes; ++m) {
     const int colour = (s.pass + m) & 1, reach = depth - m;
     const SorCoefficients k{s.a, s.b, s.c, s.d, s.e, s.omega[m], s.omega[m] * factor};
@@ -344,7 +375,9 @@ void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
     float* const swept = s.p_plane(colour, s.front[colour] + updates(colour, m));
     const float* const rhs = s.plane(SorBlock::RHS_COLOUR0 + colour);
     double* const residual = s.row_residual + static_cast<size_t>(m) * (ny + 2);
-    for (int j = std::max(1, top - reach); j <= std::min(ny, bottom + reach); ++j) {
+    const int lo = std::max(1, top - reach), hi = std::min(ny, bottom + reach);
+    swept_rows += hi - lo + 1;
+    for (int j = lo; j <= hi; ++j) {
       const bool own = j >= top && j <= bottom;
       float* const out = own ? swept + static_cast<size_t>(j) * stride : halo_row(m, j);
       const SorRow r = sor_row(s.nx, colour, j, row(colour, m - 1, j), out, row(1 - colour, m - 1, j - 1),
@@ -361,6 +394,16 @@ void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
         for (int i = static_cast<int>(r.out - out) + r.n; i < stride; ++i) out[i] = ghosts[i];
       }
     }
+  }
+  const long long ps = std::chrono::duration_cast<std::chrono::duration<long long, std::pico>>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+  const long long per_row = ps / std::max(1LL, swept_rows);
+  for (long long seen = s.slowest_ps.load(std::memory_order_relaxed);
+       ps > seen && !s.slowest_ps.compare_exchange_weak(seen, ps, std::memory_order_relaxed);) {
+  }
+  for (long long seen = s.row_ps.load(std::memory_order_relaxed);
+       per_row > seen && !s.row_ps.compare_exchange_weak(seen, per_row, std::memory_order_relaxed);) {
   }
 }
 

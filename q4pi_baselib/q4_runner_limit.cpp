@@ -26,19 +26,36 @@ constexpr long long failed_try_ns = 160000000LL;
 
 }  // namespace
 
-bool q4_runner_times(int thread_id, RunnerTimes& times) {
+StatFile::~StatFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool StatFile::open(const char* path) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool StatFile::open_thread(int thread_id) {
   char path[64];
   if (thread_id > 0)
     std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", thread_id);
   else
     std::snprintf(path, sizeof path, "/proc/thread-self/schedstat");
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[128];
-  const ssize_t length = read(fd, text, sizeof text - 1);
-  close(fd);
+  return open(path);
+}
+
+bool StatFile::read(char* text, int size) const {
+  if (fd_ < 0 || size < 1) return false;
+  const ssize_t length = pread(fd_, text, static_cast<size_t>(size - 1), 0);
   if (length <= 0) return false;
   text[length] = '\0';
+  return true;
+}
+
+bool q4_runner_times(const StatFile& thread, RunnerTimes& times) {
+  char text[128];
+  if (!thread.read(text, sizeof text)) return false;
   // Time on a processor, time waiting on a run queue, time slices.
   long long ran = 0, waited = 0;
   if (std::sscanf(text, "%lld %lld", &ran, &waited) != 2) return false;
@@ -48,14 +65,9 @@ bool q4_runner_times(int thread_id, RunnerTimes& times) {
 
 int q4_thread_id() { return static_cast<int>(syscall(SYS_gettid)); }
 
-bool q4_machine_times(MachineTimes& times) {
-  const int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+bool q4_machine_times(const StatFile& machine, MachineTimes& times) {
   char text[256];
-  const ssize_t length = read(fd, text, sizeof text - 1);
-  close(fd);
-  if (length <= 0) return false;
-  text[length] = '\0';
+  if (!machine.read(text, sizeof text)) return false;
   // The first line sums the processors: user, nice, system, idle, waiting
   // for I/O, interrupts, soft interrupts, and time the host of a virtual
   // machine gave to others.

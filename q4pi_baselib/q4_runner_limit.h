@@ -22,9 +22,29 @@ struct RunnerTimes {
   long long waited = 0;
 };
 
-// The times of the thread with the given system id (0: the calling thread),
-// from the system's scheduler statistics; false where it keeps none.
-bool q4_runner_times(int thread_id, RunnerTimes& times);
+// A file of the system's statistics, kept open: each look reads it again
+// from the start, without the system calls of opening and closing it on
+// the caller's way.
+class StatFile {
+ public:
+  StatFile() = default;
+  ~StatFile();
+  StatFile(const StatFile&) = delete;
+  StatFile& operator=(const StatFile&) = delete;
+  // Closes the file open before; false when the path cannot be opened.
+  bool open(const char* path);
+  // The scheduler statistics of the thread with the given system id (0:
+  // the calling thread).
+  bool open_thread(int thread_id);
+  // The text as it is now, terminated; false when nothing could be read.
+  bool read(char* text, int size) const;
+
+ private:
+  int fd_ = -1;
+};
+
+// The thread's times from its scheduler statistics.
+bool q4_runner_times(const StatFile& thread, RunnerTimes& times);
 
 // The calling thread's system id.
 int q4_thread_id();
@@ -36,8 +56,8 @@ struct MachineTimes {
   long long idle = 0;
 };
 
-// From the system's statistics; false where it keeps none.
-bool q4_machine_times(MachineTimes& times);
+// From the system's statistics (/proc/stat).
+bool q4_machine_times(const StatFile& machine, MachineTimes& times);
 
 // Idle processors over the time between two readings: idle time over all
 // time, times the processors; -1 when nothing passed between them.

@@ -121,9 +121,11 @@ struct alignas(64) Slot {
   std::atomic<Tally> done{Tally{0, 0}};
   // The last run this runner's thread has looked at.
   std::atomic<uint64_t> seen{0};
-  // The thread's system id, once it runs; and its times at the last look
-  // (the caller's alone).
+  // The thread's system id, once it runs; its scheduler statistics and its
+  // times at the last look (the callers' alone).
   std::atomic<int> thread_id{0};
+  StatFile stats;
+  int watched = 0;
   RunnerTimes times;
   bool timed = false;
 };
@@ -227,8 +229,14 @@ class WorkerPool {
     long long waited = 0, runnable = 0;
     int counted = 0;
     auto add = [&](int id, Slot& slot) {
+      // The caller's slot holds whichever thread calls; another's times do
+      // not continue them.
+      if (slot.watched != id) {
+        slot.watched = slot.stats.open_thread(id) ? id : 0;
+        slot.timed = false;
+      }
       RunnerTimes times;
-      const bool timed = q4_runner_times(id, times);
+      const bool timed = slot.watched == id && q4_runner_times(slot.stats, times);
       if (timed && slot.timed) {
         const long long w = times.waited - slot.times.waited, r = times.ran - slot.times.ran;
         waited += w;
@@ -238,17 +246,13 @@ class WorkerPool {
       slot.times = times;
       slot.timed = timed;
     };
-    // The caller's slot holds whichever thread calls; another's times do not
-    // continue them.
-    const int caller = q4_thread_id();
-    if (caller != slots_[0]->thread_id.load(std::memory_order_relaxed)) slots_[0]->timed = false;
-    slots_[0]->thread_id.store(caller, std::memory_order_relaxed);
-    add(0, *slots_[0]);
+    add(q4_thread_id(), *slots_[0]);
     const int slots = slot_count_.load(std::memory_order_relaxed);
     for (int k = 1; k < slots; ++k)
       if (const int id = slots_[k]->thread_id.load(std::memory_order_acquire)) add(id, *slots_[k]);
     MachineTimes machine;
-    const bool machine_known = q4_machine_times(machine);
+    if (!machine_open_) machine_open_ = machine_stats_.open("/proc/stat");
+    const bool machine_known = machine_open_ && q4_machine_times(machine_stats_, machine);
     const double idle = machine_known && machine_known_ ? q4_idle_processors(machine_, machine, processors_)
                                                         : RunnerLimit::idle_unknown;
     machine_ = machine;
@@ -456,6 +460,8 @@ class WorkerPool {
   alignas(64) std::atomic<int> limit_{RunnerLimit::none};
   RunnerLimit limiter_{static_cast<unsigned>(getpid())};
   long long next_look_ = 0;
+  StatFile machine_stats_;
+  bool machine_open_ = false;
   MachineTimes machine_;
   bool machine_known_ = false;
   const int processors_ = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));

@@ -265,29 +265,38 @@ TEST(RunnerLimit, IdleProcessorsFromTheMachinesTimes) {
   EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{1000, 300}, MachineTimes{1800, 500}, 8), 2.0);
   EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{0, 0}, MachineTimes{400, 400}, 4), 4.0);
   EXPECT_EQ(q4_idle_processors(MachineTimes{500, 100}, MachineTimes{500, 100}, 8), RunnerLimit::idle_unknown);
+  StatFile machine;
+  ASSERT_TRUE(machine.open("/proc/stat"));
   MachineTimes before, after;
-  ASSERT_TRUE(q4_machine_times(before));
+  ASSERT_TRUE(q4_machine_times(machine, before));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  ASSERT_TRUE(q4_machine_times(after));
+  ASSERT_TRUE(q4_machine_times(machine, after));
   EXPECT_GT(after.total, before.total);
   EXPECT_GE(after.idle, before.idle);
   EXPECT_LE(after.idle - before.idle, after.total - before.total);
 }
 
-// The scheduler's figures are read in their order: time on a processor
-// grows by the processor time the thread burns, as its own clock says.
+// The scheduler's figures are read in their order, again and again from the
+// open file: time on a processor grows by the processor time the thread
+// burns, as its own clock says.
 TEST(RunnerLimit, ReadsTheThreadsTimes) {
-  RunnerTimes before, after, by_id;
-  ASSERT_TRUE(q4_runner_times(0, before));
+  StatFile mine, by_id;
+  ASSERT_TRUE(mine.open_thread(0));
+  ASSERT_TRUE(by_id.open_thread(q4_thread_id()));
+  RunnerTimes before, after, seen_by_id;
+  ASSERT_TRUE(q4_runner_times(mine, before));
   timespec start, now;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
   do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   while ((now.tv_sec - start.tv_sec) * 1000000000LL + now.tv_nsec - start.tv_nsec < 20000000);
-  ASSERT_TRUE(q4_runner_times(0, after));
-  ASSERT_TRUE(q4_runner_times(q4_thread_id(), by_id));
+  ASSERT_TRUE(q4_runner_times(mine, after));
+  ASSERT_TRUE(q4_runner_times(by_id, seen_by_id));
   EXPECT_GE(after.ran - before.ran, 15000000);
   EXPECT_GE(after.waited, before.waited);
-  EXPECT_GE(by_id.ran, after.ran);
+  EXPECT_GE(seen_by_id.ran, after.ran);
+  StatFile closed;
+  EXPECT_FALSE(q4_runner_times(closed, after));
+  EXPECT_FALSE(closed.open("/proc/self/no-such-statistics"));
 }
 
 TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
