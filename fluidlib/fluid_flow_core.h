@@ -224,11 +224,11 @@ class FluidFlowCore {
     // (i + j) & 1, each colour row holding every second cell, so a
     // half-sweep reads and writes contiguous runs. A fork runs up to
     // MAX_FORK_PASSES half-sweeps; each colour's values after each of its
-    // half-sweeps go to the next plane of a ring of its own, so the values
-    // the fork started from stay for every band to work out rows beyond its
-    // own from, and the solve can stop after any pass of the fork.
+    // half-sweeps go to a plane of their own among RING, so the values the
+    // fork started from stay for every band to work out rows beyond its own
+    // from, and the solve can stop after any pass of the fork.
     enum { MAX_FORK_PASSES = 8, RING = MAX_FORK_PASSES / 2 + 1 };
-    enum { RHS_COLOUR0, RHS_COLOUR1, P_RING0, PLANES = P_RING0 + 2 * RING };
+    enum { RHS_COLOUR0 = 2, RHS_COLOUR1 = 3, PLANES = 2 * RING + 2 };
     float a, b, c, d, e;
     float* planes;
     double* row_residual;  // per pass of a fork, ny + 2 sums of |residual|, one a row
@@ -250,7 +250,16 @@ class FluidFlowCore {
     std::atomic<long long> row_ps;
     double overhead_ns, row_ns;
     float* plane(int k) const { return planes + k * plane_pitch; }
-    float* p_plane(int colour, int place) const { return plane(P_RING0 + colour * RING + place % RING); }
+    // Places 0 and 1, all a fork of two half-sweeps uses, lie around the
+    // right-hand sides as ensure_sor_planes spaces them; the others after.
+    float* p_plane(int colour, int place) const {
+      return plane(place == 0 ? colour : place == 1 ? 4 + colour : 2 * place + 2 + colour);
+    }
+    // The place of a colour's values after `updates` half-sweeps of a fork
+    // that started from place `start`: the lowest places other than the
+    // start, so that forks of few half-sweeps keep to few planes and stay
+    // in the caches.
+    static int after(int start, int updates) { return updates == 0 ? start : updates - 1 < start ? updates - 1 : updates; }
   };
   struct BoxBlock {
     float* src;

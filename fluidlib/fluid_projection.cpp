@@ -25,12 +25,22 @@ struct SorCoefficients {
   double factor;
 };
 
-// Row j of the swept colour: its cells before and after the pass, their
-// neighbours in the row (the other colour's entries k + i0 and k + i0 - 1
-// of its middle row), above and below (entries k of the rows j + 1 and
-// j - 1 of the other colour), and the right-hand sides. Cell (i, j) has
-// colour (i + j) & 1 and sits at i / 2 of its colour row; a row's cells of
-// the colour start at column i0.
+// A run of rows first..last of the swept colour: each pointer is at the
+// first entry of row `first` of its plane and moves on by `stride` a row.
+// own and out: the colour's values before and after the pass; below,
+// middle and above: rows j - 1, j and j + 1 of the other colour; rhs: the
+// right-hand sides. Cell (i, j) has colour (i + j) & 1 and sits at i / 2 of
+// its colour row; a row's cells of the colour start at column i0, their
+// neighbours in the row are the other colour's entries k + i0 and
+// k + i0 - 1, those above and below its entries k.
+struct SorRun {
+  const float* own;
+  float* out;
+  const float *below, *middle, *above, *rhs;
+  int first, last, stride, nx, colour;
+};
+
+// Row j's pointers, at its first cell of the colour.
 struct SorRow {
   const float* p;
   float* out;
@@ -38,14 +48,12 @@ struct SorRow {
   int n;
 };
 
-// Pointers are to the first entry of each colour row.
-SorRow sor_row(int nx, int colour, int j, const float* own, float* out, const float* below, const float* middle,
-               const float* above, const float* rhs) {
-  const int i0 = (colour + j) & 1;
-  const int begin = 1 - i0;
-  const float* other = middle + begin;
-  return SorRow{own + begin, out + begin, other + i0,        other + i0 - 1,
-                above + begin, below + begin, rhs + begin, (nx - i0) / 2 + 1 - begin};
+SorRow sor_row(const SorRun& run, int j) {
+  const int i0 = (run.colour + j) & 1;
+  const size_t at = static_cast<size_t>(j - run.first) * run.stride + 1 - i0;
+  const float* other = run.middle + at;
+  return SorRow{run.own + at,   run.out + at,   other + i0, other + i0 - 1, run.above + at,
+                run.below + at, run.rhs + at, (run.nx - i0) / 2 + i0};
 }
 
 // Cell k of a row: res = a p(i+1) + b p(i-1) + c p(j+1) + d p(j-1) + e p -
@@ -62,51 +70,57 @@ double lane_sum(const double* lanes) {
   return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
-// One row; returns its sum of |residual|.
-double sor_row_portable(const SorCoefficients& s, const SorRow& r) {
-  double lanes[8] = {};
-  for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
-  return lane_sum(lanes);
+// The run's rows; row j's sum of |residual| goes to residual[j - first].
+void sor_rows_portable(const SorCoefficients& s, const SorRun& run, double* residual) {
+  for (int j = run.first; j <= run.last; ++j) {
+    const SorRow r = sor_row(run, j);
+    double lanes[8] = {};
+    for (int k = 0; k < r.n; ++k) sor_cell(s, r, k, lanes);
+    residual[j - run.first] = lane_sum(lanes);
+  }
 }
 
 // The compiler keeps the lanes of the widened loop in memory, one scalar at
 // a time: eight cells here are one vector of residuals and two of lanes.
-Q4_SIMD_TARGET_AVX2 double sor_row_avx2(const SorCoefficients& s, const SorRow& r) {
+Q4_SIMD_TARGET_AVX2 void sor_rows_avx2(const SorCoefficients& s, const SorRun& run, double* residual) {
   const __m256 a = _mm256_set1_ps(s.a), b = _mm256_set1_ps(s.b), c = _mm256_set1_ps(s.c), d = _mm256_set1_ps(s.d),
                e = _mm256_set1_ps(s.e);
   const __m256d factor = _mm256_set1_pd(s.factor), omega = _mm256_set1_pd(s.omega), divisor = _mm256_set1_pd(s.e);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const bool divide = s.factor == 0.0;
-  __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
-  int k = 0;
-  for (; k + 8 <= r.n; k += 8) {
-    const __m256 p = _mm256_loadu_ps(r.p + k);
-    __m256 res = _mm256_mul_ps(a, _mm256_loadu_ps(r.right + k));
-    res = _mm256_add_ps(res, _mm256_mul_ps(b, _mm256_loadu_ps(r.left + k)));
-    res = _mm256_add_ps(res, _mm256_mul_ps(c, _mm256_loadu_ps(r.up + k)));
-    res = _mm256_add_ps(res, _mm256_mul_ps(d, _mm256_loadu_ps(r.down + k)));
-    res = _mm256_add_ps(res, _mm256_mul_ps(e, p));
-    res = _mm256_sub_ps(res, _mm256_loadu_ps(r.rhs + k));
-    const __m256d res_low = _mm256_cvtps_pd(_mm256_castps256_ps128(res));
-    const __m256d res_high = _mm256_cvtps_pd(_mm256_extractf128_ps(res, 1));
-    __m256d step_low, step_high;
-    if (divide) {
-      step_low = _mm256_div_pd(_mm256_mul_pd(omega, res_low), divisor);
-      step_high = _mm256_div_pd(_mm256_mul_pd(omega, res_high), divisor);
-    } else {
-      step_low = _mm256_mul_pd(factor, res_low);
-      step_high = _mm256_mul_pd(factor, res_high);
+  for (int j = run.first; j <= run.last; ++j) {
+    const SorRow r = sor_row(run, j);
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    int k = 0;
+    for (; k + 8 <= r.n; k += 8) {
+      const __m256 p = _mm256_loadu_ps(r.p + k);
+      __m256 res = _mm256_mul_ps(a, _mm256_loadu_ps(r.right + k));
+      res = _mm256_add_ps(res, _mm256_mul_ps(b, _mm256_loadu_ps(r.left + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(c, _mm256_loadu_ps(r.up + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(d, _mm256_loadu_ps(r.down + k)));
+      res = _mm256_add_ps(res, _mm256_mul_ps(e, p));
+      res = _mm256_sub_ps(res, _mm256_loadu_ps(r.rhs + k));
+      const __m256d res_low = _mm256_cvtps_pd(_mm256_castps256_ps128(res));
+      const __m256d res_high = _mm256_cvtps_pd(_mm256_extractf128_ps(res, 1));
+      __m256d step_low, step_high;
+      if (divide) {
+        step_low = _mm256_div_pd(_mm256_mul_pd(omega, res_low), divisor);
+        step_high = _mm256_div_pd(_mm256_mul_pd(omega, res_high), divisor);
+      } else {
+        step_low = _mm256_mul_pd(factor, res_low);
+        step_high = _mm256_mul_pd(factor, res_high);
+      }
+      const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
+      _mm256_storeu_ps(r.out + k, _mm256_sub_ps(p, step));
+      low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
+      high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
     }
-    const __m256 step = _mm256_set_m128(_mm256_cvtpd_ps(step_high), _mm256_cvtpd_ps(step_low));
-    _mm256_storeu_ps(r.out + k, _mm256_sub_ps(p, step));
-    low = _mm256_add_pd(low, _mm256_and_pd(res_low, magnitude));
-    high = _mm256_add_pd(high, _mm256_and_pd(res_high, magnitude));
+    alignas(32) double lanes[8];
+    _mm256_store_pd(lanes, low);
+    _mm256_store_pd(lanes + 4, high);
+    for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
+    residual[j - run.first] = lane_sum(lanes);
   }
-  alignas(32) double lanes[8];
-  _mm256_store_pd(lanes, low);
-  _mm256_store_pd(lanes + 4, high);
-  for (; k < r.n; ++k) sor_cell(s, r, k, lanes);
-  return lane_sum(lanes);
 }
 
 // The rows a band works out beyond its own, each pass's on rows of their
@@ -194,14 +208,17 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
       body(0, count - 1);
   };
   rows(gny + 2, [&](int first, int last) {
-    for (int j = first; j <= last; ++j)
+    for (int j = first; j <= last; ++j) {
       for (int i = 0; i <= gnx + 1; ++i) {
         const int colour = (i + j) & 1;
-        const bool ghost = i == 0 || j == 0 || i == gnx + 1 || j == gny + 1;
-        for (int place = 0; place < (ghost ? static_cast<int>(SorBlock::RING) : 1); ++place)
-          sor.p_plane(colour, place)[cell(i, j)] = p[j * w + i];
+        sor.p_plane(colour, 0)[cell(i, j)] = p[j * w + i];
         sor.plane(SorBlock::RHS_COLOUR0 + colour)[cell(i, j)] = rhs[j * w + i];
       }
+      const bool ghost_row = j == 0 || j == gny + 1;
+      for (int i = 0; i <= gnx + 1; i += ghost_row ? 1 : gnx + 1)
+        for (int place = 1; place < SorBlock::RING; ++place)
+          sor.p_plane((i + j) & 1, place)[cell(i, j)] = p[j * w + i];
+    }
   });
   // place[colour]: the ring place holding that colour's latest values.
   auto unpack = [&](const int (&place)[2]) {
@@ -306,9 +323,10 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
       passes = 1;
       stop = stop >= 0 ? 0 : -1;
     }
-    int place[2] = {sor.front[0], sor.front[1]};
+    int swept[2] = {0, 0}, place[2];
     for (int m = 0; m < passes; ++m) {
-      ++place[(pass + m) & 1];
+      ++swept[(pass + m) & 1];
+      for (int colour : {0, 1}) place[colour] = SorBlock::after(sor.front[colour], swept[colour]);
       const int said = verdict(pass + m, sor.row_residual + static_cast<size_t>(m) * (gny + 2));
       if (said != 0 || m == stop) {
         sor.pass = pass + m;
@@ -329,7 +347,8 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
 // other bands write those, so the band works them out itself, from the
 // values the fork started from, which no band writes, into rows of its own
 // (halo_rows), with the same row kernel, so they come out bit for bit as
-// their owners' rows.
+// their owners' rows. Each band times itself, for the next fork's count of
+// half-sweeps.
 void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
   FluidFlowCore* self = static_cast<FluidFlowCore*>(solver);
   SorBlock& s = self->sor;
@@ -357,43 +376,61 @@ void FluidFlowCore::mp_SOR(void* solver, int first, int last) {
     const int side = j > bottom, distance = side ? j - bottom : top - j;
     return halo + (static_cast<size_t>(m * 2 + side) * depth + distance - 1) * stride;
   };
-  // Colour x's row j as pass m left it (m < 0: before the fork).
-  auto row = [&](int x, int m, int j) -> const float* {
-    const int done = updates(x, m);
-    if (done == 0 || j < 1 || j > ny || (j >= top && j <= bottom))
-      return s.p_plane(x, s.front[x] + done) + static_cast<size_t>(j) * stride;
-    return halo_row(((s.pass + m) & 1) == x ? m : m - 1, j);
-  };
+  // The band's own rows and the ghost rows are in the planes, whoever swept
+  // them last.
+  auto in_planes = [&](int j) { return j < 1 || j > ny || (j >= top && j <= bottom); };
   const double factor = exact_inverse(s.e);
-  double (*const kernel)(const SorCoefficients&, const SorRow&) =
-      q4_simd_use_avx2() ? sor_row_avx2 : sor_row_portable;
+  void (*const rows)(const SorCoefficients&, const SorRun&, double*) =
+      q4_simd_use_avx2() ? sor_rows_avx2 : sor_rows_portable;
   long long swept_rows = 0;
   for (int m = 0; m < passes; ++m) {
-    const int colour = (s.pass + m) & 1, reach = depth - m;
+    const int colour = (s.pass + m) & 1, other = 1 - colour, reach = depth - m;
+    const int own_done = updates(colour, m - 1), other_done = updates(other, m - 1);
     const SorCoefficients k{s.a, s.b, s.c, s.d, s.e, s.omega[m], s.omega[m] * factor};
     const float* const start = s.p_plane(colour, s.front[colour]);
-    float* const swept = s.p_plane(colour, s.front[colour] + updates(colour, m));
+    const float* const own = s.p_plane(colour, SorBlock::after(s.front[colour], own_done));
+    const float* const read = s.p_plane(other, SorBlock::after(s.front[other], other_done));
+    float* const swept = s.p_plane(colour, SorBlock::after(s.front[colour], own_done + 1));
     const float* const rhs = s.plane(SorBlock::RHS_COLOUR0 + colour);
-    double* const residual = s.row_residual + static_cast<size_t>(m) * (ny + 2);
+    // The rows as the passes before this one left them: the swept colour's
+    // last swept two passes back, the other's one.
+    auto own_row = [&](int j) -> const float* {
+      return own_done == 0 || in_planes(j) ? own + static_cast<size_t>(j) * stride : halo_row(m - 2, j);
+    };
+    auto read_row = [&](int j) -> const float* {
+      return other_done == 0 || in_planes(j) ? read + static_cast<size_t>(j) * stride : halo_row(m - 1, j);
+    };
+    // Rows from..to, all of whose neighbours come from the same planes or
+    // the same halo rows.
+    auto run_of = [&](int from, int to, float* out) {
+      return SorRun{own_row(from), out,  read_row(from - 1),       read_row(from), read_row(from + 1),
+                    rhs + static_cast<size_t>(from) * stride, from, to, stride, s.nx, colour};
+    };
+    // A row beyond the band, into the band's halo rows.
+    auto single = [&](int j) {
+      double unused;
+      float* const out = halo_row(m, j);
+      rows(k, run_of(j, j, out), &unused);
+      // The row's ghosts, which the kernel does not write, as the other
+      // colour reads them.
+      const float* ghosts = start + static_cast<size_t>(j) * stride;
+      const int i0 = (colour + j) & 1, begin = 1 - i0, end = begin + (s.nx - i0) / 2 + i0;
+      for (int i = 0; i < begin; ++i) out[i] = ghosts[i];
+      for (int i = end; i < stride; ++i) out[i] = ghosts[i];
+    };
     const int lo = std::max(1, top - reach), hi = std::min(ny, bottom + reach);
     swept_rows += hi - lo + 1;
-    for (int j = lo; j <= hi; ++j) {
-      const bool own = j >= top && j <= bottom;
-      float* const out = own ? swept + static_cast<size_t>(j) * stride : halo_row(m, j);
-      const SorRow r = sor_row(s.nx, colour, j, row(colour, m - 1, j), out, row(1 - colour, m - 1, j - 1),
-                               row(1 - colour, m - 1, j), row(1 - colour, m - 1, j + 1),
-                               rhs + static_cast<size_t>(j) * stride);
-      const double sum = kernel(k, r);
-      if (own) {
-        residual[j] = sum;
-      } else {
-        // The row's ghosts, which the kernel does not write, as the other
-        // colour reads them.
-        const float* ghosts = start + static_cast<size_t>(j) * stride;
-        for (int i = 0; out + i < r.out; ++i) out[i] = ghosts[i];
-        for (int i = static_cast<int>(r.out - out) + r.n; i < stride; ++i) out[i] = ghosts[i];
-      }
-    }
+    for (int j = lo; j < top; ++j) single(j);
+    // The band's rows, the first and last alone when a neighbour of theirs
+    // is one the band worked out itself.
+    double* const residual = s.row_residual + static_cast<size_t>(m) * (ny + 2);
+    const bool own_below = other_done == 0 || top == 1, own_above = other_done == 0 || bottom == ny;
+    const int from = own_below ? top : top + 1, to = own_above ? bottom : bottom - 1;
+    auto edge = [&](int j) { rows(k, run_of(j, j, swept + static_cast<size_t>(j) * stride), residual + j); };
+    if (!own_below) edge(top);
+    if (from <= to) rows(k, run_of(from, to, swept + static_cast<size_t>(from) * stride), residual + from);
+    if (!own_above && (bottom > top || own_below)) edge(bottom);
+    for (int j = bottom + 1; j <= hi; ++j) single(j);
   }
   const long long ps = std::chrono::duration_cast<std::chrono::duration<long long, std::pico>>(
                            std::chrono::steady_clock::now() - started)
