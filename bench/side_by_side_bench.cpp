@@ -76,7 +76,8 @@ double effect_ms(int log) {
   for (off_t at = 0; (got = pread(log, buffer, sizeof buffer, at)) > 0; at += got) text.append(buffer, got);
   const size_t line = text.rfind("  effect ");
   double seconds = 0.0, ms = 0.0;
-  if (line == std::string::npos || std::sscanf(text.c_str() + line, "  effect %lf s (%lf ms a frame)", &seconds, &ms) != 2)
+  if (line == std::string::npos ||
+      std::sscanf(text.c_str() + line, "  effect %lf s (%lf ms a frame)", &seconds, &ms) != 2)
     return 0.0;
   return ms;
 }

@@ -242,10 +242,10 @@ class FluidFlowCore {
     int planes_nx, planes_ny;       // the grid the planes were made for
     std::atomic<int> fewest_rows;   // the shortest band of the last fork
     std::atomic<bool> first_only;   // a band of the last fork ran its first pass alone
-    // What forks cost, for the half-sweeps the next one runs: the slowest
-    // band of the last fork and its time a row swept, in picoseconds; the
-    // time of a fork beyond its slowest band, and of a row swept, smoothed
-    // over the forks, in nanoseconds.
+    // What forks cost, for the half-sweeps the next one runs: the last
+    // fork's slowest band and slowest time a row swept among its bands, in
+    // picoseconds; the time of a fork beyond its slowest band, and of a row
+    // swept, smoothed over the forks, in nanoseconds.
     std::atomic<long long> slowest_ps;
     std::atomic<long long> row_ps;
     double overhead_ns, row_ns;
@@ -259,7 +259,9 @@ class FluidFlowCore {
     // that started from place `start`: the lowest places other than the
     // start, so that forks of few half-sweeps keep to few planes and stay
     // in the caches.
-    static int after(int start, int updates) { return updates == 0 ? start : updates - 1 < start ? updates - 1 : updates; }
+    static int after(int start, int updates) {
+      return updates == 0 ? start : updates - 1 < start ? updates - 1 : updates;
+    }
   };
   struct BoxBlock {
     float* src;

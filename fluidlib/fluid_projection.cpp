@@ -307,7 +307,8 @@ bool FluidFlowCore::DIRECT_SOR(float a, float b, float c, float d, float e, floa
     if (banded) {
       const auto started = std::chrono::steady_clock::now();
       mp_exec(mp_SOR, gny);
-      const double fork_ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - started).count();
+      const std::chrono::duration<double, std::nano> fork = std::chrono::steady_clock::now() - started;
+      const double fork_ns = fork.count();
       const double slowest_ns = 1e-3 * sor.slowest_ps.load(std::memory_order_relaxed);
       const double row_ns = 1e-3 * sor.row_ps.load(std::memory_order_relaxed);
       if (row_ns > 0.0) {
