@@ -11,14 +11,16 @@
 // the renderer's built-in clip, as the renderer feeds it; the other clips
 // (barriers, sink) are the stand-in host's pattern.
 //
-// Counters, in ms a frame: the step as the solver times it, averaged over
-// the timed frames (step_ms, of it velocity_ms and scalar_ms for all scalar
-// solves, and the pressure solve's half_sweeps a frame), and the other stages,
-// each run again on the state the last frame left: in_ms (host buffers into
-// frame images, every input the frame reads), insert_ms (pictures into
-// fields: buoyancy, barriers), diffuse_ms, resample_ms, copy_ms (the
-// resampled picture kept for the next frame), composite_ms, sources_ms
-// (sources and sinks) and out_ms (the result into the host buffer). other_ms is what the frame took beyond them all
+// Counters, in ms a frame: the processor time of all the process's threads
+// (cpu_ms; the spinning process is another's), the step as the solver times
+// it, averaged over the timed frames (step_ms, of it velocity_ms and
+// scalar_ms for all scalar solves, and the pressure solve's half_sweeps a
+// frame), and the other stages, each run again on the state the last frame
+// left: in_ms (host buffers into frame images, every input the frame reads),
+// insert_ms (pictures into fields: buoyancy, barriers), diffuse_ms,
+// resample_ms, copy_ms (the resampled picture kept for the next frame),
+// composite_ms, sources_ms (sources and sinks) and out_ms (the result into
+// the host buffer). other_ms is what the frame took beyond them all
 // (controls, forces, restart bookkeeping, fork overheads).
 //
 // Beside them: the peer OpenCV's bilinear remap of a frame of the same size
@@ -36,6 +38,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -102,6 +105,13 @@ void quietly(const std::function<void()>& call) {
 }
 
 double ms_since(double start) { return (q4mp_getclock() - start) * 1000.0; }
+
+// The processor time of every thread of the process.
+double process_cpu_ms() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
 
 // Mean ms of `reps` runs of `stage`.
 double stage_ms(const std::function<void()>& stage, int reps = 5) {
@@ -269,6 +279,7 @@ void BM_EffectFrame(benchmark::State& state) {
     return;
   }
   double start = q4mp_getclock();
+  const double cpu_start = process_cpu_ms();
   int frames = 0;
   for (auto _ : state) {
     if (!run.TimedFrame()) {
@@ -278,6 +289,7 @@ void BM_EffectFrame(benchmark::State& state) {
     ++frames;
   }
   const double frame_ms = ms_since(start) / (frames ? frames : 1);
+  state.counters["cpu_ms"] = (process_cpu_ms() - cpu_start) / (frames ? frames : 1);
   run.CountStages(state, frame_ms);
   state.counters["grid"] = size.finer ? 256 : 128;
 }

@@ -107,7 +107,7 @@ bool FluidFlowCore::ensure_sor_planes(int gnx, int gny) {
   // planes it reads, modulo 4 KiB, for every pass.
   const long long pitch = (stride * (gny + 2LL) + 1023) / 1024 * 1024 + 352;
   const long long floats = SorBlock::PLANES * pitch;
-  const long long doubles = 2 * (gny + 2LL);
+  const long long doubles = SorBlock::MAX_FORK_PASSES * (gny + 2LL);
   if (floats * sizeof(float) > 0x7fffffffLL || doubles * sizeof(double) > 0x7fffffffLL) return false;
   float* planes = static_cast<float*>(mem_align_alloc(static_cast<unsigned>(floats * sizeof(float)), 32, false));
   double* rows = static_cast<double*>(mem_align_alloc(static_cast<unsigned>(doubles * sizeof(double)), 32, false));

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "field_bands.h"
 #include "q4_mp_hooks.h"
 #include "scalar_field.h"
 #include "vector_field.h"
@@ -221,22 +222,46 @@ class FluidFlowCore {
   struct SorBlock {
     // Planes of plane_stride x (ny + 2) floats, p and rhs split by colour,
     // (i + j) & 1, each colour row holding every second cell, so a
-    // half-sweep reads and writes contiguous runs. p is held twice: a fork
-    // reads one buffer and writes the other.
-    enum { P0_COLOUR0, P0_COLOUR1, RHS_COLOUR0, RHS_COLOUR1, P1_COLOUR0, P1_COLOUR1, HALO_BELOW, HALO_ABOVE, PLANES };
+    // half-sweep reads and writes contiguous runs. A fork runs up to
+    // MAX_FORK_PASSES half-sweeps; each colour's values after each of its
+    // half-sweeps go to a plane of their own among RING, so the values the
+    // fork started from stay for every band to work out rows beyond its own
+    // from, and the solve can stop after any pass of the fork.
+    enum { MAX_FORK_PASSES = 8, RING = MAX_FORK_PASSES / 2 + 1 };
+    enum { RHS_COLOUR0 = 2, RHS_COLOUR1 = 3, PLANES = 2 * RING + 2 };
     float a, b, c, d, e;
     float* planes;
     double* row_residual;  // per pass of a fork, ny + 2 sums of |residual|, one a row
     int nx, ny;
     int plane_stride;
     size_t plane_pitch;  // floats from one plane to the next
-    int pass;           // the fork's first pass; the last one done outside a fork
-    bool paired;        // the fork runs pass + 1 too
-    int front;          // the buffer of p the fork reads
-    double omega, next_omega;  // of pass and pass + 1
-    int planes_nx, planes_ny;  // the grid the planes were made for
+    int pass;            // the fork's first pass; the last one done outside a fork
+    int passes;          // the fork's half-sweeps
+    int front[2];        // each colour's ring place before the fork
+    double omega[MAX_FORK_PASSES];  // of each pass of the fork
+    int planes_nx, planes_ny;       // the grid the planes were made for
+    std::atomic<int> fewest_rows;   // the shortest band of the last fork
+    std::atomic<bool> first_only;   // a band of the last fork ran its first pass alone
+    // What forks cost, for the half-sweeps the next one runs: the last
+    // fork's slowest band and slowest time a row swept among its bands, in
+    // picoseconds; the time of a fork beyond its slowest band, and of a row
+    // swept, smoothed over the forks, in nanoseconds.
+    std::atomic<long long> slowest_ps;
+    std::atomic<long long> row_ps;
+    double overhead_ns, row_ns;
     float* plane(int k) const { return planes + k * plane_pitch; }
-    float* p_plane(int buffer, int colour) const { return plane(buffer ? P1_COLOUR0 + colour : P0_COLOUR0 + colour); }
+    // Places 0 and 1, all a fork of two half-sweeps uses, lie around the
+    // right-hand sides as ensure_sor_planes spaces them; the others after.
+    float* p_plane(int colour, int place) const {
+      return plane(place == 0 ? colour : place == 1 ? 4 + colour : 2 * place + 2 + colour);
+    }
+    // The place of a colour's values after `updates` half-sweeps of a fork
+    // that started from place `start`: the lowest places other than the
+    // start, so that forks of few half-sweeps keep to few planes and stay
+    // in the caches.
+    static int after(int start, int updates) {
+      return updates == 0 ? start : updates - 1 < start ? updates - 1 : updates;
+    }
   };
   struct BoxBlock {
     float* src;
@@ -291,6 +316,12 @@ class FluidFlowCore {
   };
 
   bool aborted() const { return abort_test && abort_test(hook_context); }
+  // rows(first, last) over rows 0..count-1 in the executor's bands
+  // (field_bands.h), for work of the calling thread between the stages.
+  template <typename Rows>
+  void in_bands(int count, const Rows& rows) {
+    field_bands(hook_context, executor, count, rows);
+  }
   // cell(k) for every interior cell k of the grid block's rows first + 1 ..
   // last + 1 (a band), in row order; an abort is heard once a row.
   template <typename Cell>

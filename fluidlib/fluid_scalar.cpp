@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "fluid_flow_core.h"
@@ -26,16 +27,19 @@ bool FluidFlowCore::DIRECT_Scalar_Solver(ScalarField* s, ScalarField* source, fl
   DIRECT_set_continuity_boundaries(scalar_scratch1);
 
   // Texture coordinates are carried, never blurred.
-  if (rate > 0.0f && !s->is_texture_field)
+  const bool blur = rate > 0.0f && !s->is_texture_field;
+  if (blur)
     box_lowpass(scalar_scratch1->data, scalar_scratch2->data, s->data, snx + 2, sny + 2,
                 rate * dt * std::sqrt(static_cast<float>(snx * sny)) * 0.25f);
-  else
-    s->copy(scalar_scratch1);
-
   const float keep = 1.0f / (fade * dt + 1.0f);
-  if (keep != 1.0f)
-    for (int j = 1; j <= sny; ++j)
-      for (int i = 1; i <= snx; ++i) s->data[j * w + i] *= keep;
+  // The copy and the fade take each row alone: one pass in bands.
+  if (!blur || keep != 1.0f)
+    in_bands(s->rows(), [&](int first, int last) {
+      if (!blur) s->copy_rows(scalar_scratch1, first, last);
+      if (keep != 1.0f)
+        for (int j = std::max(first, 1); j <= std::min(last, sny); ++j)
+          for (int i = 1; i <= snx; ++i) s->data[j * w + i] *= keep;
+    });
   DIRECT_set_continuity_boundaries(s);
   return true;
 }
@@ -72,13 +76,15 @@ bool FluidFlowCore::init_texture_field() {
     if (k == n + 1) return wrap ? base + h : 1.0f;
     return base;
   };
-  const int w = texture_u->stride(), rows = field_rows(method, sny);
-  for (int j = 0; j < rows; ++j) {
-    const float row_value = coordinate(j, sny, hy, wrap_y != 0);
-    for (int i = 0; i < w; ++i) {
-      texture_u->data[j * w + i] = coordinate(i, snx, hx, wrap_x != 0);
-      texture_v->data[j * w + i] = row_value;
+  const int w = texture_u->stride();
+  in_bands(texture_u->rows(), [&](int first, int last) {
+    for (int j = first; j <= last; ++j) {
+      const float row_value = coordinate(j, sny, hy, wrap_y != 0);
+      for (int i = 0; i < w; ++i) {
+        texture_u->data[j * w + i] = coordinate(i, snx, hx, wrap_x != 0);
+        texture_v->data[j * w + i] = row_value;
+      }
     }
-  }
+  });
   return true;
 }

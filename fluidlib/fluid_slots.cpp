@@ -55,7 +55,10 @@ void FluidFlowCore::delete_scalar_field(int i) {
 }
 
 void FluidFlowCore::copy_scalar_field(int from, int to) {
-  if (slots_match(from, to)) fields[to]->copy(fields[from]);
+  if (!slots_match(from, to)) return;
+  ScalarField* target = fields[to];
+  const ScalarField* source = fields[from];
+  in_bands(target->rows(), [&](int first, int last) { target->copy_rows(source, first, last); });
 }
 
 void FluidFlowCore::normalize_scalar_field(int i) {

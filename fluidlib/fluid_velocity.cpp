@@ -8,11 +8,13 @@
 
 bool FluidFlowCore::DIRECT_Velocity_Solver() {
   if (method != METHOD_DIRECT || !has_storage()) return false;
-  const int cells = velocity->cell_count();
-  for (int k = 0; k < cells; ++k) {
-    velocity->u[k] += dt * force->u[k];
-    velocity->v[k] += dt * force->v[k];
-  }
+  const int w = velocity->stride();
+  in_bands(field_rows(method, ny), [&](int first, int last) {
+    for (int k = first * w; k < (last + 1) * w; ++k) {
+      velocity->u[k] += dt * force->u[k];
+      velocity->v[k] += dt * force->v[k];
+    }
+  });
   DIRECT_vorticity_confinement(velocity, grid_scratch1, grid_scratch2);
   DIRECT_fix_velocities(velocity);
 

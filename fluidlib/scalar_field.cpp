@@ -55,17 +55,21 @@ void ScalarField::set_mp_exec(void* context, mp_exec_fn exec) {
 
 void ScalarField::set_abort_test(void*, abort_test_fn test) { abort_test = test; }
 
-bool ScalarField::copy(const ScalarField* src) {
+bool ScalarField::copy(const ScalarField* src) { return copy_rows(src, 0, rows() - 1); }
+
+bool ScalarField::copy_rows(const ScalarField* src, int first, int last) {
   if (!same_grid(src) || !data || !src->data) return false;
-  const int cells = field_cell_count(method, nx, ny);
-  for (int k = 0; k < cells; ++k) data[k] = src->data[k];
+  const int w = stride();
+  for (int k = first * w; k < (last + 1) * w; ++k) data[k] = src->data[k];
   return true;
 }
 
-void ScalarField::set(float v) {
+void ScalarField::set(float v) { set_rows(v, 0, rows() - 1); }
+
+void ScalarField::set_rows(float v, int first, int last) {
   if (!data) return;
-  const int cells = field_cell_count(method, nx, ny);
-  for (int k = 0; k < cells; ++k) data[k] = v;
+  const int w = stride();
+  for (int k = first * w; k < (last + 1) * w; ++k) data[k] = v;
 }
 
 void ScalarField::add(float v) {

@@ -37,7 +37,11 @@ class ScalarField {
   // Whole storage, ghost ring included; false when the grids differ or
   // either field has no storage.
   bool copy(const ScalarField* src);
+  // The stored rows first..last alone (0 .. rows() - 1, ghosts included).
+  bool copy_rows(const ScalarField* src, int first, int last);
   void set(float v);
+  void set_rows(float v, int first, int last);
+  int rows() const { return field_rows(method, ny); }
   void add(float v);
   void set_rectangle(int x0, int y0, int x1, int y1, float v);
 

@@ -69,10 +69,14 @@ void VectorField::add_angular_wind(float s, float cx, float cy, float px, float 
     float c = 0.0f;
     if (r > 1e-5f) c = (ex / r) * wx + (ey / r) * wy;
     if (c < 0.0f) c = 0.0f;
-    float weight = powf(c, power);
-    if (falloff) {
-      const float fade = 1.0f - r / reach;
-      weight *= fade > 0.0f ? fade : 0.0f;
+    const float fade = 1.0f - r / reach;
+    // With a positive power, c^power is finite: behind the wind (c = 0) and
+    // beyond its reach the weight is +0 exactly, without the power, which
+    // costs more than the rest of the cell.
+    float weight = 0.0f;
+    if (!(power > 0.0f) || (c > 0.0f && (!falloff || fade > 0.0f))) {
+      weight = powf(c, power);
+      if (falloff) weight *= fade > 0.0f ? fade : 0.0f;
     }
     u[k] += s * wx * weight;
     v[k] += s * wy * weight;

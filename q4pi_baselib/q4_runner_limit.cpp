@@ -5,37 +5,57 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
-// Below two runners a claimed run would be serial: a core held by another
-// program for a moment must not take the effect down to one thread.
-constexpr int least_runners = 2;
 constexpr double cut_above = 0.25;
+// A look whose runners lacked this many cores shows them taken, not a
+// moment's wait: renders side by side, each with a runner a core, lack
+// nearly all but one.
+constexpr double cut_at_once = 1.0;
 constexpr double restore_below = 0.1;
-constexpr double swamped_share = 0.25;
+// A runner given back needs a core nobody wanted over the last look.
+constexpr double idle_core = 0.75;
 // A cut is held this long before a runner is given back; twice as long
 // after each given back that had to be cut again at once, up to the most.
 constexpr long long least_hold_ns = 125000000LL;
-constexpr long long most_hold_ns = 1000000000LL;
+constexpr long long most_hold_ns = 2000000000LL;
 constexpr long long failed_try_ns = 160000000LL;
 
 }  // namespace
 
-bool q4_runner_times(int thread_id, RunnerTimes& times) {
+StatFile::~StatFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool StatFile::open(const char* path) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool StatFile::open_thread(int thread_id) {
   char path[64];
   if (thread_id > 0)
     std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", thread_id);
   else
     std::snprintf(path, sizeof path, "/proc/thread-self/schedstat");
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[128];
-  const ssize_t length = read(fd, text, sizeof text - 1);
-  close(fd);
+  return open(path);
+}
+
+bool StatFile::read(char* text, int size) const {
+  if (fd_ < 0 || size < 1) return false;
+  const ssize_t length = pread(fd_, text, static_cast<size_t>(size - 1), 0);
   if (length <= 0) return false;
   text[length] = '\0';
+  return true;
+}
+
+bool q4_runner_times(const StatFile& thread, RunnerTimes& times) {
+  char text[128];
+  if (!thread.read(text, sizeof text)) return false;
   // Time on a processor, time waiting on a run queue, time slices.
   long long ran = 0, waited = 0;
   if (std::sscanf(text, "%lld %lld", &ran, &waited) != 2) return false;
@@ -45,34 +65,55 @@ bool q4_runner_times(int thread_id, RunnerTimes& times) {
 
 int q4_thread_id() { return static_cast<int>(syscall(SYS_gettid)); }
 
-void RunnerLimit::observe(double lacked, int runners, long long now_ns) {
+bool q4_machine_times(const StatFile& machine, MachineTimes& times) {
+  char text[256];
+  if (!machine.read(text, sizeof text)) return false;
+  // The first line sums the processors: user, nice, system, idle, waiting
+  // for I/O, interrupts, soft interrupts, and time the host of a virtual
+  // machine gave to others.
+  long long t[8] = {};
+  if (std::sscanf(text, "cpu %lld %lld %lld %lld %lld %lld %lld %lld", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5],
+                  &t[6], &t[7]) < 5)
+    return false;
+  times = MachineTimes{t[0] + t[1] + t[2] + t[3] + t[4] + t[5] + t[6] + t[7], t[3] + t[4]};
+  return true;
+}
+
+double q4_idle_processors(const MachineTimes& before, const MachineTimes& after, int processors) {
+  const long long total = after.total - before.total;
+  if (total <= 0) return RunnerLimit::idle_unknown;
+  return static_cast<double>(after.idle - before.idle) / static_cast<double>(total) * processors;
+}
+
+void RunnerLimit::observe(const RunnerLook& look) {
   // The middle of the last three looks: one look's wait, as when another
   // program starts up or the system moves a thread, is not a core taken.
   looks_[0] = looks_[1];
   looks_[1] = looks_[2];
-  looks_[2] = lacked;
+  looks_[2] = look.lacked;
+  ++fresh_looks_;
   const double level = std::max(std::min(looks_[0], looks_[1]), std::min(std::max(looks_[0], looks_[1]), looks_[2]));
-  const int used = std::min(limit_, runners);
+  const double taken = look.lacked >= cut_at_once ? look.lacked : level;
+  const int used = std::min(limit_, look.runners);
   const int before = limit_;
-  // Runners that lack a quarter of their number in cores share them with
-  // more threads than a cut can make room for: each runner cut would only
-  // hand its share of the machine to the others.
-  if (level >= swamped_share * used) {
-    limit_ = none;
-  } else if (level > cut_above && used > least_runners) {
-    limit_ = used - 1;
+  if (taken > cut_above && used > 1) {
+    // As many runners as the threads had cores, rounded to the nearest.
+    const int had = static_cast<int>(std::floor(look.threads - taken + 0.5));
+    limit_ = std::max(1, std::min(used - 1, had));
     // A runner given back that must be cut again at once shows the core
     // still taken: each such try costs a look or two of the slower runs.
-    const bool failed_try = gave_back_ && now_ns - changed_at_ <= failed_try_ns;
+    const bool failed_try = gave_back_ && look.now_ns - changed_at_ <= failed_try_ns;
     hold_ns_ = failed_try ? std::min(2 * hold_ns_, most_hold_ns) : least_hold_ns;
-    hold_until_ = now_ns + hold_ns_;
-  } else if (limit_ != none && level < restore_below && now_ns >= hold_until_) {
-    limit_ = limit_ + 1 >= runners ? none : limit_ + 1;
+    hold_until_ = look.now_ns + hold_ns_ + hold_ns_ / 8 * stagger_;
+  } else if (limit_ != none && fresh_looks_ >= 3 && level < restore_below && look.now_ns >= hold_until_ &&
+             (look.idle == idle_unknown || look.idle >= idle_core)) {
+    limit_ = limit_ + 1 >= look.runners ? none : limit_ + 1;
   }
   // A new limit is judged by the looks after it alone.
   if (limit_ != before) {
     looks_[0] = looks_[1] = looks_[2] = 0;
+    fresh_looks_ = 0;
     gave_back_ = limit_ > before;
-    changed_at_ = now_ns;
+    changed_at_ = look.now_ns;
   }
 }

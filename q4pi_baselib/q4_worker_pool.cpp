@@ -1,5 +1,7 @@
 #include "q4_worker_pool.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "q4_claims.h"
 #include "q4_runner_limit.h"
 #include "q4_thread_start.h"
 
@@ -42,7 +45,7 @@ constexpr int max_threads = 1024;
 // processor (q4_runner_limit.h): long enough to see a time slice or two of
 // a core shared with another program, short enough to follow it within a
 // few frames.
-constexpr long long look_period_ns = 32000000;
+constexpr long long look_period_ns = 16000000;
 // Less runnable time than this over a look says nothing of the cores.
 constexpr long long least_runnable_ns = 1000000;
 
@@ -84,16 +87,25 @@ void run_task(q4_pool_task task, void* context, int index, int count) {
   in_task = outer;
 }
 
-// The announcement idle threads watch: run number, whether its indices are
-// assigned, whether a claimed run has indices past the runners' own, and
-// how many runners take part (the caller included).
-constexpr uint64_t assigned_bit = uint64_t(1) << 16;
-constexpr uint64_t extras_bit = uint64_t(1) << 17;
-constexpr int run_shift = 18;
-uint64_t announcement(uint64_t run, bool assigned, bool extras, int runners) {
-  return run << run_shift | (assigned ? assigned_bit : 0) | (extras ? extras_bit : 0) |
-         static_cast<uint64_t>(runners);
-}
+// The announcement idle threads watch, one word: the run, whether its
+// indices are assigned, whether a claimed run has indices past the
+// runners' own, and how many runners take part (the caller included).
+struct Announcement {
+  uint64_t runners : 16;
+  uint64_t assigned : 1;
+  uint64_t extras : 1;
+  uint64_t run : 46;
+};
+
+// The indices one runner ran in one run, raised after each.
+struct Tally {
+  uint64_t indices : 16;
+  uint64_t run : 48;
+};
+
+// Each travels in one word that threads load and store whole.
+static_assert(std::atomic<Announcement>::is_always_lock_free && std::atomic<Tally>::is_always_lock_free,
+              "the pool's words must be single atomic words");
 
 // What one runner (the caller is runner 0) shares with the others, on a
 // line of its own.
@@ -104,15 +116,16 @@ struct alignas(64) Slot {
   // such stamp holds the run or a later one, so a thread that slept through
   // the run's end can take none of its indices.
   std::atomic<uint64_t> taken{0};
-  // The indices this runner ran in a run, as run << 16 | indices, raised
-  // after each: a count shared by all would pass from core to core at the
-  // end of every run.
-  std::atomic<uint64_t> done{0};
+  // The indices this runner ran in a run, raised after each: a count
+  // shared by all would pass from core to core at the end of every run.
+  std::atomic<Tally> done{Tally{0, 0}};
   // The last run this runner's thread has looked at.
   std::atomic<uint64_t> seen{0};
-  // The thread's system id, once it runs; and its times at the last look
-  // (the caller's alone).
+  // The thread's system id, once it runs; its scheduler statistics and its
+  // times at the last look (the callers' alone).
   std::atomic<int> thread_id{0};
+  StatFile stats;
+  int watched = 0;
   RunnerTimes times;
   bool timed = false;
 };
@@ -135,6 +148,18 @@ class WorkerPool {
     }
   }
 
+  // A host that sizes its forks by the limit may run on one runner, with
+  // no claimed run to look at the threads: it looks here, unless a run is
+  // going on (which looks itself).
+  int runners(int wanted) {
+    ask(wanted);
+    if (!in_task) {
+      std::unique_lock<std::mutex> one_run(run_mutex_, std::try_to_lock);
+      if (one_run.owns_lock()) look_at_threads();
+    }
+    return std::max(1, std::min(wanted, limit()));
+  }
+
   int run(int workers, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
     // Threads serve indices 1..; the caller is index 0, so a run of as many
@@ -143,18 +168,19 @@ class WorkerPool {
     const uint64_t run = publish(false, workers, threaded, task, context);
     run_task(task, context, 0, workers);
     for (int index = threaded; index < workers; ++index) run_task(task, context, index, workers);
-    const int own = 1 + workers - threaded;
+    const Tally own{static_cast<uint64_t>(1 + workers - threaded), run};
     wait_for(run, workers, own, [](bool) {});
     return threaded;
   }
 
   void share(int count, int runners, q4_pool_task task, void* context) {
     std::lock_guard<std::mutex> one_run(run_mutex_);
-    look_at_threads(runners);
+    ask(runners);
+    look_at_threads();
     runners = start_threads(std::min(runners, limit_.load(std::memory_order_relaxed)));
     const uint64_t run = publish(true, count, runners, task, context);
     const auto start = std::chrono::steady_clock::now();
-    Tally tally{run, 0};
+    Tally tally{0, run};
     claim_and_run(0, run, count > runners, nullptr, tally);
     // A running thread takes its own index at once. One that has not taken
     // it by the time the caller's own share has taken twice as long again,
@@ -175,7 +201,7 @@ class WorkerPool {
       absent_taken = true;
       all_taken = !patient;
     };
-    wait_for(run, count, tally.done, look);
+    wait_for(run, count, tally, look);
   }
 
  private:
@@ -185,12 +211,6 @@ class WorkerPool {
     uint64_t seen;
   };
 
-  // The indices a runner ran in one run.
-  struct Tally {
-    uint64_t run;
-    int done;
-  };
-
   static void* enter(void* argument) {
     const Start start = *static_cast<Start*>(argument);
     delete static_cast<Start*>(argument);
@@ -198,20 +218,25 @@ class WorkerPool {
     return nullptr;
   }
 
-  // Every look period, the threads' waiting over the last one decides the
-  // runner limit; a thread past it parks until the limit takes it back or
-  // an assigned run needs it, so that it neither runs nor spins on a core
-  // another program holds.
-  void look_at_threads(int runners) {
-    ask(runners);
+  // Every look period, the threads' waiting over the last one, and the
+  // machine's idle processors, decide the runner limit; a thread past it
+  // parks until the limit takes it back or an assigned run needs it, so
+  // that it neither runs nor spins on a core another program holds.
+  void look_at_threads() {
     const long long now = monotonic_ns();
     if (now < next_look_) return;
     next_look_ = now + look_period_ns;
     long long waited = 0, runnable = 0;
     int counted = 0;
     auto add = [&](int id, Slot& slot) {
+      // The caller's slot holds whichever thread calls; another's times do
+      // not continue them.
+      if (slot.watched != id) {
+        slot.watched = slot.stats.open_thread(id) ? id : 0;
+        slot.timed = false;
+      }
       RunnerTimes times;
-      const bool timed = q4_runner_times(id, times);
+      const bool timed = slot.watched == id && q4_runner_times(slot.stats, times);
       if (timed && slot.timed) {
         const long long w = times.waited - slot.times.waited, r = times.ran - slot.times.ran;
         waited += w;
@@ -221,19 +246,22 @@ class WorkerPool {
       slot.times = times;
       slot.timed = timed;
     };
-    // The caller's slot holds whichever thread calls; another's times do not
-    // continue them.
-    const int caller = q4_thread_id();
-    if (caller != slots_[0]->thread_id.load(std::memory_order_relaxed)) slots_[0]->timed = false;
-    slots_[0]->thread_id.store(caller, std::memory_order_relaxed);
-    add(0, *slots_[0]);
+    add(q4_thread_id(), *slots_[0]);
     const int slots = slot_count_.load(std::memory_order_relaxed);
     for (int k = 1; k < slots; ++k)
       if (const int id = slots_[k]->thread_id.load(std::memory_order_acquire)) add(id, *slots_[k]);
+    MachineTimes machine;
+    if (!machine_open_) machine_open_ = machine_stats_.open("/proc/stat");
+    const bool machine_known = machine_open_ && q4_machine_times(machine_stats_, machine);
+    const double idle = machine_known && machine_known_ ? q4_idle_processors(machine_, machine, processors_)
+                                                        : RunnerLimit::idle_unknown;
+    machine_ = machine;
+    machine_known_ = machine_known;
     const int asked = asked_.exchange(0, std::memory_order_relaxed);
     if (runnable < least_runnable_ns) return;
     const int before = limit_.load(std::memory_order_relaxed);
-    limiter_.observe(static_cast<double>(waited) / static_cast<double>(runnable) * counted, asked, now);
+    const double lacked = static_cast<double>(waited) / static_cast<double>(runnable) * counted;
+    limiter_.observe(RunnerLook{lacked, counted, idle, asked, now});
     limit_.store(limiter_.limit(), std::memory_order_relaxed);
     if (limiter_.limit() > before) {
       { std::lock_guard<std::mutex> lock(mutex_); }
@@ -247,9 +275,8 @@ class WorkerPool {
   void park(int index, uint64_t seen) {
     std::unique_lock<std::mutex> lock(mutex_);
     park_.wait(lock, [&] {
-      const uint64_t word = announced_.load();
-      const bool needed =
-          (word & assigned_bit) && word >> run_shift != seen && index < static_cast<int>(word & 0xffff);
+      const Announcement now = announced_.load();
+      const bool needed = now.assigned && now.run != seen && index < static_cast<int>(now.runners);
       return needed || index < limit_.load(std::memory_order_relaxed);
     });
   }
@@ -275,7 +302,7 @@ class WorkerPool {
     return std::min(wanted, slots);
   }
 
-  // The description first, then the claim word, then the announcement. A
+  // The description first, then the claims, then the announcement. A
   // thread reads the description only for an index the run waits for, so
   // the description stays until it has been read.
   //
@@ -290,12 +317,12 @@ class WorkerPool {
     context_.store(context, std::memory_order_relaxed);
     count_.store(count, std::memory_order_relaxed);
     run_number_.store(run, std::memory_order_relaxed);
-    // Indices past the runners' own are handed out in order from here. The
-    // word is set afresh for every run and claims only add to it, so a claim
-    // lands in the current run: one after the last index takes nothing.
-    const uint64_t extra = claimed ? static_cast<uint64_t>(count) : 0;
-    extra_.store(extra << 32 | static_cast<uint64_t>(runners), std::memory_order_release);
-    announced_.store(announcement(run, !claimed, claimed && count > runners, runners));
+    // Indices past the runners' own go out from here, set afresh for every
+    // run: a thread late for the last run that claims one runs this run's
+    // (the description it reads is this run's), one past the end runs none.
+    extras_.reset(runners, claimed ? count : runners);
+    const bool extras = claimed && count > runners;
+    announced_.store(Announcement{static_cast<uint64_t>(runners), !claimed, extras, run});
     if (runners > 1 && sleepers_.load() > 0) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       start_.notify_all();
@@ -320,10 +347,10 @@ class WorkerPool {
   // Runs index `index` of the run it belongs to and reports it on the slot.
   void run_claimed(int index, Slot* slot, Tally& tally) {
     const uint64_t run = run_number_.load(std::memory_order_relaxed);
-    if (tally.run != run) tally = Tally{run, 0};
+    if (tally.run != run) tally = Tally{0, run};
     run_task(task_.load(std::memory_order_relaxed), context_.load(std::memory_order_relaxed), index,
              count_.load(std::memory_order_relaxed));
-    ++tally.done;
+    ++tally.indices;
     if (slot) report(*slot, tally);
   }
 
@@ -333,15 +360,11 @@ class WorkerPool {
   // from core to core at every run.
   void claim_and_run(int self, uint64_t run, bool extras, Slot* slot, Tally& tally) {
     if (take(self, run)) run_claimed(self, slot, tally);
-    while (extras) {
-      const uint64_t word = extra_.fetch_add(1, std::memory_order_acq_rel);
-      if ((word & 0xffffffff) >= word >> 32) break;
-      run_claimed(static_cast<int>(word & 0xffffffff), slot, tally);
-    }
+    for (int index; extras && extras_.claim(index);) run_claimed(index, slot, tally);
   }
 
   void report(Slot& slot, const Tally& tally) {
-    slot.done.store(tally.run << 16 | static_cast<uint64_t>(tally.done));
+    slot.done.store(tally);
     if (caller_waits_.load()) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       done_.notify_all();
@@ -353,13 +376,13 @@ class WorkerPool {
   // look(false) runs between looks at the slots while the caller spins,
   // look(true) before it sleeps.
   template <typename Look>
-  void wait_for(uint64_t run, int count, const int& own, Look look) {
+  void wait_for(uint64_t run, int count, const Tally& own, Look look) {
     const int slots = slot_count_.load(std::memory_order_relaxed);
     auto all_done = [&] {
-      int done = own;
+      int done = static_cast<int>(own.indices);
       for (int k = 1; k < slots; ++k) {
-        const uint64_t word = slots_[k]->done.load();
-        if (word >> 16 == run) done += static_cast<int>(word & 0xffff);
+        const Tally tally = slots_[k]->done.load();
+        if (tally.run == run) done += static_cast<int>(tally.indices);
       }
       return done >= count;
     };
@@ -383,10 +406,10 @@ class WorkerPool {
     slot.thread_id.store(q4_thread_id(), std::memory_order_release);
     Tally tally{0, 0};
     for (;;) {
-      uint64_t word = 0;
+      Announcement now{};
       auto started = [&] {
-        word = announced_.load();
-        return word >> run_shift != seen;
+        now = announced_.load();
+        return now.run != seen;
       };
       if (!spin_until(started)) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -394,22 +417,20 @@ class WorkerPool {
         start_.wait(lock, started);
         sleepers_.fetch_sub(1);
       }
-      seen = word >> run_shift;
+      seen = now.run;
       slot.seen.store(seen, std::memory_order_relaxed);
-      const int runners = static_cast<int>(word & 0xffff);
-      if (index >= runners) {
+      if (index >= static_cast<int>(now.runners)) {
         if (index >= limit_.load(std::memory_order_relaxed)) park(index, seen);
         continue;
       }
-      if (word & assigned_bit) {
+      if (now.assigned) {
         // The run waits for this index, so its description stays.
-        tally = Tally{seen, 0};
+        tally = Tally{1, seen};
         run_task(task_.load(std::memory_order_relaxed), context_.load(std::memory_order_relaxed), index,
                  count_.load(std::memory_order_relaxed));
-        ++tally.done;
         report(slot, tally);
       } else {
-        claim_and_run(index, seen, (word & extras_bit) != 0, &slot, tally);
+        claim_and_run(index, seen, now.extras, &slot, tally);
       }
     }
   }
@@ -426,8 +447,8 @@ class WorkerPool {
   std::atomic<int> slot_count_{0};
   // What idle threads watch, what they claim from, what they read for an
   // index and what finishing threads look at sit on lines of their own.
-  alignas(64) std::atomic<uint64_t> announced_{0};
-  alignas(64) std::atomic<uint64_t> extra_{0};
+  alignas(64) std::atomic<Announcement> announced_{Announcement{0, 0, 0, 0}};
+  alignas(64) Claims extras_;
   alignas(64) std::atomic<q4_pool_task> task_{nullptr};
   std::atomic<void*> context_{nullptr};
   std::atomic<int> count_{0};
@@ -437,8 +458,13 @@ class WorkerPool {
   // The runner limit, set by callers and read by the threads; the rest is
   // the callers' own, under run_mutex_.
   alignas(64) std::atomic<int> limit_{RunnerLimit::none};
-  RunnerLimit limiter_;
+  RunnerLimit limiter_{static_cast<unsigned>(getpid())};
   long long next_look_ = 0;
+  StatFile machine_stats_;
+  bool machine_open_ = false;
+  MachineTimes machine_;
+  bool machine_known_ = false;
+  const int processors_ = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
   std::atomic<int> asked_{0};
 };
 
@@ -473,9 +499,6 @@ int q4_pool_run(int workers, q4_pool_task task, void* context) {
   return pool().run(workers, task, context);
 }
 
-int q4_pool_runners(int wanted) {
-  pool().ask(wanted);
-  return std::max(1, std::min(wanted, pool().limit()));
-}
+int q4_pool_runners(int wanted) { return pool().runners(wanted); }
 
 bool q4_pool_in_task() { return in_task; }

@@ -9,10 +9,11 @@
 // Between runs a thread spins for a millisecond (time the system holds it
 // back not counted), since a simulation step forks every few microseconds
 // and a wake-up through the kernel costs more than the work of a small
-// band, and then sleeps: an idle pool, or one sharing its cores with other
-// programs, takes no processor time that others need. Claimed runs use no
-// more runners than have cores to run on (q4_pool_runners); the threads
-// past that park until they have.
+// band, and then sleeps: an idle pool takes no processor time that others
+// need. Claimed runs use no more runners than have cores to run on
+// (q4_pool_runners), down to the caller alone when other programs (renders
+// side by side) hold the rest; the threads past that park until they have,
+// so that no waiting thread spins on a core the work of another needs.
 
 typedef void (*q4_pool_task)(void* context, int index, int workers);
 
@@ -44,10 +45,12 @@ void q4_pool_share(int count, int runners, q4_pool_task task, void* context);
 // nothing to run).
 int q4_pool_run(int workers, q4_pool_task task, void* context);
 
-// The most runners a claimed run uses now: `wanted`, or fewer while
-// another program holds cores that the pool's threads would otherwise
-// share with it (q4_runner_limit.h); at least 1. A host that sizes each
-// frame's forks by it gives every runner one band of each pass.
+// The most runners a claimed run uses now: `wanted`, or fewer while other
+// programs hold cores that the pool's threads would otherwise share with
+// them (q4_runner_limit.h); at least 1. A host that sizes each frame's forks
+// by it gives every runner one band of each pass, and a frame on one runner
+// forks nothing: the call itself looks at the machine now and then, so the
+// count comes back up when the other programs end.
 int q4_pool_runners(int wanted);
 
 // True on a thread that is running a task of the pool.

@@ -1,7 +1,7 @@
 #ifndef ROW_CHUNKS_H
 #define ROW_CHUNKS_H
 
-#include <atomic>
+#include "q4_claims.h"
 
 // The lines (rows or columns) of one banded pass, handed out a few at a
 // time in order to whichever band asks next. Lines need not cost the same,
@@ -14,7 +14,8 @@
 // depend on the split or on who claims what. A band keeps claiming until
 // none is left, whatever bounds its executor gave it (empty ones too), so
 // bands run one after another on one thread finish the pass as well: the
-// first does it all. The caller resets the chunks before each fork.
+// first does it all. The caller resets the chunks before each fork; the
+// chunks go out through the project's one claim (q4_claims.h).
 class RowChunks {
  public:
   // Before the fork: rows 0..rows-1 in chunks of chunk_rows (at least 1).
@@ -23,7 +24,7 @@ class RowChunks {
   bool claim(int& first, int& last);
 
  private:
-  std::atomic<int> next_{0};
+  Claims chunks_;
   int rows_ = 0;
   int chunk_rows_ = 1;
 };

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,38 @@ struct OneThreadBands {
     }
   }
 };
+
+// The one claim: the indices of the last reset's range in order, each once,
+// however many threads ask; a refusal leaves the index alone and the claims
+// refused until the next reset.
+TEST(Claims, EachIndexOnceInOrderFromTheLastResetsRange) {
+  const struct {
+    int begin, end;
+    std::vector<int> want;
+  } cases[] = {{0, 4, {0, 1, 2, 3}}, {3, 6, {3, 4, 5}}, {5, 5, {}}, {7, 2, {}}, {-3, 2, {0, 1}}};
+  Claims claims;
+  for (const auto& c : cases) {
+    claims.reset(c.begin, c.end);
+    std::vector<int> got;
+    for (int index; claims.claim(index);) got.push_back(index);
+    EXPECT_EQ(got, c.want) << c.begin << ".." << c.end;
+    int index = -7;
+    EXPECT_FALSE(claims.claim(index));
+    EXPECT_EQ(index, -7);
+  }
+  const int count = 20000;
+  std::vector<std::atomic<int>> hits(count);
+  claims.reset(0, count);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&] {
+      for (int index; claims.claim(index);) hits[index]++;
+    });
+  for (std::thread& t : threads) t.join();
+  int wrong = 0;
+  for (const std::atomic<int>& hit : hits) wrong += hit.load() != 1;
+  EXPECT_EQ(wrong, 0);
+}
 
 TEST(RowChunks, EveryRowOnceForEverySplit) {
   BandSplits splits;

@@ -94,8 +94,10 @@ TEST(WorkerPool, SharedRunsRunEveryIndexOnceWhoeverClaimsIt) {
 }
 
 // One index holds its runner until every other index is done: the other
-// runners must take them all, so no index waits for a given thread.
-TEST(WorkerPool, AHeldRunnerLeavesTheRestToTheOthers) {
+// runners must take them all, so no index waits for a given thread. In a
+// process of its own, whose pool has seen no load: the limit earlier runs
+// left could take the run down to the caller alone, holding the index.
+void run_with_a_held_index() {
   struct Held {
     std::atomic<int> done{0};
     std::atomic<int> timed_out{0};
@@ -116,8 +118,12 @@ TEST(WorkerPool, AHeldRunnerLeavesTheRestToTheOthers) {
         h.done++;
       },
       &held);
-  EXPECT_EQ(held.done.load(), held.count);
-  EXPECT_EQ(held.timed_out.load(), 0);
+  std::exit(held.done.load() == held.count && held.timed_out.load() == 0 ? 0 : 1);
+}
+
+TEST(WorkerPool, AHeldRunnerLeavesTheRestToTheOthers) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(run_with_a_held_index(), testing::ExitedWithCode(0), "");
 }
 
 TEST(WorkerPool, ARunFromInsideATaskRunsItsIndicesOnThatThread) {
@@ -202,60 +208,95 @@ TEST(WorkerPool, RunsCompleteWhileOtherThreadsHoldCores) {
 }
 
 // The limit's course through a worked sequence of looks, times in ms.
-TEST(RunnerLimit, CutsWhenRunnersLackACoreAndGivesBackAfterAHold) {
+TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) {
   const long long ms = 1000000;
-  struct Look {
+  const int none = RunnerLimit::none;
+  const double unknown = RunnerLimit::idle_unknown;
+  struct Step {
     double lacked;
+    int threads;
+    double idle;
     int runners;
     long long at_ms;
     int limit;
-  } looks[] = {
-      // The middle of the last three looks decides; a change starts afresh.
-      {0.0, 8, 0, RunnerLimit::none},     // nothing lacked: no limit
-      {2.0, 8, 32, RunnerLimit::none},    // one look's wait is not a core taken
-      {0.6, 8, 64, 7},                    // two over a quarter of a core: one runner fewer
-      {0.6, 8, 96, 7},                    // a new limit waits for two looks
-      {0.4, 8, 128, 6},                   // still lacking: one more, held 125 ms
-      {0.0, 8, 160, 6},                   // free, but held
-      {0.0, 8, 256, 7},                   // free after the hold: one back
-      {0.0, 8, 288, RunnerLimit::none},   // and the last
-      {0.9, 8, 320, RunnerLimit::none},
-      {0.9, 8, 352, 7},                   // cut again at once: held twice as long
-      {0.0, 8, 384, 7},
-      {0.0, 8, 576, 7},
-      {0.0, 8, 608, RunnerLimit::none},
-      {0.9, 4, 2000, RunnerLimit::none},
-      {0.9, 4, 2032, 3},                  // cut from the runners asked
-      {0.5, 4, 2064, 3},
-      {0.5, 4, 2096, 2},
-      {0.4, 4, 2128, 2},
-      {0.4, 4, 2160, 2},                  // never below two
-      {1.0, 4, 2192, 2},
-      {1.0, 4, 2224, RunnerLimit::none},  // a whole core lacked by two runners: swamped
-      {3.0, 8, 2256, RunnerLimit::none},
-      {3.0, 8, 2288, RunnerLimit::none},  // no cut on a swamped machine
+  } steps[] = {
+      {0.0, 8, 4, 8, 0, none},        // nothing lacked: no limit
+      {0.6, 8, 4, 8, 16, none},       // one look's wait under a core is not a core taken
+      {0.6, 8, 4, 8, 32, 7},          // two: the threads had 7.4 cores, and keep 7
+      {3.2, 8, 4, 8, 48, 5},          // whole cores lacked cut at once; the thread past
+                                      // the limit still ran: 8 - 3.2 cores
+      {0.0, 5, 2, 8, 96, 5},          // free, but held for 125 ms
+      {0.0, 5, 2, 8, 112, 5},
+      {0.0, 5, 0.2, 8, 176, 5},       // three free looks after the hold, no core idle
+      {0.0, 5, 1.0, 8, 192, 6},       // an idle core: one back
+      {1.5, 6, 0.0, 8, 208, 5},       // cut again at once: held twice as long
+      {0.0, 5, 3, 8, 400, 5},
+      {0.0, 5, 3, 8, 420, 5},
+      {0.0, 5, 3, 8, 440, 5},         // three free looks, but held until 458 ms
+      {0.0, 5, 3, 8, 460, 6},
+      {7.0, 8, 0.0, 8, 1000, 1},      // renders side by side: all cores but one lacked
+      {0.9, 1, 0.0, 8, 1016, 1},
+      {0.9, 1, 0.0, 8, 1032, 1},      // never below one
+      {0.0, 1, unknown, 8, 1200, 1},  // the middle look still lacked
+      {0.0, 1, unknown, 8, 1216, 2},  // idle time unknown: given back on waits alone
+      {0.0, 2, 2.0, 3, 1400, 2},
+      {0.0, 2, 2.0, 3, 1416, 2},
+      {0.0, 2, 2.0, 3, 1432, none},   // given back up to the runners asked: no limit
   };
   RunnerLimit limit;
-  for (const Look& look : looks) {
-    limit.observe(look.lacked, look.runners, look.at_ms * ms);
-    EXPECT_EQ(limit.limit(), look.limit) << "at " << look.at_ms << " ms";
+  for (const Step& step : steps) {
+    limit.observe(RunnerLook{step.lacked, step.threads, step.idle, step.runners, step.at_ms * ms});
+    EXPECT_EQ(limit.limit(), step.limit) << "at " << step.at_ms << " ms";
+  }
+  // Staggered by three eighths, a hold of 125 ms lasts 171.9 ms.
+  const int unstaggered[] = {6, 6, 6, 7, 7}, staggered[] = {6, 6, 6, 6, 7};
+  for (unsigned stagger : {0u, 3u}) {
+    RunnerLimit held(stagger);
+    const long long at[] = {0, 100, 120, 170, 180};
+    for (int k = 0; k < 5; ++k) {
+      held.observe(RunnerLook{k == 0 ? 2.0 : 0.0, 8, 4.0, 8, at[k] * ms});
+      EXPECT_EQ(held.limit(), (stagger ? staggered : unstaggered)[k]) << "stagger " << stagger << " at " << at[k];
+    }
   }
 }
 
-// The scheduler's figures are read in their order: time on a processor
-// grows by the processor time the thread burns, as its own clock says.
+// Idle processors from two readings of the machine's times.
+TEST(RunnerLimit, IdleProcessorsFromTheMachinesTimes) {
+  EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{1000, 300}, MachineTimes{1800, 500}, 8), 2.0);
+  EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{0, 0}, MachineTimes{400, 400}, 4), 4.0);
+  EXPECT_EQ(q4_idle_processors(MachineTimes{500, 100}, MachineTimes{500, 100}, 8), RunnerLimit::idle_unknown);
+  StatFile machine;
+  ASSERT_TRUE(machine.open("/proc/stat"));
+  MachineTimes before, after;
+  ASSERT_TRUE(q4_machine_times(machine, before));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(q4_machine_times(machine, after));
+  EXPECT_GT(after.total, before.total);
+  EXPECT_GE(after.idle, before.idle);
+  EXPECT_LE(after.idle - before.idle, after.total - before.total);
+}
+
+// The scheduler's figures are read in their order, again and again from the
+// open file: time on a processor grows by the processor time the thread
+// burns, as its own clock says.
 TEST(RunnerLimit, ReadsTheThreadsTimes) {
-  RunnerTimes before, after, by_id;
-  ASSERT_TRUE(q4_runner_times(0, before));
+  StatFile mine, by_id;
+  ASSERT_TRUE(mine.open_thread(0));
+  ASSERT_TRUE(by_id.open_thread(q4_thread_id()));
+  RunnerTimes before, after, seen_by_id;
+  ASSERT_TRUE(q4_runner_times(mine, before));
   timespec start, now;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
   do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   while ((now.tv_sec - start.tv_sec) * 1000000000LL + now.tv_nsec - start.tv_nsec < 20000000);
-  ASSERT_TRUE(q4_runner_times(0, after));
-  ASSERT_TRUE(q4_runner_times(q4_thread_id(), by_id));
+  ASSERT_TRUE(q4_runner_times(mine, after));
+  ASSERT_TRUE(q4_runner_times(by_id, seen_by_id));
   EXPECT_GE(after.ran - before.ran, 15000000);
   EXPECT_GE(after.waited, before.waited);
-  EXPECT_GE(by_id.ran, after.ran);
+  EXPECT_GE(seen_by_id.ran, after.ran);
+  StatFile closed;
+  EXPECT_FALSE(q4_runner_times(closed, after));
+  EXPECT_FALSE(closed.open("/proc/self/no-such-statistics"));
 }
 
 TEST(Bands, HostAndThreadSplitsOfLongAndShortRanges) {
