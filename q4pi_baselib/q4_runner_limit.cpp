@@ -8,24 +8,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-constexpr double cut_above = 0.25;
-// A look whose runners lacked this many cores shows them taken, not a
-// moment's wait: renders side by side, each with a runner a core, lack
-// nearly all but one.
-constexpr double cut_at_once = 1.0;
-constexpr double restore_below = 0.1;
-// A runner given back needs a core nobody wanted over the last look.
-constexpr double idle_core = 0.75;
-// A cut is held this long before a runner is given back; twice as long
-// after each given back that had to be cut again at once, up to the most.
-constexpr long long least_hold_ns = 125000000LL;
-constexpr long long most_hold_ns = 2000000000LL;
-constexpr long long failed_try_ns = 160000000LL;
-
-}  // namespace
-
 StatFile::~StatFile() {
   if (fd_ >= 0) close(fd_);
 }
@@ -93,20 +75,20 @@ void RunnerLimit::observe(const RunnerLook& look) {
   looks_[2] = look.lacked;
   ++fresh_looks_;
   const double level = std::max(std::min(looks_[0], looks_[1]), std::min(std::max(looks_[0], looks_[1]), looks_[2]));
-  const double taken = look.lacked >= cut_at_once ? look.lacked : level;
+  const double taken = look.lacked >= tuning_.cut_at_once ? look.lacked : level;
   const int used = std::min(limit_, look.runners);
   const int before = limit_;
-  if (taken > cut_above && used > 1) {
+  if (taken > tuning_.cut_above && used > 1) {
     // As many runners as the threads had cores, rounded to the nearest.
     const int had = static_cast<int>(std::floor(look.threads - taken + 0.5));
     limit_ = std::max(1, std::min(used - 1, had));
     // A runner given back that must be cut again at once shows the core
     // still taken: each such try costs a look or two of the slower runs.
-    const bool failed_try = gave_back_ && look.now_ns - changed_at_ <= failed_try_ns;
-    hold_ns_ = failed_try ? std::min(2 * hold_ns_, most_hold_ns) : least_hold_ns;
+    const bool failed_try = gave_back_ && look.now_ns - changed_at_ <= tuning_.failed_try_ns;
+    hold_ns_ = failed_try ? std::min(2 * hold_ns_, tuning_.most_hold_ns) : tuning_.least_hold_ns;
     hold_until_ = look.now_ns + hold_ns_ + hold_ns_ / 8 * stagger_;
-  } else if (limit_ != none && fresh_looks_ >= 3 && level < restore_below && look.now_ns >= hold_until_ &&
-             (look.idle == idle_unknown || look.idle >= idle_core)) {
+  } else if (limit_ != none && fresh_looks_ >= 3 && level < tuning_.restore_below && look.now_ns >= hold_until_ &&
+             (look.idle == idle_unknown || look.idle >= tuning_.idle_core)) {
     limit_ = limit_ + 1 >= look.runners ? none : limit_ + 1;
   }
   // A new limit is judged by the looks after it alone.

@@ -72,6 +72,28 @@ struct RunnerLook {
   long long now_ns;  // the time of the look
 };
 
+// When the limit moves. The pool runs on the defaults; a limit built on
+// other values behaves the same way on its own scale.
+struct RunnerTuning {
+  // A look whose threads lacked more cores than this cuts, once it is the
+  // middle of the last three looks (one look's wait, a program starting or
+  // a thread moved, is not a core taken) ...
+  double cut_above = 0.25;
+  // ... and one that lacked this many cuts at once: renders side by side,
+  // each with a runner a core, lack nearly all but one.
+  double cut_at_once = 1.0;
+  // Looks that lacked less than this found the runners' cores free.
+  double restore_below = 0.1;
+  // A runner given back needs this much of a core nobody wanted.
+  double idle_core = 0.75;
+  // A cut is held this long before a runner is given back; twice as long
+  // after each give-back that had to be cut again within failed_try_ns, up
+  // to most_hold_ns.
+  long long least_hold_ns = 125000000LL;
+  long long most_hold_ns = 2000000000LL;
+  long long failed_try_ns = 160000000LL;
+};
+
 class RunnerLimit {
  public:
   // No limit: the runners the caller asks for.
@@ -83,25 +105,22 @@ class RunnerLimit {
   // runners back at the same moments and all find the same idle core; each
   // hold of one is lengthened by (stagger % 8) eighths, and a process
   // staggers by its id.
-  explicit RunnerLimit(unsigned stagger = 0) : stagger_(stagger % 8) {}
+  explicit RunnerLimit(unsigned stagger = 0, const RunnerTuning& tuning = RunnerTuning())
+      : tuning_(tuning), stagger_(stagger % 8) {}
 
   // The most runners a run may use.
   int limit() const { return limit_; }
 
-  // A look whose threads lacked a whole core or more cuts at once; below
-  // that, the middle of the last three looks decides, so one look's wait (a
-  // program starting, a thread moved) cuts nothing. A cut keeps as many
-  // runners as the threads had cores (the threads less the cores they
-  // lacked), at least one and at least one fewer than were used. A runner
-  // is given back when three looks at the limit found almost nothing
-  // lacked, the hold after the last cut is over and the machine had a core
-  // idle (or its idle time is unknown). The hold is an eighth of a second,
-  // doubled up to two seconds while runners given back are cut again at
-  // once: on a machine whose cores stay taken, a try costs a look or two of
-  // slower runs.
+  // A cut keeps as many runners as the threads had cores (the threads less
+  // the cores they lacked), at least one and at least one fewer than were
+  // used. A runner is given back when three looks at the limit found the
+  // cores free, the hold after the last cut is over and the machine had a
+  // core idle (or its idle time is unknown): on a machine whose cores stay
+  // taken, a try costs a look or two of slower runs.
   void observe(const RunnerLook& look);
 
  private:
+  RunnerTuning tuning_;
   unsigned stagger_;
   int limit_ = none;
   long long hold_until_ = 0;

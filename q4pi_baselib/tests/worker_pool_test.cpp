@@ -6,6 +6,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -207,9 +209,18 @@ TEST(WorkerPool, RunsCompleteWhileOtherThreadsHoldCores) {
   EXPECT_EQ(failures, 0);
 }
 
-// The limit's course through a worked sequence of looks, times in ms.
+// The limit's course through a worked sequence of looks, on a tuning of
+// the test's own (times in ms), so that the pool's may be retuned.
 TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) {
   const long long ms = 1000000;
+  RunnerTuning tuning;
+  tuning.cut_above = 0.5;
+  tuning.cut_at_once = 2.0;
+  tuning.restore_below = 0.2;
+  tuning.idle_core = 1.0;
+  tuning.least_hold_ns = 100 * ms;
+  tuning.most_hold_ns = 300 * ms;
+  tuning.failed_try_ns = 50 * ms;
   const int none = RunnerLimit::none;
   const double unknown = RunnerLimit::idle_unknown;
   struct Step {
@@ -221,19 +232,21 @@ TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) 
     int limit;
   } steps[] = {
       {0.0, 8, 4, 8, 0, none},        // nothing lacked: no limit
-      {0.6, 8, 4, 8, 16, none},       // one look's wait under a core is not a core taken
-      {0.6, 8, 4, 8, 32, 7},          // two: the threads had 7.4 cores, and keep 7
-      {3.2, 8, 4, 8, 48, 5},          // whole cores lacked cut at once; the thread past
-                                      // the limit still ran: 8 - 3.2 cores
-      {0.0, 5, 2, 8, 96, 5},          // free, but held for 125 ms
+      {0.8, 8, 4, 8, 16, none},       // one look's wait is not a core taken
+      {0.8, 8, 4, 8, 32, 7},          // two: the threads had 7.2 cores, and keep 7
+      {3.4, 8, 4, 8, 48, 5},          // over 2 cores lacked cuts at once; the thread
+                                      // past the limit still ran: 8 - 3.4 = 4.6 cores
+      {0.0, 5, 2, 8, 96, 5},          // free, but held until 148 ms
       {0.0, 5, 2, 8, 112, 5},
-      {0.0, 5, 0.2, 8, 176, 5},       // three free looks after the hold, no core idle
-      {0.0, 5, 1.0, 8, 192, 6},       // an idle core: one back
-      {1.5, 6, 0.0, 8, 208, 5},       // cut again at once: held twice as long
-      {0.0, 5, 3, 8, 400, 5},
-      {0.0, 5, 3, 8, 420, 5},
-      {0.0, 5, 3, 8, 440, 5},         // three free looks, but held until 458 ms
-      {0.0, 5, 3, 8, 460, 6},
+      {0.0, 5, 2, 8, 128, 5},
+      {0.0, 5, 0.5, 8, 160, 5},       // held no more, but no core idle
+      {0.0, 5, 1.5, 8, 176, 6},       // an idle core: one back
+      {2.5, 6, 0.0, 8, 192, 4},       // cut again within 50 ms: 6 - 2.5 = 3.5 cores,
+                                      // held twice as long, until 392 ms
+      {0.0, 4, 3, 8, 300, 4},
+      {0.0, 4, 3, 8, 320, 4},
+      {0.0, 4, 3, 8, 340, 4},         // three free looks, but held
+      {0.0, 4, 3, 8, 400, 5},
       {7.0, 8, 0.0, 8, 1000, 1},      // renders side by side: all cores but one lacked
       {0.9, 1, 0.0, 8, 1016, 1},
       {0.9, 1, 0.0, 8, 1032, 1},      // never below one
@@ -243,24 +256,38 @@ TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) 
       {0.0, 2, 2.0, 3, 1416, 2},
       {0.0, 2, 2.0, 3, 1432, none},   // given back up to the runners asked: no limit
   };
-  RunnerLimit limit;
+  RunnerLimit limit(0, tuning);
   for (const Step& step : steps) {
     limit.observe(RunnerLook{step.lacked, step.threads, step.idle, step.runners, step.at_ms * ms});
     EXPECT_EQ(limit.limit(), step.limit) << "at " << step.at_ms << " ms";
   }
-  // Staggered by three eighths, a hold of 125 ms lasts 171.9 ms.
+  // A cut at 0 ms holds until 100 ms; staggered by three eighths, until
+  // 137.5 ms.
   const int unstaggered[] = {6, 6, 6, 7, 7}, staggered[] = {6, 6, 6, 6, 7};
   for (unsigned stagger : {0u, 3u}) {
-    RunnerLimit held(stagger);
-    const long long at[] = {0, 100, 120, 170, 180};
+    RunnerLimit held(stagger, tuning);
+    const long long at[] = {0, 50, 110, 130, 140};
     for (int k = 0; k < 5; ++k) {
-      held.observe(RunnerLook{k == 0 ? 2.0 : 0.0, 8, 4.0, 8, at[k] * ms});
+      held.observe(RunnerLook{k == 0 ? 2.5 : 0.0, 8, 4.0, 8, at[k] * ms});
       EXPECT_EQ(held.limit(), (stagger ? staggered : unstaggered)[k]) << "stagger " << stagger << " at " << at[k];
     }
   }
 }
 
-// Idle processors from two readings of the machine's times.
+// What a line of the system's statistics holds, read by the test's own
+// parse between two readings of ours: ours must bracket it.
+template <typename Times>
+void expect_between(const Times& before, long long first, long long second, const Times& after,
+                    long long Times::*a, long long Times::*b) {
+  EXPECT_LE(before.*a, first);
+  EXPECT_LE(first, after.*a);
+  EXPECT_LE(before.*b, second);
+  EXPECT_LE(second, after.*b);
+}
+
+// Idle processors from two readings of the machine's times; the readings
+// take the fields of the first line of /proc/stat as the system documents
+// them (idle and I/O wait are the fourth and fifth).
 TEST(RunnerLimit, IdleProcessorsFromTheMachinesTimes) {
   EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{1000, 300}, MachineTimes{1800, 500}, 8), 2.0);
   EXPECT_DOUBLE_EQ(q4_idle_processors(MachineTimes{0, 0}, MachineTimes{400, 400}, 4), 4.0);
@@ -269,11 +296,17 @@ TEST(RunnerLimit, IdleProcessorsFromTheMachinesTimes) {
   ASSERT_TRUE(machine.open("/proc/stat"));
   MachineTimes before, after;
   ASSERT_TRUE(q4_machine_times(machine, before));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  long long field, total = 0, idle = 0;
+  stat >> cpu;
+  for (int k = 0; k < 8 && stat >> field; ++k) {
+    total += field;
+    if (k == 3 || k == 4) idle += field;
+  }
   ASSERT_TRUE(q4_machine_times(machine, after));
-  EXPECT_GT(after.total, before.total);
-  EXPECT_GE(after.idle, before.idle);
-  EXPECT_LE(after.idle - before.idle, after.total - before.total);
+  ASSERT_EQ(cpu, "cpu");
+  expect_between(before, total, idle, after, &MachineTimes::total, &MachineTimes::idle);
 }
 
 // The scheduler's figures are read in their order, again and again from the
@@ -289,10 +322,12 @@ TEST(RunnerLimit, ReadsTheThreadsTimes) {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
   do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   while ((now.tv_sec - start.tv_sec) * 1000000000LL + now.tv_nsec - start.tv_nsec < 20000000);
+  long long ran = 0, waited = 0;
+  std::ifstream("/proc/thread-self/schedstat") >> ran >> waited;
   ASSERT_TRUE(q4_runner_times(mine, after));
   ASSERT_TRUE(q4_runner_times(by_id, seen_by_id));
   EXPECT_GE(after.ran - before.ran, 15000000);
-  EXPECT_GE(after.waited, before.waited);
+  expect_between(before, ran, waited, after, &RunnerTimes::ran, &RunnerTimes::waited);
   EXPECT_GE(seen_by_id.ran, after.ran);
   StatFile closed;
   EXPECT_FALSE(q4_runner_times(closed, after));
