@@ -86,15 +86,6 @@ double off_constant(const float* d, int cells, float c) {
 // remains of the step is the spectrum pass.
 const float kStill = 1e-12f;
 
-struct StopAfter {
-  int allowed;
-  int asked = 0;
-  static int test(void* context) {
-    StopAfter* self = static_cast<StopAfter*>(context);
-    return self->asked++ >= self->allowed;
-  }
-};
-
 int never_stop(void*) { return 0; }
 
 }  // namespace

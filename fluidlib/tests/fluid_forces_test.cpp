@@ -7,8 +7,6 @@
 namespace {
 
 int stop_always(void*) { return 1; }
-void no_work(void*, mp_worker_fn, int, void*) {}
-
 // Every interior force cell of a DIRECT solver.
 template <typename Check>
 void for_interior(FluidFlowCore& s, Check check) {

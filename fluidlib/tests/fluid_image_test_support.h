@@ -63,10 +63,4 @@ inline void develop_flow(FluidFlow& flow, int steps) {
   }
 }
 
-// Stops the work after `allowed` questions.
-struct StopAfter {
-  int allowed;
-  static int test(void* context) { return --static_cast<StopAfter*>(context)->allowed < 0; }
-};
-
 #endif

@@ -192,16 +192,6 @@ TEST(FluidLowpass, VariableGaussianFollowsTheControlField) {
   }
 }
 
-// Runs every band on the calling thread; answers "go on" `allowed` times, then "stop".
-struct StopAfter {
-  int allowed, asked = 0;
-  static void exec(void*, mp_worker_fn worker, int count, void* object) { worker(object, 0, count - 1); }
-  static int test(void* context) {
-    StopAfter* self = static_cast<StopAfter*>(context);
-    return self->asked++ >= self->allowed;
-  }
-};
-
 TEST(FluidLowpass, VariableGaussianHearsAnAbortWithinARowAndCopiesThroughWithoutScratch) {
   const int w = 1000, h = 3;
   const auto src = random_values(w * h, 3);

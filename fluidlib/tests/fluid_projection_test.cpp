@@ -48,18 +48,6 @@ Eigen::SparseMatrix<double> poisson(int nx, int ny) {
   return A;
 }
 
-// Answers "go on" `allowed` times, then "stop".
-struct StopAfter {
-  int allowed;
-  int asked = 0;
-  static int test(void* context) {
-    StopAfter* self = static_cast<StopAfter*>(context);
-    return self->asked++ >= self->allowed;
-  }
-};
-
-void no_work(void*, mp_worker_fn, int, void*) {}
-
 double divergence_away_from_walls(VectorField* f, int margin) {
   double sum = 0;
   for (int j = 1 + margin; j <= f->ny - margin; ++j)

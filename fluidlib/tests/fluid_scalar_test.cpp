@@ -21,17 +21,6 @@ std::vector<float> interior(ScalarField* f) {
   return out;
 }
 
-struct StopAfter {
-  int allowed;
-  int asked = 0;
-  static int test(void* context) {
-    StopAfter* self = static_cast<StopAfter*>(context);
-    return self->asked++ >= self->allowed;
-  }
-};
-
-void no_work(void*, mp_worker_fn, int, void*) {}
-
 }  // namespace
 
 TEST(FluidScalar, TextureIdentityRampsAcrossTheInterior) {

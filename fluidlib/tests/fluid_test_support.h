@@ -47,4 +47,19 @@ inline float& at(ScalarField* f, int i, int j) { return f->data[j * f->stride() 
 inline float& at_u(VectorField* f, int i, int j) { return f->u[j * f->stride() + i]; }
 inline float& at_v(VectorField* f, int i, int j) { return f->v[j * f->stride() + i]; }
 
+// An abort test that answers "go on" `allowed` times, then "stop"; exec
+// runs a pass's bands as one on the calling thread.
+struct StopAfter {
+  int allowed;
+  int asked = 0;
+  static int test(void* context) {
+    StopAfter* self = static_cast<StopAfter*>(context);
+    return self->asked++ >= self->allowed;
+  }
+  static void exec(void*, mp_worker_fn worker, int count, void* object) { worker(object, 0, count - 1); }
+};
+
+// An executor that runs no band: what a pass does on the calling thread.
+inline void no_work(void*, mp_worker_fn, int, void*) {}
+
 #endif

@@ -22,19 +22,6 @@ void fill_random(VectorField& f, unsigned seed) {
   }
 }
 
-// The abort test of the painters: answers "stop" once it has been asked
-// `allowed` times.
-struct StopAfter {
-  int allowed;
-  int asked = 0;
-  static int test(void* context) {
-    StopAfter* self = static_cast<StopAfter*>(context);
-    return self->asked++ >= self->allowed;
-  }
-};
-
-void no_work(void*, mp_worker_fn, int, void*) {}
-
 }  // namespace
 
 TEST(VectorField, StorageIsBothComponentsOrNeither) {
