@@ -213,14 +213,9 @@ TEST(WorkerPool, RunsCompleteWhileOtherThreadsHoldCores) {
 // the test's own (times in ms), so that the pool's may be retuned.
 TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) {
   const long long ms = 1000000;
-  RunnerTuning tuning;
-  tuning.cut_above = 0.5;
-  tuning.cut_at_once = 2.0;
-  tuning.restore_below = 0.2;
-  tuning.idle_core = 1.0;
-  tuning.least_hold_ns = 100 * ms;
-  tuning.most_hold_ns = 300 * ms;
-  tuning.failed_try_ns = 50 * ms;
+  // Cut above 0.5 cores, at once from 2; free below 0.2 with a whole core
+  // idle; held 100 ms, up to 300 after tries failed within 50 ms.
+  const RunnerTuning tuning{0.5, 2.0, 0.2, 1.0, 100 * ms, 300 * ms, 50 * ms};
   const int none = RunnerLimit::none;
   const double unknown = RunnerLimit::idle_unknown;
   struct Step {
@@ -274,17 +269,6 @@ TEST(RunnerLimit, FollowsTheCoresTheRunnersHadDownToOneAndGivesBackOnIdleCores) 
   }
 }
 
-// What a line of the system's statistics holds, read by the test's own
-// parse between two readings of ours: ours must bracket it.
-template <typename Times>
-void expect_between(const Times& before, long long first, long long second, const Times& after,
-                    long long Times::*a, long long Times::*b) {
-  EXPECT_LE(before.*a, first);
-  EXPECT_LE(first, after.*a);
-  EXPECT_LE(before.*b, second);
-  EXPECT_LE(second, after.*b);
-}
-
 // Idle processors from two readings of the machine's times; the readings
 // take the fields of the first line of /proc/stat as the system documents
 // them (idle and I/O wait are the fourth and fifth).
@@ -305,8 +289,9 @@ TEST(RunnerLimit, IdleProcessorsFromTheMachinesTimes) {
     if (k == 3 || k == 4) idle += field;
   }
   ASSERT_TRUE(q4_machine_times(machine, after));
+  // Our readings bracket the test's own parse between them.
   ASSERT_EQ(cpu, "cpu");
-  expect_between(before, total, idle, after, &MachineTimes::total, &MachineTimes::idle);
+  EXPECT_TRUE(before.total <= total && total <= after.total && before.idle <= idle && idle <= after.idle);
 }
 
 // The scheduler's figures are read in their order, again and again from the
@@ -327,7 +312,7 @@ TEST(RunnerLimit, ReadsTheThreadsTimes) {
   ASSERT_TRUE(q4_runner_times(mine, after));
   ASSERT_TRUE(q4_runner_times(by_id, seen_by_id));
   EXPECT_GE(after.ran - before.ran, 15000000);
-  expect_between(before, ran, waited, after, &RunnerTimes::ran, &RunnerTimes::waited);
+  EXPECT_TRUE(before.ran <= ran && ran <= after.ran && before.waited <= waited && waited <= after.waited);
   EXPECT_GE(seen_by_id.ran, after.ran);
   StatFile closed;
   EXPECT_FALSE(q4_runner_times(closed, after));
