@@ -8,6 +8,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <new>
+#include <utility>
 
 #include "fluid_flow.h"
 #include "image_copy.h"
@@ -42,6 +43,8 @@ void Tidewright::DropSimulation() {
   simulation = nullptr;
   delete texture;
   texture = nullptr;
+  delete next_texture;
+  next_texture = nullptr;
   restart = 1;
 }
 
@@ -98,7 +101,8 @@ bool Tidewright::Restart() {
   if (!simulation->create_texture_flow()) return false;
 
   texture = new (std::nothrow) ImageQ4(restart_width, restart_height, 1.0f, nullptr, nullptr);
-  if (!image_usable(texture)) return false;
+  next_texture = new (std::nothrow) ImageQ4(restart_width, restart_height, 1.0f, nullptr, nullptr);
+  if (!image_usable(texture) || !image_usable(next_texture)) return false;
   image_copy(this, texture, Input.image);
 
   density_field = simulation->create_scalar_field("density");
@@ -234,8 +238,9 @@ bool Tidewright::Output() {
   // The picture moves on only through a whole resampling: a failed one
   // must not replace it.
   if (output >= 1 && output <= 4) {
-    if (!flow.resample_image_using_texture_field(texture, result, edge_escape().value != 0)) return false;
-    image_copy(this, texture, result);
+    if (!flow.resample_image_using_texture_field(texture, result, edge_escape().value != 0, next_texture))
+      return false;
+    std::swap(texture, next_texture);
   }
   switch (output) {
     case 1: return true;

@@ -177,8 +177,12 @@ class Tidewright : public PluginQ4, public TidewrightInfo, public OverlayQ4 {
   int restart_width = -1, restart_height = -1;
   int grid_width = -1, grid_height = -1;
   int density_field = -1, temperature_field = -1, barrier_field = -1;
-  // The picture carried along by the flow from frame to frame.
+  // The picture carried along by the flow from frame to frame, and its
+  // next self, which the resampling writes beside the result: the two
+  // change places instead of the result being copied back, a pass over
+  // the whole frame that no band count speeds up.
   ImageQ4* texture = nullptr;
+  ImageQ4* next_texture = nullptr;
   float texture_diffusion_rate = 0.0f;
   float texture_dissipation_rate = 0.0f;
   float source_strength = 0.0f;

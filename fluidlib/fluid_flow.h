@@ -87,9 +87,12 @@ class FluidFlow : public FluidFlowCore {
   bool temperature_controlled_transparency(int slot, float threshold, float width, ImageQ4* img);
   bool modulate_image_with_scalar_field(int slot, ImageQ4* src, ImageQ4* dst, float a, float b, float c);
 
-  // Resampling through the texture-coordinate fields (dst must not be src),
-  // sources added into the texture, and motion blur along the flow.
-  bool resample_image_using_texture_field(ImageQ4* src, ImageQ4* dst, bool edge_escape);
+  // Resampling through the texture-coordinate fields, sources added into the
+  // texture, and motion blur along the flow. A resampling given `kept`
+  // (neither src nor dst, of their size) writes each row there too while
+  // the row is in the cache: the texture's next self, without a second pass
+  // over the frame.
+  bool resample_image_using_texture_field(ImageQ4* src, ImageQ4* dst, bool edge_escape, ImageQ4* kept = nullptr);
   bool resample_image_using_texture_field_not_recursive(ImageQ4* src, ImageQ4* dst, bool edge_escape);
   bool add_source_for_texture_method(ImageQ4* src, ImageQ4* texture, float amount);
   bool motion_blur_image(ImageQ4* src, ImageQ4* dst);
@@ -123,6 +126,7 @@ class FluidFlow : public FluidFlowCore {
  private:
   struct ResampleBlock {
     ImageLines lines;
+    ImageQ4* kept;
     bool fade, wrap_x, wrap_y, footprint;
   };
   struct BlurBlock {
@@ -148,7 +152,7 @@ class FluidFlow : public FluidFlowCore {
   bool scalar_slot(int slot) const;
   bool insert_channels(ImageQ4* img, const int* slots, int count, float scale, bool luminance, bool centred,
                        bool add);
-  bool resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool footprint);
+  bool resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool footprint, ImageQ4* kept);
   bool blur_along_flow(ImageQ4* src, ImageQ4* dst, float amount, bool add);
   bool composite(ImageQ4* bg, ImageQ4* fg, ImageQ4* out, int alpha_scale, bool premultiply, bool matte);
   static DiffusionRadius diffusion_radius(float radius, int limit);

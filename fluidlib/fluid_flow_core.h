@@ -347,7 +347,7 @@ class FluidFlowCore {
   int velocity_cell(float p, int n) const;
   void paint_cells(float x0, float y0, float x1, float y1, int& i0, int& j0, int& i1, int& j1) const;
   template <typename Visit>
-  void for_force_cells(Visit visit);
+  void for_force_cells(Visit visit, bool in_order = false);
   float sample_at(const ScalarField* s, float fx, float fy) const;
 
   void box_lowpass(float* src, float* tmp, float* dst, int width, int height, float radius);

@@ -140,18 +140,26 @@ float FluidFlowCore::sample_at(const ScalarField* s, float fx, float fy) const {
 }
 
 // Calls visit(cell, fx, fy) for every interior force cell with its
-// normalised position, asking the abort test before each row.
+// normalised position, asking the abort test before each row: in the
+// executor's bands when each visit touches only its cell, in row order
+// when the visits add up a sum.
 template <typename Visit>
-void FluidFlowCore::for_force_cells(Visit visit) {
+void FluidFlowCore::for_force_cells(Visit visit, bool in_order) {
   if (!force->has_storage()) return;
   const int first = method == METHOD_DIRECT ? 1 : 0;
   const int w = force->stride();
-  for (int j = first; j < first + ny; ++j) {
-    if (aborted()) return;
-    const float fy = static_cast<float>(j - first) / static_cast<float>(ny);
-    for (int i = first; i < first + nx; ++i)
-      visit(j * w + i, static_cast<float>(i - first) / static_cast<float>(nx), fy);
-  }
+  auto rows = [&](int from, int to) {
+    for (int j = first + from; j <= first + to; ++j) {
+      if (aborted()) return;
+      const float fy = static_cast<float>(j - first) / static_cast<float>(ny);
+      for (int i = first; i < first + nx; ++i)
+        visit(j * w + i, static_cast<float>(i - first) / static_cast<float>(nx), fy);
+    }
+  };
+  if (in_order)
+    rows(0, ny - 1);
+  else
+    in_bands(ny, rows);
 }
 
 void FluidFlowCore::add_buoyancy_forces() {
@@ -171,10 +179,12 @@ void FluidFlowCore::add_temperature_dependent_buoyancy_forces(bool relative) {
   if (relative) {
     double sum = 0.0;
     long count = 0;
-    for_force_cells([&](int, float fx, float fy) {
-      sum += sample_at(temperature_field, fx, fy);
-      ++count;
-    });
+    for_force_cells(
+        [&](int, float fx, float fy) {
+          sum += sample_at(temperature_field, fx, fy);
+          ++count;
+        },
+        true);
     // A pass stopped before its first row has no mean to subtract.
     if (count == 0) return;
     mean = static_cast<float>(sum / static_cast<double>(count));
@@ -215,11 +225,13 @@ void FluidFlowCore::add_gravitational_forces(float g) {
 void FluidFlowCore::remove_net_force() {
   double sum_u = 0.0, sum_v = 0.0;
   long count = 0;
-  for_force_cells([&](int k, float, float) {
-    sum_u += force->u[k];
-    sum_v += force->v[k];
-    ++count;
-  });
+  for_force_cells(
+      [&](int k, float, float) {
+        sum_u += force->u[k];
+        sum_v += force->v[k];
+        ++count;
+      },
+      true);
   if (count == 0) return;
   const float mean_u = static_cast<float>(sum_u / static_cast<double>(count));
   const float mean_v = static_cast<float>(sum_v / static_cast<double>(count));

@@ -6,6 +6,8 @@
 // fades of the piece's pixels side by side, then the samples.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "ImageXfmQ4.h"
 #include "fluid_flow.h"
 #include "fluid_numeric.h"
@@ -141,19 +143,23 @@ inline PixelQ4 faded(PixelQ4 p, float f) {
 
 }  // namespace
 
-bool FluidFlow::resample_image_using_texture_field(ImageQ4* src, ImageQ4* dst, bool edge_escape) {
-  return resample(src, dst, edge_escape, false);
+bool FluidFlow::resample_image_using_texture_field(ImageQ4* src, ImageQ4* dst, bool edge_escape, ImageQ4* kept) {
+  return resample(src, dst, edge_escape, false, kept);
 }
 
 bool FluidFlow::resample_image_using_texture_field_not_recursive(ImageQ4* src, ImageQ4* dst, bool edge_escape) {
-  return resample(src, dst, edge_escape, true);
+  return resample(src, dst, edge_escape, true, nullptr);
 }
 
-bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool footprint) {
+bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool footprint, ImageQ4* kept) {
   if (!texture_u || !texture_v || !texture_u->has_storage() || !texture_v->has_storage() ||
       !texture_u->same_grid(texture_v) || texture_u->method != texture_v->method || !resampler)
     return false;
   if (!image_usable(src) || !image_usable(dst) || src->width != dst->width || src->height != dst->height)
+    return false;
+  // Bands write the kept rows while others still read the source.
+  if (kept && (kept == src || kept == dst || !image_usable(kept) || kept->width != dst->width ||
+               kept->height != dst->height))
     return false;
   const int w = dst->width, h = dst->height;
   const int layout = texture_u->method;
@@ -189,7 +195,8 @@ bool FluidFlow::resample(ImageQ4* src, ImageQ4* dst, bool edge_escape, bool foot
   }
   worker_source = source;
   worker_target = dst;
-  resample_block = ResampleBlock{lines, edge_escape && !wrap_x && !wrap_y, wrap_x != 0, wrap_y != 0, footprint};
+  resample_block =
+      ResampleBlock{lines, kept, edge_escape && !wrap_x && !wrap_y, wrap_x != 0, wrap_y != 0, footprint};
   row_chunks.reset(h, kChunkRows);
   mp_exec(mp_resample, h);
   worker_source = worker_target = nullptr;
@@ -274,5 +281,6 @@ void FluidFlow::mp_resample(void* flow, int, int) {
         out[x0 + i] = p;
       }
     }
+    if (job.kept) std::memcpy(job.kept->rows[y], out, static_cast<size_t>(w) * sizeof(PixelQ4));
   }
 }

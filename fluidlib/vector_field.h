@@ -92,8 +92,9 @@ class VectorField {
   // row, asking the abort test before each row when asked to.
   template <typename Visit>
   void for_rectangle(int x0, int y0, int x1, int y1, bool abortable, Visit visit);
-  // Calls visit(index, i, j) for every interior cell, asking the abort test
-  // before each row, then restores the ghost ring of the DIRECT layout.
+  // Calls visit(index, i, j) for every interior cell in the executor's
+  // bands, asking the abort test before each row, then restores the ghost
+  // ring of the DIRECT layout.
   template <typename Visit>
   void for_interior_painting(Visit visit);
   // Swirl (vortex) or radial flow (divergence) weighted by 1 - r / radius.

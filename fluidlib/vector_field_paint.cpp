@@ -1,12 +1,14 @@
 #include <cmath>
 
+#include "field_bands.h"
 #include "krvft.h"
 #include "mtrandom.h"
 #include "vector_field.h"
 
 // The painters of a vector field. The effect calls several of them every
 // frame with strength 0, so a zero strength returns at once: adding s * x
-// with s = 0 would change no value.
+// with s = 0 would change no value. The interior painters run in the
+// executor's bands: each cell is its own, so any split gives the same bits.
 
 template <typename Visit>
 void VectorField::for_rectangle(int x0, int y0, int x1, int y1, bool abortable, Visit visit) {
@@ -24,10 +26,12 @@ void VectorField::for_interior_painting(Visit visit) {
   if (!has_storage() || !field_axis_bounds(method, nx, x0, x1, gx)) return;
   field_axis_bounds(method, ny, y0, y1, gy);
   const int w = stride();
-  for (int j = y0; j < y1; ++j) {
-    if (aborted()) break;
-    for (int i = x0; i < x1; ++i) visit(j * w + i, i, j);
-  }
+  field_bands(hook_context, executor, y1 - y0, [&](int first, int last) {
+    for (int j = y0 + first; j <= y0 + last; ++j) {
+      if (aborted()) return;
+      for (int i = x0; i < x1; ++i) visit(j * w + i, i, j);
+    }
+  });
   set_continuity_boundaries();
 }
 

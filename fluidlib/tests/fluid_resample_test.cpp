@@ -148,6 +148,33 @@ TEST(FluidResample, EveryBandSplitGivesTheSerialPixels) {
   }
 }
 
+TEST(FluidResample, KeptRowsAreTheResultOnEverySplitAndNeverTheSource) {
+  ImagePtr src = random_image(53, 41, 9);
+  FluidFlow flow(20, 20, 2, 0, 0);
+  develop_flow(flow, 6);
+  const ImagePtr want = resampled(flow, *src, true, false);
+  BandSplits splits;
+  for (const auto& e : splits.all()) {
+    flow.set_mp_exec(e.first, e.second);
+    ImagePtr dst = uniform_image(53, 41, px(1, 2, 3, 4)), kept = uniform_image(53, 41, px(5, 6, 7, 8));
+    EXPECT_TRUE(flow.resample_image_using_texture_field(src.get(), dst.get(), true, kept.get()));
+    EXPECT_TRUE(same_pixels(*dst, *want));
+    EXPECT_TRUE(same_pixels(*kept, *want));
+  }
+  flow.set_mp_exec(nullptr, nullptr);
+  // Rows kept into the source would be read again by other bands; a kept
+  // image of another size would be written past its rows. Both are refused
+  // before any pixel is written.
+  ImagePtr dst = uniform_image(53, 41, px(1, 2, 3, 4)), small = uniform_image(53, 40, px(5, 6, 7, 8));
+  const ImagePtr before = copy_of(*src);
+  EXPECT_FALSE(flow.resample_image_using_texture_field(src.get(), dst.get(), true, src.get()));
+  EXPECT_FALSE(flow.resample_image_using_texture_field(src.get(), dst.get(), true, dst.get()));
+  EXPECT_FALSE(flow.resample_image_using_texture_field(src.get(), dst.get(), true, small.get()));
+  EXPECT_TRUE(same_pixels(*src, *before));
+  EXPECT_TRUE(same_pixels(*dst, *uniform_image(53, 41, px(1, 2, 3, 4))));
+  EXPECT_TRUE(same_pixels(*small, *uniform_image(53, 40, px(5, 6, 7, 8))));
+}
+
 TEST(FluidResample, RefusalsInPlaceAndOutsideTheImage) {
   FluidFlow flow(8, 8, 2, 0, 0);
   ImagePtr src = random_image(20, 10, 4);

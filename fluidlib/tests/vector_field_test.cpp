@@ -155,7 +155,7 @@ TEST(VectorField, ShapePaintersAddTheirFormulas) {
 TEST(VectorField, ShapePaintersStopAtTheAbortAnswer) {
   VectorField f(4, 4, 2);
   StopAfter stop{2};
-  f.set_mp_exec(&stop, no_work);
+  f.set_mp_exec(&stop, StopAfter::exec);
   f.set_abort_test(nullptr, StopAfter::test);  // called with the exec context
   f.add_divergence(1.0f, 0.0f, 0.0f, 10.0f, 1.0f);
   EXPECT_NE(at_u(&f, 2, 2), 0.0f);
