@@ -18,7 +18,7 @@
 // frame), and the other stages, each run again on the state the last frame
 // left: in_ms (host buffers into frame images, every input the frame reads),
 // insert_ms (pictures into fields: buoyancy, barriers), diffuse_ms,
-// resample_ms, copy_ms (the resampled picture kept for the next frame),
+// resample_ms (into the result and the picture kept for the next frame),
 // composite_ms, sources_ms (sources and sinks) and out_ms (the result into
 // the host buffer). other_ms is what the frame took beyond them all
 // (controls, forces, restart bookkeeping, fork overheads).
@@ -239,10 +239,11 @@ class EffectRun {
       flow.insert_imageQ4_LUM_as_scalar(input.get(), Instance.temperature_field, 1.0f, false, false);
     });
     ms["diffuse_ms"] = stage_ms([&] { flow.texture_diffuse_dissipate(scratch.get()); });
+    // With the texture's next self, which the frame's resampling writes too.
     ms["resample_ms"] = stage_ms([&] {
-      flow.resample_image_using_texture_field(Instance.texture, scratch.get(), Instance.c19.value != 0);
+      flow.resample_image_using_texture_field(Instance.texture, scratch.get(), Instance.c19.value != 0,
+                                              Instance.next_texture);
     });
-    ms["copy_ms"] = stage_ms([&] { image_copy(&Instance, scratch.get(), Instance.texture); });
     ms["composite_ms"] = times(Instance.c29.value == 2, [&] {
       flow.composite_over_by_alpha(input.get(), scratch.get(), scratch.get(), Instance.c30.value != 0);
     });
