@@ -43,13 +43,20 @@ void* arena_reallocate(void*, void*, unsigned) { return nullptr; }
 char* arena_duplicate(void*, const char*) { return nullptr; }
 void arena_release(void* context, void*) { ++static_cast<ArenaAllocator*>(context)->releases; }
 
-// Puts two arena addresses, from first on, into one hash bucket.
+// Puts two arena addresses, from first on, into one hash bucket. A chosen
+// address may share its bucket with no other one nearby, so the pair is the
+// first repeat among consecutive addresses: there is one among any
+// Q4HM_BUCKETS + 1 of them, well inside the arena wherever it lies.
 unsigned share_a_bucket(ArenaAllocator* arena, unsigned first) {
-  const unsigned bucket = q4hm_hash(arena->arena + first);
-  unsigned second = first + 8;
-  while (q4hm_hash(arena->arena + second) != bucket) second += 8;
-  arena->offsets = {first, second};
-  return bucket;
+  std::vector<unsigned> offset_of(Q4HM_BUCKETS, 0);
+  for (unsigned offset = first;; offset += 8) {
+    const unsigned bucket = q4hm_hash(arena->arena + offset);
+    if (offset_of[bucket] != 0) {
+      arena->offsets = {offset_of[bucket], offset};
+      return bucket;
+    }
+    offset_of[bucket] = offset;
+  }
 }
 
 // Running the system heap dry needs the plain system allocator.
