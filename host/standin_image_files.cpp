@@ -19,7 +19,6 @@
 #include <cstring>
 #include <vector>
 
-#include "imagelib_fileio.h"
 #include "standin_library_files.h"
 
 namespace {
@@ -85,6 +84,10 @@ bool read_ppm(FILE* file, FrameImage& image, std::string& error) {
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
   image.maxval = static_cast<int>(maxval);
+  image.found = ImageFileFound();
+  int depth = 1;
+  while (maxval >> depth) ++depth;
+  image.found.depth = depth;
   if (!frame_image_allocate(image, error)) return false;
   const bool wide = maxval > 255;
   const size_t count = image.samples.size();
@@ -172,6 +175,11 @@ bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors,
   image.width = static_cast<int>(png_get_image_width(png, info));
   image.height = static_cast<int>(png_get_image_height(png, info));
   if (!size_ok(image.width, image.height)) png_error(png, "image too large");
+  image.found = ImageFileFound();
+  // A palette's entries are 8-bit colours, whatever the bits of an index.
+  const int colour_type = png_get_color_type(png, info);
+  image.found.depth = colour_type == PNG_COLOR_TYPE_PALETTE ? 8 : png_get_bit_depth(png, info);
+  if (!(colour_type & PNG_COLOR_MASK_COLOR)) image.found.colours = ImageFileFound::grey;
   // Every colour type arrives as 8- or 16-bit RGB without alpha.
   png_set_expand(png);
   png_set_gray_to_rgb(png);
@@ -302,7 +310,7 @@ const Format* format_of(const std::string& path) {
 }  // namespace
 
 bool image_file_known(const std::string& path) {
-  return format_of(path) != nullptr || image_io_format_known(path.c_str());
+  return format_of(path) != nullptr || library_format_known(path);
 }
 
 bool image_file_read(const std::string& path, FrameImage& image, std::string& error) {

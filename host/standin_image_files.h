@@ -8,11 +8,24 @@
 // ".jpg", ".tq4", ".cin" and the rest), written 8-bit up to maxval 255, else
 // 16-bit where the format holds it (a Cineon file always holds 10 bits).
 // Every read and write of the host program goes through these two calls.
+// Both may run on several threads at once, each on an image of its own:
+// calls into the image-file library, which is global, take turns.
 
 #include <cstdint>
 #include <string>
 
 #include "standin_array.h"
+
+// What a read found in the file, beside the picture it gives: the picture
+// is RGB of 0..maxval whatever the file held, and these say what that was,
+// from the one open of the file that read the picture.
+struct ImageFileFound {
+  enum Colours { grey, rgb, cmyk };
+  int depth = 8;  // bits of a sample's values as the file holds them (10 for maxval 1023)
+  Colours colours = rgb;
+  // CMYK held as Adobe's JPEG files hold it: full scale where there is no ink.
+  bool inverted = false;
+};
 
 // RGB samples of 0..maxval, top row first, three a pixel.
 struct FrameImage {
@@ -22,6 +35,8 @@ struct FrameImage {
   // A frame of depth 64 carries a matte: a 16-bit PNG is then written as
   // RGBA. The host's buffers hold no matte channel, so the matte is solid.
   bool matte = false;
+  // Filled by a read; a write ignores it.
+  ImageFileFound found;
   StandinArray<uint16_t> samples;
 };
 

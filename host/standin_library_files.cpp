@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "image_data.h"
 #include "imagelib_fileio.h"
@@ -31,9 +32,14 @@ int keep_reason(imssys* record) {
   return 0;
 }
 
-// Starts one call into the library: only its own messages count, and errno
-// starts clear so that a failed system call can be told apart. The handler
-// stays for the whole program, whose only use of the library is here.
+// The library and the reason kept above are the program's one copy: one
+// call at a time holds them, from its first library call to its last.
+std::mutex library_turn;
+
+// Starts one call into the library, under library_turn: only its own
+// messages count, and errno starts clear so that a failed system call can
+// be told apart. The handler stays for the whole program, whose only use of
+// the library is here.
 void begin_call() {
   static const bool installed = (messsetproc(keep_reason), true);
   static_cast<void>(installed);
@@ -106,7 +112,13 @@ void cmyk_to_rgb(unsigned v[4], unsigned max, bool inverted) {
 
 }  // namespace
 
+bool library_format_known(const std::string& path) {
+  const std::lock_guard<std::mutex> turn(library_turn);
+  return image_io_format_known(path.c_str());
+}
+
 bool library_read(const std::string& path, const std::string& extension, FrameImage& frame, std::string& error) {
+  const std::lock_guard<std::mutex> turn(library_turn);
   begin_call();
   image_data* image = read_image_sequence_file(path.c_str(), -1, nullptr);
   if (!image) {
@@ -124,6 +136,9 @@ bool library_read(const std::string& path, const std::string& extension, FrameIm
   // or C, M, Y before K.
   const int c = image->channels;
   const CmykFormat* cmyk = c >= 4 ? cmyk_format(path, extension) : nullptr;
+  frame.found.depth = frame.maxval == 255 ? 8 : 16;
+  frame.found.colours = cmyk ? ImageFileFound::cmyk : c >= 3 ? ImageFileFound::rgb : ImageFileFound::grey;
+  frame.found.inverted = cmyk && cmyk->inverted;
   const int at[4] = {0, c >= 3 ? 1 : 0, c >= 3 ? 2 : 0, 3};
   const unsigned max = static_cast<unsigned>(frame.maxval);
   for (int y = 0; y < frame.height; ++y) {
@@ -144,6 +159,7 @@ bool library_read(const std::string& path, const std::string& extension, FrameIm
 }
 
 bool library_write(const std::string& path, const FrameImage& frame, std::string& error) {
+  const std::lock_guard<std::mutex> turn(library_turn);
   begin_call();
   const bool wide = frame.maxval > 255;
   image_data* image = image_data_create(frame.width, frame.height, 3, wide ? 1 : 0, 1);

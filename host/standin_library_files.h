@@ -4,11 +4,15 @@
 // Frame images through the image-file library's front end, which picks the
 // format by the file name's extension (imagelib_fileio.h). The library's
 // messages are kept for the reason of a failure instead of being printed.
+// The library is global: each of these calls holds it for its whole use,
+// so any thread may make them.
 
 #include <string>
 
 #include "standin_image_files.h"
 
+// Whether the path's extension names one of the library's formats.
+bool library_format_known(const std::string& path);
 // `extension`: the path's, in lower case, with its dot.
 bool library_read(const std::string& path, const std::string& extension, FrameImage& image,
                   std::string& error);

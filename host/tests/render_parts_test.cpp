@@ -277,6 +277,8 @@ TEST(ImageFiles, NetpbmPeersAgree) {
       ASSERT_TRUE(image_file_read(path, read, error)) << error;
       EXPECT_EQ(values(read), values(written));
       EXPECT_EQ(read.maxval, maxval);
+      EXPECT_EQ(read.found.depth, maxval == 255 ? 8 : 16) << name;
+      EXPECT_EQ(read.found.colours, ImageFileFound::rgb) << name;
     }
   }
   // The peer's grey and palette PNGs (two colours make a 1-bit palette)
@@ -295,8 +297,11 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   std::string error;
   ASSERT_TRUE(image_file_read(gray, read, error)) << error;
   EXPECT_EQ(values(read), (std::vector<uint16_t>{7, 7, 7, 200, 200, 200}));
+  EXPECT_EQ(read.found.colours, ImageFileFound::grey);
   ASSERT_TRUE(image_file_read(palette, read, error)) << error;
   EXPECT_EQ(values(read), (std::vector<uint16_t>{255, 0, 0, 0, 0, 255}));
+  EXPECT_EQ(read.found.colours, ImageFileFound::rgb);
+  EXPECT_EQ(read.found.depth, 8);  // a 1-bit index of 8-bit colours
 
   // What is not a whole image of its format is refused with the reason,
   // not with a note or warning given on the way.
@@ -358,6 +363,8 @@ TEST(ImageFiles, CmykFilesArriveInColour) {
     FrameImage got;
     std::string error;
     ASSERT_TRUE(image_file_read(path, got, error)) << error;
+    EXPECT_EQ(got.found.colours, ImageFileFound::cmyk) << c.name;
+    EXPECT_EQ(got.found.inverted, std::string(c.name) == "magick.jpg") << c.name;
     ASSERT_EQ(got.samples.size(), want.samples.size()) << c.name;
     for (size_t i = 0; i < want.samples.size(); ++i)
       ASSERT_NEAR(got.samples[i], want.samples[i], c.tolerance) << c.name << " sample " << i;
