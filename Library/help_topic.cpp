@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,12 @@ bool start_detached(const char* program, char* const argv[]) {
   if (child == 0) {
     const pid_t grandchild = fork();
     if (grandchild == 0) {
+      // The browser starts with no signal blocked, whatever the calling
+      // thread held (a host may keep the signals that end it for one
+      // thread of its own).
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       execvp(program, argv);
       const int error = errno;
       _exit(write(report[1], &error, sizeof error) == sizeof error ? 127 : 126);

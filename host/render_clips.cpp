@@ -9,6 +9,7 @@
 
 #include "q4_bands.h"
 #include "q4_filename.h"
+#include "q4_thread_start.h"
 #include "q4_worker_pool.h"
 
 bool parse_sequence(const std::string& path, Sequence& sequence) {
@@ -266,6 +267,54 @@ std::string ClipInputs::Summary(int clip, int first, int last) const {
   return File(clip, first) + (first < last ? " .. " + File(clip, last) : "") + ", a sequence";
 }
 
+ClipInputs::~ClipInputs() {
+  for (Input& input : inputs_) Finish(input);
+}
+
+void ClipInputs::Finish(Input& input) {
+  if (input.reading) pthread_join(input.reader, nullptr);
+  input.reading = false;
+}
+
+void* ClipInputs::ReadAhead(void* data) {
+  Read& read = *static_cast<Read*>(data);
+  read.ok = image_file_read(read.file, read.image, read.error);
+  return nullptr;
+}
+
+void ClipInputs::Take(Input& input, int clip, int frame, Read& read) {
+  if (input.reading && input.ahead.frame == frame) Finish(input);
+  if (!input.reading && input.held && input.ahead.frame == frame) {
+    read = std::move(input.ahead);
+    input.held = false;
+  } else {
+    read.frame = frame;
+    read.file = File(clip, frame);
+    read.ok = image_file_read(read.file, read.image, read.error);
+  }
+  // A thread that cannot be started leaves the next frame to be read when
+  // it is asked for.
+  if (input.kind != sequence || frame >= last_ || input.reading) return;
+  input.ahead = Read();
+  input.ahead.frame = frame + 1;
+  input.ahead.file = File(clip, frame + 1);
+  input.reading = input.held = q4_thread_start(&input.reader, &ClipInputs::ReadAhead, &input.ahead) == 0;
+}
+
+bool ClipInputs::Probe(int clip, int frame, int& width, int& height, std::string& error) {
+  Input& input = inputs_[clip - 1];
+  Finish(input);
+  input.ahead = Read();
+  input.ahead.frame = frame;
+  input.ahead.file = File(clip, frame);
+  input.ahead.ok = image_file_read(input.ahead.file, input.ahead.image, input.ahead.error);
+  input.held = true;
+  width = input.ahead.image.width;
+  height = input.ahead.image.height;
+  if (!input.ahead.ok) error = "clip " + std::to_string(clip) + " frame " + std::to_string(frame) + ": " + input.ahead.error;
+  return input.ahead.ok;
+}
+
 bool ClipInputs::Fill(int clip, int frame, void* buffer, int width, int height, bool deep12,
                       std::string& error) {
   const Kind k = kind(clip);
@@ -286,24 +335,24 @@ bool ClipInputs::Fill(int clip, int frame, void* buffer, int width, int height, 
       square_to_host(square, width, height, static_cast<uint8_t*>(buffer));
     return true;
   }
-  FrameImage read;
-  const FrameImage* image = &read;
+  Read read;
+  const FrameImage* image = &read.image;
   if (k == still && input.loaded.width > 0) {
     image = &input.loaded;
   } else {
-    std::string reason;
-    if (!image_file_read(File(clip, frame), read, reason)) {
-      error = where + reason;
+    Take(input, clip, frame, read);
+    if (!read.ok) {
+      error = where + read.error;
       return false;
     }
-    if (read.width != width || read.height != height) {
-      error = where + File(clip, frame) + ": " + std::to_string(read.width) + "x" +
-              std::to_string(read.height) + ", the frames are " + std::to_string(width) + "x" +
+    if (read.image.width != width || read.image.height != height) {
+      error = where + read.file + ": " + std::to_string(read.image.width) + "x" +
+              std::to_string(read.image.height) + ", the frames are " + std::to_string(width) + "x" +
               std::to_string(height);
       return false;
     }
     if (k == still) {
-      input.loaded = std::move(read);
+      input.loaded = std::move(read.image);
       image = &input.loaded;
     }
   }

@@ -5,6 +5,8 @@
 // numbered file sequences, the built-in clip, and the turn between files
 // (top row first) and host frame buffers (bottom row first).
 
+#include <pthread.h>
+
 #include <string>
 #include <vector>
 
@@ -45,6 +47,11 @@ class ClipInputs {
  public:
   enum Kind { none, builtin, still, sequence };
 
+  ClipInputs() = default;
+  ~ClipInputs();
+  ClipInputs(const ClipInputs&) = delete;
+  ClipInputs& operator=(const ClipInputs&) = delete;
+
   // Clip 1..6; a name of "builtin" picks the built-in clip. A name with a
   // number before its extension is a sequence when that file does not
   // exist or files with other numbers in its place do; otherwise it is a
@@ -56,6 +63,13 @@ class ClipInputs {
   std::string Summary(int clip, int first, int last) const;
   // The worker count of the bands that fill host buffers.
   void SetWorkers(int workers) { workers_ = workers; }
+  // A sequence's next frame, up to `last`, is decoded on a thread of its
+  // own while the frame it follows is rendered.
+  void SetLast(int last) { last_ = last; }
+  // The size of clip 1..6's file for `frame`, from a read whose picture
+  // the first Fill of that frame takes, so the file is opened once; false
+  // with error as Fill's.
+  bool Probe(int clip, int frame, int& width, int& height, std::string& error);
   // The file clip `clip` reads for `frame`, empty for none or built-in.
   std::string File(int clip, int frame) const;
   // Fills the host buffer of clip 1..6 for frame; false with error
@@ -65,12 +79,31 @@ class ClipInputs {
             std::string& error);
 
  private:
+  // A read done before its frame is asked for: by Probe, or on the
+  // thread that reads a sequence ahead.
+  struct Read {
+    int frame = 0;
+    bool ok = false;
+    std::string error;
+    FrameImage image;
+    std::string file;
+  };
   struct Input {
     Kind kind = none;
     Sequence files;
     FrameImage loaded;  // a still, once read
+    Read ahead;
+    bool held = false;     // ahead holds a read
+    bool reading = false;  // ahead is being read on `reader`
+    pthread_t reader{};
   };
+  static void* ReadAhead(void* read);
+  // The read of `frame` into `read`: the one held or being read ahead, else
+  // one made now.
+  void Take(Input& input, int clip, int frame, Read& read);
+  void Finish(Input& input);
   Input inputs_[6];
+  int last_ = 0;
   // What the built-in clip shows on every frame, drawn once per size.
   FrameImage background_;
   int workers_ = 1;

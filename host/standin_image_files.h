@@ -12,6 +12,7 @@
 // calls into the image-file library, which is global, take turns.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "standin_array.h"
@@ -55,11 +56,19 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
 // False with a one-line reason ("f.0001.tif: File too large").
 bool image_file_write(const std::string& path, const FrameImage& image, std::string& error);
 
+// As above, for frames written side by side that take their names in
+// order: `commit` is called once the temporary is whole and says whether it
+// takes path's name now; when it says no, the temporary is removed and the
+// write fails ("f.0002.png: not committed").
+bool image_file_write(const std::string& path, const FrameImage& image, std::string& error,
+                      const std::function<bool()>& commit);
+
 // For the handler of a signal that ends the program: removes the temporary
-// file or folder of the frame being written, if any, and ends the program
-// by `signal` with its default action. A signal that arrives while the
-// temporary is being made ends the program as soon as its name is known.
-// Async-signal-safe; the program writes one frame at a time.
+// file or folder of every frame being written, on whichever thread, and
+// ends the program by `signal` with its default action. A signal that
+// arrives while a temporary is being made ends the program as soon as that
+// temporary's name is known, from the thread that made it.
+// Async-signal-safe.
 void image_file_end_by_signal(int signal);
 
 // v of 0..from scaled to 0..to, rounded to nearest: the one rule between

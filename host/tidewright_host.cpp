@@ -18,6 +18,7 @@
 #include "render_clips.h"
 #include "render_controls.h"
 #include "render_events.h"
+#include "render_frame_writer.h"
 #include "render_options.h"
 #include "standin_host.h"
 #include "standin_image_files.h"
@@ -136,7 +137,8 @@ std::string preview_too_small(int width, int height) {
 class Renderer {
  public:
   // Listings (--list-controls, --panel) go to `listing`.
-  Renderer(const RenderOptions& options, FILE* listing) : options_(options), listing_(listing) {}
+  Renderer(const RenderOptions& options, FILE* listing)
+      : options_(options), listing_(listing), writer_([this](int frame, double effect) { Progress(frame, effect); }) {}
   ~Renderer() {
     if (library_) dlclose(library_);
   }
@@ -152,6 +154,8 @@ class Renderer {
   bool Load(std::string& error);
   bool ApplyControls(std::string& error);
   bool RenderFrame(int frame, double& effect_seconds, std::string& error);
+  // The progress line of a frame done: rendered, and written if it is.
+  void Progress(int frame, double effect_seconds) const;
   bool PlayEvents(int frame, std::string& error);
   bool Play(const RenderEvent& event, void*& returned, bool& redraw, std::string& error);
   // The viewer shows a frame buffer the plug-in returned.
@@ -163,6 +167,8 @@ class Renderer {
 
   const RenderOptions& options_;
   FILE* listing_;
+  Clock::time_point wall_ = Clock::now();
+  FrameWriter writer_;
   ClipInputs inputs_;
   int start_ = 0;
   int width_ = 0;
@@ -193,6 +199,7 @@ bool Renderer::Prepare(std::string& error) {
   if (options_.inputs.empty()) inputs_.Set(1, "builtin");
   for (const RenderOptions::Input& input : options_.inputs) inputs_.Set(input.clip, input.name);
   inputs_.SetWorkers(Workers());
+  inputs_.SetLast(options_.last);
   plugin_ = options_.plugin.empty() ? TIDEWRIGHT_DEFAULT_PLUGIN : options_.plugin;
   if (!options_.events.empty() && !read_events(options_.events, start_, options_.last, events_, error))
     return false;
@@ -208,17 +215,8 @@ bool Renderer::Prepare(std::string& error) {
   // The frame size: given, else that of the first file input's first frame.
   width_ = options_.width;
   height_ = options_.height;
-  for (int clip = 1; clip <= 6 && width_ == 0; ++clip) {
-    if (inputs_.File(clip, start_).empty()) continue;
-    FrameImage first;
-    std::string reason;
-    if (!image_file_read(inputs_.File(clip, start_), first, reason)) {
-      error = "clip " + std::to_string(clip) + " frame " + std::to_string(start_) + ": " + reason;
-      return false;
-    }
-    width_ = first.width;
-    height_ = first.height;
-  }
+  for (int clip = 1; clip <= 6 && width_ == 0; ++clip)
+    if (!inputs_.File(clip, start_).empty() && !inputs_.Probe(clip, start_, width_, height_, error)) return false;
   if (width_ == 0) {
     width_ = default_width;
     height_ = default_height;
@@ -357,11 +355,14 @@ bool Renderer::RenderFrame(int frame, double& effect_seconds, std::string& error
   if (frame >= options_.first && !options_.output.empty()) {
     FrameImage image;
     image.matte = options_.depth == 64;
-    if (!host_to_frame(result, width_, height_, deep12_, image, error) ||
-        !image_file_write(sequence_file(output_, frame), image, error)) {
+    if (!host_to_frame(result, width_, height_, deep12_, image, error)) {
       error = at + error;
       return false;
     }
+    // A write that failed is told by the writer, in its place in order.
+    if (!writer_.Write(frame, sequence_file(output_, frame), effect_seconds, std::move(image))) return false;
+  } else {
+    Progress(frame, effect_seconds);
   }
   // The host shows every frame it renders.
   if (viewing_) {
@@ -484,9 +485,16 @@ void Renderer::WriteLog() {
   std::fclose(file);
 }
 
+void Renderer::Progress(int frame, double effect_seconds) const {
+  const int count = options_.last - start_ + 1, done = frame - start_ + 1;
+  const double elapsed = seconds_since(wall_);
+  std::fprintf(stderr, "frame %d of %d (%d%s): effect %.1f ms; wall %.1f ms a frame, %.1f fps, %.1f s left\n",
+               done, count, frame, frame < options_.first ? ", preroll" : "", effect_seconds * 1000.0,
+               elapsed * 1000.0 / done, done / elapsed, elapsed / done * (count - done));
+}
+
 int Renderer::Run(std::string& error) {
-  const Clock::time_point wall = Clock::now();
-  if (!Prepare(error) || !Load(error)) return 1;
+  if (!writer_.Start(Workers(), error) || !Prepare(error) || !Load(error)) return 1;
   entry<SparkInitialiseFn>(library_, "SparkInitialise")(standin_info());
   if (!options_.setup.empty() && !standin_setup_error().empty()) {
     error = standin_setup_error();
@@ -547,18 +555,19 @@ int Renderer::Run(std::string& error) {
 
   const int count = options_.last - start_ + 1;
   double effect_total = 0.0;
-  for (int frame = start_; frame <= options_.last; ++frame) {
+  bool rendered = true;
+  for (int frame = start_; rendered && frame <= options_.last; ++frame) {
     double effect = 0.0;
-    if (!RenderFrame(frame, effect, error)) {
-      WriteLog();
-      return 1;
-    }
+    rendered = RenderFrame(frame, effect, error);
     effect_total += effect;
-    const int done = frame - start_ + 1;
-    const double elapsed = seconds_since(wall);
-    std::fprintf(stderr, "frame %d of %d (%d%s): %.1f ms, %.1f fps, %.1f s left\n", done, count,
-                 frame, frame < options_.first ? ", preroll" : "", effect * 1000.0,
-                 done / elapsed, elapsed / done * (count - done));
+  }
+  // The frames before a failure are written whole; a failed write comes
+  // before any later failure of the render.
+  std::string unwritten;
+  if (!writer_.Finish(unwritten)) error = unwritten;
+  if (!rendered || !unwritten.empty()) {
+    WriteLog();
+    return 1;
   }
   const bool saved = finish();
   WriteLog();
@@ -583,7 +592,7 @@ int Renderer::Run(std::string& error) {
   if (!options_.save_setup.empty()) std::fprintf(stderr, "  setup: %s\n", options_.save_setup.c_str());
   if (!options_.log.empty()) std::fprintf(stderr, "  log: %s\n", options_.log.c_str());
   std::fprintf(stderr, "  effect %.3f s (%.1f ms a frame), wall %.3f s\n", effect_total,
-               effect_total * 1000.0 / count, seconds_since(wall));
+               effect_total * 1000.0 / count, seconds_since(wall_));
   return 0;
 }
 
@@ -591,8 +600,12 @@ int Renderer::Run(std::string& error) {
 // too large"), where its signal would end the run without a word and leave
 // the frame's temporary behind; a signal that ends the run removes it.
 // One ignored by whoever started the run (nohup, a background job) stays so.
+// Only the frame writers take them: every thread the program starts begins
+// with them blocked, so that the handler never runs on a thread that is
+// making or renaming a temporary the handler does not yet know.
 void handle_signals() {
   std::signal(SIGXFSZ, SIG_IGN);
+  render_block_signals();
   for (int number : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};
     if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
