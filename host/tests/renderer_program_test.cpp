@@ -451,32 +451,82 @@ TEST(Renderer, FailedWritesNameTheFileAndTheReason) {
     for (const auto& e : std::filesystem::directory_iterator(folder)) any |= e.path().filename().string()[0] == '.';
     return any;
   };
-  // Each run is stopped while a temporary lies beside its second frame, so
-  // that the signal comes mid-write: our own formats' file, the library's
-  // folder.
+  // Each run is stopped while frame 2's rename waits (a preloaded rename
+  // that says so on the standard error), its temporary on disk and later
+  // frames' beside it: our own formats' file, the library's folder.
   const std::pair<int, std::string> ends[] = {{SIGINT, "ppm"}, {SIGTERM, "png"}, {SIGHUP, "tif"}};
   for (const auto& [number, extension] : ends) {
-    const std::string command = std::string("exec ") + TIDEWRIGHT_HOST_PATH + " --size 900x600 --frames 1-60 " +
-                                "--output " + folder + "/f.0001." + extension + " " + STANDIN_TEST_PLUGIN_PATH;
+    const std::string command = std::string("RENAME_PAUSE_NAME=f.0002.") + extension + " LD_PRELOAD=" +
+                                RENAME_PAUSE_PATH + " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 exec " +
+                                TIDEWRIGHT_HOST_PATH + " --size 90x60 --frames 1-9 --procs 4 --output " + folder +
+                                "/f.0001." + extension + " " + STANDIN_TEST_PLUGIN_PATH;
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
     const pid_t pid = fork();
     if (pid == 0) {
       for (int inherited : {SIGINT, SIGTERM, SIGHUP}) std::signal(inherited, SIG_DFL);
-      execl("/bin/sh", "sh", "-c", (command + " 2>/dev/null").c_str(), nullptr);
+      dup2(err[1], STDERR_FILENO);
+      execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
       _exit(127);
     }
+    close(err[1]);
+    FILE* lines = fdopen(err[0], "r");
+    char line[256];
+    bool paused = false;
+    while (!paused && std::fgets(line, sizeof line, lines)) paused = std::strcmp(line, "rename paused\n") == 0;
+    EXPECT_TRUE(paused && hidden()) << command;
+    if (paused) kill(pid, number);
+    std::fclose(lines);
     int status = 0;
-    for (bool sent = false; !sent && waitpid(pid, &status, WNOHANG) == 0;) {
-      if (!hidden() || !exists(folder + "/f.0002." + extension)) continue;
-      kill(pid, SIGSTOP);
-      if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) break;
-      sent = hidden() && kill(pid, number) == 0;
-      if (kill(pid, SIGCONT) == 0 && sent) waitpid(pid, &status, 0);
-    }
+    waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << command << ": " << status;
     EXPECT_FALSE(hidden()) << extension;
+    EXPECT_TRUE(exists(folder + "/f.0001." + extension));
     // The frames of every run so far, whole.
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-      EXPECT_EQ(decode(entry.path().string()).height, 600) << entry.path();
+      EXPECT_EQ(decode(entry.path().string()).height, 60) << entry.path();
+  }
+}
+
+// Frames encoded side by side are named in frame order, with their
+// progress lines: frame k's write failing (a file-size limit on its larger
+// file) leaves frames 1..k-1 whole and nothing after, not even a temporary,
+// and the same run unlimited writes every frame from its own input.
+TEST(Renderer, ParallelWritesKeepFrameOrder) {
+  const std::string folder = home_file("parallel");
+  std::filesystem::create_directories(folder);
+  // Eight 64x64 frames, each its own grey, but frame 4 noise that no PNG
+  // encoder packs under 4 KB.
+  std::vector<std::string> inputs(9);
+  for (int frame = 1; frame <= 8; ++frame) {
+    std::string pixels(64 * 64 * 3, static_cast<char>(frame * 20));
+    for (size_t i = 0; frame == 4 && i < pixels.size(); ++i) pixels[i] = static_cast<char>(i * 2654435761u >> 24);
+    inputs[frame] = folder + "/in.000" + std::to_string(frame) + ".ppm";
+    write_file(inputs[frame], "P6\n64 64\n255\n" + pixels);
+  }
+  const std::string options = "--procs 8 --frames 1-8 --input 1=" + inputs[1] + " --output " + folder + "/out.0001.png";
+  for (const int limit : {4, 0}) {
+    const Outcome r = render(options, STANDIN_TEST_PLUGIN_PATH, limit ? "ulimit -f 4;" : "");
+    const int whole = limit ? 3 : 8;
+    EXPECT_EQ(r.status == 0, limit == 0) << r.err;
+    EXPECT_EQ(lines_with(r.err, "tidewright_host:"), 1) << r.err;
+    const std::string message = "tidewright_host: frame 4: " + folder + "/out.0004.png: File too large\n";
+    EXPECT_EQ(failed_cleanly(r) && r.err.find(message) != std::string::npos, limit != 0) << r.err;
+    size_t at = 0;
+    for (int frame = 1; frame <= 8; ++frame) {
+      const std::string out = folder + "/out.000" + std::to_string(frame) + ".png";
+      const size_t progress = r.err.find("frame " + std::to_string(frame) + " of 8 ");
+      EXPECT_EQ(progress != std::string::npos && progress >= at, frame <= whole) << frame << "\n" << r.err;
+      at = progress == std::string::npos ? at : progress;
+      ASSERT_EQ(exists(out), frame <= whole) << out;
+      if (frame > whole) continue;
+      const Plain in = decode(inputs[frame]), written = decode(out);
+      ASSERT_EQ(written.samples.size(), in.samples.size()) << out;
+      for (size_t i = 0; i < in.samples.size(); ++i) ASSERT_EQ(written.samples[i], 255 - in.samples[i]) << out;
+      std::filesystem::remove(out);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      EXPECT_EQ(entry.path().filename().string().compare(0, 3, "in."), 0) << entry.path();
   }
 }
 
