@@ -163,6 +163,12 @@ bool read_events(const std::string& path, int first, int last, std::vector<Rende
     }
     events.push_back(event);
   }
+  // A folder opens as a file would and fails its first read; it is no
+  // empty list of events.
+  if (in.bad()) {
+    error = "--events " + path + ": " + std::strerror(errno);
+    return false;
+  }
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "q4_strings.h"
 #include "standin_state.h"
 
 namespace {
@@ -246,7 +247,7 @@ bool parse_setup(const StandinState& state, const std::string& path, std::vector
            next_word(text, at).empty();
     }
     if (!ok) {
-      error = where(path, line_number) + "malformed setup line: " + text;
+      error = where(path, line_number) + "malformed setup line: " + printable_bytes(text);
       return false;
     }
     const std::string here = where(path, line_number);
@@ -272,6 +273,12 @@ bool parse_setup(const StandinState& state, const std::string& path, std::vector
                            typed + " " + note);
     }
     lines.push_back(line);
+  }
+  // A folder opens as a file would, and then fails its first read: without
+  // this the setup would be taken for an empty one.
+  if (file.bad()) {
+    error = path + ": cannot read the setup file: " + std::strerror(errno);
+    return false;
   }
   return true;
 }

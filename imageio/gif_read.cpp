@@ -10,6 +10,7 @@
 #include "imgio_fields.h"
 #include "imgio_messages.h"
 #include "q4_memory.h"
+#include "q4_strings.h"
 
 namespace {
 
@@ -224,13 +225,8 @@ unsigned int* read_image(Decoder& d) {
       continue;
     }
     if (c == ',') break;
-    // A byte of the file reaches a terminal as itself only when it prints.
-    char shown[8];
-    if (c >= ' ' && c <= '~')
-      snprintf(shown, sizeof shown, "%c", c);
-    else
-      snprintf(shown, sizeof shown, "\\x%02X", c);
-    messprintf(IMSSYS_INFO, "GIF WARNING: Invalid character (wanted ,). Ignoring '%s'\n", shown);
+    messprintf(IMSSYS_INFO, "GIF WARNING: Invalid character (wanted ,). Ignoring '%s'\n",
+               printable_bytes(std::string(1, static_cast<char>(c))).c_str());
   }
   uint8_t desc[9];
   if (fread(desc, 1, 9, d.file) != 9) {

@@ -72,6 +72,21 @@ char* safe_string_constant(const char* text) {
   return escaped;
 }
 
+std::string printable_bytes(const std::string& bytes) {
+  std::string shown;
+  for (const char byte : bytes) {
+    const unsigned char c = static_cast<unsigned char>(byte);
+    if (c >= ' ' && c <= '~') {
+      shown += byte;
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
 bool get_line(FILE* file, char* buffer, int size, bool unquote) {
   if (!fgets(buffer, size, file)) return false;
   size_t length = strlen(buffer);

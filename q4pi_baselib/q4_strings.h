@@ -2,6 +2,7 @@
 #define Q4_STRINGS_H
 
 #include <cstdio>
+#include <string>
 
 // Character and string helpers for simple text parsing.
 int hexval(char c);
@@ -12,6 +13,9 @@ int safe_strcmp(const char* a, const char* b);
 // static buffer that the next call overwrites.
 char* safe_string_constant(const char* text);
 bool get_line(FILE* file, char* buffer, int size, bool unquote);
+// Bytes read from a file as a message may show them on a terminal: printable
+// ASCII as itself, any other byte (a control character included) as \xNN.
+std::string printable_bytes(const std::string& bytes);
 
 // Word n (from 1) of text, words separated by white space.
 bool get_word(const char* text, int n, char* out, int size);

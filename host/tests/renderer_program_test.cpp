@@ -303,6 +303,7 @@ TEST(Renderer, ErrorsAreOneLineAndKeepEarlierFrames) {
   run("cp " + good + " " + folder + "/junk.0001.ppm", status);
   write_file(folder + "/junk.0002.ppm", "P6\n4 3\n255\nshort");
   write_file(folder + "/bad.setup", "float 7 0.5\nint 21 nan\n");
+  write_file(folder + "/garbage.setup", "int 21 \x1b[2J\xff\x07\n");
   ASSERT_EQ(status, 0);
   const std::string out = " --output " + folder + "/out.0001.png";
   const struct {
@@ -319,6 +320,10 @@ TEST(Renderer, ErrorsAreOneLineAndKeepEarlierFrames) {
       {"--res 1/5", "unknown item 1/5 of control 33", 0},
       {"--setup " + folder + "/bad.setup", (folder + "/bad.setup:2: malformed setup line: int 21 nan"), 0},
       {"--setup " + folder + "/none.setup", "--setup", 0},
+      // A folder is no empty setup or list of events; a line's bytes are shown, not played.
+      {"--setup " + folder, folder + ": cannot read the setup file: Is a directory", 0},
+      {"--events " + folder, "--events " + folder + ": Is a directory", 0},
+      {"--setup " + folder + "/garbage.setup", "garbage.setup:1: malformed setup line: int 21 \\x1B[2J\\xFF\\x07", 0},
       {"--input 1=" + folder + "/in.0001.ppm --frames 1-3" + out,
        ("clip 1 frame 3: " + folder + "/in.0003.ppm: No such file"), 2},
       {"--input 1=" + folder + "/junk.0001.ppm --frames 1-3" + out,
