@@ -31,8 +31,18 @@ const int max_side = 1 << 16;
 
 std::string system_reason() { return std::strerror(errno); }
 
-bool size_ok(int width, int height) {
+bool size_ok(int64_t width, int64_t height) {
   return width > 0 && height > 0 && width <= max_side && height <= max_side;
+}
+
+// The size rule of our own readers is the image-file library's, asked
+// before anything is allocated: a picture it may not hold is refused,
+// naming its size, as the library's readers refuse it.
+bool read_size_ok(const char* format, int64_t width, int64_t height, std::string& error) {
+  if (size_ok(width, height) && library_size_ok(width, height)) return true;
+  error = std::string(format) + ": Image size " + std::to_string(width) + "x" + std::to_string(height) +
+          " is out of range.";
+  return false;
 }
 
 size_t sample_count(const FrameImage& image) {
@@ -79,11 +89,12 @@ bool read_ppm(FILE* file, FrameImage& image, std::string& error) {
     error = "not a binary PPM (P6) file";
     return false;
   }
-  if (!ppm_number(file, width) || !ppm_number(file, height) || !ppm_number(file, maxval) ||
-      !size_ok(static_cast<int>(width), static_cast<int>(height)) || maxval < 1 || maxval > 65535) {
+  if (!ppm_number(file, width) || !ppm_number(file, height) || !ppm_number(file, maxval) || maxval < 1 ||
+      maxval > 65535) {
     error = "bad PPM header";
     return false;
   }
+  if (!read_size_ok("PPM", width, height, error)) return false;
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
   image.maxval = static_cast<int>(maxval);
@@ -157,9 +168,9 @@ void png_warned(png_structp, png_const_charp) {}
 // Reads the picture as 8- or 16-bit RGB rows straight into the samples'
 // block (16-bit samples swapped to the machine's order); an 8-bit row fills
 // the first half of its place and is widened in place from its end. The
-// image and the reason for a picture too large for memory live in the
+// image and the reason for refusing a picture too large live in the
 // caller's frame, beyond the jump.
-bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors, std::string& memory) {
+bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors, std::string& refusal) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_failed, png_warned);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -175,9 +186,10 @@ bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors,
   }
   png_init_io(png, file);
   png_read_info(png, info);
+  if (!read_size_ok("PNG", png_get_image_width(png, info), png_get_image_height(png, info), refusal))
+    png_error(png, "");
   image.width = static_cast<int>(png_get_image_width(png, info));
   image.height = static_cast<int>(png_get_image_height(png, info));
-  if (!size_ok(image.width, image.height)) png_error(png, "image too large");
   image.found = ImageFileFound();
   // A palette's entries are 8-bit colours, whatever the bits of an index.
   const int colour_type = png_get_color_type(png, info);
@@ -194,7 +206,7 @@ bool png_read_rows(FILE* file, FrameImage& image, int& depth, PngErrors& errors,
   const size_t count = static_cast<size_t>(image.width) * 3;
   if (png_get_channels(png, info) != 3 || png_get_rowbytes(png, info) != count * (depth / 8))
     png_error(png, "unexpected PNG layout");
-  if (!frame_image_allocate(image, memory)) png_error(png, "");
+  if (!frame_image_allocate(image, refusal)) png_error(png, "");
   rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(image.height)));
   if (!rows) png_error(png, "out of memory");
   for (int y = 0; y < image.height; ++y)
@@ -220,9 +232,9 @@ bool read_png(FILE* file, FrameImage& image, std::string& error) {
   std::rewind(file);
   PngErrors errors{};
   int depth = 8;
-  std::string memory;
-  if (!png_read_rows(file, image, depth, errors, memory)) {
-    error = memory.empty() ? std::string("bad PNG file: ") + errors.message : memory;
+  std::string refusal;
+  if (!png_read_rows(file, image, depth, errors, refusal)) {
+    error = refusal.empty() ? std::string("bad PNG file: ") + errors.message : refusal;
     return false;
   }
   image.maxval = depth == 16 ? 65535 : 255;
@@ -325,20 +337,19 @@ bool image_file_read(const std::string& path, FrameImage& image, std::string& er
     error = path + ": unknown image file extension";
     return false;
   }
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    error = path + ": " + system_reason();
-    return false;
-  }
+  // Each file is opened once, by its reader: the library opens its files
+  // itself, and one missing or unreadable has the system's reason either way.
   std::string reason;
-  const Format* format = format_of(path);
-  bool ok;
-  if (format) {
-    ok = format->read(file, image, reason);
-    std::fclose(file);
+  bool ok = false;
+  if (const Format* format = format_of(path)) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) reason = system_reason();
+    ok = file && format->read(file, image, reason);
+    if (file) std::fclose(file);
+  } else if (access(path.c_str(), R_OK) != 0) {
+    reason = system_reason();
   } else {
-    std::fclose(file);
-    ok = library_read(path, extension_of(path), image, reason);
+    ok = library_read(path, image, reason);
   }
   if (!ok) error = path + ": " + reason;
   return ok;

@@ -10,7 +10,6 @@
 #include "imgio.h"
 #include "imgio_jpeg.h"
 #include "imgio_messages.h"
-#include "imgio_tiff.h"
 
 namespace {
 
@@ -18,17 +17,25 @@ namespace {
 // library's general "ERROR: Failed to ..." line, and its warnings and
 // notes come earlier; what follows that line (closing the file) is no
 // reason. The last message before the first such line that is not a
-// warning, else that line. libtiff, below the TIFF driver, reports through
-// the same channel, handle by handle.
+// warning, else that line. libtiff and libjpeg, below their drivers,
+// report through the same channel.
 char reason_message[IMSSYS_LINE_LENGTH];
 char failed_message[IMSSYS_LINE_LENGTH];
+// The file a read is reading, null during any other call. libjpeg's
+// warnings, which it would print itself, are printed as they come, naming
+// it; the drivers' notes on the way stay unsaid, as libtiff's do.
+const char* reading_path;
 
 int keep_reason(imssys* record) {
   if (failed_message[0]) return 0;
-  if (std::strncmp(record->text, "ERROR: Failed to ", 17) == 0)
+  if (reading_path && std::strncmp(record->text, jpeg_warning_prefix, std::strlen(jpeg_warning_prefix)) == 0) {
+    const int length = static_cast<int>(std::strcspn(record->text, "\n"));
+    std::fprintf(stderr, "%s: %.*s\n", reading_path, length, record->text);
+  } else if (std::strncmp(record->text, "ERROR: Failed to ", 17) == 0) {
     std::snprintf(failed_message, sizeof failed_message, "%s", record->text);
-  else if (!strcasestr(record->text, "warning"))
+  } else if (!strcasestr(record->text, "warning")) {
     std::snprintf(reason_message, sizeof reason_message, "%s", record->text);
+  }
   return 0;
 }
 
@@ -36,14 +43,15 @@ int keep_reason(imssys* record) {
 // call at a time holds them, from its first library call to its last.
 std::mutex library_turn;
 
-// Starts one call into the library, under library_turn: only its own
-// messages count, and errno starts clear so that a failed system call can
-// be told apart. The handler stays for the whole program, whose only use of
-// the library is here.
-void begin_call() {
+// Starts one call into the library, under library_turn, reading `path`
+// when not null: only its own messages count, and errno starts clear so
+// that a failed system call can be told apart. The handler stays for the
+// whole program, whose only use of the library is here.
+void begin_call(const char* path) {
   static const bool installed = (messsetproc(keep_reason), true);
   static_cast<void>(installed);
   reason_message[0] = failed_message[0] = '\0';
+  reading_path = path;
   errno = 0;
 }
 
@@ -58,56 +66,32 @@ std::string call_reason(bool write, const char* fallback) {
   return message.empty() ? fallback : message;
 }
 
-// A sample of image_data as 0..65535 (byte, word, word32 or float 0..1).
-unsigned library_sample(const image_data* image, const unsigned char* row, int index) {
-  switch (image->pixel_type) {
-    case 0:
-      return rescale_sample(row[index], 255, 65535);
-    case 1:
-      return reinterpret_cast<const uint16_t*>(row)[index];
-    case 2:
-      return reinterpret_cast<const uint32_t*>(row)[index] >> 16;
-    default: {
-      const float v = reinterpret_cast<const float*>(row)[index];
-      // NaN fails both tests and counts as black.
-      return v >= 1.0f ? 65535u : v > 0.0f ? static_cast<unsigned>(v * 65535.0f + 0.5f) : 0u;
-    }
-  }
-}
-
-// Formats whose files may hold CMYK, which their drivers hand over in the
-// places of R, G, B and A, and how each driver tells.
-struct CmykFormat {
-  const char* extension;
-  const char* name;                      // the library's
-  int (*colour_space)(imginfo* handle);  // 2 for CMYK
-  bool inverted;                         // as Adobe's files: full scale where there is no ink
-};
-const CmykFormat cmyk_formats[] = {{".tif", "tiff", TiffGetCsp, false}, {".jpg", "jpeg", JpegGetCsp, true}};
-
-// The entry of a file that holds CMYK; null for every other file. The
-// library is told the path's own extension, which may differ from the
-// format's in case ("scan.TIF").
-const CmykFormat* cmyk_format(const std::string& path, const std::string& extension) {
-  for (const CmykFormat& f : cmyk_formats) {
-    if (extension != f.extension) continue;
-    initimg();
-    imgextoverride(f.name, path.substr(path.rfind('.') + 1).c_str());
-    imginfo* handle = setimageformat(f.name) == 0 ? openimg(path.c_str()) : nullptr;
-    const bool cmyk = handle && f.colour_space(handle) == 2;
-    if (handle) closeimg(handle);
-    finishimg();
-    return cmyk ? &f : nullptr;
-  }
-  return nullptr;
-}
-
 // CMYK samples of 0..max in v as RGB, as libtiff's RGBA reading turns
 // them: each colour (max - ink)(max - black) / max, where inverted samples
 // are max - ink already.
 void cmyk_to_rgb(unsigned v[4], unsigned max, bool inverted) {
   const unsigned white = inverted ? v[3] : max - v[3];
   for (int i = 0; i < 3; ++i) v[i] = (inverted ? v[i] : max - v[i]) * white / max;
+}
+
+// The library's rows of samples S into the frame, bottom row last: one
+// channel is grey, two grey and alpha; the first three are R, G, B, or C,
+// M, Y before K. `value` takes a sample to 0..maxval.
+template <typename S, typename Value>
+void frame_rows(const image_data* image, FrameImage& frame, Value value) {
+  const int c = image->channels;
+  const int g = c >= 3 ? 1 : 0;
+  const bool cmyk = frame.found.colours == ImageFileFound::cmyk && c >= 4;
+  const unsigned max = static_cast<unsigned>(frame.maxval);
+  for (int y = 0; y < frame.height; ++y) {
+    const S* in = reinterpret_cast<const S*>(image_row(image, frame.height - 1 - y));
+    uint16_t* out = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
+    for (int x = 0; x < frame.width; ++x, in += c, out += 3) {
+      unsigned v[4] = {value(in[0]), value(in[g]), value(in[2 * g]), cmyk ? value(in[3]) : 0u};
+      if (cmyk) cmyk_to_rgb(v, max, frame.found.inverted);
+      for (int k = 0; k < 3; ++k) out[k] = static_cast<uint16_t>(v[k]);
+    }
+  }
 }
 
 }  // namespace
@@ -117,42 +101,52 @@ bool library_format_known(const std::string& path) {
   return image_io_format_known(path.c_str());
 }
 
-bool library_read(const std::string& path, const std::string& extension, FrameImage& frame, std::string& error) {
+bool library_size_ok(int64_t width, int64_t height) {
   const std::lock_guard<std::mutex> turn(library_turn);
-  begin_call();
-  image_data* image = read_image_sequence_file(path.c_str(), -1, nullptr);
+  return imgsizeok(width, height) != 0;
+}
+
+bool library_read(const std::string& path, FrameImage& frame, std::string& error) {
+  const std::lock_guard<std::mutex> turn(library_turn);
+  begin_call(path.c_str());
+  image_file_found found;
+  image_data* image = image_read_file_described(path.c_str(), found);
+  reading_path = nullptr;
   if (!image) {
     error = call_reason(false, "cannot read the image file");
     return false;
   }
   frame.width = image->width;
   frame.height = image->height;
-  frame.maxval = image->pixel_type == 0 ? 255 : 65535;
+  // A file of fewer bits than its words (a Cineon file's) keeps its own
+  // values: their scale is the file's, not the words'.
+  const int shift = image->pixel_type == IMAGE_PIXEL_WORD && found.bits < 16 ? 16 - found.bits : 0;
+  frame.maxval = image->pixel_type == IMAGE_PIXEL_BYTE ? 255 : 65535 >> shift;
+  frame.found.depth = found.bits;
+  frame.found.colours = found.colours == IMAGE_FILE_CMYK  ? ImageFileFound::cmyk
+                        : found.colours == IMAGE_FILE_GREY ? ImageFileFound::grey
+                                                           : ImageFileFound::rgb;
+  frame.found.inverted = found.inverted;
   if (!frame_image_allocate(frame, error)) {
     image_data_delete(image);
     return false;
   }
-  // One channel is grey, two grey and alpha; the first three are R, G, B,
-  // or C, M, Y before K.
-  const int c = image->channels;
-  const CmykFormat* cmyk = c >= 4 ? cmyk_format(path, extension) : nullptr;
-  frame.found.depth = frame.maxval == 255 ? 8 : 16;
-  frame.found.colours = cmyk ? ImageFileFound::cmyk : c >= 3 ? ImageFileFound::rgb : ImageFileFound::grey;
-  frame.found.inverted = cmyk && cmyk->inverted;
-  const int at[4] = {0, c >= 3 ? 1 : 0, c >= 3 ? 2 : 0, 3};
-  const unsigned max = static_cast<unsigned>(frame.maxval);
-  for (int y = 0; y < frame.height; ++y) {
-    const unsigned char* row = image_row(image, frame.height - 1 - y);
-    uint16_t* out = frame.samples.data() + static_cast<size_t>(y) * frame.width * 3;
-    for (int x = 0; x < frame.width; ++x, out += 3) {
-      unsigned v[4];
-      for (int k = 0; k < (cmyk ? 4 : 3); ++k) {
-        const unsigned wide = library_sample(image, row, x * c + at[k]);
-        v[k] = max == 255 ? rescale_sample(wide, 65535, 255) : wide;
-      }
-      if (cmyk) cmyk_to_rgb(v, max, cmyk->inverted);
-      for (int k = 0; k < 3; ++k) out[k] = static_cast<uint16_t>(v[k]);
-    }
+  switch (image->pixel_type) {
+    case IMAGE_PIXEL_BYTE:
+      frame_rows<uint8_t>(image, frame, [](uint8_t v) { return unsigned(v); });
+      break;
+    case IMAGE_PIXEL_WORD:
+      frame_rows<uint16_t>(image, frame, [shift](uint16_t v) { return unsigned(v) >> shift; });
+      break;
+    case IMAGE_PIXEL_WORD32:
+      frame_rows<uint32_t>(image, frame, [](uint32_t v) { return v >> 16; });
+      break;
+    default:
+      // NaN fails both tests and counts as black.
+      frame_rows<float>(image, frame, [](float v) {
+        return v >= 1.0f ? 65535u : v > 0.0f ? static_cast<unsigned>(v * 65535.0f + 0.5f) : 0u;
+      });
+      break;
   }
   image_data_delete(image);
   return true;
@@ -160,7 +154,7 @@ bool library_read(const std::string& path, const std::string& extension, FrameIm
 
 bool library_write(const std::string& path, const FrameImage& frame, std::string& error) {
   const std::lock_guard<std::mutex> turn(library_turn);
-  begin_call();
+  begin_call(nullptr);
   const bool wide = frame.maxval > 255;
   image_data* image = image_data_create(frame.width, frame.height, 3, wide ? 1 : 0, 1);
   if (!image) {

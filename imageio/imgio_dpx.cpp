@@ -562,6 +562,11 @@ int DpxSheader(imginfo* h) {
 
 }  // namespace
 
+int DpxGetBits(imginfo* h) {
+  const DpxRecord* r = h ? record(h) : nullptr;
+  return r ? r->layout.bits : 0;
+}
+
 const imgio_driver dpx_driver = {DpxOpenf,   DpxCreatef, DpxReadl,  DpxWritel,   DpxReadl16,
                                  DpxWritel16, DpxClosef, DpxReadb, DpxWriteb,   DpxReadb16,
                                  DpxWriteb16, DpxSheader, DpxMakeSeek, DpxSeekTo};

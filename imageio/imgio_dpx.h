@@ -10,4 +10,9 @@
 
 extern const imgio_driver dpx_driver;
 
+// Bits of a value as the open file holds them, 1 to 16; its 16-bit lines
+// hold each value shifted to their top. 0 when the handle has no record of
+// this driver.
+int DpxGetBits(imginfo* handle);
+
 #endif

@@ -25,6 +25,8 @@ const imgio_driver jpeg_driver = {JpegOpenf,  JpegCreatef, JpegReadl,  JpegWrite
                                   JpegWritel16, JpegClosef, JpegReadb,  JpegWriteb,   JpegReadb16,
                                   JpegWriteb16, nullptr,     JpegMakeSeek, JpegSeekTo};
 
+const char jpeg_warning_prefix[] = "JPEG: Warning, ";
+
 namespace {
 
 enum class Decoding { pending, done, failed };
@@ -67,6 +69,13 @@ void emit_message_override(j_common_ptr object, int level) {
     static_cast<JpegRecord*>(object->client_data)->library_emit(object, level);
 }
 
+// The library prints only the first warning of each file.
+void output_message_override(j_common_ptr object) {
+  char text[JMSG_LENGTH_MAX];
+  object->err->format_message(object, text);
+  messprintf(IMSSYS_INFO, "%s%s\n", jpeg_warning_prefix, text);
+}
+
 JpegRecord* new_record() {
   JpegRecord* r = static_cast<JpegRecord*>(q4_calloc_c(1, sizeof(JpegRecord), __FILE__, __LINE__));
   if (!r) messprintf(IMSSYS_FATAL, "JPEG: No space for the driver record.\n");
@@ -79,6 +88,7 @@ void attach(j_common_ptr object, JpegRecord* r) {
   r->errors.error_exit = error_exit_override;
   r->library_emit = r->errors.emit_message;
   r->errors.emit_message = emit_message_override;
+  r->errors.output_message = output_message_override;
   object->client_data = r;
 }
 

@@ -32,4 +32,9 @@ int JpegSeekTo(imginfo* handle);
 // space, 0 when the handle has no record of this driver.
 int JpegGetCsp(imginfo* handle);
 
+// libjpeg's warnings about a file (data it skipped or mended), which it
+// would print on its own, reach the message channel instead, one line each
+// beginning with this text, so that a caller may name the file with them.
+extern const char jpeg_warning_prefix[];
+
 #endif

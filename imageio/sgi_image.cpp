@@ -123,11 +123,17 @@ bool read_table(SgiImage* image, uint32_t* table, int64_t at, size_t bytes, cons
   return true;
 }
 
+// The text of a write that failed: a failed flush has left its own, which
+// holds the system's reason ("File too large").
+void write_failed(const SgiImage* image, const char* call, const char* what) {
+  if (!(image->flags & SGI_FLUSH_FAILED)) error("%s: error on write of %s\n", call, what);
+}
+
 // Writes the tables, each in the file's order; false when short.
 bool write_table(SgiImage* image, uint32_t* table, size_t bytes, const char* what) {
   if (image->reverse) cvtlongs(table, bytes);
   if (img_write(image, table, bytes) != int64_t(bytes) || iflush(image) != 0) {
-    error("iclose: error on write of %s\n", what);
+    write_failed(image, "iclose", what);
     return false;
   }
   return true;
@@ -247,7 +253,7 @@ SgiImage* imgopen(int file, const char* path, const char* mode, unsigned type, u
     header_bytes(image, bytes);
     image->offset = 0;
     if (!image->out || img_write(image, bytes, sizeof bytes) != int64_t(sizeof bytes) || iflush(image) != 0) {
-      error("iopen: error on write of image header\n");
+      write_failed(image, "iopen", "image header");
       return fail_open(image, file, own_file);
     }
   }
@@ -340,11 +346,18 @@ int putrow(SgiImage* image, const uint16_t* buffer, unsigned y, unsigned z) {
 }
 
 int iflush(SgiImage* image) {
-  if (!image->out_count) return 0;
-  const ssize_t written = pwrite(image->file, image->out, image->out_count, image->out_offset);
-  const bool whole = written == ssize_t(image->out_count);
+  const size_t count = image->out_count;
   image->out_count = 0;
-  if (whole) return 0;
+  // A write stops short at a limit on the file's size; the next one then
+  // fails with the system's reason.
+  size_t done = 0;
+  ssize_t written = 0;
+  while (done < count &&
+         (written = pwrite(image->file, image->out + done, count - done, image->out_offset + int64_t(done))) > 0)
+    done += size_t(written);
+  if (done == count) return 0;
+  error("iflush: error on write of %zu bytes at offset %lld: %s\n", count, static_cast<long long>(image->out_offset),
+        written < 0 ? strerror(errno) : "nothing written");
   image->flags |= SGI_FLUSH_FAILED;
   image->offset = -1;
   return -1;
@@ -358,7 +371,7 @@ int iclose(SgiImage* image) {
     header_bytes(image, bytes);
     image->offset = 0;
     if (img_write(image, bytes, sizeof bytes) != int64_t(sizeof bytes) || iflush(image) != 0) {
-      error("iclose: error on write of image header\n");
+      write_failed(image, "iclose", "image header");
       ok = false;
     }
     if (ok && is_rle(image)) {

@@ -10,6 +10,9 @@
 #include "image_convert.h"
 #include "imagelib_tif.h"
 #include "imgio.h"
+#include "imgio_dpx.h"
+#include "imgio_jpeg.h"
+#include "imgio_tiff.h"
 #include "q4_filename.h"
 #include "q4_memory.h"
 
@@ -23,6 +26,7 @@ const int kFormats = 14;
 const int kOwnTiff = 13;
 const int kTiff = 7;
 const int kTarga = 6;
+const int kJpeg = 12;
 const char* const names[kFormats] = {"pixar", "rla",     "alias", "sgirgb", "sgisgi",    "vertigo", "targa2",
                                      "tiff",  "sun",     "art24", "symbolics", "gif",    "jpeg",    "tq4"};
 const char* const exts[kFormats] = {".pxr", ".rla", ".als", ".rgb",  ".sgi", ".pic", ".tga",
@@ -219,6 +223,16 @@ bool move_lines(imginfo* h, image_data* image, int index, bool deep) {
   return ok;
 }
 
+// What the handle's driver tells of its file beyond its lines: the depth
+// of a Cineon file, the CMYK of a TIFF or JPEG file.
+void describe(imginfo* h, int index, image_file_found& found) {
+  found.bits = h->bits16 ? 16 : 8;
+  if (index == kNamed && h->format == imgfindformat("cin")) found.bits = DpxGetBits(h);
+  const bool cmyk = (index == kTiff && TiffGetCsp(h) == 2) || (index == kJpeg && JpegGetCsp(h) == 2);
+  if (cmyk) found.colours = IMAGE_FILE_CMYK;
+  found.inverted = cmyk && index == kJpeg;
+}
+
 // A ".tq4" file open for reading with its header read: size holds width,
 // height, channels and type when ok. Closed with its header at the end of
 // the scope.
@@ -329,6 +343,12 @@ int image_read_file(const char* path, image_data* image) {
 }
 
 image_data* image_read_file(const char* path) {
+  image_file_found found;
+  return image_read_file_described(path, found);
+}
+
+image_data* image_read_file_described(const char* path, image_file_found& found) {
+  found = {8, IMAGE_FILE_RGB, false};
   const int index = path ? format_index(path) : -1;
   if (index < 0) return nullptr;
   if (index == kOwnTiff) {
@@ -339,12 +359,15 @@ image_data* image_read_file(const char* path) {
       image_data_delete(image);
       image = nullptr;
     }
+    found.bits = 8 * image_sample_bytes(own.size[3]);
+    found.colours = own.size[2] < 3 ? IMAGE_FILE_GREY : IMAGE_FILE_RGB;
     return image;
   }
   ImgioUse use(index, path, false, false);
   imginfo* h = use.ok ? openimg(path) : nullptr;
   if (!h) return nullptr;
   const bool deep = deep_lines(index, h->bits16);
+  describe(h, index, found);
   image_data* image = image_data_create(h->file_width, h->file_height, 4, deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE, 1);
   if (image && !move_lines<false>(h, image, index, deep)) {
     image_data_delete(image);

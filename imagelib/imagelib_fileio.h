@@ -29,6 +29,21 @@ int image_read_file_info(const char* path, int& width, int& height, int& channel
 int image_read_file(const char* path, image_data* image);
 // A new image, or null.
 image_data* image_read_file(const char* path);
+
+// What a read found in the file, from the open that read the picture. bits:
+// of a sample as the file holds it; 16 or 8 as the driver's lines are, but
+// a Cineon file's own (its 16-bit lines hold each value shifted to their
+// top) and the own TIFF variant's 8, 16 or 32. Drivers hand CMYK over in
+// the places of R, G, B and A; a grey file whose driver does not tell it
+// apart counts as RGB.
+enum image_file_colours { IMAGE_FILE_GREY, IMAGE_FILE_RGB, IMAGE_FILE_CMYK };
+struct image_file_found {
+  int bits;
+  image_file_colours colours;
+  bool inverted;  // CMYK as Adobe's JPEG files hold it: full scale where there is no ink
+};
+// A new image, or null, and what the file held.
+image_data* image_read_file_described(const char* path, image_file_found& found);
 // True when every byte is written and the file closed without error.
 // compress selects LZW for ".tif" and run-length coding for ".tga".
 bool image_write_file(const char* path, image_data* image, bool compress);

@@ -307,7 +307,13 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   // not with a note or warning given on the way.
   write_file(home_file("short.ppm"), "P6\n2 2\n255\nabc");
   write_file(home_file("text.png"), "not a png at all");
-  write_file(home_file("big.ppm"), "P6\n99999999 2\n255\n");
+  // Sizes over the image-file library's cap, with next to no data: refused
+  // before a sample is read or a block allocated.
+  write_file(home_file("big.ppm"), "P6\n17000 17000\n255\nabc");
+  run("/usr/bin/python3 -c \"import struct, sys, zlib; c = lambda t, d: struct.pack('>I', len(d)) + t + d + "
+      "struct.pack('>I', zlib.crc32(t + d)); open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + c(b'IHDR', "
+      "struct.pack('>IIBBBBB', 17000, 17000, 8, 2, 0, 0, 0)) + c(b'IDAT', zlib.compress(bytes(99))))\" " +
+      home_file("big.png"), status);
   write_file(home_file("stray.gif"), std::string("GIF87a\1\0\1\0\0\0\0\7", 14));
   run("/usr/bin/pnmtotiff " + home_file("two.ppm") + " > " + home_file("tall.tif") + " && /usr/bin/tiffset -s 257 65535 " +
       home_file("tall.tif"), status);
@@ -316,7 +322,8 @@ TEST(ImageFiles, NetpbmPeersAgree) {
     const char* reason;
   } bad[] = {{"short.ppm", "ends before its last pixel"},
              {"text.png", "not a PNG file"},
-             {"big.ppm", "bad PPM header"},
+             {"big.ppm", "PPM: Image size 17000x17000 is out of range"},
+             {"big.png", "PNG: Image size 17000x17000 is out of range"},
              {"missing.png", "No such file"},
              {"stray.gif", "GIF: No image data -- EOF"},
              {"tall.tif", "TIFF: Line 0 is missing from the file"},
@@ -325,6 +332,17 @@ TEST(ImageFiles, NetpbmPeersAgree) {
     EXPECT_FALSE(image_file_read(home_file(c.name), read, error)) << c.name;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
   }
+  // A JPEG libjpeg warns about reads whole, its warning said once with the
+  // file's name.
+  run("/usr/bin/ppmtojpeg " + home_file("two.ppm") + " > " + home_file("two.jpg"), status);
+  std::vector<unsigned char> jpeg = read_file(home_file("two.jpg"));
+  const unsigned char table[] = {0xff, 0xc4};  // the first Huffman table's marker
+  jpeg.insert(std::search(jpeg.begin(), jpeg.end(), table, table + 2), {7, 7, 7});
+  write_file(home_file("warned.jpg"), std::string(jpeg.begin(), jpeg.end()));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(image_file_read(home_file("warned.jpg"), read, error)) << error;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            home_file("warned.jpg") + ": JPEG: Warning, Corrupt JPEG data: 3 extraneous bytes before marker 0xc4\n");
   // A write that cannot happen leaves no file and no temporary behind.
   FrameImage empty = frame_of(3, 2, 65535, samples);
   empty.width = 0;
@@ -340,6 +358,44 @@ TEST(ImageFiles, NetpbmPeersAgree) {
   EXPECT_EQ(read.width, 3);
   for (const auto& entry : std::filesystem::directory_iterator(std::getenv("Q4_HOME_DIR")))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+// A Cineon file keeps its own scale: an 8-bit ramp of byte cells arrives
+// as 0..255, white staying white on the host's 8 bits, and the 10-bit
+// files the renderer writes come back exact, 1023 full on its 12 bits.
+TEST(ImageFiles, CineonFilesKeepTheirOwnScale) {
+  std::string ramp(1024 + 256, '\0');
+  auto be32 = [&](size_t at, uint32_t v) {
+    for (int j = 0; j < 4; ++j) ramp[at + j] = static_cast<char>(v >> (24 - 8 * j));
+  };
+  be32(0, 0x802A5FD7u);  // magic
+  be32(4, 1024);         // the pixels' offset: a generic header alone
+  be32(8, 1024);
+  ramp[193] = 1;  // one channel, grey
+  ramp[198] = 8;  // its bits
+  be32(200, 256);
+  be32(204, 1);
+  ramp[681] = 1;  // byte cells
+  for (int v = 0; v < 256; ++v) ramp[1024 + v] = static_cast<char>(v);
+  write_file(home_file("ramp.cin"), ramp);
+  FrameImage read;
+  std::string error;
+  ASSERT_TRUE(image_file_read(home_file("ramp.cin"), read, error)) << error;
+  EXPECT_EQ(read.maxval, 255);
+  EXPECT_EQ(read.found.depth, 8);
+  std::vector<uint8_t> bytes(256 * 3);
+  frame_to_host(read, bytes.data(), false);
+  for (int i = 0; i < 256 * 3; ++i) ASSERT_EQ(bytes[i], i / 3) << i;
+
+  const FrameImage ten = frame_of(2, 1, 1023, {0, 1, 511, 1023, 1022, 512});
+  ASSERT_TRUE(image_file_write(home_file("ten.cin"), ten, error)) << error;
+  ASSERT_TRUE(image_file_read(home_file("ten.cin"), read, error)) << error;
+  EXPECT_EQ(read.maxval, 1023);
+  EXPECT_EQ(read.found.depth, 10);
+  EXPECT_EQ(values(read), values(ten));
+  std::vector<uint16_t> words(2 * 3, 0);
+  frame_to_host(read, words.data(), true);
+  EXPECT_EQ(words[3], 4095 << 4);
 }
 
 // CMYK files arrive in colour as the peers turn them to RGB: libtiff's

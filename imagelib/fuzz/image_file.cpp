@@ -23,13 +23,14 @@
 namespace {
 
 // The front end's extensions and the image-file library's formats behind
-// them.
+// them, the table's and the one reached by its name (".cin").
 const struct {
   const char* ext;
   const char* format;
 } kFormats[] = {{".pxr", "pixar"},   {".rla", "rla"},    {".als", "alias"},      {".rgb", "sgirgb"}, {".sgi", "sgisgi"},
                 {".pic", "vertigo"}, {".tga", "targa2"}, {".tif", "tiff"},       {".ras", "sun"},    {".r", "art24"},
-                {".dump", "symbolics"}, {".gif", "gif"}, {".jpg", "jpeg"},       {".tq4", nullptr}};
+                {".dump", "symbolics"}, {".gif", "gif"}, {".jpg", "jpeg"},       {".cin", "cin"},
+                {".tq4", nullptr}};
 
 int discard(imssys*) { return 0; }
 
