@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "q4_strings.h"
 #include "render_controls.h"
 #include "standin_image_files.h"
 
@@ -133,13 +134,13 @@ bool read_events(const std::string& path, int first, int last, std::vector<Rende
     event.line = line;
     event.text = text;
     if (!whole(words[0], 0, 2147483647, event.x)) {
-      error = at + "expected FRAME EVENT ARGS, with FRAME a frame number: " + text;
+      error = at + "expected FRAME EVENT ARGS, with FRAME a frame number: " + printable_bytes(text);
       return false;
     }
     event.frame = static_cast<int>(event.x);
     event.x = 0.0;
     if (event.frame < first || event.frame > last) {
-      error = at + "frame " + words[0] + " lies outside the frames rendered, " + std::to_string(first) +
+      error = at + "frame " + printable_bytes(words[0]) + " lies outside the frames rendered, " + std::to_string(first) +
               "-" + std::to_string(last);
       return false;
     }
@@ -151,14 +152,14 @@ bool read_events(const std::string& path, int first, int last, std::vector<Rende
     for (const Syntax& known : syntaxes)
       if (words[1] == known.word) syntax = &known;
     if (!syntax) {
-      error = at + "unknown event " + words[1] +
+      error = at + "unknown event " + printable_bytes(words[1]) +
               " (set, push, confirm, pick, press, drag, release, hover, zoom, pan, ratio, aspect, "
               "interactive, viewer)";
       return false;
     }
     event.kind = syntax->kind;
     if (static_cast<int>(words.size()) != 2 + syntax->arguments || !parse_arguments(words, event)) {
-      error = at + "expected FRAME " + syntax->usage + ": " + text;
+      error = at + "expected FRAME " + syntax->usage + ": " + printable_bytes(text);
       return false;
     }
     events.push_back(event);

@@ -304,6 +304,7 @@ TEST(Renderer, ErrorsAreOneLineAndKeepEarlierFrames) {
   write_file(folder + "/junk.0002.ppm", "P6\n4 3\n255\nshort");
   write_file(folder + "/bad.setup", "float 7 0.5\nint 21 nan\n");
   write_file(folder + "/garbage.setup", "int 21 \x1b[2J\xff\x07\n");
+  write_file(folder + "/garbage.events", "1 \x1b[2J\x07 5\n");
   ASSERT_EQ(status, 0);
   const std::string out = " --output " + folder + "/out.0001.png";
   const struct {
@@ -324,6 +325,7 @@ TEST(Renderer, ErrorsAreOneLineAndKeepEarlierFrames) {
       {"--setup " + folder, folder + ": cannot read the setup file: Is a directory", 0},
       {"--events " + folder, "--events " + folder + ": Is a directory", 0},
       {"--setup " + folder + "/garbage.setup", "garbage.setup:1: malformed setup line: int 21 \\x1B[2J\\xFF\\x07", 0},
+      {"--events " + folder + "/garbage.events", "garbage.events:1: unknown event \\x1B[2J\\x07", 0},
       {"--input 1=" + folder + "/in.0001.ppm --frames 1-3" + out,
        ("clip 1 frame 3: " + folder + "/in.0003.ppm: No such file"), 2},
       {"--input 1=" + folder + "/junk.0001.ppm --frames 1-3" + out,
