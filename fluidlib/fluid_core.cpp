@@ -173,6 +173,10 @@ bool FluidFlowCore::set_boundary_layer_type(int type) {
 
 void FluidFlowCore::DIRECT_SOR_set_mp_threshold(int n) { sor_threshold = n > 15 ? n : 16; }
 
+void FluidFlowCore::DIRECT_SOR_set_fork_passes(int n) {
+  sor.fork_passes = n < 0 ? 0 : n > SOR_MAX_FORK_PASSES ? SOR_MAX_FORK_PASSES : n;
+}
+
 bool FluidFlowCore::set_mp_exec(void* context, mp_exec_fn exec) {
   hook_context = context;
   executor = exec;

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "field_bands.h"
+#include "pressure_sweeps.h"
 #include "q4_mp_hooks.h"
 #include "scalar_field.h"
 #include "vector_field.h"
@@ -26,8 +27,9 @@ class FluidFlowCore {
  public:
   enum { SLOT_COUNT = 16, METHOD_FFT = FIELD_FFT, METHOD_DIRECT = FIELD_DIRECT };
   enum { SLIPPERY = 1, ROUGH = 2, STICKY = 3 };
-  // Red-black sweeps stop after this many half-sweeps without converging.
-  enum { SOR_MAX_HALF_SWEEPS = 10000 };
+  // Red-black sweeps stop after this many half-sweeps without converging;
+  // a fork runs up to SOR_MAX_FORK_PASSES of them.
+  enum { SOR_MAX_HALF_SWEEPS = 10000, SOR_MAX_FORK_PASSES = SorBlock::MAX_FORK_PASSES };
 
   struct Walls {
     unsigned char x_low, x_high, y_high, y_low;
@@ -139,6 +141,10 @@ class FluidFlowCore {
   void DIRECT_Project(VectorField* vel, ScalarField* div, ScalarField* p);
   bool DIRECT_SOR(float a, float b, float c, float d, float e, float* p, float* rhs, int nx, int ny);
   void DIRECT_SOR_set_mp_threshold(int n);
+  // Half-sweeps every fork of the pressure solve runs, 1 to
+  // SOR_MAX_FORK_PASSES; 0, as made, leaves them to what forks cost. The
+  // pressure and the half-sweeps it took do not depend on them.
+  void DIRECT_SOR_set_fork_passes(int n);
   bool DIRECT_GS(float* p, float* rhs, int nx, int ny);
 
   // Scalar step and texture-coordinate flow.
@@ -219,50 +225,6 @@ class FluidFlowCore {
   int sor_threshold;
 
  private:
-  struct SorBlock {
-    // Planes of plane_stride x (ny + 2) floats, p and rhs split by colour,
-    // (i + j) & 1, each colour row holding every second cell, so a
-    // half-sweep reads and writes contiguous runs. A fork runs up to
-    // MAX_FORK_PASSES half-sweeps; each colour's values after each of its
-    // half-sweeps go to a plane of their own among RING, so the values the
-    // fork started from stay for every band to work out rows beyond its own
-    // from, and the solve can stop after any pass of the fork.
-    enum { MAX_FORK_PASSES = 8, RING = MAX_FORK_PASSES / 2 + 1 };
-    enum { RHS_COLOUR0 = 2, RHS_COLOUR1 = 3, PLANES = 2 * RING + 2 };
-    float a, b, c, d, e;
-    float* planes;
-    double* row_residual;  // per pass of a fork, ny + 2 sums of |residual|, one a row
-    int nx, ny;
-    int plane_stride;
-    size_t plane_pitch;  // floats from one plane to the next
-    int pass;            // the fork's first pass; the last one done outside a fork
-    int passes;          // the fork's half-sweeps
-    int front[2];        // each colour's ring place before the fork
-    double omega[MAX_FORK_PASSES];  // of each pass of the fork
-    int planes_nx, planes_ny;       // the grid the planes were made for
-    std::atomic<int> fewest_rows;   // the shortest band of the last fork
-    std::atomic<bool> first_only;   // a band of the last fork ran its first pass alone
-    // What forks cost, for the half-sweeps the next one runs: the last
-    // fork's slowest band and slowest time a row swept among its bands, in
-    // picoseconds; the time of a fork beyond its slowest band, and of a row
-    // swept, smoothed over the forks, in nanoseconds.
-    std::atomic<long long> slowest_ps;
-    std::atomic<long long> row_ps;
-    double overhead_ns, row_ns;
-    float* plane(int k) const { return planes + k * plane_pitch; }
-    // Places 0 and 1, all a fork of two half-sweeps uses, lie around the
-    // right-hand sides as ensure_sor_planes spaces them; the others after.
-    float* p_plane(int colour, int place) const {
-      return plane(place == 0 ? colour : place == 1 ? 4 + colour : 2 * place + 2 + colour);
-    }
-    // The place of a colour's values after `updates` half-sweeps of a fork
-    // that started from place `start`: the lowest places other than the
-    // start, so that forks of few half-sweeps keep to few planes and stay
-    // in the caches.
-    static int after(int start, int updates) {
-      return updates == 0 ? start : updates - 1 < start ? updates - 1 : updates;
-    }
-  };
   struct BoxBlock {
     float* src;
     float* dst;
@@ -315,6 +277,8 @@ class FluidFlowCore {
     float h;
   };
 
+  class SorStopRule;
+
   bool aborted() const { return abort_test && abort_test(hook_context); }
   // rows(first, last) over rows 0..count-1 in the executor's bands
   // (field_bands.h), for work of the calling thread between the stages.
@@ -354,6 +318,27 @@ class FluidFlowCore {
   void variable_lowpass(ScalarField* viscon, float* src, float* dst, int width, int height, float lo,
                         float hi, float min_radius, float max_radius);
   bool ensure_sor_planes(int nx, int ny);
+  // The pressure solve's steps. rows(first, last) over 0..count-1, in
+  // bands when the solve sweeps in bands.
+  template <typename Rows>
+  void sor_bands(int count, const Rows& rows) {
+    if (sor.banded)
+      in_bands(count, rows);
+    else
+      rows(0, count - 1);
+  }
+  // p and the right-hand sides into the planes; p back from the places of
+  // each colour's latest values, sor.front.
+  void sor_pack(const float* p, const float* rhs);
+  void sor_unpack(float* p);
+  // The next fork from pass `pass` on, omega its first pass's factor: the
+  // half-sweeps it runs and the factor of each. Returns the pass of the
+  // fork after which the solve ends, stopped or capped, or -1.
+  int sor_plan_fork(int pass, double omega, double rho);
+  void sor_run_fork();
+  // Leaves sor.front and sor.pass at the last pass of the fork the solve
+  // takes; the verdict there: 1 converged, -1 ended unconverged, 0 go on.
+  int sor_take_fork(SorStopRule& rule, int stop);
   // Room for `floats` positions in the trace cache.
   bool reserve_trace_cache(long long floats);
   bool prepare_trace_cache();

@@ -229,8 +229,15 @@ void FluidFlow::mp_resample(void* flow, int, int) {
 
   RowCursor rows(self->row_chunks);
   int y = 0;
-  while (!self->stopped() && rows.next(y)) {
+  while (rows.next(y)) {
     PixelQ4* out = self->worker_target->rows[y];
+    // After a stop the rows left keep what the target held, and so does
+    // the kept image: the texture goes on from the result as it stands.
+    if (self->stopped()) {
+      if (!job.kept) break;
+      std::memcpy(job.kept->rows[y], out, static_cast<size_t>(w) * sizeof(PixelQ4));
+      continue;
+    }
     const int ta = lines.a[w + y], tb = lines.b[w + y];
     row.u0 = fu->data + ta * stride;
     row.u1 = fu->data + tb * stride;

@@ -171,13 +171,16 @@ TEST(FluidProjection, BandsThresholdsAndVectorPathsGiveTheSameBits) {
                                                     {&eight, ThreadBandExecutor::exec},
                                                     {&uneven, ThreadBandExecutor::exec},
                                                     {&empty, EmptyBandExecutor::exec}};
+  // Plan 0 leaves the half-sweeps a fork to what forks cost.
   for (int threshold : {16, 40, 1000})
-    for (const auto& e : executors) {
-      FluidFlowCore s(8, 8, 2, 0, 0);
-      s.set_mp_exec(e.first, e.second);
-      s.DIRECT_SOR_set_mp_threshold(threshold);
-      EXPECT_TRUE(same_bits(solve(s), want)) << threshold;
-    }
+    for (const auto& e : executors)
+      for (int plan = 0; plan <= FluidFlowCore::SOR_MAX_FORK_PASSES; ++plan) {
+        FluidFlowCore s(8, 8, 2, 0, 0);
+        s.set_mp_exec(e.first, e.second);
+        s.DIRECT_SOR_set_mp_threshold(threshold);
+        s.DIRECT_SOR_set_fork_passes(plan);
+        EXPECT_TRUE(same_bits(solve(s), want)) << threshold << " " << plan;
+      }
   // The threshold decides who sweeps: at or above the width, the caller.
   for (int threshold : {256, 257}) {
     FluidFlowCore s(8, 8, 2, 0, 0);
@@ -300,36 +303,42 @@ TEST(FluidProjection, HalfSweepsMatchACellByCellSweepBitForBit) {
                                                       {&single_rows, ThreadBandExecutor::exec},
                                                       {&empty, EmptyBandExecutor::exec},
                                                       {&pairs, ReversedBands::exec}};
-    for (const auto& executor : executors) {
-      const auto paths = run_on_both_simd_paths([&] {
-        FluidFlowCore s(8, 8, 2, 0, 0);
-        if (executor.first) s.set_mp_exec(executor.first, executor.second);
-        s.DIRECT_SOR_set_mp_threshold(executor.first ? 16 : c.nx);
-        Grid q = p, r = rhs;
-        const bool converged = s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny);
-        return std::make_tuple(q.cells, s.get_sor_half_sweeps(), converged);
-      });
-      for (const auto& got : {paths.first, paths.second}) {
-        EXPECT_TRUE(same_bits(std::get<0>(got), want.p)) << c.nx << " x " << c.ny;
-        EXPECT_EQ(std::get<1>(got), want.passes) << c.nx << " x " << c.ny;
-        EXPECT_EQ(std::get<2>(got), want.converged) << c.nx << " x " << c.ny;
+    // Every plan of half-sweeps a fork; 0 leaves them to what forks cost.
+    for (const auto& executor : executors)
+      for (int plan = 0; plan <= FluidFlowCore::SOR_MAX_FORK_PASSES; ++plan) {
+        const auto paths = run_on_both_simd_paths([&] {
+          FluidFlowCore s(8, 8, 2, 0, 0);
+          if (executor.first) s.set_mp_exec(executor.first, executor.second);
+          s.DIRECT_SOR_set_mp_threshold(executor.first ? 16 : c.nx);
+          s.DIRECT_SOR_set_fork_passes(plan);
+          Grid q = p, r = rhs;
+          const bool converged =
+              s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny);
+          return std::make_tuple(q.cells, s.get_sor_half_sweeps(), converged);
+        });
+        for (const auto& got : {paths.first, paths.second}) {
+          EXPECT_TRUE(same_bits(std::get<0>(got), want.p)) << c.nx << " x " << c.ny << " plan " << plan;
+          EXPECT_EQ(std::get<1>(got), want.passes) << c.nx << " x " << c.ny << " plan " << plan;
+          EXPECT_EQ(std::get<2>(got), want.converged) << c.nx << " x " << c.ny << " plan " << plan;
+        }
       }
-    }
-    // An abort after an odd count of half-sweeps ends a fork after its
-    // first, as a cap of that count would; bands of one row, run last first.
-    for (int allowed = 1; allowed <= 6; ++allowed) {
-      const NaiveSor stopped = naive_sor(c.k, p, rhs, allowed);
-      ReversedBands rows{1, allowed};
-      FluidFlowCore s(8, 8, 2, 0, 0);
-      s.set_mp_exec(&rows, ReversedBands::exec);
-      s.set_abort_test(&rows, ReversedBands::test);
-      s.DIRECT_SOR_set_mp_threshold(16);
-      Grid q = p, r = rhs;
-      EXPECT_EQ(s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny),
-                stopped.converged);
-      EXPECT_TRUE(same_bits(q.cells, stopped.p)) << c.nx << " x " << c.ny << " " << allowed;
-      EXPECT_EQ(s.get_sor_half_sweeps(), stopped.passes) << c.nx << " x " << c.ny << " " << allowed;
-    }
+    // An abort ends a fork after any of its passes, as a cap of that count
+    // would; bands of one row, run last first.
+    for (int plan = 0; plan <= FluidFlowCore::SOR_MAX_FORK_PASSES; ++plan)
+      for (int allowed = 1; allowed <= 9; ++allowed) {
+        const NaiveSor stopped = naive_sor(c.k, p, rhs, allowed);
+        ReversedBands rows{1, allowed};
+        FluidFlowCore s(8, 8, 2, 0, 0);
+        s.set_mp_exec(&rows, ReversedBands::exec);
+        s.set_abort_test(&rows, ReversedBands::test);
+        s.DIRECT_SOR_set_mp_threshold(16);
+        s.DIRECT_SOR_set_fork_passes(plan);
+        Grid q = p, r = rhs;
+        EXPECT_EQ(s.DIRECT_SOR(c.k[0], c.k[1], c.k[2], c.k[3], c.k[4], q.data(), r.data(), c.nx, c.ny),
+                  stopped.converged);
+        EXPECT_TRUE(same_bits(q.cells, stopped.p)) << c.nx << " x " << c.ny << " " << allowed << " plan " << plan;
+        EXPECT_EQ(s.get_sor_half_sweeps(), stopped.passes) << c.nx << " x " << c.ny << " " << allowed;
+      }
   }
   EXPECT_TRUE(stopped_after[0] && stopped_after[1]);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -173,6 +174,16 @@ TEST(FluidResample, KeptRowsAreTheResultOnEverySplitAndNeverTheSource) {
   EXPECT_TRUE(same_pixels(*src, *before));
   EXPECT_TRUE(same_pixels(*dst, *uniform_image(53, 41, px(1, 2, 3, 4))));
   EXPECT_TRUE(same_pixels(*small, *uniform_image(53, 40, px(5, 6, 7, 8))));
+  // A stop at row 17, inside a band's claim, leaves the rows from there on
+  // as the target held them, and the kept image as the target.
+  StopAfter stop{17};
+  flow.set_mp_exec(&stop, StopAfter::exec);
+  flow.set_abort_test(&stop, StopAfter::test);
+  ImagePtr kept = uniform_image(53, 41, px(5, 6, 7, 8)), partial = copy_of(*want);
+  for (int y = 17; y < 41; ++y) std::fill(partial->rows[y], partial->rows[y] + 53, px(1, 2, 3, 4));
+  EXPECT_TRUE(flow.resample_image_using_texture_field(src.get(), dst.get(), true, kept.get()));
+  EXPECT_TRUE(same_pixels(*dst, *partial));
+  EXPECT_TRUE(same_pixels(*kept, *partial));
 }
 
 TEST(FluidResample, RefusalsInPlaceAndOutsideTheImage) {
