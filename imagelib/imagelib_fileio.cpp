@@ -223,14 +223,22 @@ bool move_lines(imginfo* h, image_data* image, int index, bool deep) {
   return ok;
 }
 
+// Whether the handle's format runs `driver`: the table may hold another
+// driver under a format's name, whose record a driver's own questions
+// must not read as theirs.
+bool runs(const imginfo* h, const imgio_driver& driver) {
+  return imgsystem.formats[h->format].ops.Openf == driver.Openf;
+}
+
 // What the handle's driver tells of its file beyond its lines: the depth
 // of a Cineon file, the CMYK of a TIFF or JPEG file.
-void describe(imginfo* h, int index, image_file_found& found) {
+void describe(imginfo* h, image_file_found& found) {
   found.bits = h->bits16 ? 16 : 8;
-  if (index == kNamed && h->format == imgfindformat("cin")) found.bits = DpxGetBits(h);
-  const bool cmyk = (index == kTiff && TiffGetCsp(h) == 2) || (index == kJpeg && JpegGetCsp(h) == 2);
+  if (runs(h, dpx_driver) && h->format == imgfindformat("cin")) found.bits = DpxGetBits(h);
+  const bool jpeg = runs(h, jpeg_driver);
+  const bool cmyk = (runs(h, tiff_driver) && TiffGetCsp(h) == 2) || (jpeg && JpegGetCsp(h) == 2);
   if (cmyk) found.colours = IMAGE_FILE_CMYK;
-  found.inverted = cmyk && index == kJpeg;
+  found.inverted = cmyk && jpeg;
 }
 
 // A ".tq4" file open for reading with its header read: size holds width,
@@ -367,7 +375,7 @@ image_data* image_read_file_described(const char* path, image_file_found& found)
   imginfo* h = use.ok ? openimg(path) : nullptr;
   if (!h) return nullptr;
   const bool deep = deep_lines(index, h->bits16);
-  describe(h, index, found);
+  describe(h, found);
   image_data* image = image_data_create(h->file_width, h->file_height, 4, deep ? IMAGE_PIXEL_WORD : IMAGE_PIXEL_BYTE, 1);
   if (image && !move_lines<false>(h, image, index, deep)) {
     image_data_delete(image);
