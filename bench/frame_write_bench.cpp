@@ -33,6 +33,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "render_summary.h"
+
 extern char** environ;
 
 namespace {
@@ -144,15 +146,7 @@ Scratch& scratch() {
   return s;
 }
 
-double effect_ms(const std::string& log) {
-  const std::string text = text_of(log);
-  const size_t line = text.rfind("  effect ");
-  double seconds = 0.0, ms = 0.0;
-  if (line == std::string::npos ||
-      std::sscanf(text.c_str() + line, "  effect %lf s (%lf ms a frame)", &seconds, &ms) != 2)
-    return 0.0;
-  return ms;
-}
+double effect_ms(const std::string& log) { return render_effect_ms(text_of(log)); }
 
 void BM_Render(benchmark::State& state) {
   Scratch& s = scratch();

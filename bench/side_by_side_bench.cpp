@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "render_summary.h"
+
 extern char** environ;
 
 namespace {
@@ -74,12 +76,7 @@ double effect_ms(int log) {
   char buffer[4096];
   ssize_t got;
   for (off_t at = 0; (got = pread(log, buffer, sizeof buffer, at)) > 0; at += got) text.append(buffer, got);
-  const size_t line = text.rfind("  effect ");
-  double seconds = 0.0, ms = 0.0;
-  if (line == std::string::npos ||
-      std::sscanf(text.c_str() + line, "  effect %lf s (%lf ms a frame)", &seconds, &ms) != 2)
-    return 0.0;
-  return ms;
+  return render_effect_ms(text);
 }
 
 double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); }
