@@ -169,13 +169,13 @@ bool data_ended(const jpeg_decompress_struct& d) {
   return d.arith_code && d.unread_marker != 0 && (d.unread_marker < JPEG_RST0 || d.unread_marker > JPEG_RST0 + 7);
 }
 
-// Whether the picture from line `from` down is one colour (false when
-// there is no such line). The arithmetic coder spends next to nothing on a
-// flat tail and drops the zero bytes it ends in, so a whole file's data may
-// end before such a tail; a frame taller than its data decodes rows of
-// something else there.
+// Whether the picture from line `from` down is one colour; true when there
+// is no such line, as a tail with no line to judge has nothing wrong in it.
+// The arithmetic coder spends next to nothing on a flat tail and drops the
+// zero bytes it ends in, so a whole file's data may end before such a tail;
+// a frame taller than its data decodes rows of something else there.
 bool flat_from(const JpegRecord* r, int64_t from) {
-  if (from >= r->height) return false;
+  if (from >= r->height) return true;
   const unsigned char* first = r->pixels + stride(r) * from;
   const unsigned char* end = r->pixels + stride(r) * r->height;
   for (const unsigned char* p = first; p < end; ++p)
