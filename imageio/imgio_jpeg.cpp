@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdint>
@@ -41,6 +42,8 @@ struct JpegRecord {
   jpeg_compress_struct compress;
   jpeg_decompress_struct decompress;
   jpeg_error_mgr errors;
+  jpeg_decompress_struct coefficients;  // reading arithmetic-coded data: the pass that judges where it ends
+  jpeg_error_mgr quiet;                 // that pass's: the picture's own pass says the warnings
   void (*library_emit)(j_common_ptr, int);  // the library's own emit_message
   jmp_buf jump;
 };
@@ -57,11 +60,12 @@ void error_exit_override(j_common_ptr object) {
 }
 
 // The library fills the data missing from a file that ends early, or from
-// a scan whose data stops at a marker, with grey and only warns: a picture
-// that is not all there fails instead.
+// a scan whose data stops at a marker (for arithmetic data with restart
+// intervals, one that meets the end where a restart marker was due), with
+// grey and only warns: a picture that is not all there fails instead.
 void emit_message_override(j_common_ptr object, int level) {
   const int code = object->err->msg_code;
-  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC))
     object->err->error_exit(object);
   else
     static_cast<JpegRecord*>(object->client_data)->library_emit(object, level);
@@ -89,6 +93,7 @@ void attach(j_common_ptr object, JpegRecord* r) {
 bool discard(JpegRecord* r) {
   jpeg_destroy_compress(&r->compress);
   jpeg_destroy_decompress(&r->decompress);
+  jpeg_destroy_decompress(&r->coefficients);
   if (r->pixels) q4_image_free_c(r->pixels, __FILE__, __LINE__);
   const bool closed = !r->file || fclose(r->file) == 0;
   q4_free_c(r, __FILE__, __LINE__);
@@ -169,42 +174,96 @@ bool data_ended(const jpeg_decompress_struct& d) {
   return d.arith_code && d.unread_marker != 0 && (d.unread_marker < JPEG_RST0 || d.unread_marker > JPEG_RST0 + 7);
 }
 
-// Whether the picture from line `from` down is one colour; true when there
-// is no such line, as a tail with no line to judge has nothing wrong in it.
-// The arithmetic coder spends next to nothing on a flat tail and drops the
-// zero bytes it ends in, so a whole file's data may end before such a tail;
-// a frame taller than its data decodes rows of something else there.
-bool flat_from(const JpegRecord* r, int64_t from) {
-  if (from >= r->height) return true;
-  const unsigned char* first = r->pixels + stride(r) * from;
-  const unsigned char* end = r->pixels + stride(r) * r->height;
-  for (const unsigned char* p = first; p < end; ++p)
-    if (*p != first[(p - first) % r->components]) return false;
+// Where the first scan of each band of coefficients met the marker after
+// its data: the iMCU rows it had decoded by then. The rows after those were
+// decoded from the zeros the coder is fed from there on.
+struct ScanEnd {
+  int component, first, last;  // the band
+  JDIMENSION reached;
+};
+
+struct DataEnds {
+  jpeg_progress_mgr progress;  // first, as the library hands it back
+  int noted_scan;
+  int count;
+  ScanEnd ends[MAX_COMPONENTS * DCTSIZE2];  // no more first scans can code a frame
+};
+
+void note_data_end(j_common_ptr object) {
+  const j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(object);
+  DataEnds* e = reinterpret_cast<DataEnds*>(d->progress);
+  if (!data_ended(*d) || d->Ss != 0 || d->Ah != 0 || d->input_scan_number == e->noted_scan) return;
+  e->noted_scan = d->input_scan_number;
+  for (int i = 0; i < d->comps_in_scan && e->count < MAX_COMPONENTS * DCTSIZE2; ++i)
+    e->ends[e->count++] = {d->cur_comp_info[i]->component_index, d->Ss, d->Se, d->input_iMCU_row};
+}
+
+// Whether the blocks of a component from block row `from` down hold the
+// same coefficients in the band.
+bool one_band_from(j_decompress_ptr d, jvirt_barray_ptr blocks, const ScanEnd& end, JDIMENSION from) {
+  const jpeg_component_info& info = d->comp_info[end.component];
+  JBLOCK first;
+  for (JDIMENSION y = from; y < info.height_in_blocks; ++y) {
+    JBLOCKROW row = *d->mem->access_virt_barray(reinterpret_cast<j_common_ptr>(d), blocks, y, 1, FALSE);
+    if (y == from) std::copy(row[0], row[0] + DCTSIZE2, first);
+    for (JDIMENSION x = 0; x < info.width_in_blocks; ++x)
+      if (!std::equal(first + end.first, first + end.last + 1, row[x] + end.first)) return false;
+  }
   return true;
+}
+
+// Whether arithmetic-coded data reaches the last rows of its frame, judged
+// in a pass of its own over the coefficients, under the record's jump
+// buffer. The coder spends next to nothing on a tail of one flat colour or
+// of one pattern and drops the zero bytes it ends in, so a whole file's
+// data may end before such a tail; the zeros the decoder is fed from there
+// give back the tail's one block (in a first DC scan, its one average). A
+// frame taller than its data, or data cut short, mostly decodes others
+// there. Under vertically subsampled colour, a last block row holding one
+// line is not judged: such a whole file may end its data before it.
+bool data_reaches_last_rows(JpegRecord* r) {
+  jpeg_decompress_struct* c = &r->coefficients;
+  c->err = jpeg_std_error(&r->quiet);
+  r->quiet.error_exit = error_exit_override;
+  r->quiet.emit_message = [](j_common_ptr, int) {};
+  c->client_data = r;
+  jpeg_create_decompress(c);
+  rewind(r->file);
+  jpeg_stdio_src(c, r->file);
+  jpeg_read_header(c, TRUE);
+  DataEnds e = {};
+  e.progress.progress_monitor = note_data_end;
+  c->progress = &e.progress;
+  jvirt_barray_ptr* blocks = jpeg_read_coefficients(c);
+  bool reaches = true;
+  for (int i = 0; i < e.count && reaches; ++i) {
+    const ScanEnd& end = e.ends[i];
+    const int64_t tail = int64_t(end.reached) * c->max_v_samp_factor * DCTSIZE + (c->max_v_samp_factor > 1);
+    reaches = tail >= c->image_height ||
+              one_band_from(c, blocks[end.component], end, end.reached * c->comp_info[end.component].v_samp_factor);
+  }
+  jpeg_destroy_decompress(c);
+  return reaches;
 }
 
 // The whole picture into the record's pixels, under the record's jump
 // buffer. The arithmetic decoder reads zeros once its data ends and never
-// warns: the iMCU rows decoded wholly after that must be a flat tail. Where
-// colour is subsampled vertically, their first line blends in the colour
-// of the line above, and the tail is judged from their second.
+// warns, so where its data ends is judged apart.
 bool decode(JpegRecord* r) {
   jpeg_decompress_struct* d = &r->decompress;
   jpeg_start_decompress(d);
   if (!allocate_pixels(r, d->output_width, d->output_height, d->output_components)) return false;
-  JDIMENSION reached = d->total_iMCU_rows;  // iMCU rows decoded when the data ended
   while (d->output_scanline < d->output_height) {
     JSAMPROW row = r->pixels + stride(r) * d->output_scanline;
     if (jpeg_read_scanlines(d, &row, 1) != 1) return false;
-    if (reached == d->total_iMCU_rows && data_ended(*d)) reached = d->input_iMCU_row;
   }
-  const int64_t tail = int64_t(reached) * d->max_v_samp_factor * d->min_DCT_scaled_size + (d->max_v_samp_factor > 1);
-  if (reached < d->total_iMCU_rows && !flat_from(r, tail)) {
+  jpeg_finish_decompress(d);
+  const bool arithmetic = d->arith_code;
+  jpeg_destroy_decompress(d);
+  if (arithmetic && !data_reaches_last_rows(r)) {
     messprintf(IMSSYS_INFO, "JPEG: The coded data ends before the last rows of the image.\n");
     return false;
   }
-  jpeg_finish_decompress(d);
-  jpeg_destroy_decompress(d);
   return true;
 }
 

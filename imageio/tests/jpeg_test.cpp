@@ -289,6 +289,9 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
   // Arithmetic-coded and made 20 lines taller: the data ends an iMCU row early, which libjpeg never says.
   std::string taller = command_output("/usr/bin/cjpeg -arithmetic " + shell_quoted(source));
   taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 20);
+  std::string spread = command_output("/usr/bin/cjpeg -arithmetic -progressive " + shell_quoted(source));
+  spread.at(spread.find("\xff\xca") + 6) = char(kHeight + 20);
+  const std::string restarts = command_output("/usr/bin/cjpeg -arithmetic -restart 1 " + shell_quoted(source));
   // Frames made 16000x16000 pixels, within the pixel cap.
   std::string baseline = bytes, progressive = command_output("/usr/bin/cjpeg -progressive " + shell_quoted(source));
   baseline.replace(baseline.find("\xff\xc0") + 5, 4, "\x3e\x80\x3e\x80");
@@ -313,6 +316,10 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
        "read line 0 from"},
       {file("taller.jpg", taller), read_fails, "JPEG: The coded data ends before the last rows of the image.\n",
        "read line 0 from"},
+      {file("spread.jpg", spread), read_fails, "JPEG: The coded data ends before the last rows of the image.\n",
+       "read line 0 from"},
+      {file("restarts.jpg", restarts.substr(0, restarts.size() / 2) + "\xff\xd9"), read_fails,
+       "JPEG: Corrupt JPEG data: found marker 0xd9 instead of RST", "read line 0 from"},
       {file("huffman.jpg", bytes.substr(0, huffman + 10)), open_fails, "JPEG: ", "open file"},
       {file("empty.jpg", ""), open_fails, "JPEG: ", "open file"},
       {file("text.jpg", "not a picture at all"), open_fails, "JPEG: ", "open file"},
