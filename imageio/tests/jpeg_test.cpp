@@ -348,6 +348,15 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
   taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 12);  // 16k+1 in 4:2:0: no line past the data to judge
   Read read;
   EXPECT_TRUE(read_lines(file("16k+1.jpg", taller), &read));
+  // Whole, with a step in its last rows coded by the bytes the decoder holds as it meets the end marker.
+  std::vector<uint8_t> step(8 * 73 * 3);
+  for (size_t i = 0; i < step.size(); ++i) {
+    const int x = i / 3 % 8, y = i / 24, c = i % 3;
+    step[i] = uint8_t(y < 48 ? x * 29 + y * 13 + c * 71 : (y < 65 ? 70 : 90) + 40 * c);
+  }
+  ASSERT_TRUE(write_pnm(source, 8, 73, 3, step));
+  const std::string cjpeg = "/usr/bin/cjpeg -arithmetic -progressive -sample 1x2,1x1,1x1 ";
+  EXPECT_TRUE(read_lines(file("step.jpg", command_output(cjpeg + shell_quoted(source))), &read));
 }
 
 TEST(Jpeg, LinesNeverWrittenGoOutBlack) {
