@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdint>
@@ -43,6 +44,13 @@ struct JpegRecord {
   jpeg_compress_struct compress;
   jpeg_decompress_struct decompress;
   jpeg_error_mgr errors;
+  // Reading arithmetic-coded data, the pass that judges where it ends: the
+  // file's bytes and a copy with a fill where the data ends, each decoded
+  // to coefficients, with an error manager of its own (the picture's own
+  // pass says the warnings).
+  unsigned char* bytes[2];
+  jpeg_decompress_struct coefficients[2];
+  jpeg_error_mgr quiet;
   void (*library_emit)(j_common_ptr, int);  // the library's own emit_message
   jmp_buf jump;
 };
@@ -59,11 +67,12 @@ void error_exit_override(j_common_ptr object) {
 }
 
 // The library fills the data missing from a file that ends early, or from
-// a scan whose data stops at a marker, with grey and only warns: a picture
-// that is not all there fails instead.
+// a scan whose data stops at a marker (for arithmetic data with restart
+// intervals, one that meets the end where a restart marker was due), with
+// grey and only warns: a picture that is not all there fails instead.
 void emit_message_override(j_common_ptr object, int level) {
   const int code = object->err->msg_code;
-  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC))
     object->err->error_exit(object);
   else
     static_cast<JpegRecord*>(object->client_data)->library_emit(object, level);
@@ -92,13 +101,25 @@ void attach(j_common_ptr object, JpegRecord* r) {
   object->client_data = r;
 }
 
-// Destroys both library objects (one never created or already destroyed is
+// Destroys the library objects of the pass that judges where arithmetic
+// data ends and frees its copies of the file (what was never created or is
+// already gone is left as it is).
+void end_judging(JpegRecord* r) {
+  for (int i = 0; i < 2; ++i) {
+    jpeg_destroy_decompress(&r->coefficients[i]);
+    if (r->bytes[i]) q4_free_c(r->bytes[i], __FILE__, __LINE__);
+    r->bytes[i] = nullptr;
+  }
+}
+
+// Destroys every library object (one never created or already destroyed is
 // left as it is), frees the pixels, closes the file and frees the record.
 // False when the file could not be closed: for a written file, the last
 // bytes did not reach it.
 bool discard(JpegRecord* r) {
   jpeg_destroy_compress(&r->compress);
   jpeg_destroy_decompress(&r->decompress);
+  end_judging(r);
   if (r->pixels) q4_image_free_c(r->pixels, __FILE__, __LINE__);
   const bool closed = !r->file || fclose(r->file) == 0;
   q4_free_c(r, __FILE__, __LINE__);
@@ -173,49 +194,177 @@ bool read_header(const char* name, JpegRecord* r) {
   return true;
 }
 
-// Whether the arithmetic decoder has met the marker after the coded data;
-// a restart marker only ends an interval.
-bool data_ended(const jpeg_decompress_struct& d) {
-  return d.arith_code && d.unread_marker != 0 && (d.unread_marker < JPEG_RST0 || d.unread_marker > JPEG_RST0 + 7);
+// The bytes of 0xFE put before the marker that ends each first DC scan's
+// data, in place of the zeros the arithmetic decoder is fed there: as far
+// from zeros as data can be (0xFF would start a marker).
+constexpr size_t kFill = 256;
+
+bool restart(unsigned marker) { return marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7; }
+
+bool marker_has_length(unsigned marker) {
+  return marker != 0x01 && marker != 0xD8 && marker != 0xD9 && !restart(marker);
 }
 
-// Whether the picture from line `from` down is one colour (false when
-// there is no such line). The arithmetic coder spends next to nothing on a
-// flat tail and drops the zero bytes it ends in, so a whole file's data may
-// end before such a tail; a frame taller than its data decodes rows of
-// something else there.
-bool flat_from(const JpegRecord* r, int64_t from) {
-  if (from >= r->height) return false;
-  const unsigned char* first = r->pixels + stride(r) * from;
-  const unsigned char* end = r->pixels + stride(r) * r->height;
-  for (const unsigned char* p = first; p < end; ++p)
-    if (*p != first[(p - first) % r->components]) return false;
+// Where a scan's coded data starting at `i` ends: at the run of 0xFF before
+// the first marker that is neither a stuffed 0xFF nor a restart marker.
+size_t coded_data_end(const unsigned char* in, size_t n, size_t i) {
+  for (;; ++i) {
+    size_t j = i;
+    while (j < n && in[j] == 0xFF) ++j;
+    if (j >= n) return n;
+    if (j > i && in[j] != 0 && !restart(in[j])) return i;
+    i = j;
+  }
+}
+
+// Copies a JPEG stream into `out`, which holds `room` bytes, with the fill
+// before the end of each first DC scan's coded data while there is room
+// for it; returns the copy's size.
+size_t copy_with_fill(const unsigned char* in, size_t n, unsigned char* out, size_t room) {
+  size_t i = 0, o = 0;
+  auto copy_to = [&](size_t to) {
+    memcpy(out + o, in + i, to - i);
+    o += to - i;
+    i = to;
+  };
+  while (i < n) {
+    size_t j = i;
+    while (j < n && in[j] != 0xFF) ++j;          // bytes between markers
+    while (j + 1 < n && in[j + 1] == 0xFF) ++j;  // a marker's fill bytes
+    if (j + 3 >= n) break;
+    const unsigned marker = in[j + 1];
+    const size_t length = marker_has_length(marker) ? (in[j + 2] << 8 | in[j + 3]) : 0;
+    const size_t data = std::min(n, j + 2 + length);
+    copy_to(data);
+    if (marker != 0xDA || j + 4 >= data) continue;
+    const size_t spectral = j + 5 + 2 * size_t(in[j + 4]);  // Ss, Se, then Ah and Al
+    const bool first_dc = spectral + 2 < data && in[spectral] == 0 && (in[spectral + 2] >> 4) == 0;
+    copy_to(coded_data_end(in, n, data));
+    if (first_dc && o + kFill + (n - i) <= room) {
+      std::fill_n(out + o, kFill, 0xFE);
+      o += kFill;
+    }
+  }
+  copy_to(n);
+  return o;
+}
+
+unsigned char* allocate_copy(size_t n) {
+  return n > 0 && n <= UINT_MAX ? static_cast<unsigned char*>(q4_malloc_c(unsigned(n), __FILE__, __LINE__)) : nullptr;
+}
+
+// The coefficients of a stream in memory, decoded by `c` with the record's
+// quiet error manager, under the record's jump buffer.
+jvirt_barray_ptr* coefficients_of(j_decompress_ptr c, JpegRecord* r, const unsigned char* bytes, size_t n) {
+  c->err = &r->quiet;
+  c->client_data = r;
+  jpeg_create_decompress(c);
+  jpeg_mem_src(c, bytes, n);
+  jpeg_read_header(c, TRUE);
+  return jpeg_read_coefficients(c);
+}
+
+JBLOCKROW block_row(j_decompress_ptr d, jvirt_barray_ptr blocks, JDIMENSION y) {
+  return *d->mem->access_virt_barray(reinterpret_cast<j_common_ptr>(d), blocks, y, 1, FALSE);
+}
+
+// The first block of a component, row by row, whose coefficients up to
+// `last` differ between two decodes; false when none does.
+bool first_difference(jpeg_decompress_struct decodes[2], jvirt_barray_ptr a, jvirt_barray_ptr b, int component,
+                      int last, JDIMENSION* y, JDIMENSION* x) {
+  const jpeg_component_info& info = decodes[0].comp_info[component];
+  for (*y = 0; *y < info.height_in_blocks; ++*y) {
+    const JBLOCKROW row_a = block_row(&decodes[0], a, *y), row_b = block_row(&decodes[1], b, *y);
+    for (*x = 0; *x < info.width_in_blocks; ++*x)
+      if (!std::equal(row_a[*x], row_a[*x] + last + 1, row_b[*x])) return true;
+  }
+  return false;
+}
+
+// Whether the blocks of a component decoded wholly after block (y, x),
+// down to block row `end`, hold the same coefficients up to `last`: the
+// rest of row y past the MCU holding the block (a scan of this component
+// alone decodes it row by row too), then the iMCU rows after its own.
+bool one_block_after(j_decompress_ptr d, jvirt_barray_ptr blocks, int component, int last, JDIMENSION y,
+                     JDIMENSION x, JDIMENSION end) {
+  const jpeg_component_info& info = d->comp_info[component];
+  const JDIMENSION next_mcu = (x / info.h_samp_factor + 1) * info.h_samp_factor;
+  const JDIMENSION next_imcu = (y / info.v_samp_factor + 1) * info.v_samp_factor;
+  JBLOCK first;
+  bool seen = false;
+  for (JDIMENSION row = y; row < end; row = row == y ? next_imcu : row + 1) {
+    const JBLOCKROW blocks_of_row = block_row(d, blocks, row);
+    for (JDIMENSION column = row == y ? next_mcu : 0; column < info.width_in_blocks; ++column) {
+      if (!seen) std::copy(blocks_of_row[column], blocks_of_row[column] + DCTSIZE2, first);
+      seen = true;
+      if (!std::equal(first, first + last + 1, blocks_of_row[column])) return false;
+    }
+  }
   return true;
+}
+
+// Whether arithmetic-coded data reaches the last rows of its frame (false
+// with the message when not), judged in a pass of its own over the
+// coefficients, under the record's jump buffer. The coder spends next to
+// nothing on a tail of one flat colour or of one pattern and drops the zero
+// bytes it ends in, so a whole file's data may end before such a tail; the
+// zeros the decoder is fed from there give back the tail's one block (in a
+// first DC scan, its one average). A frame taller than its data, or data
+// cut short, mostly decodes others there. The decoder still holds data when
+// it meets the marker, so each component's data ran out at the first block
+// that decodes otherwise with a fill in place of those zeros (a progressive
+// file's first DC scan alone is filled, so only the DC is compared); the
+// blocks decoded wholly after that one are judged. Under vertically
+// subsampled colour, a last block row holding one line is not judged: such
+// a whole file may end its data before it.
+bool data_reaches_last_rows(JpegRecord* r) {
+  struct stat status;
+  const size_t n = fstat(fileno(r->file), &status) == 0 ? size_t(status.st_size) : 0;
+  const size_t filled_size = n + kFill * MAX_COMPONENTS;  // no frame has more first DC scans worth filling
+  r->bytes[0] = allocate_copy(n);
+  r->bytes[1] = allocate_copy(filled_size);
+  rewind(r->file);
+  if (!r->bytes[0] || !r->bytes[1] || fread(r->bytes[0], 1, n, r->file) != n) {
+    messprintf(IMSSYS_FATAL, "JPEG: No copy of the file to judge where its coded data ends.\n");
+    return false;
+  }
+  const size_t sizes[2] = {n, copy_with_fill(r->bytes[0], n, r->bytes[1], filled_size)};
+  jpeg_std_error(&r->quiet);
+  r->quiet.error_exit = error_exit_override;
+  r->quiet.emit_message = [](j_common_ptr, int) {};
+  jvirt_barray_ptr* blocks[2];
+  for (int i = 0; i < 2; ++i) blocks[i] = coefficients_of(&r->coefficients[i], r, r->bytes[i], sizes[i]);
+  j_decompress_ptr c = &r->coefficients[0];
+  const int last = c->progressive_mode ? 0 : DCTSIZE2 - 1;
+  const int lines = c->max_v_samp_factor * DCTSIZE;
+  const JDIMENSION judged = (c->image_height - (c->max_v_samp_factor > 1) + lines - 1) / lines;  // iMCU rows
+  bool reaches = true;
+  JDIMENSION y, x;
+  for (int i = 0; i < c->num_components && reaches; ++i) {
+    const JDIMENSION end = std::min(c->comp_info[i].height_in_blocks, judged * c->comp_info[i].v_samp_factor);
+    reaches = !first_difference(r->coefficients, blocks[0][i], blocks[1][i], i, last, &y, &x) ||
+              one_block_after(c, blocks[0][i], i, last, y, x, end);
+  }
+  end_judging(r);
+  if (!reaches) messprintf(IMSSYS_INFO, "JPEG: The coded data ends before the last rows of the image.\n");
+  return reaches;
 }
 
 // The whole picture into the record's pixels, under the record's jump
 // buffer. The arithmetic decoder reads zeros once its data ends and never
-// warns: the iMCU rows decoded wholly after that must be a flat tail. Where
-// colour is subsampled vertically, their first line blends in the colour
-// of the line above, and the tail is judged from their second.
+// warns, so where its data ends is judged apart.
 bool decode(JpegRecord* r) {
   jpeg_decompress_struct* d = &r->decompress;
   jpeg_start_decompress(d);
   if (!allocate_pixels(r, d->output_width, d->output_height, d->output_components)) return false;
-  JDIMENSION reached = d->total_iMCU_rows;  // iMCU rows decoded when the data ended
   while (d->output_scanline < d->output_height) {
     JSAMPROW row = r->pixels + stride(r) * d->output_scanline;
     if (jpeg_read_scanlines(d, &row, 1) != 1) return false;
-    if (reached == d->total_iMCU_rows && data_ended(*d)) reached = d->input_iMCU_row;
-  }
-  const int64_t tail = int64_t(reached) * d->max_v_samp_factor * d->min_DCT_scaled_size + (d->max_v_samp_factor > 1);
-  if (reached < d->total_iMCU_rows && !flat_from(r, tail)) {
-    messprintf(IMSSYS_INFO, "JPEG: The coded data ends before the last rows of the image.\n");
-    return false;
   }
   jpeg_finish_decompress(d);
+  const bool arithmetic = d->arith_code;
   jpeg_destroy_decompress(d);
-  return true;
+  return !arithmetic || data_reaches_last_rows(r);
 }
 
 bool decode_under_jump(JpegRecord* r) {

@@ -69,6 +69,7 @@ void tiff_release(TiffRecord* t) {
   free_block(t->window);
   free_block(t->scanline);
   free_block(t->strip);
+  free_block(t->other);
   free_block(t);
 }
 

@@ -252,6 +252,8 @@ bool read_layout(imginfo* h, TiffRecord* t) {
     messprintf(IMSSYS_INFO, "TIFF: Warning: Entire image is in one strip AND it is compressed.\n");
     messprintf(IMSSYS_INFO, "TIFF: We MAY run out of memory when we decompress it!\n");
   }
+  uint16_t predictor = PREDICTOR_NONE;
+  t->predicted = TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor) && predictor != PREDICTOR_NONE;
   t->direct = t->compression == COMPRESSION_NONE && t->planes == 1;
   return t->direct ? prepare_direct_path(t) : allocate_strip_buffer(t);
 }
@@ -298,27 +300,26 @@ const uint8_t* direct_line(TiffRecord* t, int y) {
   return t->window + (at - t->window_start);
 }
 
-// The bytes of a strip its decoder wrote into `into` (of size bytes), from
-// the start; -1 when libtiff fails the strip. libtiff takes a strip whose
-// coded data runs on past the buffer as whole, though the decoder may stop
-// short of its end: what it left keeps a fill byte. Where the decoded data
-// itself ends in that byte, a second decoding over another fill tells the
-// two apart.
-int64_t written_bytes(TIFF* tif, uint32_t number, uint8_t* into, int64_t size) {
-  const uint8_t fills[] = {0x5A, 0xA5};
-  int64_t left = size;  // bytes at the end that may not have been written
-  for (uint8_t fill : fills) {
-    memset(into + size - left, fill, static_cast<size_t>(left));
-    const tmsize_t got = TIFFReadEncodedStrip(tif, number, into, size);
-    if (got < 0) return -1;
-    left = std::max<int64_t>(left - (size - got), 0);
-    size = got;
-    int64_t run = 0;
-    while (run < left && into[size - 1 - run] == fill) ++run;
-    left = run;
-    if (left == 0) break;
+// The bytes at the start of a strip its decoder wrote into `into` (of size
+// bytes); -1 when libtiff fails the strip. libtiff takes a strip whose coded
+// data runs on past the buffer as whole, though the decoder may stop short
+// of its end, and runs any predictor over the bytes it left as well. Two
+// decodings over different fills agree on every row before the one the
+// decoder stopped in and differ within that one, whatever a predictor made
+// of the fill; without a predictor, a decoding that does not end in its fill
+// byte wrote every byte.
+int64_t written_bytes(TiffRecord* t, uint32_t number, uint8_t* into, int64_t size) {
+  memset(into, 0x5A, static_cast<size_t>(size));
+  const tmsize_t got = TIFFReadEncodedStrip(t->tif, number, into, size);
+  if (got <= 0) return got;
+  if (!t->predicted && into[got - 1] != 0x5A) return got;
+  if (!t->other && !(t->other = allocate(t->plane_bytes))) {
+    no_space("a second decoding");
+    return -1;
   }
-  return size - left;
+  memset(t->other, 0xA5, static_cast<size_t>(got));
+  if (TIFFReadEncodedStrip(t->tif, number, t->other, got) != got) return -1;
+  return std::mismatch(into, into + got, t->other).first - into;
 }
 
 // The first byte of file line y (of its first plane), or null when it
@@ -335,7 +336,7 @@ const uint8_t* fetch_line(TiffRecord* t, int y) {
     t->strip_rows = rows;
     for (int plane = 0; plane < t->planes; ++plane) {
       const uint32_t number = static_cast<uint32_t>(plane * strips_per_plane + strip);
-      const int64_t got = written_bytes(t->tif, number, t->strip + plane * t->plane_bytes, rows * t->scanline_size);
+      const int64_t got = written_bytes(t, number, t->strip + plane * t->plane_bytes, rows * t->scanline_size);
       if (got < 0) return nullptr;
       t->strip_rows = std::min(t->strip_rows, got / t->scanline_size);
     }

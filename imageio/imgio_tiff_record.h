@@ -41,6 +41,8 @@ struct TiffRecord {
   uint8_t* strip;
   int64_t pending_rows;
   int64_t strip_rows;  // reading: lines of the buffered strip its decoder wrote whole
+  bool predicted;       // reading: the strips' bytes were differenced
+  uint8_t* other;       // reading: a plane of a strip decoded over another fill
   // The direct path: uncompressed lines of one plane, read from the file
   // into a window of its bytes rather than strip by strip through libtiff,
   // whose calls and copies cost more than the bytes of short strips. The

@@ -24,6 +24,7 @@ struct TiffMaker {
   const char* mode = "w";       // "wb" big-endian, "wl" little-endian
   int fill_order = 0;           // 0: no tag
   int orientation = 0;          // 0: no tag
+  int predictor = 0;            // 0: no tag
   int min_sample = -1;          // -1: no tag
   int max_sample = -1;
   std::vector<uint16_t> colormap;  // red, green, blue: 2^bits entries each
@@ -44,6 +45,7 @@ struct TiffMaker {
     }
     if (fill_order) ok = ok && TIFFSetField(tif, TIFFTAG_FILLORDER, fill_order);
     if (orientation) ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
+    if (predictor) ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, predictor);
     if (min_sample >= 0) ok = ok && TIFFSetField(tif, TIFFTAG_MINSAMPLEVALUE, uint16_t(min_sample));
     if (max_sample >= 0) ok = ok && TIFFSetField(tif, TIFFTAG_MAXSAMPLEVALUE, uint16_t(max_sample));
     if (!colormap.empty()) {

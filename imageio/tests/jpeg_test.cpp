@@ -286,9 +286,12 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
   std::string header = bytes;
   for (size_t i = 2; i < 24; ++i) header[i] = static_cast<char>(i * 37);
   const std::string cut = bytes.substr(0, (bytes.find("\xff\xda") + bytes.size()) / 2);  // halfway into the data
-  // Arithmetic-coded and made 12 lines taller: the data ends an iMCU row early, which libjpeg never says.
+  // Arithmetic-coded and made 20 lines taller: the data ends an iMCU row early, which libjpeg never says.
   std::string taller = command_output("/usr/bin/cjpeg -arithmetic " + shell_quoted(source));
-  taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 12);
+  taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 20);
+  std::string spread = command_output("/usr/bin/cjpeg -arithmetic -progressive " + shell_quoted(source));
+  spread.at(spread.find("\xff\xca") + 6) = char(kHeight + 20);
+  const std::string restarts = command_output("/usr/bin/cjpeg -arithmetic -restart 1 " + shell_quoted(source));
   // Frames made 16000x16000 pixels, within the pixel cap.
   std::string baseline = bytes, progressive = command_output("/usr/bin/cjpeg -progressive " + shell_quoted(source));
   baseline.replace(baseline.find("\xff\xc0") + 5, 4, "\x3e\x80\x3e\x80");
@@ -313,6 +316,10 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
        "read line 0 from"},
       {file("taller.jpg", taller), read_fails, "JPEG: The coded data ends before the last rows of the image.\n",
        "read line 0 from"},
+      {file("spread.jpg", spread), read_fails, "JPEG: The coded data ends before the last rows of the image.\n",
+       "read line 0 from"},
+      {file("restarts.jpg", restarts.substr(0, restarts.size() / 2) + "\xff\xd9"), read_fails,
+       "JPEG: Corrupt JPEG data: found marker 0xd9 instead of RST", "read line 0 from"},
       {file("huffman.jpg", bytes.substr(0, huffman + 10)), open_fails, "JPEG: ", "open file"},
       {file("empty.jpg", ""), open_fails, "JPEG: ", "open file"},
       {file("text.jpg", "not a picture at all"), open_fails, "JPEG: ", "open file"},
@@ -338,6 +345,18 @@ TEST(Jpeg, FailuresFailTheirCallSayWhyAndTheProcessGoesOn) {
     EXPECT_EQ(said.size() < 2 ? "" : said[said.size() - 2].text.substr(0, c.reason.size()), c.reason) << c.path;
     EXPECT_EQ(s.capture.last(), "ERROR: Failed to " + std::string(c.failed) + " [" + c.path + "] format [jpeg]\n");
   }
+  taller.at(taller.find("\xff\xc9") + 6) = char(kHeight + 12);  // 16k+1 in 4:2:0: no line past the data to judge
+  Read read;
+  EXPECT_TRUE(read_lines(file("16k+1.jpg", taller), &read));
+  // Whole, with a step in its last rows coded by the bytes the decoder holds as it meets the end marker.
+  std::vector<uint8_t> step(8 * 73 * 3);
+  for (size_t i = 0; i < step.size(); ++i) {
+    const int x = i / 3 % 8, y = i / 24, c = i % 3;
+    step[i] = uint8_t(y < 48 ? x * 29 + y * 13 + c * 71 : (y < 65 ? 70 : 90) + 40 * c);
+  }
+  ASSERT_TRUE(write_pnm(source, 8, 73, 3, step));
+  const std::string cjpeg = "/usr/bin/cjpeg -arithmetic -progressive -sample 1x2,1x1,1x1 ";
+  EXPECT_TRUE(read_lines(file("step.jpg", command_output(cjpeg + shell_quoted(source))), &read));
 }
 
 TEST(Jpeg, LinesNeverWrittenGoOutBlack) {

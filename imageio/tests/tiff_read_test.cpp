@@ -424,6 +424,14 @@ TEST(TiffRead, AFileCutShortWhileOpenFailsTheLinesItNoLongerHolds) {
   }
   EXPECT_TRUE(s.capture.has("TIFF: Line 1 is missing from its strip.\n"));
   closeimg(h);
+  m.predictor = PREDICTOR_HORIZONTAL;  // which libtiff runs over the fill of line 1 too
+  ASSERT_TRUE(m.write(path));
+  tif = TIFFOpen(path.c_str(), "r+");
+  ASSERT_EQ(TIFFWriteRawStrip(tif, 0, &strip[0], tmsize_t(strip.size())), tmsize_t(strip.size()));
+  TIFFClose(tif);
+  h = openimg(path.c_str());
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(readline(h, line.data()), y == 1 ? 1 : 0) << y;
+  closeimg(h);
 }
 
 TEST(TiffRead, TransposedOrientationsReadAsTheNearestUnturnedOne) {
