@@ -129,6 +129,10 @@ imginfo* openimg(const char* name);
 imginfo* openimgscaled(const char* name, int width, int height);
 imginfo* createimg(const char* name, int width, int height, int nbits);
 int closeimg(imginfo* handle);
+// 1 when the handle's format is served by `driver`: the table may hold
+// another driver under a format's name, and a driver's own questions of a
+// handle (its colour space, its bits) read its record only when it is its.
+int imgrunby(const imginfo* handle, const imgio_driver& driver);
 int readline(imginfo* handle, unsigned int* line);
 int readline16(imginfo* handle, unsigned short* line);
 int writeline(imginfo* handle, unsigned int* line);

@@ -563,7 +563,7 @@ int DpxSheader(imginfo* h) {
 }  // namespace
 
 int DpxGetBits(imginfo* h) {
-  const DpxRecord* r = h ? record(h) : nullptr;
+  const DpxRecord* r = imgrunby(h, dpx_driver) ? record(h) : nullptr;
   return r ? r->layout.bits : 0;
 }
 

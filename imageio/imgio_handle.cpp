@@ -13,6 +13,14 @@ namespace {
 
 const imgio_driver& ops_of(const imginfo* handle) { return imgsystem.formats[handle->format].ops; }
 
+}  // namespace
+
+int imgrunby(const imginfo* handle, const imgio_driver& driver) {
+  return handle && handle->format >= 0 && handle->format < IMGIO_FORMATS && ops_of(handle).Openf == driver.Openf;
+}
+
+namespace {
+
 void free_block(void* block) {
   if (block) q4_free_c(block, __FILE__, __LINE__);
 }

@@ -509,7 +509,7 @@ int JpegWriteb16(imginfo* h) { return imgio_whole_write(h, jpeg_driver, true); }
 int JpegMakeSeek(imginfo*) { return 1; }
 
 int JpegGetCsp(imginfo* h) {
-  const JpegRecord* r = h ? record(h) : nullptr;
+  const JpegRecord* r = imgrunby(h, jpeg_driver) ? record(h) : nullptr;
   if (!r) return 0;
   return r->cmyk ? 2 : 1;
 }

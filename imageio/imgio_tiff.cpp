@@ -117,7 +117,7 @@ int TiffMakeSeek(imginfo*) { return 1; }
 int TiffSeekTo(imginfo*) { return 1; }
 
 int TiffGetCsp(imginfo* h) {
-  const TiffRecord* t = h ? tiff_record(h) : nullptr;
+  const TiffRecord* t = imgrunby(h, tiff_driver) ? tiff_record(h) : nullptr;
   if (!t) return 0;
   return t->photometric == PHOTOMETRIC_SEPARATED ? 2 : 1;
 }

@@ -223,22 +223,15 @@ bool move_lines(imginfo* h, image_data* image, int index, bool deep) {
   return ok;
 }
 
-// Whether the handle's format runs `driver`: the table may hold another
-// driver under a format's name, whose record a driver's own questions
-// must not read as theirs.
-bool runs(const imginfo* h, const imgio_driver& driver) {
-  return imgsystem.formats[h->format].ops.Openf == driver.Openf;
-}
-
 // What the handle's driver tells of its file beyond its lines: the depth
 // of a Cineon file, the CMYK of a TIFF or JPEG file.
 void describe(imginfo* h, image_file_found& found) {
   found.bits = h->bits16 ? 16 : 8;
-  if (runs(h, dpx_driver) && h->format == imgfindformat("cin")) found.bits = DpxGetBits(h);
-  const bool jpeg = runs(h, jpeg_driver);
-  const bool cmyk = (runs(h, tiff_driver) && TiffGetCsp(h) == 2) || (jpeg && JpegGetCsp(h) == 2);
-  if (cmyk) found.colours = IMAGE_FILE_CMYK;
-  found.inverted = cmyk && jpeg;
+  const int cineon_bits = h->format == imgfindformat("cin") ? DpxGetBits(h) : 0;
+  if (cineon_bits > 0) found.bits = cineon_bits;
+  const bool jpeg_cmyk = JpegGetCsp(h) == 2;
+  if (jpeg_cmyk || TiffGetCsp(h) == 2) found.colours = IMAGE_FILE_CMYK;
+  found.inverted = jpeg_cmyk;
 }
 
 // A ".tq4" file open for reading with its header read: size holds width,
